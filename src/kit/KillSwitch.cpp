@@ -1,0 +1,8 @@
+#include "KillSwitch.h"
+
+KillSwitchHolder::KillSwitchHolder() : m_killSwitch(std::make_shared<KillSwitch>()) {}
+
+KillSwitchHolder::~KillSwitchHolder()
+{
+    m_killSwitch->setDie(true);
+}

@@ -1,0 +1,93 @@
+#include "QKAttributedText.h"
+
+#include "QKNamedImages.h"
+
+#include <QAtomicInteger>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextImageFormat>
+#include <QUrl>
+
+void QKAttributedText::append(const QString& text, const QColor& color)
+{
+    if (text.isEmpty())
+        return;
+    if (!m_runs.isEmpty()) {
+        Run& last = m_runs.last();
+        if (last.image.isNull() && last.color == color) {
+            last.text += text;
+            return;
+        }
+    }
+    m_runs.append(Run{text, color, QImage(), QSizeF()});
+}
+
+void QKAttributedText::appendImage(const QImage& image, const QSizeF& size)
+{
+    if (!image.isNull())
+        m_runs.append(Run{QString(), QColor(), image, size});
+}
+
+QString QKAttributedText::plainText() const
+{
+    QString text;
+    for (const Run& run : m_runs)
+        text += run.image.isNull() ? run.text : QString(QChar::ObjectReplacementCharacter);
+    return text;
+}
+
+void QKAttributedText::insertInto(QTextCursor& cursor) const
+{
+    static QAtomicInteger<quint64> imageCounter;
+    const QTextCharFormat base = cursor.charFormat();
+    for (const Run& run : m_runs) {
+        if (!run.image.isNull()) {
+            QTextDocument* document = cursor.document();
+            if (!document)
+                continue;
+            const QString name = QStringLiteral("kit-image:%1").arg(imageCounter.fetchAndAddRelaxed(1));
+            document->addResource(QTextDocument::ImageResource, QUrl(name), run.image);
+            QTextImageFormat format;
+            format.setName(name);
+            if (!run.imageSize.isEmpty()) {
+                format.setWidth(run.imageSize.width());
+                format.setHeight(run.imageSize.height());
+            }
+            cursor.insertImage(format);
+            continue;
+        }
+        QTextCharFormat format = base;
+        if (run.color.isValid())
+            format.setForeground(run.color);
+        else
+            format.clearForeground();
+        cursor.insertText(run.text, format);
+    }
+}
+
+std::optional<QKAttributedText> QKAttributedText::withImage(const QImage& image, const QSizeF& size)
+{
+    if (image.isNull())
+        return std::nullopt;
+    QKAttributedText text;
+    text.appendImage(image, size);
+    return text;
+}
+
+std::optional<QKAttributedText> QKAttributedText::withImageNamed(const QString& name)
+{
+    return withImageNamed(name, QSizeF());
+}
+
+std::optional<QKAttributedText> QKAttributedText::withImageNamed(const QString& name, const QSizeF& size)
+{
+    if (name.isEmpty())
+        return std::nullopt;
+    // The size goes with this text only; the shared image is not resized for everybody.
+    return withImage(QKNamedImages::imageNamed(name), size);
+}
+
+std::optional<QKAttributedText> QKAttributedText::withImageNamed(const QString& name, double squareSize)
+{
+    return withImageNamed(name, QSizeF(squareSize, squareSize));
+}
