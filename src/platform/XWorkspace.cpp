@@ -1,0 +1,206 @@
+#include "XWorkspace.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMimeDatabase>
+#include <QMimeType>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QString XStrToQString(const XStr& text)
+{
+    QString out;
+    out.reserve(text.Length());
+    for (const wchar_t ch : text.View()) {
+        const uint32_t cp = static_cast<uint32_t>(ch);
+        if (cp >= 0x10000 && cp <= 0x10FFFF) {
+            out.append(QChar(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10))));
+            out.append(QChar(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF))));
+        } else if (cp < 0x10000) {
+            out.append(QChar(static_cast<char16_t>(cp))); // lone surrogates pass as they are
+        } else {
+            out.append(QChar(QChar::ReplacementCharacter));
+        }
+    }
+    return out;
+}
+
+XStr XStrFromQString(const QString& text)
+{
+    std::wstring out;
+    out.reserve(static_cast<size_t>(text.size()));
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < n) {
+            const char16_t next = text.at(i + 1).unicode();
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                out += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        out += static_cast<wchar_t>(unit);
+    }
+    return XStr(std::wstring_view(out));
+}
+
+namespace {
+std::string AbsoluteBytes(const XStr& path)
+{
+    std::string bytes = path.ToUTF8String();
+    if (!bytes.empty() && bytes[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (cwd) {
+            std::string folder = cwd;
+            free(cwd);
+            bytes = (folder == "/" ? folder : folder + "/") + bytes;
+        }
+    }
+    return bytes;
+}
+
+int HexValue(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    return -1;
+}
+
+bool HaveGuiApplication()
+{
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+}
+} // namespace
+
+QUrl XFileURL(const XStr& path)
+{
+    const std::string bytes = AbsoluteBytes(path);
+    if (bytes.empty())
+        return QUrl();
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray encoded("file://");
+    for (const unsigned char ch : bytes) {
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-'
+            || ch == '_' || ch == '.' || ch == '~' || ch == '/') {
+            encoded += static_cast<char>(ch);
+        } else {
+            encoded += '%';
+            encoded += hex[ch >> 4];
+            encoded += hex[ch & 15];
+        }
+    }
+    return QUrl::fromEncoded(encoded, QUrl::StrictMode);
+}
+
+XStr XPathFromFileURL(const QUrl& url)
+{
+    if (!url.isValid() || !url.isLocalFile())
+        return XStr();
+    // The encoded form keeps bytes that are not UTF-8 as %XX; decode them to bytes here.
+    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
+    std::string bytes;
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        const char ch = encoded[i];
+        if (ch == '%' && i + 2 < encoded.size()) {
+            const int high = HexValue(encoded[i + 1]), low = HexValue(encoded[i + 2]);
+            if (high >= 0 && low >= 0) {
+                bytes += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        bytes += ch;
+    }
+    return XStr::FromUTF8(bytes);
+}
+
+QUrl checkedURL(const QUrl& url)
+{
+    return url;
+}
+
+bool XOpenWithWorkspace(const XStr& path)
+{
+    struct stat st;
+    if (stat(AbsoluteBytes(path).c_str(), &st) != 0)
+        return false;
+    if (!HaveGuiApplication())
+        return false; // the desktop services need the GUI application
+    return QDesktopServices::openUrl(XFileURL(path));
+}
+
+bool XRevealInFileManager(const QList<QUrl>& files)
+{
+    if (files.isEmpty())
+        return false;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        QStringList uris;
+        for (const QUrl& url : files)
+            uris << QString::fromLatin1(url.toEncoded());
+        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
+            QStringLiteral("ShowItems"));
+        call << uris << QString();
+        const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return true;
+    }
+    // No file manager answers: show the folder instead.
+    if (!HaveGuiApplication())
+        return false;
+    const QUrl folder = files.first().adjusted(QUrl::StripTrailingSlash).adjusted(QUrl::RemoveFilename);
+    return QDesktopServices::openUrl(folder);
+}
+
+bool XRevealInFileManager(const XStr& path)
+{
+    return XRevealInFileManager(QList<QUrl>{XFileURL(path)});
+}
+
+XStr XGetTypeDescription(const XStr& path)
+{
+    const std::string bytes = AbsoluteBytes(path);
+    struct stat st;
+    if (bytes.empty() || stat(bytes.c_str(), &st) != 0)
+        return XStr();
+    QMimeDatabase database;
+    QMimeType type;
+    if (S_ISDIR(st.st_mode)) {
+        type = database.mimeTypeForName(QStringLiteral("inode/directory"));
+    } else {
+        // Read the head ourselves: the name may hold bytes that Qt's own file opening would
+        // not give back to the system unchanged.
+        QByteArray head;
+        const int fd = open(bytes.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd >= 0) {
+            if (S_ISREG(st.st_mode)) {
+                head.resize(4096);
+                ssize_t n;
+                do {
+                    n = read(fd, head.data(), static_cast<size_t>(head.size()));
+                } while (n < 0 && errno == EINTR);
+                head.resize(n > 0 ? n : 0);
+            }
+            close(fd);
+        }
+        const size_t slash = bytes.rfind('/');
+        const QString name = XStrToQString(XStr::FromUTF8(bytes.substr(slash + 1)));
+        type = database.mimeTypeForFileNameAndData(name, head);
+    }
+    if (!type.isValid() || type.isDefault())
+        return XStr();
+    return XStrFromQString(type.comment());
+}

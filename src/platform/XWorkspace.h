@@ -1,0 +1,37 @@
+// The desktop's workspace: open a file with its default application, reveal files in the
+// file manager, describe a file's type; and the bridges between XStr paths and Qt's
+// strings and URLs. Needs a QGuiApplication for opening and revealing.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include "XStr.h"
+
+// XStr <-> QString. Characters U+DC80..U+DCFF (undecodable bytes of a file name) cross as
+// lone UTF-16 surrogates, so a path survives the round trip.
+QString XStrToQString(const XStr& text);
+XStr XStrFromQString(const QString& text);
+
+// "file://" URL of a path, each byte that needs it percent-encoded (lossless for any
+// name), and back. XPathFromFileURL gives empty text for a URL that is not a local file.
+QUrl XFileURL(const XStr& path);
+XStr XPathFromFileURL(const QUrl& url);
+
+// The URL as it is (a null URL stays null).
+QUrl checkedURL(const QUrl& url);
+
+// Opens the file with its default application (QDesktopServices). False when the file does
+// not exist or nothing could open it.
+bool XOpenWithWorkspace(const XStr& path);
+
+// Shows the files selected in the file manager (org.freedesktop.FileManager1.ShowItems);
+// where no file manager answers, opens the folder of the first one. False when nothing
+// could be shown.
+bool XRevealInFileManager(const QList<QUrl>& files);
+bool XRevealInFileManager(const XStr& path);
+
+// The description of the file's type ("MPEG-4 video"); empty when its type is unknown.
+XStr XGetTypeDescription(const XStr& path);

@@ -1,0 +1,246 @@
+// The workspace helpers: the XStr/Qt bridges, type descriptions, and revealing files
+// through a file manager that answers on a private D-Bus of the test's own.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/prctl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "XStr.h"
+#include "XWorkspace.h"
+
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
+{
+    return remove(path);
+}
+
+class TempFolder {
+public:
+    TempFolder()
+    {
+        char pattern[] = "/tmp/workspace-test-XXXXXX";
+        if (mkdtemp(pattern))
+            path = pattern;
+    }
+    ~TempFolder()
+    {
+        if (!path.empty())
+            nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    }
+    std::string path;
+};
+
+void WriteFile(const std::string& path, const std::string& data)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(fd);
+}
+
+TEST(XWorkspace, StringsAndUrlsKeepEveryByteOfAPath)
+{
+    const XStr text = XStr::FromUTF8("caf\xc3\xa9 \xf0\x9f\x8e\xac bad\xff");
+    const QString qt = XStrToQString(text);
+    EXPECT_TRUE(qt.startsWith(QStringLiteral("caf\u00e9 ")));
+    EXPECT_EQ(XStrFromQString(qt), text);
+
+    const XStr path = XStr::FromUTF8("/tmp/a b#c?d%e\xff/\xc3\xa9.mp4");
+    const QUrl url = XFileURL(path);
+    ASSERT_TRUE(url.isValid());
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(url.scheme(), QStringLiteral("file"));
+    EXPECT_EQ(XPathFromFileURL(url).ToUTF8String(), path.ToUTF8String());
+    EXPECT_EQ(XPathFromFileURL(QUrl::fromLocalFile(QStringLiteral("/x/y z"))).ToUTF8String(), "/x/y z");
+    EXPECT_TRUE(XPathFromFileURL(QUrl(QStringLiteral("https://127.0.0.1/x"))).IsEmpty());
+
+    // A relative path is taken from the working folder.
+    char* cwd = getcwd(nullptr, 0);
+    ASSERT_NE(cwd, nullptr);
+    EXPECT_EQ(XPathFromFileURL(XFileURL(L"rel/f")).ToUTF8String(), std::string(cwd) + "/rel/f");
+    free(cwd);
+
+    EXPECT_TRUE(checkedURL(QUrl()).isEmpty());
+    EXPECT_EQ(checkedURL(url), url);
+}
+
+TEST(XWorkspace, TypeDescriptions)
+{
+    TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    WriteFile(folder.path + "/notes.txt", "plain words\n");
+    WriteFile(folder.path + "/image", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    WriteFile(folder.path + "/blob", std::string("\x01\x02\x03\x04\xfe\xfd\x00\x07", 8));
+    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/notes.txt")).IsEmpty());
+    // The content decides where the name says nothing.
+    const XStr png = XGetTypeDescription(XStr::FromUTF8(folder.path + "/image"));
+    EXPECT_NE(png.ToUTF8String().find("PNG"), std::string::npos) << png.ToUTF8String();
+    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path)).IsEmpty());
+    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/blob")).IsEmpty());
+    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/missing.txt")).IsEmpty());
+}
+
+TEST(XWorkspace, OpeningNeedsAnExistingFileAndTheDesktop)
+{
+    TempFolder folder;
+    WriteFile(folder.path + "/f.txt", "x");
+    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path + "/missing.txt")));
+    // No GUI application in this process: refused rather than crashing.
+    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path + "/f.txt")));
+    EXPECT_FALSE(XRevealInFileManager(QList<QUrl>()));
+}
+
+// Answers ShowItems as a file manager would, and remembers what it was asked.
+class FakeFileManager : public QDBusVirtualObject {
+public:
+    QStringList shown;
+    QString startupId;
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.interface() != QLatin1String("org.freedesktop.FileManager1")
+            || message.member() != QLatin1String("ShowItems") || message.arguments().size() != 2)
+            return false;
+        shown = message.arguments().at(0).toStringList();
+        startupId = message.arguments().at(1).toString();
+        connection.send(message.createReply());
+        return true;
+    }
+    QString introspect(const QString&) const override { return QString(); }
+};
+
+std::string FindProgram(const char* name)
+{
+    const char* path = getenv("PATH");
+    std::string folders = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= folders.size()) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos)
+            end = folders.size();
+        const std::string candidate = folders.substr(start, end - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return std::string();
+}
+
+// A message bus of the test's own on a socket in the temporary folder.
+class PrivateBus {
+public:
+    explicit PrivateBus(const std::string& folder)
+    {
+        const std::string socket = folder + "/bus";
+        const std::string config = folder + "/bus.conf";
+        WriteFile(config,
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:path="
+                + socket
+                + "</listen>\n"
+                  "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+                  "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
+                  "</busconfig>\n");
+        const std::string program = FindProgram("dbus-daemon");
+        if (program.empty())
+            return;
+        const std::string configArg = "--config-file=" + config;
+        const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", nullptr};
+        m_pid = fork();
+        if (m_pid == 0) {
+            // The bus ends with the test process, also when the test is killed.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            execv(program.c_str(), const_cast<char**>(argv));
+            _exit(127);
+        }
+        if (m_pid < 0)
+            return;
+        for (int i = 0; i < 500; ++i) { // the socket appears once the bus listens
+            struct stat st;
+            if (stat(socket.c_str(), &st) == 0) {
+                address = "unix:path=" + socket;
+                return;
+            }
+            usleep(10000);
+        }
+    }
+    ~PrivateBus()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    std::string address;
+
+private:
+    pid_t m_pid = -1;
+};
+
+TEST(XWorkspace, RevealAsksTheFileManager)
+{
+    TempFolder folder;
+    PrivateBus bus(folder.path);
+    if (bus.address.empty())
+        GTEST_SKIP() << "dbus-daemon is not available";
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
+    int argc = 1;
+    char name[] = "platform_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    const XStr file = XStr::FromUTF8(folder.path + "/a b.mp4");
+    WriteFile(folder.path + "/a b.mp4", "x");
+
+    auto revealFromAnotherThread = [&](const QList<QUrl>& files) {
+        // The fake file manager answers on this thread while the call blocks on another.
+        std::atomic<bool> done{false};
+        bool result = false;
+        std::thread caller([&] {
+            result = XRevealInFileManager(files);
+            done = true;
+        });
+        while (!done)
+            app.processEvents(QEventLoop::AllEvents, 20);
+        caller.join();
+        return result;
+    };
+
+    // Nobody owns the name and there is no GUI application to open the folder with.
+    EXPECT_FALSE(revealFromAnotherThread({XFileURL(file)}));
+
+    QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(bus.address), "fake-fm");
+    ASSERT_TRUE(service.isConnected());
+    FakeFileManager fake;
+    ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fake));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+    EXPECT_TRUE(revealFromAnotherThread({XFileURL(file), XFileURL(L"/tmp/other")}));
+    ASSERT_EQ(fake.shown.size(), 2);
+    EXPECT_EQ(fake.shown.at(0), QString::fromStdString("file://" + folder.path + "/a%20b.mp4"));
+    EXPECT_EQ(fake.shown.at(1), QStringLiteral("file:///tmp/other"));
+    EXPECT_TRUE(fake.startupId.isEmpty());
+
+    service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    QDBusConnection::disconnectFromBus("fake-fm");
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+} // namespace

@@ -1,0 +1,21 @@
+// Platform commands: trash.
+#include "ToolCommand.h"
+
+#include "XStr.h"
+#include "XTrash.h"
+
+namespace {
+int Trash(int argc, char** argv)
+{
+    if (argc != 2)
+        return ToolFail(argv[0], "usage: trash PATH");
+    XStr error;
+    const XTrashResult result = XMoveItemToTrash(XStr::FromUTF8(argv[1]), true, nullptr, &error);
+    if (result == XTrashResult::Failed)
+        return ToolFail(argv[0], error.ToUTF8String());
+    return 0;
+}
+
+const ToolCommand trashCommand("trash", "PATH  (moves PATH to the trash; deleted for good on a volume without one)",
+    Trash);
+} // namespace
