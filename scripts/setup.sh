@@ -10,6 +10,8 @@ PACKAGES=(
   ffmpeg
   qt6-base-dev qt6-base-dev-tools
   locales
+  dbus-daemon   # the reveal-in-file-manager test runs a private message bus
+  bzip2         # ffmpeg archives are .tar.bz2
 )
 
 missing=()
