@@ -1,0 +1,526 @@
+#include "XRegistry.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "XBuffer.h"
+#include "XEnvironment.h"
+#include "XJSON.h"
+#include "XList.h"
+#include "XProxySettings.h"
+#include "XRegistryTransaction.h"
+
+extern char** environ;
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::string data;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "<missing>";
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        data.append(chunk, static_cast<size_t>(n));
+    close(fd);
+    return data;
+}
+
+void WriteRaw(const std::string& path, const std::string& data)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+    close(fd);
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> Entries(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return names;
+    while (const dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    closedir(d);
+    return names;
+}
+
+int RunTool(const std::vector<std::string>& args)
+{
+    const std::string tool = std::string(MARVONI_TEST_TOOLS_DIR) + "/xclass-tool";
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(tool.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every test gets a store of its own in a fresh folder, with the defaults "HKCU" and
+// "Software\Test".
+class XRegistryTest : public ::testing::Test {
+protected:
+    std::string dir;
+    std::string store;
+    std::string savedLocation;
+    bool hadLocation = false;
+
+    void SetUp() override
+    {
+        savedLocation = XGetEnv("XCLASS_XREGISTRY_LOCATION", &hadLocation);
+        char tmpl[] = "/tmp/xregistry-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        store = dir + "/XRegistry";
+        XRegistry::SetLocation(XStr::FromUTF8(store).p, true);
+        XRegistry::SetDefaultKey(L"HKCU", L"Software\\Test");
+        XRegistry::DropCache();
+    }
+    void TearDown() override
+    {
+        XRegistry::DropCache();
+        if (hadLocation)
+            XSetEnv("XCLASS_XREGISTRY_LOCATION", savedLocation.c_str());
+        else
+            XUnsetEnv("XCLASS_XREGISTRY_LOCATION");
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+    std::unique_ptr<XJSON::AnyType> StoreTree() const
+    {
+        const std::string text = ReadAll(store);
+        return std::unique_ptr<XJSON::AnyType>(XJSON::ParseUTF8(text.data(), text.size()));
+    }
+    int DamagedCopies() const
+    {
+        int n = 0;
+        for (const std::string& e : Entries(dir))
+            if (e.rfind("XRegistry.damaged-", 0) == 0)
+                n++;
+        return n;
+    }
+};
+
+} // namespace
+
+TEST_F(XRegistryTest, MissingStoreReadsEmptyAndIsCreatedPrivate)
+{
+    bool notFound = false;
+    EXPECT_EQ(XRegistry::GetDWORD(L"Count", nullptr, nullptr, &notFound), 0u);
+    EXPECT_TRUE(notFound);
+    ASSERT_TRUE(Exists(store));
+    EXPECT_TRUE(Exists(store + ".lock"));
+    EXPECT_EQ(ReadAll(store), "");
+    struct stat st;
+    ASSERT_EQ(stat(store.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(XRegistryTest, LayoutAndCaseInsensitiveNames)
+{
+    ASSERT_TRUE(XRegistry::SetDWORD(5, L"Count"));
+    EXPECT_EQ(ReadAll(store), "{\n    \"HKCU\":{\n        \"Software\":{\n            \"Test\":{\n"
+                              "                \"Count\":5\n            }\n        }\n    }\n}");
+    EXPECT_EQ(XRegistry::GetDWORD(L"COUNT"), 5u);
+    struct stat st;
+    ASSERT_EQ(stat(store.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A string over a number keeps its place; the number getter then misses.
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"Other"));
+    ASSERT_TRUE(XRegistry::SetString(L"five", L"count"));
+    XStrList names;
+    ASSERT_TRUE(XRegistry::EnumValues(nullptr, nullptr, &names));
+    ASSERT_EQ(names.Count(), 2);
+    EXPECT_TRUE(names[0] == XStr(L"Count"));
+    bool notFound = false;
+    EXPECT_EQ(XRegistry::GetDWORD(L"Count", nullptr, nullptr, &notFound), 0u);
+    EXPECT_TRUE(notFound);
+    EXPECT_TRUE(XRegistry::GetString(L"Count") == XStr(L"five"));
+}
+
+TEST_F(XRegistryTest, KeyPathsAndRoots)
+{
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"v", L"HKCU", L"Software\\Test"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"v", L"HKCU", L"Software\\Test\\"), 1u);
+    EXPECT_EQ(XRegistry::GetDWORD(L"v", L"HKCU", L"\\Software\\Test"), 1u);
+    EXPECT_EQ(XRegistry::GetDWORD(L"v", L"hkcu", L"software\\TEST"), 1u);
+    bool notFound = false;
+    XRegistry::GetDWORD(L"v", L"HKCU", L"Software\\\\Test", &notFound);
+    EXPECT_TRUE(notFound);
+    ASSERT_TRUE(XRegistry::SetDWORD(2, L"v", L"HKCU", L"Software\\\\Test"));
+    XStrList keys;
+    ASSERT_TRUE(XRegistry::EnumKeys(L"HKCU", L"Software", &keys));
+    ASSERT_EQ(keys.Count(), 2);
+    EXPECT_TRUE(keys[1] == XStr(L""));
+
+    XRegistry::SetDefaultKey(nullptr, L"K");
+    ASSERT_TRUE(XRegistry::SetDWORD(3, L"u"));
+    auto tree = StoreTree();
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->AsObject()->Get(L"UNSPEC")->AsObject()->Get(L"K")->AsObject()->Get(L"u")->AsNumber()->Value, 3);
+
+    keys.Add(L"stale");
+    EXPECT_FALSE(XRegistry::EnumKeys(L"HKCU", L"No\\Such", &keys));
+    EXPECT_EQ(keys.Count(), 0);
+    EXPECT_FALSE(XRegistry::KeyExists(L"HKCU", L"No"));
+    EXPECT_TRUE(XRegistry::KeyExists(L"HKCU", L"Software"));
+}
+
+TEST_F(XRegistryTest, DefaultRootIsCopied)
+{
+    wchar_t root[] = L"ROOTA";
+    XRegistry::SetDefaultKey(root, L"K");
+    root[4] = L'B';
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"v"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"v", L"ROOTA", L"K"), 1u);
+    EXPECT_TRUE(XRegistry::GetDefaultRoot() == XStr(L"ROOTA"));
+}
+
+TEST_F(XRegistryTest, ValueKinds)
+{
+    const uint8_t bytes[] = {1, 2, 3};
+    ASSERT_TRUE(XRegistry::SetBinary(L"bin", bytes, 3));
+    EXPECT_TRUE(XRegistry::GetString(L"bin") == XStr(L"AQID"));
+    EXPECT_EQ(XRegistry::GetBinarySize(L"bin"), 3u);
+    uint8_t out[3] = {};
+    EXPECT_TRUE(XRegistry::GetBinaryExact(L"bin", out, 3));
+    EXPECT_EQ(memcmp(out, bytes, 3), 0);
+    uint8_t wrong[4] = {9, 9, 9, 9};
+    EXPECT_FALSE(XRegistry::GetBinaryExact(L"bin", wrong, 4));
+    EXPECT_EQ(wrong[0], 9);
+    XBuffer buffer;
+    EXPECT_TRUE(XRegistry::GetBinary(L"bin", &buffer));
+    EXPECT_EQ(buffer.Used, 3u);
+    EXPECT_EQ(buffer.Size, 3u);
+    buffer.Free();
+    bool notFound = false;
+    EXPECT_EQ(XRegistry::GetBinarySize(L"nothing", nullptr, nullptr, &notFound), 0u);
+    EXPECT_TRUE(notFound);
+
+    XStrList list;
+    list.Add(L"a");
+    list.Add(L"\u00e9\"b");
+    ASSERT_TRUE(XRegistry::SetStringList(&list, L"list"));
+    XStrList back;
+    ASSERT_TRUE(XRegistry::GetStringList(&back, L"list"));
+    ASSERT_EQ(back.Count(), 2);
+    EXPECT_TRUE(back[1] == XStr(L"\u00e9\"b"));
+    EXPECT_FALSE(XRegistry::GetStringList(&back, L"bin"));
+    EXPECT_EQ(back.Count(), 2); // untouched
+
+    ASSERT_TRUE(XRegistry::SetInt64(INT64_MIN, L"big"));
+    EXPECT_EQ(XRegistry::GetInt64(L"big"), INT64_MIN);
+    ASSERT_TRUE(XRegistry::SetInt64(INT64_MAX, L"big"));
+    EXPECT_EQ(XRegistry::GetInt64(L"big"), INT64_MAX);
+    ASSERT_TRUE(XRegistry::SetInt(-1, L"neg"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"neg"), 4294967295u);
+    EXPECT_EQ(XRegistry::GetInt(L"neg"), -1);
+    ASSERT_TRUE(XRegistry::SetDWORD(4294967295u, L"max"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"max"), 4294967295u);
+    EXPECT_EQ(XRegistry::GetInt(L"max"), INT32_MAX); // saturated, not wrapped
+    ASSERT_TRUE(XRegistry::SetInt64(10000000000LL, L"tooBig"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"tooBig"), 4294967295u);
+
+    EXPECT_TRUE(XRegistry::ValueExists(L"LIST"));
+    ASSERT_TRUE(XRegistry::DeleteValue(L"list"));
+    EXPECT_FALSE(XRegistry::ValueExists(L"list"));
+    ASSERT_TRUE(XRegistry::DeleteValue(L"list")); // nothing to delete is no failure
+
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"x", L"HKCU", L"Software\\Test\\Sub\\Deep"));
+    ASSERT_TRUE(XRegistry::DeleteKey(L"HKCU", L"Software\\Test", L"SUB"));
+    EXPECT_FALSE(XRegistry::KeyExists(L"HKCU", L"Software\\Test\\Sub"));
+    EXPECT_TRUE(XRegistry::ValueExists(L"max"));
+}
+
+TEST_F(XRegistryTest, DamagedStoreIsKeptAsideBeforeTheNextWrite)
+{
+    const std::string damaged = "{\"HKCU\": {\"Software\": {\"Test\": {\"Old\": \"v\"";
+    WriteRaw(store, damaged);
+    bool notFound = false;
+    XRegistry::GetString(L"Old", nullptr, nullptr, &notFound);
+    EXPECT_TRUE(notFound); // reads as empty
+    EXPECT_EQ(DamagedCopies(), 0); // reading alone changes nothing
+    EXPECT_EQ(ReadAll(store), damaged);
+
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"New"));
+    ASSERT_EQ(DamagedCopies(), 1);
+    for (const std::string& e : Entries(dir)) {
+        if (e.rfind("XRegistry.damaged-", 0) == 0) {
+            EXPECT_EQ(ReadAll(dir + "/" + e), damaged);
+        }
+    }
+    EXPECT_EQ(XRegistry::GetDWORD(L"New"), 1u);
+    ASSERT_TRUE(XRegistry::SetDWORD(2, L"New"));
+    EXPECT_EQ(DamagedCopies(), 1); // the store is sound again
+
+    // A store that parses but is no object tree is kept as well before it is replaced.
+    WriteRaw(store, "[1, 2]");
+    ASSERT_TRUE(XRegistry::SetDWORD(3, L"New"));
+    EXPECT_EQ(DamagedCopies(), 2);
+    EXPECT_EQ(XRegistry::GetDWORD(L"New"), 3u);
+
+    // A bad byte.
+    WriteRaw(store, std::string("{\"HKCU\":\x01}"));
+    ASSERT_TRUE(XRegistry::SetDWORD(4, L"New"));
+    EXPECT_EQ(DamagedCopies(), 3);
+
+    // Blank text is an empty store, nothing to keep.
+    WriteRaw(store, " \n");
+    ASSERT_TRUE(XRegistry::SetDWORD(5, L"New"));
+    EXPECT_EQ(DamagedCopies(), 3);
+}
+
+TEST_F(XRegistryTest, UnreadableStoreIsNeverWrittenOver)
+{
+    // A folder where the file should be: it opens but cannot be read.
+    ASSERT_EQ(mkdir(store.c_str(), 0700), 0);
+    WriteRaw(store + "/keep", "precious");
+    EXPECT_FALSE(XRegistry::SetDWORD(1, L"v"));
+    XRegistryTransaction t;
+    t.SetDWORD(1, L"v");
+    EXPECT_FALSE(t.Commit());
+    EXPECT_EQ(ReadAll(store + "/keep"), "precious");
+    bool notFound = false;
+    XRegistry::GetDWORD(L"v", nullptr, nullptr, &notFound);
+    EXPECT_TRUE(notFound);
+}
+
+TEST_F(XRegistryTest, SettersReportFailures)
+{
+    XRegistry::SetLocation(XStr::FromUTF8(dir + "/missing/XRegistry").p, true);
+    EXPECT_FALSE(XRegistry::SetDWORD(1, L"v"));
+    EXPECT_FALSE(XRegistry::SetString(L"t", L"v"));
+    EXPECT_FALSE(XRegistry::DeleteValue(L"v"));
+    XRegistryTransaction t;
+    t.SetDWORD(1, L"v");
+    EXPECT_FALSE(t.Commit());
+    EXPECT_EQ(t.PendingCount(), 0);
+    EXPECT_EQ(XRegistry::GetDWORD(L"v"), 0u);
+}
+
+TEST_F(XRegistryTest, CacheSeesChangesWithinTheSameSecond)
+{
+    ASSERT_TRUE(XRegistry::SetString(L"one", L"A", L"HKCU", L"Software\\Brantok\\MarvoniVideo"));
+    EXPECT_TRUE(XRegistry::GetString(L"A", L"HKCU", L"Software\\Brantok\\MarvoniVideo") == XStr(L"one"));
+    // Another process writes right away.
+    ASSERT_EQ(RunTool({"reg", "set", "A", "two"}), 0);
+    EXPECT_TRUE(XRegistry::GetString(L"A", L"HKCU", L"Software\\Brantok\\MarvoniVideo") == XStr(L"two"));
+
+    // An edit in place with the same size and the same whole-second time still counts.
+    struct stat before;
+    ASSERT_EQ(stat(store.c_str(), &before), 0);
+    std::string text = ReadAll(store);
+    const size_t at = text.find("\"two\"");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 5, "\"six\"");
+    const int fd = open(store.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    times[1].tv_nsec = (before.st_mtim.tv_nsec + 1) % 1000000000;
+    ASSERT_EQ(futimens(fd, times), 0);
+    close(fd);
+    EXPECT_TRUE(XRegistry::GetString(L"A", L"HKCU", L"Software\\Brantok\\MarvoniVideo") == XStr(L"six"));
+}
+
+TEST_F(XRegistryTest, ThreadsAndProcessesDoNotLoseWrites)
+{
+    // Writers in other processes at the same time (forked before any thread starts).
+    std::vector<pid_t> children;
+    for (int p = 0; p < 3; p++) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < 15; i++) {
+                const XStr name = XStr::FromFormat(L"P%d_%d", p, i);
+                failures += XRegistry::SetDWORD(static_cast<uint32_t>(i), name.p) ? 0 : 1;
+            }
+            _exit(failures ? 1 : 0);
+        }
+        children.push_back(pid);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; t++)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 15; i++) {
+                const XStr name = XStr::FromFormat(L"T%d_%d", t, i);
+                EXPECT_TRUE(XRegistry::SetDWORD(static_cast<uint32_t>(i), name.p));
+                XRegistry::GetDWORD(name.p); // readers mixed in
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    XStrList names;
+    ASSERT_TRUE(XRegistry::EnumValues(nullptr, nullptr, &names));
+    EXPECT_EQ(names.Count(), 6 * 15 + 3 * 15);
+    for (const std::string& e : Entries(dir))
+        EXPECT_EQ(e.find(".rewrite.tmp"), std::string::npos) << e;
+}
+
+TEST_F(XRegistryTest, ProxySettings)
+{
+    XProxySettings empty = XGetProxySettings();
+    EXPECT_EQ(empty.UseProxy, 0);
+    EXPECT_EQ(empty.Port, 0);
+    EXPECT_TRUE(empty.Server.IsEmpty());
+
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"CD-Proxy"));
+    ASSERT_TRUE(XRegistry::SetString(L"proxy.local", L"CD-CDDBProxyServer"));
+    ASSERT_TRUE(XRegistry::SetString(L"  8080x", L"CD-CDDBProxyPort"));
+    ASSERT_TRUE(XRegistry::SetString(L"me", L"CD-CDDBProxyUser"));
+    ASSERT_TRUE(XRegistry::SetString(L"secret", L"CD-CDDBProxyPass"));
+    XProxySettings s;
+    XReadProxyValues(s);
+    EXPECT_EQ(s.UseProxy, 1);
+    EXPECT_TRUE(s.Server == XStr(L"proxy.local"));
+    EXPECT_EQ(s.Port, 8080);
+    EXPECT_TRUE(s.User == XStr(L"me"));
+    EXPECT_TRUE(s.Password == XStr(L"secret"));
+    EXPECT_EQ(XProxyPortFromText(L" -12"), -12);
+    EXPECT_EQ(XProxyPortFromText(L"+"), 0);
+    EXPECT_EQ(XProxyPortFromText(L"99999999999999"), INT32_MAX);
+}
+
+// ---- Transactions ----
+
+TEST_F(XRegistryTest, TransactionAppliesInOrderWithOneWrite)
+{
+    ASSERT_TRUE(XRegistry::SetString(L"stored", L"Name"));
+    const XRegistryFileStamp before = XRegistryFileStamp::Of(XStr::FromUTF8(store).p);
+    {
+        XRegistryTransaction t;
+        t.SetString(L"queued", L"Name");
+        t.SetDWORD(7, L"Gone");
+        t.DeleteValue(L"Gone");
+        EXPECT_TRUE(t.GetString(L"Name") == XStr(L"queued"));
+        EXPECT_TRUE(XRegistry::GetString(L"Name") == XStr(L"stored"));
+        EXPECT_FALSE(t.ValueExists(L"Gone"));
+        EXPECT_TRUE(XRegistryFileStamp::Of(XStr::FromUTF8(store).p) == before); // reads write nothing
+        ASSERT_TRUE(t.Commit());
+        EXPECT_EQ(t.PendingCount(), 0);
+        const XRegistryFileStamp after = XRegistryFileStamp::Of(XStr::FromUTF8(store).p);
+        EXPECT_FALSE(after == before);
+        EXPECT_TRUE(t.Commit()); // empty: nothing happens
+        EXPECT_TRUE(XRegistryFileStamp::Of(XStr::FromUTF8(store).p) == after);
+    }
+    EXPECT_TRUE(XRegistry::GetString(L"Name") == XStr(L"queued"));
+    EXPECT_FALSE(XRegistry::ValueExists(L"Gone"));
+}
+
+TEST_F(XRegistryTest, TransactionDroppedOrEmptyChangesNothing)
+{
+    {
+        XRegistryTransaction empty;
+        EXPECT_TRUE(empty.Commit());
+    }
+    EXPECT_FALSE(Exists(store));
+    EXPECT_FALSE(Exists(store + ".lock"));
+
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"v"));
+    const std::string text = ReadAll(store);
+    const XRegistryFileStamp before = XRegistryFileStamp::Of(XStr::FromUTF8(store).p);
+    {
+        XRegistryTransaction t;
+        for (int i = 0; i < 10; i++)
+            t.SetDWORD(static_cast<uint32_t>(i), XStr::FromFormat(L"v%d", i).p);
+    }
+    EXPECT_TRUE(XRegistryFileStamp::Of(XStr::FromUTF8(store).p) == before);
+    EXPECT_EQ(ReadAll(store), text);
+}
+
+TEST_F(XRegistryTest, TransactionCopiesAndDeletesKeys)
+{
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"a", L"HKCU", L"Profiles\\One"));
+    ASSERT_TRUE(XRegistry::SetString(L"x", L"b", L"HKCU", L"Profiles\\One\\Inner"));
+    ASSERT_TRUE(XRegistry::SetDWORD(9, L"old", L"HKCU", L"Profiles\\Two"));
+    {
+        XRegistryTransaction t;
+        t.CopyKey(L"HKCU", L"profiles\\one", L"Profiles\\TWO");
+        t.CopyKey(L"HKCU", L"Profiles\\One", L"Copies\\Three");
+        t.SetDWORD(2, L"a", L"HKCU", L"Profiles\\One"); // after the copies: copies keep 1
+        EXPECT_EQ(t.GetDWORD(L"a", L"HKCU", L"Copies\\Three"), 1u);
+        ASSERT_TRUE(t.Commit());
+    }
+    EXPECT_EQ(XRegistry::GetDWORD(L"a", L"HKCU", L"Profiles\\One"), 2u);
+    EXPECT_EQ(XRegistry::GetDWORD(L"a", L"HKCU", L"Profiles\\Two"), 1u);
+    EXPECT_FALSE(XRegistry::ValueExists(L"old", L"HKCU", L"Profiles\\Two"));
+    EXPECT_TRUE(XRegistry::GetString(L"b", L"HKCU", L"Copies\\Three\\Inner") == XStr(L"x"));
+    XStrList keys;
+    ASSERT_TRUE(XRegistry::EnumKeys(L"HKCU", L"Profiles", &keys));
+    EXPECT_EQ(keys.Count(), 2); // replaced in place, not added
+
+    // Copying a key that does not exist changes nothing at all.
+    const std::string text = ReadAll(store);
+    {
+        XRegistryTransaction t;
+        t.CopyKey(L"HKCU", L"Profiles\\Missing", L"Profiles\\One");
+        t.CopyKey(L"HKCU", L"Nowhere\\At\\All", L"Elsewhere");
+        ASSERT_TRUE(t.Commit());
+    }
+    EXPECT_EQ(ReadAll(store), text);
+
+    {
+        XRegistryTransaction t;
+        t.DeleteKey(L"HKCU", L"Profiles", L"two");
+        EXPECT_FALSE(t.KeyExists(L"HKCU", L"Profiles\\Two"));
+        EXPECT_TRUE(XRegistry::KeyExists(L"HKCU", L"Profiles\\Two"));
+        ASSERT_TRUE(t.Commit());
+    }
+    EXPECT_FALSE(XRegistry::KeyExists(L"HKCU", L"Profiles\\Two"));
+}
+
+TEST_F(XRegistryTest, TransactionResolvesDefaultsWhenQueued)
+{
+    XRegistryTransaction t;
+    t.SetDWORD(1, L"v");
+    XRegistry::SetDefaultKey(L"OTHER", L"Elsewhere");
+    uint8_t bytes[] = {0xff, 0};
+    t.SetBinary(L"bin", bytes, 2);
+    XStrList list;
+    list.Add(L"one");
+    t.SetStringList(&list, L"list", L"HKCU", L"Software\\Test");
+    XStrList back;
+    EXPECT_TRUE(t.GetStringList(&back, L"list", L"HKCU", L"Software\\Test"));
+    ASSERT_TRUE(t.Commit());
+    EXPECT_EQ(XRegistry::GetDWORD(L"v", L"HKCU", L"Software\\Test"), 1u);
+    uint8_t out[2] = {};
+    EXPECT_TRUE(XRegistry::GetBinaryExact(L"bin", out, 2, L"OTHER", L"Elsewhere"));
+    EXPECT_EQ(out[0], 0xff);
+    EXPECT_TRUE(XRegistry::ValueExists(L"list", L"HKCU", L"Software\\Test"));
+}
