@@ -1,3 +1,4 @@
+#include "XEnvironment.h"
 #include "XTrash.h"
 
 #include <cerrno>
@@ -39,12 +40,12 @@ std::string JoinPath(const std::string& folder, const std::string& name)
 std::string HomeTrashBytes()
 {
     // Relative values of these variables are to be ignored, as if unset.
-    const char* dataHome = getenv("XDG_DATA_HOME");
-    if (IsAbsolute(dataHome))
-        return JoinPath(dataHome, "Trash");
-    const char* home = getenv("HOME");
-    if (IsAbsolute(home))
-        return JoinPath(home, ".local/share/Trash");
+    const std::string dataHome = XGetEnv("XDG_DATA_HOME");
+    if (IsAbsolute(dataHome.c_str()))
+        return JoinPath(dataHome.c_str(), "Trash");
+    const std::string home = XGetEnv("HOME");
+    if (IsAbsolute(home.c_str()))
+        return JoinPath(home.c_str(), ".local/share/Trash");
     return std::string();
 }
 

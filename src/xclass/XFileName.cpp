@@ -1,3 +1,4 @@
+#include "XEnvironment.h"
 #include "XFileName.h"
 
 #include <cerrno>
@@ -81,8 +82,8 @@ inline wchar_t FoldAscii(wchar_t c)
 
 std::string SystemTempFolder()
 {
-    const char* tmp = getenv("TMPDIR");
-    return (tmp && *tmp) ? std::string(tmp) : std::string("/tmp");
+    const std::string tmp = XGetEnv("TMPDIR");
+    return tmp.empty() ? std::string("/tmp") : tmp;
 }
 
 bool IsVolumeRoot(const XStr& path)
@@ -1009,8 +1010,9 @@ void XFileName::MakeValid(bool limitTo1024, const wchar_t* pairs, bool keepSlash
 
 bool XFileName::ExpandHome()
 {
-    const char* home = getenv("HOME");
-    if (!home)
+    bool homeSet = false;
+    const std::string home = XGetEnv("HOME", &homeSet);
+    if (!homeSet)
         return false;
     const XStr homeText = XStr::FromUTF8(home);
     if (*this == L"~") {
@@ -1029,8 +1031,9 @@ bool XFileName::ExpandHome()
 
 bool XFileName::CollapseHome()
 {
-    const char* home = getenv("HOME");
-    if (!home)
+    bool homeSet = false;
+    const std::string home = XGetEnv("HOME", &homeSet);
+    if (!homeSet)
         return false;
     XFileName homeText(XStr::FromUTF8(home));
     homeText.RemoveTrailingSlash();

@@ -1,3 +1,4 @@
+#include "XEnvironment.h"
 #include "XPlatform.h"
 
 #include <cerrno>
@@ -393,8 +394,8 @@ bool FindMount(const XStr& path, MountEntry* found)
 
 std::string UserName()
 {
-    const char* user = getenv("USER");
-    if (user && *user && !strchr(user, '/'))
+    const std::string user = XGetEnv("USER");
+    if (!user.empty() && user.find('/') == std::string::npos)
         return user;
     struct passwd record;
     struct passwd* result = nullptr;

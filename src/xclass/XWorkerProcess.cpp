@@ -1,3 +1,4 @@
+#include "XEnvironment.h"
 #include "XWorkerProcess.h"
 
 #include <cerrno>
@@ -237,7 +238,12 @@ bool XWorkerProcess::Spawn(const XStrList& args, int in, int out, int err)
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     pid_t pid = 0;
-    const int r = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    int r;
+    {
+        // posix_spawn reads environ: no setenv of ours may run meanwhile.
+        std::lock_guard<std::mutex> environmentLock(XEnvironmentMutex());
+        r = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     for (int& t : temporary)
@@ -375,8 +381,10 @@ XStr XFindProgramInPath(const wchar_t* name, const char* pathValue)
     };
     if (n.find('/') != std::string::npos)
         return isProgram(n) ? XStr(name) : XStr();
-    const char* path = pathValue ? pathValue : getenv("PATH");
-    const std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    bool pathSet = false;
+    const std::string pathFromEnv = pathValue ? std::string() : XGetEnv("PATH", &pathSet);
+    const std::string folders = pathValue ? std::string(pathValue)
+                                : pathSet ? pathFromEnv : std::string("/usr/local/bin:/usr/bin:/bin");
     size_t begin = 0;
     for (;;) {
         const size_t end = folders.find(':', begin);
