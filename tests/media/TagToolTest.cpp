@@ -1,0 +1,64 @@
+// engine-tool tag-roundtrip: raw tag data from a file back to standard output.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "EngineToolRun.h"
+#include "NTag.h"
+
+namespace {
+
+class TagToolTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* base = std::getenv("TMPDIR");
+        m_dir = std::string(base && *base ? base : "/tmp") + "/media-test-XXXXXX";
+        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
+    }
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        const std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(TagToolTest, WritesBackWhatItRead)
+{
+    NTag tag;
+    tag.AddTag(L"title", L"A \"quoted\" title \U0001F600");
+    tag.AddTagData(L"_albumart_1_Front", "\0\1\2\3", 4);
+    XBuffer raw;
+    ASSERT_TRUE(tag.ToRawData(raw));
+    const std::string bytes(reinterpret_cast<char*>(raw.Data), raw.Used);
+    raw.Free();
+
+    const EngineToolResult run = RunEngineTool({"tag-roundtrip", Write("tag.bin", bytes)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, bytes);
+}
+
+TEST_F(TagToolTest, DamagedOrMissingDataFailsWithAMessage)
+{
+    std::string damaged("\x02\0\0\0\x0E\0\0\0a\0\0\0", 12);
+    const EngineToolResult cut = RunEngineTool({"tag-roundtrip", Write("cut.bin", damaged)});
+    EXPECT_NE(cut.status, 0);
+    EXPECT_NE(cut.err.find("damaged"), std::string::npos) << cut.err;
+    EXPECT_TRUE(cut.out.empty());
+
+    const EngineToolResult missing = RunEngineTool({"tag-roundtrip", m_dir + "/none.bin"});
+    EXPECT_NE(missing.status, 0);
+    EXPECT_FALSE(missing.err.empty());
+}
+
+} // namespace
