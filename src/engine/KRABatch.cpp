@@ -1,0 +1,123 @@
+#include "KRABatch.h"
+
+#include <limits>
+
+#include "KRAMultiEncConfig.h"
+#include "QKConvertProcessShared.h"
+#include "QKElemValueList.h"
+
+namespace {
+
+// A whole decimal number of at least 1, blanks around it allowed; 0 for anything else (an
+// empty value, "0", "-2", "two", "3x", a number too large to count).
+uint64_t ParseSlotCount(const QString& text)
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return 0;
+    uint64_t value = 0;
+    for (const QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return 0;
+        const uint64_t digit = static_cast<uint64_t>(c.unicode() - '0');
+        if (value > (std::numeric_limits<uint64_t>::max() - digit) / 10)
+            return 0;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// The encoder part of an ordinary batch: the page's arguments without "-PNGOPTIMIZE", a
+// marker of the image pages that ffmpeg does not know.
+QString EncoderPart(const QString& strArgs)
+{
+    if (strArgs.isEmpty())
+        return strArgs;
+    const QString marker = QStringLiteral("-PNGOPTIMIZE");
+    // Split with empty parts kept, so that rejoining keeps every other blank as it was.
+    QStringList tokens = strArgs.split(QLatin1Char(' '), Qt::KeepEmptyParts);
+    if (!tokens.contains(marker))
+        return strArgs;
+    tokens.removeAll(marker);
+    return tokens.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+KRABatch::KRABatch(std::shared_ptr<QKConversionSpec> spec) : m_spec(std::move(spec))
+{
+    if (!m_spec)
+        m_spec = std::make_shared<QKConversionSpec>();
+}
+
+uint64_t KRABatch::userThreadCount() const
+{
+    for (const QKDSPSpec& dsp : m_spec->dspEffects) {
+        if (dsp.name != multiCPUForceName())
+            continue;
+        const QKElemValueList list(dsp.args);
+        if (const std::optional<QString> value = list.findValue(threadCountElement()))
+            return ParseSlotCount(*value);
+    }
+    return 0;
+}
+
+QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
+{
+    if (dsp.name == QKConvertProcessShared::deleteSourceName() || dsp.name == QKConvertProcessShared::playSoundName())
+        return QString();
+    if (dsp.name == multiCPUForceName()) {
+        QKElemValueList list(dsp.args);
+        // Every pair of the element goes: only the other elements are ffmpeg's.
+        while (list.containsElem(threadCountElement()))
+            list.clearElem(threadCountElement());
+        return list.mergeToString_alternate();
+    }
+    return dsp.args;
+}
+
+void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into)
+{
+    for (const QKDSPSpec& dsp : chain) {
+        const QString part = argsOfDSP(dsp);
+        if (!part.isEmpty())
+            into.append(part);
+    }
+}
+
+QString KRABatch::commandLine() const
+{
+    QStringList parts;
+    mergeDSP(m_spec->dspEffects, parts);
+    const QString encoder = EncoderPart(m_spec->EncoderArgsV2.strArgs);
+    if (!encoder.isEmpty())
+        parts.append(encoder);
+    return parts.join(QLatin1Char(' '));
+}
+
+QString KRABatch::multiCommandLine(const KRAMultiEncEntry* entry) const
+{
+    QStringList parts;
+    mergeDSP(m_spec->dspEffects, parts);
+    if (entry) {
+        mergeDSP(entry->dspEffects, parts);
+        if (!entry->encoderArgsV2.strArgs.isEmpty())
+            parts.append(entry->encoderArgsV2.strArgs);
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+KRASpecialActions KRABatch::prepareSpecialActions(const KRAMultiEncEntry* entry) const
+{
+    const QSet<QString> names = QKConvertProcessShared::specialActionNames();
+    KRASpecialActions actions;
+    const auto collect = [&](const QKDSPChain& chain) {
+        for (const QKDSPSpec& dsp : chain)
+            if (names.contains(dsp.name))
+                actions.insert(dsp.name, dsp);
+    };
+    collect(m_spec->dspEffects);
+    if (entry)
+        collect(entry->dspEffects);
+    return actions;
+}

@@ -1,0 +1,72 @@
+// What one ffmpeg run is given: the source, the destination, the batch's argument string,
+// where to report, the batch-wide quit and pause flags, and the actions to carry out when
+// the file is done.
+#pragma once
+
+#include <QMap>
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "QKConvertSource.h"
+#include "QKDSPSpec.h"
+#include "QKEncoderDesc.h"
+#include "QKTag.h"
+
+// Receives what a run reports. Calls come from the conversion thread and from the run's
+// reader threads, so an implementation must be thread-safe.
+class KRAStatusCallback {
+public:
+    virtual ~KRAStatusCallback() = default;
+    virtual void onLengthMS(uint64_t lengthMS) = 0;
+    virtual void onPercentDone(int percent) = 0;
+    virtual void onFPS(double fps) = 0;
+    virtual void onInfoLine(const QString& line) = 0;
+    virtual void onErrorLine(const QString& line) = 0;
+    virtual void onAction(const QString& action) = 0;
+};
+
+// The quit and pause flags of a batch: written by the progress dialog on the main thread,
+// read by every running conversion, hence atomic.
+class KRAProcessEvents {
+public:
+    bool bEvtQuit() const { return m_quit.load(std::memory_order_acquire); }
+    void setBEvtQuit(bool on) { m_quit.store(on, std::memory_order_release); }
+    // The "may run" flag: set while the batch is not held.
+    bool bEvtPause() const { return m_mayRun.load(std::memory_order_acquire); }
+    void setBEvtPause(bool on) { m_mayRun.store(on, std::memory_order_release); }
+    bool bPause() const { return !bEvtPause(); }
+    void setBPause(bool paused) { setBEvtPause(!paused); }
+    // Pausing holds back no conversion: this returns at once.
+    void waitWhilePaused() const {}
+
+private:
+    std::atomic<bool> m_quit{false};
+    std::atomic<bool> m_mayRun{false};
+};
+
+using KRAProcessEventsRef = std::shared_ptr<KRAProcessEvents>;
+
+// Effect name -> the configured effect, for the actions after a conversion.
+using KRASpecialActions = QMap<QString, QKDSPSpec>;
+
+// Filled completely by its creator before the run starts; the run and its reader threads
+// only read it from then on.
+class KRAProcessArg {
+public:
+    QKConvertSourceRef srcFrom; // a QKConvertSourceConcat stands for several files to join
+    QUrl urlTo;
+    std::optional<QString> inputArgs; // ffmpeg options placed before the inputs
+    QString args; // the batch's argument string
+    std::shared_ptr<KRAStatusCallback> callback; // may be null: nothing is reported
+    KRAProcessEventsRef events;
+    QKTagRef tagToWrite; // no action reads it
+    KRASpecialActions specialActions2;
+    QKEncoderDescRef encoder;
+};
+
+using KRAProcessArgRef = std::shared_ptr<KRAProcessArg>;

@@ -1,0 +1,359 @@
+#include "FFprobeInfo.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+#include "QKLocateFFmpeg.h"
+#include "QKToolRun.h"
+#include "XFileName.h"
+#include "XFormat.h"
+#include "XJSON.h"
+
+namespace {
+
+std::atomic<int> g_timeoutMs{30000};
+
+// ffprobe's JSON for files with many streams or long tags stays far below this; anything
+// larger is not an answer to our question.
+constexpr size_t kMaxOutput = 64u << 20;
+
+// A relative name gets the working folder in front: ffprobe would read a leading "-" as an
+// option and "name:" as a protocol.
+XStr AbsolutePath(const XStr& path)
+{
+    if (path.BeginsWith(L"/"))
+        return path;
+    char buffer[8192];
+    if (!::getcwd(buffer, sizeof buffer))
+        return path;
+    XFileName joined(XStr::FromUTF8(buffer));
+    joined.AppendPath(path);
+    return joined;
+}
+
+XStr Text(XJSON::AnyType* value)
+{
+    return value->AsString()->Value;
+}
+
+int Int(XJSON::AnyType* value)
+{
+    return value->AsNumber()->ToInt32();
+}
+
+XJSON::AnyType* Member(XJSON::AnyType* object, const wchar_t* name)
+{
+    return object->AsObject()->Get(name);
+}
+
+bool EqualsNoCase(const XStr& a, const wchar_t* b)
+{
+    return XStrCompare(a, b, 0, true) == 0;
+}
+
+// Adds the property unless one of that name (A-Z folded) is there already.
+void AddIfMissing(NTag& props, const wchar_t* name, const XStr& value)
+{
+    if (!props.FindTag(name))
+        props.AddTag(name, value);
+}
+
+// "a/b" as a rate truncated to two decimals; false when the text is not one fraction.
+bool FractionRate(const XStr& text, double& rate)
+{
+    const int slash = text.FindChar(L'/');
+    if (slash == 0 || text.FindChar(L'/', slash + 1) != 0)
+        return false;
+    const double numerator = XStrToDouble(text.Left(slash - 1));
+    double denominator = XStrToDouble(text.MidToEnd(slash + 1));
+    if (denominator == 0)
+        denominator = 1;
+    rate = std::trunc(numerator / denominator * 100.0) / 100.0;
+    if (!std::isfinite(rate))
+        rate = 0;
+    return true;
+}
+
+uint64_t DurationMs(const XStr& text)
+{
+    const double ms = XStrToDouble(text) * 1000.0;
+    if (!(ms > 0))
+        return 0; // missing, negative or not a number
+    if (ms >= 18446744073709549568.0)
+        return UINT64_MAX;
+    return static_cast<uint64_t>(ms);
+}
+
+bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs)
+{
+    if (!top || top->AsObject()->Count() == 0)
+        return false;
+    XJSON::AnyType* format = Member(top, L"format");
+
+    durationMs = DurationMs(Text(Member(format, L"duration")));
+
+    XJSON::Object* formatTags = Member(format, L"tags")->AsObject();
+    for (int64_t i = 0; i < formatTags->Count(); ++i) {
+        const wchar_t* name = formatTags->NameAt(i);
+        if (name && *name)
+            tags.AddTag(name, Text(formatTags->ValueAt(i)));
+    }
+
+    props.TakeTag(L"Length");
+    props.AddTag(L"Length", XFormatDuration(static_cast<int64_t>(durationMs > INT64_MAX ? INT64_MAX : durationMs), 1));
+
+    const int32_t bitRate = static_cast<int32_t>(Text(Member(format, L"bit_rate")).ToLong());
+    props.AddTag(L"Bit Rate", XFormatNumber(bitRate / 1000) + L" kbps");
+
+    XStr summary;
+    XJSON::Array* streams = Member(top, L"streams")->AsArray();
+    for (int64_t i = 0; i < streams->Count(); ++i) {
+        XJSON::AnyType* stream = streams->Get(i);
+        XStr type = Text(Member(stream, L"codec_type"));
+        if (type.IsEmpty())
+            type = L"(unknown)";
+        else if (type.p[0] >= L'a' && type.p[0] <= L'z')
+            type.p[0] = static_cast<wchar_t>(type.p[0] - L'a' + L'A');
+        if (!summary.IsEmpty())
+            summary += L"; ";
+        summary += XStr::FromFormat(L"%d %s : %s", static_cast<int>(i), type.p, Text(Member(stream, L"codec_long_name")).p);
+
+        if (EqualsNoCase(type, L"video")) {
+            AddIfMissing(props, L"Profile", Text(Member(stream, L"profile")));
+            const int width = Int(Member(stream, L"width"));
+            const int height = Int(Member(stream, L"height"));
+            if (width > 0) {
+                AddIfMissing(props, L"Width", XStr::FromLong(width));
+                AddIfMissing(props, L"Height", XStr::FromLong(height));
+                if (height > 0)
+                    AddIfMissing(props, L"Resolution", XStr::FromFormat(L"%d x %d", width, height));
+            }
+            XStr aspect = Text(Member(stream, L"display_aspect_ratio"));
+            if (aspect.IsEmpty())
+                aspect = aspectRatioName(width, height);
+            AddIfMissing(props, L"Aspect Ratio", aspect);
+            XStr rate = Text(Member(stream, L"r_frame_rate"));
+            if (rate.IsEmpty())
+                rate = Text(Member(stream, L"avg_frame_rate"));
+            AddIfMissing(props, L"Frame Rate", frameRateText(rate));
+            AddIfMissing(props, L"Pixel Format", Text(Member(stream, L"pix_fmt")));
+            AddIfMissing(props, L"Color Space", Text(Member(stream, L"color_space")));
+            const XStr frames = Text(Member(stream, L"nb_frames"));
+            if (!frames.IsEmpty())
+                AddIfMissing(props, L"Frame Count", frames);
+        } else if (EqualsNoCase(type, L"audio")) {
+            const int channels = Int(Member(stream, L"channels"));
+            if (channels != 0)
+                AddIfMissing(props, L"Channels", XStr::FromFormat(L"%d", channels));
+            const XStr sampleRate = Text(Member(stream, L"sample_rate"));
+            if (sampleRate.ToLong() != 0)
+                AddIfMissing(props, L"Sample Rate", sampleRate);
+            // ffprobe writes bits_per_sample as a number; a text form is taken too.
+            XJSON::AnyType* bits = Member(stream, L"bits_per_sample");
+            XStr sampleSize = bits->TypeOf() == XJSON::typeNumber ? XStr::FromLong(bits->AsNumber()->ToInt64()) : Text(bits);
+            if (sampleSize.ToLong() != 0)
+                AddIfMissing(props, L"Sample Size", sampleSize);
+        }
+    }
+    if (!summary.IsEmpty())
+        props.AddTag(L"Streams", summary);
+    return true;
+}
+
+// Parses into scratch containers first, so that a failure leaves the caller's untouched.
+bool ParseInto(XJSON::AnyType* parsed, NTag& tags, NTag& props, uint64_t& durationMs)
+{
+    std::unique_ptr<XJSON::AnyType> top(parsed);
+    if (!top || top->AsObject()->Count() == 0)
+        return false;
+    NTag newTags, newProps;
+    newProps.Assign(props);
+    uint64_t duration = 0;
+    if (!ParseTop(top.get(), newTags, newProps, duration))
+        return false;
+    for (int64_t i = 0; i < newTags.Count(); ++i)
+        tags.AddTagCopy(*newTags.TagAt(i));
+    props.Assign(newProps);
+    durationMs = duration;
+    return true;
+}
+
+} // namespace
+
+void setFFprobeTimeoutMs(int ms)
+{
+    g_timeoutMs = ms;
+}
+
+int ffprobeTimeoutMs()
+{
+    return g_timeoutMs;
+}
+
+std::string runFFprobeBytes(const XStr& path, XStr* reason)
+{
+    if (reason)
+        *reason = XStr();
+    const XStr ffprobe = QKLocateFFmpeg::locateFFprobe();
+    if (ffprobe.IsEmpty()) {
+        if (reason)
+            *reason = L"ffprobe was not found.";
+        return std::string();
+    }
+    XStrList args;
+    args.Add(ffprobe);
+    args.Add(L"-hide_banner");
+    args.Add(L"-of");
+    args.Add(L"json");
+    args.Add(L"-show_format");
+    args.Add(L"-show_streams");
+    args.Add(AbsolutePath(path));
+    const int timeoutMs = g_timeoutMs;
+    QKToolResult r = QKToolRun::run(args, timeoutMs, kMaxOutput);
+    if (!r.started) {
+        if (reason)
+            *reason = XStr::FromFormat(L"ffprobe could not be started (%s).", XStr::FromUTF8(std::strerror(r.startErrno)).p);
+        return std::string();
+    }
+    if (r.timedOut || r.tooLarge) {
+        if (reason)
+            *reason = r.timedOut ? XStr::FromFormat(L"ffprobe did not finish within %d ms and was stopped.", timeoutMs)
+                                 : XStr(L"ffprobe printed more than expected and was stopped.");
+        return std::string();
+    }
+    if (reason) {
+        // Kept even when there is output: ffprobe prints an empty JSON object for a file it
+        // cannot read, and the caller then wants to know why.
+        XStr line = r.lastErrorLine();
+        if (!line.IsEmpty())
+            *reason = line;
+        else if (r.out.empty())
+            *reason = XStr::FromFormat(L"ffprobe gave no information (exit code %d).", r.exitCode);
+    }
+    return std::move(r.out);
+}
+
+XStr runFFprobe(const XStr& path, XStr* reason)
+{
+    const std::string bytes = runFFprobeBytes(path, reason);
+    return XStr::FromUTF8Bytes(bytes.data(), bytes.size());
+}
+
+bool parseFFprobeJSON(const XStr& text, NTag& tags, NTag& props, uint64_t& durationMs)
+{
+    return ParseInto(XJSON::Parse(text), tags, props, durationMs);
+}
+
+bool parseFFprobeJSONBytes(const std::string& bytes, NTag& tags, NTag& props, uint64_t& durationMs)
+{
+    return ParseInto(XJSON::ParseUTF8(bytes.data(), bytes.size()), tags, props, durationMs);
+}
+
+bool readFFprobeInfo(const XStr& path, NTag& tags, NTag& props, uint64_t& durationMs, XStr* reason)
+{
+    XStr why;
+    const std::string out = runFFprobeBytes(path, &why);
+    const bool ok = !out.empty() && parseFFprobeJSONBytes(out, tags, props, durationMs);
+    if (reason) {
+        *reason = ok ? XStr() : why;
+        if (!ok && reason->IsEmpty())
+            *reason = L"ffprobe gave no information about the file.";
+    }
+    return ok;
+}
+
+bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& durationMs, XStr* reason)
+{
+    durationMs = 0;
+    if (tags)
+        tags->Clear();
+    if (jsonText)
+        *jsonText = XStr();
+    XStr why;
+    const std::string out = runFFprobeBytes(path, &why);
+    bool ok = false;
+    if (!out.empty()) {
+        if (jsonText)
+            *jsonText = XStr::FromUTF8Bytes(out.data(), out.size());
+        NTag fileTags, props;
+        uint64_t duration = 0;
+        ok = parseFFprobeJSONBytes(out, fileTags, props, duration);
+        if (ok) {
+            if (tags)
+                tags->Assign(fileTags);
+            durationMs = duration;
+        }
+    }
+    if (reason) {
+        *reason = ok ? XStr() : why;
+        if (!ok && reason->IsEmpty())
+            *reason = L"ffprobe gave no information about the file.";
+    }
+    return ok;
+}
+
+double parseVideoFrameRate(const XStr& jsonText)
+{
+    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
+    if (!top)
+        return 0;
+    XJSON::Array* streams = Member(top.get(), L"streams")->AsArray();
+    for (int64_t i = 0; i < streams->Count(); ++i) {
+        XJSON::AnyType* stream = streams->Get(i);
+        if (!EqualsNoCase(Text(Member(stream, L"codec_type")), L"video"))
+            continue;
+        const XStr avg = Text(Member(stream, L"avg_frame_rate"));
+        double rate = 0;
+        if (!FractionRate(avg, rate))
+            rate = XStrToDouble(avg);
+        if (rate != 0)
+            return rate;
+    }
+    return 0;
+}
+
+double getVideoFrameRate(const XStr& path)
+{
+    const XStr out = runFFprobe(path);
+    return out.IsEmpty() ? 0 : parseVideoFrameRate(out);
+}
+
+XStr frameRateText(const XStr& rate)
+{
+    double value = 0;
+    if (!FractionRate(rate, value))
+        return rate;
+    if (value == std::floor(value) && std::fabs(value) < 9.2e18)
+        return XStr::FromLong(static_cast<int64_t>(value));
+    return XStr::FromFormat(L"%.2f", value);
+}
+
+XStr aspectRatioName(int width, int height)
+{
+    if (width == 0 || height == 0)
+        return XStr();
+    if (width < height) {
+        const XStr swapped = aspectRatioName(height, width);
+        const int colon = swapped.FindChar(L':');
+        if (colon == 0 || swapped.FindChar(L':', colon + 1) != 0)
+            return swapped;
+        return XStr::FromFormat(L"%s:%s", swapped.MidToEnd(colon + 1).p, swapped.Left(colon - 1).p);
+    }
+    const XStr text = XStr::FromFormat(L"%.2f:1", static_cast<double>(width) / static_cast<double>(height));
+    static const struct {
+        const wchar_t* text;
+        const wchar_t* name;
+    } table[] = {
+        {L"1.20:1", L"6:5"},   {L"1.25:1", L"5:4"}, {L"1.33:1", L"4:3"},  {L"1.37:1", L"11:8"},
+        {L"1.5:1", L"3:2"},    {L"1.50:1", L"3:2"}, {L"1.6:1", L"16:10"}, {L"1.60:1", L"16:10"},
+        {L"1.66:1", L"5:3"},   {L"1.77:1", L"16:9"}, {L"1.78:1", L"16:9"}, {L"2.00:1", L"2:1"},
+        {L"2:1", L"2:1"},      {L"2.35:1", L"21:9"},
+    };
+    for (const auto& entry : table)
+        if (XStrCompare(text, entry.text) == 0)
+            return entry.name;
+    return text;
+}

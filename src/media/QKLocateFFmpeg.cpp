@@ -1,0 +1,320 @@
+#include "QKLocateFFmpeg.h"
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "QKExternalFFmpeg.h"
+#include "QKToolRun.h"
+#include "XEnvironment.h"
+#include "XFile.h"
+#include "XFileName.h"
+#include "XTempFile.h"
+#include "XWorkerProcess.h"
+
+namespace {
+
+bool IsRegularFile(const XStr& path)
+{
+    bool isFolder = false;
+    return XFileExists(path, &isFolder) && !isFolder;
+}
+
+bool IsExecutableFile(const XStr& path)
+{
+    XStr p(path);
+    struct stat st;
+    return ::stat(p.UTF8(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.UTF8(), X_OK) == 0;
+}
+
+// Relative names are taken from the working folder, so that the name reaches a child as a
+// path (never read as an option or a URL scheme) and survives a change of folder.
+XStr AbsolutePath(const XStr& path)
+{
+    if (path.BeginsWith(L"/"))
+        return path;
+    char buffer[8192];
+    if (!::getcwd(buffer, sizeof buffer))
+        return path;
+    XFileName joined(XStr::FromUTF8(buffer));
+    joined.AppendPath(path);
+    return joined;
+}
+
+XStr ErrnoText(int error)
+{
+    return XStr::FromUTF8(std::strerror(error));
+}
+
+// Why a child run did not give an answer, as a short English text.
+XStr RunFailureText(const QKToolResult& r, const wchar_t* what, int timeoutMs)
+{
+    if (!r.started)
+        return XStr::FromFormat(L"%s could not be started (%s).", what, ErrnoText(r.startErrno).p);
+    if (r.timedOut)
+        return XStr::FromFormat(L"%s did not finish within %d seconds and was stopped.", what, timeoutMs / 1000);
+    if (r.tooLarge)
+        return XStr::FromFormat(L"%s printed more than expected and was stopped.", what);
+    XStr line = r.lastErrorLine();
+    if (!line.IsEmpty())
+        return XStr::FromFormat(L"%s failed: %s", what, line.p);
+    return XStr::FromFormat(L"%s failed (exit code %d).", what, r.exitCode);
+}
+
+void SetError(XStr* error, const XStr& text)
+{
+    if (error)
+        *error = text;
+}
+
+std::mutex& EncoderLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<std::string, bool>& EncoderAnswers()
+{
+    static std::map<std::string, bool> answers;
+    return answers;
+}
+
+bool ListsEncoder(const std::string& listing, const std::string& encoder)
+{
+    size_t begin = 0;
+    while (begin < listing.size()) {
+        size_t end = listing.find('\n', begin);
+        if (end == std::string::npos)
+            end = listing.size();
+        // " V....D libx264   description": flags, then the encoder's name.
+        const std::string line = listing.substr(begin, end - begin);
+        const size_t flags = line.find_first_not_of(" \t");
+        if (flags != std::string::npos) {
+            const size_t gap = line.find_first_of(" \t", flags);
+            if (gap != std::string::npos) {
+                const size_t name = line.find_first_not_of(" \t", gap);
+                if (name != std::string::npos) {
+                    size_t nameEnd = line.find_first_of(" \t\r", name);
+                    if (nameEnd == std::string::npos)
+                        nameEnd = line.size();
+                    if (line.compare(name, nameEnd - name, encoder) == 0)
+                        return true;
+                }
+            }
+        }
+        begin = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+XStr QKLocateFFmpeg::pathToExternalFFmpeg()
+{
+    return XGetAppDataPath(L"ffmpeg");
+}
+
+XStr QKLocateFFmpeg::pathToAutoMarker()
+{
+    return pathToExternalFFmpeg() + L".auto";
+}
+
+XStr QKLocateFFmpeg::locateFFmpeg()
+{
+    const XStr external = pathToExternalFFmpeg();
+    if (XFileExists(external))
+        return external;
+    XFileName shipped(XGetResourcesFolder());
+    shipped.AppendPath(L"ffmpeg");
+    if (IsExecutableFile(shipped))
+        return shipped;
+    return XFindProgramInPath(L"ffmpeg");
+}
+
+XStr QKLocateFFmpeg::locateFFprobe()
+{
+    XFileName shipped(XGetResourcesFolder());
+    shipped.AppendPath(L"ffprobe");
+    if (IsExecutableFile(shipped))
+        return shipped;
+    return XFindProgramInPath(L"ffprobe");
+}
+
+bool QKLocateFFmpeg::haveInstalledFFmpeg()
+{
+    return XFileExists(pathToExternalFFmpeg());
+}
+
+bool QKLocateFFmpeg::isAutoInstalled()
+{
+    return XFileExists(pathToAutoMarker());
+}
+
+bool QKLocateFFmpeg::haveExternalFFmpeg()
+{
+    if (haveInstalledFFmpeg())
+        return true;
+    const XStr ffmpeg = locateFFmpeg();
+    return !ffmpeg.IsEmpty() && ffmpegHasEncoder(ffmpeg, L"libx264");
+}
+
+bool QKLocateFFmpeg::ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* encoder)
+{
+    if (ffmpegPath.IsEmpty() || !encoder || !*encoder)
+        return false;
+    const bool remember = XStrCompare(encoder, L"libx264") == 0;
+    const std::string key = ffmpegPath.ToUTF8String();
+    // One query at a time: several threads asking at start-up share the one answer.
+    std::lock_guard<std::mutex> lock(EncoderLock());
+    if (remember) {
+        const auto found = EncoderAnswers().find(key);
+        if (found != EncoderAnswers().end())
+            return found->second;
+    }
+    XStrList args;
+    args.Add(ffmpegPath);
+    args.Add(L"-hide_banner");
+    args.Add(L"-encoders");
+    const QKToolResult r = QKToolRun::run(args, kQueryTimeoutMs);
+    const bool has = r.started && !r.timedOut && ListsEncoder(r.out, XStr(encoder).ToUTF8String());
+    if (remember)
+        EncoderAnswers()[key] = has;
+    return has;
+}
+
+void QKLocateFFmpeg::forgetEncoderAnswers()
+{
+    std::lock_guard<std::mutex> lock(EncoderLock());
+    EncoderAnswers().clear();
+}
+
+void QKLocateFFmpeg::installHooks()
+{
+    QKExternalFFmpeg::setProbe([] { return QKLocateFFmpeg::haveExternalFFmpeg(); });
+}
+
+bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* error)
+{
+    const XFileName source(AbsolutePath(path));
+    const XFileName name = source.GetFileName();
+    XStr found;
+    XTempFolder unpacked; // removed when this function returns, whatever the outcome
+
+    if (XStrCompare(name, L"ffmpeg") == 0) {
+        if (!IsRegularFile(source)) {
+            SetError(error, XStr::FromFormat(L"The file \"%s\" does not exist.", source.p));
+            return false;
+        }
+        found = source;
+    } else if (name.EndsWith(L".tar.gz") || name.EndsWith(L".tar.bz2")) {
+        if (!IsRegularFile(source)) {
+            SetError(error, XStr::FromFormat(L"The archive \"%s\" does not exist.", source.p));
+            return false;
+        }
+        if (!unpacked.Create(nullptr)) {
+            SetError(error, XStr::FromFormat(L"No temporary folder could be made (%s).", ErrnoText(errno).p));
+            return false;
+        }
+        const XStr tar = XFindProgramInPath(L"tar");
+        if (tar.IsEmpty()) {
+            SetError(error, XStr(L"The program tar was not found."));
+            return false;
+        }
+        // tar itself, with the folder given by -C: the archive's name reaches it as one
+        // argument whatever it holds, and --force-local keeps a ":" in it from naming a host.
+        XStrList args;
+        args.Add(tar);
+        args.Add(L"--force-local");
+        args.Add(L"-C");
+        args.Add(unpacked);
+        args.Add(name.EndsWith(L".tar.bz2") ? L"-xjf" : L"-xzf");
+        args.Add(source);
+        const QKToolResult r = QKToolRun::run(args, kUnpackTimeoutMs, 1 << 20);
+        XFileName top(unpacked);
+        top.AppendPath(L"ffmpeg");
+        XFileName inBin(unpacked);
+        inBin.AppendPath(L"bin/ffmpeg");
+        if (IsRegularFile(top))
+            found = top;
+        else if (IsRegularFile(inBin))
+            found = inBin;
+        if (found.IsEmpty()) {
+            if (!r.succeeded())
+                SetError(error, XStr(L"The archive could not be unpacked. ") + RunFailureText(r, L"tar", kUnpackTimeoutMs));
+            else
+                SetError(error, XStr(L"The archive holds no ffmpeg (neither \"ffmpeg\" nor \"bin/ffmpeg\")."));
+            return false;
+        }
+    } else {
+        SetError(error, XStr::FromFormat(
+            L"\"%s\" is neither an ffmpeg executable (named \"ffmpeg\") nor a .tar.gz or .tar.bz2 archive.", name.p));
+        return false;
+    }
+
+    XDeleteFile(staging);
+    if (!XCopyFile(found, staging, true)) {
+        const int saved = errno;
+        XDeleteFile(staging);
+        SetError(error, XStr::FromFormat(L"ffmpeg could not be copied into place (%s).", ErrnoText(saved).p));
+        return false;
+    }
+    XStr stagingPath(staging);
+    if (::chmod(stagingPath.UTF8(), 0755) != 0) {
+        const int saved = errno;
+        XDeleteFile(staging);
+        SetError(error, XStr::FromFormat(L"ffmpeg could not be made executable (%s).", ErrnoText(saved).p));
+        return false;
+    }
+    // Only an ffmpeg that runs replaces the one in use.
+    XStrList args;
+    args.Add(staging);
+    args.Add(L"-version");
+    const QKToolResult check = QKToolRun::run(args, kQueryTimeoutMs, 1 << 20);
+    if (!check.succeeded() || check.out.empty()) {
+        XDeleteFile(staging);
+        SetError(error, XStr(L"The new ffmpeg does not run. ") + RunFailureText(check, L"ffmpeg -version", kQueryTimeoutMs));
+        return false;
+    }
+    return true;
+}
+
+bool QKLocateFFmpeg::installFrom(const XStr& path, bool isAuto, XStr* error)
+{
+    const XStr target = pathToExternalFFmpeg();
+    XFileName folder(XFileName(target).GetFolder());
+    if (!XFileExists(folder) && !XCreateFolderTreeWithMode(folder, 0700)) {
+        SetError(error, XStr::FromFormat(L"The folder \"%s\" could not be made (%s).", folder.p, ErrnoText(errno).p));
+        return false;
+    }
+    // Staged beside the target, so that the final rename stays on one file system.
+    const XStr staging = target + L".install-" + XTempUniqueId();
+    if (!installWorker(path, staging, error))
+        return false;
+
+    XStr from(staging), to(target);
+    if (::rename(from.UTF8(), to.UTF8()) != 0) {
+        const int saved = errno;
+        XDeleteFile(staging);
+        SetError(error, XStr::FromFormat(L"ffmpeg could not be put in place (%s).", ErrnoText(saved).p));
+        return false;
+    }
+    const XStr marker = pathToAutoMarker();
+    if (isAuto) {
+        // The new copy is in place and works either way; the marker only records its origin.
+        XFile file;
+        file.OpenCreate(marker);
+    } else {
+        XDeleteFile(marker);
+    }
+    return true;
+}
+
+void QKLocateFFmpeg::revertToInternal()
+{
+    XDeleteFile(pathToExternalFFmpeg());
+    XDeleteFile(pathToAutoMarker());
+}

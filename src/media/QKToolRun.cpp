@@ -1,0 +1,129 @@
+#include "QKToolRun.h"
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <poll.h>
+#include <unistd.h>
+
+#include "XWorkerProcess.h"
+
+XStr QKToolResult::lastErrorLine() const
+{
+    size_t end = err.size();
+    while (end > 0) {
+        while (end > 0 && (err[end - 1] == '\n' || err[end - 1] == '\r'))
+            --end;
+        size_t begin = end;
+        while (begin > 0 && err[begin - 1] != '\n' && err[begin - 1] != '\r')
+            --begin;
+        std::string line = err.substr(begin, end - begin);
+        const size_t first = line.find_first_not_of(" \t");
+        if (first != std::string::npos) {
+            const size_t last = line.find_last_not_of(" \t");
+            return XStr::FromUTF8(line.substr(first, last - first + 1));
+        }
+        end = begin;
+    }
+    return XStr();
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int RemainingMs(bool forever, Clock::time_point deadline)
+{
+    if (forever)
+        return -1;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+// Reads what is there; false at end of file or on an error other than EINTR/EAGAIN.
+bool Drain(int fd, std::string& into)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n > 0) {
+            into.append(chunk, static_cast<size_t>(n));
+            return true;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        return false;
+    }
+}
+
+} // namespace
+
+QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr)
+{
+    QKToolResult result;
+    XWorkerProcess child;
+    if (!child.Create(args, XWP_PIPE_STDOUT | XWP_PIPE_STDERR)) {
+        result.startErrno = errno ? errno : ENOENT;
+        return result;
+    }
+    result.started = true;
+
+    const bool forever = timeoutMs < 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
+    int fds[2] = {static_cast<int>(child.StdoutHandle), static_cast<int>(child.StderrHandle)};
+    bool killed = false;
+
+    while (fds[0] >= 0 || fds[1] >= 0) {
+        pollfd set[2];
+        int count = 0;
+        for (int fd : fds)
+            if (fd >= 0)
+                set[count++] = pollfd{fd, POLLIN, 0};
+        const int wait = RemainingMs(forever, deadline);
+        if (!forever && wait == 0) {
+            result.timedOut = true;
+            killed = true;
+            break;
+        }
+        const int r = ::poll(set, static_cast<nfds_t>(count), wait);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            killed = true; // cannot watch the child any more: do not leave it behind
+            break;
+        }
+        if (r == 0)
+            continue; // the deadline is checked at the top
+        for (int i = 0; i < count; ++i) {
+            if (!(set[i].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)))
+                continue;
+            const bool isOut = set[i].fd == fds[0];
+            std::string& into = isOut ? result.out : result.err;
+            if (!Drain(set[i].fd, into)) {
+                // End of file: stop watching this stream (the handle is closed by Close()).
+                (isOut ? fds[0] : fds[1]) = -1;
+            }
+            if (!isOut && result.err.size() > maxErr)
+                result.err.erase(0, result.err.size() - maxErr);
+        }
+        if (result.out.size() > maxOut) {
+            result.tooLarge = true;
+            killed = true;
+            break;
+        }
+    }
+
+    int code = -1;
+    if (killed)
+        child.Close(0, &code);
+    else
+        child.Close(RemainingMs(forever, deadline), &code);
+    // A child that closed its streams but went on running past the deadline was killed.
+    if (!killed && child.ExitedBySignal() && child.ExitSignal() == SIGKILL && !forever
+        && RemainingMs(false, deadline) == 0)
+        result.timedOut = true;
+    result.exitCode = (result.timedOut || result.tooLarge) ? -1 : code;
+    return result;
+}

@@ -1,0 +1,250 @@
+// Finding ffmpeg and ffprobe, and installing the user's own ffmpeg into a private
+// application-data folder (_APPDATA_OVERRIDE) of each test.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "MediaTestFiles.h"
+#include "QKExternalFFmpeg.h"
+#include "QKLocateFFmpeg.h"
+#include "XEnvironment.h"
+#include "XFileName.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::set<std::string> FolderEntries(const std::string& path)
+{
+    std::set<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (std::string(entry->d_name) != "." && std::string(entry->d_name) != "..")
+                names.insert(entry->d_name);
+        closedir(dir);
+    }
+    return names;
+}
+
+void WriteScript(const std::string& path, const std::string& body)
+{
+    WriteTextFile(path, "#!/bin/sh\n" + body);
+    chmod(path.c_str(), 0755);
+}
+
+bool ShippedInResources(const wchar_t* name)
+{
+    XFileName shipped(XGetResourcesFolder());
+    shipped.AppendPath(name);
+    return XFileExists(shipped);
+}
+
+class QKLocateFFmpegTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        XSetAppDataFolder(L"MarvoniVideo");
+        m_savedOverride = XGetEnv("_APPDATA_OVERRIDE", &m_hadOverride);
+        m_savedPath = XGetEnv("PATH");
+        XSetEnv("_APPDATA_OVERRIDE", m_dir.file("app").c_str());
+        m_realFFmpeg = ProgramOnPath("ffmpeg");
+        ASSERT_FALSE(m_realFFmpeg.empty());
+        QKLocateFFmpeg::forgetEncoderAnswers();
+    }
+    void TearDown() override
+    {
+        if (m_hadOverride)
+            XSetEnv("_APPDATA_OVERRIDE", m_savedOverride.c_str());
+        else
+            XUnsetEnv("_APPDATA_OVERRIDE");
+        XSetEnv("PATH", m_savedPath.c_str());
+        QKExternalFFmpeg::setProbe(nullptr);
+        QKLocateFFmpeg::forgetEncoderAnswers();
+    }
+
+    std::string appFolder() const { return m_dir.file("app/MarvoniVideo"); }
+    std::string installed() const { return appFolder() + "/ffmpeg"; }
+    std::string marker() const { return appFolder() + "/ffmpeg.auto"; }
+
+    // An archive of the folder's top-level entry given.
+    std::string MakeArchive(const std::string& name, const std::string& root, const std::string& member)
+    {
+        const std::string archive = m_dir.file(name);
+        const bool bz2 = name.size() > 8 && name.substr(name.size() - 8) == ".tar.bz2";
+        EXPECT_TRUE(RunQuietly({"tar", "--force-local", "-C", root, bz2 ? "-cjf" : "-czf", archive, member}));
+        return archive;
+    }
+    // An archive holding the real ffmpeg at relative (for example "bin/ffmpeg").
+    std::string ArchiveWithFFmpegAt(const std::string& name, const std::string& relative)
+    {
+        const std::string root = m_dir.file("root-" + std::to_string(m_roots++));
+        const std::string target = root + "/" + relative;
+        EXPECT_TRUE(RunQuietly({"mkdir", "-p", target.substr(0, target.rfind('/'))}));
+        EXPECT_TRUE(RunQuietly({"cp", m_realFFmpeg, target}));
+        return MakeArchive(name, root, relative.substr(0, relative.find('/')));
+    }
+    bool Install(const std::string& path, bool isAuto, XStr* error = nullptr)
+    {
+        XStr why;
+        const bool ok = QKLocateFFmpeg::installFrom(XStr::FromUTF8(path), isAuto, &why);
+        if (error)
+            *error = why;
+        EXPECT_EQ(ok, why.IsEmpty()) << why.ToUTF8String();
+        return ok;
+    }
+
+    MediaTestDir m_dir;
+    std::string m_realFFmpeg;
+    std::string m_savedOverride, m_savedPath;
+    bool m_hadOverride = false;
+    int m_roots = 0;
+};
+
+TEST_F(QKLocateFFmpegTest, InstallsFromArchivesAndFilesAndReverts)
+{
+    const std::string before = QKLocateFFmpeg::locateFFmpeg().ToUTF8String();
+    EXPECT_NE(before, installed());
+    EXPECT_FALSE(QKLocateFFmpeg::haveInstalledFFmpeg());
+    EXPECT_EQ(QKLocateFFmpeg::pathToExternalFFmpeg().ToUTF8String(), installed());
+
+    // gzip, the executable in bin/; picked by the user: no marker.
+    ASSERT_TRUE(Install(ArchiveWithFFmpegAt("build.tar.gz", "bin/ffmpeg"), false));
+    EXPECT_EQ(QKLocateFFmpeg::locateFFmpeg().ToUTF8String(), installed());
+    EXPECT_EQ(ReadFile(installed()), ReadFile(m_realFFmpeg));
+    EXPECT_EQ(access(installed().c_str(), X_OK), 0);
+    EXPECT_FALSE(QKLocateFFmpeg::isAutoInstalled());
+    EXPECT_TRUE(QKLocateFFmpeg::haveExternalFFmpeg());
+
+    // bzip2, the executable at the top; downloaded: marker.
+    ASSERT_TRUE(Install(ArchiveWithFFmpegAt("top.tar.bz2", "ffmpeg"), true));
+    EXPECT_TRUE(QKLocateFFmpeg::isAutoInstalled());
+
+    // A picked executable named exactly "ffmpeg" is copied as it is; the marker goes.
+    const std::string picked = m_dir.file("picked");
+    ASSERT_TRUE(RunQuietly({"mkdir", picked}));
+    ASSERT_TRUE(RunQuietly({"cp", m_realFFmpeg, picked + "/ffmpeg"}));
+    ASSERT_TRUE(Install(picked + "/ffmpeg", false));
+    EXPECT_FALSE(QKLocateFFmpeg::isAutoInstalled());
+    EXPECT_EQ(ReadFile(installed()), ReadFile(m_realFFmpeg));
+
+    // Nothing but the copy is left in the folder: no staging files, no unpacked trees.
+    EXPECT_EQ(FolderEntries(appFolder()), (std::set<std::string>{"ffmpeg"}));
+
+    QKLocateFFmpeg::revertToInternal();
+    EXPECT_FALSE(PathExists(installed()));
+    EXPECT_FALSE(PathExists(marker()));
+    EXPECT_EQ(QKLocateFFmpeg::locateFFmpeg().ToUTF8String(), before);
+}
+
+TEST_F(QKLocateFFmpegTest, RefusedOrFailedInstallsKeepTheCopyThatWorked)
+{
+    ASSERT_TRUE(Install(ArchiveWithFFmpegAt("good.tar.bz2", "bin/ffmpeg"), true));
+    const std::string good = ReadFile(installed());
+
+    // Wrong names: no archive step, nothing touched.
+    const std::string odd = m_dir.file("odd");
+    ASSERT_TRUE(RunQuietly({"mkdir", odd}));
+    for (const char* name : {"FFmpeg", "ffmpeg.exe", "ffmpeg.zip", "ffmpeg.TAR.GZ"}) {
+        ASSERT_TRUE(RunQuietly({"cp", m_realFFmpeg, odd + "/" + name}));
+        XStr error;
+        EXPECT_FALSE(Install(odd + "/" + name, false, &error)) << name;
+        EXPECT_FALSE(error.IsEmpty());
+    }
+    // The executable only deeper than bin/: refused.
+    XStr error;
+    EXPECT_FALSE(Install(ArchiveWithFFmpegAt("deep.tar.gz", "ffmpeg-5.1-static/bin/ffmpeg"), false, &error));
+    EXPECT_NE(error.Find(L"holds no ffmpeg"), 0) << error.ToUTF8String();
+
+    // An archive that is no archive at all.
+    WriteTextFile(m_dir.file("broken.tar.gz"), std::string(2000, 'x'));
+    EXPECT_FALSE(Install(m_dir.file("broken.tar.gz"), false, &error));
+    EXPECT_NE(error.Find(L"tar"), 0) << error.ToUTF8String();
+    // A missing one.
+    EXPECT_FALSE(Install(m_dir.file("missing.tar.bz2"), false, &error));
+
+    // An "ffmpeg" that is no program, and one that fails -version.
+    const std::string bad = m_dir.file("bad");
+    ASSERT_TRUE(RunQuietly({"mkdir", "-p", bad + "/bin"}));
+    WriteTextFile(bad + "/bin/ffmpeg", "this is not a program\n");
+    EXPECT_FALSE(Install(MakeArchive("text.tar.gz", bad, "bin"), false, &error));
+    EXPECT_NE(error.Find(L"does not run"), 0) << error.ToUTF8String();
+    WriteScript(bad + "/bin/ffmpeg", "echo broken >&2\nexit 1\n");
+    EXPECT_FALSE(Install(MakeArchive("fails.tar.gz", bad, "bin"), false, &error));
+    EXPECT_NE(error.Find(L"broken"), 0) << error.ToUTF8String();
+
+    // Through all of it the working copy and its marker stayed, and nothing was left behind.
+    EXPECT_EQ(ReadFile(installed()), good);
+    EXPECT_TRUE(QKLocateFFmpeg::isAutoInstalled());
+    EXPECT_EQ(FolderEntries(appFolder()), (std::set<std::string>{"ffmpeg", "ffmpeg.auto"}));
+}
+
+TEST_F(QKLocateFFmpegTest, ArchiveNamesReachTarAsTheyAre)
+{
+    const std::string name = "a \"b\" $(touch pwned) `touch pw2` c\\d:e -x.tar.gz";
+    const std::string archive = ArchiveWithFFmpegAt(name, "bin/ffmpeg");
+    ASSERT_TRUE(PathExists(archive));
+    char saved[4096];
+    ASSERT_TRUE(getcwd(saved, sizeof saved));
+    ASSERT_EQ(chdir(m_dir.path().c_str()), 0);
+    const bool ok = Install(name, false); // relative, from the archive's folder
+    ASSERT_EQ(chdir(saved), 0);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(ReadFile(installed()), ReadFile(m_realFFmpeg));
+    EXPECT_FALSE(PathExists(m_dir.file("pwned")));
+    EXPECT_FALSE(PathExists(m_dir.file("pw2")));
+    EXPECT_FALSE(PathExists("pwned"));
+}
+
+TEST_F(QKLocateFFmpegTest, ExternalMeansInstalledOrListingLibx264AskedOncePerPath)
+{
+    if (ShippedInResources(L"ffmpeg") || ShippedInResources(L"ffprobe"))
+        GTEST_SKIP() << "the resources folder ships its own ffmpeg or ffprobe";
+    const std::string full = m_dir.file("full"), lean = m_dir.file("lean");
+    ASSERT_TRUE(RunQuietly({"mkdir", full, lean}));
+    const std::string count = m_dir.file("asked");
+    WriteScript(full + "/ffmpeg", "echo asked >> '" + count + "'\n"
+                "echo 'Encoders:'\necho ' V..... = Video'\necho ' ------'\n"
+                "echo ' V....D libx264              libx264 H.264 / AVC'\n");
+    WriteScript(full + "/ffprobe", "exit 0\n");
+    WriteScript(lean + "/ffmpeg", "echo ' V....D mpeg4   MPEG-4 part 2'\necho ' V....D libx264rgb   rgb only'\n");
+
+    QKLocateFFmpeg::installHooks();
+    XSetEnv("PATH", (full + ":" + m_savedPath).c_str());
+    EXPECT_EQ(QKLocateFFmpeg::locateFFmpeg().ToUTF8String(), full + "/ffmpeg");
+    EXPECT_EQ(QKLocateFFmpeg::locateFFprobe().ToUTF8String(), full + "/ffprobe");
+    EXPECT_TRUE(QKLocateFFmpeg::haveExternalFFmpeg());
+    EXPECT_TRUE(QKExternalFFmpeg::haveExternalFFmpeg());
+    EXPECT_EQ(ReadFile(count), "asked\n"); // the second answer came from the cache
+
+    XSetEnv("PATH", (lean + ":" + m_savedPath).c_str());
+    EXPECT_EQ(QKLocateFFmpeg::locateFFmpeg().ToUTF8String(), lean + "/ffmpeg");
+    EXPECT_FALSE(QKLocateFFmpeg::haveExternalFFmpeg());
+    EXPECT_FALSE(QKExternalFFmpeg::haveExternalFFmpeg());
+    EXPECT_TRUE(QKLocateFFmpeg::ffmpegHasEncoder(XStr::FromUTF8(lean + "/ffmpeg"), L"mpeg4"));
+
+    // An installed copy counts, whatever it lists, and comes before PATH.
+    ASSERT_TRUE(Install(ArchiveWithFFmpegAt("mine.tar.gz", "bin/ffmpeg"), false));
+    EXPECT_EQ(QKLocateFFmpeg::locateFFmpeg().ToUTF8String(), installed());
+    EXPECT_TRUE(QKExternalFFmpeg::haveExternalFFmpeg());
+
+    // No ffmpeg anywhere: none to run, nothing external.
+    QKLocateFFmpeg::revertToInternal();
+    XSetEnv("PATH", m_dir.file("nowhere").c_str());
+    EXPECT_TRUE(QKLocateFFmpeg::locateFFmpeg().IsEmpty());
+    EXPECT_TRUE(QKLocateFFmpeg::locateFFprobe().IsEmpty());
+    EXPECT_FALSE(QKLocateFFmpeg::haveExternalFFmpeg());
+}
+
+} // namespace
