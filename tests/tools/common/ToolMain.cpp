@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 struct Entry {
@@ -18,10 +19,16 @@ std::map<std::string, Entry>& Commands()
     static std::map<std::string, Entry> commands;
     return commands;
 }
+std::vector<void (*)()>& Setups()
+{
+    static std::vector<void (*)()> setups;
+    return setups;
+}
+std::string g_toolName = "tool";
 
 int Usage()
 {
-    fprintf(stderr, "usage: engine-tool COMMAND [ARGS...]\n");
+    fprintf(stderr, "usage: %s COMMAND [ARGS...]\n", ToolName());
     for (const auto& [name, entry] : Commands())
         fprintf(stderr, "  %s %s\n", name.c_str(), entry.usage.c_str());
     return 2;
@@ -33,6 +40,16 @@ ToolCommand::ToolCommand(const char* name, const char* usage, ToolFunction fn)
     Commands()[name] = Entry{usage, fn};
 }
 
+ToolSetup::ToolSetup(void (*fn)())
+{
+    Setups().push_back(fn);
+}
+
+const char* ToolName()
+{
+    return g_toolName.c_str();
+}
+
 void ToolWrite(const std::string& text)
 {
     size_t done = 0;
@@ -41,7 +58,7 @@ void ToolWrite(const std::string& text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            fprintf(stderr, "engine-tool: write error: %s\n", strerror(errno));
+            fprintf(stderr, "%s: write error: %s\n", ToolName(), strerror(errno));
             exit(3);
         }
         done += static_cast<size_t>(n);
@@ -65,18 +82,24 @@ std::string ToolReadStdin()
 
 int ToolFail(const char* name, const std::string& message)
 {
-    fprintf(stderr, "engine-tool %s: %s\n", name, message.c_str());
+    fprintf(stderr, "%s %s: %s\n", ToolName(), name, message.c_str());
     return 1;
 }
 
 int main(int argc, char** argv)
 {
+    if (argc > 0 && argv[0]) {
+        const char* slash = strrchr(argv[0], '/');
+        g_toolName = slash ? slash + 1 : argv[0];
+    }
     if (argc < 2)
         return Usage();
     const auto it = Commands().find(argv[1]);
     if (it == Commands().end()) {
-        fprintf(stderr, "engine-tool: unknown command '%s'\n", argv[1]);
+        fprintf(stderr, "%s: unknown command '%s'\n", ToolName(), argv[1]);
         return Usage();
     }
+    for (auto setup : Setups())
+        setup();
     return it->second.fn(argc - 1, argv + 1);
 }

@@ -1,4 +1,4 @@
-// Sub-command registry of engine-tool: each source file registers its own commands with a
+// Sub-command registry of naming-tool: each source file registers its own commands with a
 // static ToolCommand, so that groups of commands live apart.
 #pragma once
 
@@ -12,7 +12,5 @@ struct ToolCommand {
 
 // Writes text to standard output as it stands; exits the program on a write error.
 void ToolWrite(const std::string& text);
-// Reads all of standard input.
-std::string ToolReadStdin();
-// Prints "engine-tool NAME: message" to standard error and returns 1.
+// Prints "naming-tool NAME: message" to standard error and returns 1.
 int ToolFail(const char* name, const std::string& message);

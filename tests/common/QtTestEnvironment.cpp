@@ -1,5 +1,5 @@
-// One QApplication for the whole run, made when the tests start (not while they are listed),
-// on the offscreen platform unless the environment names another.
+// One QApplication for the whole run of a suite that needs widgets, made when the tests start
+// (not while they are listed), on the offscreen platform unless the environment names another.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -22,7 +22,7 @@ public:
 
 private:
     int m_argc = 1;
-    char m_name[10] = "kit_tests";
+    char m_name[6] = "tests";
     char* m_argv[2] = {m_name, nullptr};
     QApplication* m_app = nullptr;
 };

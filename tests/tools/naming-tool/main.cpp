@@ -8,6 +8,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "QKLocateFFmpeg.h"
+#include "XEnvironment.h"
+#include "XRegistry.h"
+
 namespace {
 struct Entry {
     std::string usage;
@@ -21,7 +25,7 @@ std::map<std::string, Entry>& Commands()
 
 int Usage()
 {
-    fprintf(stderr, "usage: xclass-tool COMMAND [ARGS...]\n");
+    fprintf(stderr, "usage: naming-tool COMMAND [ARGS...]\n");
     for (const auto& [name, entry] : Commands())
         fprintf(stderr, "  %s %s\n", name.c_str(), entry.usage.c_str());
     return 2;
@@ -41,41 +45,32 @@ void ToolWrite(const std::string& text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            fprintf(stderr, "xclass-tool: write error: %s\n", strerror(errno));
+            fprintf(stderr, "naming-tool: write error: %s\n", strerror(errno));
             exit(3);
         }
         done += static_cast<size_t>(n);
     }
 }
 
-std::string ToolReadStdin()
-{
-    std::string data;
-    char chunk[65536];
-    for (;;) {
-        const ssize_t n = read(0, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(chunk, static_cast<size_t>(n));
-    }
-    return data;
-}
-
 int ToolFail(const char* name, const std::string& message)
 {
-    fprintf(stderr, "xclass-tool %s: %s\n", name, message.c_str());
+    fprintf(stderr, "naming-tool %s: %s\n", name, message.c_str());
     return 1;
 }
 
 int main(int argc, char** argv)
 {
+    // As the program starts: its data folder, and the registry store named by
+    // XCLASS_XREGISTRY_LOCATION (read by the store itself) with the program's default key.
+    XSetAppDataFolder(L"MarvoniVideo");
+    XRegistry::SetDefaultKey(L"HKCU", L"Software\\Brantok\\MarvoniVideo");
+    QKLocateFFmpeg::installHooks();
+
     if (argc < 2)
         return Usage();
     const auto it = Commands().find(argv[1]);
     if (it == Commands().end()) {
-        fprintf(stderr, "xclass-tool: unknown command '%s'\n", argv[1]);
+        fprintf(stderr, "naming-tool: unknown command '%s'\n", argv[1]);
         return Usage();
     }
     return it->second.fn(argc - 1, argv + 1);
