@@ -1,0 +1,29 @@
+// What the program does before anything else: fix the application's internal name, make sure
+// its private data folder exists (owner only), point the registry store at the file
+// "XRegistry" inside it, and set the store's default root and key that every later registry
+// call relies on.
+#pragma once
+
+#include "XStr.h"
+
+#include <string>
+
+class KREStartup {
+public:
+    static constexpr const wchar_t* kInternalName = L"MarvoniVideo";
+    static constexpr const wchar_t* kRegistryRoot = L"HKCU";
+    static constexpr const wchar_t* kRegistryKeyPath = L"Software\\Brantok\\MarvoniVideo";
+    static constexpr const char* kOrganizationName = "Brantok";
+    static constexpr const char* kDisplayName = "Marvoni Video Converter";
+
+    // The start-up steps; returns the data folder (with a trailing "/"). What could not be
+    // put right about the folder is described in warning (empty otherwise); the program goes
+    // on regardless: registry writes are then lost, reads give each caller's default.
+    static XStr run(std::string* warning = nullptr);
+
+    // Makes sure folder exists and is readable by its owner only: creates it with mode 0700,
+    // or takes the group's and others' rights away from an existing one of ours. False, with
+    // a warning, when it is left with wider rights, is not a folder or could not be made
+    // (the program goes on; the store then simply cannot save).
+    static bool prepareDataFolder(const XStr& folder, std::string* warning);
+};

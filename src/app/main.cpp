@@ -1,0 +1,55 @@
+// marvoni-video: the program. Sets up the data folder and the settings store before anything
+// else runs, then hands over to the Qt event loop.
+#include "KRAPanelHostBase.h"
+#include "KREStartup.h"
+#include "XQtMainThreadPoster.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+QtMessageHandler g_defaultMessageHandler = nullptr;
+
+// Outside a desktop login (a service, a container, a remote shell) there is no session
+// runtime folder; Qt then uses one of its own in the temporary folder and says so at every
+// start. Nothing of this program needs that folder, so the notice is only noise.
+void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    if (g_defaultMessageHandler)
+        g_defaultMessageHandler(type, context, message);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string warning;
+    KREStartup::run(&warning);
+    if (!warning.empty())
+        std::fprintf(stderr, "marvoni-video: %s\n", warning.c_str());
+
+    g_defaultMessageHandler = qInstallMessageHandler(FilterMessages);
+    QApplication app(argc, argv);
+    // The settings (window frames and the like) live under these names.
+    QCoreApplication::setOrganizationName(QString::fromLatin1(KREStartup::kOrganizationName));
+    QCoreApplication::setApplicationName(QString::fromWCharArray(KREStartup::kInternalName));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MARVONI_APP_VERSION));
+
+    XQtMainThreadPosterScope mainThreadPoster;
+
+    // Until there is a launcher: one window host without a panel.
+    {
+        auto host = KRAPanelHostBase::newWindow();
+        host->window()->setWindowTitle(QString::fromLatin1(KREStartup::kDisplayName));
+        host->showWindow();
+    }
+
+    const int result = app.exec();
+    KRAPanelHostBase::releaseAllInstances();
+    return result;
+}

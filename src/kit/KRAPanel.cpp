@@ -1,0 +1,5 @@
+#include "KRAPanel.h"
+
+KRAPanel::~KRAPanel() = default;
+
+KRAPanelHostInterface::~KRAPanelHostInterface() = default;

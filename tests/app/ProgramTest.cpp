@@ -1,0 +1,93 @@
+// The program itself: it starts, makes its data folder and runs its event loop quietly.
+#include "AppTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+TEST(Program, StartsMakesItsPrivateDataFolderAndRunsWithoutComplaint)
+{
+    AppTempDir dir;
+    const std::string override = dir.file("data");
+    ASSERT_EQ(mkdir(override.c_str(), 0755), 0);
+    const std::string errors = dir.file("stderr.txt");
+    const std::string home = dir.file("home");
+    ASSERT_EQ(mkdir(home.c_str(), 0700), 0);
+
+    // Everything the child needs is made before the fork: after it, only exec-safe calls.
+    std::vector<std::string> env;
+    const std::map<std::string, std::string> mine = {
+        {"_APPDATA_OVERRIDE", override},
+        {"QT_QPA_PLATFORM", "offscreen"},
+        {"HOME", home},
+        {"XDG_CONFIG_HOME", home + "/.config"},
+        {"XCLASS_XREGISTRY_LOCATION", home + "/inherited"},
+    };
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text(*entry);
+        if (!mine.count(text.substr(0, text.find('='))))
+            env.push_back(text);
+    }
+    for (const auto& [name, value] : mine)
+        env.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& text : env)
+        envp.push_back(text.data());
+    envp.push_back(nullptr);
+    char program[] = MARVONI_APP_EXECUTABLE;
+    char name[] = "marvoni-video";
+    char* argv[] = {name, nullptr};
+
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int fd = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0)
+            _exit(120);
+        dup2(fd, 2);
+        dup2(fd, 1);
+        execve(program, argv, envp.data());
+        _exit(121);
+    }
+
+    const std::string folder = override + "/MarvoniVideo";
+    struct stat st {};
+    bool made = false;
+    int status = 0;
+    bool exited = false;
+    // Waits for the folder (a hang guard, not a timing), then lets the program run its loop.
+    for (int i = 0; i < 200 && !made && !exited; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        made = stat(folder.c_str(), &st) == 0;
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+    }
+    for (int i = 0; i < 30 && !exited; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+    }
+    if (!exited) {
+        kill(pid, SIGTERM);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_FALSE(exited) << "the program ended by itself, status " << status;
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    std::ifstream in(errors);
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(output, "");
+}
+
+} // namespace
