@@ -2,6 +2,7 @@
 // else runs, then hands over to the Qt event loop.
 #include "KRAPanelHostBase.h"
 #include "KREStartup.h"
+#include "QKLocateFFmpeg.h"
 #include "XQtMainThreadPoster.h"
 
 #include <QApplication>
@@ -32,6 +33,8 @@ int main(int argc, char** argv)
     KREStartup::run(&warning);
     if (!warning.empty())
         std::fprintf(stderr, "marvoni-video: %s\n", warning.c_str());
+    // The encoder and effect catalogues ask whether a full (GPL) ffmpeg is at hand.
+    QKLocateFFmpeg::installHooks();
 
     g_defaultMessageHandler = qInstallMessageHandler(FilterMessages);
     QApplication app(argc, argv);
