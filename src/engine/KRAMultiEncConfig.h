@@ -13,6 +13,10 @@
 // without one, an encoder of a newer version) is not one of the entries, but it is kept as
 // it was read and written back in its place, so that reading and saving a profile never
 // loses it.
+//
+// The engine sees only these types: the batch reads an entry's settings and effects. Reading
+// and writing the string needs the output naming, which stands above the engine, so the
+// functions are built with it (src/naming/KRAMultiEncConfig.cpp): link "naming" to use them.
 #pragma once
 
 #include <QList>

@@ -36,17 +36,18 @@ class KRAProcessEvents {
 public:
     bool bEvtQuit() const { return m_quit.load(std::memory_order_acquire); }
     void setBEvtQuit(bool on) { m_quit.store(on, std::memory_order_release); }
-    // The "may run" flag: set while the batch is not held.
+    // The "may run" flag: set while the batch is not held. A new batch is not held, so it is
+    // set from the start: a runner that honours pausing must not find every batch paused.
     bool bEvtPause() const { return m_mayRun.load(std::memory_order_acquire); }
     void setBEvtPause(bool on) { m_mayRun.store(on, std::memory_order_release); }
     bool bPause() const { return !bEvtPause(); }
     void setBPause(bool paused) { setBEvtPause(!paused); }
-    // Pausing holds back no conversion: this returns at once.
+    // Returns at once: no conversion waits before it starts.
     void waitWhilePaused() const {}
 
 private:
     std::atomic<bool> m_quit{false};
-    std::atomic<bool> m_mayRun{false};
+    std::atomic<bool> m_mayRun{true};
 };
 
 using KRAProcessEventsRef = std::shared_ptr<KRAProcessEvents>;

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <optional>
+#include <string>
+
+#include "KRABatch.h"
+#include "MediaTestFiles.h"
+#include "QKConvertProcessShared.h"
+#include "XEnvironment.h"
+#include "XFileName.h"
+#include "XWorkspace.h"
+
+namespace {
+
+// Sets an environment variable for one test and puts the old value back.
+class EnvScope {
+public:
+    EnvScope(const char* name, const std::string& value) : m_name(name)
+    {
+        bool isSet = false;
+        const std::string old = XGetEnv(name, &isSet);
+        if (isSet)
+            m_old = old;
+        XSetEnv(name, value.c_str());
+    }
+    ~EnvScope()
+    {
+        if (m_old)
+            XSetEnv(m_name, m_old->c_str());
+        else
+            XUnsetEnv(m_name);
+    }
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class Recorder : public KRAStatusCallback {
+public:
+    QStringList errors;
+    void onLengthMS(uint64_t) override {}
+    void onPercentDone(int) override {}
+    void onFPS(double) override {}
+    void onInfoLine(const QString&) override {}
+    void onErrorLine(const QString& line) override { errors.append(line); }
+    void onAction(const QString&) override {}
+};
+
+// A home of its own with the trash inside it, so that nothing reaches the real one.
+class AfterConversion : public ::testing::Test {
+protected:
+    MediaTestDir dir;
+    std::string home = dir.file("home");
+    EnvScope homeScope{"HOME", home};
+    EnvScope dataScope{"XDG_DATA_HOME", home + "/.local/share"};
+    EnvScope configScope{"XDG_CONFIG_HOME", home + "/.config"};
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+
+    void SetUp() override { ASSERT_TRUE(XCreateFolderTree(XStr::FromUTF8(home + "/.config"))); }
+
+    std::string make(const std::string& relative, const std::string& text = "data\n")
+    {
+        const std::string path = dir.file(relative);
+        XCreateFolderTree(XFileName(XStr::FromUTF8(path)).GetFolder());
+        WriteTextFile(path, text);
+        return path;
+    }
+
+    KRAProcessArg arg(const QKDSPChain& effects, const std::string& source, const std::string& dest)
+    {
+        auto spec = std::make_shared<QKConversionSpec>();
+        spec->dspEffects = effects;
+        KRAProcessArg result;
+        result.srcFrom = QKConvertSource::withURL(XFileURL(XStr::FromUTF8(source)));
+        result.urlTo = XFileURL(XStr::FromUTF8(dest));
+        result.callback = recorder;
+        result.specialActions2 = KRABatch(spec).prepareSpecialActions(nullptr);
+        return result;
+    }
+
+    std::string trashed(const std::string& name) const { return home + "/.local/share/Trash/files/" + name; }
+};
+
+const QKDSPSpec kRecycleAndTidy(QStringLiteral("Delete Source File"),
+                                QStringLiteral("-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"));
+
+TEST_F(AfterConversion, RecycledSourceTakesItsEmptiedFoldersWithIt)
+{
+    const std::string source = make("in/a/b/clip.mov");
+    make("in/keep.txt");
+    const std::string dest = make("out.mp4");
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dest), true);
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_TRUE(PathExists(trashed("clip.mov")));
+    EXPECT_FALSE(PathExists(dir.file("in/a")));
+    EXPECT_TRUE(PathExists(dir.file("in/keep.txt"))); // the first folder that is not empty stays
+    EXPECT_TRUE(PathExists(dest));
+    EXPECT_TRUE(recorder->errors.isEmpty());
+}
+
+TEST_F(AfterConversion, DeletingForGoodLeavesTheFoldersUnlessAsked)
+{
+    const std::string source = make("in/a/clip.mov");
+    const std::string dest = make("out.mp4");
+    QKConvertProcessShared::conversionFinished(
+        arg({QKDSPSpec(QStringLiteral("Delete Source File"), QString())}, source, dest), true);
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_FALSE(PathExists(trashed("clip.mov")));
+    EXPECT_TRUE(PathExists(dir.file("in/a")));
+}
+
+TEST_F(AfterConversion, SourceSurvivesFailureAndBeingItsOwnOutput)
+{
+    const std::string source = make("in/clip.mov");
+    const std::string other = make("in/other.mov");
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dir.file("never.mp4")), false);
+    EXPECT_TRUE(PathExists(source));
+
+    // Converted onto itself: the output replaced the source, which must not go now. The
+    // same file under another spelling of its path, or another link, is the same file.
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, source), true);
+    EXPECT_TRUE(PathExists(source));
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, dir.file("in//./clip.mov"), source), true);
+    EXPECT_TRUE(PathExists(source));
+    ASSERT_EQ(link(other.c_str(), dir.file("linked.mov").c_str()), 0);
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, other, dir.file("linked.mov")), true);
+    EXPECT_TRUE(PathExists(other));
+    EXPECT_TRUE(recorder->errors.isEmpty());
+
+    // A "successful" run that left no output keeps its source, and says so.
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dir.file("missing.mp4")), true);
+    EXPECT_TRUE(PathExists(source));
+    EXPECT_EQ(recorder->errors.size(), 1);
+}
+
+TEST_F(AfterConversion, ConcatenationDeletesEveryJoinedFile)
+{
+    const std::string one = make("parts/one.mov");
+    const std::string two = make("parts/two.mov");
+    const std::string dest = make("joined.mp4");
+    KRAProcessArg a = arg({kRecycleAndTidy}, one, dest);
+    auto concat = std::make_shared<QKConvertSourceConcat>();
+    concat->setConcatURLs({XFileURL(XStr::FromUTF8(one)), XFileURL(XStr::FromUTF8(two))});
+    a.srcFrom = concat;
+    QKConvertProcessShared::conversionFinished(a, true);
+    EXPECT_FALSE(PathExists(one));
+    EXPECT_FALSE(PathExists(two));
+    EXPECT_FALSE(PathExists(dir.file("parts")));
+    EXPECT_TRUE(PathExists(trashed("one.mov")));
+    EXPECT_TRUE(PathExists(trashed("two.mov")));
+}
+
+TEST_F(AfterConversion, SourceTimesAreCopiedOnlyAfterSuccess)
+{
+    const std::string source = make("in/clip.mov");
+    const std::string dest = make("out.mp4");
+    XFileTimes old;
+    old.AccessSeconds = 1000000000;
+    old.WriteSeconds = 1000000123;
+    ASSERT_TRUE(XSetFileTimes(XStr::FromUTF8(source), old));
+    const QKDSPSpec preserve(QStringLiteral("Preserve Source Attributes"), QString());
+
+    QKConvertProcessShared::conversionFinished(arg({preserve}, source, dest), false);
+    struct stat st;
+    ASSERT_EQ(stat(dest.c_str(), &st), 0);
+    EXPECT_NE(st.st_mtime, 1000000123);
+
+    QKConvertProcessShared::conversionFinished(arg({preserve}, source, dest), true);
+    ASSERT_EQ(stat(dest.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000123);
+    EXPECT_EQ(st.st_atime, 1000000000);
+}
+
+TEST_F(AfterConversion, HomeAndUserFoldersStayWhenEmptied)
+{
+    // The desktop names its videos folder "Clips" here; the conventional names count too.
+    std::ofstream(home + "/.config/user-dirs.dirs") << "XDG_VIDEOS_DIR=\"$HOME/Clips\"\n";
+    const std::string inClips = make("home/Clips/a.mov");
+    const std::string inMovies = make("home/Movies/b.mov");
+    const std::string inHome = make("home/c.mov");
+    const std::string nested = make("home/Clips/sub/d.mov");
+    const std::string dest = make("out.mp4");
+    for (const std::string& source : {inClips, inMovies, inHome, nested})
+        QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dest), true);
+    EXPECT_FALSE(PathExists(nested));
+    EXPECT_FALSE(PathExists(dir.file("home/Clips/sub")));
+    EXPECT_TRUE(PathExists(dir.file("home/Clips")));
+    EXPECT_TRUE(PathExists(dir.file("home/Movies")));
+    EXPECT_TRUE(PathExists(home));
+    EXPECT_TRUE(QKConvertProcessShared::isProtectedFolder(XStr::FromUTF8(home + "/Clips/")));
+    EXPECT_TRUE(QKConvertProcessShared::isProtectedFolder(XStr(L"/tmp")));
+    EXPECT_FALSE(QKConvertProcessShared::isProtectedFolder(XStr::FromUTF8(dir.file("in"))));
+}
+
+TEST_F(AfterConversion, RemovalStopsAtAMountPoint)
+{
+    struct stat shm, dev;
+    if (stat("/dev/shm", &shm) != 0 || stat("/dev", &dev) != 0 || shm.st_dev == dev.st_dev || access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no separately mounted, writable /dev/shm";
+    std::string top = "/dev/shm/engine-mount-test-XXXXXX";
+    ASSERT_NE(mkdtemp(top.data()), nullptr);
+    XCreateFolderTree(XStr::FromUTF8(top + "/x/y"));
+    EXPECT_EQ(QKConvertProcessShared::removeEmptyFolders(XStr::FromUTF8(top + "/x/y/")), 3);
+    EXPECT_TRUE(PathExists("/dev/shm"));
+    if (PathExists(top))
+        XDeleteFolderTree(XStr::FromUTF8(top));
+    EXPECT_FALSE(PathExists(top));
+}
+
+TEST_F(AfterConversion, FailuresAreReportedAndNothingElseIsTouched)
+{
+    const std::string gone = dir.file("in/nothing.mov");
+    const std::string neighbour = make("in/neighbour.mov");
+    EXPECT_FALSE(QKConvertProcessShared::deleteSourceFile(XStr::FromUTF8(gone), true, true, recorder.get()));
+    EXPECT_FALSE(QKConvertProcessShared::deleteSourceFile(XStr::FromUTF8(gone), false, false, recorder.get()));
+    EXPECT_EQ(recorder->errors.size(), 2);
+    EXPECT_TRUE(PathExists(neighbour));
+    EXPECT_EQ(QKConvertProcessShared::removeEmptyFolders(XStr(L"relative/folder")), 0);
+    EXPECT_FALSE(QKConvertProcessShared::playSound(QKDSPSpec(QStringLiteral("Play Sound After Conversion"),
+                                                             QStringLiteral("-playsounderr=\"/x.wav\"")),
+                                                   QStringLiteral("playsound")));
+}
+
+} // namespace

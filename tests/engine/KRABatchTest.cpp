@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "KRABatch.h"
+#include "MediaTestFiles.h"
+#include "QKConvertProcessShared.h"
+#include "QKGlobalOptions.h"
+#include "XEnvironment.h"
+
+namespace {
+
+std::shared_ptr<QKConversionSpec> Spec(const QString& encoderArgs, const QKDSPChain& chain)
+{
+    auto spec = std::make_shared<QKConversionSpec>();
+    spec->Encoder = QKEncoderDesc::makeVideoCodec(QStringLiteral("AVI"), QStringLiteral(".avi"));
+    spec->EncoderArgsV2.strArgs = encoderArgs;
+    spec->dspEffects = chain;
+    return spec;
+}
+
+QKDSPSpec Effect(const char* name, const char* args)
+{
+    return QKDSPSpec(QString::fromUtf8(name), QString::fromUtf8(args));
+}
+
+TEST(KRABatch, EffectArgumentsComeFirstThenTheEncoderAndActionsStayOut)
+{
+    const KRABatch batch(Spec(QStringLiteral("-c:v mpeg4 -q:v 3"),
+                              {Effect("Crop", "-vf crop=10:20"),
+                               Effect("Delete Source File", "-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"),
+                               Effect("Multi-CPU Force", "-marvoni_thread_count=\"3\" -threads=\"2\""),
+                               Effect("Play Sound After Conversion", "-playsound=\"/s.wav\""),
+                               Effect("Preserve Source Attributes", ""),
+                               Effect("Mute", "-an")}));
+    EXPECT_EQ(batch.commandLine(), QStringLiteral("-vf crop=10:20 -threads 2 -an -c:v mpeg4 -q:v 3"));
+    EXPECT_EQ(batch.userThreadCount(), 3u);
+}
+
+TEST(KRABatch, PngOptimizeMarkerIsRemovedAndNothingElseChanges)
+{
+    EXPECT_EQ(KRABatch(Spec(QStringLiteral("-PNGOPTIMIZE"), {})).commandLine(), QString());
+    EXPECT_EQ(KRABatch(Spec(QStringLiteral("-PNGOPTIMIZE -f image2 -PNGOPTIMIZE"), {})).commandLine(),
+              QStringLiteral("-f image2"));
+    // Without the marker the encoder's text is passed exactly, blanks included.
+    EXPECT_EQ(KRABatch(Spec(QStringLiteral("-metadata title=\"a  b\""), {})).commandLine(),
+              QStringLiteral("-metadata title=\"a  b\""));
+    EXPECT_EQ(KRABatch(Spec(QString(), {})).commandLine(), QString());
+    EXPECT_EQ(KRABatch(nullptr).commandLine(), QString());
+}
+
+TEST(KRABatch, ForcedThreadCountThatIsNoCountMeansNone)
+{
+    const auto count = [](const char* args) {
+        return KRABatch(Spec(QString(), {Effect("Multi-CPU Force", args)})).userThreadCount();
+    };
+    EXPECT_EQ(count("-marvoni_thread_count=\"4\""), 4u);
+    EXPECT_EQ(count("-marvoni_thread_count 12"), 12u);
+    EXPECT_EQ(count("-marvoni_thread_count=\" 2 \""), 2u);
+    // A count that would give a batch without a slot, or no number at all: not forced.
+    EXPECT_EQ(count("-marvoni_thread_count=\"0\""), 0u);
+    EXPECT_EQ(count("-marvoni_thread_count=\"-3\""), 0u);
+    EXPECT_EQ(count("-marvoni_thread_count=\"two\""), 0u);
+    EXPECT_EQ(count("-marvoni_thread_count=\"3x\""), 0u);
+    EXPECT_EQ(count("-marvoni_thread_count"), 0u);
+    EXPECT_EQ(count("-marvoni_thread_count=\"99999999999999999999999\""), 0u);
+    EXPECT_EQ(count("-threads=\"2\""), 0u);
+
+    // The first effect that carries the element decides.
+    const KRABatch two(Spec(QString(), {Effect("Multi-CPU Force", "-x=\"1\""),
+                                        Effect("Multi-CPU Force", "-marvoni_thread_count=\"5\""),
+                                        Effect("Multi-CPU Force", "-marvoni_thread_count=\"7\"")}));
+    EXPECT_EQ(two.userThreadCount(), 5u);
+    EXPECT_EQ(KRABatch(Spec(QString(), {})).userThreadCount(), 0u);
+}
+
+TEST(KRABatch, MultiCpuForceKeepsItsOtherElementsInTheBlankForm)
+{
+    EXPECT_EQ(KRABatch::argsOfDSP(Effect("Multi-CPU Force", "-marvoni_thread_count=\"3\" -threads=\"4\"")),
+              QStringLiteral("-threads 4"));
+    EXPECT_EQ(KRABatch::argsOfDSP(Effect("Multi-CPU Force", "-marvoni_thread_count=\"3\"")), QString());
+    EXPECT_EQ(KRABatch::argsOfDSP(Effect("Delete Source File", "-anything")), QString());
+    EXPECT_EQ(KRABatch::argsOfDSP(Effect("Play Sound After Conversion", "-playsound=\"x\"")), QString());
+    EXPECT_EQ(KRABatch::argsOfDSP(Effect("Preserve Source Attributes", "-keep")), QStringLiteral("-keep"));
+}
+
+TEST(KRABatch, SpecialActionsByNameTheLaterOneWins)
+{
+    const KRABatch batch(Spec(QString(), {Effect("Play Sound After Conversion", "-playsound=\"/a.wav\""),
+                                          Effect("Crop", "-vf crop=1:1"),
+                                          Effect("Delete Source File", "-DELSOURCERECYCLE"),
+                                          Effect("Play Sound After Conversion", "-playsound=\"/b.wav\"")}));
+    const KRASpecialActions actions = batch.prepareSpecialActions(nullptr);
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions.value(QStringLiteral("Play Sound After Conversion")).args, QStringLiteral("-playsound=\"/b.wav\""));
+    EXPECT_EQ(actions.value(QStringLiteral("Delete Source File")).args, QStringLiteral("-DELSOURCERECYCLE"));
+    EXPECT_FALSE(actions.contains(QStringLiteral("Crop")));
+}
+
+TEST(KRAProcessEvents, NewBatchRunsAndPauseIsTheNegationOfTheMayRunFlag)
+{
+    KRAProcessEvents events;
+    EXPECT_FALSE(events.bEvtQuit());
+    EXPECT_FALSE(events.bPause()); // a new batch runs
+    events.setBPause(true);
+    EXPECT_FALSE(events.bEvtPause());
+    events.setBPause(false);
+    EXPECT_TRUE(events.bEvtPause());
+    events.setBEvtQuit(true);
+    EXPECT_TRUE(events.bEvtQuit());
+    events.waitWhilePaused(); // returns at once
+
+    // Written on one thread while others read: the flags are atomic.
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop.load())
+            (void)events.bEvtQuit();
+    });
+    for (int i = 0; i < 10000; ++i)
+        events.setBEvtQuit(i % 2 == 0);
+    stop = true;
+    reader.join();
+}
+
+TEST(QKGlobalOptions, EveryBatchHasASlotAndNoRuleIsMade)
+{
+    EXPECT_GE(QKGlobalOptions::numThreads(), 1u);
+    EXPECT_EQ(QKGlobalOptions::numThreads(), std::max<uint64_t>(1, QKGlobalOptions::numCPUs()));
+    EXPECT_EQ(QKConditionalEncoding::createWithDSPs({Effect("Crop", "-x")}), nullptr);
+    QKConditionalEncoding rule;
+    QKConversionEntry entry;
+    EXPECT_TRUE(rule.processEntry(entry, nullptr));
+    EXPECT_FALSE(rule.needMetaFromFiles());
+}
+
+TEST(QKGlobalOptions, GenreAndFieldListsAreSorted)
+{
+    const QStringList genres = QKGlobalOptions::hardcodedGenres();
+    EXPECT_EQ(genres.size(), 122);
+    for (qsizetype i = 1; i < genres.size(); ++i)
+        EXPECT_LE(QString::compare(genres[i - 1], genres[i], Qt::CaseInsensitive), 0) << genres[i].toStdString();
+    const QStringList fields = QKGlobalOptions::standardMetaFields();
+    EXPECT_EQ(fields.size(), 38);
+    EXPECT_TRUE(fields.contains(QStringLiteral("Album Artist")));
+    EXPECT_EQ(QKConvertProcessShared::specialActionNames().size(), 3);
+}
+
+TEST(QKGlobalOptions, GenreFileIsWrittenOnceAndThenRead)
+{
+    MediaTestDir dir;
+    XSetEnv("_APPDATA_OVERRIDE", dir.path().c_str());
+    const std::string file = XGetAppDataPath(L"genres.txt").ToUTF8String();
+    ASSERT_EQ(file.rfind(dir.path(), 0), 0u) << file;
+    const QStringList first = QKGlobalOptions::standardGenres();
+    EXPECT_EQ(first, QKGlobalOptions::hardcodedGenres());
+    EXPECT_TRUE(PathExists(file));
+    // The user's own list is read as it is, and never written over.
+    WriteTextFile(file, "Zydeco\r\nAmbient\n\n");
+    EXPECT_EQ(QKGlobalOptions::standardGenres(), (QStringList{QStringLiteral("Zydeco"), QStringLiteral("Ambient")}));
+    XUnsetEnv("_APPDATA_OVERRIDE");
+}
+
+} // namespace
