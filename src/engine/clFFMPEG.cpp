@@ -1,0 +1,960 @@
+#include "clFFMPEG.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <set>
+#include <string>
+
+#include "FFprobeInfo.h"
+#include "KRAProcess.h"
+#include "QKConvertProcessShared.h"
+#include "QKDebugLog.h"
+#include "QKElemValueList.h"
+#include "QKLocateFFmpeg.h"
+#include "XBlockRunner.h"
+#include "XCriticalSection.h"
+#include "XFileName.h"
+#include "XFormat.h"
+#include "XPlatform.h"
+#include "XTempFile.h"
+#include "XWorkspace.h"
+
+// ---- Argument text ------------------------------------------------------------------------
+
+std::vector<KRAArgItem> parseArgItems(const XStr& text)
+{
+    XStrList tokens;
+    tokens.ParseArgs(text);
+    std::vector<KRAArgItem> items;
+    const int64_t n = tokens.Count();
+    for (int64_t i = 0; i < n; ++i) {
+        const std::wstring_view t = tokens[i].View();
+        if (t.empty() || t[0] != L'-') {
+            // A word that belongs to no element stays where it is.
+            items.push_back(KRAArgItem{false, XStr(t), XStr()});
+            continue;
+        }
+        size_t nameStart = 1;
+        if (nameStart < t.size() && t[nameStart] == L'-')
+            ++nameStart;
+        const size_t equals = t.find(L'=', nameStart);
+        if (equals != std::wstring_view::npos) {
+            items.push_back(KRAArgItem{true, XStr(t.substr(nameStart, equals - nameStart)), XStr(t.substr(equals + 1))});
+            continue;
+        }
+        KRAArgItem item{true, XStr(t.substr(nameStart)), XStr()};
+        if (i + 1 < n) {
+            const XStr& next = tokens[i + 1];
+            if (next.IsEmpty() || next.p[0] != L'-') {
+                item.value = next;
+                ++i;
+            }
+        }
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+XStr quoteArgValue(const XStr& value)
+{
+    if (value.IsEmpty())
+        return XStr(L"\"\"");
+    bool wrap = false;
+    std::wstring out;
+    for (wchar_t c : value.View()) {
+        if (c == L' ' || c == L',')
+            wrap = true;
+        if (c == L'"' || c == L'\\')
+            out += L'\\';
+        out += c;
+    }
+    if (wrap)
+        out = L"\"" + out + L"\"";
+    return XStr(std::wstring_view(out));
+}
+
+XStr writeArgItems(const std::vector<KRAArgItem>& items)
+{
+    XStr out;
+    for (const KRAArgItem& item : items) {
+        if (!out.IsEmpty())
+            out += L" ";
+        if (!item.isElement) {
+            out += quoteArgValue(item.name);
+            continue;
+        }
+        out += L"-";
+        // A name is written as it was read; one that could not be read back as one word is
+        // escaped like a value (without the wrapping, which would hide the leading "-").
+        for (wchar_t c : item.name.View()) {
+            if (c == L'"' || c == L'\\' || c == L' ')
+                out.CatChar(L'\\');
+            out.CatChar(c);
+        }
+        if (!item.value.IsEmpty()) {
+            out += L" ";
+            out += quoteArgValue(item.value);
+        }
+    }
+    return out;
+}
+
+static bool SameName(const XStr& a, const wchar_t* b)
+{
+    return XStrCompare(a, b, 0, true) == 0;
+}
+
+XStr pullArgument(const wchar_t* name, XStr& args)
+{
+    std::vector<KRAArgItem> items = parseArgItems(args);
+    XStr joined;
+    std::vector<KRAArgItem> kept;
+    for (KRAArgItem& item : items) {
+        if (item.isElement && SameName(item.name, name)) {
+            if (!item.value.IsEmpty()) {
+                if (!joined.IsEmpty())
+                    joined += L", ";
+                joined += item.value;
+            }
+            continue;
+        }
+        kept.push_back(std::move(item));
+    }
+    args = writeArgItems(kept);
+    return joined;
+}
+
+XStr mergeArgument(const wchar_t* name, const XStr& args)
+{
+    std::vector<KRAArgItem> items = parseArgItems(args);
+    std::vector<KRAArgItem> kept;
+    int64_t first = -1;
+    for (KRAArgItem& item : items) {
+        if (item.isElement && SameName(item.name, name)) {
+            if (first < 0) {
+                first = static_cast<int64_t>(kept.size());
+                kept.push_back(std::move(item));
+            } else if (!item.value.IsEmpty()) {
+                XStr& value = kept[static_cast<size_t>(first)].value;
+                if (!value.IsEmpty())
+                    value += L", ";
+                value += item.value;
+            }
+            continue;
+        }
+        kept.push_back(std::move(item));
+    }
+    return writeArgItems(kept);
+}
+
+bool filterErrorLine(XStr& line)
+{
+    line.TrimLeft();
+    line.TrimRight();
+    if (line.IsEmpty())
+        return false;
+    if (line.EndsWith(L"Metal API Validation Enabled") || line.EndsWith(L"Zero Metal services found"))
+        return false;
+    if (line.Find(L" GVA info:") > 0)
+        return false;
+    static const wchar_t* const droppedNoCase[] = {L"[info]", L"[warning]", L"Referenced QT chapter track not found",
+        L"co located POCs unavailable", L"unable to decode APP fields", L"invalidating cache"};
+    for (const wchar_t* text : droppedNoCase) {
+        if (line.Find(text, 1, true) > 0)
+            return false;
+    }
+    if (line.BeginsWith(L"encoded ", true))
+        return false;
+    if (XStrCompare(line, L"[warning]: Source height < 720p; disabling lookahead-slices", 0, true) == 0)
+        return false;
+    if (line.Find(L"cannot load nvcuda.dll", 1, true) > 0)
+        line = XStr(L"Error: compatible Nvidia GPU not found, or Nvidia drivers not installed");
+    return true;
+}
+
+XStr formatTrimTime(int64_t ms)
+{
+    return XFormatDuration(ms < 0 ? 0 : ms, 3);
+}
+
+// ---- The running children -------------------------------------------------------------------
+
+namespace {
+
+struct ChildSet {
+    XCriticalSection lock;
+    std::set<int> pids;
+};
+
+ChildSet& Children()
+{
+    // Never destroyed: the exit handler may run after static destructors have begun.
+    static ChildSet* set = [] {
+        auto* made = new ChildSet;
+        std::atexit(killChildProcessesAtExit);
+        return made;
+    }();
+    return *set;
+}
+
+// Registers the exit handler at start-up rather than with the first child.
+const bool g_childSetReady = (Children(), true);
+
+} // namespace
+
+void addFFmpegChild(int pid)
+{
+    ChildSet& set = Children();
+    set.lock.Lock();
+    set.pids.insert(pid);
+    set.lock.Unlock();
+}
+
+void removeFFmpegChild(int pid)
+{
+    ChildSet& set = Children();
+    set.lock.Lock();
+    set.pids.erase(pid);
+    set.lock.Unlock();
+}
+
+bool isFFmpegChild(int pid)
+{
+    ChildSet& set = Children();
+    set.lock.Lock();
+    const bool found = set.pids.count(pid) != 0;
+    set.lock.Unlock();
+    return found;
+}
+
+void killChildProcessesAtExit()
+{
+    ChildSet& set = Children();
+    set.lock.Lock();
+    std::set<int> pids;
+    pids.swap(set.pids);
+    set.lock.Unlock();
+    for (int pid : pids) {
+        if (pid > 0)
+            ::kill(pid, SIGKILL);
+    }
+}
+
+// ---- The runner -------------------------------------------------------------------------------
+
+namespace {
+
+// Holds a reader's share of the sync object; when the reader thread has read its pipe to the
+// end and drops its callback, this tells the run.
+struct ReaderToken {
+    std::shared_ptr<pipeReadSync_t> sync;
+    explicit ReaderToken(std::shared_ptr<pipeReadSync_t> s) : sync(std::move(s)) {}
+    ~ReaderToken()
+    {
+        std::lock_guard<std::mutex> lock(sync->mutex);
+        --sync->openReaders;
+        sync->readersDone.notify_all();
+    }
+};
+
+QString Q(const XStr& text)
+{
+    return XStrToQString(text);
+}
+
+bool CountsAsValue(const XStr& value)
+{
+    return !value.IsEmpty() && !(value == L"0");
+}
+
+// The extension of a path's file name with its dot; empty when the name has none.
+XStr ExtensionOf(const XStr& path)
+{
+    const int slash = path.ReverseFindChar(L'/');
+    const int dot = path.ReverseFindChar(L'.');
+    if (dot <= slash + 1) // none, or the name begins with it
+        return XStr();
+    return path.MidToEnd(dot);
+}
+
+// A path ffmpeg reads as a file whatever it holds: absolute paths as they are, others
+// behind "file:" so that no "name:" part is taken for a protocol.
+XStr FileArgument(const XStr& path)
+{
+    if (path.BeginsWith(L"/"))
+        return path;
+    return XStr(L"file:") + path;
+}
+
+bool StatPath(const XStr& path, struct stat& st)
+{
+    XStr copy = path;
+    return ::stat(copy.UTF8(), &st) == 0;
+}
+
+// Makes an empty file beside dest, named after it with ".tmp" before its extension (a number
+// added when that name is taken), never over an existing file. Empty on failure.
+XStr MakeTemporaryOutput(const XStr& dest)
+{
+    const XStr ext = ExtensionOf(dest);
+    const XStr stem = ext.IsEmpty() ? dest : dest.Mid(1, dest.Length() - ext.Length());
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        XStr name = stem + L".tmp";
+        if (attempt > 0)
+            name += XStr(L"-") + XTempUniqueId();
+        name += ext;
+        const std::string bytes = name.ToUTF8String();
+        const int fd = ::open(bytes.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return name;
+        }
+        if (errno != EEXIST)
+            return XStr();
+    }
+    return XStr();
+}
+
+void AppendText(XStr& args, const XStr& text)
+{
+    if (!args.IsEmpty() && !text.IsEmpty())
+        args += L" ";
+    args += text;
+}
+
+} // namespace
+
+clFFMPEG::clFFMPEG() = default;
+
+clFFMPEG::~clFFMPEG()
+{
+    if (m_sync) {
+        std::lock_guard<std::mutex> lock(m_sync->mutex);
+        m_sync->active = false;
+        m_sync->debugLog = nullptr;
+    }
+    if (m_pid != 0)
+        killChildNow();
+}
+
+void clFFMPEG::info(const XStr& line)
+{
+    if (Arg && Arg->callback)
+        Arg->callback->onInfoLine(Q(line));
+}
+
+void clFFMPEG::error(const XStr& line)
+{
+    if (Arg && Arg->callback)
+        Arg->callback->onErrorLine(Q(line));
+}
+
+bool clFFMPEG::prepareSpecialOutputs(const SpecialValues& values, XStr& args)
+{
+    (void)args;
+    if (!values.prevGenEncNset.IsEmpty()) {
+        error(XStr(L"The output type \"[Preview Generator]\" is not available yet"));
+        return false;
+    }
+    if (!values.contactCol.IsEmpty()) {
+        error(XStr(L"The output type \"[Contact Sheet]\" is not available yet"));
+        return false;
+    }
+    return true;
+}
+
+bool clFFMPEG::reapIfExited()
+{
+    if (m_pid == 0)
+        return true;
+    // The set's lock is held from the reaping to the removal, so the exit handler never
+    // signals a process id that is already free for reuse.
+    ChildSet& set = Children();
+    set.lock.Lock();
+    const bool exited = Process.HasExited();
+    if (exited) {
+        set.pids.erase(m_pid);
+        ChildExitCode = Process.ExitCode();
+        ChildSignal = Process.ExitSignal();
+        ChildEndedNormally = !Process.ExitedBySignal() && Process.ExitCode() == 0;
+        m_pid = 0;
+        m_stopped = false;
+    }
+    set.lock.Unlock();
+    return exited;
+}
+
+void clFFMPEG::killChildNow()
+{
+    if (m_pid == 0)
+        return;
+    ChildSet& set = Children();
+    set.lock.Lock();
+    if (!Process.HasExited()) {
+        if (m_stopped)
+            Process.Kill(SIGCONT);
+        Process.Kill(SIGKILL);
+        Process.Close(-1);
+        ChildEndedNormally = false;
+        ChildExitCode = -1;
+        ChildSignal = SIGKILL;
+    } else {
+        ChildExitCode = Process.ExitCode();
+        ChildSignal = Process.ExitSignal();
+        ChildEndedNormally = !Process.ExitedBySignal() && Process.ExitCode() == 0;
+    }
+    set.pids.erase(m_pid);
+    m_pid = 0;
+    m_stopped = false;
+    set.lock.Unlock();
+}
+
+void clFFMPEG::setStopped(bool stopped)
+{
+    if (m_pid == 0 || stopped == m_stopped)
+        return;
+    if (Process.Kill(stopped ? SIGSTOP : SIGCONT))
+        m_stopped = stopped;
+}
+
+void clFFMPEG::readProgress(int fd, int64_t& consumed, std::string& pending)
+{
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size <= consumed)
+        return;
+    const int64_t want = st.st_size - consumed;
+    std::string chunk(static_cast<size_t>(want), '\0');
+    const ssize_t got = ::pread(fd, chunk.data(), chunk.size(), consumed);
+    if (got != want)
+        return; // read again on the next round
+    consumed = st.st_size;
+    pending += chunk;
+    size_t begin = 0;
+    for (;;) {
+        const size_t end = pending.find('\n', begin);
+        if (end == std::string::npos)
+            break;
+        std::string raw = pending.substr(begin, end - begin);
+        begin = end + 1;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.pop_back();
+        const XStr line = XStr::FromAnsiData(raw.data(), raw.size());
+        KRAStatusCallback* cb = Arg && Arg->callback ? Arg->callback.get() : nullptr;
+        if (!cb)
+            continue;
+        if (ExpectedFrames != 0) {
+            if (line.BeginsWith(L"frame=")) {
+                const int64_t v = line.MidToEnd(7).ToLong();
+                int64_t percent = v * 100 / ExpectedFrames;
+                cb->onPercentDone(static_cast<int>(percent > 100 ? 100 : percent));
+            }
+        } else if (m_lengthKnown && line.BeginsWith(L"out_time_ms=")) {
+            const int64_t v = line.MidToEnd(13).ToLong(); // microseconds
+            if (v >= -999 && LengthMS >= 0) {
+                const int64_t divisor = LengthMS == 0 ? 1 : LengthMS;
+                int64_t percent = (v / 1000) * 100 / divisor;
+                cb->onPercentDone(static_cast<int>(percent > 100 ? 100 : percent));
+            }
+        }
+        if (line.BeginsWith(L"fps="))
+            cb->onFPS(XStrToDouble(line.MidToEnd(5)) * FpsFactor);
+    }
+    pending.erase(0, begin);
+}
+
+bool clFFMPEG::run(const KRAProcessArgRef& arg)
+{
+    Arg = arg;
+    if (!arg)
+        return false;
+    // Temporary images and links live until the run has ended.
+    std::vector<XTempFile> temporaryFiles;
+    return runInner(temporaryFiles);
+}
+
+bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
+{
+    KRAProcessArg& arg = *Arg;
+
+    // Sources.
+    std::vector<XStr> sources;
+    if (auto concat = std::dynamic_pointer_cast<QKConvertSourceConcat>(arg.srcFrom)) {
+        for (const QUrl& url : concat->concatURLs()) {
+            const XStr path = XPathFromFileURL(url);
+            if (!path.IsEmpty())
+                sources.push_back(path);
+        }
+    } else if (arg.srcFrom) {
+        const XStr path = arg.srcFrom->pathForConversion();
+        if (!path.IsEmpty())
+            sources.push_back(path);
+    }
+
+    // HEIC images go to ffmpeg as PNG when an image reader decodes them.
+    for (XStr& source : sources) {
+        if (ExtensionOf(source).ToUpper() == L".HEIC") {
+            XTempFile png(nullptr, ".png");
+            if (png.IsEmpty())
+                continue;
+            if (KRAProcess::convertImageToPNG(source, png)) {
+                source = png;
+                temporaryFiles.push_back(std::move(png));
+            }
+        }
+    }
+
+    // Probe: the length of each source, the first frame rate and the first source's JSON.
+    // When nothing of the command depends on it, it runs beside ffmpeg rather than before it.
+    struct ProbeResult {
+        std::vector<int64_t> lengths;
+        int64_t total = 0;
+        double frameRate = 0;
+        XStr json;
+    };
+    auto probe = [](std::vector<XStr> paths) {
+        ProbeResult result;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            XStr json;
+            uint64_t duration = 0;
+            readFFprobeTags(paths[i], nullptr, &json, duration);
+            result.lengths.push_back(static_cast<int64_t>(duration));
+            result.total += static_cast<int64_t>(duration);
+            if (result.frameRate == 0)
+                result.frameRate = parseVideoFrameRate(json);
+            if (i == 0)
+                result.json = json;
+        }
+        return result;
+    };
+    if (!sources.empty())
+        FirstSource = sources[0];
+
+    // Destination and arguments.
+    const XStr dest = XPathFromFileURL(arg.urlTo);
+    XStr args = XStrFromQString(arg.args);
+
+    // Progress file.
+    XTempFile progressFile("_qk", nullptr);
+    if (progressFile.IsEmpty()) {
+        error(XStr(L"Could not create the progress file"));
+        return false;
+    }
+    const std::string progressBytes = progressFile.ToUTF8String();
+    const int progressFd = ::open(progressBytes.c_str(), O_RDONLY | O_CLOEXEC);
+    XScopeExit closeProgress([progressFd] {
+        if (progressFd >= 0)
+            ::close(progressFd);
+    });
+
+    // Named arguments.
+    pullArgument(L"fextension", args);
+    const XStr loopValue = pullArgument(L"loopvideo", args);
+    SpecialValues special;
+    special.prevGenEncNset = pullArgument(L"prev_gen_encNset", args);
+    special.prevGenUfe = pullArgument(L"prev_gen_ufe", args);
+    special.prevGenGfe = pullArgument(L"prev_gen_gfe", args);
+    special.prevGenGtf = pullArgument(L"prev_gen_gtf", args);
+    special.prevGenInputval = pullArgument(L"prev_gen_inputval", args);
+    special.prevGenFirstdelay = pullArgument(L"prev_gen_firstdelay", args);
+    special.contactCol = pullArgument(L"contact_col", args);
+    special.contactRow = pullArgument(L"contact_row", args);
+    special.contactPng = pullArgument(L"contact_png", args);
+    special.contactJpeg = pullArgument(L"contact_jpeg", args);
+    special.contactWidth = pullArgument(L"contact_width", args);
+    special.contactBackcol = pullArgument(L"contact_backcol", args);
+    special.contactTopinfo = pullArgument(L"contact_topinfo", args);
+    special.contactTimestamp = pullArgument(L"contact_timestamp", args);
+    special.contactPadding = pullArgument(L"contact_padding", args);
+    const XStr fadeIn = pullArgument(L"fadein", args);
+    const XStr fadeOut = pullArgument(L"fadeout", args);
+    const XStr aFadeIn = pullArgument(L"afadein", args);
+    const XStr aFadeOut = pullArgument(L"afadeout", args);
+    const XStr trimStart = pullArgument(L"trimstart", args);
+    const XStr trimEnd = pullArgument(L"trimend", args);
+
+    const int64_t loops = loopValue.ToLong();
+    const std::vector<XStr> sourcesOnce = sources;
+    if (loops > 1 && !sources.empty()) {
+        for (int64_t i = 1; i < loops; ++i)
+            sources.insert(sources.end(), sourcesOnce.begin(), sourcesOnce.end());
+    }
+    // A looped source gives an output that many times as long.
+    const int64_t lengthFactor = loops > 1 ? loops : 1;
+    std::vector<int64_t> lengths;
+    ProbeResult probed;
+    bool lengthKnown = false;
+    auto applyProbe = [&](ProbeResult result) {
+        probed = std::move(result);
+        for (int64_t i = 0; i < lengthFactor; ++i)
+            lengths.insert(lengths.end(), probed.lengths.begin(), probed.lengths.end());
+        LengthMS = probed.total * lengthFactor;
+        FrameRate = probed.frameRate;
+        ProbeJSON = probed.json;
+        lengthKnown = true;
+        if (LengthMS > 0 && arg.callback)
+            arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
+    };
+    const bool lengthNeededFirst = !trimStart.IsEmpty() || !trimEnd.IsEmpty() || CountsAsValue(fadeOut) ||
+                                   CountsAsValue(aFadeOut) || !special.prevGenEncNset.IsEmpty() ||
+                                   !special.contactCol.IsEmpty();
+    std::future<ProbeResult> probing;
+    if (lengthNeededFirst)
+        applyProbe(probe(sourcesOnce));
+    else
+        probing = std::async(std::launch::async, probe, sourcesOnce);
+    // Whatever way the run ends, the probe has finished before it returns.
+    XScopeExit waitForProbe([&] {
+        if (probing.valid())
+            probing.wait();
+    });
+
+    if (!prepareSpecialOutputs(special, args)) {
+        QKConvertProcessShared::conversionFinished(arg, false);
+        return false;
+    }
+
+    // Fades.
+    if (CountsAsValue(fadeIn))
+        AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=in:duration=") + fadeIn));
+    if (CountsAsValue(aFadeIn))
+        AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=in:duration=") + aFadeIn));
+    if (CountsAsValue(fadeOut) || CountsAsValue(aFadeOut)) {
+        int64_t total = 0;
+        for (int64_t length : lengths)
+            total += length;
+        const double totalSeconds = static_cast<double>(total) / 1000.0;
+        if (CountsAsValue(fadeOut)) {
+            const double d = XStrToDouble(fadeOut);
+            AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=out:duration=") + XStr::FromDouble(d + 0.1, 2, false) +
+                                                  L":start_time=" + XStr::FromDouble(totalSeconds - d, 2, false)));
+        }
+        if (CountsAsValue(aFadeOut)) {
+            const double d = XStrToDouble(aFadeOut);
+            AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=out:duration=") + XStr::FromDouble(d + 0.1, 2, false) +
+                                                  L":start_time=" + XStr::FromDouble(totalSeconds - d, 2, false)));
+        }
+    }
+
+    // Trim.
+    if (!trimStart.IsEmpty() || !trimEnd.IsEmpty()) {
+        const int64_t start = trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(trimStart) * 1000.0);
+        XStr trim = XStr(L"-ss ") + formatTrimTime(start);
+        // Without a known length there is no end to count back from: the output runs to the end.
+        if (!trimEnd.IsEmpty() || LengthMS > 0) {
+            const int64_t end = LengthMS - (trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(trimEnd) * 1000.0));
+            trim += XStr(L" -to ") + formatTrimTime(end);
+        }
+        AppendText(args, trim);
+    }
+
+    // Filters: every video filter in one -vf, every audio filter in one -af.
+    {
+        std::vector<KRAArgItem> items = parseArgItems(args);
+        for (KRAArgItem& item : items) {
+            if (item.isElement && item.name == L"filter:v")
+                item.name = XStr(L"vf");
+            else if (item.isElement && item.name == L"filter:a")
+                item.name = XStr(L"af");
+        }
+        args = mergeArgument(L"af", mergeArgument(L"vf", writeArgItems(items)));
+    }
+
+    // An explicit duration "-t h:m:s" is the length of the output.
+    int64_t explicitLengthMS = -1;
+    for (const KRAArgItem& item : parseArgItems(args)) {
+        if (item.isElement && item.name == L"t" && !item.value.IsEmpty()) {
+            XStrList parts(item.value, L":");
+            if (parts.Count() == 3) {
+                explicitLengthMS = (parts[0].ToLong() * 3600 + parts[1].ToLong() * 60 + parts[2].ToLong()) * 1000;
+                LengthMS = explicitLengthMS;
+            }
+            break;
+        }
+    }
+
+    const XStr ffmpeg = QKLocateFFmpeg::locateFFmpeg();
+
+    // Output: always a temporary file beside the destination.
+    if (dest.IsEmpty()) {
+        error(XStr(L"No destination file given."));
+        return false;
+    }
+    {
+        XFileName folder(dest);
+        folder = folder.GetFolder();
+        if (!folder.IsEmpty())
+            XCreateFolderTree(folder);
+    }
+    struct stat destStat;
+    const bool destExists = StatPath(dest, destStat);
+    if (destExists) {
+        for (const XStr& source : sources) {
+            struct stat sourceStat;
+            if (StatPath(source, sourceStat) && sourceStat.st_dev == destStat.st_dev && sourceStat.st_ino == destStat.st_ino)
+                OutputIsSource = true;
+        }
+    }
+
+    const XStr pre = arg.inputArgs ? XStrFromQString(*arg.inputArgs) : XStr();
+
+    // Stream copy?
+    bool streamCopy = false;
+    {
+        const QKElemValueList elements(XStrToQString(args));
+        auto valueOf = [&](const char* a, const char* b) {
+            const std::optional<QString> v = elements.findValue(QString::fromLatin1(a));
+            return v ? *v : elements.findValue(QString::fromLatin1(b), QString());
+        };
+        const QString acodec = valueOf("acodec", "codec:a");
+        const QString vcodec = valueOf("vcodec", "codec:v");
+        streamCopy = acodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0 ||
+                     vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
+    }
+
+    // ffmpeg's own output: errors only; with the debug log, everything, each line with its
+    // level so that the filter still drops the information and warnings.
+    AppendText(args, XStr(DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel 16"));
+
+    if (sources.empty()) {
+        error(XStr(L"No input file given."));
+        return false;
+    }
+
+    const XStr tmpOut = MakeTemporaryOutput(dest);
+    if (tmpOut.IsEmpty()) {
+        error(XStr(L"Could not create the output file"));
+        return false;
+    }
+    bool tmpOutPending = true;
+    XScopeExit removeTmpOut([&] {
+        if (tmpOutPending)
+            XDeleteFile(tmpOut);
+    });
+    const XStr out = tmpOut;
+
+    // The argument list and, for the log, the same as one command line.
+    XStrList argv;
+    argv.Add(ffmpeg);
+    XStrList preTokens;
+    preTokens.ParseArgs(pre);
+    argv.Append(preTokens);
+    XStr inputText;
+    XStr listFile; // kept until the run ends
+    XTempFile listFileOwner;
+    if (sources.size() == 1) {
+        argv.Add(L"-i");
+        argv.Add(FileArgument(sources[0]));
+        inputText = XStr(L"-i ") + XQuoteArgument(FileArgument(sources[0]));
+    } else if (streamCopy) {
+        if (!listFileOwner.Create("qkv", ".txt")) {
+            error(XStr(L"Could not create the concatenation list"));
+            return false;
+        }
+        std::string list;
+        for (const XStr& source : sources) {
+            XStr path = FileArgument(source);
+            if (path.FindChar(L'\n') > 0 || path.FindChar(L'\r') > 0) {
+                // The list has one file per line: a name with a line break is listed through a
+                // link with a plain name.
+                XTempFile link(nullptr, nullptr);
+                const std::string linkBytes = link.ToUTF8String();
+                ::unlink(linkBytes.c_str());
+                if (link.IsEmpty() || ::symlink(source.ToUTF8String().c_str(), linkBytes.c_str()) != 0) {
+                    error(XStr(L"Could not create the concatenation list"));
+                    return false;
+                }
+                path = link;
+                temporaryFiles.push_back(std::move(link));
+            }
+            XStr escaped = path;
+            escaped.Replace(L"'", L"'\\''");
+            list += "file '" + escaped.ToUTF8String() + "'\r\n";
+        }
+        if (!XFileWriteDirect(listFileOwner, list.data(), list.size())) {
+            error(XStr(L"Could not write the concatenation list"));
+            return false;
+        }
+        listFile = listFileOwner;
+        argv.Add(L"-f");
+        argv.Add(L"concat");
+        argv.Add(L"-safe");
+        argv.Add(L"0");
+        argv.Add(L"-i");
+        argv.Add(listFile);
+        inputText = XStr(L"-f concat -safe 0 -i ") + XQuoteArgument(listFile);
+    } else {
+        const XStr vf = pullArgument(L"vf", args);
+        const XStr af = pullArgument(L"af", args);
+        XStr graph;
+        for (size_t i = 0; i < sources.size(); ++i) {
+            argv.Add(L"-i");
+            argv.Add(FileArgument(sources[i]));
+            AppendText(inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(sources[i])));
+        }
+        for (size_t i = 0; i < sources.size(); ++i) {
+            const XStr n = XStr::FromULong(i);
+            if (!vf.IsEmpty())
+                graph += XStr(L"[") + n + L":v]" + vf + L"[" + n + L"v];";
+            if (!af.IsEmpty())
+                graph += XStr(L"[") + n + L":a]" + af + L"[" + n + L"a];";
+        }
+        for (size_t j = 0; j < sources.size(); ++j) {
+            const XStr n = XStr::FromULong(j);
+            graph += vf.IsEmpty() ? XStr(L"[") + n + L":v]" : XStr(L"[") + n + L"v]";
+            graph += af.IsEmpty() ? XStr(L"[") + n + L":a]" : XStr(L"[") + n + L"a]";
+        }
+        graph += XStr(L" concat=n=") + XStr::FromULong(sources.size()) + L":v=1:a=1[v][a]";
+        argv.Add(L"-filter_complex");
+        argv.Add(graph);
+        argv.Add(L"-map");
+        argv.Add(L"[v]");
+        argv.Add(L"-map");
+        argv.Add(L"[a]");
+        inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph) + L" -map \"[v]\" -map \"[a]\"";
+    }
+    XStrList argTokens;
+    argTokens.ParseArgs(args);
+    argv.Append(argTokens);
+    for (const wchar_t* fixed : {L"-y", L"-ignore_unknown", L"-hide_banner", L"-progress"})
+        argv.Add(fixed);
+    argv.Add(progressFile);
+    argv.Add(FileArgument(out));
+    ChildArguments = argv;
+
+    CommandLineText = XQuoteArgument(ffmpeg) + L" " + pre + L" " + L" " + inputText + L" " + args +
+                      L" -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(progressFile) + L" " +
+                      XQuoteArgument(FileArgument(out));
+    info(CommandLineText);
+
+    // Start.
+    if (ffmpeg.IsEmpty() || !Process.Create(argv, XWP_PIPE_STDOUT | XWP_PIPE_STDERR)) {
+        error(XStr(L"Could not start FFmpeg process"));
+        return false;
+    }
+    m_pid = Process.Pid;
+    addFFmpegChild(m_pid);
+
+    // Readers.
+    m_sync = std::make_shared<pipeReadSync_t>();
+    m_sync->callback = arg.callback;
+    m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
+    {
+        auto errToken = std::make_shared<ReaderToken>(m_sync);
+        auto outToken = std::make_shared<ReaderToken>(m_sync);
+        {
+            std::lock_guard<std::mutex> lock(m_sync->mutex);
+            m_sync->openReaders = 2;
+        }
+        readLinesThread(static_cast<int>(Process.StderrHandle), [errToken](XStr& line) {
+            pipeReadSync_t& sync = *errToken->sync;
+            std::lock_guard<std::mutex> lock(sync.mutex);
+            if (!sync.active)
+                return;
+            if (sync.debugLog)
+                appendDebugLogLine(*sync.debugLog, line);
+            XStr shown = line;
+            if (!filterErrorLine(shown))
+                return;
+            sync.hadError = true;
+            if (sync.callback)
+                sync.callback->onErrorLine(XStrToQString(shown));
+        });
+        readLinesThread(static_cast<int>(Process.StdoutHandle), [outToken](XStr& line) {
+            pipeReadSync_t& sync = *outToken->sync;
+            std::lock_guard<std::mutex> lock(sync.mutex);
+            if (!sync.active)
+                return;
+            if (sync.debugLog)
+                appendDebugLogLine(*sync.debugLog, line);
+            if (!line.IsEmpty() && sync.callback)
+                sync.callback->onInfoLine(XStrToQString(line));
+        });
+    }
+
+    // Encoding loop.
+    info(XStr(L"Encoding loop..."));
+    if (arg.callback)
+        arg.callback->onPercentDone(0);
+    int64_t consumed = 0;
+    std::string pending;
+    auto takeProbeWhenReady = [&](bool wait) {
+        if (!probing.valid())
+            return;
+        if (!wait && probing.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            return;
+        applyProbe(probing.get());
+        if (explicitLengthMS >= 0)
+            LengthMS = explicitLengthMS;
+    };
+    m_lengthKnown = lengthKnown || explicitLengthMS >= 0;
+    for (;;) {
+        takeProbeWhenReady(false);
+        m_lengthKnown = lengthKnown || explicitLengthMS >= 0;
+        if (reapIfExited()) {
+            readProgress(progressFd, consumed, pending);
+            if (arg.callback)
+                arg.callback->onPercentDone(100);
+            break;
+        }
+        readProgress(progressFd, consumed, pending);
+        if (arg.events && arg.events->bEvtQuit() && !Killed) {
+            Killed = true;
+            killChildNow();
+            break;
+        }
+        setStopped(arg.events && arg.events->bPause());
+        Sleep(25);
+    }
+    info(XStr(L"Encoding loop exit"));
+    takeProbeWhenReady(true);
+    killChildNow(); // reaped already; nothing left running
+    if (arg.callback)
+        arg.callback->onFPS(0);
+    Process.Close(0);
+
+    // Every line ffmpeg wrote is handled before the outcome is decided; a pipe held open by
+    // something else does not hold the run for longer than a few seconds.
+    {
+        std::unique_lock<std::mutex> lock(m_sync->mutex);
+        m_sync->readersDone.wait_for(lock, std::chrono::seconds(5), [&] { return m_sync->openReaders <= 0; });
+        HadError = m_sync->hadError;
+        m_sync->active = false;
+        m_sync->debugLog = nullptr;
+    }
+
+    composeSpecialOutputs(special);
+
+    const bool quit = arg.events && arg.events->bEvtQuit();
+    bool success = !HadError && !Killed && !quit && ChildEndedNormally;
+    if (!Killed && !quit && !ChildEndedNormally) {
+        if (ChildSignal != 0)
+            error(XStr::FromFormat(L"FFmpeg ended by signal %d", ChildSignal));
+        else if (!HadError)
+            error(XStr::FromFormat(L"FFmpeg ended with exit code %d", ChildExitCode));
+    }
+
+    // The temporary output replaces the destination only after a successful run.
+    if (success) {
+        const std::string tmpBytes = tmpOut.ToUTF8String();
+        if (destExists)
+            ::chmod(tmpBytes.c_str(), destStat.st_mode & 07777);
+        if (::rename(tmpBytes.c_str(), dest.ToUTF8String().c_str()) == 0) {
+            tmpOutPending = false;
+        } else {
+            error(XStr(L"Error moving temporary file to destination file"));
+            success = false;
+        }
+    }
+
+    info(XStr(L"Encoding exit"));
+    QKConvertProcessShared::conversionFinished(arg, success);
+    return success;
+}
