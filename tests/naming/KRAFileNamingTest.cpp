@@ -1,0 +1,325 @@
+// File naming: registry values, the naming types and their conversion, sub-paths and full
+// destination paths (which never leave the chosen folder), and the recent list.
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QString>
+
+#include "KRAFileNaming.h"
+#include "NamingTestSupport.h"
+#include "QKMediaFileInfo.h"
+#include "XRegistryTransaction.h"
+#include "XWorkspace.h"
+
+namespace {
+
+const wchar_t kKey[] = L"Software\\Brantok\\MarvoniVideo\\Profiles\\Test";
+
+QUrl Url(const std::string& path)
+{
+    return XFileURL(W(path));
+}
+
+std::string PathOf(const QUrl& url)
+{
+    return U8(XPathFromFileURL(url));
+}
+
+QKMediaFileInfoRef InfoWith(const NTag& tags, const std::string& path)
+{
+    return QKMediaFileInfo::infoWithIDTag(QKTag::wrapNTag(&tags), W(path));
+}
+
+KRAFileNaming Dynamic(const std::string& folder, const QString& pattern)
+{
+    KRAFileNaming naming;
+    naming.setFileNamingType(FileNamingDynamic);
+    naming.setDestination(KRALocationDescriptor::withFolderPath(W(folder)));
+    naming.setDynamicFormat(pattern);
+    return naming;
+}
+
+TEST(KRAFileNaming, NewNamingTakesTheGlobalSettings)
+{
+    RegistryScope registry;
+    {
+        const KRAFileNaming naming;
+        EXPECT_EQ(naming.fileNamingType(), FileNamingSourceFolder);
+        EXPECT_EQ(naming.dynamicFormat(), QStringLiteral("[artist]/[artist] - [title]"));
+        EXPECT_EQ(naming.characterReplacement(), QStringLiteral("/-:;"));
+        EXPECT_FALSE(naming.ansiOnly());
+        ASSERT_TRUE(naming.destination());
+        EXPECT_FALSE(naming.destination()->path().IsEmpty());
+    }
+    ASSERT_TRUE(XRegistry::SetString(L"", L"kRAFileNameChrReplace"));
+    EXPECT_EQ(KRAFileNaming().characterReplacement(), QStringLiteral("/-:;"));
+    ASSERT_TRUE(XRegistry::SetString(L"?_", L"kRAFileNameChrReplace"));
+    ASSERT_TRUE(XRegistry::SetDWORD(1, L"kRAFileNameANSIFilenameOnly"));
+    const KRAFileNaming naming;
+    EXPECT_EQ(naming.characterReplacement(), QStringLiteral("?_"));
+    EXPECT_TRUE(naming.ansiOnly());
+}
+
+TEST(KRAFileNaming, RegistryRoundTrip)
+{
+    RegistryScope registry;
+    NamingTempDir dir;
+    KRAFileNaming naming = Dynamic(dir.path(), QStringLiteral("[album]/[title]"));
+    XRegistryTransaction transaction;
+    naming.serializeToRegKey(W("") + kKey, transaction);
+    ASSERT_TRUE(transaction.Commit());
+    EXPECT_EQ(U8(XRegistry::GetString(L"KRAUserFolderStr", L"HKCU", kKey)), dir.path());
+    EXPECT_TRUE(XRegistry::ValueExists(L"KRAUserFolderData", L"HKCU", kKey));
+
+    const KRAFileNamingRef loaded = KRAFileNaming::initWithRegKey(W("") + kKey);
+    EXPECT_EQ(loaded->fileNamingType(), FileNamingDynamic);
+    EXPECT_EQ(loaded->dynamicFormat(), QStringLiteral("[album]/[title]"));
+    ASSERT_TRUE(loaded->destination());
+    EXPECT_TRUE(loaded->destination()->resolveAndMount());
+    EXPECT_EQ(U8(loaded->destination()->path()), dir.path());
+    EXPECT_TRUE(loaded->isEqualTo(&naming));
+
+    // Without a destination the folder values go; a type beyond the known ones loads as 0.
+    naming.setDestination(nullptr);
+    XRegistryTransaction second;
+    naming.serializeToRegKey(W("") + kKey, second);
+    ASSERT_TRUE(second.Commit());
+    EXPECT_FALSE(XRegistry::ValueExists(L"KRAUserFolderData", L"HKCU", kKey));
+    EXPECT_FALSE(XRegistry::ValueExists(L"KRAUserFolderStr", L"HKCU", kKey));
+    ASSERT_TRUE(XRegistry::SetDWORD(7, L"KRAUserFolder", L"HKCU", kKey));
+    EXPECT_EQ(KRAFileNaming::initWithRegKey(W("") + kKey)->fileNamingType(), FileNamingSourceFolder);
+}
+
+TEST(KRAFileNaming, ConversionToDynamicNaming)
+{
+    RegistryScope registry;
+    KRAFileNaming single;
+    single.setFileNamingType(FileNamingSingleFolder);
+    single.setDestination(KRALocationDescriptor::withFolderPath(W("/out")));
+    EXPECT_TRUE(single.convertToR16Dynamic());
+    EXPECT_EQ(single.dynamicFormat(), QStringLiteral("[origfilename]"));
+    EXPECT_EQ(U8(single.destination()->path()), "/out");
+    EXPECT_FALSE(single.convertToR16Dynamic());
+    EXPECT_TRUE(single.isOrigFileName());
+    EXPECT_FALSE(single.isSameFolder());
+
+    const KRAFileNamingRef same = KRAFileNaming::namingSameFolder();
+    EXPECT_EQ(same->fileNamingType(), FileNamingDynamic);
+    EXPECT_EQ(same->dynamicFormat(), QStringLiteral("[origpath]/[origfilename]"));
+    EXPECT_TRUE(same->isSameFolder());
+    EXPECT_FALSE(KRAFileNaming::namingPreservePath(Url("/Volumes/Out"))->isSameFolder());
+
+    ASSERT_TRUE(XRegistry::SetDWORD(3, L"KRAUserFolder", L"HKCU", kKey));
+    const KRAFileNamingRef old = KRAFileNaming::initWithRegKeyR16(W("") + kKey);
+    EXPECT_TRUE(old->isSameFolder());
+}
+
+TEST(KRAFileNaming, SameFolderAndPreservedPath)
+{
+    RegistryScope registry;
+    const QUrl source = Url("/Users/me/Movies/a.mov");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mp4")),
+              "/Users/me/Movies/a.mp4");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingPreservePath(Url("/Volumes/Out"))->fullPathForSource(source, nullptr, ".mp4")),
+              "/Volumes/Out/Users/me/Movies/a.mp4");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, ".mkv")),
+              "/out/a.mkv");
+    KRAFileNaming beside;
+    EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, ".mkv")), "/Users/me/Movies/a.mkv");
+    // Hidden folders stay what they are: the output goes to the source's own folder.
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(Url("/home/u/.cache/b.mov"), nullptr, ".mp4")),
+              "/home/u/.cache/b.mp4");
+}
+
+TEST(KRAFileNaming, DynamicSubPaths)
+{
+    RegistryScope registry;
+    const NTag tags = MakeTags({{L"artist", L"AC/DC"}, {L"title", L"Back: In Black"}, {L"date", L"1980"}});
+    const auto info = InfoWith(tags, "/Users/me/Movies/a.mov");
+    const QUrl source = Url("/Users/me/Movies/a.mov");
+
+    // The origin head is kept as it is, the rest validated with the replacement pairs.
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[artist]")).subPathForSource(source, info.get()),
+              QStringLiteral("/Users/me/Movies/AC-DC"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[artist]/[title]")).subPathForSource(source, info.get()),
+              QStringLiteral("AC-DC/Back; In Black"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral(".[title]")).subPathForSource(source, info.get()),
+              QStringLiteral("Back; In Black"));
+    // A source's own "date" tag wins over the current date (once the template reads tags at
+    // all; [date] alone needs none of the file's).
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[title] [date]")).subPathForSource(source, info.get()),
+              QStringLiteral("Back; In Black 1980"));
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[date]")).subPathForSource(source, info.get()), today);
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[date]")).subPathForSource(source, nullptr), today);
+    // A template that reads tags needs the media information.
+    EXPECT_FALSE(Dynamic("/out", QStringLiteral("[artist]")).subPathForSource(source, nullptr));
+    EXPECT_FALSE(Dynamic("/out", QStringLiteral("[artist]")).fullPathForSource(source, nullptr, ".mp4").isValid());
+}
+
+TEST(KRAFileNaming, AnsiOnlyNames)
+{
+    RegistryScope registry;
+    const NTag tags = MakeTags({{L"artist", L"Mot\u00F6rhead \u732B"}});
+    const auto info = InfoWith(tags, "/m/a.mov");
+    KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist]"));
+    naming.setAnsiOnly(true);
+    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QStringLiteral("Motorhead _"));
+    naming.setAnsiOnly(false);
+    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QString::fromWCharArray(L"Mot\u00F6rhead \u732B"));
+}
+
+TEST(KRAFileNaming, EncoderFieldsReplaceTheFileOwn)
+{
+    RegistryScope registry;
+    const NTag tags = MakeTags({{L"encoder", L"Lavf60"}, {L"artist", L"x"}});
+    const auto info = InfoWith(tags, "/m/a.mov");
+    KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist] [encoder] [encoder+]"));
+    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QStringLiteral("x Lavf60 "));
+    naming.setEncoderName(QStringLiteral("NoSuchEncoder"));
+    naming.setEncoderExtra(QStringLiteral("-crf 20"));
+    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QStringLiteral("x NoSuchEncoder NoSuchEncoder -crf 20"));
+    EXPECT_TRUE(naming.usesEncoderInfo());
+}
+
+// ---- Destinations stay inside the chosen folder --------------------------------------------
+
+TEST(KRAFileNaming, ExtensionsCannotLeaveTheFolder)
+{
+    RegistryScope registry;
+    const QUrl source = Url("/src/a.mov");
+    const QUrl single = KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, "/../../etc/x");
+    EXPECT_EQ(PathOf(single), "/out/a-..-..-etc-x");
+    KRAFileNaming beside;
+    EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, "/../b")), "/src/a-..-b");
+}
+
+TEST(KRAFileNaming, TagsAndTemplatesCannotLeaveTheFolder)
+{
+    RegistryScope registry;
+    const NTag tags = MakeTags({{L"artist", L".."}, {L"title", L"../../etc/passwd"}, {L"subpath", L"../../../x"},
+                                {L"origdrive", L"/etc"}});
+    const auto info = InfoWith(tags, "/src/a.mov");
+    const QUrl source = Url("/src/a.mov");
+    for (const QString& pattern : {QStringLiteral("[artist]/[title]"), QStringLiteral("../[title]"),
+                                   QStringLiteral("[subpath]/[origdrive]/[artist]"), QStringLiteral("./../.."),
+                                   QStringLiteral("[SPLIT]x,..x..,1[]/[artist]"), QStringLiteral("[origpath]/../..")}) {
+        const std::string path = PathOf(Dynamic("/out", pattern).fullPathForSource(source, info.get(), ".mkv"));
+        SCOPED_TRACE(pattern.toStdString() + " -> " + path);
+        ASSERT_EQ(path.rfind("/out/", 0), 0u);
+        EXPECT_EQ(path.find("/../"), std::string::npos);
+        EXPECT_EQ(path.find("/./"), std::string::npos);
+        EXPECT_NE(path.substr(path.size() - 3), "/..");
+    }
+    // A user-edited sub-path is held to the same rule.
+    const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[origfilename]"));
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("../../x"), ".mp4")), "/out/_/_/x.mp4");
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("/.."), "")), "/out/_");
+}
+
+TEST(KRAFileNaming, EmptyOrRelativeFoldersGiveNoDestination)
+{
+    RegistryScope registry;
+    const QUrl source = Url("/src/a.mov");
+    for (const char* folder : {"", "out", "./out", "~/out"}) {
+        SCOPED_TRACE(folder);
+        const KRAFileNaming naming = Dynamic(folder, QStringLiteral("[origfilename]"));
+        EXPECT_FALSE(naming.fullPathForSource(source, nullptr, ".mp4").isValid());
+        EXPECT_FALSE(KRAFileNaming(naming).prepareFolder());
+    }
+    KRAFileNaming none = Dynamic("/out", QStringLiteral("[origfilename]"));
+    none.setDestination(nullptr);
+    EXPECT_FALSE(none.fullPathForSource(source, nullptr, ".mp4").isValid());
+    // Next to a source that names no absolute file: no destination either.
+    KRAFileNaming beside;
+    EXPECT_FALSE(beside.fullPathForSource(QUrl(QStringLiteral("file:a.mov")), nullptr, ".mp4").isValid());
+    EXPECT_FALSE(beside.fullPathForSource(QUrl(), nullptr, ".mp4").isValid());
+    // An empty sub-path and no extension name no file.
+    EXPECT_FALSE(Dynamic("/out", QString()).fullPathForSource(source, nullptr).isValid());
+}
+
+TEST(KRAFileNaming, DestinationsFitThePathLimit)
+{
+    RegistryScope registry;
+    const std::string longName(300, 'n');
+    const NTag tags = MakeTags({{L"title", W(longName).p}});
+    const auto info = InfoWith(tags, "/src/a.mov");
+    std::string pattern;
+    for (int i = 0; i < 30; i++)
+        pattern += "[title]/";
+    pattern += "[title]";
+    const std::string path =
+        PathOf(Dynamic("/out", QString::fromStdString(pattern)).fullPathForSource(Url("/src/a.mov"), info.get(), ".mkv"));
+    ASSERT_FALSE(path.empty());
+    EXPECT_LT(path.size(), 4096u);
+    EXPECT_EQ(path.substr(path.size() - 4), ".mkv");
+    EXPECT_EQ(path.rfind("/out/", 0), 0u);
+}
+
+TEST(KRAFileNaming, NoPathGivesTrackAndTitle)
+{
+    RegistryScope registry;
+    const NTag tags = MakeTags({{L"track", L"3/9"}, {L"title", L"Up/Down"}});
+    const auto info = InfoWith(tags, "");
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origfilename]")).subPathForSource(QUrl(), info.get()),
+              QStringLiteral("3 Up-Down"));
+}
+
+// ---- Description, recent list, catalogue ------------------------------------------------------
+
+TEST(KRAFileNaming, Description)
+{
+    RegistryScope registry;
+    const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist]/[IFCOMP]x[]"));
+    EXPECT_EQ(naming.descriptionRaw(), QStringLiteral("/out/[artist]/[IFCOMP]x[]"));
+    EXPECT_EQ(naming.description(), QStringLiteral("/out/Artist/[IFCOMP]x[]"));
+    KRAFileNaming none = naming;
+    none.setDestination(nullptr);
+    EXPECT_EQ(none.descriptionRaw(), QStringLiteral("[artist]/[IFCOMP]x[]"));
+    EXPECT_EQ(KRAFileNaming::sanitizeDynamicPattern(QStringLiteral("a\\b")), QStringLiteral("a/b"));
+}
+
+TEST(KRAFileNaming, RecentList)
+{
+    RegistryScope registry;
+    QList<KRAFileNamingRef> list;
+    for (int i = 0; i < 12; i++) {
+        auto naming = std::make_shared<KRAFileNaming>(Dynamic("/out/" + std::to_string(i), QStringLiteral("[title]")));
+        list.append(naming);
+        if (i == 3) {
+            auto none = std::make_shared<KRAFileNaming>(*naming);
+            none->setDestination(KRALocationDescriptor::withFolderPath(W("relative")));
+            list.append(none);
+        }
+    }
+    ASSERT_TRUE(KRAFileNaming::saveRecentList(list));
+    EXPECT_EQ(U8(XRegistry::GetString(L"kRALastFolder-0")), "/out/0{_._}[title]");
+    EXPECT_EQ(U8(XRegistry::GetString(L"kRALastFolder-9")), "/out/9{_._}[title]");
+    EXPECT_FALSE(XRegistry::ValueExists(L"kRALastFolder-10"));
+
+    ASSERT_TRUE(XRegistry::SetString(L"/x/(null){_._}[title]", L"kRALastFolder-1"));
+    ASSERT_TRUE(XRegistry::SetString(L"/x{_._}a{_._}b", L"kRALastFolder-2"));
+    const QList<KRAFileNamingRef> loaded = KRAFileNaming::loadRecentList();
+    ASSERT_EQ(loaded.size(), 8);
+    EXPECT_EQ(U8(loaded[0]->destination()->path()), "/out/0");
+    EXPECT_EQ(U8(loaded[1]->destination()->path()), "/out/3");
+    EXPECT_EQ(loaded[1]->fileNamingType(), FileNamingDynamic);
+
+    // Saving fewer removes the rest.
+    ASSERT_TRUE(KRAFileNaming::saveRecentList({list[0]}));
+    EXPECT_EQ(KRAFileNaming::loadRecentList().size(), 1);
+}
+
+TEST(KRAFileNaming, ElementCatalogue)
+{
+    const QList<KRAFileNamingElement> elements = KRAFileNamingElement::elements();
+    ASSERT_EQ(elements.size(), 57);
+    EXPECT_EQ(elements[0].name(), QStringLiteral("[artist]"));
+    EXPECT_TRUE(elements[35].isLabel());
+    EXPECT_EQ(elements[36].name(), QStringLiteral("Advanced (programmable actions on elements)"));
+    EXPECT_TRUE(elements[36].isLabel());
+    EXPECT_FALSE(elements[56].isLabel());
+    EXPECT_EQ(elements[56].name(), QStringLiteral("[MAXLENGTH]maxlength,string[]"));
+}
+
+} // namespace

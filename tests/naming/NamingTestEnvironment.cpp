@@ -1,0 +1,17 @@
+// The naming code reads the program's data folder name, as the program sets it at start-up.
+// Every test gets a registry store of its own (RegistryScope); none may touch the user's.
+#include <gtest/gtest.h>
+
+#include "XEnvironment.h"
+
+namespace {
+
+class NamingEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { XSetAppDataFolder(L"MarvoniVideo"); }
+};
+
+[[maybe_unused]] ::testing::Environment* const kNamingEnvironment =
+    ::testing::AddGlobalTestEnvironment(new NamingEnvironment);
+
+} // namespace
