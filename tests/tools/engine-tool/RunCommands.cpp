@@ -12,6 +12,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <chrono>
+#include <algorithm>
+#include <condition_variable>
 #include <vector>
 
 #include "KRAProcess.h"
@@ -116,17 +119,25 @@ int Run(int argc, char** argv)
     if (!arg->encoder)
         arg->encoder = QKEncoderDesc::makeVideoCodec(encoderName.isEmpty() ? QStringLiteral("[Custom]") : encoderName, QString());
 
-    std::atomic<bool> done{false};
+    // The main thread sleeps until the conversion ends or the next scheduled quit, pause or
+    // resume is due: it must not add CPU time of its own to what the run costs.
+    std::mutex doneMutex;
+    std::condition_variable doneSignal;
+    bool done = false;
     bool success = false;
     struct rusage before;
     getrusage(RUSAGE_SELF, &before);
     std::thread worker([&] {
-        success = KRAProcess::convertWithArg(arg);
-        done.store(true);
+        const bool result = KRAProcess::convertWithArg(arg);
+        std::lock_guard<std::mutex> lock(doneMutex);
+        success = result;
+        done = true;
+        doneSignal.notify_all();
     });
     const uint32_t start = GetTickCount();
     bool quitSent = false, pauseSent = false, resumeSent = false;
-    while (!done.load()) {
+    std::unique_lock<std::mutex> lock(doneMutex);
+    while (!done) {
         const long elapsed = static_cast<long>(GetTickCount() - start);
         if (quitAfter >= 0 && !quitSent && elapsed >= quitAfter) {
             arg->events->setBEvtQuit(true);
@@ -140,8 +151,16 @@ int Run(int argc, char** argv)
             arg->events->setBPause(false);
             resumeSent = true;
         }
-        Sleep(5);
+        long next = 60000;
+        if (quitAfter >= 0 && !quitSent)
+            next = std::min(next, quitAfter - elapsed);
+        if (pauseAfter >= 0 && !pauseSent)
+            next = std::min(next, pauseAfter - elapsed);
+        if (resumeAfter >= 0 && !resumeSent)
+            next = std::min(next, std::max(resumeAfter, pauseAfter) - elapsed);
+        doneSignal.wait_for(lock, std::chrono::milliseconds(std::max(next, 1L)), [&] { return done; });
     }
+    lock.unlock();
     worker.join();
     const bool ok = success && callback->errors.load() == 0;
     ToolWrite(ok ? "result: success\n" : "result: failure\n");
