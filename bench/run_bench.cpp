@@ -4,12 +4,9 @@
 // the tool's own process (without its children) against ffmpeg's.
 //
 // Usage: run_bench [ENGINE_TOOL]   (default: ../tests/tools/engine-tool beside this program)
-#include <fcntl.h>
 #include <limits.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,7 +17,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "ProgramRun.h"
 
 namespace {
 
@@ -36,28 +33,12 @@ double ChildCpuSeconds()
 // errPath; true on exit 0.
 bool Run(std::vector<std::string> args, const std::string& errPath, double& wallSeconds, double& childCpu)
 {
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const double cpuBefore = ChildCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
-        return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
+    const bool ok = RunProgramQuietly(std::move(args), errPath);
     wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     childCpu = ChildCpuSeconds() - cpuBefore;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return ok;
 }
 
 std::string ReadFile(const std::string& path)

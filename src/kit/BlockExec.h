@@ -2,29 +2,24 @@
 // delay on the calling thread. Every call returns at once.
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <mutex>
+#include "XBlockRunner.h"
 
-using KitBlock = std::function<void()>;
+using KitBlock = XBlock;
 
 // Carries one block to where it runs; the runner keeps it alive until exec() has returned.
-class _kwBlockExec {
+// The class library's carrier: the block property is atomic, and a block that throws loses
+// that one call.
+class _kwBlockExec : public _blockRef {
 public:
-    _kwBlockExec() = default;
-    explicit _kwBlockExec(KitBlock block) : m_block(std::move(block)) {}
-
-    // The block property is atomic: read and written under a lock, copied on both ways.
-    KitBlock block() const;
-    void setBlock(KitBlock block);
+    using _blockRef::_blockRef;
 
     // Calls the block once; the argument is ignored (kept for the perform mechanisms that
     // hand one over).
-    void exec(const void* ignored = nullptr);
-
-private:
-    mutable std::mutex m_lock;
-    KitBlock m_block;
+    void exec(const void* ignored = nullptr)
+    {
+        (void)ignored;
+        _blockRef::exec();
+    }
 };
 
 // Queued to the main thread, also when called there: it never runs inside this call.

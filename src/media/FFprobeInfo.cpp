@@ -20,20 +20,6 @@ std::atomic<int> g_timeoutMs{30000};
 // larger is not an answer to our question.
 constexpr size_t kMaxOutput = 64u << 20;
 
-// A relative name gets the working folder in front: ffprobe would read a leading "-" as an
-// option and "name:" as a protocol.
-XStr AbsolutePath(const XStr& path)
-{
-    if (path.BeginsWith(L"/"))
-        return path;
-    char buffer[8192];
-    if (!::getcwd(buffer, sizeof buffer))
-        return path;
-    XFileName joined(XStr::FromUTF8(buffer));
-    joined.AppendPath(path);
-    return joined;
-}
-
 XStr Text(XJSON::AnyType* value)
 {
     return value->AsString()->Value;
@@ -210,7 +196,7 @@ std::string runFFprobeBytes(const XStr& path, XStr* reason)
     args.Add(L"json");
     args.Add(L"-show_format");
     args.Add(L"-show_streams");
-    args.Add(AbsolutePath(path));
+    args.Add(QKToolRun::absolutePath(path));
     const int timeoutMs = g_timeoutMs;
     QKToolResult r = QKToolRun::run(args, timeoutMs, kMaxOutput);
     if (!r.started) {

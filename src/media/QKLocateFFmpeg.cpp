@@ -31,18 +31,14 @@ bool IsExecutableFile(const XStr& path)
     return ::stat(p.UTF8(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.UTF8(), X_OK) == 0;
 }
 
-// Relative names are taken from the working folder, so that the name reaches a child as a
-// path (never read as an option or a URL scheme) and survives a change of folder.
-XStr AbsolutePath(const XStr& path)
+// The program shipped in the resources folder, else the first on PATH; empty when neither.
+XStr ShippedOrOnPath(const wchar_t* name)
 {
-    if (path.BeginsWith(L"/"))
-        return path;
-    char buffer[8192];
-    if (!::getcwd(buffer, sizeof buffer))
-        return path;
-    XFileName joined(XStr::FromUTF8(buffer));
-    joined.AppendPath(path);
-    return joined;
+    XFileName shipped(XGetResourcesFolder());
+    shipped.AppendPath(name);
+    if (IsExecutableFile(shipped))
+        return shipped;
+    return XFindProgramInPath(name);
 }
 
 XStr ErrnoText(int error)
@@ -128,20 +124,12 @@ XStr QKLocateFFmpeg::locateFFmpeg()
     const XStr external = pathToExternalFFmpeg();
     if (XFileExists(external))
         return external;
-    XFileName shipped(XGetResourcesFolder());
-    shipped.AppendPath(L"ffmpeg");
-    if (IsExecutableFile(shipped))
-        return shipped;
-    return XFindProgramInPath(L"ffmpeg");
+    return ShippedOrOnPath(L"ffmpeg");
 }
 
 XStr QKLocateFFmpeg::locateFFprobe()
 {
-    XFileName shipped(XGetResourcesFolder());
-    shipped.AppendPath(L"ffprobe");
-    if (IsExecutableFile(shipped))
-        return shipped;
-    return XFindProgramInPath(L"ffprobe");
+    return ShippedOrOnPath(L"ffprobe");
 }
 
 bool QKLocateFFmpeg::haveInstalledFFmpeg()
@@ -199,7 +187,7 @@ void QKLocateFFmpeg::installHooks()
 
 bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* error)
 {
-    const XFileName source(AbsolutePath(path));
+    const XFileName source(QKToolRun::absolutePath(path));
     const XFileName name = source.GetFileName();
     XStr found;
     XTempFolder unpacked; // removed when this function returns, whatever the outcome

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "XFileName.h"
 #include "XWorkerProcess.h"
 
 XStr QKToolResult::lastErrorLine() const
@@ -59,6 +60,18 @@ bool Drain(int fd, std::string& into)
 }
 
 } // namespace
+
+XStr QKToolRun::absolutePath(const XStr& path)
+{
+    if (path.BeginsWith(L"/"))
+        return path;
+    char buffer[8192];
+    if (!::getcwd(buffer, sizeof buffer))
+        return path;
+    XFileName joined(XStr::FromUTF8(buffer));
+    joined.AppendPath(path);
+    return joined;
+}
 
 QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr)
 {

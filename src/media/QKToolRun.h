@@ -30,4 +30,8 @@ public:
     // Runs args[0] (a path) with args. timeoutMs < 0 waits for ever. Standard output beyond
     // maxOut bytes kills the child; of standard error only the last maxErr bytes are kept.
     static QKToolResult run(const XStrList& args, int timeoutMs, size_t maxOut = 64u << 20, size_t maxErr = 16384);
+    // A file name to pass as an argument: a relative one gets the working folder in front, so
+    // that a child never reads it as an option ("-name") or a URL scheme ("name:") and it
+    // survives a change of folder. Unchanged when the working folder cannot be had.
+    static XStr absolutePath(const XStr& path);
 };

@@ -21,15 +21,6 @@
 
 namespace {
 
-std::string U8(const wchar_t* text)
-{
-    std::string out;
-    if (text)
-        for (; *text; ++text)
-            XAppendUTF8(out, *text);
-    return out;
-}
-
 int WhenceFor(int origin)
 {
     switch (origin) {
@@ -44,38 +35,15 @@ int WhenceFor(int origin)
     }
 }
 
-bool WriteFully(int fd, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Reads until size bytes or the end; the count, or -1 on an error.
 ssize_t ReadFully(int fd, void* data, size_t size)
 {
     auto* bytes = static_cast<char*>(data);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = read(fd, bytes + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = XReadRetry(fd, bytes + done, size - done);
+        if (n < 0)
             return -1;
-        }
         if (n == 0)
             break;
         done += static_cast<size_t>(n);
@@ -104,25 +72,13 @@ bool PReadFully(int fd, void* data, size_t size, off_t offset)
     return true;
 }
 
-bool PWriteFully(int fd, const void* data, size_t size, off_t offset)
+// fstat of an open handle; *failed (when given) tells whether it could not be had.
+bool StatHandle(int fd, struct stat& st, bool* failed)
 {
-    const auto* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, bytes, size, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    const bool ok = fd != -1 && fstat(fd, &st) == 0;
+    if (failed)
+        *failed = !ok;
+    return ok;
 }
 
 uint64_t BirthTime(int fd, const struct stat& st)
@@ -250,10 +206,7 @@ public:
             if (!m_seekable && !mayWait)
                 return kWouldWait;
             char block[4096];
-            ssize_t n;
-            do
-                n = read(m_file.Handle, block, sizeof block);
-            while (n < 0 && errno == EINTR);
+            const ssize_t n = XReadRetry(m_file.Handle, block, sizeof block);
             if (n <= 0) {
                 m_end = true;
                 return -1;
@@ -303,6 +256,45 @@ private:
     XMemFile& m_file;
 };
 
+// The line writers of XFile and XMemFile: "\r\n" after the text when newline.
+template <typename File>
+bool WriteTextLine(File& file, const char* text, bool newline)
+{
+    const char* t = text ? text : "";
+    bool ok = file.Write(t, strlen(t), 2);
+    if (newline && ok)
+        ok = file.Write("\r\n", 2, 2);
+    return ok;
+}
+
+// Each character as its low 16 bits, little-endian.
+template <typename File>
+bool WriteUTF16Line(File& file, const wchar_t* text, bool newline)
+{
+    std::string bytes;
+    if (text)
+        for (; *text; ++text) {
+            bytes += static_cast<char>(*text & 0xFF);
+            bytes += static_cast<char>((*text >> 8) & 0xFF);
+        }
+    if (newline)
+        bytes.append("\r\0\n\0", 4);
+    return file.Write(bytes.data(), bytes.size(), 2);
+}
+
+// The bytes [start, end) that a negative delta removes before offset, clipped to the size:
+// -1 (errno EINVAL) when they would begin before the file, 0 when none are left, else 1.
+int RemovalRange(int64_t offset, int64_t delta, int64_t size, int64_t& start, int64_t& end)
+{
+    start = offset + delta;
+    if (start < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    end = std::min(offset, size);
+    return start < end ? 1 : 0;
+}
+
 // Memory-file twin of ShiftTail: the same rules over Data[0, Used).
 bool ShiftBuffer(XMemFile& mem, int64_t offset, int64_t delta, bool zeroFill)
 {
@@ -318,14 +310,10 @@ bool ShiftBuffer(XMemFile& mem, int64_t offset, int64_t delta, bool zeroFill)
             memset(b.Data + offset, 0, static_cast<size_t>(delta));
         return true;
     }
-    const int64_t start = offset + delta;
-    if (start < 0) {
-        errno = EINVAL;
-        return false;
-    }
-    const int64_t end = std::min(offset, size);
-    if (start >= end)
-        return true;
+    int64_t start = 0;
+    int64_t end = 0;
+    if (const int range = RemovalRange(offset, delta, size, start, end); range <= 0)
+        return range == 0;
     if (end < size)
         memmove(b.Data + start, b.Data + end, static_cast<size_t>(size - end));
     b.Used = static_cast<uint64_t>(size - (end - start));
@@ -574,10 +562,7 @@ uint32_t XFile::Read(void* buffer, uint32_t size, int origin, bool* failed)
         m_pending.erase(0, n);
         return static_cast<uint32_t>(n);
     }
-    ssize_t n;
-    do
-        n = read(Handle, buffer, size);
-    while (n < 0 && errno == EINTR);
+    const ssize_t n = XReadRetry(Handle, buffer, size);
     if (n < 0) {
         if (failed)
             *failed = true;
@@ -598,7 +583,7 @@ bool XFile::Write(const void* data, size_t size, int origin)
         return false;
     }
     XIgnoreFileSizeSignal();
-    if (Handle == -1 || !PositionFor(origin) || !WriteFully(Handle, data, size)) {
+    if (Handle == -1 || !PositionFor(origin) || !XWriteFully(Handle, data, size)) {
         if (Handle == -1)
             errno = EBADF;
         ReportFailure("Unable to write to '");
@@ -631,10 +616,7 @@ int64_t XFile::GetPosition() const
 int64_t XFile::GetSize(bool* failed) const
 {
     struct stat st;
-    const bool ok = Handle != -1 && fstat(Handle, &st) == 0;
-    if (failed)
-        *failed = !ok;
-    return ok ? static_cast<int64_t>(st.st_size) : -1;
+    return StatHandle(Handle, st, failed) ? static_cast<int64_t>(st.st_size) : -1;
 }
 
 bool XFile::Truncate(int64_t length)
@@ -646,28 +628,19 @@ bool XFile::Truncate(int64_t length)
 uint64_t XFile::GetCreateTime(bool* failed) const
 {
     struct stat st;
-    const bool ok = Handle != -1 && fstat(Handle, &st) == 0;
-    if (failed)
-        *failed = !ok;
-    return ok ? BirthTime(Handle, st) : 0;
+    return StatHandle(Handle, st, failed) ? BirthTime(Handle, st) : 0;
 }
 
 uint64_t XFile::GetAccessTime(bool* failed) const
 {
     struct stat st;
-    const bool ok = Handle != -1 && fstat(Handle, &st) == 0;
-    if (failed)
-        *failed = !ok;
-    return ok ? XStatToFileTimeAccess(st) : 0;
+    return StatHandle(Handle, st, failed) ? XStatToFileTimeAccess(st) : 0;
 }
 
 uint64_t XFile::GetWriteTime(bool* failed) const
 {
     struct stat st;
-    const bool ok = Handle != -1 && fstat(Handle, &st) == 0;
-    if (failed)
-        *failed = !ok;
-    return ok ? XStatToFileTimeWrite(st) : 0;
+    return StatHandle(Handle, st, failed) ? XStatToFileTimeWrite(st) : 0;
 }
 
 bool XFile::ShiftTail(int64_t offset, int64_t delta, bool zeroFill)
@@ -698,14 +671,14 @@ bool XFile::ShiftTail(int64_t offset, int64_t delta, bool zeroFill)
             const auto chunk = static_cast<size_t>(std::min<int64_t>(kShiftChunk, pos - offset));
             pos -= static_cast<int64_t>(chunk);
             if (!PReadFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos)) ||
-                !PWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos + delta)))
+                !XWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos + delta)))
                 return false; // the file keeps its new length: nothing is cut away
         }
         if (zeroFill) {
             std::fill(buffer.begin(), buffer.end(), 0);
             for (int64_t pos = offset; pos < offset + delta;) {
                 const auto chunk = static_cast<size_t>(std::min<int64_t>(kShiftChunk, offset + delta - pos));
-                if (!PWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos)))
+                if (!XWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos)))
                     return false;
                 pos += static_cast<int64_t>(chunk);
             }
@@ -714,19 +687,15 @@ bool XFile::ShiftTail(int64_t offset, int64_t delta, bool zeroFill)
     }
 
     // Removal of the bytes [offset + delta, offset).
-    const int64_t start = offset + delta;
-    if (start < 0) {
-        errno = EINVAL;
-        return false;
-    }
-    const int64_t end = std::min(offset, size);
-    if (start >= end)
-        return true;
+    int64_t start = 0;
+    int64_t end = 0;
+    if (const int range = RemovalRange(offset, delta, size, start, end); range <= 0)
+        return range == 0;
     const int64_t gap = end - start;
     for (int64_t pos = end; pos < size;) {
         const auto chunk = static_cast<size_t>(std::min<int64_t>(kShiftChunk, size - pos));
         if (!PReadFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos)) ||
-            !PWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos - gap)))
+            !XWriteFully(Handle, buffer.data(), chunk, static_cast<off_t>(pos - gap)))
             return false; // not truncated: the bytes not yet moved are still at the end
         pos += static_cast<int64_t>(chunk);
     }
@@ -755,48 +724,39 @@ bool XFile::ReadLine(XStr& line, bool utf16, bool utf8)
 
 bool XFile::WriteLine(const char* text, bool newline)
 {
-    const char* t = text ? text : "";
-    bool ok = Write(t, strlen(t), 2);
-    if (newline && ok)
-        ok = Write("\r\n", 2, 2);
-    return ok;
+    return WriteTextLine(*this, text, newline);
 }
 
 bool XFile::WriteLineUTF16(const wchar_t* text, bool newline)
 {
-    std::string bytes;
-    if (text)
-        for (; *text; ++text) {
-            bytes += static_cast<char>(*text & 0xFF);
-            bytes += static_cast<char>((*text >> 8) & 0xFF);
-        }
-    if (newline)
-        bytes.append("\r\0\n\0", 4);
-    return Write(bytes.data(), bytes.size(), 2);
+    return WriteUTF16Line(*this, text, newline);
 }
+
+namespace {
+// Whether the file starts with the byte-order mark; a file still at its start moves behind it.
+bool SkipByteOrderMark(XFile& file, const unsigned char* mark, size_t size)
+{
+    if (file.Handle == -1)
+        return false;
+    unsigned char head[3];
+    if (pread(file.Handle, head, size, 0) != static_cast<ssize_t>(size) || memcmp(head, mark, size) != 0)
+        return false;
+    if (file.GetPosition() == 0)
+        lseek(file.Handle, static_cast<off_t>(size), SEEK_SET);
+    return true;
+}
+} // namespace
 
 bool XFile::HasUTF16BOM()
 {
-    if (Handle == -1)
-        return false;
-    unsigned char mark[2];
-    if (pread(Handle, mark, 2, 0) != 2 || mark[0] != 0xFF || mark[1] != 0xFE)
-        return false;
-    if (GetPosition() == 0)
-        lseek(Handle, 2, SEEK_SET);
-    return true;
+    static const unsigned char mark[2] = {0xFF, 0xFE};
+    return SkipByteOrderMark(*this, mark, sizeof mark);
 }
 
 bool XFile::HasUTF8BOM()
 {
-    if (Handle == -1)
-        return false;
-    unsigned char mark[3];
-    if (pread(Handle, mark, 3, 0) != 3 || mark[0] != 0xEF || mark[1] != 0xBB || mark[2] != 0xBF)
-        return false;
-    if (GetPosition() == 0)
-        lseek(Handle, 3, SEEK_SET);
-    return true;
+    static const unsigned char mark[3] = {0xEF, 0xBB, 0xBF};
+    return SkipByteOrderMark(*this, mark, sizeof mark);
 }
 
 bool XFile::WriteUTF16BOM()
@@ -897,24 +857,12 @@ bool XMemFile::SetSize(int64_t length, bool reserve)
 
 bool XMemFile::WriteLine(const char* text, bool newline)
 {
-    const char* t = text ? text : "";
-    bool ok = Write(t, strlen(t), 2);
-    if (newline && ok)
-        ok = Write("\r\n", 2, 2);
-    return ok;
+    return WriteTextLine(*this, text, newline);
 }
 
 bool XMemFile::WriteLineUTF16(const wchar_t* text, bool newline)
 {
-    std::string bytes;
-    if (text)
-        for (; *text; ++text) {
-            bytes += static_cast<char>(*text & 0xFF);
-            bytes += static_cast<char>((*text >> 8) & 0xFF);
-        }
-    if (newline)
-        bytes.append("\r\0\n\0", 4);
-    return Write(bytes.data(), bytes.size(), 2);
+    return WriteUTF16Line(*this, text, newline);
 }
 
 bool XMemFile::ShiftTail(int64_t offset, int64_t delta, bool zeroFill)
@@ -973,7 +921,7 @@ bool XMemFile::SaveToHandle(int fd)
     if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= 4294967295ULL)
         return false;
     XIgnoreFileSizeSignal();
-    return Buffer.Used == 0 || WriteFully(fd, Buffer.Data, static_cast<size_t>(Buffer.Used));
+    return Buffer.Used == 0 || XWriteFully(fd, Buffer.Data, static_cast<size_t>(Buffer.Used));
 }
 
 bool XMemFile::SaveToFile(const wchar_t* path)
@@ -1041,53 +989,44 @@ uint32_t XFileReadAt(const wchar_t* path, void* buffer, uint32_t size, int64_t o
     return file.Read(buffer, size, 2, failed);
 }
 
-int64_t XFileSize(const wchar_t* path, bool* failed)
+namespace {
+// A getter of XFile applied to the file at path, opened for reading; fallback when it won't open.
+template <typename T>
+T FromOpenFile(const wchar_t* path, bool* failed, T fallback, T (XFile::*getter)(bool*) const)
 {
     XFile file;
     if (!file.Open(path, 1, 3, false, 1)) {
         if (failed)
             *failed = true;
-        return -1;
+        return fallback;
     }
-    return file.GetSize(failed);
+    return (file.*getter)(failed);
+}
+} // namespace
+
+int64_t XFileSize(const wchar_t* path, bool* failed)
+{
+    return FromOpenFile<int64_t>(path, failed, -1, &XFile::GetSize);
 }
 
 uint64_t XFileCreateTime(const wchar_t* path, bool* failed)
 {
-    XFile file;
-    if (!file.Open(path, 1, 3, false, 1)) {
-        if (failed)
-            *failed = true;
-        return 0;
-    }
-    return file.GetCreateTime(failed);
+    return FromOpenFile<uint64_t>(path, failed, 0, &XFile::GetCreateTime);
 }
 
 uint64_t XFileAccessTime(const wchar_t* path, bool* failed)
 {
-    XFile file;
-    if (!file.Open(path, 1, 3, false, 1)) {
-        if (failed)
-            *failed = true;
-        return 0;
-    }
-    return file.GetAccessTime(failed);
+    return FromOpenFile<uint64_t>(path, failed, 0, &XFile::GetAccessTime);
 }
 
 uint64_t XFileWriteTime(const wchar_t* path, bool* failed)
 {
-    XFile file;
-    if (!file.Open(path, 1, 3, false, 1)) {
-        if (failed)
-            *failed = true;
-        return 0;
-    }
-    return file.GetWriteTime(failed);
+    return FromOpenFile<uint64_t>(path, failed, 0, &XFile::GetWriteTime);
 }
 
 XStr XFileReadLink(const wchar_t* path)
 {
-    const std::string bytes = U8(path);
+    const std::string bytes = XStr(path ? path : L"").ToUTF8String();
     std::vector<char> buffer(1024);
     for (;;) {
         const ssize_t n = readlink(bytes.c_str(), buffer.data(), buffer.size());
@@ -1097,6 +1036,38 @@ XStr XFileReadLink(const wchar_t* path)
             return XStr::FromUTF8Bytes(buffer.data(), static_cast<size_t>(n));
         buffer.resize(buffer.size() * 2);
     }
+}
+
+ssize_t XReadRetry(int fd, void* buffer, size_t size)
+{
+    ssize_t n;
+    do
+        n = read(fd, buffer, size);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+bool XWriteFully(int fd, const void* data, size_t size, int64_t offset)
+{
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n =
+            offset < 0 ? write(fd, bytes, size) : pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes += n;
+        size -= static_cast<size_t>(n);
+        if (offset >= 0)
+            offset += n;
+    }
+    return true;
 }
 
 XStr XErrnoText(int err)

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 
 #include "XBuffer.h"
 #include "XStr.h"
@@ -155,6 +156,12 @@ uint64_t XFileCreateTime(const wchar_t* path, bool* failed = nullptr);
 uint64_t XFileAccessTime(const wchar_t* path, bool* failed = nullptr);
 uint64_t XFileWriteTime(const wchar_t* path, bool* failed = nullptr);
 XStr XFileReadLink(const wchar_t* path); // empty when it is no link
+
+// Descriptor I/O that survives signals. XReadRetry is one read() repeated while it is
+// interrupted (the count, 0 at the end, -1 on an error). XWriteFully writes every byte, at
+// offset when it is not negative, else at the descriptor's position.
+ssize_t XReadRetry(int fd, void* buffer, size_t size);
+bool XWriteFully(int fd, const void* data, size_t size, int64_t offset = -1);
 
 // strerror(err) + " (errno:N)".
 XStr XErrnoText(int err);

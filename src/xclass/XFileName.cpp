@@ -152,39 +152,15 @@ enum class Existing {
     Replace, // remove it first, as a rename does (a link target is replaced, not followed)
 };
 
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool CopyData(int in, int out)
 {
     constexpr size_t kChunk = size_t(1) << 20;
     std::vector<char> buffer(kChunk);
     for (;;) {
-        const ssize_t n = read(in, buffer.data(), buffer.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return true;
-        if (!WriteAll(out, buffer.data(), static_cast<size_t>(n)))
+        const ssize_t n = XReadRetry(in, buffer.data(), buffer.size());
+        if (n <= 0)
+            return n == 0;
+        if (!XWriteFully(out, buffer.data(), static_cast<size_t>(n)))
             return false;
     }
 }
@@ -705,6 +681,31 @@ bool MoveContents(const std::string& from, const std::string& to, TreeWalk& walk
     return true;
 }
 
+// Path parts and editing over a separator: "/" for paths, "\" for Windows-style text.
+XFileName NameAfterLast(const XFileName& path, wchar_t separator)
+{
+    const int at = path.ReverseFindChar(separator);
+    return at ? XFileName(path.MidToEnd(at + 1)) : XFileName(path);
+}
+
+XFileName FolderUpToLast(const XFileName& path, wchar_t separator)
+{
+    const int at = path.ReverseFindChar(separator);
+    return at ? XFileName(path.Left(at)) : XFileName(path);
+}
+
+void AppendComponent(XFileName& path, const wchar_t* component, wchar_t separator)
+{
+    if (!component)
+        return;
+    while (*component == separator)
+        component++;
+    const XStr part(component); // component may point into path
+    if (path.IsEmpty() || path.p[path.Length() - 1] != separator)
+        path.CatChar(separator);
+    path.XStr::Append(part.p);
+}
+
 } // namespace
 
 // =============================================================================================
@@ -720,8 +721,7 @@ XFileName XFileName::GetExtension() const
 
 XFileName XFileName::GetFileName() const
 {
-    const int slash = ReverseFindChar(L'/');
-    return slash ? XFileName(MidToEnd(slash + 1)) : XFileName(*this);
+    return NameAfterLast(*this, L'/');
 }
 
 XFileName XFileName::GetWithoutExtension() const
@@ -737,8 +737,7 @@ XFileName XFileName::GetFileNameNoExt() const
 
 XFileName XFileName::GetFolder() const
 {
-    const int slash = ReverseFindChar(L'/');
-    return slash ? XFileName(Left(slash)) : XFileName(*this);
+    return FolderUpToLast(*this, L'/');
 }
 
 int XFileName::FindLastSlash(int start) const
@@ -791,14 +790,7 @@ void XFileName::RemoveTrailingSlash()
 
 void XFileName::AppendPath(const wchar_t* component)
 {
-    if (!component)
-        return;
-    while (*component == L'/')
-        component++;
-    const XStr part(component); // component may point into this string
-    if (IsEmpty() || p[Length() - 1] != L'/')
-        CatChar(L'/');
-    XStr::Append(part.p);
+    AppendComponent(*this, component, L'/');
 }
 
 XFileName XFileName::Join(const wchar_t* base, const wchar_t* component)
@@ -1072,8 +1064,7 @@ bool XFileName::MakeRealPath()
 
 XFileName XFileName::GetFileNameWin() const
 {
-    const int slash = ReverseFindChar(L'\\');
-    return slash ? XFileName(MidToEnd(slash + 1)) : XFileName(*this);
+    return NameAfterLast(*this, L'\\');
 }
 
 int XFileName::FindLastBackslash(int start) const
@@ -1083,8 +1074,7 @@ int XFileName::FindLastBackslash(int start) const
 
 XFileName XFileName::GetFolderWin() const
 {
-    const int slash = ReverseFindChar(L'\\');
-    return slash ? XFileName(Left(slash)) : XFileName(*this);
+    return FolderUpToLast(*this, L'\\');
 }
 
 void XFileName::AddTrailingBackslash()
@@ -1099,14 +1089,7 @@ void XFileName::RemoveTrailingBackslash()
 
 void XFileName::AppendPathWin(const wchar_t* component)
 {
-    if (!component)
-        return;
-    while (*component == L'\\')
-        component++;
-    const XStr part(component);
-    if (IsEmpty() || p[Length() - 1] != L'\\')
-        CatChar(L'\\');
-    XStr::Append(part.p);
+    AppendComponent(*this, component, L'\\');
 }
 
 // =============================================================================================

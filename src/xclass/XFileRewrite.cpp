@@ -144,12 +144,7 @@ bool XFileRewrite::Close()
         return true;
     if (!CommitOnClose)
         return Abort();
-    if (Commit())
-        return true;
-    const int err = errno;
-    Abort();
-    errno = err;
-    return false;
+    return CommitOrAbort();
 }
 
 bool XFileRewrite::CommitOrAbort()

@@ -1240,81 +1240,71 @@ private:
         return true;
     }
 
-    AnyType* ParseArray()
+    // An array or an object from its opening bracket at m_p: items read by parseItem, which
+    // adds each to the container, separated by "," up to close. Null on any error.
+    template <typename Container, typename ItemParser>
+    AnyType* ParseContainer(uint32_t close, ItemParser parseItem)
     {
         if (!Enter())
             return nullptr;
         m_p++;
-        Array* a = new Array;
+        auto* container = new Container;
         SkipBlanks();
-        if (m_p < m_end && U(*m_p) == ']') {
+        if (m_p < m_end && U(*m_p) == close) {
             m_p++;
             m_depth--;
-            return a;
+            return container;
         }
         for (;;) {
-            AnyType* v = ParseValue();
-            if (!v)
+            if (!parseItem(*container))
                 break;
-            a->Add(v);
             SkipBlanks();
             if (m_p >= m_end)
                 break;
             const uint32_t c = U(*m_p++);
             if (c == ',')
                 continue;
-            if (c == ']') {
+            if (c == close) {
                 m_depth--;
-                return a;
+                return container;
             }
             break;
         }
-        delete a;
+        delete container;
         return nullptr;
+    }
+
+    AnyType* ParseArray()
+    {
+        return ParseContainer<Array>(']', [this](Array& a) {
+            AnyType* v = ParseValue();
+            if (!v)
+                return false;
+            a.Add(v);
+            return true;
+        });
     }
 
     AnyType* ParseObject()
     {
-        if (!Enter())
-            return nullptr;
-        m_p++;
-        Object* o = new Object;
-        SkipBlanks();
-        if (m_p < m_end && U(*m_p) == '}') {
-            m_p++;
-            m_depth--;
-            return o;
-        }
-        for (;;) {
+        return ParseContainer<Object>('}', [this](Object& o) {
             SkipBlanks();
             // The name must be a string; anything else here fails the parse.
             if (m_p >= m_end || U(*m_p) != '"')
-                break;
+                return false;
             Text name;
             if (!ParseString(name, true))
-                break;
+                return false;
             SkipBlanks();
             if (m_p >= m_end || U(*m_p) != ':')
-                break;
+                return false;
             m_p++;
             AnyType* v = ParseValue();
             if (!v)
-                break;
-            o->Add(std::move(name), v);
-            SkipBlanks();
-            if (m_p >= m_end)
-                break;
-            const uint32_t c = U(*m_p++);
-            if (c == ',')
-                continue;
-            if (c == '}') {
-                m_depth--;
-                return o;
-            }
-            break;
-        }
-        delete o;
-        return nullptr;
+                return false;
+            o.Add(std::move(name), v);
+            return true;
+        });
     }
 
     const C* m_p;

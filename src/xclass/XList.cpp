@@ -5,6 +5,7 @@
 #include <string>
 
 #include "XBuffer.h"
+#include "XCRC32.h"
 
 namespace {
 constexpr int64_t kInlineSlots = 16;
@@ -701,37 +702,20 @@ void XStrList::FromMultiString(const void* data, uint64_t byteLength, int mode, 
 // ---------------------------------------------------------------------------------------
 // XHashedStrList
 
-namespace {
-struct CrcTable {
-    uint32_t t[256];
-    CrcTable()
-    {
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-    }
-};
-const CrcTable kCrc;
-} // namespace
-
 uint32_t XHashedStrList::Hash(const wchar_t* text)
 {
-    if (!text || !*text)
-        return 0;
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const wchar_t* p = text; *p; ++p) {
-        uint32_t u = static_cast<uint32_t>(*p);
-        if (u >= 'a' && u <= 'z')
-            u -= 'a' - 'A';
-        for (int k = 0; k < 4; ++k) {
-            crc = kCrc.t[(crc ^ (u & 0xFF)) & 0xFF] ^ (crc >> 8);
-            u >>= 8;
+    // One CRC-32 over the whole text, fed a character (4 bytes, little-endian) at a time.
+    uint32_t crc = 0;
+    if (text)
+        for (const wchar_t* p = text; *p; ++p) {
+            uint32_t u = static_cast<uint32_t>(*p);
+            if (u >= 'a' && u <= 'z')
+                u -= 'a' - 'A';
+            const uint8_t unit[4] = {static_cast<uint8_t>(u), static_cast<uint8_t>(u >> 8),
+                                     static_cast<uint8_t>(u >> 16), static_cast<uint8_t>(u >> 24)};
+            crc = XCRC32(unit, sizeof unit, crc);
         }
-    }
-    return crc ^ 0xFFFFFFFFu;
+    return crc;
 }
 
 XHashedStrList::XHashedStrList(const XHashedStrList& other) : Strings(other.Strings)

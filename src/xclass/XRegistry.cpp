@@ -12,6 +12,7 @@
 #include "XBuffer.h"
 #include "XCriticalSection.h"
 #include "XEnvironment.h"
+#include "XFile.h"
 #include "XFileName.h"
 #include "XFileRewrite.h"
 #include "XTime.h"
@@ -80,14 +81,9 @@ bool ReadAll(int fd, std::string& out)
     out.clear();
     char chunk[65536];
     for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return true;
+        const ssize_t n = XReadRetry(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            return n == 0;
         out.append(chunk, static_cast<size_t>(n));
     }
 }

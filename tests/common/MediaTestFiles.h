@@ -2,42 +2,20 @@
 // folders, and small helpers around it. Nothing here goes through a shell.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "ProgramRun.h"
 #include "XTempFile.h"
-
-extern char** environ;
 
 // Runs a program found on PATH with the arguments, all output to /dev/null; true on exit 0.
 inline bool RunQuietly(const std::vector<std::string>& args)
 {
-    std::vector<std::string> all = args;
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0)
-        return false;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return RunProgramQuietly(args);
 }
 
 // A video with a sine sound track: "ffmpeg -f lavfi -i testsrc=... -f lavfi -i sine=...".

@@ -3,30 +3,22 @@
 // with a time limit.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "NTag.h"
+#include "ToolRun.h"
 #include "XEnvironment.h"
 #include "XFileName.h"
 #include "XRegistry.h"
 #include "XStr.h"
-
-extern char** environ;
 
 inline std::string U8(const XStr& text)
 {
@@ -117,57 +109,10 @@ inline NTag MakeTags(std::initializer_list<std::pair<const wchar_t*, const wchar
     return tags;
 }
 
-struct NamingToolResult {
-    int status = -1; // the exit code; -1 when it did not exit on its own in time or did not start
-    bool timedOut = false;
-    std::string out;
-    std::string err;
-};
+using NamingToolResult = ToolRunResult;
 
 // Runs naming-tool with the arguments; killed (and timedOut set) after timeoutMs.
 inline NamingToolResult RunNamingTool(const std::vector<std::string>& args, int timeoutMs = 20000)
 {
-    NamingToolResult result;
-    NamingTempDir dir;
-    const std::string outPath = dir.file("out"), errPath = dir.file("err");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{std::string(MARVONI_TEST_TOOLS_DIR) + "/naming-tool"};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return result;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            result.timedOut = true;
-            return result;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const auto slurp = [](const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    };
-    result.out = slurp(outPath);
-    result.err = slurp(errPath);
-    return result;
+    return RunTestTool(TestToolPath("naming-tool"), args, std::string(), timeoutMs);
 }

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "TestFiles.h"
 #include "XList.h"
 #include "XStr.h"
 #include "XTrash.h"
@@ -28,24 +29,12 @@ namespace {
 
 std::string ReadFile(const std::string& path)
 {
-    std::string data;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return "<missing>";
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0)
-        data.append(chunk, static_cast<size_t>(n));
-    close(fd);
-    return data;
+    return ReadTestFile(path, "<missing>");
 }
 
 void WriteFile(const std::string& path, const std::string& data)
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ASSERT_EQ(write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
-    close(fd);
+    WriteTestFile(path, data, 0644);
 }
 
 bool Exists(const std::string& path)

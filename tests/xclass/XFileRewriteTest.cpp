@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
@@ -30,23 +32,8 @@ XStr W(const std::string& utf8)
     return XStr::FromUTF8Bytes(utf8.data(), utf8.size());
 }
 
-class XFileRewriteTest : public ::testing::Test {
+class XFileRewriteTest : public TempFolderTest {
 protected:
-    std::string dir;
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/xrewrite-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override
-    {
-        chmod(dir.c_str(), 0700);
-        XDeleteFolderTree(W(dir).p, true, L"*.*", true);
-    }
-    std::string Path(const std::string& name) const { return dir + "/" + name; }
-    XStr WPath(const std::string& name) const { return W(Path(name)); }
-
     std::vector<std::string> Names() const
     {
         std::vector<std::string> names;
@@ -66,16 +53,12 @@ protected:
 
 void Write(const std::string& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    WriteTestFile(path, content);
 }
 
 std::string Read(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return ReadTestFile(path);
 }
 
 // One version of the shared file: a header naming writer, round and length, then the body.

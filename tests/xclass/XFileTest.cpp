@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -19,47 +21,16 @@
 
 namespace {
 
-XStr W(const std::string& utf8)
-{
-    return XStr::FromUTF8Bytes(utf8.data(), utf8.size());
-}
-
-class XFileTest : public ::testing::Test {
-protected:
-    std::string dir;
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/xfile-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { XDeleteFolderTree(W(dir).p, true, L"*.*", true); }
-    std::string Path(const std::string& name) const { return dir + "/" + name; }
-    XStr WPath(const std::string& name) const { return W(Path(name)); }
-};
+class XFileTest : public TempFolderTest {};
 
 void Write(const std::string& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    WriteTestFile(path, content);
 }
 
 std::string Read(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = static_cast<char>(seed >> 16);
-    }
-    return data;
+    return ReadTestFile(path);
 }
 
 std::vector<std::string> Lines(XFile& file, bool utf16 = false, bool utf8 = true)
@@ -237,7 +208,7 @@ TEST_F(XFileTest, ReadLinesFromPipe)
 
 TEST_F(XFileTest, ShiftTail)
 {
-    const std::string data = Pattern(200000, 5);
+    const std::string data = TestPattern(200000, 5);
     Write(Path("s"), data);
     XFile file;
     ASSERT_TRUE(file.OpenUpdate(WPath("s").p));
@@ -262,7 +233,7 @@ TEST_F(XFileTest, ShiftTail)
 
 TEST_F(XFileTest, ShiftTailWithoutRoomChangesNothing)
 {
-    const std::string data = Pattern(300000, 9);
+    const std::string data = TestPattern(300000, 9);
     Write(Path("media"), data);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -327,7 +298,7 @@ TEST_F(XFileTest, WholeFiles)
     EXPECT_TRUE(XFileReadAll(WPath("missing").p, buffer));
     EXPECT_EQ(buffer.Used, 0u);
 
-    const std::string data = Pattern(100000, 1);
+    const std::string data = TestPattern(100000, 1);
     ASSERT_TRUE(XFileWriteDirect(WPath("whole").p, data.data(), data.size()));
     ASSERT_TRUE(XFileReadAll(WPath("whole").p, buffer));
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer.Data), buffer.Used), data);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TestFiles.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -74,16 +76,6 @@ std::string LinkTarget(const std::string& path)
     char buffer[4096];
     const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
     return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
-}
-
-std::string Pattern(size_t size, unsigned seed)
-{
-    std::string data(size, '\0');
-    for (size_t i = 0; i < size; i++) {
-        seed = seed * 1103515245u + 12345u;
-        data[i] = static_cast<char>(seed >> 16);
-    }
-    return data;
 }
 
 // A folder in /dev/shm when that is another file system than /tmp; empty otherwise.
@@ -163,7 +155,7 @@ TEST(XFileTree, DeleteWithPatternAndLimits)
 TEST(XFileTree, CopyKeepsModeTimesAndAttributes)
 {
     TempDir dir;
-    const std::string data = Pattern(3 << 20, 7);
+    const std::string data = TestPattern(3 << 20, 7);
     Write(dir / "src", data);
     ASSERT_EQ(chmod((dir / "src").c_str(), 0640), 0);
     const bool xattrs = setxattr((dir / "src").c_str(), "user.marvoni", "tag", 3, 0) == 0;
@@ -274,7 +266,7 @@ TEST(XFileTree, MoveAcrossFileSystemsKeepsMetadata)
         GTEST_SKIP() << "no second file system at /dev/shm";
     TempDir dir;
     TempDir shm(other.c_str());
-    const std::string data = Pattern(5 << 20, 3);
+    const std::string data = TestPattern(5 << 20, 3);
     Write(shm / "movie.bin", data);
     ASSERT_EQ(chmod((shm / "movie.bin").c_str(), 0640), 0);
     XFileTimes times;
@@ -323,7 +315,7 @@ TEST(XFileTree, FailedMoveAcrossKeepsTheSource)
         GTEST_SKIP() << "no second file system at /dev/shm";
     TempDir dir;
     TempDir shm(other.c_str());
-    const std::string data = Pattern(1 << 20, 11);
+    const std::string data = TestPattern(1 << 20, 11);
     Write(shm / "big.bin", data);
     ASSERT_EQ(mkdir((shm / "tree").c_str(), 0700), 0);
     Write(shm / "tree/small", "small");
