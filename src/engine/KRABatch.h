@@ -20,7 +20,7 @@ public:
 
     const std::shared_ptr<QKConversionSpec>& spec() const { return m_spec; }
 
-    // The "marvoni_thread_count" of the first "Multi-CPU Force" of the spec's chain that has
+    // The "marvoni_thread_count" of the first "Multi-CPU Force" of the job's effect chain that has
     // one; 0 (no forced count) when there is none, or when its value is not a whole number
     // of at least 1.
     uint64_t userThreadCount() const;
@@ -34,7 +34,7 @@ public:
     QString commandLine() const;
     // The argument string for a file of a multi-encoder batch converted by entry.
     QString multiCommandLine(const KRAMultiEncEntry* entry) const;
-    // The actions after a conversion of the spec's chain and then of the entry's (may be
+    // The actions after a conversion of the job's effect chain and then of the entry's (may be
     // null), by name; a later effect of a name replaces an earlier one.
     KRASpecialActions prepareSpecialActions(const KRAMultiEncEntry* entry) const;
     // Called once after the last file; there is nothing left to do.
