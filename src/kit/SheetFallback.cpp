@@ -1,6 +1,7 @@
 #include "SheetFallback.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <memory>
 
@@ -38,7 +39,10 @@ bool SheetFallback::endSheet(QDialog* sheet, int64_t returnCode)
 {
     if (!sheet || !sheet->isVisible() || !sheet->parentWidget())
         return false;
+    // The handler runs inside done() and may delete the sheet (or the controller that owns it).
+    const QPointer<QDialog> alive(sheet);
     sheet->done(static_cast<int>(returnCode));
-    sheet->close(); // a dialog that deletes itself on close goes now
+    if (alive)
+        alive->close(); // a dialog that deletes itself on close goes now
     return true;
 }

@@ -433,6 +433,13 @@ XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
     }
     if (!rest.IsEmpty()) {
         XFileName expanded(ExpandNamingTemplate(rest, tags, nullptr, true));
+        // Text that goes on the head's last component ("[origpath]/[origfilename] - [title]")
+        // starts no name: its leading blanks and dots are part of the name and stay. A
+        // placeholder in front keeps the validation from treating them as a name's start.
+        const bool continuesHead = !head.IsEmpty() && head.p[head.Length() - 1] != L'/' && !expanded.IsEmpty() &&
+                                   expanded.p[0] != L'/';
+        if (continuesHead)
+            expanded = XFileName(XStr(L"\x01") + expanded);
         if (m_ansiOnly)
             for (int i = 0; i < expanded.Length(); i++)
                 if (static_cast<uint32_t>(expanded.p[i]) > 127)
@@ -440,6 +447,8 @@ XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
         const XStr pairs = m_characterReplacement ? XStrFromQString(*m_characterReplacement) : XStr();
         expanded.MakeValid(false, m_characterReplacement ? pairs.p : nullptr, true, false);
         expanded.StripLeadingDots();
+        if (continuesHead)
+            expanded = XFileName(expanded.MidToEnd(2));
         head += expanded;
     }
     while (head.Find(L"//"))

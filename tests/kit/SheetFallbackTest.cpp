@@ -109,6 +109,20 @@ TEST(SheetFallbackTest, EndingCloseDeletesASelfDeletingSheet)
     EXPECT_EQ(calls, 1);
 }
 
+TEST(SheetFallbackTest, AHandlerMayDeleteTheSheetItEnds)
+{
+    Parent parent;
+    QPointer<QDialog> sheet = new QDialog;
+    int calls = 0;
+    ASSERT_TRUE(SheetFallback::beginSheet(sheet, &parent.window, [&](int64_t) {
+        ++calls;
+        delete sheet.data(); // a controller that owns the sheet goes with it
+    }));
+    EXPECT_TRUE(SheetFallback::endSheet(sheet, 1));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(sheet.isNull());
+}
+
 // A dialog controller with one line edit.
 class EditDialog : public QKWindowController {
 public:

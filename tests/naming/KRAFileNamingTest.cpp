@@ -145,6 +145,15 @@ TEST(KRAFileNaming, DynamicSubPaths)
               QStringLiteral("AC-DC/Back; In Black"));
     EXPECT_EQ(Dynamic("/out", QStringLiteral(".[title]")).subPathForSource(source, info.get()),
               QStringLiteral("Back; In Black"));
+    // Text that goes on the source's own name keeps its blanks and dots: it starts no name.
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename] - [title]")).subPathForSource(source, info.get()),
+              QStringLiteral("/Users/me/Movies/a - Back; In Black"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename].conv")).subPathForSource(source, info.get()),
+              QStringLiteral("/Users/me/Movies/a.conv"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename]/.[title]")).subPathForSource(source, info.get()),
+              QStringLiteral("/Users/me/Movies/a/Back; In Black"));
+    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath] .[title]")).subPathForSource(source, info.get()),
+              QStringLiteral("/Users/me/Movies/Back; In Black"));
     // A source's own "date" tag wins over the current date (once the template reads tags at
     // all; [date] alone needs none of the file's).
     EXPECT_EQ(Dynamic("/out", QStringLiteral("[title] [date]")).subPathForSource(source, info.get()),
