@@ -446,7 +446,13 @@ bool CopyContents(int fd, const std::string& to, Existing existing, bool durable
             continue;
         const std::string target = JoinBytes(to, name);
         if (!S_ISDIR(st.st_mode)) {
-            if (!CopyEntryAt(fd, name.c_str(), target, false, existing, durable))
+            // A link already in the copy is replaced, never written through: it may point out
+            // of the tree.
+            Existing mode = existing;
+            struct stat lst;
+            if (existing == Existing::Overwrite && lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode))
+                mode = Existing::Replace;
+            if (!CopyEntryAt(fd, name.c_str(), target, false, mode, durable))
                 return false;
             continue;
         }
@@ -655,7 +661,9 @@ bool MoveContents(const std::string& from, const std::string& to, TreeWalk& walk
         } else {
             struct stat tst;
             const bool made = lstat(target.c_str(), &tst) != 0;
-            ok = mkdir(target.c_str(), 0700) == 0 || (errno == EEXIST && stat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode));
+            // lstat: a link in the destination that points at a folder is not a folder of the
+            // tree, and moving into it would scatter the files outside.
+            ok = mkdir(target.c_str(), 0700) == 0 || (errno == EEXIST && lstat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode));
             if (ok) {
                 walk.ancestors.emplace_back(st.st_dev, st.st_ino);
                 ok = MoveContents(source, target, walk);

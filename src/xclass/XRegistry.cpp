@@ -119,7 +119,8 @@ bool WriteStore(const wchar_t* path, const std::string& text)
         file.Abort();
         return false;
     }
-    return file.Commit();
+    // A failed rename must not leave the temporary (a copy of every setting) behind.
+    return file.CommitOrAbort();
 }
 
 template <class F>

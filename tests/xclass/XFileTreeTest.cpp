@@ -338,3 +338,36 @@ TEST(XFileTree, FailedMoveAcrossKeepsTheSource)
     EXPECT_EQ(Read(shm / "tree/small"), "small");
     EXPECT_FALSE(Exists(dir / "tree"));
 }
+
+TEST(XFileTree, MoveTreeDoesNotFollowALinkInTheDestination)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "outside").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir / "src").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir / "src/sub").c_str(), 0700), 0);
+    Write(dir / "src/sub/a", "a");
+    ASSERT_EQ(mkdir((dir / "dst").c_str(), 0700), 0);
+    ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "dst/sub").c_str()), 0);
+
+    // dst/sub is a link, not a folder of the tree: nothing goes through it.
+    EXPECT_FALSE(XMoveFolderTree(W(dir / "src").p, W(dir / "dst").p));
+    EXPECT_FALSE(Exists(dir / "outside/a"));
+    EXPECT_EQ(Read(dir / "src/sub/a"), "a");
+    EXPECT_TRUE(IsLink(dir / "dst/sub"));
+}
+
+TEST(XFileTree, CopyTreeReplacesALinkInTheDestinationInsteadOfWritingThroughIt)
+{
+    TempDir dir;
+    ASSERT_EQ(mkdir((dir / "outside").c_str(), 0700), 0);
+    Write(dir / "outside/victim", "keep");
+    ASSERT_EQ(mkdir((dir / "src").c_str(), 0700), 0);
+    Write(dir / "src/file", "new");
+    ASSERT_EQ(mkdir((dir / "dst").c_str(), 0700), 0);
+    ASSERT_EQ(symlink((dir / "outside/victim").c_str(), (dir / "dst/file").c_str()), 0);
+
+    ASSERT_TRUE(XCopyFolderTree(W(dir / "src").p, W(dir / "dst").p));
+    EXPECT_EQ(Read(dir / "outside/victim"), "keep");
+    EXPECT_FALSE(IsLink(dir / "dst/file"));
+    EXPECT_EQ(Read(dir / "dst/file"), "new");
+}

@@ -513,3 +513,18 @@ TEST_F(XRegistryTest, TransactionResolvesDefaultsWhenQueued)
     EXPECT_EQ(out[0], 0xff);
     EXPECT_TRUE(XRegistry::ValueExists(L"list", L"HKCU", L"Software\\Test"));
 }
+
+TEST_F(XRegistryTest, FailedSaveLeavesNoTemporaryBehind)
+{
+    XRegistry reg(false);
+    ASSERT_TRUE(reg.Load(true));
+    reg.SetValue(nullptr, nullptr, L"v", new XJSON::Number(1));
+    // The store turns into a folder before the save: the rename over it fails.
+    ASSERT_EQ(unlink(store.c_str()), 0);
+    ASSERT_EQ(mkdir(store.c_str(), 0700), 0);
+    WriteRaw(store + "/keep", "precious");
+    EXPECT_FALSE(reg.Release());
+    EXPECT_EQ(ReadAll(store + "/keep"), "precious");
+    for (const std::string& e : Entries(dir))
+        EXPECT_EQ(e.find(".rewrite.tmp"), std::string::npos) << e;
+}
