@@ -581,6 +581,14 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     const XStr trimEnd = pullArgument(L"trimend", args);
 
     const int64_t loops = loopValue.ToLong();
+    // Every repetition is one more input: a count far beyond what ffmpeg could join would only
+    // exhaust the memory building the list.
+    constexpr int64_t kMaxJoinedInputs = 10000;
+    if (loops > 1 && !sources.empty() && loops > kMaxJoinedInputs / static_cast<int64_t>(sources.size())) {
+        error(XStr(L"The loop count ") + XStr::FromLong(loops) + L" is too large");
+        QKConvertProcessShared::conversionFinished(arg, false);
+        return false;
+    }
     const std::vector<XStr> sourcesOnce = sources;
     if (loops > 1 && !sources.empty()) {
         for (int64_t i = 1; i < loops; ++i)

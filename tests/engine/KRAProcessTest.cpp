@@ -266,6 +266,51 @@ TEST_F(KRAProcessRun, ConcatenatesByListAndByFilterGraph)
     EXPECT_NEAR(Duration(filtered), 4.0, 0.3);
 }
 
+// The concatenation list is a text file ffmpeg parses: a quote, a backslash or a line break in
+// a name must not end an entry early or name another file.
+TEST_F(KRAProcessRun, ConcatenationListKeepsHostileNames)
+{
+    const std::vector<std::string> names{"it's 'quoted' #1?.mp4", "back\\slash\\ name.mp4", "new\nline.mp4"};
+    std::vector<std::string> args{"run"};
+    for (const std::string& name : names) {
+        const std::string source = dir.file(name);
+        ASSERT_TRUE(RunQuietly({"cp", src, source}));
+        args.insert(args.end(), {"--src", source});
+    }
+    const std::string joined = dir.file("joined.mkv");
+    args.insert(args.end(), {"--dst", joined, "--args", "-vcodec copy -acodec copy"});
+    const EngineToolResult r = Run(args);
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_NE(r.out.find("-f concat -safe 0 -i"), std::string::npos);
+    EXPECT_NEAR(Duration(joined), 6.0, 0.4);
+    for (const std::string& name : names)
+        EXPECT_TRUE(PathExists(dir.file(name))) << name;
+    EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+}
+
+// A stored loop count of a few hundred million must end in a clear failure, not in a run that
+// exhausts the memory listing the repeated inputs. Limited, so that a run that tries does not
+// take the machine with it (left unlimited under the address sanitizer, which needs the room).
+TEST_F(KRAProcessRun, AnAbsurdLoopCountFailsClearly)
+{
+    const std::string out = dir.file("looped.mkv");
+    std::vector<std::string> args{"run", "--src", src, "--dst", out, "--args", "-loopvideo=400000000 -vcodec copy -acodec copy"};
+#if !defined(__SANITIZE_ADDRESS__)
+    if (!ProgramOnPath("prlimit").empty()) {
+        args.insert(args.begin(), {"--as=4000000000", EngineToolPath()});
+        const EngineToolResult r = RunTestTool(ProgramOnPath("prlimit"), args);
+        EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+        EXPECT_NE(r.out.find("error: The loop count 400000000 is too large"), std::string::npos) << r.out;
+        EXPECT_FALSE(PathExists(out));
+        return;
+    }
+#endif
+    const EngineToolResult r = Run(args);
+    EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+    EXPECT_NE(r.out.find("error: The loop count 400000000 is too large"), std::string::npos) << r.out;
+    EXPECT_FALSE(PathExists(out));
+}
+
 TEST_F(KRAProcessRun, QuitAndPause)
 {
     const std::string longer = dir.file("longer.mp4");
