@@ -51,8 +51,32 @@ inline std::string TestPattern(size_t size, unsigned seed)
     return data;
 }
 
-// Each test gets a fresh folder under /tmp, removed with everything in it afterwards (made
-// writable first, in case the test took its write bit away).
+// Removes a test's folder with everything in it, without a shell and without following links
+// out of it (made writable first, in case the test took its write bit away).
+inline void RemoveTestTree(const std::string& dir)
+{
+    if (dir.empty())
+        return;
+    chmod(dir.c_str(), 0700);
+    XDeleteFolderTree(XStr::FromUTF8(dir).p, true, L"*.*", true);
+}
+
+// A fresh folder under /tmp for the lifetime of the object.
+struct TestTempDir {
+    std::string path;
+    TestTempDir()
+    {
+        char tmpl[] = "/tmp/marvoni-test-XXXXXX";
+        if (mkdtemp(tmpl))
+            path = tmpl;
+        EXPECT_FALSE(path.empty()) << "mkdtemp failed";
+    }
+    ~TestTempDir() { RemoveTestTree(path); }
+    TestTempDir(const TestTempDir&) = delete;
+    TestTempDir& operator=(const TestTempDir&) = delete;
+};
+
+// Each test gets a fresh folder under /tmp, removed with everything in it afterwards.
 class TempFolderTest : public ::testing::Test {
 protected:
     std::string dir;
@@ -63,13 +87,7 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
     }
-    void TearDown() override
-    {
-        if (dir.empty())
-            return;
-        chmod(dir.c_str(), 0700);
-        XDeleteFolderTree(XStr::FromUTF8(dir).p, true, L"*.*", true);
-    }
+    void TearDown() override { RemoveTestTree(dir); }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     XStr WPath(const std::string& name) const { return XStr::FromUTF8(Path(name)); }
 };

@@ -15,6 +15,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "TestFiles.h"
 #include "JSON.h"
 #include "XJSON.h"
 
@@ -30,7 +31,7 @@ protected:
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
     }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override { RemoveTestTree(dir); }
 
     QUrl Url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString(dir + "/" + name)); }
 

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "XEnvironment.h"
 
 #include "XList.h"
@@ -54,14 +55,7 @@ private:
     std::vector<bool> m_set;
 };
 
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/xenv-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct TempDir : TestTempDir {
     void Write(const std::string& name, const std::string& text) const
     {
         FILE* f = fopen((path + "/" + name).c_str(), "w");

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "XJSON.h"
 
 #include <gtest/gtest.h>
@@ -40,16 +41,7 @@ std::string NumberText(double v)
     return Text8(Number(v));
 }
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/xjson-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-    std::string path;
-};
+using TempDir = TestTempDir;
 
 } // namespace
 

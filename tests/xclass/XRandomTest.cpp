@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "XRandom.h"
 
 #include <gtest/gtest.h>
@@ -14,14 +15,7 @@
 namespace {
 
 // A fresh folder removed with its files at the end of the test.
-struct TempDir {
-    std::string path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/xrandom-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+struct TempDir : TestTempDir {
     std::string File(const std::string& name, const std::string& bytes) const
     {
         const std::string file = path + "/" + name;

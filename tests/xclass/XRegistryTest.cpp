@@ -103,7 +103,7 @@ protected:
             XSetEnv("XCLASS_XREGISTRY_LOCATION", savedLocation.c_str());
         else
             XUnsetEnv("XCLASS_XREGISTRY_LOCATION");
-        std::system(("rm -rf '" + dir + "'").c_str());
+        RemoveTestTree(dir);
     }
     std::unique_ptr<XJSON::AnyType> StoreTree() const
     {

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "XTempFile.h"
 
 #include "XEnvironment.h"
@@ -49,7 +50,7 @@ protected:
         else
             XUnsetEnv("TMPDIR");
         XUnsetEnv("XTempFolderScope_Location");
-        std::system(("chmod -R u+rwx '" + dir + "' 2>/dev/null; rm -rf '" + dir + "'").c_str());
+        RemoveTestTree(dir);
     }
     std::string Pid() const { return std::to_string(getpid()); }
 };
