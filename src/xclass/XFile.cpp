@@ -362,7 +362,9 @@ bool XFile::Open(const wchar_t* name, int access, uint32_t disposition, bool rep
     Name = name ? name : L"";
     OwnsHandle = true;
     ReportErrors = reportErrors;
-    int flags = ((access & 2) ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    // A FIFO without a writer, or a device, would block open itself: no open waits for a
+    // peer. Reads and writes on the descriptor block as usual again (see below).
+    int flags = ((access & 2) ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     bool truncate = false;
     switch (disposition & 7) {
     case XFILE_CREATE_NEW:
@@ -414,7 +416,7 @@ bool XFile::Open(const wchar_t* name, int access, uint32_t disposition, bool rep
             bool truncated = ftruncate(fd, 0) == 0;
             if (!truncated && (errno == EINVAL || errno == EBADF) && !(access & 2)) {
                 // Opened for reading only: truncate through a second, short-lived descriptor.
-                const int w = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                const int w = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
                 truncated = w >= 0;
                 if (w >= 0)
                     close(w);
@@ -428,6 +430,9 @@ bool XFile::Open(const wchar_t* name, int access, uint32_t disposition, bool rep
             }
         }
     }
+    const int status = fcntl(fd, F_GETFL);
+    if (status != -1)
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     Handle = fd;
     return true;
 }
@@ -617,6 +622,12 @@ int64_t XFile::GetSize(bool* failed) const
 {
     struct stat st;
     return StatHandle(Handle, st, failed) ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+bool XFile::IsRegularFile() const
+{
+    struct stat st;
+    return Handle != -1 && fstat(Handle, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool XFile::Truncate(int64_t length)
@@ -910,6 +921,10 @@ bool XMemFile::LoadFromFile(const wchar_t* path)
     XFile file;
     if (!file.Open(path, 1, 3, false, 1))
         return false;
+    if (!file.IsRegularFile()) {
+        errno = EINVAL;
+        return false;
+    }
     return LoadFromHandle(file.Handle);
 }
 
@@ -941,6 +956,11 @@ bool XFileReadAll(const wchar_t* path, XBuffer& out)
     XFile file;
     if (!file.Open(path, 1, 3, false, 1))
         return !XFileExists(path);
+    // A FIFO or a device has no size to read up to: it could block or never end.
+    if (!file.IsRegularFile()) {
+        errno = EINVAL;
+        return false;
+    }
     const int64_t size = file.GetSize();
     if (size < 0 || static_cast<uint64_t>(size) >= 4294967295ULL)
         return false;

@@ -50,7 +50,8 @@ public:
     // Opens (close-on-exec, mode 0666 less the umask) and, unless XFILE_NO_LOCK, takes a
     // shared (share 1) or exclusive (share 0) flock, failing at once on a conflict unless
     // XFILE_WAIT_FOR_LOCK. A file is truncated only once its lock is held, so an open that
-    // fails on another process's lock changes nothing. The narrow form reads Windows-1252.
+    // fails on another process's lock changes nothing. The open itself never waits for the
+    // other end of a FIFO or for a device. The narrow form reads Windows-1252.
     bool Open(const wchar_t* name, int access, uint32_t disposition, bool reportErrors = false, int share = 1);
     bool Open(const char* name, int access, uint32_t disposition, bool reportErrors = false, int share = 1);
     // Silent, shared lock: (1, 3), (2, 3), (2, 2), (2, 4).
@@ -77,6 +78,8 @@ public:
     bool Seek(int64_t offset, int origin);
     int64_t GetPosition() const; // -1 when closed
     int64_t GetSize(bool* failed = nullptr) const; // -1 on failure
+    // Open on a regular file (not a FIFO, a device, a socket or a folder).
+    bool IsRegularFile() const;
     bool Truncate(int64_t length);
     // 100-ns units since 1601 (whole seconds); 0 and failed set when fstat fails. The
     // creation time is the birth time where the file system records one.
@@ -133,7 +136,7 @@ public:
     bool ReadLine(XStr& line, bool utf16 = false, bool utf8 = false);
 
     bool LoadFromHandle(int fd); // the whole file; Position 0
-    bool LoadFromFile(const wchar_t* path); // a missing file loads as empty
+    bool LoadFromFile(const wchar_t* path); // a missing file loads as empty; false for no regular file
     bool SaveToHandle(int fd); // Used bytes at the descriptor's position
     bool SaveToFile(const wchar_t* path); // create always
 
@@ -142,7 +145,8 @@ private:
 };
 
 // ---- Whole files ----
-// A missing file reads as empty (true); an existing one that cannot be read is false.
+// A missing file reads as empty (true); an existing one that cannot be read, or that is no
+// regular file, is false.
 bool XFileReadAll(const wchar_t* path, XBuffer& out);
 bool XFileReadAll(const wchar_t* path, XMemFile& out);
 // Create always and write in place. Readers may see a partial file: use XFileWriteAll

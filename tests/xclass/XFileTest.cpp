@@ -334,3 +334,50 @@ TEST_F(XFileTest, WholeFiles)
     EXPECT_TRUE(XFileReadLink(WPath("whole").p).IsEmpty());
     EXPECT_EQ(XErrnoText(ENOENT).ToUTF8String(), "No such file or directory (errno:2)");
 }
+
+TEST_F(XFileTest, FifosAndDevicesAreNoWholeFiles)
+{
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", Path("zero").c_str()), 0);
+    const std::string others[] = {Path("fifo"), Path("zero"), "/dev/null", "/dev/zero"};
+
+    // No writer at the other end: opening for reading must not wait for one, and leaves a
+    // descriptor that blocks as usual.
+    XFile file;
+    ASSERT_TRUE(file.OpenRead(WPath("fifo").p));
+    EXPECT_EQ(fcntl(file.Handle, F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_FALSE(file.IsRegularFile());
+    file.Close();
+    ASSERT_TRUE(file.Open(WPath("fifo").p, XFILE_READWRITE, XFILE_OPEN_EXISTING));
+    EXPECT_EQ(fcntl(file.Handle, F_GETFL) & O_NONBLOCK, 0);
+    file.Close();
+    ASSERT_TRUE(file.OpenRead(L"/dev/zero"));
+    char bytes[4] = {1, 1, 1, 1};
+    EXPECT_EQ(file.Read(bytes, 4), 4u);
+    EXPECT_EQ(std::string(bytes, 4), std::string(4, '\0'));
+    file.Close();
+    Write(Path("plain"), "x");
+    ASSERT_TRUE(file.OpenRead(WPath("plain").p));
+    EXPECT_TRUE(file.IsRegularFile());
+    file.Close();
+
+    for (const std::string& path : others) {
+        SCOPED_TRACE(path);
+        const XStr wide = XStr::FromUTF8(path);
+        XBuffer buffer;
+        EXPECT_FALSE(XFileReadAll(wide.p, buffer));
+        EXPECT_EQ(buffer.Used, 0u);
+        XMemFile mem;
+        EXPECT_FALSE(XFileReadAll(wide.p, mem));
+        EXPECT_FALSE(mem.LoadFromFile(wide.p));
+    }
+
+    // With a writer that never writes, a read could wait for ever: refused all the same.
+    const int writer = open(Path("fifo").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    XBuffer buffer;
+    EXPECT_FALSE(XFileReadAll(WPath("fifo").p, buffer));
+    XMemFile mem;
+    EXPECT_FALSE(mem.LoadFromFile(WPath("fifo").p));
+    close(writer);
+}
