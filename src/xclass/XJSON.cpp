@@ -873,13 +873,9 @@ void UnescapeInto(const wchar_t* s, size_t n, std::wstring& out)
             i += digits;
             if (digits == 0)
                 break;
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 6 <= n && s[i] == L'\\' && (s[i + 1] == L'u' || s[i + 1] == L'U')) {
-                uint32_t low;
-                if (ReadHex4(s, i + 2, n, low) == 4 && low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    i += 6;
-                }
-            }
+            // Each escape is one character, surrogates included: two escaped surrogates
+            // stay two characters, as the writer wrote them. Joined, a name made of bytes
+            // that are not UTF-8 would come back as other bytes.
             out.push_back(static_cast<wchar_t>(cp));
             break;
         }
@@ -1175,6 +1171,9 @@ private:
         while (m_p < m_end && Digit(U(*m_p)))
             m_p++;
         const C* intEnd = m_p;
+        // JSON has no leading zeros ("01"): such a text is not read as some other number.
+        if (intEnd - intStart > 1 && U(*intStart) == '0')
+            return nullptr;
         const C* fracStart = m_p;
         const C* fracEnd = m_p;
         if (m_p < m_end && U(*m_p) == '.') {
@@ -1183,15 +1182,24 @@ private:
                 m_p++;
             fracEnd = m_p;
         }
-        // Leading zeros of the integer part and trailing zeros of the fraction carry nothing.
-        while (intStart < intEnd - 1 && U(*intStart) == '0')
-            intStart++;
+        int64_t exponent = 0;
+        bool hasExponent = false;
+        if (m_p < m_end && (U(*m_p) == 'e' || U(*m_p) == 'E')) {
+            if (!ParseExponent(exponent))
+                return nullptr;
+            hasExponent = true;
+        }
+        // Trailing zeros of the fraction carry nothing.
         while (fracEnd > fracStart && U(fracEnd[-1]) == '0')
             fracEnd--;
         const size_t intDigits = static_cast<size_t>(intEnd - intStart);
         const size_t fracDigits = static_cast<size_t>(fracEnd - fracStart);
 
         Number* number = new Number;
+        if (hasExponent) {
+            number->Set(ScaledValue(intStart, intEnd, fracStart, fracEnd, exponent, negative));
+            return number;
+        }
         if (fracDigits == 0 && intDigits <= 19) {
             uint64_t m = 0;
             for (const C* q = intStart; q < intEnd; q++)
@@ -1230,6 +1238,70 @@ private:
             v = HUGE_VAL;
         number->Set(negative ? -v : v);
         return number;
+    }
+
+    // At the "e" or "E": an optional sign and at least one digit. The exponent saturates far
+    // beyond the range of a double, so no run of digits overflows it.
+    bool ParseExponent(int64_t& exponent)
+    {
+        m_p++;
+        bool negative = false;
+        if (m_p < m_end && (U(*m_p) == '+' || U(*m_p) == '-')) {
+            negative = U(*m_p) == '-';
+            m_p++;
+        }
+        if (m_p >= m_end || !Digit(U(*m_p)))
+            return false;
+        constexpr int64_t kLimit = 100000000;
+        int64_t value = 0;
+        while (m_p < m_end && Digit(U(*m_p))) {
+            if (value < kLimit)
+                value = value * 10 + (U(*m_p) - '0');
+            m_p++;
+        }
+        exponent = negative ? -value : value;
+        return true;
+    }
+
+    // The correctly rounded value of the digits times 10^exponent; beyond the range of a
+    // double infinity, below it zero (with the sign).
+    double ScaledValue(const C* intStart, const C* intEnd, const C* fracStart, const C* fracEnd, int64_t exponent,
+                       bool negative)
+    {
+        // Leading zeros carry nothing and would only lengthen the text handed on.
+        while (intStart < intEnd && U(*intStart) == '0')
+            intStart++;
+        bool zero = intStart == intEnd;
+        for (const C* q = fracStart; zero && q < fracEnd; q++)
+            zero = U(*q) == '0';
+        double v = 0;
+        if (!zero) {
+            m_digits.clear();
+            m_digits.push_back('0');
+            for (const C* q = intStart; q < intEnd; q++)
+                m_digits.push_back(static_cast<char>(U(*q)));
+            if (fracStart < fracEnd) {
+                m_digits.push_back('.');
+                for (const C* q = fracStart; q < fracEnd; q++)
+                    m_digits.push_back(static_cast<char>(U(*q)));
+            }
+            char tail[24];
+            tail[0] = 'e';
+            const char* tailEnd = std::to_chars(tail + 1, tail + sizeof tail, exponent).ptr;
+            m_digits.append(tail, static_cast<size_t>(tailEnd - tail));
+            const auto r = std::from_chars(m_digits.data(), m_digits.data() + m_digits.size(), v,
+                                           std::chars_format::scientific);
+            if (r.ec == std::errc::result_out_of_range) {
+                // Only the digits and the exponent together tell which way it went out of range.
+                int64_t magnitude = exponent + static_cast<int64_t>(intEnd - intStart);
+                for (const C* q = fracStart; intStart == intEnd && q < fracEnd && U(*q) == '0'; q++)
+                    magnitude--;
+                v = magnitude > 0 ? HUGE_VAL : 0.0;
+            } else if (r.ec != std::errc()) {
+                v = 0;
+            }
+        }
+        return negative ? -v : v;
     }
 
     bool Enter()
@@ -1336,13 +1408,16 @@ AnyType* Parse(const XStr& text, int& pos)
     return v;
 }
 
-AnyType* ParseUTF8(const void* data, size_t length)
+AnyType* ParseUTF8(const void* data, size_t length, size_t* used)
 {
     if (!data)
         return nullptr;
     const uint8_t* p = static_cast<const uint8_t*>(data);
     Parser<uint8_t> parser(p, p + length);
-    return parser.ParseValue();
+    AnyType* v = parser.ParseValue();
+    if (v && used)
+        *used = static_cast<size_t>(parser.Position() - p);
+    return v;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1352,7 +1427,7 @@ AnyType* ReadFile(XFile& file, unsigned maxSize)
 {
     bool failed = false;
     const int64_t size = file.GetSize(&failed);
-    if (failed || size < 0 || static_cast<uint64_t>(size) > maxSize)
+    if (failed || size < 0 || static_cast<uint64_t>(size) > maxSize || !file.IsRegularFile())
         return nullptr;
     std::string data(static_cast<size_t>(size), '\0');
     uint64_t done = 0;

@@ -9,8 +9,8 @@
 //
 // Numbers are doubles that also remember an exact 64-bit integer when they hold one, so
 // 64-bit values survive a write and a read unchanged. The writer never produces an
-// exponent (the parser reads none) and writes NaN and the infinities as null, so every
-// text it writes parses again.
+// exponent and writes NaN and the infinities as null, so every text it writes parses
+// again; the parser reads exponents ("1.5E-7"), which other JSON writers produce.
 //
 // Texts of values and member names are XJSON::Text: a compact, immutable, shared string.
 // A parsed document holds many small strings, and a 560-byte XStr per string would make
@@ -371,8 +371,8 @@ AnyType* Parse(const XStr& text);
 // pos: 1-based start, on success the position after the value.
 AnyType* Parse(const XStr& text, int& pos);
 // The same over UTF-8 bytes (decoded as XStr::FromUTF8Bytes would), without building the
-// wide text first.
-AnyType* ParseUTF8(const void* data, size_t length);
+// wide text first. used (optional) gets the number of bytes the value took, on success.
+AnyType* ParseUTF8(const void* data, size_t length, size_t* used = nullptr);
 
 // ---- Files ----
 // Null when the file is larger than maxSize, cannot be read whole, or does not parse.

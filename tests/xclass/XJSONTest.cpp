@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "XFile.h"
 
@@ -106,7 +107,9 @@ TEST(XJSONLayout, UnescapeRules)
     EXPECT_TRUE(Unescape(XStr(L"a\\uZb")) == XStr(L"aZb"));              // no digits: nothing added
     EXPECT_TRUE(Unescape(XStr(L"a\\qb\\/")) == XStr(L"ab/"));            // unknown escape dropped
     EXPECT_TRUE(Unescape(XStr(L"ab\\")) == XStr(L"ab"));                 // trailing backslash
-    EXPECT_TRUE(Unescape(XStr(L"\\ud83d\\ude00")) == XStr(L"\U0001F600")); // surrogate pair joined
+    // Each escape is one character: an escaped pair stays two surrogates.
+    EXPECT_TRUE(Unescape(XStr(L"\\ud83d\\ude00")) == XStr(L"\xd83d\xde00"));
+    EXPECT_TRUE(Unescape(XStr(L"\\uD83D\\uDC88")) == XStr(L"\xd83d\xdc88"));
 }
 
 TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
@@ -132,6 +135,81 @@ TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
     EXPECT_TRUE(back->AsObject()->Get(L"lone")->AsString()->Value == L"\xd83d");
 }
 
+namespace {
+
+// Byte strings that are no UTF-8 or that hide surrogates, as file names bring them.
+const std::string kOddNames[] = {
+    "\xed\xa0\xbd\xed\xb8\x80.mp4", // two encoded surrogates that would form U+1F600
+    "\xed\xa0\xbd\x88",             // a high surrogate, then a stray byte (U+DC88)
+    "\xed\xa0\xbd\\ude00",          // a high surrogate, then the text of an escape
+    "\xed\xb8\x80\xed\xa0\xbd",     // the pair the wrong way round
+    "\xf0\x9f\x98\x80",             // the real U+1F600
+    "a\xff" "b\xc3",                // a bad byte, a cut-off sequence
+    "\xc0\x80\xe0\x80\x80",         // overlong forms of zero
+    "\xf4\x90\x80\x80",             // beyond U+10FFFF
+    "\\ud83d\\ude00",               // the escapes as plain text
+};
+
+// Each name as a string value through the writer and the UTF-8 parser: the bytes that come
+// back, in order.
+std::vector<std::string> ThroughJSON(const std::vector<std::string>& names)
+{
+    Array a;
+    for (const std::string& n : names)
+        a.Add(new String(XStr::FromUTF8Bytes(n.data(), n.size())));
+    std::unique_ptr<AnyType> back(P8(Text8(a)));
+    std::vector<std::string> out;
+    if (!back)
+        return out;
+    for (int64_t i = 0; i < back->AsArray()->Count(); i++)
+        out.push_back(back->AsArray()->Get(i)->AsString()->Value.ToUTF8String());
+    return out;
+}
+
+} // namespace
+
+TEST(XJSONText, EveryShortByteStringComesBackAsTheSameBytes)
+{
+    std::vector<std::string> names(std::begin(kOddNames), std::end(kOddNames));
+    ASSERT_EQ(ThroughJSON(names), names);
+    names.clear();
+    for (int a = 0; a < 256; a++)
+        names.push_back(std::string(1, static_cast<char>(a)));
+    for (int a = 0; a < 256; a++)
+        for (int b = 0; b < 256; b++)
+            names.push_back({static_cast<char>(a), static_cast<char>(b)});
+    ASSERT_EQ(ThroughJSON(names), names);
+    // Three bytes, one first byte at a time.
+    for (int a = 0; a < 256; a++) {
+        names.clear();
+        for (int b = 0; b < 256; b++)
+            for (int c = 0; c < 256; c++)
+                names.push_back({static_cast<char>(a), static_cast<char>(b), static_cast<char>(c)});
+        const std::vector<std::string> back = ThroughJSON(names);
+        ASSERT_EQ(back.size(), names.size()) << a;
+        for (size_t i = 0; i < names.size(); i++)
+            ASSERT_EQ(back[i], names[i]) << a << " " << i;
+    }
+}
+
+TEST(XJSONText, EscapedSurrogatesAreNeverJoined)
+{
+    // As the writer puts them, and as a hand or another writer would.
+    auto v = P8("[\"\\uD83D\\uDE00\", \"\\ud83d\\udc88\", \"\\uD83D\", \"\\uDE00\\uD83D\"]");
+    ASSERT_TRUE(v);
+    EXPECT_TRUE(v->AsArray()->Get(0)->AsString()->Value == L"\xd83d\xde00");
+    EXPECT_TRUE(v->AsArray()->Get(1)->AsString()->Value == L"\xd83d\xdc88");
+    EXPECT_TRUE(v->AsArray()->Get(2)->AsString()->Value == L"\xd83d");
+    EXPECT_TRUE(v->AsArray()->Get(3)->AsString()->Value == L"\xde00\xd83d");
+    const std::unique_ptr<AnyType> wide(Parse(XStr(L"\"\\uD83D\\uDE00\"")));
+    ASSERT_TRUE(wide);
+    EXPECT_TRUE(wide->AsString()->Value == L"\xd83d\xde00");
+    // Member names too.
+    auto o = P8("{\"\\uD83D\\uDC88\":1}");
+    ASSERT_TRUE(o);
+    EXPECT_EQ(std::wstring(o->AsObject()->NameAt(0)), L"\xd83d\xdc88");
+}
+
 TEST(XJSONParse, ForgivingEdges)
 {
     auto t = P(L"  TRUE rest");
@@ -146,10 +224,6 @@ TEST(XJSONParse, ForgivingEdges)
     auto plus = P(L"+12.50");
     ASSERT_TRUE(plus);
     EXPECT_EQ(plus->AsNumber()->Value, 12.5);
-    auto e = P(L"1e3");
-    ASSERT_TRUE(e);
-    EXPECT_EQ(e->AsNumber()->Value, 1);
-    EXPECT_FALSE(P(L"[1e3]"));
     EXPECT_FALSE(P(L"[1, 2"));
     EXPECT_FALSE(P(L"{\"a\" 1}"));
     EXPECT_FALSE(P(L"{12: 1}"));
@@ -287,6 +361,93 @@ TEST(XJSONNumbers, FractionsMatchTheLibraryRounding)
     EXPECT_EQ(P8("0.30000000000000004441")->AsNumber()->Value, 0.30000000000000004);
 }
 
+// Texts other JSON writers produce: exponents in every form. Each is read alone, in an array
+// and as a member, by both parsers.
+TEST(XJSONNumbers, ExponentsAreRead)
+{
+    const std::string zeros(400, '0');
+    const struct {
+        std::string text;
+        double value;
+    } cases[] = {
+        {"1e3", 1000},
+        {"1E3", 1000},
+        {"1e+3", 1000},
+        {"1E-0", 1},
+        {"1.5E-7", 1.5e-7},
+        {"2e+300", 2e300},
+        {"-2.5e-3", -0.0025},
+        {"+4e2", 400},
+        {"0e0", 0},
+        {"0.0e99999", 0},
+        {"12.50e1", 125},
+        {"1e-400", 0},
+        {"-1e-400", -0.0},
+        {"1e400", HUGE_VAL},
+        {"-1e400", -HUGE_VAL},
+        {"4.9e-324", 4.9e-324},
+        {"1e99999999999999999999", HUGE_VAL},
+        {"1e-99999999999999999999", 0},
+        {"123456789012345678901234567890e-10", 12345678901234567890.123456789},
+        {"0." + zeros + "1e400", 0.1},
+        {"0." + zeros + "1e-10", 0},
+        {"1" + zeros + "e-300", 1e100},
+        {"1" + zeros + "e-800", 0},
+        {"1" + zeros + "e-700", 1e-300},
+    };
+    for (const auto& c : cases) {
+        for (const std::string& text : {c.text, "[" + c.text + "]", "{\"n\":" + c.text + "}"}) {
+            auto v8 = P8(text);
+            ASSERT_TRUE(v8) << text;
+            const std::unique_ptr<AnyType> wide(Parse(XStr::FromUTF8(text)));
+            ASSERT_TRUE(wide) << text;
+            for (AnyType* v : {v8.get(), wide.get()}) {
+                AnyType* n = v->TypeOf() == typeArray    ? v->AsArray()->Get(0)
+                             : v->TypeOf() == typeObject ? v->AsObject()->Get(L"n")
+                                                         : v;
+                ASSERT_EQ(n->TypeOf(), typeNumber) << text;
+                EXPECT_EQ(n->AsNumber()->Value, c.value) << text;
+                EXPECT_EQ(std::signbit(n->AsNumber()->Value), std::signbit(c.value)) << text;
+            }
+        }
+    }
+    // An integral result is an exact integer, written back without an exponent.
+    auto big = P8("9.007199254740993e15");
+    ASSERT_TRUE(big);
+    EXPECT_EQ(big->AsNumber()->ToInt64(), 9007199254740992LL);
+    EXPECT_EQ(Text8(*P8("[1e3, 2E+2, 1.5e1]")), "[1000, 200, 15]");
+    EXPECT_EQ(P8(NumberText(2e300))->AsNumber()->Value, 2e300);
+
+    // The same file a foreign writer made reads through the file helper.
+    TempDir dir;
+    const std::string path = dir.path + "/foreign.json";
+    WriteTestFile(path, "{\"duration\": 1.2345e2, \"size\": 5E6}");
+    std::unique_ptr<AnyType> file(ReadFile(XStr::FromUTF8(path).p, 1000));
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->AsObject()->Get(L"duration")->AsNumber()->Value, 123.45);
+    EXPECT_EQ(file->AsObject()->Get(L"size")->AsNumber()->ToInt64(), 5000000);
+}
+
+// What JSON forbids stays refused: an exponent without digits, a number without an integer
+// part, leading zeros. In an array nothing may be left over; alone, nothing is read.
+TEST(XJSONNumbers, MalformedNumbersAreRefused)
+{
+    for (const char* bad : {"1e", "1E", "1e+", "1e-", "1E+", "-1e", "1e+-3", "1ee3", "1e.5", "01", "00", "-01",
+                            "007", "01.5", "01e3", ".5", "-.5", "e3", "1e3.5", "1e3e3", "0x10", "1_000"}) {
+        const std::string inArray = std::string("[") + bad + "]";
+        EXPECT_FALSE(P8(inArray)) << inArray;
+        EXPECT_FALSE(Parse(XStr::FromUTF8(inArray))) << inArray;
+        const std::string member = std::string("{\"n\":") + bad + "}";
+        EXPECT_FALSE(P8(member)) << member;
+    }
+    for (const char* bad : {"1e", "1e+", "01", ".5", "-01", "1E-"}) {
+        EXPECT_FALSE(P8(bad)) << bad;
+        EXPECT_FALSE(Parse(XStr::FromUTF8(bad))) << bad;
+    }
+    // A zero alone, with a sign, a fraction or an exponent is a number.
+    EXPECT_EQ(Text8(*P8("[0, -0, 0.5, 0e1, -0.0E-0]")), "[0, 0, 0.5, 0, 0]");
+}
+
 TEST(XJSONNumbers, ConversionsSaturate)
 {
     EXPECT_EQ(SaturateToInt64(1e30), INT64_MAX);
@@ -408,4 +569,14 @@ TEST(XJSONFiles, ReadWriteAndLimits)
 
     // A file that cannot be created is a failure, not a crash.
     EXPECT_FALSE(WriteFile(XStr::FromUTF8(dir.path + "/no/such/dir.json").p, &a));
+
+    // A FIFO or a device in a file's place is read neither whole nor in part, and never waits.
+    const std::string fifo = dir.path + "/fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadFile(XStr::FromUTF8(fifo).p, 1000));
+    const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_FALSE(ReadFile(XStr::FromUTF8(fifo).p, 1000));
+    close(writer);
+    EXPECT_FALSE(ReadFile(L"/dev/zero", 1000));
 }
