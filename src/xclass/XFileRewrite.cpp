@@ -176,7 +176,11 @@ bool XFileWriteAll(const wchar_t* path, const XBuffer& buffer)
     return XFileWriteAll(path, buffer.Data, static_cast<size_t>(buffer.Used));
 }
 
-int XFileRemoveRewriteTemps(const wchar_t* folder)
+namespace {
+
+// The temporaries in folder left by writers that are gone; with a target name, only those of
+// that target ("NAME.pPID[.TRY].rewrite.tmp").
+int RemoveTemps(const wchar_t* folder, const XStr* targetName)
 {
     int removed = 0;
     XFindFile find(L"*.rewrite.tmp", folder);
@@ -184,11 +188,38 @@ int XFileRemoveRewriteTemps(const wchar_t* folder)
         if (find.IsFolder())
             continue;
         const XFileName path(find.Path);
-        const pid_t writer = WriterOf(path.GetFileName());
+        const XStr name = path.GetFileName();
+        if (targetName) {
+            // The last ".p" ends the target's name: what follows it holds only digits and dots.
+            const std::wstring_view view = name.View();
+            const std::wstring_view stem = targetName->View();
+            if (view.rfind(L".p") != stem.size() || view.substr(0, stem.size()) != stem)
+                continue;
+        }
+        const pid_t writer = WriterOf(name);
+        if (targetName && writer == 0)
+            continue; // not a name a rewrite of the target makes
         if (ProcessIsRunning(writer) || IsLockedByWriter(path))
             continue;
         if (XDeleteFile(path.p))
             removed++;
     }
     return removed;
+}
+
+} // namespace
+
+int XFileRemoveRewriteTemps(const wchar_t* folder)
+{
+    return RemoveTemps(folder, nullptr);
+}
+
+int XFileRemoveRewriteTempsOf(const wchar_t* target)
+{
+    const XFileName path(target ? target : L"");
+    const XStr name = path.GetFileName();
+    if (name.IsEmpty())
+        return 0;
+    const XStr folder = path.GetFolder();
+    return RemoveTemps(folder.View() == name.View() ? L"." : folder.p, &name);
 }

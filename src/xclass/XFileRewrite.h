@@ -43,3 +43,5 @@ bool XFileWriteAll(const wchar_t* path, const XBuffer& buffer);
 // of processes still running are spared: they may be writing them right now. Returns the
 // number deleted.
 int XFileRemoveRewriteTemps(const wchar_t* folder);
+// The same for the temporaries of one target only, in the target's folder.
+int XFileRemoveRewriteTempsOf(const wchar_t* target);

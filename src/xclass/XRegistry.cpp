@@ -3,8 +3,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <climits>
+#include <cstdlib>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,12 +25,21 @@ namespace {
 
 constexpr const char* kLocationVariable = "XCLASS_XREGISTRY_LOCATION";
 
+// Far beyond any real store (tens of megabytes at the most): a larger file is not read at all
+// rather than filling the memory, and like any unreadable store it is never written over.
+constexpr size_t kMaxStoreSize = size_t{256} << 20;
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 struct RegistryState {
     XCriticalSection CacheLock; // recursive: guards Cache
     XRegistry* Cache = nullptr;
     // Held by a writer from its exclusive load to its release, beside the file lock.
     std::mutex WriterLock;
     std::mutex DefaultsLock;
+    // Store files whose left-over temporaries this process has already removed.
+    std::mutex CleanedLock;
+    std::set<std::string> Cleaned;
     bool HasDefaultRoot = false;
     XStr DefaultRoot;
     XStr DefaultKeyPath;
@@ -75,7 +88,8 @@ int64_t FindKeyIndex(XJSON::Object* key, const wchar_t* name)
     return -1;
 }
 
-// Whole-file read through a descriptor; false on a read error.
+// Whole-file read through a descriptor; false on a read error or beyond kMaxStoreSize (the
+// file may grow while it is read).
 bool ReadAll(int fd, std::string& out)
 {
     out.clear();
@@ -84,11 +98,55 @@ bool ReadAll(int fd, std::string& out)
         const ssize_t n = XReadRetry(fd, chunk, sizeof chunk);
         if (n <= 0)
             return n == 0;
+        if (out.size() + static_cast<size_t>(n) > kMaxStoreSize)
+            return false;
         out.append(chunk, static_cast<size_t>(n));
     }
 }
 
-bool IsBlank(const std::string& text)
+// The store file for reading, created empty (private to the user) when missing. Never waits
+// for the other end of a FIFO or for a device.
+int OpenStore(const std::string& path)
+{
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int fd;
+    do
+        fd = open(path.c_str(), kFlags);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == ENOENT) {
+        do
+            fd = open(path.c_str(), kFlags | O_CREAT, 0600);
+        while (fd < 0 && errno == EINTR);
+    }
+    return fd;
+}
+
+// The file a store path names, through every symbolic link, so that a save replaces the
+// file the link points to and not the link. Empty when it cannot be resolved.
+XStr ResolvedPath(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return XStr();
+    const XStr result = XStr::FromUTF8(std::string(resolved));
+    free(resolved);
+    return result;
+}
+
+// Removes, once per process and store file, the temporaries that writers killed during a
+// save left beside it: each is a full copy of the store.
+void RemoveLeftTemporaries(const XStr& target)
+{
+    RegistryState& s = State();
+    {
+        std::lock_guard<std::mutex> guard(s.CleanedLock);
+        if (!s.Cleaned.insert(target.ToUTF8String()).second)
+            return;
+    }
+    XFileRemoveRewriteTempsOf(target.p);
+}
+
+bool IsBlank(std::string_view text)
 {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
@@ -272,6 +330,7 @@ bool XRegistry::Load(bool keepLock)
     ModTime = 0;
     Stamp = {};
     Path = GetLocation();
+    Target = XStr();
 
     if (keepLock) {
         State().WriterLock.lock();
@@ -281,22 +340,26 @@ bool XRegistry::Load(bool keepLock)
     if (!LockFile.Open(lockPath.p, XFILE_READWRITE, XFILE_OPEN_ALWAYS | XFILE_NO_LOCK, false, XFILE_SHARE_READ) ||
         !LockFile.Lock(keepLock, false)) {
         CloseLock();
-        return false;
+        // A reader can do without the lock (a read-only data folder has no room for it):
+        // writers replace the file in one rename, so it sees the old store or the new one.
+        if (keepLock)
+            return false;
     }
 
-    // Created empty when missing; private to the user like everything the store holds.
-    XStr path(Path);
-    int fd;
-    do
-        fd = open(path.UTF8(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
-    while (fd < 0 && errno == EINTR);
+    const std::string path = XStr(Path).ToUTF8String();
+    const int fd = OpenStore(path);
     std::string data;
     bool readOk = fd >= 0;
     if (readOk) {
         Stamp = XRegistryFileStamp::OfHandle(fd);
         ModTime = static_cast<int64_t>(XUnixTimeToFileTime(Stamp.WriteTime.tv_sec));
-        readOk = Stamp.Exists && ReadAll(fd, data);
+        struct stat st;
+        // A FIFO or a device is no store, and one too large to be a store is not read.
+        readOk = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxStoreSize;
+        readOk = readOk && ReadAll(fd, data);
         close(fd);
+        Target = ResolvedPath(path);
+        readOk = readOk && !Target.IsEmpty();
     }
     if (!keepLock)
         CloseLock(); // the shared lock ends with the read
@@ -306,11 +369,17 @@ bool XRegistry::Load(bool keepLock)
         LoadFailed = true;
         return false;
     }
+    RemoveLeftTemporaries(Target);
 
+    // A mark left by an editor is no damage; text after the tree is.
+    std::string_view text(data);
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
     XJSON::AnyType* tree = nullptr;
-    if (!IsBlank(data)) {
-        tree = XJSON::ParseUTF8(data.data(), data.size());
-        if (!tree || tree->TypeOf() != XJSON::typeObject) {
+    if (!IsBlank(text)) {
+        size_t used = 0;
+        tree = XJSON::ParseUTF8(text.data(), text.size(), &used);
+        if (!tree || tree->TypeOf() != XJSON::typeObject || !IsBlank(text.substr(used))) {
             delete tree;
             tree = nullptr;
             Damaged = true;
@@ -328,8 +397,7 @@ bool XRegistry::KeepDamagedCopy()
     localtime_r(&now, &local);
     char stamp[32];
     strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    XStr source(Path);
-    const std::string from = source.ToUTF8String();
+    const std::string from = Target.ToUTF8String();
     for (int attempt = 0; attempt < 100; attempt++) {
         std::string to = from + ".damaged-" + stamp;
         if (attempt)
@@ -341,7 +409,7 @@ bool XRegistry::KeepDamagedCopy()
         if (errno == EEXIST)
             continue;
         const XStr wideTo = XStr::FromUTF8(to);
-        if (XCopyFile(Path.p, wideTo.p, true))
+        if (XCopyFile(Target.p, wideTo.p, true))
             return true;
         if (errno != EEXIST)
             return false;
@@ -364,7 +432,7 @@ bool XRegistry::Save()
     std::string text;
     if (Root)
         Root->ToUTF8(text);
-    return WriteStore(Path.p, text);
+    return WriteStore(Target.p, text);
 }
 
 bool XRegistry::Release()

@@ -14,9 +14,12 @@
 // flock is per process still serialise threads. Every write replaces the whole file through
 // a temporary and a rename, so readers see the old file or the new one, never a part.
 //
-// A store file that cannot be read is never written over. One that holds text which is not
-// a store (a cut-off file, a bad byte, a hand edit gone wrong) reads as empty, and before the
-// next write replaces it, it is kept aside as "<store>.damaged-YYYYMMDD-HHMMSS".
+// A store file that cannot be read (no regular file, or beyond any real store's size) is
+// never written over. One that holds text which is not a store (a cut-off file, a bad byte,
+// text after the tree, a hand edit gone wrong) reads as empty, and before the next write
+// replaces it, it is kept aside as "<store>.damaged-YYYYMMDD-HHMMSS". A UTF-8 byte-order
+// mark at the start is allowed. A store that is a symbolic link is saved through to the
+// file it points to. The temporaries of saves killed half-way are removed at the first load.
 //
 // Argument order: getters (valueName, root, keyPath[, notFound]); setters (value, valueName,
 // root, keyPath); key functions (root, keyPath, ...). A null root or key path means the
@@ -53,6 +56,7 @@ struct XRegistryFileStamp {
 class XRegistry {
 public:
     XStr Path;                      // the store file's path at load time
+    XStr Target;                    // the file it names through any links: what a save replaces
     XFile LockFile;                 // open only while a lock is held
     XJSON::AnyType* Root = nullptr; // an Object after a successful load, a Null before
     bool Dirty = false;

@@ -210,6 +210,30 @@ TEST_F(XFileRewriteTest, RemoveTemporariesSparesRunningWriters)
     EXPECT_EQ(Read(Path("u.json")), "kept");
 }
 
+TEST_F(XFileRewriteTest, RemoveTemporariesOfOneTarget)
+{
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_EQ(Wait(dead), 0);
+    const std::string pid = std::to_string(dead);
+    const std::string ours[] = {"store.p" + pid + ".rewrite.tmp", "store.p" + pid + ".12.rewrite.tmp"};
+    // Temporaries of other targets, some with names that begin like ours.
+    const std::string others[] = {"other.p" + pid + ".rewrite.tmp", "store.pz.p" + pid + ".rewrite.tmp",
+                                  "store.old.p" + pid + ".rewrite.tmp", "xstore.p" + pid + ".rewrite.tmp",
+                                  "store.p" + pid + "x.rewrite.tmp"};
+    for (const std::string& name : ours)
+        Write(Path(name), "left over");
+    for (const std::string& name : others)
+        Write(Path(name), "not ours");
+
+    EXPECT_EQ(XFileRemoveRewriteTempsOf(WPath("store").p), 2);
+    for (const std::string& name : ours)
+        EXPECT_FALSE(std::ifstream(Path(name)).good()) << name;
+    for (const std::string& name : others)
+        EXPECT_EQ(Read(Path(name)), "not ours") << name;
+}
+
 TEST_F(XFileRewriteTest, ConcurrentWritersNeverShowATornFile)
 {
     const std::string target = Path("shared.json");

@@ -7,16 +7,20 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <spawn.h>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "TestFiles.h"
+#include "ToolRun.h"
 #include "XBuffer.h"
 #include "XEnvironment.h"
 #include "XJSON.h"
@@ -74,6 +78,27 @@ int RunTool(const std::vector<std::string>& args)
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// xclass-tool on the test's store. The time limit only keeps a hang from stalling the suite.
+ToolRunResult Tool(const std::vector<std::string>& args)
+{
+    return RunTestTool(TestToolPath("xclass-tool"), args, std::string(), 120000);
+}
+
+// The key the tool files its values under.
+const wchar_t* const kToolKey = L"Software\\Brantok\\MarvoniVideo";
+
+// The id of a process that has ended.
+pid_t DeadProcess()
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return pid;
 }
 
 // Every test gets a store of its own in a fresh folder, with the defaults "HKCU" and
@@ -303,6 +328,289 @@ TEST_F(XRegistryTest, UnreadableStoreIsNeverWrittenOver)
     bool notFound = false;
     XRegistry::GetDWORD(L"v", nullptr, nullptr, &notFound);
     EXPECT_TRUE(notFound);
+}
+
+TEST_F(XRegistryTest, StoresThatAreNoRegularFileAreNeverReadNorWritten)
+{
+    // Each kind of file in the store's place, made afresh; then what must still be there.
+    struct Kind {
+        const char* name;
+        std::function<void()> make;
+        std::function<bool(const struct stat&)> stillThere;
+    };
+    const Kind kinds[] = {
+        {"fifo", [&] { ASSERT_EQ(mkfifo(store.c_str(), 0600), 0); },
+         [](const struct stat& st) { return S_ISFIFO(st.st_mode); }},
+        {"link to /dev/zero", [&] { ASSERT_EQ(symlink("/dev/zero", store.c_str()), 0); },
+         [](const struct stat& st) { return S_ISLNK(st.st_mode); }},
+        {"link to /dev/null", [&] { ASSERT_EQ(symlink("/dev/null", store.c_str()), 0); },
+         [](const struct stat& st) { return S_ISLNK(st.st_mode); }},
+        {"socket",
+         [&] {
+             const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+             ASSERT_GE(fd, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             ASSERT_LT(store.size(), sizeof address.sun_path);
+             memcpy(address.sun_path, store.c_str(), store.size() + 1);
+             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+             close(fd);
+         },
+         [](const struct stat& st) { return S_ISSOCK(st.st_mode); }},
+        // Beyond any real store (and sparse, so it costs no disk).
+        {"huge file",
+         [&] {
+             const int fd = open(store.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(pwrite(fd, "{", 1, 0), 1);
+             ASSERT_EQ(ftruncate(fd, (off_t{256} << 20) + 1), 0);
+             close(fd);
+         },
+         [](const struct stat& st) { return S_ISREG(st.st_mode) && st.st_size == (off_t{256} << 20) + 1; }},
+    };
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        unlink(store.c_str());
+        XRegistry::DropCache();
+        kind.make();
+        if (HasFatalFailure())
+            return;
+        // Another process, as the reproduction ran it: refused at once, no hang, no abort.
+        const ToolRunResult get = Tool({"reg", "get", "last"});
+        EXPECT_FALSE(get.timedOut);
+        EXPECT_EQ(get.status, 1) << get.err;
+        const ToolRunResult set = Tool({"reg", "set", "last", "x"});
+        EXPECT_FALSE(set.timedOut);
+        EXPECT_EQ(set.status, 1) << set.err;
+        // And this one.
+        bool notFound = false;
+        XRegistry::GetDWORD(L"v", nullptr, nullptr, &notFound);
+        EXPECT_TRUE(notFound);
+        EXPECT_FALSE(XRegistry::SetDWORD(1, L"v"));
+        XRegistryTransaction t;
+        t.SetDWORD(1, L"v");
+        EXPECT_FALSE(t.Commit());
+        struct stat st;
+        ASSERT_EQ(lstat(store.c_str(), &st), 0);
+        EXPECT_TRUE(kind.stillThere(st));
+        EXPECT_EQ(DamagedCopies(), 0);
+        for (const std::string& e : Entries(dir))
+            EXPECT_EQ(e.find(".rewrite.tmp"), std::string::npos) << e;
+    }
+}
+
+TEST_F(XRegistryTest, TemporariesOfKilledSavesAreRemovedAtTheFirstLoad)
+{
+    WriteRaw(store, "{\"HKCU\":{\"Software\":{\"Test\":{\"v\":7}}}}");
+    const std::string dead = std::to_string(DeadProcess());
+    const std::string left[] = {"XRegistry.p" + dead + ".rewrite.tmp", "XRegistry.p" + dead + ".4.rewrite.tmp"};
+    for (const std::string& name : left)
+        WriteRaw(dir + "/" + name, "{\"a copy\":1}");
+    // A save of this process in progress, and the temporary of another file.
+    const std::string live = "XRegistry.p" + std::to_string(getpid()) + ".9.rewrite.tmp";
+    WriteRaw(dir + "/" + live, "in progress");
+    const std::string other = "profile.json.p" + dead + ".rewrite.tmp";
+    WriteRaw(dir + "/" + other, "not the store's");
+
+    EXPECT_EQ(XRegistry::GetDWORD(L"v"), 7u);
+    for (const std::string& name : left)
+        EXPECT_FALSE(Exists(dir + "/" + name)) << name;
+    EXPECT_EQ(ReadAll(dir + "/" + live), "in progress");
+    EXPECT_EQ(ReadAll(dir + "/" + other), "not the store's");
+
+    // Another process's first load, a writer's, does the same.
+    const std::string later = "XRegistry.p" + dead + ".1.rewrite.tmp";
+    WriteRaw(dir + "/" + later, "{\"a copy\":2}");
+    const ToolRunResult set = Tool({"reg", "set", "last", "x"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_FALSE(Exists(dir + "/" + later));
+    EXPECT_EQ(ReadAll(dir + "/" + live), "in progress");
+}
+
+TEST_F(XRegistryTest, ByteOrderMarkIsAcceptedAndTrailingTextIsDamage)
+{
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string tree = "{\"HKCU\":{\"Software\":{\"Test\":{\"Old\":\"kept\"}}}}";
+    for (const std::string& text : {bom + tree, bom + " \n" + tree + "\n", tree + " \r\n\t"}) {
+        WriteRaw(store, text);
+        XRegistry::DropCache();
+        EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept")) << text;
+        ASSERT_TRUE(XRegistry::SetDWORD(1, L"New"));
+        EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept")) << text;
+        EXPECT_EQ(ReadAll(store).compare(0, 1, "{"), 0); // written back without the mark
+    }
+    EXPECT_EQ(DamagedCopies(), 0);
+
+    // Damage behind a mark, and text after the tree, however little: read as empty and kept
+    // aside whole before the next write.
+    const std::string damaged[] = {
+        bom + "{\"HKCU\":",
+        bom + bom + tree,
+        bom,
+        tree + "x",
+        tree + "}",
+        tree + "{}",
+        tree + "\n{\"HKCU\":{}}",
+        tree + std::string(1, '\0'),
+        tree + "\n" + bom,
+        tree + "\x7f",
+    };
+    int copies = 0;
+    for (const std::string& text : damaged) {
+        SCOPED_TRACE(text);
+        WriteRaw(store, text);
+        XRegistry::DropCache();
+        bool notFound = false;
+        XRegistry::GetString(L"Old", nullptr, nullptr, &notFound);
+        if (text == bom) {
+            // A mark alone is an empty store, nothing to keep.
+            EXPECT_TRUE(notFound);
+            ASSERT_TRUE(XRegistry::SetDWORD(2, L"New"));
+            EXPECT_EQ(DamagedCopies(), copies);
+            continue;
+        }
+        EXPECT_TRUE(notFound);
+        EXPECT_EQ(ReadAll(store), text); // reading changes nothing
+        ASSERT_TRUE(XRegistry::SetDWORD(2, L"New"));
+        ASSERT_EQ(DamagedCopies(), ++copies);
+        bool found = false;
+        for (const std::string& e : Entries(dir))
+            found = found || (e.rfind("XRegistry.damaged-", 0) == 0 && ReadAll(dir + "/" + e) == text);
+        EXPECT_TRUE(found);
+        EXPECT_EQ(XRegistry::GetDWORD(L"New"), 2u);
+    }
+}
+
+TEST_F(XRegistryTest, LinkedStoreIsSavedThroughToItsTarget)
+{
+    const std::string elsewhere = dir + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    const std::string target = elsewhere + "/settings.json";
+    WriteRaw(target, "{\"HKCU\":{\"Software\":{\"Test\":{\"Old\":\"kept\"}}}}");
+    // A chain of links, one of them relative.
+    ASSERT_EQ(symlink("elsewhere/settings.json", (dir + "/middle").c_str()), 0);
+    ASSERT_EQ(symlink((dir + "/middle").c_str(), store.c_str()), 0);
+
+    EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept"));
+    ASSERT_TRUE(XRegistry::SetDWORD(5, L"New"));
+    XRegistryTransaction t;
+    t.SetDWORD(6, L"Other");
+    ASSERT_TRUE(t.Commit());
+    ASSERT_EQ(RunTool({"reg", "set", "last", "x"}), 0);
+    for (const std::string& link : {store, dir + "/middle"}) {
+        struct stat st;
+        ASSERT_EQ(lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+    }
+    XRegistry::DropCache();
+    EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept"));
+    EXPECT_EQ(XRegistry::GetDWORD(L"New"), 5u);
+    EXPECT_EQ(XRegistry::GetDWORD(L"Other"), 6u);
+    EXPECT_TRUE(XRegistry::GetString(L"last", L"HKCU", kToolKey) == XStr(L"x"));
+    const std::string text = ReadAll(target);
+    EXPECT_NE(text.find("\"New\":5"), std::string::npos);
+    for (const std::string& folder : {dir, elsewhere})
+        for (const std::string& e : Entries(folder))
+            EXPECT_EQ(e.find(".rewrite.tmp"), std::string::npos) << e;
+
+    // A damaged target is kept aside as it was, not as the link.
+    WriteRaw(target, "{\"cut");
+    XRegistry::DropCache();
+    ASSERT_TRUE(XRegistry::SetDWORD(7, L"New"));
+    int kept = 0;
+    for (const std::string& e : Entries(elsewhere))
+        if (e.rfind("settings.json.damaged-", 0) == 0) {
+            kept++;
+            EXPECT_EQ(ReadAll(elsewhere + "/" + e), "{\"cut");
+        }
+    EXPECT_EQ(kept, 1);
+    struct stat st;
+    ASSERT_EQ(lstat(store.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(XRegistry::GetDWORD(L"New"), 7u);
+
+    // A link to a file not made yet: the file is made where it points.
+    ASSERT_EQ(unlink(store.c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere + "/new.json").c_str(), store.c_str()), 0);
+    XRegistry::DropCache();
+    ASSERT_TRUE(XRegistry::SetDWORD(8, L"Fresh"));
+    ASSERT_EQ(lstat(store.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_NE(ReadAll(elsewhere + "/new.json").find("\"Fresh\":8"), std::string::npos);
+}
+
+TEST_F(XRegistryTest, StoreIsReadWhereItsLockCannotBeMade)
+{
+    const std::string tree = "{\"HKCU\":{\"Software\":{\"Test\":{\"Old\":\"kept\"}}}}";
+    WriteRaw(store, tree);
+    const std::string lock = store + ".lock";
+    // The lock's name taken by a folder, or by a link into a folder that does not exist.
+    const std::function<void()> blockers[] = {
+        [&] { ASSERT_EQ(mkdir(lock.c_str(), 0700), 0); },
+        [&] { ASSERT_EQ(symlink((dir + "/missing/lock").c_str(), lock.c_str()), 0); },
+    };
+    for (const auto& block : blockers) {
+        RemoveTestTree(lock);
+        unlink(lock.c_str());
+        block();
+        XRegistry::DropCache();
+        EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept"));
+        const ToolRunResult get = Tool({"reg", "get", "Old", "Software\\Test"});
+        EXPECT_EQ(get.status, 0) << get.err;
+        EXPECT_EQ(get.out, "kept\n");
+        // Writing still needs the lock.
+        EXPECT_FALSE(XRegistry::SetDWORD(1, L"New"));
+        EXPECT_EQ(ReadAll(store), tree);
+    }
+
+    // A data folder that may not be written, where permissions hold (not for root).
+    RemoveTestTree(lock);
+    unlink(lock.c_str());
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir.c_str(), 0500), 0);
+        XRegistry::DropCache();
+        EXPECT_TRUE(XRegistry::GetString(L"Old") == XStr(L"kept"));
+        EXPECT_FALSE(XRegistry::SetDWORD(1, L"New"));
+        ASSERT_EQ(chmod(dir.c_str(), 0700), 0);
+        EXPECT_EQ(ReadAll(store), tree);
+    }
+}
+
+TEST_F(XRegistryTest, NamesThatAreNoUTF8ComeBackAsTheSameBytes)
+{
+    const std::string odd[] = {
+        "\xed\xa0\xbd\xed\xb8\x80.mp4", "\xed\xa0\xbd\x88", "\xed\xb8\x80\xed\xa0\xbd", "\xed\xa0\xbd\\ude00",
+        "a\xff" "b\xc3",                "\xf0\x9f\x98\x80", "\xc0\x80",                 "\\ud83d\\ude00",
+    };
+    // Through another process, as the reproduction ran it.
+    for (const std::string& name : odd) {
+        ASSERT_EQ(Tool({"reg", "set", "last", name}).status, 0);
+        const ToolRunResult get = Tool({"reg", "get", "last"});
+        EXPECT_EQ(get.status, 0);
+        EXPECT_EQ(get.out, name + "\n");
+    }
+    // Through this one: every string of one and two bytes, and the patterns, in one list.
+    std::vector<std::string> names(std::begin(odd), std::end(odd));
+    for (int a = 0; a < 256; a++) {
+        names.push_back(std::string(1, static_cast<char>(a)));
+        for (int b = 0; b < 256; b++)
+            names.push_back({static_cast<char>(a), static_cast<char>(b)});
+    }
+    XStrList list;
+    for (const std::string& n : names)
+        list.Add(XStr::FromUTF8Bytes(n.data(), n.size()));
+    ASSERT_TRUE(XRegistry::SetStringList(&list, L"names"));
+    XRegistry::DropCache();
+    XStrList back;
+    ASSERT_TRUE(XRegistry::GetStringList(&back, L"names"));
+    ASSERT_EQ(back.Count(), static_cast<int64_t>(names.size()));
+    for (size_t i = 0; i < names.size(); i++)
+        ASSERT_EQ(back[static_cast<int64_t>(i)].ToUTF8String(), names[i]) << i;
+    for (const std::string& name : odd) {
+        const XStr value = XStr::FromUTF8Bytes(name.data(), name.size());
+        ASSERT_TRUE(XRegistry::SetString(value.p, value.p));
+        EXPECT_EQ(XRegistry::GetString(value.p).ToUTF8String(), name);
+    }
 }
 
 TEST_F(XRegistryTest, SettersReportFailures)
