@@ -347,10 +347,11 @@ AnyType* GetNullValue();
 
 // ---- Text helpers ----
 // Double quote, backslash, BS, FF, LF, CR and TAB as two-character escapes, the other code
-// points below 32 (and lone surrogates, which UTF-8 cannot carry) as "\uXXXX".
+// points below 32 (and surrogates, which UTF-8 cannot carry) as "\uXXXX".
 XStr Escape(const XStr& text);
 XStr Quote(const XStr& text);
-// "\uXXXX" pairs of a high and a low surrogate give the one character they stand for.
+// Every "\uXXXX" gives one character: an escaped high and low surrogate stay two, as Escape
+// wrote them, so that names made of bytes that are not UTF-8 come back unchanged.
 XStr Unescape(const XStr& text);
 bool Unquote(XStr& out, const XStr& text);
 XStr Indent(const XStr& text, const XStr& indent);
