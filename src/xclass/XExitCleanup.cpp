@@ -122,8 +122,11 @@ bool XExitCleanup::InstallSignalHandlers()
             return;
         }
         for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+            // Started under nohup: hanging up is meant to leave the process running. (A shell
+            // script also ignores SIGINT for its background jobs; an explicit kill -INT must
+            // still end them cleanly, so that one is always taken.)
             struct sigaction current = {};
-            if (sigaction(signo, nullptr, &current) == 0 && current.sa_handler == SIG_IGN &&
+            if (signo == SIGHUP && sigaction(signo, nullptr, &current) == 0 && current.sa_handler == SIG_IGN &&
                 !(current.sa_flags & SA_SIGINFO))
                 continue;
             struct sigaction action = {};

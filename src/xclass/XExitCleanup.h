@@ -16,8 +16,8 @@
 
 class XExitCleanup {
 public:
-    // Once per process, early in main. A signal that was ignored at start (nohup, a background
-    // job) stays ignored. False when the pipe or the thread cannot be made.
+    // Once per process, early in main. A SIGHUP that was ignored at start (nohup) stays
+    // ignored. False when the pipe or the thread cannot be made.
     static bool InstallSignalHandlers();
 
     // Held around making something and registering it, so that the cleanup never falls
