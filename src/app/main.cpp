@@ -3,6 +3,7 @@
 #include "KRAPanelHostBase.h"
 #include "KREStartup.h"
 #include "QKLocateFFmpeg.h"
+#include "XExitCleanup.h"
 #include "XQtMainThreadPoster.h"
 
 #include <QApplication>
@@ -29,6 +30,9 @@ void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QSt
 
 int main(int argc, char** argv)
 {
+    // First, before any thread: a SIGTERM, SIGINT or SIGHUP ends the program only after its
+    // ffmpeg and ffprobe children are gone and their temporary files removed.
+    XExitCleanup::InstallSignalHandlers();
     std::string warning;
     KREStartup::run(&warning);
     if (!warning.empty())

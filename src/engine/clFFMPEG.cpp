@@ -21,6 +21,7 @@
 #include "QKLocateFFmpeg.h"
 #include "XBlockRunner.h"
 #include "XCriticalSection.h"
+#include "XExitCleanup.h"
 #include "XFileName.h"
 #include "XFormat.h"
 #include "XPlatform.h"
@@ -519,12 +520,13 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         double frameRate = 0;
         XStr json;
     };
-    auto probe = [](std::vector<XStr> paths) {
+    auto probe = [events = arg.events](std::vector<XStr> paths) {
         ProbeResult result;
+        const auto quit = [&events] { return events && events->bEvtQuit(); }; // ends a slow probe at once
         for (size_t i = 0; i < paths.size(); ++i) {
             XStr json;
             uint64_t duration = 0;
-            readFFprobeTags(paths[i], nullptr, &json, duration);
+            readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
             result.lengths.push_back(static_cast<int64_t>(duration));
             result.total += static_cast<int64_t>(duration);
             if (result.frameRate == 0)
@@ -736,7 +738,7 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         return false;
     }
 
-    const XStr tmpOut = MakeTemporaryOutput(dest);
+    const XStr tmpOut = XExitCleanup::MakeFile([&] { return MakeTemporaryOutput(dest); });
     if (tmpOut.IsEmpty()) {
         error(XStr(L"Could not create the output file"));
         return false;
@@ -745,6 +747,7 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     XScopeExit removeTmpOut([&] {
         if (tmpOutPending)
             XDeleteFile(tmpOut);
+        XExitCleanup::RemoveFile(tmpOut);
     });
     const XStr out = tmpOut;
 

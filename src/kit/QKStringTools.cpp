@@ -164,7 +164,7 @@ QKAttributedText QKStringTools::importColorsW(const wchar_t* text)
     std::wstring_view rest(text);
     QColor color; // the view's own text colour
     const auto toQString = [](std::wstring_view part) {
-        return QString::fromUcs4(reinterpret_cast<const char32_t*>(part.data()), static_cast<qsizetype>(part.size()));
+        return QStringFromXStr(XStr(part)); // undecodable file-name bytes cross unchanged
     };
     while (!rest.empty()) {
         const size_t found = rest.find(kMarker);

@@ -179,7 +179,7 @@ int ffprobeTimeoutMs()
     return g_timeoutMs;
 }
 
-std::string runFFprobeBytes(const XStr& path, XStr* reason)
+std::string runFFprobeBytes(const XStr& path, XStr* reason, const FFprobeStop& stop)
 {
     if (reason)
         *reason = XStr();
@@ -198,16 +198,17 @@ std::string runFFprobeBytes(const XStr& path, XStr* reason)
     args.Add(L"-show_streams");
     args.Add(QKToolRun::absolutePath(path));
     const int timeoutMs = g_timeoutMs;
-    QKToolResult r = QKToolRun::run(args, timeoutMs, kMaxOutput);
+    QKToolResult r = QKToolRun::run(args, timeoutMs, kMaxOutput, 16384, stop);
     if (!r.started) {
         if (reason)
             *reason = XStr::FromFormat(L"ffprobe could not be started (%s).", XStr::FromUTF8(std::strerror(r.startErrno)).p);
         return std::string();
     }
-    if (r.timedOut || r.tooLarge) {
+    if (r.timedOut || r.tooLarge || r.stopped) {
         if (reason)
-            *reason = r.timedOut ? XStr::FromFormat(L"ffprobe did not finish within %d ms and was stopped.", timeoutMs)
-                                 : XStr(L"ffprobe printed more than expected and was stopped.");
+            *reason = r.timedOut  ? XStr::FromFormat(L"ffprobe did not finish within %d ms and was stopped.", timeoutMs)
+                      : r.stopped ? XStr(L"ffprobe was stopped.")
+                                  : XStr(L"ffprobe printed more than expected and was stopped.");
         return std::string();
     }
     if (reason) {
@@ -251,7 +252,8 @@ bool readFFprobeInfo(const XStr& path, NTag& tags, NTag& props, uint64_t& durati
     return ok;
 }
 
-bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& durationMs, XStr* reason)
+bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& durationMs, XStr* reason,
+                     const FFprobeStop& stop)
 {
     durationMs = 0;
     if (tags)
@@ -259,7 +261,7 @@ bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& dur
     if (jsonText)
         *jsonText = XStr();
     XStr why;
-    const std::string out = runFFprobeBytes(path, &why);
+    const std::string out = runFFprobeBytes(path, &why, stop);
     bool ok = false;
     if (!out.empty()) {
         if (jsonText)

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "NTag.h"
@@ -21,11 +22,14 @@
 void setFFprobeTimeoutMs(int ms);
 int ffprobeTimeoutMs();
 
+// Asked while ffprobe runs: true ends it at once (a quit while a slow source is probed).
+using FFprobeStop = std::function<bool()>;
+
 // The whole standard output of ffprobe for the file; empty when ffprobe is not found, cannot
-// be started, prints nothing or runs past its time (reason tells which).
+// be started, prints nothing, runs past its time or is stopped (reason tells which).
 XStr runFFprobe(const XStr& path, XStr* reason = nullptr);
 // The same as UTF-8 bytes, as they came.
-std::string runFFprobeBytes(const XStr& path, XStr* reason = nullptr);
+std::string runFFprobeBytes(const XStr& path, XStr* reason = nullptr, const FFprobeStop& stop = {});
 
 // Appends the file's tags to tags and the properties to props and sets durationMs. False,
 // with nothing touched, when the text is no JSON value or its top value has no members.
@@ -38,7 +42,8 @@ bool readFFprobeInfo(const XStr& path, NTag& tags, NTag& props, uint64_t& durati
 // Sets durationMs to 0 and clears the given tags and JSON text, then probes. The JSON text
 // (when asked) receives any output; on success the tags are replaced by the file's tags and
 // the duration is set. Returns the success.
-bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& durationMs, XStr* reason = nullptr);
+bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& durationMs, XStr* reason = nullptr,
+                     const FFprobeStop& stop = {});
 
 // The avg_frame_rate of the first video stream that has a non-zero one, truncated to two
 // decimals; 0 when there is none or the text is no JSON.

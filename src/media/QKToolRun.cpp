@@ -73,7 +73,11 @@ XStr QKToolRun::absolutePath(const XStr& path)
     return joined;
 }
 
-QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr)
+// How often a caller's stop test is asked while the child runs.
+constexpr int kStopPollMs = 25;
+
+QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr,
+                            const std::function<bool()>& stop)
 {
     QKToolResult result;
     XWorkerProcess child;
@@ -94,11 +98,20 @@ QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, 
         for (int fd : fds)
             if (fd >= 0)
                 set[count++] = pollfd{fd, POLLIN, 0};
-        const int wait = RemainingMs(forever, deadline);
+        int wait = RemainingMs(forever, deadline);
         if (!forever && wait == 0) {
             result.timedOut = true;
             killed = true;
             break;
+        }
+        if (stop) {
+            if (stop()) {
+                result.stopped = true;
+                killed = true;
+                break;
+            }
+            if (wait < 0 || wait > kStopPollMs)
+                wait = kStopPollMs;
         }
         const int r = ::poll(set, static_cast<nfds_t>(count), wait);
         if (r < 0) {
@@ -137,6 +150,6 @@ QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, 
     if (!killed && child.ExitedBySignal() && child.ExitSignal() == SIGKILL && !forever
         && RemainingMs(false, deadline) == 0)
         result.timedOut = true;
-    result.exitCode = (result.timedOut || result.tooLarge) ? -1 : code;
+    result.exitCode = (result.timedOut || result.tooLarge || result.stopped) ? -1 : code;
     return result;
 }

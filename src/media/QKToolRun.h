@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "XList.h"
@@ -15,12 +16,13 @@ struct QKToolResult {
     int startErrno = 0;
     bool timedOut = false; // killed because it ran past its time
     bool tooLarge = false; // killed because its standard output passed the limit
+    bool stopped = false;  // killed because the caller's stop test said so
     int exitCode = -1;     // -1 when a signal ended it or it was killed
     std::string out;       // standard output, whole (up to the limit)
     std::string err;       // the last bytes of standard error (up to its limit)
 
     // True when the program ran to its end by itself with exit code 0.
-    bool succeeded() const { return started && !timedOut && !tooLarge && exitCode == 0; }
+    bool succeeded() const { return started && !timedOut && !tooLarge && !stopped && exitCode == 0; }
     // The last non-empty line of standard error, decoded as UTF-8; empty when there is none.
     XStr lastErrorLine() const;
 };
@@ -29,7 +31,9 @@ class QKToolRun {
 public:
     // Runs args[0] (a path) with args. timeoutMs < 0 waits for ever. Standard output beyond
     // maxOut bytes kills the child; of standard error only the last maxErr bytes are kept.
-    static QKToolResult run(const XStrList& args, int timeoutMs, size_t maxOut = 64u << 20, size_t maxErr = 16384);
+    // stop, when given, is asked every few milliseconds while the child runs; true kills it.
+    static QKToolResult run(const XStrList& args, int timeoutMs, size_t maxOut = 64u << 20, size_t maxErr = 16384,
+                            const std::function<bool()>& stop = {});
     // A file name to pass as an argument: a relative one gets the working folder in front, so
     // that a child never reads it as an option ("-name") or a URL scheme ("name:") and it
     // survives a change of folder. Unchanged when the working folder cannot be had.

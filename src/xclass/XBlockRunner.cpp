@@ -61,9 +61,10 @@ bool execFunctionInBackground(const std::function<void()>& function)
 // ---- Reading lines from a pipe -----------------------------------------------------------
 
 namespace {
-// Reads lines from a descriptor it owns. Pipes cannot move back, so the byte after a lone CR
-// stays in the buffer instead of being sought back to; the buffer also saves a system call
-// per byte.
+// Reads lines from a descriptor it owns, through a buffer that saves a system call per byte.
+// A line ends at its CR at once: ffmpeg ends each progress line with a lone CR and then says
+// nothing until the next update, so waiting to see whether an LF follows would hold every
+// line back by one. An LF that does come right after such a CR is skipped when it arrives.
 class LineReader {
 public:
     explicit LineReader(int fd) : m_fd(fd) {}
@@ -82,6 +83,11 @@ public:
         bool any = false;
         for (;;) {
             int c = Next();
+            if (c == '\n' && m_afterCR) {
+                m_afterCR = false;
+                c = Next();
+            }
+            m_afterCR = false;
             if (c < 0) {
                 if (!any)
                     return false;
@@ -91,8 +97,7 @@ public:
             if (c == '\n')
                 break;
             if (c == '\r') {
-                if (Peek() == '\n')
-                    Next();
+                m_afterCR = true;
                 break;
             }
             if (c == 0)
@@ -159,6 +164,7 @@ private:
     size_t m_pos = 0;
     size_t m_end = 0;
     std::string m_line;
+    bool m_afterCR = false; // the last line ended at a CR whose LF may still come
 };
 
 int DuplicateForReader(int fd)

@@ -504,20 +504,25 @@ void XStrList::SplitView(std::wstring_view text, std::wstring_view separator)
     }
 }
 
+// The readers below take text that may be one of this list's own strings (l.Split(l[0], ...)):
+// they read from a copy, made before Clear deletes the original.
+
 void XStrList::Split(const wchar_t* text, const wchar_t* separator)
 {
+    const std::wstring source(ViewOf(text)), between(ViewOf(separator));
     Clear();
     if (!text || !separator)
         return;
-    SplitView(text, separator);
+    SplitView(source, between);
 }
 
 void XStrList::Split(const XStr& text, const wchar_t* separator)
 {
+    const std::wstring source(text.View()), between(ViewOf(separator));
     Clear();
     if (!separator)
         return;
-    SplitView(text.View(), separator);
+    SplitView(source, between);
 }
 
 void XStrList::SplitLinesView(std::wstring_view text)
@@ -542,14 +547,16 @@ void XStrList::SplitLinesView(std::wstring_view text)
 
 void XStrList::SplitLines(const wchar_t* text)
 {
+    const std::wstring source(ViewOf(text));
     Clear();
-    SplitLinesView(ViewOf(text));
+    SplitLinesView(source);
 }
 
 void XStrList::SplitLines(const XStr& text)
 {
+    const std::wstring source(text.View());
     Clear();
-    SplitLinesView(text.View());
+    SplitLinesView(source);
 }
 
 void XStrList::AppendTokens(std::wstring_view text)
@@ -584,21 +591,25 @@ void XStrList::AppendTokens(std::wstring_view text)
 
 void XStrList::ParseArgs(const wchar_t* text)
 {
+    const std::wstring source(ViewOf(text));
     Clear();
-    AppendTokens(ViewOf(text));
+    AppendTokens(source);
 }
 
 void XStrList::ParseArgs(const XStr& text)
 {
+    const std::wstring source(text.View());
     Clear();
-    AppendTokens(text.View());
+    AppendTokens(source);
 }
 
 void XStrList::SetCommandLine(const wchar_t* program, const wchar_t* args)
 {
+    const XStr programCopy(program ? program : L"");
+    const std::wstring source(ViewOf(args));
     Clear();
-    Add(program);
-    AppendTokens(ViewOf(args));
+    Add(programCopy);
+    AppendTokens(source);
 }
 
 XStr XStrList::ToCommandLine() const
@@ -646,14 +657,13 @@ void XStrList::ToMultiString(XBuffer& out, int mode) const
 
 void XStrList::FromMultiString(const void* data, uint64_t byteLength, int mode, uint32_t separator, bool skipEmpty)
 {
-    Clear();
-    if (!data || byteLength == 0)
-        return;
     const bool bytes = mode >= 2;
     // Only whole units are read: a trailing partial unit is ignored.
-    const uint64_t unitCount = bytes ? byteLength : byteLength / sizeof(uint32_t);
-    if (unitCount == 0)
+    const uint64_t unitCount = !data ? 0 : bytes ? byteLength : byteLength / sizeof(uint32_t);
+    if (unitCount == 0) {
+        Clear();
         return;
+    }
 
     // Copy into a local array of units; this also removes any alignment demand on data.
     std::wstring units(static_cast<size_t>(unitCount), L'\0');
@@ -664,6 +674,7 @@ void XStrList::FromMultiString(const void* data, uint64_t byteLength, int mode, 
     } else {
         memcpy(units.data(), data, static_cast<size_t>(unitCount) * sizeof(uint32_t));
     }
+    Clear(); // only now: data may be one of this list's own strings
     if (separator != 0) {
         for (wchar_t& u : units) {
             if (static_cast<uint32_t>(u) == separator)

@@ -1,9 +1,17 @@
 #include "XListElementValue.h"
 
+#include <cwchar>
 #include <string>
 
 XListElementValue::XListElementValue(const wchar_t* text, int start)
 {
+    // A command line whose program path is quoted: the pairs begin behind the path.
+    if (text && text[0] == L'"' && start <= 1) {
+        const wchar_t* close = wcschr(text + 1, L'"');
+        if (!close)
+            return; // nothing but the program
+        start = static_cast<int>(close - text) + 2;
+    }
     Parse(text, start);
 }
 
@@ -20,22 +28,25 @@ void XListElementValue::Clear()
 
 void XListElementValue::Parse(const wchar_t* text, int start)
 {
-    Clear();
-    if (!text)
+    if (!text) {
+        Clear();
         return;
-    std::wstring_view view(text);
-    if (start > 1) {
-        if (static_cast<size_t>(start) > view.size())
-            return;
-        view.remove_prefix(static_cast<size_t>(start - 1));
     }
+    // Tokenised before Clear: the text may be one of this list's own strings.
+    std::wstring_view view(text);
     XStrList tokens;
-    tokens.ParseArgs(XStr(view));
+    if (start <= 1 || static_cast<size_t>(start) <= view.size()) {
+        if (start > 1)
+            view.remove_prefix(static_cast<size_t>(start - 1));
+        tokens.ParseArgs(XStr(view));
+    }
     FromArgs(tokens);
 }
 
-void XListElementValue::FromArgs(const XStrList& tokens)
+void XListElementValue::FromArgs(const XStrList& given)
 {
+    // The tokens may be this list's own names or values.
+    const XStrList tokens(given);
     Clear();
     const int64_t n = tokens.Count();
     int64_t i = 0;

@@ -18,7 +18,8 @@ public:
     XStrList Value;   // values, parallel to Element ("" when a name has no value)
 
     XListElementValue() = default;
-    // Parse(text, start).
+    // Parse(text, start). A command line whose program path is quoted is read from behind the
+    // path's closing quote ("\"/usr/bin/prog\" -a=1" gives (a, 1)).
     explicit XListElementValue(const wchar_t* text, int start = 1);
     // FromArgv(argc, argv, start).
     XListElementValue(int argc, const char* const* argv, int start);

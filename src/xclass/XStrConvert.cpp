@@ -42,8 +42,11 @@ char EncodeAnsiChar(wchar_t ch)
 }
 
 // Length of the valid UTF-8 sequence at in (at most avail bytes), or 0 when the first byte does
-// not start one. Overlong forms and the escape characters themselves count as invalid, so that
-// every decoded character encodes back to exactly the bytes it came from.
+// not start one. Only the forms of Unicode scalar values count: overlong forms, encoded
+// surrogates (the escape characters among them), code points above U+10FFFF and the old 5- and
+// 6-byte forms are invalid, so their bytes are kept one by one as escapes. Every decoded
+// character then encodes back to exactly the bytes it came from, and no decoded text holds a
+// surrogate that a UTF-16 bridge could pair with its neighbour.
 int ValidSequence(const uint8_t* in, size_t avail, uint32_t& cp)
 {
     const uint8_t lead = in[0];
@@ -61,12 +64,6 @@ int ValidSequence(const uint8_t* in, size_t avail, uint32_t& cp)
     } else if ((lead & 0xF8) == 0xF0) {
         length = 4;
         bits = lead & 0x07;
-    } else if ((lead & 0xFC) == 0xF8) {
-        length = 5;
-        bits = lead & 0x03;
-    } else if ((lead & 0xFE) == 0xFC) {
-        length = 6;
-        bits = lead & 0x01;
     } else {
         return 0;
     }
@@ -77,10 +74,10 @@ int ValidSequence(const uint8_t* in, size_t avail, uint32_t& cp)
             return 0;
         bits = (bits << 6) | (in[i] & 0x3F);
     }
-    static const uint32_t kMinimum[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x4000000};
-    if (bits < kMinimum[length])
+    static const uint32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (bits < kMinimum[length] || bits > 0x10FFFF)
         return 0;
-    if (bits >= kEscapeFirst && bits <= kEscapeLast)
+    if (bits >= 0xD800 && bits <= 0xDFFF)
         return 0;
     cp = bits;
     return length;

@@ -1,6 +1,7 @@
 #include "XTempFile.h"
 
 #include "XEnvironment.h"
+#include "XExitCleanup.h"
 #include "XFileName.h"
 
 #include <atomic>
@@ -48,6 +49,29 @@ int MakePrivateFolder(XStr path)
     return 0;
 }
 
+// A scope folder left by a process that is gone (killed, or ended without its destructor):
+// a real folder of ours whose lock file nobody holds. Removed while this process holds that
+// lock; the lock file must still be the one in the folder, so that a folder another process
+// has just cleared and made anew is never taken for it. True when it was removed.
+bool RemoveStaleScopeFolder(const XStr& folder)
+{
+    const std::string path = folder.ToUTF8String();
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return false;
+    const std::string lockPath = path + "/XTempFolderLock";
+    const int fd = open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool removed = false;
+    struct stat held, named;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &held) == 0 && lstat(lockPath.c_str(), &named) == 0 &&
+        S_ISREG(named.st_mode) && held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+        removed = XDeleteFolderTree(folder, true, L"*.*", true) && lstat(path.c_str(), &st) != 0;
+    close(fd);
+    return removed;
+}
+
 } // namespace
 
 XStr XGetTempFolder()
@@ -85,15 +109,18 @@ XTempFile::XTempFile(XTempFile&& other) noexcept : XStr(static_cast<XStr&&>(othe
 XTempFile::~XTempFile()
 {
     Delete();
+    XExitCleanup::RemoveFile(*this);
 }
 
 bool XTempFile::Create(const char* prefix, const char* extension)
 {
     Delete();
+    XExitCleanup::RemoveFile(*this);
     static_cast<XStr&>(*this) = L"";
     const XStr folder = XGetTempFolder();
     const XStr prefixText = prefix ? XStr::FromAnsi(prefix) : XStr();
     const XStr extensionText = extension ? XStr::FromAnsi(extension) : XStr(L".tmp");
+    XExitCleanup::Section making; // removed at a signal from the moment it exists
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const XStr path = CandidateName(folder, prefixText, extensionText);
         const std::string utf8 = path.ToUTF8String();
@@ -101,6 +128,7 @@ bool XTempFile::Create(const char* prefix, const char* extension)
         if (fd >= 0) {
             close(fd);
             static_cast<XStr&>(*this) = path;
+            XExitCleanup::AddFile(path);
             return true;
         }
         if (errno != EEXIST && errno != EINTR)
@@ -119,7 +147,9 @@ XTempFile& XTempFile::operator=(const wchar_t* path)
 {
     const XStr newPath(path ? path : L""); // path may point into this string
     Delete();
+    XExitCleanup::RemoveFile(*this);
     static_cast<XStr&>(*this) = newPath;
+    XExitCleanup::AddFile(newPath);
     return *this;
 }
 
@@ -138,20 +168,24 @@ XTempFolder::XTempFolder(XTempFolder&& other) noexcept : XStr(static_cast<XStr&&
 XTempFolder::~XTempFolder()
 {
     Delete();
+    XExitCleanup::RemoveFolder(*this);
 }
 
 bool XTempFolder::Create(const char* prefix)
 {
     Delete();
+    XExitCleanup::RemoveFolder(*this);
     static_cast<XStr&>(*this) = L"";
     const XStr folder = XGetTempFolder();
     const XStr prefixText = prefix ? XStr::FromAnsi(prefix) : XStr();
+    XExitCleanup::Section making;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const XStr path = CandidateName(folder, prefixText, XStr(L".tmp"));
         // mkdir itself claims the name: a folder or link already there is never taken over.
         const int err = MakePrivateFolder(path);
         if (err == 0) {
             static_cast<XStr&>(*this) = WithTrailingSlash(path);
+            XExitCleanup::AddFolder(*this);
             return true;
         }
         if (err != EEXIST && err != EINTR)
@@ -194,9 +228,12 @@ XTempFolderScope::XTempFolderScope(const wchar_t* name, bool nest)
         }
         XFileName candidate(base);
         candidate.AppendPath(leaf);
-        const int err = MakePrivateFolder(candidate);
+        XExitCleanup::Section making;
+        int err = MakePrivateFolder(candidate);
+        if (err == EEXIST && RemoveStaleScopeFolder(candidate))
+            err = MakePrivateFolder(candidate); // made anew, never adopted
         if (err == EEXIST || err == EINTR)
-            continue; // held by another process, or left behind by one: never adopted
+            continue; // held by another process, or not a scope folder of ours
         if (err != 0)
             break;
         candidate.AddTrailingSlash();
@@ -212,6 +249,7 @@ XTempFolderScope::XTempFolderScope(const wchar_t* name, bool nest)
         }
         LockFd = fd;
         Folder = candidate;
+        XExitCleanup::AddFolder(Folder);
         XSetEnv(kScopeVariable, Folder.ToUTF8String().c_str(), true);
         return;
     }
@@ -226,6 +264,7 @@ XTempFolderScope::~XTempFolderScope()
     else
         XUnsetEnv(kScopeVariable);
     XDeleteFolderTree(Folder, true, L"*.*", true);
+    XExitCleanup::RemoveFolder(Folder);
     close(LockFd);
     LockFd = -1;
 }

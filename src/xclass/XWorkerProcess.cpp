@@ -1,4 +1,5 @@
 #include "XEnvironment.h"
+#include "XExitCleanup.h"
 #include "XWorkerProcess.h"
 
 #include <cerrno>
@@ -37,6 +38,26 @@ pid_t WaitPid(pid_t pid, int* status, int options)
         if (r != -1 || errno != EINTR)
             return r;
     }
+}
+
+// Whether the child has ended (waiting for it when block), reaping it only then and under the
+// exit cleanup's lock, so that the cleanup never signals a process id that is already free.
+// 1: reaped, status set; 0: still running; -1: ended, but reaped elsewhere (status unknown).
+int ReapChild(pid_t pid, bool block, int& status)
+{
+    siginfo_t info;
+    for (;;) {
+        info = {};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT | (block ? 0 : WNOHANG)) == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        XExitCleanup::RemoveChild(pid);
+        return -1; // ECHILD: somebody else reaped it (or SIGCHLD is ignored)
+    }
+    if (info.si_pid == 0)
+        return 0;
+    return XExitCleanup::ReapEnded(pid, &status) ? 1 : -1;
 }
 
 // Sleeps up to ms, returning early when the child ends (through a pidfd where the kernel has
@@ -240,9 +261,15 @@ bool XWorkerProcess::Spawn(const XStrList& args, int in, int out, int err)
     pid_t pid = 0;
     int r;
     {
-        // posix_spawn reads environ: no setenv of ours may run meanwhile.
-        std::lock_guard<std::mutex> environmentLock(XEnvironmentMutex());
-        r = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+        // Started and registered in one step: a cleanup at a signal sees every child.
+        XExitCleanup::Section starting;
+        {
+            // posix_spawn reads environ: no setenv of ours may run meanwhile.
+            std::lock_guard<std::mutex> environmentLock(XEnvironmentMutex());
+            r = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+        }
+        if (r == 0)
+            XExitCleanup::AddChild(pid);
     }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -271,26 +298,26 @@ bool XWorkerProcess::Wait(int timeoutMs, int* exitCode)
     }
     if (Pid == 0) {
         if (exitCode)
-            *exitCode = m_exitCode;
+            *exitCode = -1;
         return true;
     }
     int status = 0;
-    pid_t r;
+    int r;
     if (timeoutMs < 0) {
-        r = WaitPid(Pid, &status, 0);
+        r = ReapChild(Pid, true, status);
     } else {
         const uint32_t start = GetTickCount();
-        r = WaitPid(Pid, &status, WNOHANG);
+        r = ReapChild(Pid, false, status);
         while (r == 0) {
             const uint32_t elapsed = GetTickCount() - start;
             if (elapsed > static_cast<uint32_t>(timeoutMs))
                 return false;
             const uint32_t left = static_cast<uint32_t>(timeoutMs) - elapsed + 1;
             PauseForChild(Pid, left < 50 ? static_cast<int>(left) : 50);
-            r = WaitPid(Pid, &status, WNOHANG);
+            r = ReapChild(Pid, false, status);
         }
     }
-    if (r == Pid)
+    if (r == 1)
         KeepStatus(status);
     else
         ClearStatus(); // reaped by somebody else (ECHILD): ended, status unknown
@@ -306,7 +333,7 @@ void XWorkerProcess::Close(int timeoutMs, int* exitCode)
     if (!Wait(timeoutMs, &code)) {
         ::kill(Pid, SIGKILL);
         int status = 0;
-        if (WaitPid(Pid, &status, 0) == Pid)
+        if (ReapChild(Pid, true, status) == 1)
             KeepStatus(status);
         else
             ClearStatus();
@@ -323,13 +350,13 @@ bool XWorkerProcess::HasExited()
     if (Pid == 0)
         return true;
     int status = 0;
-    const pid_t r = WaitPid(Pid, &status, WNOHANG);
-    if (r == Pid) {
+    const int r = ReapChild(Pid, false, status);
+    if (r == 1) {
         KeepStatus(status);
         Pid = 0;
         return true;
     }
-    if (r == -1 && errno == ECHILD) {
+    if (r == -1) {
         // Reaped elsewhere (or SIGCHLD ignored): asking again would never say yes.
         ClearStatus();
         Pid = 0;
@@ -341,6 +368,8 @@ bool XWorkerProcess::HasExited()
 void XWorkerProcess::Detach()
 {
     CloseHandles();
+    if (Pid != 0)
+        XExitCleanup::RemoveChild(Pid); // it runs on by design, also past a signal
     Pid = 0;
 }
 
@@ -361,11 +390,11 @@ bool XRunProgram(const wchar_t* program, const wchar_t* argumentText, bool wait)
     } else {
         // Nobody waits for it here, so a thread of its own reaps it when it ends: no zombie.
         const pid_t pid = process.Pid;
+        process.Detach();
         XSplitThread([pid] {
             int status;
             WaitPid(pid, &status, 0);
         });
-        process.Detach();
     }
     return true;
 }

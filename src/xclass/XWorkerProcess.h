@@ -7,6 +7,9 @@
 // are put in place by the spawn's file actions, and every other descriptor above 2 is closed
 // in the child: a child started from any thread inherits its three standard streams only.
 //
+// Every child is registered with XExitCleanup from its start until it is reaped or detached,
+// so that a SIGTERM, SIGINT or SIGHUP of this process kills it too.
+//
 // An object is used by one thread at a time. It owns its handles and its child: the
 // destructor closes with 2000 ms of grace (then the child is killed).
 #pragma once
@@ -48,8 +51,9 @@ public:
     bool Spawn(const wchar_t* commandLine, int in, int out, int err);
 
     // Closes the standard-input handle first, then waits up to timeoutMs (-1: for ever) for
-    // the child. True with the exit code once it has ended (-1 when a signal ended it, or when
-    // there is no child and none ended before); false on time-out, the child kept.
+    // the child. True with the exit code once it has ended (-1 when a signal ended it, and -1
+    // when there is no child); false on time-out, the child kept. The status of the last child
+    // stays readable through ExitCode.
     bool Wait(int timeoutMs, int* exitCode = nullptr);
     // Waits; a child still running after timeoutMs is killed (SIGKILL) and reaped. Then closes
     // every handle. The exit code is -1 when the child was killed.

@@ -2,6 +2,10 @@
 // ffprobe cannot read.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -125,6 +129,37 @@ TEST(QKMediaFileInfo, AProbeThatNeverEndsIsStopped)
     setFFprobeTimeoutMs(saved);
     ExpectEmptyRecord(info);
     EXPECT_NE(reason.Find(L"did not finish"), 0) << reason.ToUTF8String();
+}
+
+TEST(QKMediaFileInfo, AStopRequestEndsARunningProbeAtOnce)
+{
+    // A quit while a stalled source is probed: the probe ends then, not at its time limit
+    // (none here, so a probe that ignored the request would never end).
+    if (ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffprobe is needed";
+    MediaTestDir dir;
+    const std::string fifo = dir.file("stalled.mp4");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int saved = ffprobeTimeoutMs();
+    setFFprobeTimeoutMs(-1);
+    std::atomic<bool> quit{false};
+    int writeEnd = -1; // kept open: ffprobe keeps waiting for data
+    std::thread writer([&] {
+        // Opening for writing returns once ffprobe has opened the other end: it is running.
+        writeEnd = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        quit = true;
+    });
+    XStr json(L"stale"), reason;
+    uint64_t duration = 1;
+    const bool ok = readFFprobeTags(Path(fifo), nullptr, &json, duration, &reason, [&] { return quit.load(); });
+    writer.join();
+    if (writeEnd >= 0)
+        close(writeEnd);
+    setFFprobeTimeoutMs(saved);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(json.IsEmpty());
+    EXPECT_EQ(duration, 0u);
+    EXPECT_EQ(reason.ToUTF8String(), "ffprobe was stopped.");
 }
 
 TEST(QKMediaFileInfo, CopyIsIndependentAndLiteDropsInternalTags)

@@ -80,6 +80,43 @@ TEST(XWorkspace, StringsAndUrlsKeepEveryByteOfAPath)
     EXPECT_EQ(checkedURL(url), url);
 }
 
+// Names that are not UTF-8 cross every bridge as the same bytes: encoded surrogates that a
+// UTF-16 text would pair, code points beyond U+10FFFF, the old 5- and 6-byte forms.
+TEST(XWorkspace, EveryByteStringCrossesTheBridgesUnchanged)
+{
+    const auto throughQt = [](const std::string& bytes) {
+        const XStr s = XStr::FromUTF8Bytes(bytes.data(), bytes.size());
+        return XStrFromQString(XStrToQString(s)).ToUTF8String();
+    };
+    const auto throughUrl = [](const std::string& bytes) {
+        const XStr path = XStr::FromUTF8Bytes(bytes.data(), bytes.size());
+        return XPathFromFileURL(XFileURL(path)).ToUTF8String();
+    };
+    const std::string patterns[] = {
+        "\xED\xA0\xBD\xED\xB8\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xFC\x84\x80\x80\x80\x80",
+        "a\xED\xA0\xBD\xED\xB8\x80" "b\xF0\x9F\x98\x80\xED\xB3\x80" "c", "\xF0\x9F\x98\x80\xED\xB8\x80", "\xED\xA0\xBD\xF0\x9F\x98\x80",
+    };
+    for (const std::string& pattern : patterns) {
+        EXPECT_EQ(throughQt(pattern), pattern);
+        EXPECT_EQ(throughUrl("/tmp/" + pattern), "/tmp/" + pattern);
+    }
+
+    std::string bytes;
+    for (size_t length = 1; length <= 3; ++length) {
+        bytes.assign(length, '\0');
+        const uint32_t count = 1u << (8 * length);
+        for (uint32_t n = 0; n < count; ++n) {
+            for (size_t i = 0; i < length; ++i)
+                bytes[i] = static_cast<char>(n >> (8 * i));
+            ASSERT_EQ(throughQt(bytes), bytes) << n;
+            // File names hold neither "/" nor NUL; the path bridge is asked about the rest.
+            if (length < 3 && bytes.find('\0') == std::string::npos && bytes.find('/') == std::string::npos) {
+                ASSERT_EQ(throughUrl("/" + bytes), "/" + bytes) << n;
+            }
+        }
+    }
+}
+
 TEST(XWorkspace, TypeDescriptions)
 {
     TempFolder folder;

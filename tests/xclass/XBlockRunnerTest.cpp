@@ -156,6 +156,37 @@ TEST(XBlockRunner, ReadLinesOnProgressStyleOutput)
     EXPECT_EQ(sink.Lines[4], std::wstring(L"caf\u00E9 ") + wchar_t(0xDCFF)); // lossless
 }
 
+TEST(XBlockRunner, ALineEndingInCRArrivesBeforeAnythingFollows)
+{
+    // ffmpeg writes a progress line ending in CR and then nothing until its next update: the
+    // line is due at its CR, not when the next byte comes.
+    int p[2];
+    ASSERT_TRUE(XMakePipe(p, false));
+    std::mutex lock;
+    std::vector<std::wstring> lines;
+    TestLatch first(1), second(1), third(1), ended(1);
+    TestLatch* const latches[] = {&first, &second, &third};
+    ASSERT_TRUE(readLinesThread(p[0], [&, guard = MakeLatchGuard(ended)](XStr& line) {
+        std::lock_guard<std::mutex> hold(lock);
+        lines.emplace_back(line.View());
+        if (lines.size() <= 3)
+            latches[lines.size() - 1]->CountDown();
+    }));
+    close(p[0]);
+    WriteAll(p[1], "frame=1\r");
+    ASSERT_TRUE(first.Wait()) << "the line ended by a lone CR was held back";
+    // Its LF, arriving later, makes no empty line; a CR after a CR does.
+    WriteAll(p[1], "\nframe=2\r");
+    ASSERT_TRUE(second.Wait());
+    WriteAll(p[1], "\r");
+    ASSERT_TRUE(third.Wait());
+    WriteAll(p[1], "\r\nlast\n");
+    close(p[1]);
+    ASSERT_TRUE(ended.Wait());
+    std::lock_guard<std::mutex> hold(lock);
+    EXPECT_EQ(lines, (std::vector<std::wstring>{L"frame=1", L"frame=2", L"", L"", L"last"}));
+}
+
 TEST(XBlockRunner, ThrowingOrEmptyCallbackStillDrainsThePipe)
 {
     int p[2];

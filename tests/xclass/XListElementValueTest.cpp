@@ -56,6 +56,43 @@ TEST(XListElementValue, StartPosition)
     EXPECT_EQ(PairsOf(XListElementValue(4, argv, 4)), Pairs{});
 }
 
+TEST(XListElementValue, CommandLineWithAQuotedProgramPath)
+{
+    EXPECT_EQ(Parsed(L"\"/usr/bin/prog\" -a=1"), (Pairs{{L"a", L"1"}}));
+    EXPECT_EQ(Parsed(L"\"/opt/my prog/run-it\" -a x --b=\"c d\""), (Pairs{{L"a", L"x"}, {L"b", L"c d"}}));
+    EXPECT_EQ(Parsed(L"\"/usr/bin/prog\""), Pairs{});
+    EXPECT_EQ(Parsed(L"\"/usr/bin/prog -a=1"), Pairs{}); // no closing quote: all of it is the program
+    // A start position behind the first character is taken as it is.
+    EXPECT_EQ(Parsed(L"\"/p\" -a=1 -b", 5), (Pairs{{L"a", L"1"}, {L"b", L""}}));
+}
+
+// Parse and FromArgs clear the list first; what they read may be the list's own strings.
+TEST(XListElementValue, ReadsTextHeldInTheListItself)
+{
+    const std::wstring value(300, L'v');
+    const std::wstring text = L"-name=\"" + value + L"\" -flag";
+    const Pairs expected{{L"name", value}, {L"flag", L""}};
+
+    XListElementValue list;
+    list.Add(L"cmd", text.c_str());
+    list.Parse(list.Value[0].p);
+    EXPECT_EQ(PairsOf(list), expected);
+
+    list.Add(text.c_str(), L"");
+    list.Parse(list.Element[2].p, 1);
+    EXPECT_EQ(PairsOf(list), expected);
+
+    XListElementValue tokens;
+    tokens.Add((L"-" + value).c_str(), L"-x");
+    tokens.FromArgs(tokens.Element);
+    EXPECT_EQ(PairsOf(tokens), (Pairs{{value, L""}}));
+    XListElementValue fromValues;
+    fromValues.Add(L"a", (L"-" + value + L"=1").c_str());
+    fromValues.Add(L"b", L"-c");
+    fromValues.FromArgs(fromValues.Value);
+    EXPECT_EQ(PairsOf(fromValues), (Pairs{{value, L"1"}, {L"c", L""}}));
+}
+
 TEST(XListElementValue, WritesAndReadsBackEveryValue)
 {
     XListElementValue list;

@@ -305,6 +305,61 @@ TEST(XStrList, SplitAndSplitLines)
     EXPECT_EQ(list.Count(), 0);
 }
 
+// Every reader clears the list before it reads: text that lives in the list must have been
+// copied first. Long texts live on the heap, so reading them after the clear shows (and the
+// sanitizer build stops at it).
+TEST(XStrList, ReadersTakeTheirTextFromTheListItself)
+{
+    const std::wstring middle(300, L'm');
+    const std::wstring fields = L"first," + middle + L",last";
+    const W expected{L"first", middle, L"last"};
+
+    XStrList list;
+    list.Add(fields.c_str());
+    list.Split(list[0].p, L",");
+    EXPECT_EQ(Texts(list), expected);
+
+    list = Make({fields.c_str()});
+    list.Split(list[0], L",");
+    EXPECT_EQ(Texts(list), expected);
+
+    const std::wstring separator(200, L';');
+    list = Make({(L"a" + separator + L"b").c_str(), separator.c_str()});
+    list.Split(list[0].p, list[1].p);
+    EXPECT_EQ(Texts(list), (W{L"a", L"b"}));
+
+    const std::wstring lines = L"one\r\n" + middle + L"\rthree";
+    list = Make({lines.c_str()});
+    list.SplitLines(list[0]);
+    EXPECT_EQ(Texts(list), (W{L"one", middle, L"three"}));
+    list = Make({lines.c_str()});
+    list.SplitLines(list[0].p);
+    EXPECT_EQ(Texts(list), (W{L"one", middle, L"three"}));
+
+    const std::wstring command = L"-i \"" + middle + L" x\" -y";
+    list = Make({command.c_str()});
+    list.ParseArgs(list[0]);
+    EXPECT_EQ(Texts(list), (W{L"-i", middle + L" x", L"-y"}));
+    list = Make({command.c_str()});
+    list.ParseArgs(list[0].p);
+    EXPECT_EQ(Texts(list), (W{L"-i", middle + L" x", L"-y"}));
+
+    const std::wstring program = L"/usr/bin/" + middle;
+    list = Make({program.c_str(), command.c_str()});
+    list.SetCommandLine(list[0].p, list[1].p);
+    EXPECT_EQ(Texts(list), (W{program, L"-i", middle + L" x", L"-y"}));
+
+    list = Make({fields.c_str()});
+    list.FromMultiString(list[0].p, fields.size() * sizeof(wchar_t), 0, L',');
+    EXPECT_EQ(Texts(list), expected);
+
+    XHashedStrList hashed;
+    hashed.Add(fields.c_str());
+    hashed.Split(hashed[0].p, L",");
+    EXPECT_EQ(Texts(hashed.Strings), expected);
+    EXPECT_TRUE(hashed.Find(middle.c_str()));
+}
+
 TEST(XStrList, ParseArgsTokens)
 {
     XStrList list;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 #include <string>
 
 namespace {
@@ -213,6 +214,49 @@ TEST(XStrUTF8, InvalidBytesSurviveTheRoundTrip)
     XStr overlong = XStr::FromUTF8(Bytes({0x61, 0xC0, 0xAF, 0x62}).c_str());
     EXPECT_EQ(overlong.Length(), 4);
     EXPECT_EQ(overlong.p[1], 0xDCC0);
+}
+
+// Only the forms of Unicode scalar values decode to characters; every other byte is kept as its
+// escape. So a decoded name never holds a surrogate (which a UTF-16 bridge would pair with its
+// neighbour) nor a code point beyond U+10FFFF (which UTF-16 cannot carry).
+TEST(XStrUTF8, OnlyScalarValuesDecodeOtherBytesStayEscaped)
+{
+    const std::vector<std::string> patterns = {
+        Bytes({0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}), // a surrogate pair, each half encoded alone
+        Bytes({0xF4, 0x90, 0x80, 0x80}),             // U+110000
+        Bytes({0xF8, 0x88, 0x80, 0x80, 0x80}),       // the old 5-byte form
+        Bytes({0xFC, 0x84, 0x80, 0x80, 0x80, 0x80}), // and 6-byte form
+        Bytes({0xF7, 0xBF, 0xBF, 0xBF}),
+    };
+    for (const std::string& bytes : patterns) {
+        const XStr s = XStr::FromUTF8Bytes(bytes.data(), bytes.size());
+        ASSERT_EQ(static_cast<size_t>(s.Length()), bytes.size());
+        for (size_t i = 0; i < bytes.size(); ++i)
+            EXPECT_EQ(static_cast<uint32_t>(s.p[i]), 0xDC00u + static_cast<uint8_t>(bytes[i]));
+        EXPECT_EQ(s.ToUTF8String(), bytes);
+    }
+    EXPECT_EQ(static_cast<uint32_t>(XStr::FromUTF8(Bytes({0xF4, 0x8F, 0xBF, 0xBF}).c_str()).p[0]), 0x10FFFFu);
+    EXPECT_EQ(static_cast<uint32_t>(XStr::FromUTF8(Bytes({0xEE, 0x80, 0x80}).c_str()).p[0]), 0xE000u);
+}
+
+// Every byte string of up to three bytes decodes to scalar values and escapes only, and encodes
+// back to the same bytes.
+TEST(XStrUTF8, EveryShortByteStringRoundTrips)
+{
+    unsigned char bytes[3];
+    for (size_t length = 1; length <= 3; ++length) {
+        const uint32_t count = 1u << (8 * length);
+        for (uint32_t n = 0; n < count; ++n) {
+            for (size_t i = 0; i < length; ++i)
+                bytes[i] = static_cast<unsigned char>(n >> (8 * i));
+            const XStr s = XStr::FromUTF8Bytes(bytes, length);
+            for (int i = 0; i < s.Length(); ++i) {
+                const uint32_t c = static_cast<uint32_t>(s.p[i]);
+                ASSERT_TRUE(c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF || (c >= 0xDC80 && c <= 0xDCFF))) << n;
+            }
+            ASSERT_EQ(s.ToUTF8String(), std::string(reinterpret_cast<char*>(bytes), length)) << n;
+        }
+    }
 }
 
 TEST(XStrUTF8, RandomBytesRoundTripWithEmbeddedZeros)

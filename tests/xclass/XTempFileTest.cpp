@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <csignal>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -227,6 +230,73 @@ TEST_F(XTempFileTest, ScopeNeverAdoptsAnExistingFolderOrLink)
 
     XTempFolderScope unnamed(nullptr);
     EXPECT_EQ(U(unnamed.Folder), dir + "/XTempFolder-0/");
+}
+
+// A scope folder whose owner is gone (its lock file held by nobody) is removed and made anew
+// under its own name; one whose owner lives, or that is no scope folder of ours, is left alone.
+TEST_F(XTempFileTest, ScopeRemovesAFolderWhoseOwnerIsGone)
+{
+    const std::string stale = dir + "/job-temp";
+    ASSERT_EQ(mkdir(stale.c_str(), 0700), 0);
+    WriteTestFile(stale + "/XTempFolderLock", "");
+    WriteTestFile(stale + "/left-over.wav", "old");
+    {
+        XTempFolderScope scope(L"job");
+        ASSERT_NE(scope.LockFd, -1);
+        EXPECT_EQ(U(scope.Folder), stale + "/");
+        EXPECT_FALSE(Exists(stale + "/left-over.wav"));
+        EXPECT_EQ(Mode(stale), 0700u);
+
+    }
+    EXPECT_FALSE(Exists(stale));
+
+    // A live owner in another process keeps its folder.
+    ASSERT_EQ(mkdir(stale.c_str(), 0700), 0);
+    WriteTestFile(stale + "/XTempFolderLock", "");
+    WriteTestFile(stale + "/mine.wav", "kept");
+    const std::string lockFile = stale + "/XTempFolderLock"; // no allocation after the fork
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t owner = fork();
+    ASSERT_GE(owner, 0);
+    if (owner == 0) {
+        const int fd = open(lockFile.c_str(), O_RDONLY);
+        flock(fd, LOCK_EX);
+        const char one = 1;
+        (void)!write(ready[1], &one, 1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    {
+        XTempFolderScope scope(L"job");
+        EXPECT_EQ(U(scope.Folder), dir + "/job-temp-1/");
+        EXPECT_TRUE(Exists(stale + "/mine.wav"));
+    }
+    kill(owner, SIGKILL);
+    waitpid(owner, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+    // Its owner is gone now: the next scope clears it.
+    {
+        XTempFolderScope scope(L"job");
+        EXPECT_EQ(U(scope.Folder), stale + "/");
+        EXPECT_FALSE(Exists(stale + "/mine.wav"));
+    }
+
+    // A link named like a scope folder, or a folder without a lock file, stays as it is.
+    const std::string elsewhere = dir + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    WriteTestFile(elsewhere + "/XTempFolderLock", "");
+    ASSERT_EQ(symlink(elsewhere.c_str(), stale.c_str()), 0);
+    ASSERT_EQ(mkdir((dir + "/job-temp-1").c_str(), 0700), 0);
+    {
+        XTempFolderScope scope(L"job");
+        EXPECT_EQ(U(scope.Folder), dir + "/job-temp-2/");
+    }
+    EXPECT_TRUE(Exists(elsewhere + "/XTempFolderLock"));
+    EXPECT_TRUE(Exists(dir + "/job-temp-1"));
 }
 
 TEST(XScopeExit, RunsAtScopeEnd)

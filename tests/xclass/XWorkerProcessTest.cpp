@@ -181,9 +181,14 @@ TEST(XWorkerProcess, HasExitedKeepsTheStatus)
         usleep(5000);
     ASSERT_EQ(p.Pid, 0);
     EXPECT_EQ(p.ExitCode(), 7);
+    // Reaped already: a wait finds no child and says -1; the status stays readable.
     int code = 0;
     EXPECT_TRUE(p.Wait(-1, &code));
-    EXPECT_EQ(code, 7);
+    EXPECT_EQ(code, -1);
+    code = 0;
+    p.Close(0, &code);
+    EXPECT_EQ(code, -1);
+    EXPECT_EQ(p.ExitCode(), 7);
 
     ASSERT_TRUE(p.Create(Args({"/bin/sh", "-c", "kill -TERM $$"}), 0));
     for (int i = 0; i < 4000 && !p.HasExited(); ++i)

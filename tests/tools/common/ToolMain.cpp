@@ -1,5 +1,7 @@
 #include "ToolCommand.h"
 
+#include "XExitCleanup.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +90,9 @@ int ToolFail(const char* name, const std::string& message)
 
 int main(int argc, char** argv)
 {
+    // A tool stopped by a signal still takes its ffmpeg and ffprobe children and their
+    // temporary files with it.
+    XExitCleanup::InstallSignalHandlers();
     if (argc > 0 && argv[0]) {
         const char* slash = strrchr(argv[0], '/');
         g_toolName = slash ? slash + 1 : argv[0];

@@ -1,0 +1,211 @@
+// engine-tool told to end by SIGTERM, SIGINT or SIGHUP in the middle of a run: it must take its
+// ffmpeg and ffprobe with it (also a stopped, paused one) and leave no temporary file behind.
+// This test process becomes a subreaper, so a child the tool left behind turns up as ours.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "EngineToolRun.h"
+#include "MediaTestFiles.h"
+
+namespace {
+
+struct ProcessInfo {
+    int pid = 0;
+    std::string name;
+    char state = '?';
+};
+
+// The processes whose parent is parent, read from /proc.
+std::vector<ProcessInfo> ChildrenOf(int parent)
+{
+    std::vector<ProcessInfo> found;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return found;
+    while (dirent* e = readdir(proc)) {
+        const int pid = std::atoi(e->d_name);
+        if (pid <= 0)
+            continue;
+        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size())
+            continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = '?';
+        int ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent)
+            found.push_back({pid, stat.substr(open + 1, close - open - 1), state});
+    }
+    closedir(proc);
+    return found;
+}
+
+std::vector<ProcessInfo> MediaChildrenOf(int parent)
+{
+    std::vector<ProcessInfo> media;
+    for (const ProcessInfo& p : ChildrenOf(parent))
+        if (p.name == "ffmpeg" || p.name == "ffprobe")
+            media.push_back(p);
+    return media;
+}
+
+std::vector<std::string> Entries(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* e = readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+class EngineSignal : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
+            GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        setenv("_APPDATA_OVERRIDE", dir.file("appdata").c_str(), 1);
+        mkdir(dir.file("appdata").c_str(), 0700);
+        mkdir(dir.file("tmp").c_str(), 0700);
+        mkdir(dir.file("out").c_str(), 0700);
+        unsetenv("MARVONI_DEBUG");
+    }
+    void TearDown() override
+    {
+        // Whatever a failing tool left behind goes now.
+        for (const ProcessInfo& p : ChildrenOf(getpid())) {
+            kill(p.pid, SIGKILL);
+            waitpid(p.pid, nullptr, 0);
+        }
+    }
+
+    // Starts engine-tool run with TMPDIR inside the test folder; its standard output is
+    // thrown away.
+    pid_t Start(const std::vector<std::string>& runArgs)
+    {
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("TMPDIR=", 0) != 0)
+                env.push_back(*e);
+        env.push_back("TMPDIR=" + dir.file("tmp"));
+        std::vector<char*> envp;
+        for (std::string& s : env)
+            envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::vector<std::string> all{EngineToolPath(), "run"};
+        all.insert(all.end(), runArgs.begin(), runArgs.end());
+        std::vector<char*> argv;
+        for (std::string& s : all)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        pid_t pid = -1;
+        const int r = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        return r == 0 ? pid : -1;
+    }
+
+    // Waits until the tool's children satisfy ready (a hang guard of a minute, not a timing).
+    template <typename Ready>
+    bool WaitFor(pid_t tool, Ready ready)
+    {
+        for (int i = 0; i < 6000; ++i) {
+            if (ready(MediaChildrenOf(tool)))
+                return true;
+            if (waitpid(tool, nullptr, WNOHANG) == tool)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Sends the signal and checks what is left once the tool has ended.
+    void EndAndCheck(pid_t tool, int signo)
+    {
+        ASSERT_EQ(kill(tool, signo), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(tool, &status, 0), tool);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signo) << "status " << status;
+        const std::vector<ProcessInfo> left = MediaChildrenOf(getpid());
+        for (const ProcessInfo& p : left)
+            ADD_FAILURE() << p.name << " " << p.pid << " (state " << p.state << ") outlived the tool";
+        EXPECT_EQ(Entries(dir.file("tmp")), std::vector<std::string>{}) << "temporary files left";
+        EXPECT_EQ(Entries(dir.file("out")), std::vector<std::string>{}) << "output files left";
+    }
+
+    MediaTestDir dir;
+};
+
+// A source nobody writes to: ffprobe and ffmpeg both wait in it for ever.
+TEST_F(EngineSignal, EveryEndingSignalTakesFFmpegAndFFprobeAlong)
+{
+    const std::string fifo = dir.file("never.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signo));
+        const pid_t tool = Start({"--src", fifo, "--dst", dir.file("out/o.mkv"), "--args", "-vcodec libx264"});
+        ASSERT_GT(tool, 0);
+        ASSERT_TRUE(WaitFor(tool, [](const std::vector<ProcessInfo>& kids) {
+            bool ffmpeg = false, ffprobe = false;
+            for (const ProcessInfo& p : kids)
+                (p.name == "ffmpeg" ? ffmpeg : ffprobe) = true;
+            return ffmpeg && ffprobe;
+        }));
+        EndAndCheck(tool, signo);
+    }
+}
+
+TEST_F(EngineSignal, APausedOrRunningFFmpegEndsWithTheTool)
+{
+    const std::string src = dir.file("in.mp4");
+    ASSERT_TRUE(MakeTestVideo(src, "160x120", "25", "4"));
+    const auto ffmpegIn = [](char wanted) {
+        return [wanted](const std::vector<ProcessInfo>& kids) {
+            for (const ProcessInfo& p : kids)
+                if (p.name == "ffmpeg" && (wanted == 0 || p.state == wanted))
+                    return true;
+            return false;
+        };
+    };
+    // Held with SIGSTOP by a pause that lasts longer than the test.
+    for (const int signo : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signo));
+        const pid_t tool = Start({"--src", src, "--dst", dir.file("out/paused.mkv"), "--args", "-vcodec libx264",
+                                  "--pause-after", "0", "--resume-after", "600000"});
+        ASSERT_GT(tool, 0);
+        ASSERT_TRUE(WaitFor(tool, ffmpegIn('T')));
+        EndAndCheck(tool, signo);
+    }
+    // Running: read at the source's own pace, so it is still at work when the signal comes.
+    const pid_t tool = Start({"--src", src, "--dst", dir.file("out/running.mkv"), "--pre", "-re", "--args", "-vcodec libx264"});
+    ASSERT_GT(tool, 0);
+    ASSERT_TRUE(WaitFor(tool, ffmpegIn(0)));
+    EndAndCheck(tool, SIGINT);
+}
+
+} // namespace
