@@ -177,7 +177,8 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
         QList<XStr> toDelete;
         for (const XStr& path : sourcePaths(arg)) {
             struct stat sourceStat;
-            if (unusable.isEmpty() && stat(path.ToUTF8String().c_str(), &sourceStat) == 0 && SameFile(sourceStat, destStat))
+            if (unusable.isEmpty() && stat(path.ToUTF8String().c_str(), &sourceStat) == 0 &&
+                SameFile(sourceStat, destStat))
                 continue;
             toDelete.append(path);
         }
@@ -185,7 +186,8 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
             if (unusable.isEmpty())
                 deleteSourceFiles(toDelete, recycle, removeEmpty, callback);
             else
-                ReportError(callback, QStringLiteral("The source file was kept: the output file %1 %2").arg(Shown(dest), unusable));
+                ReportError(callback, QStringLiteral("The source file was kept: the output file %1 %2")
+                                          .arg(Shown(dest), unusable));
         }
     }
 
@@ -229,7 +231,9 @@ bool QKConvertProcessShared::deleteSourceFile(const XStr& path, bool recycle, bo
             XStr error;
             gone = XMoveItemToTrash(path, nullptr, &error) == XTrashResult::Moved;
             if (!gone)
-                ReportError(callback, QStringLiteral("The source file %1 was kept: it could not be moved to the Trash: %2").arg(Shown(path), Shown(error)));
+                ReportError(callback,
+                            QStringLiteral("The source file %1 was kept: it could not be moved to the Trash: %2")
+                                .arg(Shown(path), Shown(error)));
         } else {
             gone = XDeleteFile(path);
             if (!gone)

@@ -164,7 +164,8 @@ TEST_F(AfterConversion, OnlyARealOutputLetsTheSourceGo)
             QKConvertProcessShared::conversionFinished(arg({effect}, source, dest), true);
             EXPECT_TRUE(PathExists(source));
             ASSERT_EQ(recorder->errors.size(), ++expectedErrors);
-            EXPECT_TRUE(recorder->errors.last().contains(QStringLiteral("kept"))) << recorder->errors.last().toStdString();
+            EXPECT_TRUE(recorder->errors.last().contains(QStringLiteral("kept")))
+                << recorder->errors.last().toStdString();
         }
     }
     EXPECT_FALSE(PathExists(trashed("clip.mov")));
@@ -211,7 +212,8 @@ TEST_F(AfterConversion, ASourceWithNoUsableTrashIsKeptNotDeleted)
     ASSERT_EQ(chown(dest.c_str(), uid, gid), 0);
     const EnvScope noHome("HOME", "/nonexistent-home");
     const EnvScope noData("XDG_DATA_HOME", "/nonexistent-home/.local/share");
-    for (const char* effect : {"Delete Source File=-DELSOURCERECYCLE", "Delete Source File=-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"}) {
+    for (const char* effect :
+         {"Delete Source File=-DELSOURCERECYCLE", "Delete Source File=-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"}) {
         SCOPED_TRACE(effect);
         const EngineToolResult result = RunTestToolAsOrdinaryUser(
             EngineToolPath(), {"after", "--success", "--effect", effect, "--src", source, "--dst", dest});

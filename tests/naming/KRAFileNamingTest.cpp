@@ -273,11 +273,13 @@ TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
     const auto other = InfoWith(none, "/m/other.mp4");
     for (const QString& pattern :
          {QStringLiteral("[composer]"), QStringLiteral("[composer][genre]"), QStringLiteral("[composer] "),
-          QStringLiteral("[composer]."), QStringLiteral(" . "), QString(), QStringLiteral("[IFVALUE]composer,x,[]")}) {
+          QStringLiteral("[composer]."), QStringLiteral(" . "), QString(),
+          QStringLiteral("[IFVALUE]composer,x,[]")}) {
         SCOPED_TRACE(pattern.toStdString());
         const KRAFileNaming naming = Dynamic("/out", pattern);
         EXPECT_EQ(naming.subPathForSource(Url("/m/untagged.mp4"), untagged.get()), QStringLiteral("untagged"));
-        EXPECT_EQ(PathOf(naming.fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")), "/out/untagged.mkv");
+        EXPECT_EQ(PathOf(naming.fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+                  "/out/untagged.mkv");
         EXPECT_EQ(PathOf(naming.fullPathForSource(Url("/m/other.mp4"), other.get(), ".mkv")), "/out/other.mkv");
     }
     // Only the name was empty: the folders stay.
@@ -289,23 +291,27 @@ TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
     EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[artist]/[composer]/"))
                          .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
               "/out/untagged.mkv");
-    EXPECT_EQ(PathOf(Dynamic("/", QStringLiteral("[origpath]")).fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+    EXPECT_EQ(PathOf(Dynamic("/", QStringLiteral("[origpath]"))
+                         .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
               "/m/untagged.mkv");
     EXPECT_EQ(PathOf(Dynamic("/", QStringLiteral("[origpath]/[composer]"))
                          .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
               "/m/untagged.mkv");
     // Text glued to the source's own name is not a name of its own.
-    EXPECT_EQ(Dynamic("/", QStringLiteral("[origpath]/[origfilename][composer]")).subPathForSource(Url("/m/untagged.mp4"), untagged.get()),
+    EXPECT_EQ(Dynamic("/", QStringLiteral("[origpath]/[origfilename][composer]"))
+                  .subPathForSource(Url("/m/untagged.mp4"), untagged.get()),
               QStringLiteral("/m/untagged"));
     // A cleared user-edited name, and a source whose own name is only an extension.
     const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[origfilename]"));
-    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(Url("/m/untagged.mp4"), QString(), ".mkv")), "/out/untagged.mkv");
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(Url("/m/untagged.mp4"), QString(), ".mkv")),
+              "/out/untagged.mkv");
     EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(Url("/m/untagged.mp4"), QStringLiteral("sub/"), ".mkv")),
               "/out/sub/untagged.mkv");
     KRAFileNaming beside;
     EXPECT_EQ(PathOf(beside.fullPathForSource(Url("/m/.mp4"), nullptr, ".mkv")), "/m/_.mkv");
     // No source path and no tags: still a name, not the extension.
-    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[origfilename]")).fullPathForSource(QUrl(), untagged.get(), ".mkv")),
+    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[origfilename]"))
+                         .fullPathForSource(QUrl(), untagged.get(), ".mkv")),
               "/out/_.mkv");
 }
 
@@ -323,7 +329,8 @@ TEST(KRAFileNaming, EveryTypeChecksTheNameOfTheFullPath)
     EXPECT_EQ(PathOf(single.fullPathForSource(source, nullptr, ".mkv")), "/out:1/a;b.mkv");
     EXPECT_EQ(PathOf(Dynamic("/out:1", QStringLiteral("[origfilename]")).fullPathForSource(source, nullptr, ".mkv")),
               "/out:1/a;b.mkv");
-    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mkv")), "/m/x:y/a;b.mkv");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mkv")),
+              "/m/x:y/a;b.mkv");
     EXPECT_EQ(PathOf(KRAFileNaming::namingPreservePath(Url("/Out"))->fullPathForSource(source, nullptr, ".mkv")),
               "/Out/m/x:y/a;b.mkv");
     // Names the naming makes, and names the user typed, are checked whole: replacement,

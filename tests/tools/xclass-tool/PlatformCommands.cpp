@@ -16,6 +16,6 @@ int Trash(int argc, char** argv)
     return 0;
 }
 
-const ToolCommand trashCommand("trash", "PATH  (moves PATH to the trash; left in place, with the reason, when no trash can be used)",
-    Trash);
+const ToolCommand trashCommand("trash",
+    "PATH  (moves PATH to the trash; left in place, with the reason, when no trash can be used)", Trash);
 } // namespace
