@@ -22,8 +22,10 @@ public:
     static XStr run(std::string* warning = nullptr);
 
     // Makes sure folder exists and is readable by its owner only: creates it with mode 0700,
-    // or takes the group's and others' rights away from an existing one of ours. False, with
-    // a warning, when it is left with wider rights, is not a folder or could not be made
-    // (the program goes on; the store then simply cannot save).
+    // or takes the group's and others' rights away from an existing real folder of ours (never
+    // through a symbolic link: what a link leads to keeps its rights). False, with a warning,
+    // when it is left with wider rights, is not a folder or could not be made (the warning
+    // then gives the reason the folder could not be made; the program goes on, the store
+    // simply cannot save).
     static bool prepareDataFolder(const XStr& folder, std::string* warning);
 };

@@ -106,6 +106,19 @@ bool IsMountPoint(const std::string& folder, const struct stat& folderStat)
     return StripSlashes(XGetMountPoint(XStr::FromUTF8(folder)).ToUTF8String()) == folder;
 }
 
+// Why the output at dest cannot stand in for its source (empty when it can): it must be a
+// regular file of its own (no link, folder or device) holding data. destStat gets its status.
+QString UnusableOutput(const XStr& dest, struct stat& destStat)
+{
+    if (dest.IsEmpty() || lstat(dest.ToUTF8String().c_str(), &destStat) != 0)
+        return QStringLiteral("is missing");
+    if (!S_ISREG(destStat.st_mode))
+        return QStringLiteral("is not a regular file");
+    if (destStat.st_size <= 0)
+        return QStringLiteral("is empty");
+    return QString();
+}
+
 } // namespace
 
 QSet<QString> QKConvertProcessShared::specialActionNames()
@@ -157,22 +170,24 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
         const QStringList tokens = deleteIt->args.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         const bool recycle = tokens.contains(kRecycle);
         const bool removeEmpty = tokens.contains(kRemoveEmpty);
-        // The source goes only when the output is there and is another file: converting a
-        // file onto itself replaces it, and deleting "the source" would delete the output.
+        // The source goes only when a real output is there and is another file: converting
+        // a file onto itself replaces it, and deleting "the source" would delete the output.
         struct stat destStat;
-        const bool haveOutput = !dest.IsEmpty() && stat(dest.ToUTF8String().c_str(), &destStat) == 0;
+        const QString unusable = UnusableOutput(dest, destStat);
         QList<XStr> toDelete;
         for (const XStr& path : sourcePaths(arg)) {
             struct stat sourceStat;
-            if (haveOutput && stat(path.ToUTF8String().c_str(), &sourceStat) == 0 && SameFile(sourceStat, destStat))
+            if (unusable.isEmpty() && stat(path.ToUTF8String().c_str(), &sourceStat) == 0 &&
+                SameFile(sourceStat, destStat))
                 continue;
             toDelete.append(path);
         }
         if (!toDelete.isEmpty()) {
-            if (haveOutput)
+            if (unusable.isEmpty())
                 deleteSourceFiles(toDelete, recycle, removeEmpty, callback);
             else
-                ReportError(callback, QStringLiteral("The source file was kept: the output file %1 is missing").arg(Shown(dest)));
+                ReportError(callback, QStringLiteral("The source file was kept: the output file %1 %2")
+                                          .arg(Shown(dest), unusable));
         }
     }
 
@@ -212,11 +227,13 @@ bool QKConvertProcessShared::deleteSourceFile(const XStr& path, bool recycle, bo
     bool gone = false;
     if (path.Length() >= 4) {
         if (recycle) {
+            // Never deleted for good instead: without a usable trash the file stays.
             XStr error;
-            const XTrashResult result = XMoveItemToTrash(path, true, nullptr, &error);
-            gone = result != XTrashResult::Failed;
+            gone = XMoveItemToTrash(path, nullptr, &error) == XTrashResult::Moved;
             if (!gone)
-                ReportError(callback, QStringLiteral("Could not move the source file %1 to the Trash: %2").arg(Shown(path), Shown(error)));
+                ReportError(callback,
+                            QStringLiteral("The source file %1 was kept: it could not be moved to the Trash: %2")
+                                .arg(Shown(path), Shown(error)));
         } else {
             gone = XDeleteFile(path);
             if (!gone)

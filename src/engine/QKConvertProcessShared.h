@@ -9,8 +9,9 @@
 //   "Play Sound After Conversion" the sound file of "playsound" after a success, of
 //                                 "playsounderr" after a failure.
 //
-// A source is deleted only after a conversion that succeeded and left an output that is not
-// the source itself; a source that cannot be moved to the trash stays where it is. Emptied
+// A source is deleted only after a conversion that succeeded and left an output that is a
+// regular, non-empty file and not the source itself; a source that cannot be moved to the
+// trash (the volume has none the user may make) stays where it is, with an error line. Emptied
 // folders are removed upwards from the source's folder, never the home folder, a user folder
 // of the desktop, a system folder, a volume's mount point or the folder that holds volumes.
 #pragma once

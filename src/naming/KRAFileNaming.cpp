@@ -144,6 +144,43 @@ XStr JoinInside(const XStr& folder, const XStr& subPath)
     return XStr(std::wstring_view(out));
 }
 
+// True when the last component of path (behind its last "/") names nothing: it is empty or
+// holds only dots and blanks, which the name checks strip.
+bool NamesNothing(const XStr& path)
+{
+    const std::wstring_view text = path.View();
+    const size_t slash = text.rfind(L'/');
+    const std::wstring_view name = slash == std::wstring_view::npos ? text : text.substr(slash + 1);
+    return name.find_first_not_of(L". ") == std::wstring_view::npos;
+}
+
+// path with its last component replaced by name.
+XStr WithName(const XStr& path, const XStr& name)
+{
+    const std::wstring_view text = path.View();
+    const size_t slash = text.rfind(L'/');
+    return slash == std::wstring_view::npos ? name : XStr(text.substr(0, slash + 1)) + name;
+}
+
+// The name check of a full path, on what the naming puts below the folder: the default
+// replacement pairs, control characters, over-long names, leading dots and blanks (the
+// path limit is JoinInside's). Folders that exist are kept as they are: the destination
+// folder, and a leading copy of the source's own folder (the "[origpath]" head), since
+// changing them would put the output into another folder.
+XStr CheckBelowFolder(const XStr& subPath, const XStr& sourcePath)
+{
+    const std::wstring_view text = subPath.View();
+    size_t kept = 0;
+    if (!sourcePath.IsEmpty()) {
+        const XStr sourceFolder = XFileName(sourcePath).GetFolder();
+        if (text.substr(0, sourceFolder.View().size()) == sourceFolder.View())
+            kept = sourceFolder.View().size();
+    }
+    XFileName below{XStr(text.substr(kept))};
+    below.MakeValid(false, kDefaultPairs, true, false);
+    return XStr(text.substr(0, kept)) + below;
+}
+
 XStr Padded(unsigned value, int width)
 {
     std::wstring text = std::to_wstring(value);
@@ -431,8 +468,13 @@ XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
             break;
         }
     }
-    if (!rest.IsEmpty()) {
-        XFileName expanded(ExpandNamingTemplate(rest, tags, nullptr, true));
+    XStr raw = rest.IsEmpty() ? XStr() : ExpandNamingTemplate(rest, tags, nullptr, true);
+    // A name that expands to nothing (an untagged file) is the source's own: neither the
+    // extension alone, nor one name for every untagged file.
+    if (NamesNothing(head + raw))
+        raw = WithName(raw, tags.GetValue(L"origfilename"));
+    if (!raw.IsEmpty()) {
+        XFileName expanded(raw);
         // Text that goes on the head's last component ("[origpath]/[origfilename] - [title]")
         // starts no name: its leading blanks and dots are part of the name and stay. A
         // placeholder in front keeps the validation from treating them as a name's start.
@@ -474,7 +516,7 @@ QUrl KRAFileNaming::fullPathForSubPath(const std::optional<QString>& subPath, co
     }
     if (folder.IsEmpty())
         return QUrl();
-    const XStr path = JoinInside(folder, XStrFromQString(*subPath));
+    const XStr path = JoinInside(folder, CheckBelowFolder(XStrFromQString(*subPath), SourcePathOf(source)));
     return path.IsEmpty() ? QUrl() : XFileURL(path);
 }
 
@@ -485,7 +527,13 @@ QUrl KRAFileNaming::fullPathForSubPath(const std::optional<QString>& subPath, co
         return QUrl();
     QString safeExtension = extension;
     safeExtension.replace(QLatin1Char('/'), QLatin1Char('-'));
-    return fullPathForSubPath(*subPath + safeExtension, source);
+    // An empty name (a sub-path the user cleared) must not leave the extension as the name.
+    XStr named = XStrFromQString(*subPath);
+    if (NamesNothing(named)) {
+        XStr own = XFileName(SourcePathOf(source)).GetFileNameNoExt();
+        named = WithName(named, NamesNothing(own) ? XStr(L"_") : own);
+    }
+    return fullPathForSubPath(XStrToQString(named) + safeExtension, source);
 }
 
 QUrl KRAFileNaming::fullPathForSource(const QUrl& source, const QKMediaFileInfo* info) const

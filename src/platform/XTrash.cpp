@@ -18,8 +18,6 @@
 
 namespace {
 
-enum class Outcome { Moved, Deleted, Failed, DeleteFailed };
-
 struct Report {
     std::string trashedPath;
     std::string error;
@@ -61,13 +59,27 @@ bool MakeFolder(const std::string& path)
     return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool EnsureFilesAndInfo(const std::string& root)
+// Makes (when missing) and checks one folder of a trash; on failure why says what is wrong.
+bool EnsureTrashFolder(const std::string& path, std::string* why)
 {
-    for (const char* sub : {"files", "info"}) {
-        const std::string folder = JoinPath(root, sub);
-        if (!MakeFolder(folder) || !IsOwnFolder(folder))
-            return false;
+    if (!MakeFolder(path)) {
+        if (why)
+            *why = "cannot make '" + path + "': " + strerror(errno);
+        return false;
     }
+    if (!IsOwnFolder(path)) {
+        if (why)
+            *why = "'" + path + "' is not a folder of this user";
+        return false;
+    }
+    return true;
+}
+
+bool EnsureFilesAndInfo(const std::string& root, std::string* why = nullptr)
+{
+    for (const char* sub : {"files", "info"})
+        if (!EnsureTrashFolder(JoinPath(root, sub), why))
+            return false;
     return true;
 }
 
@@ -87,8 +99,8 @@ bool EnsureHomeTrash(const std::string& root)
 
 // The trash of the volume whose top folder is topdir: $topdir/.Trash/$uid when the
 // administrator made a sticky, real $topdir/.Trash, else $topdir/.Trash-$uid. Empty when
-// neither can be made or used.
-std::string EnsureTopdirTrash(const std::string& topdir)
+// neither can be made or used (why then says what stood in the way of the second).
+std::string EnsureTopdirTrash(const std::string& topdir, std::string* why)
 {
     const std::string uid = std::to_string(static_cast<unsigned long>(getuid()));
     const std::string shared = JoinPath(topdir, ".Trash");
@@ -99,7 +111,7 @@ std::string EnsureTopdirTrash(const std::string& topdir)
             return mine;
     }
     const std::string mine = JoinPath(topdir, ".Trash-" + uid);
-    if (MakeFolder(mine) && IsOwnFolder(mine) && EnsureFilesAndInfo(mine))
+    if (EnsureTrashFolder(mine, why) && EnsureFilesAndInfo(mine, why))
         return mine;
     return std::string();
 }
@@ -210,14 +222,6 @@ bool MoveIntoTrash(const std::string& root, const std::string& source, const std
     return false;
 }
 
-bool DeleteForGood(const std::string& path, bool isFolder)
-{
-    const XStr name = XStr::FromUTF8(path);
-    if (isFolder)
-        return XDeleteFolderTree(name, true, L"*.*", true);
-    return XDeleteFile(name);
-}
-
 std::string Describe(const char* what, const std::string& path, int error)
 {
     std::string text = what;
@@ -227,19 +231,19 @@ std::string Describe(const char* what, const std::string& path, int error)
     return text;
 }
 
-Outcome MoveOne(const XStr& path, bool deleteWithoutTrash, Report& report)
+bool MoveOne(const XStr& path, Report& report)
 {
     std::string given = path.ToUTF8String();
     if (given.empty() || given.find('\0') != std::string::npos) {
         report.error = "invalid path";
-        return Outcome::Failed;
+        return false;
     }
     while (given.size() > 1 && given.back() == '/')
         given.pop_back();
     struct stat item;
     if (lstat(given.c_str(), &item) != 0) {
         report.error = Describe("cannot find", given, errno);
-        return Outcome::Failed;
+        return false;
     }
     const size_t slash = given.rfind('/');
     const std::string name = slash == std::string::npos ? given : given.substr(slash + 1);
@@ -247,13 +251,13 @@ Outcome MoveOne(const XStr& path, bool deleteWithoutTrash, Report& report)
         slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : given.substr(0, slash));
     if (name.empty() || name == "." || name == "..") {
         report.error = Describe("cannot move to the trash", given, EINVAL);
-        return Outcome::Failed;
+        return false;
     }
     // The item's own name is kept (a link is trashed as a link); its folder is resolved.
     char* resolved = realpath(parent.c_str(), nullptr);
     if (!resolved) {
         report.error = Describe("cannot resolve the folder of", given, errno);
-        return Outcome::Failed;
+        return false;
     }
     const std::string folder = resolved;
     free(resolved);
@@ -273,10 +277,10 @@ Outcome MoveOne(const XStr& path, bool deleteWithoutTrash, Report& report)
         }
         if (found && st.st_dev == item.st_dev && EnsureHomeTrash(homeTrash)) {
             if (MoveIntoTrash(homeTrash, absolute, name, absolute, report))
-                return Outcome::Moved;
+                return true;
             if (errno != EXDEV) {
                 report.error = Describe("cannot move to the trash", given, errno);
-                return Outcome::Failed;
+                return false;
             }
             // Same device number, yet another mount (a bind mount): the trash of the
             // item's own mount takes it below.
@@ -288,50 +292,37 @@ Outcome MoveOne(const XStr& path, bool deleteWithoutTrash, Report& report)
     const std::string topdir = mountPoint.ToUTF8String();
     if (topdir.empty()) {
         report.error = Describe("cannot find the volume of", given, errno);
-        return Outcome::Failed;
+        return false;
     }
-    const std::string trash = EnsureTopdirTrash(topdir);
-    if (!trash.empty()) {
-        std::string relative = absolute;
-        if (topdir != "/" && relative.compare(0, topdir.size() + 1, topdir + "/") == 0)
-            relative = relative.substr(topdir.size() + 1);
-        else if (topdir == "/")
-            relative = relative.substr(1);
-        if (MoveIntoTrash(trash, absolute, name, relative, report))
-            return Outcome::Moved;
-        report.error = Describe("cannot move to the trash", given, errno);
-        return Outcome::Failed;
+    std::string why;
+    const std::string trash = EnsureTopdirTrash(topdir, &why);
+    if (trash.empty()) {
+        // Never deleted instead: the file stays, and the message says why.
+        report.error = "no trash can be used for '" + given + "' on the volume at '" + topdir + "': " + why;
+        return false;
     }
-
-    // The volume has no trash that can be made or used.
-    if (!deleteWithoutTrash) {
-        report.error = Describe("the volume has no trash for", given, 0);
-        return Outcome::Failed;
-    }
-    if (DeleteForGood(absolute, isFolder))
-        return Outcome::Deleted;
-    report.error = Describe("the volume has no trash, and cannot delete", given, errno);
-    return Outcome::DeleteFailed;
+    std::string relative = absolute;
+    if (topdir != "/" && relative.compare(0, topdir.size() + 1, topdir + "/") == 0)
+        relative = relative.substr(topdir.size() + 1);
+    else if (topdir == "/")
+        relative = relative.substr(1);
+    if (MoveIntoTrash(trash, absolute, name, relative, report))
+        return true;
+    report.error = Describe("cannot move to the trash", given, errno);
+    return false;
 }
 
 } // namespace
 
-XTrashResult XMoveItemToTrash(const XStr& path, bool deleteWithoutTrash, XStr* trashedPath, XStr* errorText)
+XTrashResult XMoveItemToTrash(const XStr& path, XStr* trashedPath, XStr* errorText)
 {
     Report report;
-    const Outcome outcome = MoveOne(path, deleteWithoutTrash, report);
+    const bool moved = MoveOne(path, report);
     if (trashedPath)
         *trashedPath = XStr::FromUTF8(report.trashedPath);
     if (errorText)
         *errorText = XStr::FromUTF8(report.error);
-    switch (outcome) {
-    case Outcome::Moved:
-        return XTrashResult::Moved;
-    case Outcome::Deleted:
-        return XTrashResult::Deleted;
-    default:
-        return XTrashResult::Failed;
-    }
+    return moved ? XTrashResult::Moved : XTrashResult::Failed;
 }
 
 bool XMoveToTrash(const XStrList& paths)
@@ -339,15 +330,8 @@ bool XMoveToTrash(const XStrList& paths)
     bool allMoved = true;
     for (int64_t i = 0; i < paths.Count(); ++i) {
         const XStr* path = paths.Get(i);
-        if (!path) {
-            allMoved = false;
-            continue;
-        }
         Report report;
-        const Outcome outcome = MoveOne(*path, true, report);
-        if (outcome == Outcome::DeleteFailed)
-            return false;
-        if (outcome == Outcome::Failed)
+        if (!path || !MoveOne(*path, report))
             allMoved = false;
     }
     return allMoved;

@@ -6,7 +6,9 @@
 // $topdir/.Trash/$uid (when that folder is usable: sticky, not a link) or to
 // $topdir/.Trash-$uid, topdir being the volume's mount point. The ".trashinfo" record is
 // written (picked with O_EXCL for a unique name) before the file is renamed into "files/".
-// Nothing is ever copied: a file that cannot be renamed into a trash stays where it is.
+// Nothing is ever copied or deleted: a file that cannot be renamed into a trash (the volume
+// has none and none can be made, as on a disk whose top folder belongs to someone else) stays
+// where it is and the failure is reported. Who asked for the trash asked for a way back.
 #pragma once
 
 #include "XStr.h"
@@ -15,18 +17,15 @@ class XStrList;
 
 enum class XTrashResult {
     Moved, // in the trash
-    Deleted, // the volume has no trash: deleted for good
     Failed, // left where it was
 };
 
 // Moves one file or folder. trashedPath gets where it went (for Moved); errorText an English
-// message (for Failed). deleteWithoutTrash: delete for good when the volume has no trash.
-XTrashResult XMoveItemToTrash(const XStr& path, bool deleteWithoutTrash, XStr* trashedPath = nullptr,
-    XStr* errorText = nullptr);
+// message saying why (for Failed).
+XTrashResult XMoveItemToTrash(const XStr& path, XStr* trashedPath = nullptr, XStr* errorText = nullptr);
 
-// Moves every path in order; an item on a volume without a trash is deleted for good, and
-// when that deletion fails the call returns false at once. Any item left in place makes
-// the result false (the remaining paths are still tried). True for an empty list.
+// Moves every path in order. Any item left in place makes the result false (the remaining
+// paths are still tried). True for an empty list.
 bool XMoveToTrash(const XStrList& paths);
 
 // The home trash folder ($XDG_DATA_HOME/Trash, else $HOME/.local/share/Trash), no trailing

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -124,6 +128,96 @@ TEST_F(KREStartupTest, AFileInPlaceOfTheFolderIsReported)
     std::string warning;
     EXPECT_FALSE(KREStartup::prepareDataFolder(XStr::FromUTF8(path + "/"), &warning));
     EXPECT_NE(warning.find("not a folder"), std::string::npos) << warning;
+}
+
+TEST_F(KREStartupTest, ALinkInPlaceOfTheFolderNeverHasItsTargetChanged)
+{
+    // A folder shared by everyone (sticky, open to all) must keep its rights.
+    const std::string shared = base.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string own = base.file("own");
+    ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(own.c_str(), 0755), 0);
+    const std::string priv = base.file("private");
+    ASSERT_EQ(mkdir(priv.c_str(), 0700), 0);
+
+    for (const auto& [target, mode] : {std::pair{shared, 01777u}, std::pair{own, 0755u}}) {
+        SCOPED_TRACE(target);
+        const std::string link = base.file("MarvoniVideo");
+        unlink(link.c_str());
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        std::string warning;
+        EXPECT_FALSE(KREStartup::prepareDataFolder(XStr::FromUTF8(link + "/"), &warning));
+        EXPECT_NE(warning.find("symbolic link"), std::string::npos) << warning;
+        EXPECT_EQ(ModeOf(target), mode);
+    }
+
+    // The whole start-up through such a link: the target keeps its rights, the store still
+    // lives in it.
+    AppEnvScope over("_APPDATA_OVERRIDE", base.path());
+    unlink(base.file("MarvoniVideo").c_str());
+    ASSERT_EQ(symlink(shared.c_str(), base.file("MarvoniVideo").c_str()), 0);
+    std::string warning;
+    KREStartup::run(&warning);
+    EXPECT_NE(warning.find("symbolic link"), std::string::npos) << warning;
+    EXPECT_EQ(ModeOf(shared), 01777u);
+
+    // A link to a folder that is already private needs nothing and says nothing.
+    unlink(base.file("MarvoniVideo").c_str());
+    ASSERT_EQ(symlink(priv.c_str(), base.file("MarvoniVideo").c_str()), 0);
+    warning.clear();
+    EXPECT_TRUE(KREStartup::prepareDataFolder(XStr::FromUTF8(base.file("MarvoniVideo/")), &warning));
+    EXPECT_TRUE(warning.empty()) << warning;
+    EXPECT_EQ(ModeOf(priv), 0700u);
+
+    // A link that leads nowhere is no folder; nothing is made at its far end.
+    unlink(base.file("MarvoniVideo").c_str());
+    ASSERT_EQ(symlink(base.file("nowhere").c_str(), base.file("MarvoniVideo").c_str()), 0);
+    warning.clear();
+    EXPECT_FALSE(KREStartup::prepareDataFolder(XStr::FromUTF8(base.file("MarvoniVideo/")), &warning));
+    EXPECT_NE(warning.find("symbolic link"), std::string::npos) << warning;
+    EXPECT_EQ(ModeOf(base.file("nowhere")), static_cast<mode_t>(-1));
+}
+
+// An ordinary user whose data folder would go into a folder of root's: the warning names the
+// reason the folder could not be made. Run in a child that, when we are root, becomes the
+// user "nobody" first (root may make folders anywhere).
+TEST_F(KREStartupTest, AFolderThatCannotBeMadeIsReportedWithTheReason)
+{
+    ASSERT_EQ(chmod(base.path().c_str(), 0755), 0);
+    const std::string locked = base.file("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    const std::string folder = locked + "/MarvoniVideo/";
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(2);
+        std::string warning;
+        const bool ok = KREStartup::prepareDataFolder(XStr::FromUTF8(folder), &warning);
+        const ssize_t written = write(fds[1], warning.data(), warning.size());
+        _exit(ok ? 1 : written < 0 ? 3 : 0);
+    }
+    close(fds[1]);
+    std::string warning;
+    char chunk[512];
+    ssize_t n;
+    while ((n = read(fds[0], chunk, sizeof chunk)) > 0)
+        warning.append(chunk, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << warning;
+    EXPECT_NE(warning.find("could not be created: " + std::string(std::strerror(EACCES))), std::string::npos)
+        << warning;
+    EXPECT_EQ(ModeOf(folder), static_cast<mode_t>(-1));
 }
 
 } // namespace

@@ -92,3 +92,41 @@ inline ToolRunResult RunTestTool(const std::string& program, const std::vector<s
     rmdir(dir.c_str());
     return result;
 }
+
+// Tests of what an ordinary user may not do (make a folder on a volume whose top belongs to
+// root) cannot be run as root, who may do anything. Run as root, the tool is started through
+// setpriv as the user "nobody"; otherwise it runs as ourselves.
+inline uid_t OrdinaryTestUid()
+{
+    return geteuid() == 0 ? 65534 : geteuid();
+}
+
+inline gid_t OrdinaryTestGid()
+{
+    return geteuid() == 0 ? 65534 : getegid();
+}
+
+inline std::string SetprivPath()
+{
+    for (const char* path : {"/usr/bin/setpriv", "/bin/setpriv"})
+        if (access(path, X_OK) == 0)
+            return path;
+    return std::string();
+}
+
+// False when we are root and setpriv is missing: the tool cannot run as an ordinary user.
+inline bool CanRunAsOrdinaryUser()
+{
+    return geteuid() != 0 || !SetprivPath().empty();
+}
+
+inline ToolRunResult RunTestToolAsOrdinaryUser(const std::string& program, const std::vector<std::string>& args,
+                                               const std::string& input = std::string())
+{
+    if (geteuid() != 0)
+        return RunTestTool(program, args, input);
+    std::vector<std::string> all{"--reuid=" + std::to_string(OrdinaryTestUid()),
+                                 "--regid=" + std::to_string(OrdinaryTestGid()), "--clear-groups", "--", program};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunTestTool(SetprivPath(), all, input);
+}

@@ -1,17 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <optional>
 #include <string>
 
+#include "EngineToolRun.h"
 #include "KRABatch.h"
 #include "MediaTestFiles.h"
 #include "QKConvertProcessShared.h"
 #include "XEnvironment.h"
 #include "XFileName.h"
+#include "XPlatform.h"
 #include "XWorkspace.h"
 
 namespace {
@@ -136,6 +139,94 @@ TEST_F(AfterConversion, SourceSurvivesFailureAndBeingItsOwnOutput)
     QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dir.file("missing.mp4")), true);
     EXPECT_TRUE(PathExists(source));
     EXPECT_EQ(recorder->errors.size(), 1);
+}
+
+TEST_F(AfterConversion, OnlyARealOutputLetsTheSourceGo)
+{
+    const std::string source = make("in/clip.mov");
+    const std::string other = make("elsewhere.mp4");
+    const QKDSPSpec forGood(QStringLiteral("Delete Source File"), QString());
+    // Outputs that cannot stand in for the source: each keeps it, with an error line.
+    std::string fifo = dir.file("fifo.mkv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string folder = dir.file("folder.mkv");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    make("folder.mkv/inner", "x");
+    std::string toSource = dir.file("to-source.mkv");
+    ASSERT_EQ(symlink(source.c_str(), toSource.c_str()), 0);
+    std::string toOther = dir.file("to-other.mkv");
+    ASSERT_EQ(symlink(other.c_str(), toOther.c_str()), 0);
+    const std::string empty = make("empty.mkv", "");
+    int expectedErrors = 0;
+    for (const std::string& dest : {empty, folder, fifo, toSource, toOther, dir.file("missing.mkv")}) {
+        for (const QKDSPSpec& effect : {forGood, kRecycleAndTidy}) {
+            SCOPED_TRACE(dest + " " + effect.args.toStdString());
+            QKConvertProcessShared::conversionFinished(arg({effect}, source, dest), true);
+            EXPECT_TRUE(PathExists(source));
+            ASSERT_EQ(recorder->errors.size(), ++expectedErrors);
+            EXPECT_TRUE(recorder->errors.last().contains(QStringLiteral("kept")))
+                << recorder->errors.last().toStdString();
+        }
+    }
+    EXPECT_FALSE(PathExists(trashed("clip.mov")));
+
+    // From the command line: an empty output keeps the source and fails the run.
+    const EngineToolResult tool = RunEngineTool(
+        {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", empty});
+    EXPECT_EQ(tool.status, 1) << tool.err;
+    EXPECT_NE(tool.err.find("is empty"), std::string::npos) << tool.err;
+    EXPECT_TRUE(PathExists(source));
+
+    // A regular file with data is an output.
+    QKConvertProcessShared::conversionFinished(arg({forGood}, source, other), true);
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_EQ(recorder->errors.size(), expectedErrors);
+}
+
+// The usual second disk: its top folder belongs to root (mode 0755) and the user's folder is
+// inside, so the user may make no trash there. The run is that of an ordinary user (as root:
+// "nobody"), whose home trash cannot be made either.
+TEST_F(AfterConversion, ASourceWithNoUsableTrashIsKeptNotDeleted)
+{
+    if (!CanRunAsOrdinaryUser())
+        GTEST_SKIP() << "running as root without setpriv: cannot act as an ordinary user";
+    const uid_t uid = OrdinaryTestUid();
+    const gid_t gid = OrdinaryTestGid();
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    const std::string mine = dir.file("mine");
+    ASSERT_EQ(mkdir(mine.c_str(), 0755), 0);
+    ASSERT_EQ(chown(mine.c_str(), uid, gid), 0);
+    const std::string top = XGetMountPoint(XStr::FromUTF8(mine)).ToUTF8String();
+    struct stat topStat;
+    ASSERT_EQ(stat(top.c_str(), &topStat), 0) << top;
+    const bool userMayWriteTop = topStat.st_uid == uid || (topStat.st_mode & S_IWOTH) ||
+                                 (topStat.st_gid == gid && (topStat.st_mode & S_IWGRP));
+    if (userMayWriteTop || PathExists(top + "/.Trash-" + std::to_string(uid)) || PathExists(top + "/.Trash"))
+        GTEST_SKIP() << "the volume of the temporary folder (" << top << ") has, or lets this user make, a trash";
+
+    const std::string source = mine + "/clip.mov";
+    const std::string dest = mine + "/clip.mkv";
+    WriteTextFile(source, "source");
+    WriteTextFile(dest, "output");
+    ASSERT_EQ(chown(source.c_str(), uid, gid), 0);
+    ASSERT_EQ(chown(dest.c_str(), uid, gid), 0);
+    const EnvScope noHome("HOME", "/nonexistent-home");
+    const EnvScope noData("XDG_DATA_HOME", "/nonexistent-home/.local/share");
+    for (const char* effect :
+         {"Delete Source File=-DELSOURCERECYCLE", "Delete Source File=-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"}) {
+        SCOPED_TRACE(effect);
+        const EngineToolResult result = RunTestToolAsOrdinaryUser(
+            EngineToolPath(), {"after", "--success", "--effect", effect, "--src", source, "--dst", dest});
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_TRUE(PathExists(source));
+        EXPECT_NE(result.err.find("was kept"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find(".Trash-" + std::to_string(uid)), std::string::npos) << result.err;
+    }
+    // Asked to delete for good, the same user may.
+    const EngineToolResult deleted = RunTestToolAsOrdinaryUser(
+        EngineToolPath(), {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", dest});
+    EXPECT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_FALSE(PathExists(source));
 }
 
 TEST_F(AfterConversion, ConcatenationDeletesEveryJoinedFile)

@@ -223,7 +223,7 @@ TEST(KRAFileNaming, TagsAndTemplatesCannotLeaveTheFolder)
     // A user-edited sub-path is held to the same rule.
     const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[origfilename]"));
     EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("../../x"), ".mp4")), "/out/_/_/x.mp4");
-    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("/.."), "")), "/out/_");
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("/.."), "")), "/out/a");
 }
 
 TEST(KRAFileNaming, EmptyOrRelativeFoldersGiveNoDestination)
@@ -243,8 +243,6 @@ TEST(KRAFileNaming, EmptyOrRelativeFoldersGiveNoDestination)
     KRAFileNaming beside;
     EXPECT_FALSE(beside.fullPathForSource(QUrl(QStringLiteral("file:a.mov")), nullptr, ".mp4").isValid());
     EXPECT_FALSE(beside.fullPathForSource(QUrl(), nullptr, ".mp4").isValid());
-    // An empty sub-path and no extension name no file.
-    EXPECT_FALSE(Dynamic("/out", QString()).fullPathForSource(source, nullptr).isValid());
 }
 
 TEST(KRAFileNaming, DestinationsFitThePathLimit)
@@ -263,6 +261,87 @@ TEST(KRAFileNaming, DestinationsFitThePathLimit)
     EXPECT_LT(path.size(), 4096u);
     EXPECT_EQ(path.substr(path.size() - 4), ".mkv");
     EXPECT_EQ(path.rfind("/out/", 0), 0u);
+}
+
+// An untagged file is named after itself, never after its extension alone, and two untagged
+// files never share a name.
+TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
+{
+    RegistryScope registry;
+    const NTag none;
+    const auto untagged = InfoWith(none, "/m/untagged.mp4");
+    const auto other = InfoWith(none, "/m/other.mp4");
+    for (const QString& pattern :
+         {QStringLiteral("[composer]"), QStringLiteral("[composer][genre]"), QStringLiteral("[composer] "),
+          QStringLiteral("[composer]."), QStringLiteral(" . "), QString(),
+          QStringLiteral("[IFVALUE]composer,x,[]")}) {
+        SCOPED_TRACE(pattern.toStdString());
+        const KRAFileNaming naming = Dynamic("/out", pattern);
+        EXPECT_EQ(naming.subPathForSource(Url("/m/untagged.mp4"), untagged.get()), QStringLiteral("untagged"));
+        EXPECT_EQ(PathOf(naming.fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+                  "/out/untagged.mkv");
+        EXPECT_EQ(PathOf(naming.fullPathForSource(Url("/m/other.mp4"), other.get(), ".mkv")), "/out/other.mkv");
+    }
+    // Only the name was empty: the folders stay.
+    const NTag artistOnly = MakeTags({{L"artist", L"A"}});
+    const auto withArtist = InfoWith(artistOnly, "/m/untagged.mp4");
+    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[artist]/[composer]"))
+                         .fullPathForSource(Url("/m/untagged.mp4"), withArtist.get(), ".mkv")),
+              "/out/A/untagged.mkv");
+    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[artist]/[composer]/"))
+                         .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+              "/out/untagged.mkv");
+    EXPECT_EQ(PathOf(Dynamic("/", QStringLiteral("[origpath]"))
+                         .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+              "/m/untagged.mkv");
+    EXPECT_EQ(PathOf(Dynamic("/", QStringLiteral("[origpath]/[composer]"))
+                         .fullPathForSource(Url("/m/untagged.mp4"), untagged.get(), ".mkv")),
+              "/m/untagged.mkv");
+    // Text glued to the source's own name is not a name of its own.
+    EXPECT_EQ(Dynamic("/", QStringLiteral("[origpath]/[origfilename][composer]"))
+                  .subPathForSource(Url("/m/untagged.mp4"), untagged.get()),
+              QStringLiteral("/m/untagged"));
+    // A cleared user-edited name, and a source whose own name is only an extension.
+    const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[origfilename]"));
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(Url("/m/untagged.mp4"), QString(), ".mkv")),
+              "/out/untagged.mkv");
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(Url("/m/untagged.mp4"), QStringLiteral("sub/"), ".mkv")),
+              "/out/sub/untagged.mkv");
+    KRAFileNaming beside;
+    EXPECT_EQ(PathOf(beside.fullPathForSource(Url("/m/.mp4"), nullptr, ".mkv")), "/m/_.mkv");
+    // No source path and no tags: still a name, not the extension.
+    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[origfilename]"))
+                         .fullPathForSource(QUrl(), untagged.get(), ".mkv")),
+              "/out/_.mkv");
+}
+
+// The name check of the full path holds for every naming type alike; the folders that already
+// exist (the destination, the source's own folder) are used as they are.
+TEST(KRAFileNaming, EveryTypeChecksTheNameOfTheFullPath)
+{
+    RegistryScope registry;
+    const QUrl source = Url("/m/x:y/a:b.mov");
+    KRAFileNaming beside;
+    EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, ".mkv")), "/m/x:y/a;b.mkv");
+    KRAFileNaming single;
+    single.setFileNamingType(FileNamingSingleFolder);
+    single.setDestination(KRALocationDescriptor::withFolderPath(W("/out:1")));
+    EXPECT_EQ(PathOf(single.fullPathForSource(source, nullptr, ".mkv")), "/out:1/a;b.mkv");
+    EXPECT_EQ(PathOf(Dynamic("/out:1", QStringLiteral("[origfilename]")).fullPathForSource(source, nullptr, ".mkv")),
+              "/out:1/a;b.mkv");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mkv")),
+              "/m/x:y/a;b.mkv");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingPreservePath(Url("/Out"))->fullPathForSource(source, nullptr, ".mkv")),
+              "/Out/m/x:y/a;b.mkv");
+    // Names the naming makes, and names the user typed, are checked whole: replacement,
+    // control characters, leading dots and blanks of every folder below the destination.
+    const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[origfilename]"));
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QStringLiteral("p:q/ .r\ts/n:m"), ".mp4")),
+              "/out/p;q/r_s/n;m.mp4");
+    EXPECT_EQ(PathOf(naming.fullPathForSourceUserString(source, QString::fromUtf8("p\x01q/n\x02m"), ".mp4")),
+              "/out/p_q/n_m.mp4");
+    KRAFileNaming tab;
+    EXPECT_EQ(PathOf(tab.fullPathForSource(Url("/m/a\tb.mov"), nullptr, ".mkv")), "/m/a_b.mkv");
 }
 
 TEST(KRAFileNaming, NoPathGivesTrackAndTitle)

@@ -85,4 +85,33 @@ TEST_F(NamingToolMedia, NamingTypes)
     EXPECT_NE(unreadable.err.find("no destination"), std::string::npos);
 }
 
+TEST_F(NamingToolMedia, UntaggedFilesAndColonsInNames)
+{
+    const std::string untagged = dir.file("untagged.mp4");
+    const std::string other = dir.file("other.mp4");
+    ASSERT_TRUE(MakeTestVideo(untagged, "160x120", "10", "1"));
+    ASSERT_TRUE(MakeTestVideo(other, "160x120", "10", "1"));
+    for (const char* pattern : {"[composer]", "[artist]/[composer]", "[composer][genre]."}) {
+        SCOPED_TRACE(pattern);
+        EXPECT_EQ(RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template", pattern, "--ext",
+                                 ".mkv", untagged})
+                      .out,
+                  "/out/untagged.mkv\n");
+        EXPECT_EQ(RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template", pattern, "--ext",
+                                 ".mkv", other})
+                      .out,
+                  "/out/other.mkv\n");
+    }
+
+    const std::string colon = dir.file("a:b.mov");
+    ASSERT_TRUE(MakeTestVideo(colon, "160x120", "10", "1"));
+    EXPECT_EQ(RunNamingTool({"destination", "--type", "0", "--ext", ".mp4", colon}).out, dir.file("a;b.mp4") + "\n");
+    EXPECT_EQ(RunNamingTool({"destination", "--type", "1", "--folder", "/out", "--ext", ".mp4", colon}).out,
+              "/out/a;b.mp4\n");
+    EXPECT_EQ(RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template", "[origfilename]", "--ext",
+                             ".mp4", colon})
+                  .out,
+              "/out/a;b.mp4\n");
+}
+
 } // namespace

@@ -141,7 +141,7 @@ TEST_F(TrashTest, HomeTrashIsMadeWithMode0700AndRecordsThePath)
     const std::string file = root + "/a b%.txt";
     WriteFile(file, "payload");
     XStr trashed, error;
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), false, &trashed, &error), XTrashResult::Moved)
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), &trashed, &error), XTrashResult::Moved)
         << error.ToUTF8String();
     EXPECT_FALSE(Exists(file));
     EXPECT_EQ(trashed.ToUTF8String(), HomeTrash() + "/files/a b%.txt");
@@ -166,9 +166,9 @@ TEST_F(TrashTest, TakenNamesGetNumberedAndStrayEntriesAreNotOverwritten)
 {
     const std::string file = root + "/c.txt";
     WriteFile(file, "first");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file)), XTrashResult::Moved);
     WriteFile(file, "second");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file)), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/c.txt"), "first");
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/c.txt.2"), "second");
     EXPECT_TRUE(Exists(InfoPath(HomeTrash(), "c.txt.2")));
@@ -177,7 +177,7 @@ TEST_F(TrashTest, TakenNamesGetNumberedAndStrayEntriesAreNotOverwritten)
     WriteFile(HomeTrash() + "/files/d.txt", "stray");
     WriteFile(root + "/d.txt", "new");
     XStr trashed;
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/d.txt"), false, &trashed), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/d.txt"), &trashed), XTrashResult::Moved);
     EXPECT_EQ(trashed.ToUTF8String(), HomeTrash() + "/files/d.txt.2");
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/d.txt"), "stray");
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/d.txt.2"), "new");
@@ -189,12 +189,12 @@ TEST_F(TrashTest, XdgDataHomeIsUsedOnlyWhenAbsolute)
     const std::string data = root + "/data";
     setenv("XDG_DATA_HOME", data.c_str(), 1);
     WriteFile(root + "/x", "1");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/x"), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/x")), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(data + "/Trash/files/x"), "1");
 
     setenv("XDG_DATA_HOME", "relative/data", 1);
     WriteFile(root + "/y", "2");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/y"), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/y")), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/y"), "2");
 }
 
@@ -207,19 +207,19 @@ TEST_F(TrashTest, FoldersLinksAndNamesThatAreNotUtf8)
     ASSERT_EQ(symlink(folder.c_str(), link.c_str()), 0);
 
     // The link goes as a link; its target stays.
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(link), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(link)), XTrashResult::Moved);
     struct stat st;
     ASSERT_EQ(lstat((HomeTrash() + "/files/link").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(ReadFile(folder + "/inner"), "in");
 
     // A trailing "/" still names the folder, which goes whole.
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(folder + "/"), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(folder + "/")), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/folder/inner"), "in");
 
     const std::string odd = root + "/bad\xff name";
     WriteFile(odd, "odd");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(odd), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(odd)), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/bad\xff name"), "odd");
     EXPECT_NE(ReadFile(InfoPath(HomeTrash(), "bad\xff name")).find("/bad%FF%20name\n"), std::string::npos);
 }
@@ -227,14 +227,14 @@ TEST_F(TrashTest, FoldersLinksAndNamesThatAreNotUtf8)
 TEST_F(TrashTest, AFailedMoveLeavesTheItemAndReportsFailure)
 {
     XStr error;
-    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/missing"), true, nullptr, &error), XTrashResult::Failed);
+    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(root + "/missing"), nullptr, &error), XTrashResult::Failed);
     EXPECT_FALSE(error.IsEmpty());
 
     // A folder that holds the trash cannot go into it: it stays, with nothing deleted.
     const std::string local = home + "/.local";
     ASSERT_EQ(mkdir(local.c_str(), 0755), 0);
     WriteFile(local + "/keep", "keep");
-    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(local), true, nullptr, &error), XTrashResult::Failed);
+    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(local), nullptr, &error), XTrashResult::Failed);
     EXPECT_EQ(ReadFile(local + "/keep"), "keep");
     EXPECT_EQ(std::string(), std::string(Exists(InfoPath(HomeTrash(), ".local")) ? "record left" : ""));
 
@@ -257,7 +257,7 @@ TEST_F(TrashTest, OtherVolumesUseTheTrashAtTheirTopFolder)
     ASSERT_EQ(mkdir((volume + "/sub").c_str(), 0755), 0);
     WriteFile(volume + "/sub/x y", "on volume");
     XStr trashed, error;
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/sub/x y"), false, &trashed, &error), XTrashResult::Moved)
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/sub/x y"), &trashed, &error), XTrashResult::Moved)
         << error.ToUTF8String();
     const std::string trash = volume + "/.Trash-" + Uid();
     EXPECT_EQ(trashed.ToUTF8String(), trash + "/files/x y");
@@ -271,36 +271,48 @@ TEST_F(TrashTest, OtherVolumesUseTheTrashAtTheirTopFolder)
     ASSERT_EQ(mkdir((volume + "/.Trash").c_str(), 0777), 0);
     ASSERT_EQ(chmod((volume + "/.Trash").c_str(), 01777), 0);
     WriteFile(volume + "/z", "z");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/z"), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/z")), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(volume + "/.Trash/" + Uid() + "/files/z"), "z");
 
     // Without the sticky bit it is not trusted.
     ASSERT_EQ(chmod((volume + "/.Trash").c_str(), 0777), 0);
     WriteFile(volume + "/w", "w");
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/w"), false), XTrashResult::Moved);
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/w")), XTrashResult::Moved);
     EXPECT_EQ(ReadFile(trash + "/files/w"), "w");
 }
 
-TEST_F(TrashTest, OnlyAVolumeWithoutTrashDeletesForGood)
+TEST_F(TrashTest, AVolumeWithoutTrashKeepsItsFilesAndSaysWhy)
 {
     std::string volume;
     NEED_MOUNTS(MountVolume("vol", &volume));
     // A plain file where the trash folder would go: no trash can be made there.
-    WriteFile(volume + "/.Trash-" + Uid(), "not a folder");
+    const std::string blocker = volume + "/.Trash-" + Uid();
+    WriteFile(blocker, "not a folder");
     WriteFile(volume + "/a", "a");
     ASSERT_EQ(mkdir((volume + "/tree").c_str(), 0755), 0);
     WriteFile(volume + "/tree/inner", "i");
 
     XStr error;
-    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/a"), false, nullptr, &error), XTrashResult::Failed);
+    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/a"), nullptr, &error), XTrashResult::Failed);
     EXPECT_EQ(ReadFile(volume + "/a"), "a");
+    EXPECT_NE(error.ToUTF8String().find("no trash"), std::string::npos) << error.ToUTF8String();
+    EXPECT_NE(error.ToUTF8String().find(blocker), std::string::npos) << error.ToUTF8String();
 
+    // The list form neither: every item stays and the result says so.
     XStrList list;
     list.Add(XStr::FromUTF8(volume + "/a"));
     list.Add(XStr::FromUTF8(volume + "/tree"));
-    EXPECT_TRUE(XMoveToTrash(list));
-    EXPECT_FALSE(Exists(volume + "/a"));
-    EXPECT_FALSE(Exists(volume + "/tree"));
+    EXPECT_FALSE(XMoveToTrash(list));
+    EXPECT_EQ(ReadFile(volume + "/a"), "a");
+    EXPECT_EQ(ReadFile(volume + "/tree/inner"), "i");
+
+    // A half-made trash whose "files" cannot be made is no trash either.
+    ASSERT_EQ(unlink(blocker.c_str()), 0);
+    ASSERT_EQ(mkdir(blocker.c_str(), 0700), 0);
+    WriteFile(blocker + "/files", "in the way");
+    EXPECT_EQ(XMoveItemToTrash(XStr::FromUTF8(volume + "/a"), nullptr, &error), XTrashResult::Failed);
+    EXPECT_EQ(ReadFile(volume + "/a"), "a");
+    EXPECT_NE(error.ToUTF8String().find(blocker + "/files"), std::string::npos) << error.ToUTF8String();
 }
 
 TEST_F(TrashTest, AReadOnlyVolumeKeepsItsFiles)
@@ -327,7 +339,7 @@ TEST_F(TrashTest, ABindMountOfTheHomeVolumeUsesItsOwnTopFolder)
     mounts.push_back(bound);
     WriteFile(bound + "/f", "bound");
     XStr trashed, error;
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(bound + "/f"), false, &trashed, &error), XTrashResult::Moved)
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(bound + "/f"), &trashed, &error), XTrashResult::Moved)
         << error.ToUTF8String();
     EXPECT_EQ(trashed.ToUTF8String(), bound + "/.Trash-" + Uid() + "/files/f");
     EXPECT_EQ(ReadFile(bound + "/.Trash-" + Uid() + "/files/f"), "bound");
