@@ -4,9 +4,10 @@
 // every 25 ms, and the outcome handed to the actions after a conversion.
 //
 // ffmpeg always writes a temporary file beside the destination; only a run that ended by
-// itself with exit status 0, without an error line and without quit replaces the
-// destination with it, in one rename. Any other run removes the temporary file and leaves
-// the destination and the sources as they were.
+// itself with exit status 0, without an error line and without quit, and that wrote
+// something, replaces the destination with it, in one rename. Any other run removes the
+// temporary file and leaves the destination and the sources as they were. Sources and
+// destinations that are no regular files are refused before anything starts.
 #pragma once
 
 #include <condition_variable>
