@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <future>
 #include <set>
 #include <string>
@@ -156,29 +158,122 @@ XStr mergeArgument(const wchar_t* name, const XStr& args)
     return writeArgItems(kept);
 }
 
-bool filterErrorLine(XStr& line)
+namespace {
+
+// The length of ffmpeg's context prefix at the start of a line: up to two "[name @ address] "
+// groups, the parent object's and the object's own.
+size_t ContextPrefixLength(std::wstring_view line)
+{
+    size_t pos = 0;
+    for (int group = 0; group < 2 && pos < line.size() && line[pos] == L'['; ++group) {
+        const size_t close = line.find(L"] ", pos);
+        if (close == std::wstring_view::npos || line.substr(pos, close - pos).find(L" @ ") == std::wstring_view::npos)
+            break;
+        pos = close + 2;
+    }
+    return pos;
+}
+
+// True when ffmpeg tagged the line as information or a warning: the level tag comes right
+// after the context prefix. Anywhere else the same text is part of the message (a file
+// name, say) and says nothing about the line.
+bool HasNoErrorLevel(const XStr& line)
+{
+    const std::wstring_view rest = line.View().substr(ContextPrefixLength(line.View()));
+    for (const wchar_t* tag : {L"[info]", L"[warning]"}) {
+        const size_t length = wcslen(tag);
+        if (rest.size() >= length && XStrCompare(XStr(rest.substr(0, length)), tag, 0, true) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool filterErrorLine(XStr& line, const std::vector<XStr>& paths)
 {
     line.TrimLeft();
     line.TrimRight();
-    if (line.IsEmpty())
+    if (line.IsEmpty() || HasNoErrorLevel(line))
         return false;
-    if (line.EndsWith(L"Metal API Validation Enabled") || line.EndsWith(L"Zero Metal services found"))
+    // The known noise is recognised in the message without the run's own file names, so that
+    // a name holding one of these texts never hides an error about that file.
+    XStr message = line;
+    std::vector<XStr> longestFirst = paths;
+    std::sort(longestFirst.begin(), longestFirst.end(),
+              [](const XStr& a, const XStr& b) { return a.Length() > b.Length(); });
+    for (const XStr& path : longestFirst) {
+        if (!path.IsEmpty())
+            message.Replace(path, L"");
+    }
+    if (message.EndsWith(L"Metal API Validation Enabled") || message.EndsWith(L"Zero Metal services found"))
         return false;
-    if (line.Find(L" GVA info:") > 0)
+    if (message.Find(L" GVA info:") > 0)
         return false;
-    static const wchar_t* const droppedNoCase[] = {L"[info]", L"[warning]", L"Referenced QT chapter track not found",
-        L"co located POCs unavailable", L"unable to decode APP fields", L"invalidating cache"};
+    static const wchar_t* const droppedNoCase[] = {L"Referenced QT chapter track not found", L"co located POCs unavailable",
+        L"unable to decode APP fields", L"invalidating cache"};
     for (const wchar_t* text : droppedNoCase) {
-        if (line.Find(text, 1, true) > 0)
+        if (message.Find(text, 1, true) > 0)
             return false;
     }
-    if (line.BeginsWith(L"encoded ", true))
+    if (message.BeginsWith(L"encoded ", true))
         return false;
-    if (XStrCompare(line, L"[warning]: Source height < 720p; disabling lookahead-slices", 0, true) == 0)
-        return false;
-    if (line.Find(L"cannot load nvcuda.dll", 1, true) > 0)
+    if (message.Find(L"cannot load nvcuda.dll", 1, true) > 0)
         line = XStr(L"Error: compatible Nvidia GPU not found, or Nvidia drivers not installed");
     return true;
+}
+
+namespace {
+
+// The options of ffmpeg's own that take no value. Each switch among them may also be given
+// as "-noNAME"; "autorotate" and "autoscale" take a value, but not in their "-no" form. Every
+// other option, an encoder's or a format's included, takes the next word as its value,
+// whatever that word is.
+const wchar_t* const kSwitches[] = {L"accurate_seek", L"an", L"auto_conversion_filters", L"benchmark", L"benchmark_all",
+    L"bitexact", L"copy_unknown", L"copyinkf", L"copyts", L"debug_ts", L"dn", L"dump", L"find_stream_info",
+    L"fix_sub_duration", L"force_fps", L"hex", L"hide_banner", L"ignore_unknown", L"n", L"psnr", L"qphist", L"re",
+    L"recast_media", L"shortest", L"sn", L"start_at_zero", L"stats", L"stdin", L"vn", L"xerror", L"y"};
+const wchar_t* const kOtherOptionsWithoutValue[] = {L"report", L"vstats"};
+const wchar_t* const kSwitchesWithValue[] = {L"autorotate", L"autoscale"};
+
+template <size_t N>
+bool NameIn(std::wstring_view name, const wchar_t* const (&names)[N])
+{
+    return std::any_of(std::begin(names), std::end(names), [&](const wchar_t* n) { return name == n; });
+}
+
+} // namespace
+
+bool ffmpegOptionTakesValue(const XStr& option)
+{
+    std::wstring_view name = option.View();
+    if (name.empty() || name[0] != L'-')
+        return false;
+    name.remove_prefix(1);
+    name = name.substr(0, name.find(L':')); // "-an:0" is "-an" for a stream
+    if (NameIn(name, kSwitches) || NameIn(name, kOtherOptionsWithoutValue))
+        return false;
+    if (name.size() > 2 && name.substr(0, 2) == L"no") {
+        const std::wstring_view negated = name.substr(2);
+        if (NameIn(negated, kSwitches) || NameIn(negated, kSwitchesWithValue))
+            return false;
+    }
+    return true;
+}
+
+std::optional<XStr> findOutputWord(const XStrList& tokens)
+{
+    const int64_t n = tokens.Count();
+    for (int64_t i = 0; i < n; ++i) {
+        const XStr& word = tokens[i];
+        if (word == L"--") // the word after it, or, at the end, whatever follows the list
+            return i + 1 < n ? tokens[i + 1] : word;
+        if (word.Length() < 2 || word.p[0] != L'-') // "-" alone is standard output
+            return word;
+        if (ffmpegOptionTakesValue(word))
+            ++i;
+    }
+    return std::nullopt;
 }
 
 XStr formatTrimTime(int64_t ms)
@@ -302,8 +397,9 @@ bool StatPath(const XStr& path, struct stat& st)
 }
 
 // Makes an empty file beside dest, named after it with ".tmp" before its extension (a number
-// added when that name is taken), never over an existing file. Empty on failure.
-XStr MakeTemporaryOutput(const XStr& dest)
+// added when that name is taken), never over an existing file, with the permission bits of
+// mode (less the umask). Empty on failure.
+XStr MakeTemporaryOutput(const XStr& dest, mode_t mode)
 {
     const XStr ext = ExtensionOf(dest);
     const XStr stem = ext.IsEmpty() ? dest : dest.Mid(1, dest.Length() - ext.Length());
@@ -313,7 +409,7 @@ XStr MakeTemporaryOutput(const XStr& dest)
             name += XStr(L"-") + XTempUniqueId();
         name += ext;
         const std::string bytes = name.ToUTF8String();
-        const int fd = ::open(bytes.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(bytes.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::close(fd);
             return name;
@@ -322,6 +418,34 @@ XStr MakeTemporaryOutput(const XStr& dest)
             return XStr();
     }
     return XStr();
+}
+
+// A link with a plain name in the temporary folder, pointing at target, for ffmpeg to open
+// instead of a name it would read as something else; extension (".png") keeps the format
+// ffmpeg guesses from the name. False when none can be made.
+bool MakePlainLink(const XStr& target, const XStr& extension, XTempFile& link)
+{
+    XStr plain;
+    for (wchar_t c : extension.View()) {
+        if (!(c == L'.' || c == L'_' || (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'))) {
+            plain = XStr();
+            break;
+        }
+        plain.CatChar(c);
+    }
+    if (!link.Create("qkl", plain.IsEmpty() ? nullptr : plain.ToUTF8String().c_str()))
+        return false;
+    const std::string linkBytes = link.ToUTF8String();
+    ::unlink(linkBytes.c_str());
+    return ::symlink(target.ToUTF8String().c_str(), linkBytes.c_str()) == 0;
+}
+
+// A path that exists and is no regular file (a device, a pipe, a socket, a folder): ffmpeg
+// would block on it or write into it, and replacing it would destroy it.
+bool ExistsAndIsNotRegular(const XStr& path)
+{
+    struct stat st;
+    return StatPath(path, st) && !S_ISREG(st.st_mode);
 }
 
 void AppendText(XStr& args, const XStr& text)
@@ -478,7 +602,10 @@ bool clFFMPEG::run(const KRAProcessArgRef& arg)
         return false;
     // Temporary images and links live until the run has ended.
     std::vector<XTempFile> temporaryFiles;
-    return runInner(temporaryFiles);
+    const bool success = runInner(temporaryFiles);
+    // Whatever ended the run, the actions after a conversion hear of it.
+    QKConvertProcessShared::conversionFinished(*arg, success);
+    return success;
 }
 
 bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
@@ -499,6 +626,23 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             sources.push_back(path);
     }
 
+    // Destination and arguments.
+    const XStr dest = XPathFromFileURL(arg.urlTo);
+    XStr args = XStrFromQString(arg.args);
+
+    // A source that is no regular file would hold the run (a pipe without a writer), and a
+    // destination that is none would be replaced by the output.
+    for (const XStr& source : sources) {
+        if (ExistsAndIsNotRegular(source)) {
+            error(XStr(L"The source is not a regular file: ") + source);
+            return false;
+        }
+    }
+    if (ExistsAndIsNotRegular(dest)) {
+        error(XStr(L"The destination is not a regular file: ") + dest);
+        return false;
+    }
+
     // HEIC images go to ffmpeg as PNG when an image reader decodes them.
     for (XStr& source : sources) {
         if (ExtensionOf(source).ToUpper() == L".HEIC") {
@@ -516,6 +660,8 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     // When nothing of the command depends on it, it runs beside ffmpeg rather than before it.
     struct ProbeResult {
         std::vector<int64_t> lengths;
+        // What each source holds; a source ffprobe could not read is taken to hold both.
+        std::vector<bool> hasVideo, hasAudio;
         int64_t total = 0;
         double frameRate = 0;
         XStr json;
@@ -526,8 +672,10 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         for (size_t i = 0; i < paths.size(); ++i) {
             XStr json;
             uint64_t duration = 0;
-            readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
+            const bool read = readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
             result.lengths.push_back(static_cast<int64_t>(duration));
+            result.hasVideo.push_back(!read || parseHasStream(json, L"video"));
+            result.hasAudio.push_back(!read || parseHasStream(json, L"audio"));
             result.total += static_cast<int64_t>(duration);
             if (result.frameRate == 0)
                 result.frameRate = parseVideoFrameRate(json);
@@ -538,10 +686,6 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     };
     if (!sources.empty())
         FirstSource = sources[0];
-
-    // Destination and arguments.
-    const XStr dest = XPathFromFileURL(arg.urlTo);
-    XStr args = XStrFromQString(arg.args);
 
     // Progress file.
     XTempFile progressFile("_qk", nullptr);
@@ -582,13 +726,26 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     const XStr trimStart = pullArgument(L"trimstart", args);
     const XStr trimEnd = pullArgument(L"trimend", args);
 
+    // Stream copy? (The filters added below do not change the answer.)
+    bool streamCopy = false;
+    {
+        const QKElemValueList elements(XStrToQString(args));
+        auto valueOf = [&](const char* a, const char* b) {
+            const std::optional<QString> v = elements.findValue(QString::fromLatin1(a));
+            return v ? *v : elements.findValue(QString::fromLatin1(b), QString());
+        };
+        const QString acodec = valueOf("acodec", "codec:a");
+        const QString vcodec = valueOf("vcodec", "codec:v");
+        streamCopy = acodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0 ||
+                     vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
+    }
+
     const int64_t loops = loopValue.ToLong();
     // Every repetition is one more input: a count far beyond what ffmpeg could join would only
     // exhaust the memory building the list.
     constexpr int64_t kMaxJoinedInputs = 10000;
     if (loops > 1 && !sources.empty() && loops > kMaxJoinedInputs / static_cast<int64_t>(sources.size())) {
         error(XStr(L"The loop count ") + XStr::FromLong(loops) + L" is too large");
-        QKConvertProcessShared::conversionFinished(arg, false);
         return false;
     }
     const std::vector<XStr> sourcesOnce = sources;
@@ -596,15 +753,21 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         for (int64_t i = 1; i < loops; ++i)
             sources.insert(sources.end(), sourcesOnce.begin(), sourcesOnce.end());
     }
+    // Joining by re-encoding builds its filter graph from the streams the sources have.
+    const bool joinedByFilter = sources.size() > 1 && !streamCopy;
     // A looped source gives an output that many times as long.
     const int64_t lengthFactor = loops > 1 ? loops : 1;
     std::vector<int64_t> lengths;
+    std::vector<bool> hasVideo, hasAudio; // of each input, repeated like the sources
     ProbeResult probed;
     bool lengthKnown = false;
     auto applyProbe = [&](ProbeResult result) {
         probed = std::move(result);
-        for (int64_t i = 0; i < lengthFactor; ++i)
+        for (int64_t i = 0; i < lengthFactor; ++i) {
             lengths.insert(lengths.end(), probed.lengths.begin(), probed.lengths.end());
+            hasVideo.insert(hasVideo.end(), probed.hasVideo.begin(), probed.hasVideo.end());
+            hasAudio.insert(hasAudio.end(), probed.hasAudio.begin(), probed.hasAudio.end());
+        }
         LengthMS = probed.total * lengthFactor;
         FrameRate = probed.frameRate;
         ProbeJSON = probed.json;
@@ -614,7 +777,7 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     };
     const bool lengthNeededFirst = !trimStart.IsEmpty() || !trimEnd.IsEmpty() || CountsAsValue(fadeOut) ||
                                    CountsAsValue(aFadeOut) || !special.prevGenEncNset.IsEmpty() ||
-                                   !special.contactCol.IsEmpty();
+                                   !special.contactCol.IsEmpty() || joinedByFilter;
     std::future<ProbeResult> probing;
     if (lengthNeededFirst)
         applyProbe(probe(sourcesOnce));
@@ -626,10 +789,8 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             probing.wait();
     });
 
-    if (!prepareSpecialOutputs(special, args)) {
-        QKConvertProcessShared::conversionFinished(arg, false);
+    if (!prepareSpecialOutputs(special, args))
         return false;
-    }
 
     // Fades.
     if (CountsAsValue(fadeIn))
@@ -715,20 +876,6 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
 
     const XStr pre = arg.inputArgs ? XStrFromQString(*arg.inputArgs) : XStr();
 
-    // Stream copy?
-    bool streamCopy = false;
-    {
-        const QKElemValueList elements(XStrToQString(args));
-        auto valueOf = [&](const char* a, const char* b) {
-            const std::optional<QString> v = elements.findValue(QString::fromLatin1(a));
-            return v ? *v : elements.findValue(QString::fromLatin1(b), QString());
-        };
-        const QString acodec = valueOf("acodec", "codec:a");
-        const QString vcodec = valueOf("vcodec", "codec:v");
-        streamCopy = acodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0 ||
-                     vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
-    }
-
     // ffmpeg's own output: errors only; with the debug log, everything, each line with its
     // level so that the filter still drops the information and warnings.
     AppendText(args, XStr(DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel 16"));
@@ -738,7 +885,20 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         return false;
     }
 
-    const XStr tmpOut = XExitCleanup::MakeFile([&] { return MakeTemporaryOutput(dest); });
+    // ffmpeg gets one output, ours: a loose word in the arguments would be written as another.
+    XStrList preTokens, outputTokens;
+    preTokens.ParseArgs(pre);
+    outputTokens.ParseArgs(args);
+    for (const XStrList* tokens : {&preTokens, &outputTokens}) {
+        if (const std::optional<XStr> word = findOutputWord(*tokens)) {
+            error(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") + XQuoteArgument(*word));
+            return false;
+        }
+    }
+
+    // While written, the output is open to no one the destination it replaces is closed to.
+    const XStr tmpOut = XExitCleanup::MakeFile(
+        [&] { return MakeTemporaryOutput(dest, destExists ? (destStat.st_mode & 0666) : 0666); });
     if (tmpOut.IsEmpty()) {
         error(XStr(L"Could not create the output file"));
         return false;
@@ -749,13 +909,22 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             XDeleteFile(tmpOut);
         XExitCleanup::RemoveFile(tmpOut);
     });
-    const XStr out = tmpOut;
+    // ffmpeg's image writer reads a "%" in the name as a frame-number pattern and would write
+    // other files: it gets a plain name that leads to the temporary output.
+    XStr out = tmpOut;
+    if (tmpOut.FindChar(L'%') > 0) {
+        XTempFile link;
+        if (!MakePlainLink(tmpOut, ExtensionOf(dest), link)) {
+            error(XStr(L"Could not create the output file"));
+            return false;
+        }
+        out = link;
+        temporaryFiles.push_back(std::move(link));
+    }
 
     // The argument list and, for the log, the same as one command line.
     XStrList argv;
     argv.Add(ffmpeg);
-    XStrList preTokens;
-    preTokens.ParseArgs(pre);
     argv.Append(preTokens);
     XStr inputText;
     XStr listFile; // kept until the run ends
@@ -775,10 +944,8 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             if (path.FindChar(L'\n') > 0 || path.FindChar(L'\r') > 0) {
                 // The list has one file per line: a name with a line break is listed through a
                 // link with a plain name.
-                XTempFile link(nullptr, nullptr);
-                const std::string linkBytes = link.ToUTF8String();
-                ::unlink(linkBytes.c_str());
-                if (link.IsEmpty() || ::symlink(source.ToUTF8String().c_str(), linkBytes.c_str()) != 0) {
+                XTempFile link;
+                if (!MakePlainLink(source, XStr(), link)) {
                     error(XStr(L"Could not create the concatenation list"));
                     return false;
                 }
@@ -802,34 +969,54 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         argv.Add(listFile);
         inputText = XStr(L"-f concat -safe 0 -i ") + XQuoteArgument(listFile);
     } else {
+        // The concat filter takes the same streams from every input: a picture when every
+        // source has one, a sound when any has one, with silence as long as the source for
+        // those without.
+        const size_t count = sources.size();
+        const bool anyVideo = std::find(hasVideo.begin(), hasVideo.end(), true) != hasVideo.end();
+        const bool joinVideo = std::find(hasVideo.begin(), hasVideo.end(), false) == hasVideo.end();
+        const bool joinAudio = std::find(hasAudio.begin(), hasAudio.end(), true) != hasAudio.end();
+        if (anyVideo && !joinVideo) {
+            error(XStr(L"Files with and without a picture cannot be joined"));
+            return false;
+        }
         const XStr vf = pullArgument(L"vf", args);
         const XStr af = pullArgument(L"af", args);
         XStr graph;
-        for (size_t i = 0; i < sources.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             argv.Add(L"-i");
             argv.Add(FileArgument(sources[i]));
             AppendText(inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(sources[i])));
         }
-        for (size_t i = 0; i < sources.size(); ++i) {
+        for (size_t i = 0; i < count; ++i) {
             const XStr n = XStr::FromULong(i);
-            if (!vf.IsEmpty())
+            if (joinVideo && !vf.IsEmpty())
                 graph += XStr(L"[") + n + L":v]" + vf + L"[" + n + L"v];";
-            if (!af.IsEmpty())
+            if (joinAudio && !hasAudio[i])
+                graph += XStr(L"anullsrc=r=48000:cl=stereo:d=") + XStr::FromDouble(static_cast<double>(lengths[i]) / 1000.0, 3, false) +
+                         L"[" + n + L"a];";
+            else if (joinAudio && !af.IsEmpty())
                 graph += XStr(L"[") + n + L":a]" + af + L"[" + n + L"a];";
         }
-        for (size_t j = 0; j < sources.size(); ++j) {
+        for (size_t j = 0; j < count; ++j) {
             const XStr n = XStr::FromULong(j);
-            graph += vf.IsEmpty() ? XStr(L"[") + n + L":v]" : XStr(L"[") + n + L"v]";
-            graph += af.IsEmpty() ? XStr(L"[") + n + L":a]" : XStr(L"[") + n + L"a]";
+            if (joinVideo)
+                graph += vf.IsEmpty() ? XStr(L"[") + n + L":v]" : XStr(L"[") + n + L"v]";
+            if (joinAudio)
+                graph += af.IsEmpty() && hasAudio[j] ? XStr(L"[") + n + L":a]" : XStr(L"[") + n + L"a]";
         }
-        graph += XStr(L" concat=n=") + XStr::FromULong(sources.size()) + L":v=1:a=1[v][a]";
+        graph += XStr(L" concat=n=") + XStr::FromULong(count) + L":v=" + (joinVideo ? L"1" : L"0") + L":a=" +
+                 (joinAudio ? L"1" : L"0") + (joinVideo ? L"[v]" : L"") + (joinAudio ? L"[a]" : L"");
         argv.Add(L"-filter_complex");
         argv.Add(graph);
-        argv.Add(L"-map");
-        argv.Add(L"[v]");
-        argv.Add(L"-map");
-        argv.Add(L"[a]");
-        inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph) + L" -map \"[v]\" -map \"[a]\"";
+        inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph);
+        for (const wchar_t* label : {joinVideo ? L"[v]" : nullptr, joinAudio ? L"[a]" : nullptr}) {
+            if (!label)
+                continue;
+            argv.Add(L"-map");
+            argv.Add(label);
+            inputText += XStr(L" -map \"") + label + L"\"";
+        }
     }
     XStrList argTokens;
     argTokens.ParseArgs(args);
@@ -857,6 +1044,9 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     m_sync = std::make_shared<pipeReadSync_t>();
     m_sync->callback = arg.callback;
     m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
+    m_sync->paths = {dest, tmpOut, FileArgument(out), progressFile, listFile};
+    for (const XStr& source : sources)
+        m_sync->paths.push_back(FileArgument(source));
     {
         auto errToken = std::make_shared<ReaderToken>(m_sync);
         auto outToken = std::make_shared<ReaderToken>(m_sync);
@@ -872,7 +1062,7 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             if (sync.debugLog)
                 appendDebugLogLine(*sync.debugLog, line);
             XStr shown = line;
-            if (!filterErrorLine(shown))
+            if (!filterErrorLine(shown, sync.paths))
                 return;
             sync.hadError = true;
             if (sync.callback)
@@ -952,7 +1142,17 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             error(XStr::FromFormat(L"FFmpeg ended with exit code %d", ChildExitCode));
     }
 
-    // The temporary output replaces the destination only after a successful run.
+    // The temporary output replaces the destination only after a successful run that wrote
+    // something, and never replaces what has become something else than a file meanwhile.
+    struct stat written;
+    if (success && (!StatPath(tmpOut, written) || written.st_size == 0)) {
+        error(XStr(L"FFmpeg wrote no output file"));
+        success = false;
+    }
+    if (success && ExistsAndIsNotRegular(dest)) {
+        error(XStr(L"The destination is not a regular file: ") + dest);
+        success = false;
+    }
     if (success) {
         const std::string tmpBytes = tmpOut.ToUTF8String();
         if (destExists)
@@ -966,6 +1166,5 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     }
 
     info(XStr(L"Encoding exit"));
-    QKConvertProcessShared::conversionFinished(arg, success);
     return success;
 }

@@ -4,15 +4,17 @@
 // every 25 ms, and the outcome handed to the actions after a conversion.
 //
 // ffmpeg always writes a temporary file beside the destination; only a run that ended by
-// itself with exit status 0, without an error line and without quit replaces the
-// destination with it, in one rename. Any other run removes the temporary file and leaves
-// the destination and the sources as they were.
+// itself with exit status 0, without an error line and without quit, and that wrote
+// something, replaces the destination with it, in one rename. Any other run removes the
+// temporary file and leaves the destination and the sources as they were. Sources and
+// destinations that are no regular files are refused before anything starts.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,10 +51,18 @@ XStr pullArgument(const wchar_t* name, XStr& args);
 // holding all their values joined by ", "; rewritten even when the name is absent.
 XStr mergeArgument(const wchar_t* name, const XStr& args);
 
-// The standard-error filter: trims blanks, drops the lines that are no errors (information,
-// warnings, known noise, empty lines), rewrites a known message. True when the line (as
-// changed) is to be reported as an error.
-bool filterErrorLine(XStr& line);
+// The standard-error filter: trims blanks, drops the lines that are no errors (information and
+// warnings by ffmpeg's level tag, known noise, empty lines), rewrites a known message. paths
+// are the run's file names: text inside them never decides. True when the line (as changed)
+// is to be reported as an error.
+bool filterErrorLine(XStr& line, const std::vector<XStr>& paths = {});
+
+// Whether ffmpeg reads the word after this option ("-name", "-name:stream") as its value.
+bool ffmpegOptionTakesValue(const XStr& option);
+// The first word of an option list that ffmpeg would take for one more output file: a word
+// that is neither an option nor an option's value, a lone "-" (standard output), or the word
+// after "--". None when every word is an option or a value.
+std::optional<XStr> findOutputWord(const XStrList& tokens);
 
 // Milliseconds as "h:mm:ss.mmm" (hours not padded); negative values as 0.
 XStr formatTrimTime(int64_t ms);
@@ -74,6 +84,7 @@ struct pipeReadSync_t {
     int openReaders = 0;
     bool hadError = false; // an error line passed the filter
     XFile* debugLog = nullptr; // the run's log, valid while active
+    std::vector<XStr> paths; // the run's file names, for the error filter
     std::shared_ptr<KRAStatusCallback> callback;
 };
 

@@ -303,6 +303,24 @@ double parseVideoFrameRate(const XStr& jsonText)
     return 0;
 }
 
+bool parseHasStream(const XStr& jsonText, const wchar_t* codecType)
+{
+    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
+    if (!top)
+        return false;
+    XJSON::Array* streams = Member(top.get(), L"streams")->AsArray();
+    for (int64_t i = 0; i < streams->Count(); ++i) {
+        XJSON::AnyType* stream = streams->Get(i);
+        if (!EqualsNoCase(Text(Member(stream, L"codec_type")), codecType))
+            continue;
+        // Cover art is stored as a video stream of one picture; it is no picture to play.
+        if (Int(Member(Member(stream, L"disposition"), L"attached_pic")) != 0)
+            continue;
+        return true;
+    }
+    return false;
+}
+
 double getVideoFrameRate(const XStr& path)
 {
     const XStr out = runFFprobe(path);

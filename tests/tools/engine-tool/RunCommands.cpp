@@ -65,7 +65,8 @@ XStr AbsolutePath(const char* text)
 int Run(int argc, char** argv)
 {
     std::vector<XStr> sources;
-    XStr dest;
+    std::optional<XStr> dest;
+    KRASpecialActions actions;
     QString encoderName;
     std::optional<QString> pre;
     std::optional<QString> args;
@@ -78,7 +79,13 @@ int Run(int argc, char** argv)
         if (option == "--src")
             sources.push_back(AbsolutePath(value));
         else if (option == "--dst")
-            dest = AbsolutePath(value);
+            dest = *value ? AbsolutePath(value) : XStr(); // empty: the run is given no destination
+        else if (option == "--action") {
+            // NAME=ARGS: an action after the conversion, as the chain of effects gives it.
+            const QString text = XStrToQString(XStr::FromUTF8(value));
+            const QString name = text.section(QLatin1Char('='), 0, 0);
+            actions.insert(name, QKDSPSpec(name, text.section(QLatin1Char('='), 1)));
+        }
         else if (option == "--encoder")
             encoderName = XStrToQString(XStr::FromUTF8(value));
         else if (option == "--pre")
@@ -94,7 +101,7 @@ int Run(int argc, char** argv)
         else
             return ToolFail(argv[0], "unknown option " + option);
     }
-    if (sources.empty() || dest.IsEmpty() || !args)
+    if (sources.empty() || !dest || !args)
         return ToolFail(argv[0], "needs --src, --dst and --args");
 
     auto arg = std::make_shared<KRAProcessArg>();
@@ -108,7 +115,8 @@ int Run(int argc, char** argv)
         concat->setConcatURLs(urls);
         arg->srcFrom = concat;
     }
-    arg->urlTo = XFileURL(dest);
+    arg->urlTo = XFileURL(*dest);
+    arg->specialActions2 = actions;
     arg->inputArgs = pre;
     arg->args = *args;
     auto callback = std::make_shared<PrintingCallback>();
@@ -179,7 +187,7 @@ int Run(int argc, char** argv)
 }
 
 const ToolCommand kRun("run",
-    "--src S [--src S2 ...] --dst D [--encoder NAME] [--pre TEXT] --args TEXT [--quit-after MS] "
+    "--src S [--src S2 ...] --dst D [--encoder NAME] [--pre TEXT] --args TEXT [--action NAME=ARGS ...] [--quit-after MS] "
     "[--pause-after MS --resume-after MS]   (times from the start of the run)",
     Run);
 
