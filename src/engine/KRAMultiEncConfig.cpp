@@ -43,7 +43,9 @@ QKElemValueList OptionsOf(const KRAMultiEncEntry& entry)
     } else if (type != FileNamingSourceFolder) {
         const KRALocationDescriptorRef destination = naming->destination();
         options.addElem(QStringLiteral("tofolder"), destination ? XStrToQString(destination->path()) : QString());
-        if (destination && !destination->canStoreAsURL()) {
+        // A folder known only by its bookmark (its volume was not there when the set was
+        // read) has no path to write: the bookmark is all that names it.
+        if (destination && (!destination->canStoreAsURL() || destination->path().IsEmpty())) {
             const QByteArray bookmark = destination->bookmark();
             if (!bookmark.isEmpty()) {
                 options.addElemBin(QStringLiteral("tofolderbookmark"), bookmark);

@@ -65,6 +65,16 @@ TEST(MultiEncConfig, EncoderNotOfferedNowIsKeptInItsPlace)
     EXPECT_EQ(batch.out, "-vf crop=8:8 -q 1\n-vf crop=8:8 -b:v 1M\nthreads=0\n");
 }
 
+TEST(MultiEncConfig, FolderKnownOnlyByItsBookmarkKeepsIt)
+{
+    // A folder whose volume was away when the set was stored: no path, only the bookmark.
+    const std::string stored = R"(-enc1="AVI=-x" -encMopt1="-tofolder -tofolderbookmark={mqt}L25vL3N1Y2gvdm9sdW1l{mqt} )"
+                               R"(-tofolderfriendly={mqt}Away{mqt}")";
+    EXPECT_EQ(RoundTrip(stored), stored);
+    EXPECT_EQ(RoundTrip(RoundTrip(stored)), stored);
+    EXPECT_EQ(List(stored), "1: encoder=AVI args=-x naming=1 folder=\nmulti=1\n");
+}
+
 TEST(MultiEncConfig, MalformedGapsAndOldKeys)
 {
     // No "=": skipped; a gap ends the set.

@@ -1,0 +1,58 @@
+// What the fuzz targets share: a private temporary folder per process that also holds the
+// settings store (so no target ever reads or writes the user's), the program's data folder
+// name, and a check that turns a broken promise of a parser into a crash the fuzzer keeps.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "XEnvironment.h"
+#include "XRegistry.h"
+#include "XStr.h"
+#include "XTempFile.h"
+
+namespace fuzz {
+
+// The process's private folder (mode 0700, removed at exit), with a trailing "/". The
+// settings store location points into it from the first call on.
+inline const std::string& PrivateFolder()
+{
+    static XTempFolder folder;
+    static const std::string path = [] {
+        if (!folder.Create("marvoni-fuzz")) {
+            fprintf(stderr, "fuzz: no private temporary folder could be made\n");
+            abort();
+        }
+        std::string p = XStr(folder).ToUTF8String();
+        if (p.empty() || p.back() != '/')
+            p += '/';
+        const XStr store = XStr::FromUTF8(p + "store.json");
+        XRegistry::SetLocation(store.p, true);
+        return p;
+    }();
+    return path;
+}
+
+// As the program starts up, less what would reach outside the process.
+inline void SetUpProgram()
+{
+    PrivateFolder();
+    XSetAppDataFolder(L"MarvoniVideo");
+}
+
+[[noreturn]] inline void Fail(const char* what, const std::string& detail = std::string())
+{
+    fprintf(stderr, "fuzz check failed: %s\n", what);
+    if (!detail.empty())
+        fprintf(stderr, "%s\n", detail.c_str());
+    abort();
+}
+
+inline void Check(bool ok, const char* what, const std::string& detail = std::string())
+{
+    if (!ok)
+        Fail(what, detail);
+}
+
+} // namespace fuzz
