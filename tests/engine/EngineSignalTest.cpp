@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,8 +40,16 @@ std::vector<ProcessInfo> ChildrenOf(int parent)
         const int pid = std::atoi(e->d_name);
         if (pid <= 0)
             continue;
-        std::ifstream in("/proc/" + std::string(e->d_name) + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Read with plain calls: the process may end meanwhile, and then the read just fails.
+        std::string stat;
+        const int fd = open(("/proc/" + std::string(e->d_name) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        char buffer[1024];
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        close(fd);
+        if (n > 0)
+            stat.assign(buffer, static_cast<size_t>(n));
         const size_t open = stat.find('('), close = stat.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size())
             continue;
