@@ -111,12 +111,19 @@ protected:
 
     // Starts engine-tool run with TMPDIR inside the test folder; its standard output is
     // thrown away.
-    pid_t Start(const std::vector<std::string>& runArgs)
+    pid_t Start(const std::vector<std::string>& runArgs, const std::string& pathFirst = std::string())
     {
         std::vector<std::string> env;
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("TMPDIR=", 0) != 0)
-                env.push_back(*e);
+        for (char** e = environ; *e; ++e) {
+            const std::string entry(*e);
+            if (entry.rfind("TMPDIR=", 0) == 0)
+                continue;
+            if (!pathFirst.empty() && entry.rfind("PATH=", 0) == 0) {
+                env.push_back("PATH=" + pathFirst + ":" + entry.substr(5));
+                continue;
+            }
+            env.push_back(entry);
+        }
         env.push_back("TMPDIR=" + dir.file("tmp"));
         std::vector<char*> envp;
         for (std::string& s : env)
@@ -168,14 +175,23 @@ protected:
     MediaTestDir dir;
 };
 
-// A source nobody writes to: ffprobe and ffmpeg both wait in it for ever.
+// An ffprobe that never answers (it waits on a pipe nobody writes to, with no child of its
+// own) beside a real ffmpeg that reads at the source's own pace: both are at work when the
+// signal comes.
 TEST_F(EngineSignal, EveryEndingSignalTakesFFmpegAndFFprobeAlong)
 {
+    const std::string src = dir.file("in.mp4");
+    ASSERT_TRUE(MakeTestVideo(src, "160x120", "25", "4"));
     const std::string fifo = dir.file("never.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string bin = dir.file("bin");
+    ASSERT_EQ(mkdir(bin.c_str(), 0700), 0);
+    WriteTextFile(bin + "/ffprobe", "#!/bin/bash\nexec 3<>'" + fifo + "'\nread -r -u 3 _\n");
+    ASSERT_EQ(chmod((bin + "/ffprobe").c_str(), 0700), 0);
     for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signo));
-        const pid_t tool = Start({"--src", fifo, "--dst", dir.file("out/o.mkv"), "--args", "-vcodec libx264"});
+        const pid_t tool =
+            Start({"--src", src, "--dst", dir.file("out/o.mkv"), "--pre", "-re", "--args", "-vcodec libx264"}, bin);
         ASSERT_GT(tool, 0);
         ASSERT_TRUE(WaitFor(tool, [](const std::vector<ProcessInfo>& kids) {
             bool ffmpeg = false, ffprobe = false;
