@@ -16,8 +16,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XJSON.h"
-#include "XStr.h"
+#include "xclass/XJSON.h"
+#include "xclass/XStr.h"
 
 extern char** environ;
 

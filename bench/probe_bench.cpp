@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "FFprobeInfo.h"
-#include "QKLocateFFmpeg.h"
-#include "QKMediaFileInfo.h"
-#include "XFileName.h"
-#include "XTempFile.h"
+#include "media/FFprobeInfo.h"
+#include "media/QKLocateFFmpeg.h"
+#include "media/QKMediaFileInfo.h"
+#include "xclass/XFileName.h"
+#include "xclass/XTempFile.h"
 
 extern char** environ;
 

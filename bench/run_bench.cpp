@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ProgramRun.h"
+#include "common/ProgramRun.h"
 
 namespace {
 

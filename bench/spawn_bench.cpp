@@ -10,7 +10,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "XWorkerProcess.h"
+#include "xclass/XWorkerProcess.h"
 
 extern char** environ;
 

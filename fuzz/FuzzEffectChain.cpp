@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "QKConversionSpec.h"
-#include "XWorkspace.h"
+#include "fuzz/FuzzSupport.h"
+#include "job/QKConversionSpec.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

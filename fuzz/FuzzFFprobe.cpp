@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "FFprobeInfo.h"
-#include "FuzzSupport.h"
+#include "media/FFprobeInfo.h"
+#include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "XJSON.h"
+#include "fuzz/FuzzSupport.h"
+#include "xclass/XJSON.h"
 
 namespace {
 

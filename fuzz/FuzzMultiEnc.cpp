@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "KRAMultiEncConfig.h"
-#include "QKExternalFFmpeg.h"
-#include "XWorkspace.h"
+#include "fuzz/FuzzSupport.h"
+#include "engine/KRAMultiEncConfig.h"
+#include "media/QKExternalFFmpeg.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "NamingTemplate.h"
+#include "fuzz/FuzzSupport.h"
+#include "naming/NamingTemplate.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "XBuffer.h"
-#include "XRegistry.h"
+#include "fuzz/FuzzSupport.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XRegistry.h"
 
 namespace {
 

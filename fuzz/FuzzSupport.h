@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "XEnvironment.h"
-#include "XRegistry.h"
-#include "XStr.h"
-#include "XTempFile.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XStr.h"
+#include "xclass/XTempFile.h"
 
 namespace fuzz {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "FuzzSupport.h"
-#include "NTag.h"
-#include "XBuffer.h"
+#include "fuzz/FuzzSupport.h"
+#include "media/NTag.h"
+#include "xclass/XBuffer.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "KRAErrorHandler.h"
+#include "app/KRAErrorHandler.h"
 
-#include "KRAException.h"
-#include "SheetFallback.h"
-#include "XEnvironment.h"
-#include "XWorkspace.h"
+#include "kit/KRAException.h"
+#include "kit/SheetFallback.h"
+#include "xclass/XEnvironment.h"
+#include "platform/XWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -3,7 +3,7 @@
 // copy and to visit the support forum. The window keeps itself alive until it is closed.
 #pragma once
 
-#include "KRARetainedWindowController.h"
+#include "kit/KRARetainedWindowController.h"
 
 #include <QPlainTextEdit>
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "KRAPanelHostBase.h"
+#include "app/KRAPanelHostBase.h"
 
-#include "QKPanelHostWnd.h"
+#include "app/QKPanelHostWnd.h"
 
 #include <QApplication>
 #include <QDesktopServices>

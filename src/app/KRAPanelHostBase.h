@@ -7,9 +7,9 @@
 // make one with newWindow(). Main thread only.
 #pragma once
 
-#include "KRAPanel.h"
-#include "QKWindowCancellable.h"
-#include "QKWindowController.h"
+#include "kit/KRAPanel.h"
+#include "kit/QKWindowCancellable.h"
+#include "kit/QKWindowController.h"
 
 #include <QPointer>
 #include <QRect>

@@ -1,8 +1,8 @@
-#include "KREStartup.h"
+#include "app/KREStartup.h"
 
-#include "XEnvironment.h"
-#include "XFileName.h"
-#include "XRegistry.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
+#include "xclass/XRegistry.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,7 +4,7 @@
 // call relies on.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <string>
 

@@ -1,6 +1,6 @@
-#include "QKPanelHostWnd.h"
+#include "app/QKPanelHostWnd.h"
 
-#include "KRAPanelHostBase.h"
+#include "app/KRAPanelHostBase.h"
 
 #include <QApplication>
 #include <QCloseEvent>

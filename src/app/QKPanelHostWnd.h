@@ -3,7 +3,7 @@
 // host as cancelOperation; closing and losing the focus are reported to the host.
 #pragma once
 
-#include "QKWindowCancellable.h"
+#include "kit/QKWindowCancellable.h"
 
 class KRAPanelHostBase;
 

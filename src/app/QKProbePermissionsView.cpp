@@ -1,8 +1,8 @@
-#include "QKProbePermissionsView.h"
+#include "app/QKProbePermissionsView.h"
 
-#include "XEnvironment.h"
-#include "XRegistry.h"
-#include "XWorkspace.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
+#include "platform/XWorkspace.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

@@ -3,7 +3,7 @@
 // says so and then lets the user go on to the batch converter.
 #pragma once
 
-#include "KRAPanel.h"
+#include "kit/KRAPanel.h"
 
 #include <QPointer>
 #include <QString>

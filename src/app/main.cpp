@@ -1,10 +1,10 @@
 // marvoni-video: the program. Sets up the data folder and the settings store before anything
 // else runs, then hands over to the Qt event loop.
-#include "KRAPanelHostBase.h"
-#include "KREStartup.h"
-#include "QKLocateFFmpeg.h"
-#include "XExitCleanup.h"
-#include "XQtMainThreadPoster.h"
+#include "app/KRAPanelHostBase.h"
+#include "app/KREStartup.h"
+#include "media/QKLocateFFmpeg.h"
+#include "xclass/XExitCleanup.h"
+#include "platform/XQtMainThreadPoster.h"
 
 #include <QApplication>
 

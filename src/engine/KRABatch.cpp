@@ -1,10 +1,10 @@
-#include "KRABatch.h"
+#include "engine/KRABatch.h"
 
 #include <limits>
 
-#include "KRAMultiEncConfig.h"
-#include "QKConvertProcessShared.h"
-#include "QKElemValueList.h"
+#include "engine/KRAMultiEncConfig.h"
+#include "engine/QKConvertProcessShared.h"
+#include "job/QKElemValueList.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "KRAProcessArg.h"
-#include "QKConversionSpec.h"
+#include "engine/KRAProcessArg.h"
+#include "job/QKConversionSpec.h"
 
 class KRAMultiEncEntry;
 

@@ -1,15 +1,15 @@
-#include "KRAMultiEncConfig.h"
+#include "engine/KRAMultiEncConfig.h"
 
 #include <QHash>
 #include <QVariant>
 
 #include <algorithm>
 
-#include "KRAFileNaming.h"
-#include "KRALocationDescriptor.h"
-#include "QKConversionSpec.h"
-#include "QKElemValueList.h"
-#include "XWorkspace.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/KRALocationDescriptor.h"
+#include "job/QKConversionSpec.h"
+#include "job/QKElemValueList.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -26,9 +26,9 @@
 #include <memory>
 #include <optional>
 
-#include "QKDSPSpec.h"
-#include "QKEncoderArgs.h"
-#include "QKEncoderDesc.h"
+#include "job/QKDSPSpec.h"
+#include "job/QKEncoderArgs.h"
+#include "job/QKEncoderDesc.h"
 
 class KRAFileNaming;
 using KRAFileNamingRef = std::shared_ptr<KRAFileNaming>;

@@ -1,13 +1,13 @@
-#include "KRAProcess.h"
+#include "engine/KRAProcess.h"
 
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
 
-#include "XBuffer.h"
-#include "XFile.h"
-#include "clFFMPEG.h"
-#include "QKDebugLog.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XFile.h"
+#include "engine/clFFMPEG.h"
+#include "engine/QKDebugLog.h"
 
 bool KRAProcess::convertWithArg(const KRAProcessArgRef& arg)
 {

@@ -4,8 +4,8 @@
 
 #include <QByteArray>
 
-#include "KRAProcessArg.h"
-#include "XStr.h"
+#include "engine/KRAProcessArg.h"
+#include "xclass/XStr.h"
 
 class QImage;
 

@@ -12,10 +12,10 @@
 #include <memory>
 #include <optional>
 
-#include "QKConvertSource.h"
-#include "QKDSPSpec.h"
-#include "QKEncoderDesc.h"
-#include "QKTag.h"
+#include "engine/QKConvertSource.h"
+#include "job/QKDSPSpec.h"
+#include "job/QKEncoderDesc.h"
+#include "media/QKTag.h"
 
 // Receives what a run reports. Calls come from the conversion thread and from the run's
 // reader threads, so an implementation must be thread-safe.

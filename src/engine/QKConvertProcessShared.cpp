@@ -1,4 +1,4 @@
-#include "QKConvertProcessShared.h"
+#include "engine/QKConvertProcessShared.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "PlaySoundWrapper.h"
-#include "QKElemValueList.h"
-#include "XEnvironment.h"
-#include "XFileName.h"
-#include "XPlatform.h"
-#include "XTrash.h"
-#include "XWorkspace.h"
+#include "xclass/PlaySoundWrapper.h"
+#include "job/QKElemValueList.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
+#include "xclass/XPlatform.h"
+#include "platform/XTrash.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

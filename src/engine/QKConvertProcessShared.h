@@ -20,8 +20,8 @@
 #include <QString>
 #include <QStringList>
 
-#include "KRAProcessArg.h"
-#include "XStr.h"
+#include "engine/KRAProcessArg.h"
+#include "xclass/XStr.h"
 
 class KRAStatusCallback;
 

@@ -1,8 +1,8 @@
-#include "QKConvertSource.h"
+#include "engine/QKConvertSource.h"
 
-#include "QKMediaFileInfo.h"
-#include "XFileName.h"
-#include "XWorkspace.h"
+#include "media/QKMediaFileInfo.h"
+#include "xclass/XFileName.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <memory>
 #include <optional>
 
-#include "XStr.h"
-#include "XTempFile.h"
+#include "xclass/XStr.h"
+#include "xclass/XTempFile.h"
 
 class QKConvertSource;
 using QKConvertSourceRef = std::shared_ptr<QKConvertSource>;

@@ -1,12 +1,12 @@
-#include "QKDebugLog.h"
+#include "engine/QKDebugLog.h"
 
 #include <unistd.h>
 
 #include <atomic>
 #include <string>
 
-#include "XEnvironment.h"
-#include "XFileName.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 // looks at the switch once, when it starts.
 #pragma once
 
-#include "XFile.h"
-#include "XStr.h"
+#include "xclass/XFile.h"
+#include "xclass/XStr.h"
 
 // Turns the log on or off for the conversions started from now on.
 void setDebugEnv(bool on);

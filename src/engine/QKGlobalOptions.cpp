@@ -1,17 +1,17 @@
-#include "QKGlobalOptions.h"
+#include "engine/QKGlobalOptions.h"
 
 #include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "XBuffer.h"
-#include "XEnvironment.h"
-#include "XFile.h"
-#include "XFileName.h"
-#include "XFileRewrite.h"
-#include "XRegistry.h"
-#include "XWorkspace.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFileRewrite.h"
+#include "xclass/XRegistry.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "QKDSPSpec.h"
-#include "XStr.h"
+#include "job/QKDSPSpec.h"
+#include "xclass/XStr.h"
 
 class QKConversionEntry;
 class QKMediaFileInfo;

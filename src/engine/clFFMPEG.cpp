@@ -1,4 +1,4 @@
-#include "clFFMPEG.h"
+#include "engine/clFFMPEG.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -15,20 +15,20 @@
 #include <set>
 #include <string>
 
-#include "FFprobeInfo.h"
-#include "KRAProcess.h"
-#include "QKConvertProcessShared.h"
-#include "QKDebugLog.h"
-#include "QKElemValueList.h"
-#include "QKLocateFFmpeg.h"
-#include "XBlockRunner.h"
-#include "XCriticalSection.h"
-#include "XExitCleanup.h"
-#include "XFileName.h"
-#include "XFormat.h"
-#include "XPlatform.h"
-#include "XTempFile.h"
-#include "XWorkspace.h"
+#include "media/FFprobeInfo.h"
+#include "engine/KRAProcess.h"
+#include "engine/QKConvertProcessShared.h"
+#include "engine/QKDebugLog.h"
+#include "job/QKElemValueList.h"
+#include "media/QKLocateFFmpeg.h"
+#include "xclass/XBlockRunner.h"
+#include "xclass/XCriticalSection.h"
+#include "xclass/XExitCleanup.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFormat.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XTempFile.h"
+#include "platform/XWorkspace.h"
 
 // ---- Argument text ------------------------------------------------------------------------
 

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "KRAProcessArg.h"
-#include "XFile.h"
-#include "XList.h"
-#include "XTempFile.h"
-#include "XStr.h"
-#include "XWorkerProcess.h"
+#include "engine/KRAProcessArg.h"
+#include "xclass/XFile.h"
+#include "xclass/XList.h"
+#include "xclass/XTempFile.h"
+#include "xclass/XStr.h"
+#include "xclass/XWorkerProcess.h"
 
 // ---- Argument text ------------------------------------------------------------------------
 // An argument string read as elements ("-name value", "-name=value", "-name") with the words

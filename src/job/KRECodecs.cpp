@@ -1,8 +1,8 @@
-#include "KRECodecs.h"
+#include "job/KRECodecs.h"
 
 #include <algorithm>
 
-#include "QKExternalFFmpeg.h"
+#include "media/QKExternalFFmpeg.h"
 
 QList<QKEncoderDescRef> KRECodecs::listEncodersLGPL()
 {

@@ -4,7 +4,7 @@
 
 #include <QList>
 
-#include "QKEncoderDesc.h"
+#include "job/QKEncoderDesc.h"
 
 class KRECodecs {
 public:

@@ -1,8 +1,8 @@
-#include "KREDSPs.h"
+#include "job/KREDSPs.h"
 
 #include <algorithm>
 
-#include "QKCommonVideoEffects.h"
+#include "job/QKCommonVideoEffects.h"
 
 QStringList KREDSPs::namedEffects()
 {

@@ -6,7 +6,7 @@
 #include <QSet>
 #include <QStringList>
 
-#include "QKDSPDesc.h"
+#include "job/QKDSPDesc.h"
 
 class KREDSPs {
 public:

@@ -1,6 +1,6 @@
-#include "QKCommonVideoEffects.h"
+#include "job/QKCommonVideoEffects.h"
 
-#include "QKExternalFFmpeg.h"
+#include "media/QKExternalFFmpeg.h"
 
 QStringList QKCommonVideoEffects::listNames()
 {

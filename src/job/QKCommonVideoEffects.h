@@ -5,7 +5,7 @@
 #include <QList>
 #include <QStringList>
 
-#include "QKDSPDesc.h"
+#include "job/QKDSPDesc.h"
 
 class QKCommonVideoEffects {
 public:

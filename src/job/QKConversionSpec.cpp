@@ -1,6 +1,6 @@
-#include "QKConversionSpec.h"
+#include "job/QKConversionSpec.h"
 
-#include "QKElemValueList.h"
+#include "job/QKElemValueList.h"
 
 namespace {
 

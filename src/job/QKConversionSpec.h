@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "QKDSPSpec.h"
-#include "QKEncoderArgs.h"
-#include "QKEncoderDesc.h"
+#include "job/QKDSPSpec.h"
+#include "job/QKEncoderArgs.h"
+#include "job/QKEncoderDesc.h"
 
 class QKConvertSource;  // a source of a conversion (a file, a temporary copy, a concatenation)
 class KRAMultiEncEntry; // the multi-encoder set an entry belongs to

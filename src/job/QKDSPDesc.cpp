@@ -1,10 +1,10 @@
-#include "QKDSPDesc.h"
+#include "job/QKDSPDesc.h"
 
 #include <QSet>
 
-#include "KREDSPs.h"
-#include "XFileName.h"
-#include "XWorkspace.h"
+#include "job/KREDSPs.h"
+#include "xclass/XFileName.h"
+#include "platform/XWorkspace.h"
 
 QKDSPDesc::QKDSPDesc(const XStr& filePath)
     : path(XStrToQString(filePath))

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "QKDSPSpec.h"
-#include "XStr.h"
+#include "job/QKDSPSpec.h"
+#include "xclass/XStr.h"
 
 class QKDSPDesc;
 using QKDSPDescRef = std::shared_ptr<QKDSPDesc>;

@@ -1,4 +1,4 @@
-#include "QKDSPSpec.h"
+#include "job/QKDSPSpec.h"
 
 std::optional<QKDSPSpec> QKDSPSpec::initWithData(const QVariant& data)
 {

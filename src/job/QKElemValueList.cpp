@@ -1,11 +1,11 @@
-#include "QKElemValueList.h"
+#include "job/QKElemValueList.h"
 
 #include <cmath>
 #include <limits>
 
-#include "XBase64.h"
-#include "XBuffer.h"
-#include "XWorkspace.h"
+#include "xclass/XBase64.h"
+#include "xclass/XBuffer.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

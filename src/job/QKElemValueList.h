@@ -15,7 +15,7 @@
 #include <memory>
 #include <optional>
 
-#include "XListElementValue.h"
+#include "xclass/XListElementValue.h"
 
 class QKElemValue {
 public:

@@ -1,13 +1,13 @@
-#include "QKEncoderDesc.h"
+#include "job/QKEncoderDesc.h"
 
 #include <QAction>
 #include <QComboBox>
 
 #include <algorithm>
 
-#include "KRECodecs.h"
-#include "XFileName.h"
-#include "XWorkspace.h"
+#include "job/KRECodecs.h"
+#include "xclass/XFileName.h"
+#include "platform/XWorkspace.h"
 
 QVariant QKEncoderInstance::kBitrateFor(const QString&, const QString&) const
 {

@@ -14,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class QAction;
 class QComboBox;

@@ -1,6 +1,6 @@
-#include "BlockExec.h"
+#include "kit/BlockExec.h"
 
-#include "XBlockRunner.h"
+#include "xclass/XBlockRunner.h"
 
 #include <QTimer>
 

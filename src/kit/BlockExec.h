@@ -2,7 +2,7 @@
 // delay on the calling thread. Every call returns at once.
 #pragma once
 
-#include "XBlockRunner.h"
+#include "xclass/XBlockRunner.h"
 
 using KitBlock = XBlock;
 

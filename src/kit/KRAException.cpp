@@ -1,4 +1,4 @@
-#include "KRAException.h"
+#include "kit/KRAException.h"
 
 #include <cxxabi.h>
 #include <execinfo.h>

@@ -1,4 +1,4 @@
-#include "KRAFormatter.h"
+#include "kit/KRAFormatter.h"
 
 #include <QLineEdit>
 

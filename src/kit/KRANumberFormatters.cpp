@@ -1,9 +1,9 @@
-#include "KRANumberFormatters.h"
+#include "kit/KRANumberFormatters.h"
 
-#include "KitNumberText.h"
-#include "QKStringTools.h"
-#include "XStr.h"
-#include "XStrQt.h"
+#include "kit/KitNumberText.h"
+#include "kit/QKStringTools.h"
+#include "xclass/XStr.h"
+#include "kit/XStrQt.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Formatters for decibels, hexadecimal numbers, file sizes and frequencies.
 #pragma once
 
-#include "KRAFormatter.h"
+#include "kit/KRAFormatter.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "KRAPanel.h"
+#include "kit/KRAPanel.h"
 
 KRAPanel::~KRAPanel() = default;
 

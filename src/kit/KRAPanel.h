@@ -16,7 +16,7 @@
 
 #include <memory>
 
-#include "QKViewController.h"
+#include "kit/QKViewController.h"
 
 class QKeyEvent;
 class QObject;

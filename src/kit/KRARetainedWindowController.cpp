@@ -1,4 +1,4 @@
-#include "KRARetainedWindowController.h"
+#include "kit/KRARetainedWindowController.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -7,7 +7,7 @@
 // A window that is hidden for good counts as closed too (a dialog ended with done()).
 #pragma once
 
-#include "QKWindowController.h"
+#include "kit/QKWindowController.h"
 
 #include <memory>
 #include <mutex>

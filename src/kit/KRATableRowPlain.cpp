@@ -1,4 +1,4 @@
-#include "KRATableRowPlain.h"
+#include "kit/KRATableRowPlain.h"
 
 #include <QApplication>
 #include <QPalette>

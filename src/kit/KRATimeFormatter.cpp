@@ -1,6 +1,6 @@
-#include "KRATimeFormatter.h"
+#include "kit/KRATimeFormatter.h"
 
-#include "KitNumberText.h"
+#include "kit/KitNumberText.h"
 
 #include <QStringList>
 

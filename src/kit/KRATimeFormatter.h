@@ -2,7 +2,7 @@
 // for whole seconds ("1:03").
 #pragma once
 
-#include "KRAFormatter.h"
+#include "kit/KRAFormatter.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "KillSwitch.h"
+#include "kit/KillSwitch.h"
 
 KillSwitchHolder::KillSwitchHolder() : m_killSwitch(std::make_shared<KillSwitch>()) {}
 

@@ -1,4 +1,4 @@
-#include "KitNumberText.h"
+#include "kit/KitNumberText.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,7 +3,7 @@
 // (WeakRef.h) means no match.
 #pragma once
 
-#include "WeakRef.h"
+#include "kit/WeakRef.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
-#include "QKAttributedText.h"
+#include "kit/QKAttributedText.h"
 
-#include "QKNamedImages.h"
+#include "kit/QKNamedImages.h"
 
 #include <QAtomicInteger>
 #include <QTextCursor>

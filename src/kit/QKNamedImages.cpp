@@ -1,7 +1,7 @@
-#include "QKNamedImages.h"
+#include "kit/QKNamedImages.h"
 
-#include "XEnvironment.h"
-#include "XStrQt.h"
+#include "xclass/XEnvironment.h"
+#include "kit/XStrQt.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "QKPleaseWaitDialog.h"
+#include "kit/QKPleaseWaitDialog.h"
 
 #include <QHBoxLayout>
 #include <QProgressBar>

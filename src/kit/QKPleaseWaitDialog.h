@@ -8,8 +8,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include "KRAPanel.h"
-#include "QKWindowCancellable.h"
+#include "kit/KRAPanel.h"
+#include "kit/QKWindowCancellable.h"
 
 
 class QKPleaseWaitDialog : public QKPanelViewController, public QKCancelOperation {

@@ -1,8 +1,8 @@
-#include "QKStringTools.h"
+#include "kit/QKStringTools.h"
 
-#include "UnitFormat.h"
-#include "XFormat.h"
-#include "XStrQt.h"
+#include "kit/UnitFormat.h"
+#include "xclass/XFormat.h"
+#include "kit/XStrQt.h"
 
 #include <cstdint>
 #include <limits>

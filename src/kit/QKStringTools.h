@@ -2,8 +2,8 @@
 // sample rates, channel counts and bit rates; colour-marked text; shell quoting.
 #pragma once
 
-#include "QKAttributedText.h"
-#include "XStr.h"
+#include "kit/QKAttributedText.h"
+#include "xclass/XStr.h"
 
 #include <QString>
 #include <QStringList>

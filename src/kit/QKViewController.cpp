@@ -1,4 +1,4 @@
-#include "QKViewController.h"
+#include "kit/QKViewController.h"
 
 QKViewController::QKViewController(QObject* parent) : QObject(parent) {}
 

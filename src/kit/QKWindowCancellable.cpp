@@ -1,4 +1,4 @@
-#include "QKWindowCancellable.h"
+#include "kit/QKWindowCancellable.h"
 
 #include <QKeyEvent>
 

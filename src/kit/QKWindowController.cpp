@@ -1,4 +1,4 @@
-#include "QKWindowController.h"
+#include "kit/QKWindowController.h"
 
 #include <QApplication>
 #include <QDialog>

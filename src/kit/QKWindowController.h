@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "SheetFallback.h"
+#include "kit/SheetFallback.h"
 
 class QKWindowController : public QObject {
     Q_OBJECT

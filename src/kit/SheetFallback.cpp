@@ -1,4 +1,4 @@
-#include "SheetFallback.h"
+#include "kit/SheetFallback.h"
 
 #include <QDialog>
 #include <QPointer>

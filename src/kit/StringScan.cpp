@@ -1,4 +1,4 @@
-#include "StringScan.h"
+#include "kit/StringScan.h"
 
 #include <charconv>
 #include <climits>

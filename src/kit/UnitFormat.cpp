@@ -1,7 +1,7 @@
-#include "UnitFormat.h"
+#include "kit/UnitFormat.h"
 
-#include "XFormat.h"
-#include "XRegistry.h"
+#include "xclass/XFormat.h"
+#include "xclass/XRegistry.h"
 
 uint32_t QKReadUnitSetting(const wchar_t* valueName)
 {

@@ -9,7 +9,7 @@
 // duration and size formats of QKStringTools "UnitsTime" and "UnitsFileSize".
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "UrlProps.h"
+#include "kit/UrlProps.h"
 
 #include <QDir>
 #include <QFileInfo>

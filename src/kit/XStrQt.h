@@ -2,8 +2,8 @@
 // conversion (it keeps undecodable file-name bytes); this name is the kit's spelling of it.
 #pragma once
 
-#include "XStr.h"
-#include "XWorkspace.h"
+#include "xclass/XStr.h"
+#include "platform/XWorkspace.h"
 
 #include <QString>
 

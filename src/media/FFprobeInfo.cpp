@@ -1,4 +1,4 @@
-#include "FFprobeInfo.h"
+#include "media/FFprobeInfo.h"
 
 #include <atomic>
 #include <cmath>
@@ -6,11 +6,11 @@
 #include <memory>
 #include <unistd.h>
 
-#include "QKLocateFFmpeg.h"
-#include "QKToolRun.h"
-#include "XFileName.h"
-#include "XFormat.h"
-#include "XJSON.h"
+#include "media/QKLocateFFmpeg.h"
+#include "media/QKToolRun.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFormat.h"
+#include "xclass/XJSON.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <functional>
 #include <string>
 
-#include "NTag.h"
-#include "XStr.h"
+#include "media/NTag.h"
+#include "xclass/XStr.h"
 
 // The time one ffprobe run may take before it is killed (default 30000 ms). Process-wide.
 void setFFprobeTimeoutMs(int ms);

@@ -1,11 +1,11 @@
-#include "NTag.h"
+#include "media/NTag.h"
 
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "XCRC32.h"
+#include "xclass/XCRC32.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "XBuffer.h"
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 struct STInternalTag {
     XStr Name;

@@ -1,4 +1,4 @@
-#include "QKExternalFFmpeg.h"
+#include "media/QKExternalFFmpeg.h"
 
 #include <memory>
 #include <mutex>

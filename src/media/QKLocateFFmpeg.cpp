@@ -1,4 +1,4 @@
-#include "QKLocateFFmpeg.h"
+#include "media/QKLocateFFmpeg.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,13 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "QKExternalFFmpeg.h"
-#include "QKToolRun.h"
-#include "XEnvironment.h"
-#include "XFile.h"
-#include "XFileName.h"
-#include "XTempFile.h"
-#include "XWorkerProcess.h"
+#include "media/QKExternalFFmpeg.h"
+#include "media/QKToolRun.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XTempFile.h"
+#include "xclass/XWorkerProcess.h"
 
 namespace {
 

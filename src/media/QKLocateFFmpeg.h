@@ -13,7 +13,7 @@
 // leaves whatever was there before (copy and marker) as it was.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class QKLocateFFmpeg {
 public:

@@ -1,8 +1,8 @@
-#include "QKMediaFileInfo.h"
+#include "media/QKMediaFileInfo.h"
 
-#include "FFprobeInfo.h"
-#include "XFileName.h"
-#include "XTime.h"
+#include "media/FFprobeInfo.h"
+#include "xclass/XFileName.h"
+#include "xclass/XTime.h"
 
 QKMediaFileInfo::QKMediaFileInfo()
     : mIDTags(std::make_shared<QKTag>())

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <optional>
 
-#include "QKTag.h"
-#include "XStr.h"
+#include "media/QKTag.h"
+#include "xclass/XStr.h"
 
 class QKMediaFileInfo;
 using QKMediaFileInfoRef = std::shared_ptr<QKMediaFileInfo>;

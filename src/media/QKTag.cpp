@@ -1,10 +1,10 @@
-#include "QKTag.h"
+#include "media/QKTag.h"
 
 #include <QHash>
 
 #include <vector>
 
-#include "XWorkspace.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

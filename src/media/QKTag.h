@@ -17,7 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include "NTag.h"
+#include "media/NTag.h"
 
 class QKTag;
 class QKMutableTag;

@@ -1,4 +1,4 @@
-#include "QKToolRun.h"
+#include "media/QKToolRun.h"
 
 #include <cerrno>
 #include <csignal>
@@ -6,8 +6,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "XFileName.h"
-#include "XWorkerProcess.h"
+#include "xclass/XFileName.h"
+#include "xclass/XWorkerProcess.h"
 
 XStr QKToolResult::lastErrorLine() const
 {

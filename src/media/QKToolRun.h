@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 struct QKToolResult {
     bool started = false;  // false: the program could not be started (startErrno tells why)

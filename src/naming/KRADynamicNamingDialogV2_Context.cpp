@@ -1,12 +1,12 @@
-#include "KRADynamicNamingDialogV2_Context.h"
+#include "naming/KRADynamicNamingDialogV2_Context.h"
 
-#include "KRAFileNaming.h"
-#include "NamingTemplate.h"
-#include "QKEncoderDesc.h"
-#include "QKMediaFileInfo.h"
-#include "XFileName.h"
-#include "XRegistry.h"
-#include "XWorkspace.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/NamingTemplate.h"
+#include "job/QKEncoderDesc.h"
+#include "media/QKMediaFileInfo.h"
+#include "xclass/XFileName.h"
+#include "xclass/XRegistry.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 const char kDefaultDiscToAlbum[] = "[album], Disc [discnum]";

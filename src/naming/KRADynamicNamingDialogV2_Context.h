@@ -14,8 +14,8 @@
 
 #include <memory>
 
-#include "NTag.h"
-#include "QKTag.h"
+#include "media/NTag.h"
+#include "media/QKTag.h"
 
 class KRADynamicNamingDialogV2_Context;
 using KRADynamicNamingDialogV2_ContextRef = std::shared_ptr<KRADynamicNamingDialogV2_Context>;

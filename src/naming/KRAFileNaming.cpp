@@ -1,19 +1,19 @@
-#include "KRAFileNaming.h"
+#include "naming/KRAFileNaming.h"
 
 #include <climits>
 #include <string>
 #include <vector>
 
-#include "NamingTemplate.h"
-#include "QKEncoderDesc.h"
-#include "QKMediaFileInfo.h"
-#include "QKStringTools.h"
-#include "XBuffer.h"
-#include "XFileName.h"
-#include "XRegistry.h"
-#include "XRegistryTransaction.h"
-#include "XTime.h"
-#include "XWorkspace.h"
+#include "naming/NamingTemplate.h"
+#include "job/QKEncoderDesc.h"
+#include "media/QKMediaFileInfo.h"
+#include "kit/QKStringTools.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XFileName.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XRegistryTransaction.h"
+#include "xclass/XTime.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <memory>
 #include <optional>
 
-#include "KRALocationDescriptor.h"
-#include "NTag.h"
-#include "QKAttributedText.h"
-#include "XStr.h"
+#include "naming/KRALocationDescriptor.h"
+#include "media/NTag.h"
+#include "kit/QKAttributedText.h"
+#include "xclass/XStr.h"
 
 class QKMediaFileInfo;
 class XRegistryTransaction;

@@ -1,4 +1,4 @@
-#include "KRALocationDescriptor.h"
+#include "naming/KRALocationDescriptor.h"
 
 #include <fcntl.h>
 #include <syslog.h>
@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "XEnvironment.h"
-#include "XFileName.h"
-#include "XList.h"
-#include "XPlatform.h"
-#include "XWorkspace.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
+#include "xclass/XList.h"
+#include "xclass/XPlatform.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

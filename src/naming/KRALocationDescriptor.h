@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class KRALocationDescriptor;
 using KRALocationDescriptorRef = std::shared_ptr<KRALocationDescriptor>;

@@ -1,11 +1,11 @@
-#include "NamingTemplate.h"
+#include "naming/NamingTemplate.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "XFileName.h"
+#include "xclass/XFileName.h"
 
 namespace {
 

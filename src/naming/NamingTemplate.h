@@ -9,9 +9,9 @@
 // for (padding, replacing, joining).
 #pragma once
 
-#include "NTag.h"
-#include "XList.h"
-#include "XStr.h"
+#include "media/NTag.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 // Expands the template against a copy of tags (tags itself is not changed). extraFieldNames
 // (may be null) names further fields filled from elements of the same name and exempt from

@@ -1,4 +1,4 @@
-#include "QKOptionsFileName.h"
+#include "naming/QKOptionsFileName.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -13,9 +13,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "XRegistry.h"
-#include "XRegistryTransaction.h"
-#include "XWorkspace.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XRegistryTransaction.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <QString>
 #include <QTableWidget>
 
-#include "QKWindowController.h"
+#include "kit/QKWindowController.h"
 
 struct FNReplaceRecord {
     QString Replace;

@@ -1,4 +1,4 @@
-#include "JSON.h"
+#include "platform/JSON.h"
 
 #include <QMetaType>
 #include <QStringList>
@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "XWorkspace.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QUrl>
 #include <QVariant>
 
-#include "XJSON.h"
+#include "xclass/XJSON.h"
 
 class JSON {
 public:

@@ -1,6 +1,6 @@
-#include "XQtMainThreadPoster.h"
+#include "platform/XQtMainThreadPoster.h"
 
-#include "XMainQueue.h"
+#include "xclass/XMainQueue.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

@@ -1,5 +1,5 @@
-#include "XEnvironment.h"
-#include "XTrash.h"
+#include "xclass/XEnvironment.h"
+#include "platform/XTrash.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "XFileName.h"
-#include "XList.h"
-#include "XPlatform.h"
+#include "xclass/XFileName.h"
+#include "xclass/XList.h"
+#include "xclass/XPlatform.h"
 
 namespace {
 

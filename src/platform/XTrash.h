@@ -11,7 +11,7 @@
 // where it is and the failure is reported. Who asked for the trash asked for a way back.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class XStrList;
 

@@ -1,4 +1,4 @@
-#include "XWorkspace.h"
+#include "platform/XWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 // XStr <-> QString. Characters U+DC80..U+DCFF (undecodable bytes of a file name) cross as
 // lone UTF-16 surrogates, so a path survives the round trip.

@@ -1,9 +1,9 @@
-#include "PlaySoundWrapper.h"
+#include "xclass/PlaySoundWrapper.h"
 
 #include <memory>
 
-#include "XThread.h"
-#include "XWorkerProcess.h"
+#include "xclass/XThread.h"
+#include "xclass/XWorkerProcess.h"
 
 namespace {
 struct Player {

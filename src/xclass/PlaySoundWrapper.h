@@ -4,8 +4,8 @@
 // seen. The converter plays its end-of-job sounds this way.
 #pragma once
 
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 constexpr unsigned SND_ASYNC = 1; // return at once, the sound plays in the background
 constexpr unsigned SND_FILENAME = 2; // the sound is a file name (required)

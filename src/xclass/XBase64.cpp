@@ -1,6 +1,6 @@
-#include "XBase64.h"
+#include "xclass/XBase64.h"
 
-#include "XBuffer.h"
+#include "xclass/XBuffer.h"
 
 #include <climits>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 // The file-name-safe form writes "-" in place of "/".
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "XBlockRunner.h"
+#include "xclass/XBlockRunner.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "XMainQueue.h"
-#include "XThread.h"
+#include "xclass/XMainQueue.h"
+#include "xclass/XThread.h"
 
 // ---- Block runners -----------------------------------------------------------------------
 

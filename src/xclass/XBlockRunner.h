@@ -16,9 +16,9 @@
 #include <memory>
 #include <mutex>
 
-#include "XCriticalSection.h"
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XCriticalSection.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 using XBlock = std::function<void()>;
 

@@ -1,4 +1,4 @@
-#include "XCRC32.h"
+#include "xclass/XCRC32.h"
 
 namespace {
 

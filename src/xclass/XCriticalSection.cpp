@@ -1,4 +1,4 @@
-#include "XCriticalSection.h"
+#include "xclass/XCriticalSection.h"
 
 XCriticalSection::XCriticalSection()
 {

@@ -1,10 +1,10 @@
-#include "XEnvironment.h"
+#include "xclass/XEnvironment.h"
 
-#include "XFile.h"
-#include "XFileName.h"
-#include "XList.h"
-#include "XListElementValue.h"
-#include "XTempFile.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XList.h"
+#include "xclass/XListElementValue.h"
+#include "xclass/XTempFile.h"
 
 #include <cerrno>
 #include <cstdlib>

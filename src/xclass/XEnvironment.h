@@ -3,7 +3,7 @@
 // arguments, and the process environment read and written under one lock.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <mutex>
 #include <string>

@@ -1,4 +1,4 @@
-#include "XEvent.h"
+#include "xclass/XEvent.h"
 
 #include <cassert>
 #include <cerrno>
@@ -8,9 +8,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XFileName.h"
-#include "XPlatform.h"
-#include "XTempFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XTempFile.h"
 
 // ---- Descriptor waits --------------------------------------------------------------------
 

@@ -20,7 +20,7 @@
 #include <set>
 #include <sys/time.h>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 // ---- Descriptor waits --------------------------------------------------------------------
 

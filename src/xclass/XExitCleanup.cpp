@@ -1,4 +1,4 @@
-#include "XExitCleanup.h"
+#include "xclass/XExitCleanup.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "XFileName.h"
+#include "xclass/XFileName.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 // behind its back.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class XExitCleanup {
 public:

@@ -1,4 +1,4 @@
-#include "XFile.h"
+#include "xclass/XFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,10 +14,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XFileName.h"
-#include "XFindFile.h"
-#include "XPlatform.h"
-#include "XTime.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFindFile.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XTime.h"
 
 namespace {
 

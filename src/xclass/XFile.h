@@ -12,8 +12,8 @@
 #include <string>
 #include <sys/types.h>
 
-#include "XBuffer.h"
-#include "XStr.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XStr.h"
 
 // Access codes of XFile::Open.
 constexpr int XFILE_READ = 1;

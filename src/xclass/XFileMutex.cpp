@@ -1,4 +1,4 @@
-#include "XFileMutex.h"
+#include "xclass/XFileMutex.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "XPlatform.h"
+#include "xclass/XPlatform.h"
 
 bool XFileMutex::Open(const XStr& path)
 {

@@ -3,7 +3,7 @@
 // objects on one path exclude each other even inside one process, and closing releases it.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class XFileMutex {
 public:

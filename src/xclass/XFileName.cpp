@@ -1,5 +1,5 @@
-#include "XEnvironment.h"
-#include "XFileName.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "XFile.h"
-#include "XFindFile.h"
-#include "XPlatform.h"
-#include "XTime.h"
+#include "xclass/XFile.h"
+#include "xclass/XFindFile.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XTime.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class XFileName : public XStr {
 public:

@@ -1,4 +1,4 @@
-#include "XFileRewrite.h"
+#include "xclass/XFileRewrite.h"
 
 #include <cerrno>
 #include <csignal>
@@ -7,8 +7,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "XFileName.h"
-#include "XFindFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFindFile.h"
 
 namespace {
 

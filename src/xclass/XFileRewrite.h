@@ -7,9 +7,9 @@
 
 #include <cstddef>
 
-#include "XBuffer.h"
-#include "XFile.h"
-#include "XStr.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XFile.h"
+#include "xclass/XStr.h"
 
 class XFileRewrite : public XFile {
 public:

@@ -1,12 +1,12 @@
-#include "XFindFile.h"
+#include "xclass/XFindFile.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "XFileName.h"
-#include "XTime.h"
+#include "xclass/XFileName.h"
+#include "xclass/XTime.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 class XFindFile {
 public:

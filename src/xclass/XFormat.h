@@ -5,7 +5,7 @@
 // the same whatever the user's locale.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "XJSON.h"
+#include "xclass/XJSON.h"
 
 #include <cassert>
 #include <charconv>
@@ -8,9 +8,9 @@
 #include <cwchar>
 #include <new>
 
-#include "XFile.h"
-#include "XFileName.h"
-#include "XFileRewrite.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFileRewrite.h"
 
 namespace XJSON {
 

@@ -25,8 +25,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 class XFile;
 

@@ -1,11 +1,11 @@
-#include "XList.h"
+#include "xclass/XList.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "XBuffer.h"
-#include "XCRC32.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XCRC32.h"
 
 namespace {
 constexpr int64_t kInlineSlots = 16;

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 struct XBuffer;
 

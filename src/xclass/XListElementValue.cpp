@@ -1,4 +1,4 @@
-#include "XListElementValue.h"
+#include "xclass/XListElementValue.h"
 
 #include <cwchar>
 #include <string>

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 class XListElementValue {
 public:

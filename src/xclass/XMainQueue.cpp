@@ -1,4 +1,4 @@
-#include "XMainQueue.h"
+#include "xclass/XMainQueue.h"
 
 #include <chrono>
 

@@ -1,5 +1,5 @@
-#include "XEnvironment.h"
-#include "XPlatform.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XPlatform.h"
 
 #include <cerrno>
 #include <climits>

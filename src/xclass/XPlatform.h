@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "XStr.h"
-#include "XTime.h"
+#include "xclass/XStr.h"
+#include "xclass/XTime.h"
 
 // ---- Windows-named calls -----------------------------------------------------------------
 

@@ -1,8 +1,8 @@
-#include "XProxySettings.h"
+#include "xclass/XProxySettings.h"
 
 #include <climits>
 
-#include "XRegistry.h"
+#include "xclass/XRegistry.h"
 
 int XProxyPortFromText(const wchar_t* text)
 {

@@ -2,7 +2,7 @@
 // store under the default root and key path, written by the options window.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 struct XProxySettings {
     int UseProxy = 0; // 0: direct connection

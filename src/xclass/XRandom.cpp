@@ -1,4 +1,4 @@
-#include "XRandom.h"
+#include "xclass/XRandom.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // conversion threads.
 #pragma once
 
-#include "XBuffer.h"
-#include "XFile.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XFile.h"
 
 #include <cstdint>
 #include <mutex>

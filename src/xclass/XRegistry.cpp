@@ -1,4 +1,4 @@
-#include "XRegistry.h"
+#include "xclass/XRegistry.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,14 +12,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "XBase64.h"
-#include "XBuffer.h"
-#include "XCriticalSection.h"
-#include "XEnvironment.h"
-#include "XFile.h"
-#include "XFileName.h"
-#include "XFileRewrite.h"
-#include "XTime.h"
+#include "xclass/XBase64.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XCriticalSection.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFileRewrite.h"
+#include "xclass/XTime.h"
 
 namespace {
 

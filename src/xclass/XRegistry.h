@@ -31,10 +31,10 @@
 #include <ctime>
 #include <sys/types.h>
 
-#include "XFile.h"
-#include "XJSON.h"
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XFile.h"
+#include "xclass/XJSON.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 struct XBuffer;
 

@@ -1,7 +1,7 @@
-#include "XRegistryTransaction.h"
+#include "xclass/XRegistryTransaction.h"
 
-#include "XBase64.h"
-#include "XRegistry.h"
+#include "xclass/XBase64.h"
+#include "xclass/XRegistry.h"
 
 namespace {
 

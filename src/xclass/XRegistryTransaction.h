@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "XJSON.h"
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XJSON.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 class XRegistry;
 struct XBuffer;

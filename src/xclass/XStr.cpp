@@ -1,4 +1,4 @@
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Narrow views and codecs of XStr, number texts and reading numbers back.
-#include "XBuffer.h"
-#include "XStr.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XStr.h"
 
 #include <cmath>
 #include <cstdio>

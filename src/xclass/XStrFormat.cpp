@@ -1,6 +1,6 @@
 // The library's printf-like formatter, the natural order of file lists with its Latin
 // transliteration, and the quoting of one command-line argument.
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <cstdint>
 #include <cwchar>

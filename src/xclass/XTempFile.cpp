@@ -1,8 +1,8 @@
-#include "XTempFile.h"
+#include "xclass/XTempFile.h"
 
-#include "XEnvironment.h"
-#include "XExitCleanup.h"
-#include "XFileName.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XExitCleanup.h"
+#include "xclass/XFileName.h"
 
 #include <atomic>
 #include <cerrno>

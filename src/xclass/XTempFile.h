@@ -6,7 +6,7 @@
 // out of it.
 #pragma once
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "XThread.h"
+#include "xclass/XThread.h"
 
 #include <cerrno>
 #include <cxxabi.h>

@@ -16,8 +16,8 @@
 #include <memory>
 #include <pthread.h>
 
-#include "XCriticalSection.h"
-#include "XEvent.h"
+#include "xclass/XCriticalSection.h"
+#include "xclass/XEvent.h"
 
 using XThreadProc = void (*)(XEvent* stopEvent, void* data);
 

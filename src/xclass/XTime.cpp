@@ -1,4 +1,4 @@
-#include "XTime.h"
+#include "xclass/XTime.h"
 
 #include <cmath>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <sys/time.h>
 
-#include "XStr.h"
+#include "xclass/XStr.h"
 
 // Seconds from 1601-01-01 to 1970-01-01, in 100-ns units.
 constexpr uint64_t XFILETIME_UNIX_EPOCH = 116444736000000000ULL;

@@ -1,6 +1,6 @@
-#include "XEnvironment.h"
-#include "XExitCleanup.h"
-#include "XWorkerProcess.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XExitCleanup.h"
+#include "xclass/XWorkerProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,9 +15,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XFileName.h"
-#include "XPlatform.h"
-#include "XThread.h"
+#include "xclass/XFileName.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XThread.h"
 
 extern char** environ;
 

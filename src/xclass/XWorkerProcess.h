@@ -17,8 +17,8 @@
 #include <cstdint>
 #include <sys/types.h>
 
-#include "XList.h"
-#include "XStr.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 // Pipe flags of XWorkerProcess::Create; a stream without a pipe reads or writes /dev/null.
 constexpr int XWP_PIPE_STDIN = 1;

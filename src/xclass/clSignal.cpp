@@ -1,4 +1,4 @@
-#include "clSignal.h"
+#include "xclass/clSignal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "XEvent.h"
+#include "xclass/XEvent.h"
 
 // ---- clFD --------------------------------------------------------------------------------
 

@@ -1,10 +1,10 @@
 // One QApplication for the whole run, on the offscreen platform unless the environment names
 // another, with the Qt main-thread poster installed and the settings kept in a temporary
 // folder of their own.
-#include "AppTestSupport.h"
+#include "app/AppTestSupport.h"
 
-#include "KRAPanelHostBase.h"
-#include "XQtMainThreadPoster.h"
+#include "app/KRAPanelHostBase.h"
+#include "platform/XQtMainThreadPoster.h"
 
 #include <gtest/gtest.h>
 

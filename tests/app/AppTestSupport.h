@@ -9,8 +9,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "XEnvironment.h"
-#include "XRegistry.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
 
 // A fresh temporary folder, removed with everything in it.
 class AppTempDir {

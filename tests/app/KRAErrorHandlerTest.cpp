@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
-#include "KRAErrorHandler.h"
-#include "KRAException.h"
+#include "app/AppTestSupport.h"
+#include "app/KRAErrorHandler.h"
+#include "kit/KRAException.h"
 
-#include "XEnvironment.h"
+#include "xclass/XEnvironment.h"
 
 #include <gtest/gtest.h>
 

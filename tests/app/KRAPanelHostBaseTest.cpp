@@ -1,7 +1,7 @@
-#include "AppTestSupport.h"
-#include "KRAException.h"
-#include "KRAPanelHostBase.h"
-#include "QKPleaseWaitDialog.h"
+#include "app/AppTestSupport.h"
+#include "kit/KRAException.h"
+#include "app/KRAPanelHostBase.h"
+#include "kit/QKPleaseWaitDialog.h"
 
 #include <gtest/gtest.h>
 

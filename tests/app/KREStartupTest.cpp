@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
-#include "KREStartup.h"
+#include "app/AppTestSupport.h"
+#include "app/KREStartup.h"
 
-#include "XEnvironment.h"
-#include "XRegistry.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
 
 #include <gtest/gtest.h>
 

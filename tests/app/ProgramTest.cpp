@@ -1,5 +1,5 @@
 // The program itself: it starts, makes its data folder and runs its event loop quietly.
-#include "AppTestSupport.h"
+#include "app/AppTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "AppTestSupport.h"
-#include "KRAPanelHostBase.h"
-#include "QKProbePermissionsView.h"
+#include "app/AppTestSupport.h"
+#include "app/KRAPanelHostBase.h"
+#include "app/QKProbePermissionsView.h"
 
-#include "XRegistry.h"
+#include "xclass/XRegistry.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ToolRun.h"
+#include "common/ToolRun.h"
 
 using EngineToolResult = ToolRunResult;
 

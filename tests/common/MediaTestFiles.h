@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ProgramRun.h"
-#include "XTempFile.h"
+#include "common/ProgramRun.h"
+#include "xclass/XTempFile.h"
 
 // Runs a program found on PATH with the arguments, all output to /dev/null; true on exit 0.
 inline bool RunQuietly(const std::vector<std::string>& args)

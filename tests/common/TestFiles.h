@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "XFileName.h"
-#include "XStr.h"
+#include "xclass/XFileName.h"
+#include "xclass/XStr.h"
 
 // The file's bytes; whenMissing when it cannot be opened.
 inline std::string ReadTestFile(const std::string& path, const std::string& whenMissing = std::string())

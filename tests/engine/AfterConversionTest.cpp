@@ -8,14 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "EngineToolRun.h"
-#include "KRABatch.h"
-#include "MediaTestFiles.h"
-#include "QKConvertProcessShared.h"
-#include "XEnvironment.h"
-#include "XFileName.h"
-#include "XPlatform.h"
-#include "XWorkspace.h"
+#include "common/EngineToolRun.h"
+#include "engine/KRABatch.h"
+#include "common/MediaTestFiles.h"
+#include "engine/QKConvertProcessShared.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
+#include "xclass/XPlatform.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "EngineToolRun.h"
-#include "MediaTestFiles.h"
+#include "common/EngineToolRun.h"
+#include "common/MediaTestFiles.h"
 
 namespace {
 

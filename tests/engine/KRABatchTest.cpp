@@ -3,11 +3,11 @@
 #include <atomic>
 #include <thread>
 
-#include "KRABatch.h"
-#include "MediaTestFiles.h"
-#include "QKConvertProcessShared.h"
-#include "QKGlobalOptions.h"
-#include "XEnvironment.h"
+#include "engine/KRABatch.h"
+#include "common/MediaTestFiles.h"
+#include "engine/QKConvertProcessShared.h"
+#include "engine/QKGlobalOptions.h"
+#include "xclass/XEnvironment.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "EngineToolRun.h"
-#include "MediaTestFiles.h"
-#include "XFileName.h"
-#include "clFFMPEG.h"
+#include "common/EngineToolRun.h"
+#include "common/MediaTestFiles.h"
+#include "xclass/XFileName.h"
+#include "engine/clFFMPEG.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // naming, which links above the engine).
 #include <gtest/gtest.h>
 
-#include "EngineToolRun.h"
+#include "common/EngineToolRun.h"
 
 namespace {
 

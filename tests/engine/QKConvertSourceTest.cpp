@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "MediaTestFiles.h"
-#include "QKConvertSource.h"
-#include "XWorkspace.h"
+#include "common/MediaTestFiles.h"
+#include "engine/QKConvertSource.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "MediaTestFiles.h"
-#include "QKDebugLog.h"
-#include "XEnvironment.h"
+#include "common/MediaTestFiles.h"
+#include "engine/QKDebugLog.h"
+#include "xclass/XEnvironment.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "QtTestPrint.h"
+#include "common/QtTestPrint.h"
 
-#include "KRECodecs.h"
-#include "KREDSPs.h"
-#include "QKCommonVideoEffects.h"
-#include "QKDSPDesc.h"
-#include "QKEncoderDesc.h"
-#include "QKExternalFFmpeg.h"
+#include "job/KRECodecs.h"
+#include "job/KREDSPs.h"
+#include "job/QKCommonVideoEffects.h"
+#include "job/QKDSPDesc.h"
+#include "job/QKEncoderDesc.h"
+#include "media/QKExternalFFmpeg.h"
 
 namespace {
 

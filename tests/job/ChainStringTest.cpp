@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "QtTestPrint.h"
+#include "common/QtTestPrint.h"
 
 #include <random>
 
-#include "EngineToolRun.h"
-#include "QKConversionSpec.h"
+#include "common/EngineToolRun.h"
+#include "job/QKConversionSpec.h"
 
 inline void PrintTo(const QKDSPSpec& spec, std::ostream* os)
 {

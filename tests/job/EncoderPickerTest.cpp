@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "QtTestPrint.h"
+#include "common/QtTestPrint.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QPixmap>
 
-#include "QKEncoderDesc.h"
-#include "QKExternalFFmpeg.h"
+#include "job/QKEncoderDesc.h"
+#include "media/QKExternalFFmpeg.h"
 
 namespace {
 

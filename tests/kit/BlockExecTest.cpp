@@ -1,6 +1,6 @@
-#include "BlockExec.h"
+#include "kit/BlockExec.h"
 
-#include "XMainQueue.h"
+#include "xclass/XMainQueue.h"
 
 #include <gtest/gtest.h>
 

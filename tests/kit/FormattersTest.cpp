@@ -1,6 +1,6 @@
-#include "KRANumberFormatters.h"
-#include "KRATableRowPlain.h"
-#include "KRATimeFormatter.h"
+#include "kit/KRANumberFormatters.h"
+#include "kit/KRATableRowPlain.h"
+#include "kit/KRATimeFormatter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "KillSwitch.h"
-#include "WeakRef.h"
+#include "kit/KillSwitch.h"
+#include "kit/WeakRef.h"
 
 #include <gtest/gtest.h>
 

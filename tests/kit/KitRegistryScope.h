@@ -2,11 +2,11 @@
 // XCLASS_XREGISTRY_LOCATION for the test's length.
 #pragma once
 
-#include "KitTestSupport.h"
+#include "kit/KitTestSupport.h"
 
-#include "UnitFormat.h"
-#include "XEnvironment.h"
-#include "XRegistry.h"
+#include "kit/UnitFormat.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
 
 #include <string>
 

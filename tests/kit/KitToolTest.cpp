@@ -1,7 +1,7 @@
 // The shell checks of kit-tool: the texts per unit setting, and a hostile file name through
 // `sh -c`.
-#include "KitProcess.h"
-#include "KitTestSupport.h"
+#include "kit/KitProcess.h"
+#include "kit/KitTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "KitProcess.h"
-#include "KitTestSupport.h"
-#include "QKNamedImages.h"
-#include "QKStringTools.h"
-#include "XStrQt.h"
+#include "kit/KitProcess.h"
+#include "kit/KitTestSupport.h"
+#include "kit/QKNamedImages.h"
+#include "kit/QKStringTools.h"
+#include "kit/XStrQt.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "QKUnitConvert.h"
+#include "kit/QKUnitConvert.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "QKWindowController.h"
-#include "SheetFallback.h"
+#include "kit/QKWindowController.h"
+#include "kit/SheetFallback.h"
 
 #include <gtest/gtest.h>
 

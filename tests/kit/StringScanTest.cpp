@@ -1,5 +1,5 @@
-#include "ListPattern.h"
-#include "StringScan.h"
+#include "kit/ListPattern.h"
+#include "kit/StringScan.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "KitRegistryScope.h"
-#include "QKStringTools.h"
-#include "UnitFormat.h"
-#include "XFormat.h"
-#include "XStrQt.h"
+#include "kit/KitRegistryScope.h"
+#include "kit/QKStringTools.h"
+#include "kit/UnitFormat.h"
+#include "xclass/XFormat.h"
+#include "kit/XStrQt.h"
 
 #include <gtest/gtest.h>
 

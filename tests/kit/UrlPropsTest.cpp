@@ -1,6 +1,6 @@
-#include "UrlProps.h"
+#include "kit/UrlProps.h"
 
-#include "KitTestSupport.h"
+#include "kit/KitTestSupport.h"
 
 #include <gtest/gtest.h>
 

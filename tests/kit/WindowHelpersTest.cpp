@@ -1,7 +1,7 @@
-#include "KRAException.h"
-#include "KRARetainedWindowController.h"
-#include "QKPleaseWaitDialog.h"
-#include "QKWindowCancellable.h"
+#include "kit/KRAException.h"
+#include "kit/KRARetainedWindowController.h"
+#include "kit/QKPleaseWaitDialog.h"
+#include "kit/QKWindowCancellable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Reading ffprobe's JSON into tags and media properties, from hand-written answers.
 #include <gtest/gtest.h>
 
-#include "FFprobeInfo.h"
+#include "media/FFprobeInfo.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "NTag.h"
-#include "XCRC32.h"
+#include "media/NTag.h"
+#include "xclass/XCRC32.h"
 
 namespace {
 

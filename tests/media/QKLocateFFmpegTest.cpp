@@ -10,11 +10,11 @@
 #include <set>
 #include <sstream>
 
-#include "MediaTestFiles.h"
-#include "QKExternalFFmpeg.h"
-#include "QKLocateFFmpeg.h"
-#include "XEnvironment.h"
-#include "XFileName.h"
+#include "common/MediaTestFiles.h"
+#include "media/QKExternalFFmpeg.h"
+#include "media/QKLocateFFmpeg.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
 
 namespace {
 

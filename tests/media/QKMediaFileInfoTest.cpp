@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "FFprobeInfo.h"
-#include "MediaTestFiles.h"
-#include "QKMediaFileInfo.h"
-#include "XTime.h"
+#include "media/FFprobeInfo.h"
+#include "common/MediaTestFiles.h"
+#include "media/QKMediaFileInfo.h"
+#include "xclass/XTime.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "QtTestPrint.h"
+#include "common/QtTestPrint.h"
 
-#include "QKTag.h"
+#include "media/QKTag.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "EngineToolRun.h"
-#include "NTag.h"
+#include "common/EngineToolRun.h"
+#include "media/NTag.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <QDate>
 #include <QString>
 
-#include "KRAFileNaming.h"
-#include "NamingTestSupport.h"
-#include "QKMediaFileInfo.h"
-#include "XRegistryTransaction.h"
-#include "XWorkspace.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/NamingTestSupport.h"
+#include "media/QKMediaFileInfo.h"
+#include "xclass/XRegistryTransaction.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <fstream>
 
-#include "KRALocationDescriptor.h"
-#include "NamingTestSupport.h"
-#include "XWorkspace.h"
+#include "naming/KRALocationDescriptor.h"
+#include "naming/NamingTestSupport.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

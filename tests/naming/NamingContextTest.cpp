@@ -2,9 +2,9 @@
 // live example the naming dialog shows.
 #include <gtest/gtest.h>
 
-#include "KRADynamicNamingDialogV2_Context.h"
-#include "NamingTestSupport.h"
-#include "XWorkspace.h"
+#include "naming/KRADynamicNamingDialogV2_Context.h"
+#include "naming/NamingTestSupport.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

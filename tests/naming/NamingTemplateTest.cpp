@@ -2,8 +2,8 @@
 // rightmost-first evaluation and escapes, and the bounds that keep any template finite.
 #include <gtest/gtest.h>
 
-#include "NamingTemplate.h"
-#include "NamingTestSupport.h"
+#include "naming/NamingTemplate.h"
+#include "naming/NamingTestSupport.h"
 
 namespace {
 

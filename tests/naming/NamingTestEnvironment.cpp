@@ -2,7 +2,7 @@
 // Every test gets a registry store of its own (RegistryScope); none may touch the user's.
 #include <gtest/gtest.h>
 
-#include "XEnvironment.h"
+#include "xclass/XEnvironment.h"
 
 namespace {
 

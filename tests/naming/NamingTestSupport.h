@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
-#include "NTag.h"
-#include "ToolRun.h"
-#include "XEnvironment.h"
-#include "XFileName.h"
-#include "XRegistry.h"
-#include "XStr.h"
+#include "media/NTag.h"
+#include "common/ToolRun.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFileName.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XStr.h"
 
 inline std::string U8(const XStr& text)
 {

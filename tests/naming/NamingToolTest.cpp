@@ -4,8 +4,8 @@
 
 #include <sys/stat.h>
 
-#include "MediaTestFiles.h"
-#include "NamingTestSupport.h"
+#include "common/MediaTestFiles.h"
+#include "naming/NamingTestSupport.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <QPointer>
 #include <QTableWidget>
 
-#include "KRAFileNaming.h"
-#include "NamingTestSupport.h"
-#include "QKOptionsFileName.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/NamingTestSupport.h"
+#include "naming/QKOptionsFileName.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <unistd.h>
 
-#include "TestFiles.h"
-#include "JSON.h"
-#include "XJSON.h"
+#include "common/TestFiles.h"
+#include "platform/JSON.h"
+#include "xclass/XJSON.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "XQtMainThreadPoster.h"
+#include "platform/XQtMainThreadPoster.h"
 
-#include "XBlockRunner.h"
-#include "XMainQueue.h"
+#include "xclass/XBlockRunner.h"
+#include "xclass/XMainQueue.h"
 
 #include <gtest/gtest.h>
 

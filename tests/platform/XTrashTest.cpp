@@ -18,10 +18,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "TestFiles.h"
-#include "XList.h"
-#include "XStr.h"
-#include "XTrash.h"
+#include "common/TestFiles.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
+#include "platform/XTrash.h"
 
 extern char** environ;
 

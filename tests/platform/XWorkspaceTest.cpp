@@ -20,8 +20,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "XStr.h"
-#include "XWorkspace.h"
+#include "xclass/XStr.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "PlaySoundWrapper.h"
+#include "xclass/PlaySoundWrapper.h"
 
 namespace {
 class TempDir {

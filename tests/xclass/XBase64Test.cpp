@@ -1,5 +1,5 @@
-#include "XBase64.h"
-#include "XBuffer.h"
+#include "xclass/XBase64.h"
+#include "xclass/XBuffer.h"
 
 #include <gtest/gtest.h>
 

@@ -8,10 +8,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "TestLatch.h"
-#include "XBlockRunner.h"
-#include "XEvent.h"
-#include "XMainQueue.h"
+#include "xclass/TestLatch.h"
+#include "xclass/XBlockRunner.h"
+#include "xclass/XEvent.h"
+#include "xclass/XMainQueue.h"
 
 namespace {
 // Collects the lines a reader thread delivers and tells when the reader has ended (the

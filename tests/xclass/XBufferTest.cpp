@@ -1,4 +1,4 @@
-#include "XBuffer.h"
+#include "xclass/XBuffer.h"
 
 #include <gtest/gtest.h>
 

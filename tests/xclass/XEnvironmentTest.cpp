@@ -1,8 +1,8 @@
-#include "TestFiles.h"
-#include "XEnvironment.h"
+#include "common/TestFiles.h"
+#include "xclass/XEnvironment.h"
 
-#include "XList.h"
-#include "XListElementValue.h"
+#include "xclass/XList.h"
+#include "xclass/XListElementValue.h"
 
 #include <gtest/gtest.h>
 

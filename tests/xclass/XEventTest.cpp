@@ -9,9 +9,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "XEvent.h"
-#include "XFileName.h"
-#include "clSignal.h"
+#include "xclass/XEvent.h"
+#include "xclass/XFileName.h"
+#include "xclass/clSignal.h"
 
 namespace {
 bool IsCloseOnExec(int fd)

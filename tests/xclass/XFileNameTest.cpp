@@ -1,7 +1,7 @@
 // Path strings, the file-name sanitiser, wildcard masks, look-ups and directory walks.
-#include "XFileName.h"
-#include "XFindFile.h"
-#include "XPlatform.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFindFile.h"
+#include "xclass/XPlatform.h"
 
 #include <gtest/gtest.h>
 

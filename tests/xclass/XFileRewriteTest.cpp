@@ -1,12 +1,12 @@
 // Safe rewrite: readers never see a torn file, failures leave the old target, and the
 // clean-up of leftover temporaries spares writers that are still running.
-#include "XFileName.h"
-#include "XFileRewrite.h"
-#include "XFindFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFileRewrite.h"
+#include "xclass/XFindFile.h"
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "common/TestFiles.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,11 +1,11 @@
 // XFile and XMemFile: dispositions and share locks, text lines from files and pipes,
 // moving the tail of a file, memory files and the whole-file helpers.
-#include "XFile.h"
-#include "XFileName.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "common/TestFiles.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,11 +1,11 @@
 // Copying, moving and deleting files and folder trees: links are never followed out of a
 // tree, link cycles end, and a move never loses the source nor replaces what it must not.
-#include "XFile.h"
-#include "XFileName.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
 
 #include <gtest/gtest.h>
 
-#include "TestFiles.h"
+#include "common/TestFiles.h"
 
 #include <cerrno>
 #include <csignal>

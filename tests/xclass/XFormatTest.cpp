@@ -1,4 +1,4 @@
-#include "XFormat.h"
+#include "xclass/XFormat.h"
 
 #include <gtest/gtest.h>
 

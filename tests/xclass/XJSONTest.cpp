@@ -1,5 +1,5 @@
-#include "TestFiles.h"
-#include "XJSON.h"
+#include "common/TestFiles.h"
+#include "xclass/XJSON.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XFile.h"
+#include "xclass/XFile.h"
 
 using namespace XJSON;
 

@@ -1,4 +1,4 @@
-#include "XListElementValue.h"
+#include "xclass/XListElementValue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "XList.h"
+#include "xclass/XList.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "XBuffer.h"
+#include "xclass/XBuffer.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "XCriticalSection.h"
-#include "XFileMutex.h"
-#include "XPlatform.h"
+#include "xclass/XCriticalSection.h"
+#include "xclass/XFileMutex.h"
+#include "xclass/XPlatform.h"
 
 namespace {
 

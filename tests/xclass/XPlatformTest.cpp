@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "XPlatform.h"
+#include "xclass/XPlatform.h"
 
 namespace {
 

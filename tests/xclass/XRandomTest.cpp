@@ -1,5 +1,5 @@
-#include "TestFiles.h"
-#include "XRandom.h"
+#include "common/TestFiles.h"
+#include "xclass/XRandom.h"
 
 #include <gtest/gtest.h>
 

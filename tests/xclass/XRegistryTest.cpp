@@ -1,4 +1,4 @@
-#include "XRegistry.h"
+#include "xclass/XRegistry.h"
 
 #include <gtest/gtest.h>
 
@@ -19,14 +19,14 @@
 #include <unistd.h>
 #include <vector>
 
-#include "TestFiles.h"
-#include "ToolRun.h"
-#include "XBuffer.h"
-#include "XEnvironment.h"
-#include "XJSON.h"
-#include "XList.h"
-#include "XProxySettings.h"
-#include "XRegistryTransaction.h"
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XJSON.h"
+#include "xclass/XList.h"
+#include "xclass/XProxySettings.h"
+#include "xclass/XRegistryTransaction.h"
 
 extern char** environ;
 

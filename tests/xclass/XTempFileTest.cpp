@@ -1,7 +1,7 @@
-#include "TestFiles.h"
-#include "XTempFile.h"
+#include "common/TestFiles.h"
+#include "xclass/XTempFile.h"
 
-#include "XEnvironment.h"
+#include "xclass/XEnvironment.h"
 
 #include <gtest/gtest.h>
 

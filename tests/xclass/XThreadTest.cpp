@@ -5,8 +5,8 @@
 #include <thread>
 #include <unistd.h>
 
-#include "TestLatch.h"
-#include "XThread.h"
+#include "xclass/TestLatch.h"
+#include "xclass/XThread.h"
 
 namespace {
 // Polls a condition that another thread makes true; the limit only guards against hangs.

@@ -5,8 +5,8 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "XPlatform.h"
-#include "XTime.h"
+#include "xclass/XPlatform.h"
+#include "xclass/XTime.h"
 
 namespace {
 

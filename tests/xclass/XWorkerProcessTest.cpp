@@ -16,10 +16,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "XBlockRunner.h"
-#include "XEvent.h"
-#include "XWorkerProcess.h"
-#include "clSignal.h"
+#include "xclass/XBlockRunner.h"
+#include "xclass/XEvent.h"
+#include "xclass/XWorkerProcess.h"
+#include "xclass/clSignal.h"
 
 namespace {
 class TempDir {

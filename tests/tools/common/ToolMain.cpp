@@ -1,6 +1,6 @@
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "XExitCleanup.h"
+#include "xclass/XExitCleanup.h"
 
 #include <cerrno>
 #include <cstdio>

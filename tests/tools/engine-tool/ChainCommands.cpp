@@ -1,9 +1,9 @@
 // Effect-chain string commands.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <QString>
 
-#include "QKConversionSpec.h"
+#include "job/QKConversionSpec.h"
 
 namespace {
 

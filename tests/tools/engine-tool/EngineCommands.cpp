@@ -1,6 +1,6 @@
 // Batch commands: the multi-encoder string, the batch's argument string, and the actions
 // after a conversion.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,13 +9,13 @@
 #include <cstring>
 #include <memory>
 
-#include "KRABatch.h"
-#include "KRAFileNaming.h"
-#include "KRAMultiEncConfig.h"
-#include "QKConversionSpec.h"
-#include "QKConvertProcessShared.h"
-#include "QKConvertSource.h"
-#include "XWorkspace.h"
+#include "engine/KRABatch.h"
+#include "naming/KRAFileNaming.h"
+#include "engine/KRAMultiEncConfig.h"
+#include "job/QKConversionSpec.h"
+#include "engine/QKConvertProcessShared.h"
+#include "engine/QKConvertSource.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

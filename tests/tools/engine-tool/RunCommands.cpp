@@ -1,6 +1,6 @@
 // The ffmpeg run: one conversion on a background thread, as the progress dialog starts it,
 // with every status call printed as one line and the outcome at the end.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -17,12 +17,12 @@
 #include <condition_variable>
 #include <vector>
 
-#include "KRAProcess.h"
-#include "KRAProcessArg.h"
-#include "QKConvertSource.h"
-#include "QKEncoderDesc.h"
-#include "XPlatform.h"
-#include "XWorkspace.h"
+#include "engine/KRAProcess.h"
+#include "engine/KRAProcessArg.h"
+#include "engine/QKConvertSource.h"
+#include "job/QKEncoderDesc.h"
+#include "xclass/XPlatform.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "QKLocateFFmpeg.h"
-#include "XEnvironment.h"
+#include "media/QKLocateFFmpeg.h"
+#include "xclass/XEnvironment.h"
 
 namespace {
 // As the program starts: its data folder, and the answer the catalogues ask for.

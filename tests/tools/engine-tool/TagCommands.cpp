@@ -1,12 +1,12 @@
 // Tag container commands.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "NTag.h"
+#include "media/NTag.h"
 
 namespace {
 

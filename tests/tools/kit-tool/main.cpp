@@ -3,9 +3,9 @@
 //
 //   kit-tool size BYTES | duration MS | rate HZ | channels N | bitrate KBPS | escape TEXT
 
-#include "QKStringTools.h"
-#include "XRegistry.h"
-#include "XStr.h"
+#include "kit/QKStringTools.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XStr.h"
 
 #include <cerrno>
 #include <climits>

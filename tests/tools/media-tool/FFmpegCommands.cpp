@@ -1,10 +1,10 @@
 // locate, install ARCHIVE [--auto], revert: which ffmpeg and ffprobe run, and the user's copy.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <cstring>
 
-#include "QKExternalFFmpeg.h"
-#include "QKLocateFFmpeg.h"
+#include "media/QKExternalFFmpeg.h"
+#include "media/QKLocateFFmpeg.h"
 
 namespace {
 

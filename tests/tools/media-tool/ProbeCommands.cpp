@@ -1,12 +1,12 @@
 // probe FILE [--timeout MS]: the information record of one file, one "Name=Value" a line.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "FFprobeInfo.h"
-#include "QKMediaFileInfo.h"
+#include "media/FFprobeInfo.h"
+#include "media/QKMediaFileInfo.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The naming commands: expanding a template against given tags, and the destination that a
 // file naming gives a real (probed) source file.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <unistd.h>
 
@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "KRAFileNaming.h"
-#include "KRALocationDescriptor.h"
-#include "NTag.h"
-#include "NamingTemplate.h"
-#include "QKMediaFileInfo.h"
-#include "XWorkspace.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/KRALocationDescriptor.h"
+#include "media/NTag.h"
+#include "naming/NamingTemplate.h"
+#include "media/QKMediaFileInfo.h"
+#include "platform/XWorkspace.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "QKLocateFFmpeg.h"
-#include "XEnvironment.h"
-#include "XRegistry.h"
+#include "media/QKLocateFFmpeg.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
 
 namespace {
 // As the program starts: its data folder, and the registry store named by

@@ -1,11 +1,11 @@
 // Commands for Base64, number formatting, random numbers and the process environment.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "XBase64.h"
-#include "XEnvironment.h"
-#include "XFormat.h"
-#include "XRandom.h"
-#include "XTempFile.h"
+#include "xclass/XBase64.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XFormat.h"
+#include "xclass/XRandom.h"
+#include "xclass/XTempFile.h"
 
 #include <cstdlib>
 #include <cstring>

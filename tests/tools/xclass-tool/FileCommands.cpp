@@ -1,10 +1,10 @@
 // Commands for files and folders: delete, copy and move trees, the safe whole-file write,
 // existence and size look-ups and the file-name sanitiser.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "XFile.h"
-#include "XFileName.h"
-#include "XFileRewrite.h"
+#include "xclass/XFile.h"
+#include "xclass/XFileName.h"
+#include "xclass/XFileRewrite.h"
 
 #include <cstring>
 #include <string>

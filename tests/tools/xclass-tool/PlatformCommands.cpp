@@ -1,8 +1,8 @@
 // Platform commands: trash.
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
-#include "XStr.h"
-#include "XTrash.h"
+#include "xclass/XStr.h"
+#include "platform/XTrash.h"
 
 namespace {
 int Trash(int argc, char** argv)

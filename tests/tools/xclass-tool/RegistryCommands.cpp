@@ -6,13 +6,13 @@
 #include <cstring>
 #include <string>
 
-#include "ToolCommand.h"
-#include "XBuffer.h"
-#include "XFile.h"
-#include "XJSON.h"
-#include "XList.h"
-#include "XRegistry.h"
-#include "XStr.h"
+#include "tools/common/ToolCommand.h"
+#include "xclass/XBuffer.h"
+#include "xclass/XFile.h"
+#include "xclass/XJSON.h"
+#include "xclass/XList.h"
+#include "xclass/XRegistry.h"
+#include "xclass/XStr.h"
 
 namespace {
 

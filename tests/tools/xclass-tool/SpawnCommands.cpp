@@ -6,7 +6,7 @@
 // --timeout MS waits at most MS for the child, then kills it; --kill-after MS kills it after MS.
 // Exits 0 when the child was started, 1 with a message when it could not be.
 
-#include "ToolCommand.h"
+#include "tools/common/ToolCommand.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +20,8 @@
 #include <mutex>
 #include <string>
 
-#include "XBlockRunner.h"
-#include "XWorkerProcess.h"
+#include "xclass/XBlockRunner.h"
+#include "xclass/XWorkerProcess.h"
 
 namespace {
 // Counts the reader threads that are still running: each reader's callback holds one Token,

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <string>
 
-#include "ToolCommand.h"
-#include "XList.h"
-#include "XListElementValue.h"
-#include "XStr.h"
+#include "tools/common/ToolCommand.h"
+#include "xclass/XList.h"
+#include "xclass/XListElementValue.h"
+#include "xclass/XStr.h"
 
 namespace {
 
