@@ -90,6 +90,16 @@ void XListElementValue::FromArgv(int argc, const char* const* argv, int start)
 
 XStr XListElementValue::ToString() const
 {
+    // Quoted and escaped so that the tokeniser gives the text back as it was.
+    const auto appendQuoted = [](std::wstring& out, std::wstring_view text) {
+        out += L'"';
+        for (const wchar_t c : text) {
+            if (c == L'\\' || c == L'"')
+                out += L'\\';
+            out += c;
+        }
+        out += L'"';
+    };
     std::wstring out;
     const int64_t n = Count();
     for (int64_t i = 0; i < n; ++i) {
@@ -98,17 +108,18 @@ XStr XListElementValue::ToString() const
         if (!out.empty())
             out += L' ';
         out += L'-';
-        if (name)
-            out += name->View();
+        if (name) {
+            // A name read from quoted text can hold blanks; written bare, it would come back
+            // split into a shorter name and a value.
+            const std::wstring_view view = name->View();
+            if (view.find_first_of(L" \t\r\n\"\\") == std::wstring_view::npos)
+                out += view;
+            else
+                appendQuoted(out, view);
+        }
         if (value && !value->IsEmpty()) {
-            // Escaped so that the tokeniser gives the value back as it was.
-            out += L"=\"";
-            for (const wchar_t c : value->View()) {
-                if (c == L'\\' || c == L'"')
-                    out += L'\\';
-                out += c;
-            }
-            out += L'"';
+            out += L'=';
+            appendQuoted(out, value->View());
         }
     }
     return XStr(std::wstring_view(out));

@@ -112,6 +112,24 @@ TEST(XListElementValue, WritesAndReadsBackEveryValue)
     EXPECT_NE(in.ToString().View().find(L"-q=\"say \\\"hi\\\"\""), std::wstring_view::npos);
 }
 
+// A name that came from quoted text ("-preset\"slow one\"") keeps its blank through a save: written
+// bare it would read back as the name "presetslow" with the value "one", another setting each time.
+TEST(XListElementValue, NamesWithBlanksOrQuotesSurviveASave)
+{
+    XListElementValue read(L"-preset\"slow one\" -crf=20");
+    ASSERT_EQ(read.Count(), 2);
+    const Pairs once = Parsed(read.ToString());
+    EXPECT_EQ(once, (Pairs{{L"presetslow one", L""}, {L"crf", L"20"}}));
+    XListElementValue again(read.ToString().p);
+    EXPECT_EQ(again.ToString().View(), read.ToString().View());
+
+    XListElementValue odd;
+    const Pairs names = {{L"a b", L"1"}, {L"q\"", L""}, {L"back\\slash", L"x y"}, {L"tab\there", L""}};
+    for (const auto& [n, v] : names)
+        odd.Add(n.c_str(), v.c_str());
+    EXPECT_EQ(Parsed(odd.ToString()), names);
+}
+
 TEST(XListElementValue, LookupsAndEditing)
 {
     XListElementValue list(L"-Size=10 -mode fast -size=20");
