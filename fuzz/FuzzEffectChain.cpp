@@ -6,7 +6,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "job/QKConversionSpec.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

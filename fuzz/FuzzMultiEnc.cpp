@@ -8,7 +8,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "engine/KRAMultiEncConfig.h"
 #include "media/QKExternalFFmpeg.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "kit/KRAException.h"
 #include "kit/SheetFallback.h"
 #include "xclass/XEnvironment.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -2,6 +2,7 @@
 
 #include "xclass/XEnvironment.h"
 #include "xclass/XRegistry.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 #include <QCheckBox>

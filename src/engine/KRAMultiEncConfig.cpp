@@ -9,6 +9,7 @@
 #include "naming/KRALocationDescriptor.h"
 #include "job/QKConversionSpec.h"
 #include "job/QKElemValueList.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

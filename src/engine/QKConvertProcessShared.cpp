@@ -12,6 +12,7 @@
 #include "xclass/XFileName.h"
 #include "xclass/XPlatform.h"
 #include "platform/XTrash.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "media/QKMediaFileInfo.h"
 #include "xclass/XFileName.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "xclass/XFileName.h"
 #include "xclass/XFileRewrite.h"
 #include "xclass/XRegistry.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "job/KREDSPs.h"
 #include "xclass/XFileName.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 QKDSPDesc::QKDSPDesc(const XStr& filePath)
     : path(XStrToQString(filePath))

@@ -5,7 +5,7 @@
 
 #include "xclass/XBase64.h"
 #include "xclass/XBuffer.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "job/KRECodecs.h"
 #include "xclass/XFileName.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 QVariant QKEncoderInstance::kBitrateFor(const QString&, const QString&) const
 {

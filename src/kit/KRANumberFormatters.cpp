@@ -3,7 +3,7 @@
 #include "kit/KitNumberText.h"
 #include "kit/QKStringTools.h"
 #include "xclass/XStr.h"
-#include "kit/XStrQt.h"
+#include "platform/XStrQString.h"
 
 #include <algorithm>
 #include <cmath>
@@ -68,7 +68,7 @@ void KRAHexFormatter::setDigits(std::optional<int> digits)
 
 QString KRAHexFormatter::importVal(uint64_t value) const
 {
-    return QStringFromXStr(m_digits ? XStr::HexDigits(value, *m_digits) : XStr::Hex(value));
+    return XStrToQString(m_digits ? XStr::HexDigits(value, *m_digits) : XStr::Hex(value));
 }
 
 QString KRAHexFormatter::stringForObjectValue(const QVariant& value) const

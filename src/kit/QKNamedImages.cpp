@@ -1,7 +1,7 @@
 #include "kit/QKNamedImages.h"
 
 #include "xclass/XEnvironment.h"
-#include "kit/XStrQt.h"
+#include "platform/XStrQString.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -29,7 +29,7 @@ QImage Load(const QString& name)
 {
     if (name.isEmpty() || name.split(QLatin1Char('/')).contains(QStringLiteral("..")))
         return {};
-    const QString folder = QStringFromXStr(XGetResourcesFolder());
+    const QString folder = XStrToQString(XGetResourcesFolder());
     for (const char* suffix : {"", ".png", ".jpg", ".svg"}) {
         const QString path = folder + name + QLatin1String(suffix);
         if (!QFileInfo(path).isFile())

@@ -2,7 +2,7 @@
 
 #include "kit/UnitFormat.h"
 #include "xclass/XFormat.h"
-#include "kit/XStrQt.h"
+#include "platform/XStrQString.h"
 
 #include <cstdint>
 #include <limits>
@@ -51,39 +51,39 @@ QString QKStringTools::formatDuration(uint64_t ms)
     uint32_t style = QKReadUnitSetting(L"UnitsTime");
     if (style >= 4) // 4 is the word style; an unknown value falls back to it too
         style = 0;
-    return QStringFromXStr(XFormatDuration(ToSigned(ms), style));
+    return XStrToQString(XFormatDuration(ToSigned(ms), style));
 }
 
 QString QKStringTools::formatDurationPrecise(uint64_t ms)
 {
-    return QStringFromXStr(XFormatDuration(ToSigned(ms), 3));
+    return XStrToQString(XFormatDuration(ToSigned(ms), 3));
 }
 
 QString QKStringTools::formatDurationLong(uint64_t ms)
 {
-    return QStringFromXStr(XFormatDuration(ToSigned(ms), 0));
+    return XStrToQString(XFormatDuration(ToSigned(ms), 0));
 }
 
 QString QKStringTools::formatFileSize(uint64_t bytes)
 {
     const uint32_t units = QKReadUnitSetting(L"UnitsFileSize");
     if (units == 3)
-        return QStringFromXStr(XFormatUnsigned(bytes) + L" bytes");
-    return QStringFromXStr(XFormatFileSize(ToSigned(bytes), units == 2));
+        return XStrToQString(XFormatUnsigned(bytes) + L" bytes");
+    return XStrToQString(XFormatFileSize(ToSigned(bytes), units == 2));
 }
 
 QString QKStringTools::formatSampleRate(int hz)
 {
     if (hz == 0)
         return QStringLiteral("[as source]");
-    return QStringFromXStr(formatFreqUnits(hz));
+    return XStrToQString(formatFreqUnits(hz));
 }
 
 QString QKStringTools::formatChannels(int channels)
 {
     if (channels == 0)
         return QStringLiteral("[as source]");
-    return QStringFromXStr(formatChannelUnits(static_cast<unsigned>(channels)));
+    return XStrToQString(formatChannelUnits(static_cast<unsigned>(channels)));
 }
 
 QStringList QKStringTools::channelModeLabels()
@@ -104,7 +104,7 @@ QStringList QKStringTools::channelModeLabelsNo0()
 
 QString QKStringTools::formatBitRate(int bps)
 {
-    return QStringFromXStr(formatBitRateUnits(bps, 0, 0));
+    return XStrToQString(formatBitRateUnits(bps, 0, 0));
 }
 
 QString QKStringTools::escapeCommandLineArg(const QString& arg)
@@ -164,7 +164,7 @@ QKAttributedText QKStringTools::importColorsW(const wchar_t* text)
     std::wstring_view rest(text);
     QColor color; // the view's own text colour
     const auto toQString = [](std::wstring_view part) {
-        return QStringFromXStr(XStr(part)); // undecodable file-name bytes cross unchanged
+        return XStrToQString(XStr(part)); // undecodable file-name bytes cross unchanged
     };
     while (!rest.empty()) {
         const size_t found = rest.find(kMarker);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

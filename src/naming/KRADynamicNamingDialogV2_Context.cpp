@@ -6,6 +6,7 @@
 #include "media/QKMediaFileInfo.h"
 #include "xclass/XFileName.h"
 #include "xclass/XRegistry.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include "xclass/XRegistry.h"
 #include "xclass/XRegistryTransaction.h"
 #include "xclass/XTime.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

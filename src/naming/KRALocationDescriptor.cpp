@@ -12,6 +12,7 @@
 #include "xclass/XFileName.h"
 #include "xclass/XList.h"
 #include "xclass/XPlatform.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

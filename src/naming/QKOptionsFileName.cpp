@@ -15,7 +15,7 @@
 
 #include "xclass/XRegistry.h"
 #include "xclass/XRegistryTransaction.h"
-#include "platform/XWorkspace.h"
+#include "platform/XStrQString.h"
 
 namespace {
 

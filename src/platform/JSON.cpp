@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The desktop's workspace: open a file with its default application, reveal files in the
-// file manager, describe a file's type; and the bridges between XStr paths and Qt's
-// strings and URLs. Needs a QGuiApplication for opening and revealing.
+// file manager, describe a file's type; and the bridges between XStr paths and Qt's URLs.
+// Needs a QGuiApplication for opening and revealing.
 #pragma once
 
 #include <QList>
@@ -9,11 +9,8 @@
 #include <QUrl>
 
 #include "xclass/XStr.h"
-
-// XStr <-> QString. Characters U+DC80..U+DCFF (undecodable bytes of a file name) cross as
-// lone UTF-16 surrogates, so a path survives the round trip.
-QString XStrToQString(const XStr& text);
-XStr XStrFromQString(const QString& text);
+// A path given as a URL is nearly always also shown or passed on as text.
+#include "platform/XStrQString.h"
 
 // "file://" URL of a path, each byte that needs it percent-encoded (lossless for any
 // name), and back. XPathFromFileURL gives empty text for a URL that is not a local file.

@@ -2,7 +2,6 @@
 #include "kit/KitTestSupport.h"
 #include "kit/QKNamedImages.h"
 #include "kit/QKStringTools.h"
-#include "kit/XStrQt.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include "kit/QKStringTools.h"
 #include "kit/UnitFormat.h"
 #include "xclass/XFormat.h"
-#include "kit/XStrQt.h"
+#include "platform/XStrQString.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 QString Q(const XStr& text)
 {
-    return QStringFromXStr(text);
+    return XStrToQString(text);
 }
 
 TEST(UnitFormatTest, SampleRates)

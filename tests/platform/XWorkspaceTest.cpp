@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "xclass/XStr.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include "job/QKConversionSpec.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKConvertSource.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "engine/QKConvertSource.h"
 #include "job/QKEncoderDesc.h"
 #include "xclass/XPlatform.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {

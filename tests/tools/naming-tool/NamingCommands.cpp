@@ -13,6 +13,7 @@
 #include "media/NTag.h"
 #include "naming/NamingTemplate.h"
 #include "media/QKMediaFileInfo.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {
