@@ -1,12 +1,11 @@
 // media-tool tag-roundtrip: raw tag data from a file back to standard output.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "common/TestFiles.h"
 #include "common/ToolRun.h"
 #include "media/NTag.h"
 
@@ -19,25 +18,15 @@ ToolRunResult RunMediaTool(const std::vector<std::string>& args)
 
 class TagToolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("TMPDIR");
-        m_dir = std::string(base && *base ? base : "/tmp") + "/media-test-XXXXXX";
-        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(m_temp.path().empty()); }
     std::string Write(const std::string& name, const std::string& bytes)
     {
-        const std::string path = m_dir + "/" + name;
+        const std::string path = m_temp.file(name);
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    std::string m_dir;
+    TestTempDir m_temp;
 };
 
 TEST_F(TagToolTest, WritesBackWhatItRead)
@@ -63,7 +52,7 @@ TEST_F(TagToolTest, DamagedOrMissingDataFailsWithAMessage)
     EXPECT_NE(cut.err.find("damaged"), std::string::npos) << cut.err;
     EXPECT_TRUE(cut.out.empty());
 
-    const ToolRunResult missing = RunMediaTool({"tag-roundtrip", m_dir + "/none.bin"});
+    const ToolRunResult missing = RunMediaTool({"tag-roundtrip", m_temp.file("none.bin")});
     EXPECT_NE(missing.status, 0);
     EXPECT_FALSE(missing.err.empty());
 }
