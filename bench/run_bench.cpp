@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ProgramRun.h"
+#include "common/ToolRun.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ public:
     {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        m_settings = std::make_unique<AppTempDir>();
+        m_settings = std::make_unique<TestTempDir>();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(m_settings->path()));
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(m_settings->path()));
         m_app = new QApplication(m_argc, m_argv);
@@ -44,7 +44,7 @@ private:
     char* m_argv[2] = {m_name, nullptr};
     QApplication* m_app = nullptr;
     std::unique_ptr<XQtMainThreadPosterScope> m_poster;
-    std::unique_ptr<AppTempDir> m_settings;
+    std::unique_ptr<TestTempDir> m_settings;
 };
 
 [[maybe_unused]] ::testing::Environment* const kAppEnvironment =

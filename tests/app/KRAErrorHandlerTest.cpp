@@ -53,8 +53,8 @@ public:
     const QString& folder() const { return m_folder; }
 
 private:
-    AppTempDir m_base;
-    AppEnvScope m_override;
+    TestTempDir m_base;
+    TestEnvScope m_override;
     QString m_folder;
 };
 
@@ -165,8 +165,8 @@ TEST(KRAErrorHandlerTest, AnExceptionIsFiledAndShownWithTheVersions)
 
 TEST(KRAErrorHandlerTest, AFailingReportFileStillShowsTheWindow)
 {
-    AppTempDir base;
-    AppEnvScope over("_APPDATA_OVERRIDE", base.path()); // no MarvoniVideo folder in it
+    TestTempDir base;
+    TestEnvScope over("_APPDATA_OVERRIDE", base.path()); // no MarvoniVideo folder in it
     XSetAppDataFolder(L"MarvoniVideo");
     EXPECT_TRUE(KRAErrorHandler::writeReportFile(QStringLiteral("x")).isEmpty());
     auto handler = KRAErrorHandler::handleException(std::runtime_error("no folder"));
@@ -189,7 +189,7 @@ QFileDialog* OpenSaveSheet(KRAErrorHandler& handler)
 
 TEST(KRAErrorHandlerTest, SaveWritesTheShownReport)
 {
-    AppTempDir target;
+    TestTempDir target;
     auto handler = KRAErrorHandler::handleErrorText(QStringLiteral("Something went wrong \u2014 badly"));
     QFileDialog* dialog = OpenSaveSheet(*handler);
     ASSERT_NE(dialog, nullptr);
@@ -211,7 +211,7 @@ TEST(KRAErrorHandlerTest, SaveWritesTheShownReport)
 
 TEST(KRAErrorHandlerTest, ASaveThatFailsIsSaidSo)
 {
-    AppTempDir target;
+    TestTempDir target;
     auto handler = KRAErrorHandler::handleErrorText(QStringLiteral("report"));
     QFileDialog* dialog = OpenSaveSheet(*handler);
     ASSERT_NE(dialog, nullptr);

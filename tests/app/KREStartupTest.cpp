@@ -30,32 +30,19 @@ std::string ReadAll(const std::string& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The registry defaults are process-wide: put them back after each test.
+// The store's location and defaults are process-wide: put them back after each test. Start-up
+// sets the default key itself, so the scope leaves it as it is.
 class KREStartupTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        m_root = XRegistry::GetDefaultRoot();
-        m_key = XRegistry::GetDefaultKeyPath();
-    }
-    void TearDown() override
-    {
-        XRegistry::SetDefaultKey(m_root.p, m_key.p);
-        XRegistry::DropCache();
-    }
-
-    AppTempDir base;
-
-private:
-    XStr m_root;
-    XStr m_key;
+    TestStoreScope m_store{TestStoreScope::Key::Keep};
+    TestTempDir base;
 };
 
 TEST_F(KREStartupTest, MakesThePrivateDataFolderAndPointsTheStoreIntoIt)
 {
-    AppEnvScope over("_APPDATA_OVERRIDE", base.path());
+    TestEnvScope over("_APPDATA_OVERRIDE", base.path());
     // Handed down by a parent process: must not win.
-    AppEnvScope inherited("XCLASS_XREGISTRY_LOCATION", base.file("elsewhere.json"));
+    TestEnvScope inherited("XCLASS_XREGISTRY_LOCATION", base.file("elsewhere.json"));
 
     std::string warning;
     const XStr folder = KREStartup::run(&warning);
@@ -79,7 +66,7 @@ TEST_F(KREStartupTest, MakesThePrivateDataFolderAndPointsTheStoreIntoIt)
 
 TEST_F(KREStartupTest, ASecondStartKeepsTheFolderAndWhatIsInIt)
 {
-    AppEnvScope over("_APPDATA_OVERRIDE", base.path());
+    TestEnvScope over("_APPDATA_OVERRIDE", base.path());
     KREStartup::run();
     const std::string folder = base.path() + "/MarvoniVideo";
     std::ofstream(folder + "/kept.txt") << "still here";
@@ -155,7 +142,7 @@ TEST_F(KREStartupTest, ALinkInPlaceOfTheFolderNeverHasItsTargetChanged)
 
     // The whole start-up through such a link: the target keeps its rights, the store still
     // lives in it.
-    AppEnvScope over("_APPDATA_OVERRIDE", base.path());
+    TestEnvScope over("_APPDATA_OVERRIDE", base.path());
     unlink(base.file("MarvoniVideo").c_str());
     ASSERT_EQ(symlink(shared.c_str(), base.file("MarvoniVideo").c_str()), 0);
     std::string warning;

@@ -19,7 +19,7 @@ namespace {
 
 TEST(Program, StartsMakesItsPrivateDataFolderAndRunsWithoutComplaint)
 {
-    AppTempDir dir;
+    TestTempDir dir;
     const std::string override = dir.file("data");
     ASSERT_EQ(mkdir(override.c_str(), 0755), 0);
     const std::string errors = dir.file("stderr.txt");

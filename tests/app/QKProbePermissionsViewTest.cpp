@@ -42,37 +42,26 @@ class ProbeHome {
 public:
     ProbeHome()
         : m_home("HOME", m_dir.path()), m_config("XDG_CONFIG_HOME", m_dir.file("config")),
-          m_store("XCLASS_XREGISTRY_LOCATION", m_dir.file("store/XRegistry"))
+          m_store(TestStoreScope::Key::Program, "store/XRegistry")
     {
         chmod(m_dir.path().c_str(), 0755);
-        mkdir(m_dir.file("store").c_str(), 0777);
-        chmod(m_dir.file("store").c_str(), 0777);
-        m_root = XRegistry::GetDefaultRoot();
-        m_key = XRegistry::GetDefaultKeyPath();
-        XRegistry::SetDefaultKey(L"HKCU", L"Software\\Brantok\\MarvoniVideo");
-        XRegistry::DropCache();
-    }
-    ~ProbeHome()
-    {
-        XRegistry::SetDefaultKey(m_root.p, m_key.p);
-        XRegistry::DropCache();
+        chmod(m_store.dir().path().c_str(), 0755);
+        chmod(m_store.dir().file("store").c_str(), 0777);
     }
     std::string documents() const { return m_dir.file("Documents"); }
     std::string desktop() const { return m_dir.file("Desktop"); }
     // Lets the unprivileged child read the store too.
     void shareStore() const
     {
-        chmod(m_dir.file("store/XRegistry").c_str(), 0666);
-        chmod(m_dir.file("store/XRegistry.lock").c_str(), 0666);
+        chmod(m_store.path().c_str(), 0666);
+        chmod((m_store.path() + ".lock").c_str(), 0666);
     }
 
 private:
-    AppTempDir m_dir;
-    AppEnvScope m_home;
-    AppEnvScope m_config;
-    AppEnvScope m_store;
-    XStr m_root;
-    XStr m_key;
+    TestTempDir m_dir;
+    TestEnvScope m_home;
+    TestEnvScope m_config;
+    TestStoreScope m_store;
 };
 
 TEST(QKProbePermissionsViewTest, OnlyAFolderThatExistsButMayNotBeOpenedIsBlocked)

@@ -1,5 +1,5 @@
 // Media for tests, made by the real ffmpeg (lavfi testsrc and sine) in private temporary
-// folders, and small helpers around it. Nothing here goes through a shell.
+// folders (TestTempDir), and small helpers around it. Nothing here goes through a shell.
 #pragma once
 
 #include <sys/stat.h>
@@ -9,14 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/ProgramRun.h"
-#include "xclass/XTempFile.h"
-
-// Runs a program found on PATH with the arguments, all output to /dev/null; true on exit 0.
-inline bool RunQuietly(const std::vector<std::string>& args)
-{
-    return RunProgramQuietly(args);
-}
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
 
 // A video with a sine sound track: "ffmpeg -f lavfi -i testsrc=... -f lavfi -i sine=...".
 // extra arguments go before the output name (metadata, codecs).
@@ -29,7 +23,7 @@ inline bool MakeTestVideo(const std::string& path, const std::string& size = "32
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("-y");
     args.push_back(path);
-    return RunQuietly(args);
+    return RunProgramQuietly(args);
 }
 
 // A sound file only: "ffmpeg -f lavfi -i sine=...".
@@ -40,7 +34,7 @@ inline bool MakeTestAudio(const std::string& path, const std::string& seconds = 
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("-y");
     args.push_back(path);
-    return RunQuietly(args);
+    return RunProgramQuietly(args);
 }
 
 inline void WriteTextFile(const std::string& path, const std::string& text)
@@ -71,20 +65,3 @@ inline std::string ProgramOnPath(const std::string& name)
     }
     return std::string();
 }
-
-// A private temporary folder removed with everything in it; the path has no trailing "/".
-class MediaTestDir {
-public:
-    MediaTestDir() : m_folder("media-test") {}
-    std::string path() const
-    {
-        std::string p = m_folder.ToUTF8String();
-        while (p.size() > 1 && p.back() == '/')
-            p.pop_back();
-        return p;
-    }
-    std::string file(const std::string& name) const { return path() + "/" + name; }
-
-private:
-    XTempFolder m_folder;
-};

@@ -1,5 +1,5 @@
-// Whole files for tests, read and written as bytes, and a fixture with a fresh temporary
-// folder of its own.
+// Whole files for tests, read and written as bytes; the private temporary folder of a test,
+// and a fixture with one of its own.
 #pragma once
 
 #include <fcntl.h>
@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "xclass/XFileName.h"
 #include "xclass/XStr.h"
 
 // The file's bytes; whenMissing when it cannot be opened.
@@ -52,42 +53,68 @@ inline std::string TestPattern(size_t size, unsigned seed)
 }
 
 // Removes a test's folder with everything in it, without a shell and without following links
-// out of it (made writable first, in case the test took its write bit away).
+// out of it. Tests take rights away from folders inside it; those are given back first.
 inline void RemoveTestTree(const std::string& dir)
 {
     if (dir.empty())
         return;
+    std::error_code ignored;
     chmod(dir.c_str(), 0700);
-    XDeleteFolderTree(XStr::FromUTF8(dir).p, true, L"*.*", true);
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             dir, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        struct stat st;
+        if (lstat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            chmod(it->path().c_str(), (st.st_mode & 07777) | S_IRWXU);
+    }
+    std::filesystem::remove_all(dir, ignored);
 }
 
-// A fresh folder under /tmp for the lifetime of the object.
-struct TestTempDir {
-    std::string path;
-    TestTempDir()
+// A fresh private folder (mode 0700) for the lifetime of the object, under $TMPDIR (else /tmp)
+// or under the parent folder given; the path has no trailing "/".
+class TestTempDir {
+public:
+    explicit TestTempDir(const std::string& parent = std::string())
     {
-        char tmpl[] = "/tmp/marvoni-test-XXXXXX";
-        if (mkdtemp(tmpl))
-            path = tmpl;
-        EXPECT_FALSE(path.empty()) << "mkdtemp failed";
+        std::string base = parent;
+        if (base.empty()) {
+            const char* tmp = std::getenv("TMPDIR");
+            base = tmp && *tmp ? tmp : "/tmp";
+        }
+        while (base.size() > 1 && base.back() == '/')
+            base.pop_back();
+        std::string pattern = base + "/marvoni-test-XXXXXX";
+        if (mkdtemp(pattern.data()))
+            m_path = pattern;
+        EXPECT_FALSE(m_path.empty()) << "no temporary folder under " << base;
     }
-    ~TestTempDir() { RemoveTestTree(path); }
+    ~TestTempDir() { RemoveTestTree(m_path); }
     TestTempDir(const TestTempDir&) = delete;
     TestTempDir& operator=(const TestTempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+    XStr wfile(const std::string& name) const { return XStr::FromUTF8(file(name)); }
+
+private:
+    std::string m_path;
 };
 
-// Each test gets a fresh folder under /tmp, removed with everything in it afterwards.
+// Each test gets a fresh folder, removed with everything in it afterwards.
 class TempFolderTest : public ::testing::Test {
 protected:
     std::string dir;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/marvoni-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
+        m_temp = std::make_unique<TestTempDir>();
+        dir = m_temp->path();
+        ASSERT_FALSE(dir.empty());
     }
-    void TearDown() override { RemoveTestTree(dir); }
+    void TearDown() override { m_temp.reset(); }
     std::string Path(const std::string& name) const { return dir + "/" + name; }
     XStr WPath(const std::string& name) const { return XStr::FromUTF8(Path(name)); }
+
+private:
+    std::unique_ptr<TestTempDir> m_temp;
 };

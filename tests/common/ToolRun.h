@@ -1,18 +1,19 @@
-// Runs a test tool (built beside the tests) from an argument list, with standard input taken
-// from a text and standard output and error collected through files, so that no pipe can
-// fill up and stall either side. With a time limit, a tool that outlives it is killed.
+// Runs a program from an argument list (never through a shell) and waits for it: standard
+// input taken from a text, standard output and error collected in memory files, so that no
+// pipe can fill up and stall either side. A child that outlives its time is killed, so a hang
+// fails the test instead of stalling the run. Shared by the tests and the benchmarks.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,44 +27,99 @@ struct ToolRunResult {
     std::string err;
 };
 
+struct ToolRunOptions {
+    std::string input;
+    // The whole environment of the child, "NAME=value" each; unset: ours.
+    std::optional<std::vector<std::string>> env;
+    // Looks a program name without "/" up on PATH, as a shell would (but without one).
+    bool searchPath = false;
+    // < 0 waits for as long as it runs. The default is far above any test's need, and below
+    // the suite's own time limit, so a hang shows up as this child's failure.
+    int timeoutMs = 240000;
+};
+
+#ifdef MARVONI_TEST_TOOLS_DIR
 inline std::string TestToolPath(const char* name)
 {
     return std::string(MARVONI_TEST_TOOLS_DIR) + "/" + name;
 }
+#endif
 
-// timeoutMs < 0 waits for as long as the tool runs.
-inline ToolRunResult RunTestTool(const std::string& program, const std::vector<std::string>& args,
-                                 const std::string& input = std::string(), int timeoutMs = -1)
+namespace test_run_detail {
+
+inline std::string ReadBack(int fd)
+{
+    std::string data;
+    char chunk[65536];
+    off_t at = 0;
+    for (;;) {
+        const ssize_t n = pread(fd, chunk, sizeof chunk, at);
+        if (n <= 0)
+            break;
+        data.append(chunk, static_cast<size_t>(n));
+        at += n;
+    }
+    return data;
+}
+
+} // namespace test_run_detail
+
+// args[0] is the program.
+inline ToolRunResult RunProcess(const std::vector<std::string>& args, const ToolRunOptions& options = {})
 {
     ToolRunResult result;
-    const char* base = std::getenv("TMPDIR");
-    std::string dir = std::string(base && *base ? base : "/tmp") + "/test-tool-run-XXXXXX";
-    if (!mkdtemp(dir.data()))
+    if (args.empty())
         return result;
-    const std::string inPath = dir + "/in", outPath = dir + "/out", errPath = dir + "/err";
-    std::ofstream(inPath, std::ios::binary) << input;
+    const int inFd = memfd_create("test-run-in", MFD_CLOEXEC);
+    const int outFd = memfd_create("test-run-out", MFD_CLOEXEC);
+    const int errFd = memfd_create("test-run-err", MFD_CLOEXEC);
+    const auto closeAll = [&] {
+        for (int fd : {inFd, outFd, errFd})
+            if (fd >= 0)
+                close(fd);
+    };
+    if (inFd < 0 || outFd < 0 || errFd < 0) {
+        closeAll();
+        return result;
+    }
+    for (size_t done = 0; done < options.input.size();) {
+        const ssize_t n = write(inFd, options.input.data() + done, options.input.size() - done);
+        if (n <= 0) {
+            closeAll();
+            return result;
+        }
+        done += static_cast<size_t>(n);
+    }
+    lseek(inFd, 0, SEEK_SET);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
+    posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+    posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+    std::vector<std::string> all(args);
     std::vector<char*> argv;
     for (std::string& arg : all)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<std::string> envCopy = options.env ? *options.env : std::vector<std::string>();
+    std::vector<char*> envp;
+    for (std::string& entry : envCopy)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char** const childEnv = options.env ? envp.data() : environ;
     pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = options.searchPath
+                            ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), childEnv)
+                            : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), childEnv);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned == 0) {
         int status = 0;
-        if (timeoutMs < 0) {
+        if (options.timeoutMs < 0) {
             while (waitpid(pid, &status, 0) < 0) {
             }
         } else {
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
             while (waitpid(pid, &status, WNOHANG) != pid) {
                 if (std::chrono::steady_clock::now() > deadline) {
                     kill(pid, SIGKILL);
@@ -76,21 +132,46 @@ inline ToolRunResult RunTestTool(const std::string& program, const std::vector<s
         }
         if (!result.timedOut) {
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            const auto slurp = [](const std::string& path) {
-                std::ifstream in(path, std::ios::binary);
-                std::ostringstream text;
-                text << in.rdbuf();
-                return text.str();
-            };
-            result.out = slurp(outPath);
-            result.err = slurp(errPath);
+            result.out = test_run_detail::ReadBack(outFd);
+            result.err = test_run_detail::ReadBack(errFd);
         }
     }
-    unlink(inPath.c_str());
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    rmdir(dir.c_str());
+    closeAll();
     return result;
+}
+
+// Runs a test tool (a path) with the arguments.
+inline ToolRunResult RunTestTool(const std::string& program, const std::vector<std::string>& args,
+                                 const std::string& input = std::string(), int timeoutMs = -1)
+{
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    ToolRunOptions options;
+    options.input = input;
+    options.timeoutMs = timeoutMs < 0 ? ToolRunOptions().timeoutMs : timeoutMs;
+    return RunProcess(all, options);
+}
+
+// Runs a program found on PATH, its output dropped; standard error is kept in the file
+// errPath when one is named. True on exit 0.
+inline bool RunProgramQuietly(const std::vector<std::string>& args, const std::string& errPath = std::string())
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    const ToolRunResult run = RunProcess(args, options);
+    if (!errPath.empty()) {
+        const int fd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            for (size_t done = 0; done < run.err.size();) {
+                const ssize_t n = write(fd, run.err.data() + done, run.err.size() - done);
+                if (n <= 0)
+                    break;
+                done += static_cast<size_t>(n);
+            }
+            close(fd);
+        }
+    }
+    return run.status == 0;
 }
 
 // Tests of what an ordinary user may not do (make a folder on a volume whose top belongs to

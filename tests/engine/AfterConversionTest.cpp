@@ -8,7 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "common/EngineToolRun.h"
+#include "common/TestEnv.h"
+#include "common/ToolRun.h"
 #include "engine/KRABatch.h"
 #include "common/MediaTestFiles.h"
 #include "engine/QKConvertProcessShared.h"
@@ -18,30 +19,6 @@
 #include "platform/XWorkspace.h"
 
 namespace {
-
-// Sets an environment variable for one test and puts the old value back.
-class EnvScope {
-public:
-    EnvScope(const char* name, const std::string& value) : m_name(name)
-    {
-        bool isSet = false;
-        const std::string old = XGetEnv(name, &isSet);
-        if (isSet)
-            m_old = old;
-        XSetEnv(name, value.c_str());
-    }
-    ~EnvScope()
-    {
-        if (m_old)
-            XSetEnv(m_name, m_old->c_str());
-        else
-            XUnsetEnv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 class Recorder : public KRAStatusCallback {
 public:
@@ -57,11 +34,11 @@ public:
 // A home of its own with the trash inside it, so that nothing reaches the real one.
 class AfterConversion : public ::testing::Test {
 protected:
-    MediaTestDir dir;
+    TestTempDir dir;
     std::string home = dir.file("home");
-    EnvScope homeScope{"HOME", home};
-    EnvScope dataScope{"XDG_DATA_HOME", home + "/.local/share"};
-    EnvScope configScope{"XDG_CONFIG_HOME", home + "/.config"};
+    TestEnvScope homeScope{"HOME", home};
+    TestEnvScope dataScope{"XDG_DATA_HOME", home + "/.local/share"};
+    TestEnvScope configScope{"XDG_CONFIG_HOME", home + "/.config"};
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 
     void SetUp() override { ASSERT_TRUE(XCreateFolderTree(XStr::FromUTF8(home + "/.config"))); }
@@ -171,7 +148,7 @@ TEST_F(AfterConversion, OnlyARealOutputLetsTheSourceGo)
     EXPECT_FALSE(PathExists(trashed("clip.mov")));
 
     // From the command line: an empty output keeps the source and fails the run.
-    const EngineToolResult tool = RunEngineTool(
+    const ToolRunResult tool = RunTestTool(TestToolPath("engine-tool"), 
         {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", empty});
     EXPECT_EQ(tool.status, 1) << tool.err;
     EXPECT_NE(tool.err.find("is empty"), std::string::npos) << tool.err;
@@ -210,21 +187,21 @@ TEST_F(AfterConversion, ASourceWithNoUsableTrashIsKeptNotDeleted)
     WriteTextFile(dest, "output");
     ASSERT_EQ(chown(source.c_str(), uid, gid), 0);
     ASSERT_EQ(chown(dest.c_str(), uid, gid), 0);
-    const EnvScope noHome("HOME", "/nonexistent-home");
-    const EnvScope noData("XDG_DATA_HOME", "/nonexistent-home/.local/share");
+    const TestEnvScope noHome("HOME", "/nonexistent-home");
+    const TestEnvScope noData("XDG_DATA_HOME", "/nonexistent-home/.local/share");
     for (const char* effect :
          {"Delete Source File=-DELSOURCERECYCLE", "Delete Source File=-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"}) {
         SCOPED_TRACE(effect);
-        const EngineToolResult result = RunTestToolAsOrdinaryUser(
-            EngineToolPath(), {"after", "--success", "--effect", effect, "--src", source, "--dst", dest});
+        const ToolRunResult result = RunTestToolAsOrdinaryUser(
+            TestToolPath("engine-tool"), {"after", "--success", "--effect", effect, "--src", source, "--dst", dest});
         EXPECT_EQ(result.status, 1) << result.err;
         EXPECT_TRUE(PathExists(source));
         EXPECT_NE(result.err.find("was kept"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(".Trash-" + std::to_string(uid)), std::string::npos) << result.err;
     }
     // Asked to delete for good, the same user may.
-    const EngineToolResult deleted = RunTestToolAsOrdinaryUser(
-        EngineToolPath(), {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", dest});
+    const ToolRunResult deleted = RunTestToolAsOrdinaryUser(
+        TestToolPath("engine-tool"), {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", dest});
     EXPECT_EQ(deleted.status, 0) << deleted.err;
     EXPECT_FALSE(PathExists(source));
 }
@@ -293,8 +270,9 @@ TEST_F(AfterConversion, RemovalStopsAtAMountPoint)
     struct stat shm, dev;
     if (stat("/dev/shm", &shm) != 0 || stat("/dev", &dev) != 0 || shm.st_dev == dev.st_dev || access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no separately mounted, writable /dev/shm";
-    std::string top = "/dev/shm/engine-mount-test-XXXXXX";
-    ASSERT_NE(mkdtemp(top.data()), nullptr);
+    TestTempDir temp("/dev/shm");
+    const std::string top = temp.path();
+    ASSERT_FALSE(top.empty());
     XCreateFolderTree(XStr::FromUTF8(top + "/x/y"));
     EXPECT_EQ(QKConvertProcessShared::removeEmptyFolders(XStr::FromUTF8(top + "/x/y/")), 3);
     EXPECT_TRUE(PathExists("/dev/shm"));

@@ -13,13 +13,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/EngineToolRun.h"
 #include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/ToolRun.h"
 
 namespace {
 
@@ -94,11 +96,11 @@ protected:
         if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
             GTEST_SKIP() << "ffmpeg and ffprobe are needed";
         ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-        setenv("_APPDATA_OVERRIDE", dir.file("appdata").c_str(), 1);
+        m_appData.emplace("_APPDATA_OVERRIDE", dir.file("appdata"));
         mkdir(dir.file("appdata").c_str(), 0700);
         mkdir(dir.file("tmp").c_str(), 0700);
         mkdir(dir.file("out").c_str(), 0700);
-        unsetenv("MARVONI_DEBUG");
+        m_debug.emplace("MARVONI_DEBUG", nullptr);
     }
     void TearDown() override
     {
@@ -129,7 +131,7 @@ protected:
         for (std::string& s : env)
             envp.push_back(s.data());
         envp.push_back(nullptr);
-        std::vector<std::string> all{EngineToolPath(), "run"};
+        std::vector<std::string> all{TestToolPath("engine-tool"), "run"};
         all.insert(all.end(), runArgs.begin(), runArgs.end());
         std::vector<char*> argv;
         for (std::string& s : all)
@@ -172,7 +174,9 @@ protected:
         EXPECT_EQ(Entries(dir.file("out")), std::vector<std::string>{}) << "output files left";
     }
 
-    MediaTestDir dir;
+    TestTempDir dir;
+    std::optional<TestEnvScope> m_appData;
+    std::optional<TestEnvScope> m_debug;
 };
 
 // An ffprobe that never answers (it waits on a pipe nobody writes to, with no child of its

@@ -5,6 +5,7 @@
 
 #include "engine/KRABatch.h"
 #include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
 #include "xclass/XEnvironment.h"
@@ -148,8 +149,8 @@ TEST(QKGlobalOptions, GenreAndFieldListsAreSorted)
 
 TEST(QKGlobalOptions, GenreFileIsWrittenOnceAndThenRead)
 {
-    MediaTestDir dir;
-    XSetEnv("_APPDATA_OVERRIDE", dir.path().c_str());
+    TestTempDir dir;
+    TestEnvScope appData("_APPDATA_OVERRIDE", dir.path());
     const std::string file = XGetAppDataPath(L"genres.txt").ToUTF8String();
     ASSERT_EQ(file.rfind(dir.path(), 0), 0u) << file;
     const QStringList first = QKGlobalOptions::standardGenres();
@@ -158,7 +159,6 @@ TEST(QKGlobalOptions, GenreFileIsWrittenOnceAndThenRead)
     // The user's own list is read as it is, and never written over.
     WriteTextFile(file, "Zydeco\r\nAmbient\n\n");
     EXPECT_EQ(QKGlobalOptions::standardGenres(), (QStringList{QStringLiteral("Zydeco"), QStringLiteral("Ambient")}));
-    XUnsetEnv("_APPDATA_OVERRIDE");
 }
 
 } // namespace

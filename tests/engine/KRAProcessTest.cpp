@@ -14,13 +14,15 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/EngineToolRun.h"
 #include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/ToolRun.h"
 #include "xclass/XFileName.h"
 #include "engine/clFFMPEG.h"
 
@@ -46,25 +48,9 @@ std::string ReadAll(const std::string& path)
 // What ffprobe prints of the entries asked for, one value a line.
 std::string FFprobeText(const std::string& path, const std::string& entries)
 {
-    MediaTestDir dir;
-    const std::string out = dir.file("d.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> args{"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv=p=0", path};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "ffprobe", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return std::string();
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return ReadAll(out);
+    ToolRunOptions options;
+    options.searchPath = true;
+    return RunProcess({"ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv=p=0", path}, options).out;
 }
 
 double Duration(const std::string& path)
@@ -238,22 +224,24 @@ protected:
         if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
             GTEST_SKIP() << "ffmpeg and ffprobe are needed";
         // A data folder of our own: no installed ffmpeg copy, no debug log.
-        setenv("_APPDATA_OVERRIDE", dir.file("appdata").c_str(), 1);
+        m_appData.emplace("_APPDATA_OVERRIDE", dir.file("appdata"));
         mkdir(dir.file("appdata").c_str(), 0700);
-        unsetenv("MARVONI_DEBUG");
+        m_debug.emplace("MARVONI_DEBUG", nullptr);
         src = dir.file("in.mp4");
         ASSERT_TRUE(MakeTestVideo(src, "320x240", "25", "2"));
     }
-    EngineToolResult Run(const std::vector<std::string>& args) { return RunEngineTool(args); }
+    ToolRunResult Run(const std::vector<std::string>& args) { return RunTestTool(TestToolPath("engine-tool"), args); }
 
-    MediaTestDir dir;
+    TestTempDir dir;
     std::string src;
+    std::optional<TestEnvScope> m_appData;
+    std::optional<TestEnvScope> m_debug;
 };
 
 TEST_F(KRAProcessRun, TrimsAndReportsProgress)
 {
     const std::string out = dir.file("out.mkv");
-    const EngineToolResult r = Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264 -acodec aac -trimstart=0.5 -fadein=0"});
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264 -acodec aac -trimstart=0.5 -fadein=0"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(LastLine(r.out), "result: success");
     EXPECT_NE(r.out.find("percent: 100\n"), std::string::npos);
@@ -269,9 +257,9 @@ TEST_F(KRAProcessRun, HostileNamesReachFFmpegUnchanged)
         std::string("bad\xff\xfe name.mp4"), "-leading-dash.mp4"};
     for (const std::string& name : names) {
         const std::string source = dir.file(name + ".src.mp4");
-        ASSERT_TRUE(RunQuietly({"cp", src, source}));
+        ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
         const std::string dest = dir.file(name);
-        const EngineToolResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-vcodec libx264 -f matroska"});
+        const ToolRunResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-vcodec libx264 -f matroska"});
         EXPECT_EQ(LastLine(r.out), "result: success") << name << "\n" << r.out;
         EXPECT_GT(Duration(dest), 1.5) << name;
         EXPECT_TRUE(PathExists(source)) << name;
@@ -284,12 +272,12 @@ TEST_F(KRAProcessRun, HostileNamesReachFFmpegUnchanged)
 TEST_F(KRAProcessRun, ConvertingAFileOntoItselfReplacesItOnlyAfterSuccess)
 {
     const std::string self = dir.file("self.mp4");
-    ASSERT_TRUE(RunQuietly({"cp", src, self}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", src, self}));
     const std::string link = dir.file("link.mp4");
     ASSERT_EQ(symlink(self.c_str(), link.c_str()), 0);
     // Through a link: a failing run leaves the file as it was.
     const std::string before = ReadAll(self);
-    EngineToolResult r = Run({"run", "--src", link, "--dst", self, "--args", "-vcodec no_such_codec"});
+    ToolRunResult r = Run({"run", "--src", link, "--dst", self, "--args", "-vcodec no_such_codec"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_EQ(ReadAll(self), before);
     // A successful run replaces it with the converted file.
@@ -308,7 +296,7 @@ TEST_F(KRAProcessRun, AFailedRunLeavesTheDestinationAlone)
         noise[i] = static_cast<char>((i * 7919) ^ (i >> 3));
     WriteTextFile(bad, noise);
     const std::string fresh = dir.file("fresh.mp4");
-    EngineToolResult r = Run({"run", "--src", bad, "--dst", fresh, "--args", "-vcodec libx264"});
+    ToolRunResult r = Run({"run", "--src", bad, "--dst", fresh, "--args", "-vcodec libx264"});
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: "), std::string::npos);
@@ -326,9 +314,9 @@ TEST_F(KRAProcessRun, DebugLogKeepsEveryLineWithoutFailing)
     const std::string home = dir.file("home");
     mkdir(home.c_str(), 0700);
     mkdir((home + "/Documents").c_str(), 0700);
-    setenv("HOME", home.c_str(), 1);
-    setenv("MARVONI_DEBUG", "1", 1);
-    const EngineToolResult r = Run({"run", "--src", src, "--dst", dir.file("dbg.mkv"), "--args", "-vcodec libx264"});
+    TestEnvScope homeScope("HOME", home);
+    TestEnvScope debugScope("MARVONI_DEBUG", "1");
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", dir.file("dbg.mkv"), "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NE(r.out.find("-loglevel level+info"), std::string::npos);
     DIR* d = opendir((home + "/Documents").c_str());
@@ -345,9 +333,9 @@ TEST_F(KRAProcessRun, DebugLogKeepsEveryLineWithoutFailing)
 TEST_F(KRAProcessRun, ConcatenatesByListAndByFilterGraph)
 {
     const std::string second = dir.file("second.mp4");
-    ASSERT_TRUE(RunQuietly({"cp", src, second}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", src, second}));
     const std::string copied = dir.file("copied.mkv");
-    EngineToolResult r = Run({"run", "--src", src, "--src", second, "--dst", copied, "--args", "-vcodec copy -acodec copy"});
+    ToolRunResult r = Run({"run", "--src", src, "--src", second, "--dst", copied, "--args", "-vcodec copy -acodec copy"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NE(r.out.find("-f concat -safe 0 -i"), std::string::npos);
     EXPECT_NEAR(Duration(copied), 4.0, 0.3);
@@ -367,12 +355,12 @@ TEST_F(KRAProcessRun, ConcatenationListKeepsHostileNames)
     std::vector<std::string> args{"run"};
     for (const std::string& name : names) {
         const std::string source = dir.file(name);
-        ASSERT_TRUE(RunQuietly({"cp", src, source}));
+        ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
         args.insert(args.end(), {"--src", source});
     }
     const std::string joined = dir.file("joined.mkv");
     args.insert(args.end(), {"--dst", joined, "--args", "-vcodec copy -acodec copy"});
-    const EngineToolResult r = Run(args);
+    const ToolRunResult r = Run(args);
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NE(r.out.find("-f concat -safe 0 -i"), std::string::npos);
     EXPECT_NEAR(Duration(joined), 6.0, 0.4);
@@ -390,15 +378,15 @@ TEST_F(KRAProcessRun, AnAbsurdLoopCountFailsClearly)
     std::vector<std::string> args{"run", "--src", src, "--dst", out, "--args", "-loopvideo=400000000 -vcodec copy -acodec copy"};
 #if !defined(__SANITIZE_ADDRESS__)
     if (!ProgramOnPath("prlimit").empty()) {
-        args.insert(args.begin(), {"--as=4000000000", EngineToolPath()});
-        const EngineToolResult r = RunTestTool(ProgramOnPath("prlimit"), args);
+        args.insert(args.begin(), {"--as=4000000000", TestToolPath("engine-tool")});
+        const ToolRunResult r = RunTestTool(ProgramOnPath("prlimit"), args);
         EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
         EXPECT_NE(r.out.find("error: The loop count 400000000 is too large"), std::string::npos) << r.out;
         EXPECT_FALSE(PathExists(out));
         return;
     }
 #endif
-    const EngineToolResult r = Run(args);
+    const ToolRunResult r = Run(args);
     EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
     EXPECT_NE(r.out.find("error: The loop count 400000000 is too large"), std::string::npos) << r.out;
     EXPECT_FALSE(PathExists(out));
@@ -410,7 +398,7 @@ TEST_F(KRAProcessRun, QuitAndPause)
     ASSERT_TRUE(MakeTestVideo(longer, "320x240", "25", "8"));
     const std::string out = dir.file("stopped.mkv");
     // Paused, then quit while paused: the stopped child is ended at once.
-    EngineToolResult r = Run({"run", "--src", longer, "--dst", out, "--args", "-vcodec libx264 -preset veryslow",
+    ToolRunResult r = Run({"run", "--src", longer, "--dst", out, "--args", "-vcodec libx264 -preset veryslow",
         "--pause-after", "300", "--quit-after", "800"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.status, 0);
@@ -425,7 +413,7 @@ TEST_F(KRAProcessRun, QuitAndPause)
 TEST_F(KRAProcessRun, SpecialOutputsAreRefusedClearly)
 {
     const std::string out = dir.file("sheet.jpg");
-    const EngineToolResult r = Run({"run", "--src", src, "--dst", out, "--encoder", "[Contact Sheet]", "--args", "-contact_col=4 -contact_row=3"});
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--encoder", "[Contact Sheet]", "--args", "-contact_col=4 -contact_row=3"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: The output type \"[Contact Sheet]\" is not available yet"), std::string::npos);
     EXPECT_FALSE(PathExists(out));
@@ -476,8 +464,8 @@ TEST_F(KRAProcessRun, AFailedWriteFailsWhateverTheFolderIsCalled)
         mkdir(dir.file(folder).c_str(), 0700);
         const std::string dest = dir.file(folder + "/m.mkv");
         WriteTextFile(dest, "old");
-        const EngineToolResult r =
-            RunTestTool(prlimit, {"--fsize=300000", EngineToolPath(), "run", "--src", big, "--dst", dest, "--args", "-c copy"});
+        const ToolRunResult r =
+            RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src", big, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << folder << "\n" << r.out;
         EXPECT_NE(r.out.find("error: Error writing trailer of "), std::string::npos) << r.out;
         EXPECT_EQ(ReadAll(dest), "old") << folder;
@@ -495,7 +483,7 @@ TEST_F(KRAProcessRun, APercentInTheOutputNameIsNoPattern)
         const std::string dest = caseDir + "/" + name;
         XCreateFolderTree(XFileName(XStr::FromUTF8(dest)).GetFolder());
         WriteTextFile(dest, "OLD");
-        const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-frames:v 1"});
+        const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-frames:v 1"});
         EXPECT_EQ(LastLine(r.out), "result: success") << name << "\n" << r.out;
         EXPECT_EQ(ReadAll(dest).substr(0, 4), "\x89PNG") << name;
         // Nothing but the destination: no numbered picture beside it or in a numbered folder.
@@ -530,7 +518,7 @@ TEST_F(KRAProcessRun, DestinationsAndSourcesThatAreNoFilesAreRefused)
     for (const std::string& dest : destinations) {
         struct stat before, after;
         ASSERT_EQ(lstat(dest.c_str(), &before), 0);
-        const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec mpeg4"});
+        const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec mpeg4"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << dest;
         EXPECT_NE(r.out.find("error: The destination is not a regular file: " + dest), std::string::npos) << r.out;
         ASSERT_EQ(lstat(dest.c_str(), &after), 0) << dest;
@@ -540,12 +528,12 @@ TEST_F(KRAProcessRun, DestinationsAndSourcesThatAreNoFilesAreRefused)
     // A pipe without a writer as the source would hold the run for ever.
     for (const std::string& source : {fifo, folder, linkToFifo}) {
         const std::string dest = dir.file("from-pipe.mp4");
-        const EngineToolResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-vcodec mpeg4"});
+        const ToolRunResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-vcodec mpeg4"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << source;
         EXPECT_NE(r.out.find("error: The source is not a regular file: " + source), std::string::npos) << r.out;
         EXPECT_FALSE(PathExists(dest));
         // One of several joined files is enough.
-        const EngineToolResult joined = Run({"run", "--src", src, "--src", source, "--dst", dest, "--args", "-c copy"});
+        const ToolRunResult joined = Run({"run", "--src", src, "--src", source, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(joined.out), "result: failure") << source;
     }
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
@@ -555,12 +543,12 @@ TEST_F(KRAProcessRun, DestinationsAndSourcesThatAreNoFilesAreRefused)
 TEST_F(KRAProcessRun, JoiningByReencodingFollowsTheStreamsTheSourcesHave)
 {
     const std::string silent = dir.file("silent.mp4");
-    ASSERT_TRUE(RunQuietly({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=25", "-y", silent}));
+    ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=25", "-y", silent}));
     const std::string sound = dir.file("sound.m4a");
     ASSERT_TRUE(MakeTestAudio(sound, "1"));
 
     const std::string looped = dir.file("looped.mkv");
-    EngineToolResult r = Run({"run", "--src", silent, "--dst", looped, "--args", "-loopvideo=2 -vcodec mpeg4"});
+    ToolRunResult r = Run({"run", "--src", silent, "--dst", looped, "--args", "-loopvideo=2 -vcodec mpeg4"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NEAR(Duration(looped), 2.0, 0.2);
     EXPECT_EQ(StreamTypes(looped), "video ");
@@ -600,17 +588,19 @@ protected:
         const std::string path = folder + "/ffmpeg";
         WriteTextFile(path, "#!/bin/sh\n" + body);
         chmod(path.c_str(), 0755);
-        setenv("ARGV_OUT", dir.file("argv").c_str(), 1);
+        m_argvOut.emplace("ARGV_OUT", dir.file("argv"));
     }
+
+    std::optional<TestEnvScope> m_argvOut;
 };
 
 TEST_F(KRAProcessFakeFFmpeg, TheChildGetsExactlyTheIntendedArguments)
 {
     Install("for a in \"$@\"; do printf '%s\\0' \"$a\"; last=$a; done > \"$ARGV_OUT\"\n" + kWriteOutput);
     const std::string source = dir.file("a \"b\" c\\ $(x)\nd\xff.mp4");
-    ASSERT_TRUE(RunQuietly({"cp", src, source}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
     const std::string dest = dir.file("out\\");
-    const EngineToolResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-metadata \"title=a \\\"b\\\"\" -an"});
+    const ToolRunResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-metadata \"title=a \\\"b\\\"\" -an"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     std::vector<std::string> argv;
     const std::string recorded = ReadAll(dir.file("argv"));
@@ -639,7 +629,7 @@ TEST_F(KRAProcessFakeFFmpeg, ACrashOrAnExitCodeIsAFailure)
     const std::string dest = dir.file("crash.mp4");
     WriteTextFile(dest, "previous");
     Install("kill -SEGV $$\n");
-    EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
+    ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: FFmpeg ended by signal 11"), std::string::npos) << r.out;
     EXPECT_EQ(ReadAll(dest), "previous");
@@ -660,7 +650,7 @@ TEST_F(KRAProcessFakeFFmpeg, AWriteErrorNamingTheOutputFailsWhateverTheName)
         mkdir(dir.file(folder).c_str(), 0700);
         const std::string dest = dir.file(folder + "/m.mkv");
         WriteTextFile(dest, "old");
-        const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-c copy"});
+        const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << folder << "\n" << r.out;
         EXPECT_NE(r.out.find("error: Error writing trailer of " + dir.file(folder)), std::string::npos) << r.out;
         EXPECT_EQ(ReadAll(dest), "old") << folder;
@@ -674,7 +664,7 @@ TEST_F(KRAProcessFakeFFmpeg, AnEmptyOrMissingOutputNeverReplacesTheDestination)
     for (const std::string& body : {std::string("exit 0\n"), kFindOutput + "rm -f \"$last\"\n"}) {
         WriteTextFile(dest, "previous");
         Install(body);
-        const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
+        const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << body;
         EXPECT_NE(r.out.find("error: FFmpeg wrote no output file"), std::string::npos) << r.out;
         EXPECT_EQ(ReadAll(dest), "previous") << body;
@@ -699,7 +689,7 @@ TEST_F(KRAProcessFakeFFmpeg, ALooseWordEndsTheRunBeforeFFmpegStarts)
     for (const auto& [options, word] : cases) {
         std::vector<std::string> args{"run", "--src", src, "--dst", dest};
         args.insert(args.end(), options.begin(), options.end());
-        const EngineToolResult r = Run(args);
+        const ToolRunResult r = Run(args);
         EXPECT_EQ(LastLine(r.out), "result: failure") << options.back();
         EXPECT_NE(r.out.find("error: The arguments hold a word ffmpeg would write as another output file: " + word + "\n"),
                   std::string::npos)
@@ -708,7 +698,7 @@ TEST_F(KRAProcessFakeFFmpeg, ALooseWordEndsTheRunBeforeFFmpegStarts)
         EXPECT_FALSE(PathExists(dest));
     }
     // Quoted, the same words are one value.
-    const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-metadata \"title=My Film.mp4\" -an"});
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-metadata \"title=My Film.mp4\" -an"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_TRUE(PathExists(dir.file("argv")));
 }
@@ -723,7 +713,7 @@ TEST_F(KRAProcessFakeFFmpeg, TheTemporaryOutputIsNoMoreOpenThanTheDestination)
     for (const mode_t mode : {mode_t(0600), mode_t(0640), mode_t(0604)}) {
         WriteTextFile(dest, "old");
         ASSERT_EQ(chmod(dest.c_str(), mode), 0);
-        const EngineToolResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
+        const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
         EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
         char expected[8];
         snprintf(expected, sizeof expected, "%o\n", mode & ~mask);
@@ -734,7 +724,7 @@ TEST_F(KRAProcessFakeFFmpeg, TheTemporaryOutputIsNoMoreOpenThanTheDestination)
         EXPECT_EQ(ReadAll(dest), "converted");
     }
     const std::string fresh = dir.file("fresh.mp4");
-    const EngineToolResult r = Run({"run", "--src", src, "--dst", fresh, "--args", "-vcodec libx264"});
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", fresh, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     char expected[8];
     snprintf(expected, sizeof expected, "%o\n", 0666 & ~mask);
@@ -763,7 +753,7 @@ TEST_F(KRAProcessFakeFFmpeg, EveryFailureReachesTheActionsAfterTheConversion)
         unlink(soundLog.c_str());
         std::vector<std::string> argv{"PATH=" + path, "SOUND_LOG=" + soundLog};
         argv.insert(argv.end(), environment.begin(), environment.end());
-        argv.insert(argv.end(), {EngineToolPath(), "run", "--src", source, "--dst", dest, "--args", args, "--action",
+        argv.insert(argv.end(), {TestToolPath("engine-tool"), "run", "--src", source, "--dst", dest, "--args", args, "--action",
                                     "Play Sound After Conversion=-playsound=/ok.wav -playsounderr=/failed.wav",
                                     "--action", "Delete Source File="});
         const std::string out = RunTestTool(env, argv).out;
@@ -775,7 +765,7 @@ TEST_F(KRAProcessFakeFFmpeg, EveryFailureReachesTheActionsAfterTheConversion)
     const std::string fifo = dir.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string source = dir.file("source.mp4");
-    ASSERT_TRUE(RunQuietly({"cp", src, source}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
     const std::string tooLong = dir.file(std::string(250, 'n') + ".mp4");
     const std::vector<std::tuple<std::string, std::string, std::vector<std::string>, std::string>> failures{
         {"", "-an", {}, "No destination file given."},

@@ -2,20 +2,20 @@
 // naming, which links above the engine).
 #include <gtest/gtest.h>
 
-#include "common/EngineToolRun.h"
+#include "common/ToolRun.h"
 
 namespace {
 
 std::string RoundTrip(const std::string& text)
 {
-    const EngineToolResult result = RunEngineTool({"multienc-roundtrip"}, text);
+    const ToolRunResult result = RunTestTool(TestToolPath("engine-tool"), {"multienc-roundtrip"}, text);
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out;
 }
 
 std::string List(const std::string& text)
 {
-    const EngineToolResult result = RunEngineTool({"multienc-list"}, text);
+    const ToolRunResult result = RunTestTool(TestToolPath("engine-tool"), {"multienc-list"}, text);
     EXPECT_EQ(result.status, 0) << result.err;
     return result.out;
 }
@@ -59,7 +59,7 @@ TEST(MultiEncConfig, EncoderNotOfferedNowIsKeptInItsPlace)
     EXPECT_EQ(List(stored), "1: encoder=AVI args=-q 1 naming=0\n2: encoder=WebM (VP9) args=-b:v 1M naming=0\n"
                             "kept after 1: Encoder Of The Future=-magic {mqt}x{mqt}\nmulti=1\n");
     // Only offered encoders reach the batch.
-    const EngineToolResult batch = RunEngineTool({"batch-args", "--encoder", "[Multi Encoder]", "--args", stored,
+    const ToolRunResult batch = RunTestTool(TestToolPath("engine-tool"), {"batch-args", "--encoder", "[Multi Encoder]", "--args", stored,
                                                   "--effect", "Crop=-vf crop=8:8"});
     EXPECT_EQ(batch.status, 0) << batch.err;
     EXPECT_EQ(batch.out, "-vf crop=8:8 -q 1\n-vf crop=8:8 -b:v 1M\nthreads=0\n");

@@ -49,7 +49,7 @@ TEST(QKConvertSource, PerceivedNameAndPathSurviveAnyBytes)
 
 TEST(QKConvertSource, ProbeLengthReadsTheFileToConvert)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string video = dir.file("two seconds.mp4");
     ASSERT_TRUE(MakeTestVideo(video, "160x120", "25", "2"));
     const QKConvertSourceRef source = QKConvertSource::withURL(FileUrl(video));
@@ -64,7 +64,7 @@ TEST(QKConvertSource, ProbeLengthReadsTheFileToConvert)
 
 TEST(QKConvertSourceConcat, LengthIsTheSumOfTheReadableFiles)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     ASSERT_TRUE(MakeTestVideo(dir.file("one.mp4"), "160x120", "25", "1"));
     ASSERT_TRUE(MakeTestVideo(dir.file("two.mp4"), "160x120", "25", "2"));
     WriteTextFile(dir.file("broken.mp4"), "this is no video");

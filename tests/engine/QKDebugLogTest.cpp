@@ -5,12 +5,14 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
 #include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
 #include "engine/QKDebugLog.h"
 #include "xclass/XEnvironment.h"
 
@@ -19,23 +21,18 @@ namespace {
 // Points the documents folder into a fresh temporary folder for one test.
 class DebugLog : public ::testing::Test {
 protected:
-    MediaTestDir dir;
-    std::string oldConfig;
-    bool hadConfig = false;
+    TestTempDir dir;
+    std::optional<TestEnvScope> config;
 
     void SetUp() override
     {
-        oldConfig = XGetEnv("XDG_CONFIG_HOME", &hadConfig);
         WriteTextFile(dir.file("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"" + dir.path() + "\"\n");
-        XSetEnv("XDG_CONFIG_HOME", dir.path().c_str());
+        config.emplace("XDG_CONFIG_HOME", dir.path());
     }
     void TearDown() override
     {
         setDebugEnv(false);
-        if (hadConfig)
-            XSetEnv("XDG_CONFIG_HOME", oldConfig.c_str());
-        else
-            XUnsetEnv("XDG_CONFIG_HOME");
+        config.reset();
     }
 };
 

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "common/EngineToolRun.h"
+#include "common/ToolRun.h"
 #include "job/QKConversionSpec.h"
 
 inline void PrintTo(const QKDSPSpec& spec, std::ostream* os)
@@ -144,11 +144,11 @@ TEST(EngineTool, ChainRoundTripGivesBackHandWrittenChains)
         "-dspeffect1=\"Speed Adjust=x=1 y = 2\"",
     };
     for (const std::string& chain : chains) {
-        const EngineToolResult run = RunEngineTool({"chain-roundtrip"}, chain);
+        const ToolRunResult run = RunTestTool(TestToolPath("engine-tool"), {"chain-roundtrip"}, chain);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.out, chain);
     }
-    EXPECT_NE(RunEngineTool({"chain-roundtrip", "extra"}).status, 0);
+    EXPECT_NE(RunTestTool(TestToolPath("engine-tool"), {"chain-roundtrip", "extra"}).status, 0);
 }
 
 } // namespace

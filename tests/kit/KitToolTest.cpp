@@ -1,7 +1,7 @@
 // The shell checks of kit-tool: the texts per unit setting, and a hostile file name through
 // `sh -c`.
-#include "kit/KitProcess.h"
-#include "kit/KitTestSupport.h"
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +22,16 @@ protected:
     }
     std::string Tool(const std::string& command, const std::string& argument)
     {
-        const KitRunResult run =
-            KitRun({"/usr/bin/env", "XCLASS_XREGISTRY_LOCATION=" + m_store, kTool, command, argument});
+        const ToolRunResult run =
+            RunProcess({"/usr/bin/env", "XCLASS_XREGISTRY_LOCATION=" + m_store, kTool, command, argument});
         EXPECT_EQ(run.status, 0) << command << " " << argument;
-        std::string out = run.output;
+        std::string out = run.out;
         if (!out.empty() && out.back() == '\n')
             out.pop_back();
         return out;
     }
 
-    KitTempDir m_dir;
+    TestTempDir m_dir;
     std::string m_store = m_dir.file("XRegistry");
 };
 
@@ -52,7 +52,7 @@ TEST_F(KitToolTest, TextsFollowTheUnitSettings)
     EXPECT_EQ(Tool("channels", "2"), "Stereo");
     EXPECT_EQ(Tool("bitrate", "320"), "320,000 bps");
 
-    const KitRunResult bad = KitRun({kTool, "size", "12x"});
+    const ToolRunResult bad = RunProcess({kTool, "size", "12x"});
     EXPECT_NE(bad.status, 0);
 }
 
@@ -61,7 +61,7 @@ TEST_F(KitToolTest, EscapedNameRoundTripsThroughTheShell)
     WriteSettings(R"("UnitsFileSize":3,"UnitsTime":1,"UnitsFreq":1)");
     const std::string script = R"sh(K="$1"; t="$2"
 n='a $(touch '"$t"'/pwned) `id` "q" \x y.mp4'; e=$($K escape "$n"); [ "$(sh -c "printf %s $e")" = "$n" ] && [ ! -e $t/pwned ])sh";
-    const KitRunResult run = KitRun({"/bin/sh", "-c", script, "sh", kTool, m_dir.path()});
+    const ToolRunResult run = RunProcess({"/bin/sh", "-c", script, "sh", kTool, m_dir.path()});
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(std::filesystem::exists(m_dir.file("pwned")));
 }

@@ -1,5 +1,5 @@
-#include "kit/KitProcess.h"
-#include "kit/KitTestSupport.h"
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
 #include "kit/QKNamedImages.h"
 #include "kit/QKStringTools.h"
 
@@ -18,9 +18,9 @@ namespace {
 // What sh prints for `printf %s ESCAPED`: the text the shell made of the escaped argument.
 std::string ThroughShell(const std::string& escaped)
 {
-    const KitRunResult run = KitRun({"/bin/sh", "-c", "printf %s " + escaped});
+    const ToolRunResult run = RunProcess({"/bin/sh", "-c", "printf %s " + escaped});
     EXPECT_EQ(run.status, 0) << escaped;
-    return run.output;
+    return run.out;
 }
 
 TEST(EscapeCommandLineArgTest, PlainArgumentsStayAsTheyAre)
@@ -34,7 +34,7 @@ TEST(EscapeCommandLineArgTest, PlainArgumentsStayAsTheyAre)
 
 TEST(EscapeCommandLineArgTest, HostileNamesSurviveTheShellAndRunNothing)
 {
-    KitTempDir dir;
+    TestTempDir dir;
     ASSERT_FALSE(dir.path().empty());
     const std::string marker = dir.file("pwned");
     const std::vector<std::string> names = {

@@ -1,6 +1,6 @@
 #include "kit/UrlProps.h"
 
-#include "kit/KitTestSupport.h"
+#include "common/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ QUrl FileUrl(const std::string& path)
 
 TEST(UrlPropsTest, PropertiesOfFilesAndFolders)
 {
-    KitTempDir dir;
+    TestTempDir dir;
     ASSERT_FALSE(dir.path().empty());
     const std::string file = dir.file("clip.mp4");
     std::ofstream(file) << "12345";
@@ -61,7 +61,7 @@ TEST(UrlPropsTest, PropertiesOfFilesAndFolders)
 
 TEST(UrlPropsTest, MissingFilesAndOtherSchemesReadAsNothing)
 {
-    KitTempDir dir;
+    TestTempDir dir;
     const QUrl missing = FileUrl(dir.file("nothing"));
     EXPECT_FALSE(queryProp(missing, UrlProp::IsDirectory).isValid());
     EXPECT_FALSE(isReadable(missing));

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
 #include "media/QKExternalFFmpeg.h"
 #include "media/QKLocateFFmpeg.h"
 #include "xclass/XEnvironment.h"
@@ -56,20 +58,18 @@ protected:
     void SetUp() override
     {
         XSetAppDataFolder(L"MarvoniVideo");
-        m_savedOverride = XGetEnv("_APPDATA_OVERRIDE", &m_hadOverride);
         m_savedPath = XGetEnv("PATH");
-        XSetEnv("_APPDATA_OVERRIDE", m_dir.file("app").c_str());
+        // The tests change PATH; the scope puts it back as it was.
+        m_path.emplace("PATH", m_savedPath);
+        m_override.emplace("_APPDATA_OVERRIDE", m_dir.file("app"));
         m_realFFmpeg = ProgramOnPath("ffmpeg");
         ASSERT_FALSE(m_realFFmpeg.empty());
         QKLocateFFmpeg::forgetEncoderAnswers();
     }
     void TearDown() override
     {
-        if (m_hadOverride)
-            XSetEnv("_APPDATA_OVERRIDE", m_savedOverride.c_str());
-        else
-            XUnsetEnv("_APPDATA_OVERRIDE");
-        XSetEnv("PATH", m_savedPath.c_str());
+        m_override.reset();
+        m_path.reset();
         QKExternalFFmpeg::setProbe(nullptr);
         QKLocateFFmpeg::forgetEncoderAnswers();
     }
@@ -83,7 +83,7 @@ protected:
     {
         const std::string archive = m_dir.file(name);
         const bool bz2 = name.size() > 8 && name.substr(name.size() - 8) == ".tar.bz2";
-        EXPECT_TRUE(RunQuietly({"tar", "--force-local", "-C", root, bz2 ? "-cjf" : "-czf", archive, member}));
+        EXPECT_TRUE(RunProgramQuietly({"tar", "--force-local", "-C", root, bz2 ? "-cjf" : "-czf", archive, member}));
         return archive;
     }
     // An archive holding the real ffmpeg at relative (for example "bin/ffmpeg").
@@ -91,8 +91,8 @@ protected:
     {
         const std::string root = m_dir.file("root-" + std::to_string(m_roots++));
         const std::string target = root + "/" + relative;
-        EXPECT_TRUE(RunQuietly({"mkdir", "-p", target.substr(0, target.rfind('/'))}));
-        EXPECT_TRUE(RunQuietly({"cp", m_realFFmpeg, target}));
+        EXPECT_TRUE(RunProgramQuietly({"mkdir", "-p", target.substr(0, target.rfind('/'))}));
+        EXPECT_TRUE(RunProgramQuietly({"cp", m_realFFmpeg, target}));
         return MakeArchive(name, root, relative.substr(0, relative.find('/')));
     }
     bool Install(const std::string& path, bool isAuto, XStr* error = nullptr)
@@ -105,10 +105,11 @@ protected:
         return ok;
     }
 
-    MediaTestDir m_dir;
+    TestTempDir m_dir;
     std::string m_realFFmpeg;
-    std::string m_savedOverride, m_savedPath;
-    bool m_hadOverride = false;
+    std::string m_savedPath;
+    std::optional<TestEnvScope> m_path;
+    std::optional<TestEnvScope> m_override;
     int m_roots = 0;
 };
 
@@ -133,8 +134,8 @@ TEST_F(QKLocateFFmpegTest, InstallsFromArchivesAndFilesAndReverts)
 
     // A picked executable named exactly "ffmpeg" is copied as it is; the marker goes.
     const std::string picked = m_dir.file("picked");
-    ASSERT_TRUE(RunQuietly({"mkdir", picked}));
-    ASSERT_TRUE(RunQuietly({"cp", m_realFFmpeg, picked + "/ffmpeg"}));
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", picked}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", m_realFFmpeg, picked + "/ffmpeg"}));
     ASSERT_TRUE(Install(picked + "/ffmpeg", false));
     EXPECT_FALSE(QKLocateFFmpeg::isAutoInstalled());
     EXPECT_EQ(ReadFile(installed()), ReadFile(m_realFFmpeg));
@@ -155,9 +156,9 @@ TEST_F(QKLocateFFmpegTest, RefusedOrFailedInstallsKeepTheCopyThatWorked)
 
     // Wrong names: no archive step, nothing touched.
     const std::string odd = m_dir.file("odd");
-    ASSERT_TRUE(RunQuietly({"mkdir", odd}));
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", odd}));
     for (const char* name : {"FFmpeg", "ffmpeg.exe", "ffmpeg.zip", "ffmpeg.TAR.GZ"}) {
-        ASSERT_TRUE(RunQuietly({"cp", m_realFFmpeg, odd + "/" + name}));
+        ASSERT_TRUE(RunProgramQuietly({"cp", m_realFFmpeg, odd + "/" + name}));
         XStr error;
         EXPECT_FALSE(Install(odd + "/" + name, false, &error)) << name;
         EXPECT_FALSE(error.IsEmpty());
@@ -176,7 +177,7 @@ TEST_F(QKLocateFFmpegTest, RefusedOrFailedInstallsKeepTheCopyThatWorked)
 
     // An "ffmpeg" that is no program, and one that fails -version.
     const std::string bad = m_dir.file("bad");
-    ASSERT_TRUE(RunQuietly({"mkdir", "-p", bad + "/bin"}));
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", "-p", bad + "/bin"}));
     WriteTextFile(bad + "/bin/ffmpeg", "this is not a program\n");
     EXPECT_FALSE(Install(MakeArchive("text.tar.gz", bad, "bin"), false, &error));
     EXPECT_NE(error.Find(L"does not run"), 0) << error.ToUTF8String();
@@ -212,7 +213,7 @@ TEST_F(QKLocateFFmpegTest, ExternalMeansInstalledOrListingLibx264AskedOncePerPat
     if (ShippedInResources(L"ffmpeg") || ShippedInResources(L"ffprobe"))
         GTEST_SKIP() << "the resources folder ships its own ffmpeg or ffprobe";
     const std::string full = m_dir.file("full"), lean = m_dir.file("lean");
-    ASSERT_TRUE(RunQuietly({"mkdir", full, lean}));
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", full, lean}));
     const std::string count = m_dir.file("asked");
     WriteScript(full + "/ffmpeg", "echo asked >> '" + count + "'\n"
                 "echo 'Encoders:'\necho ' V..... = Video'\necho ' ------'\n"

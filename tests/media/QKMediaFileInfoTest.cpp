@@ -37,7 +37,7 @@ void ExpectEmptyRecord(const QKMediaFileInfoRef& info)
 
 TEST(QKMediaFileInfo, ReadsAVideoWithAHostileName)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     // Quotes, $( ), backquotes, a backslash, a newline and a byte that is not UTF-8.
     const std::string name = "a \"b\" $(touch pwned) `touch pw2` c\\d\n\xff.mp4";
     const std::string file = dir.file(name);
@@ -74,7 +74,7 @@ TEST(QKMediaFileInfo, ReadsAVideoWithAHostileName)
 
 TEST(QKMediaFileInfo, RelativeNamesThatLookLikeOptionsOrProtocols)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     ASSERT_TRUE(MakeTestAudio(dir.file("-version.wav"), "1", {"-c:a", "pcm_s16le"}));
     ASSERT_TRUE(MakeTestAudio(dir.file("http:x.wav"), "1", {"-c:a", "pcm_s16le"}));
     char saved[4096];
@@ -92,7 +92,7 @@ TEST(QKMediaFileInfo, RelativeNamesThatLookLikeOptionsOrProtocols)
 
 TEST(QKMediaFileInfo, UnreadableFilesGiveAnEmptyRecordAndAReason)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     WriteTextFile(dir.file("notes.txt"), "just some text, no media here\n");
     WriteTextFile(dir.file("empty.mp4"), "");
     std::string damaged(4096, '\0');
@@ -119,7 +119,7 @@ TEST(QKMediaFileInfo, UnreadableFilesGiveAnEmptyRecordAndAReason)
 TEST(QKMediaFileInfo, AProbeThatNeverEndsIsStopped)
 {
     // ffprobe blocks opening a pipe that nobody writes to: the time limit must end it.
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string fifo = dir.file("stalled.mp4");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int saved = ffprobeTimeoutMs();
@@ -137,7 +137,7 @@ TEST(QKMediaFileInfo, AStopRequestEndsARunningProbeAtOnce)
     // (none here, so a probe that ignored the request would never end).
     if (ProgramOnPath("ffprobe").empty())
         GTEST_SKIP() << "ffprobe is needed";
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string fifo = dir.file("stalled.mp4");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int saved = ffprobeTimeoutMs();
@@ -164,7 +164,7 @@ TEST(QKMediaFileInfo, AStopRequestEndsARunningProbeAtOnce)
 
 TEST(QKMediaFileInfo, CopyIsIndependentAndLiteDropsInternalTags)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string file = dir.file("tagged.mkv");
     ASSERT_TRUE(MakeTestAudio(file, "1", {"-metadata", "title=Hello", "-metadata", "artist=Someone",
                                           "-metadata", "_private=secret"}));
@@ -190,7 +190,7 @@ TEST(QKMediaFileInfo, CopyIsIndependentAndLiteDropsInternalTags)
 
 TEST(QKMediaFileInfo, FailedRefreshEmptiesTheTags)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string file = dir.file("clip.mp4");
     ASSERT_TRUE(MakeTestVideo(file, "160x120", "25", "1"));
     const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(Path(file));
@@ -211,7 +211,7 @@ TEST(QKMediaFileInfo, FailedRefreshEmptiesTheTags)
 
 TEST(FFprobeRun, TagsAndJsonForTheRunner)
 {
-    MediaTestDir dir;
+    TestTempDir dir;
     const std::string file = dir.file("runner.mp4");
     ASSERT_TRUE(MakeTestVideo(file, "320x240", "24000/1001", "1", {"-metadata", "comment=for the runner"}));
     NTag tags;

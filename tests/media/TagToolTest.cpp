@@ -1,36 +1,32 @@
-// engine-tool tag-roundtrip: raw tag data from a file back to standard output.
+// media-tool tag-roundtrip: raw tag data from a file back to standard output.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
-#include "common/EngineToolRun.h"
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
 #include "media/NTag.h"
 
 namespace {
 
+ToolRunResult RunMediaTool(const std::vector<std::string>& args)
+{
+    return RunTestTool(TestToolPath("media-tool"), args);
+}
+
 class TagToolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        const char* base = std::getenv("TMPDIR");
-        m_dir = std::string(base && *base ? base : "/tmp") + "/media-test-XXXXXX";
-        ASSERT_NE(mkdtemp(m_dir.data()), nullptr);
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(m_temp.path().empty()); }
     std::string Write(const std::string& name, const std::string& bytes)
     {
-        const std::string path = m_dir + "/" + name;
+        const std::string path = m_temp.file(name);
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    std::string m_dir;
+    TestTempDir m_temp;
 };
 
 TEST_F(TagToolTest, WritesBackWhatItRead)
@@ -43,7 +39,7 @@ TEST_F(TagToolTest, WritesBackWhatItRead)
     const std::string bytes(reinterpret_cast<char*>(raw.Data), raw.Used);
     raw.Free();
 
-    const EngineToolResult run = RunEngineTool({"tag-roundtrip", Write("tag.bin", bytes)});
+    const ToolRunResult run = RunMediaTool({"tag-roundtrip", Write("tag.bin", bytes)});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, bytes);
 }
@@ -51,12 +47,12 @@ TEST_F(TagToolTest, WritesBackWhatItRead)
 TEST_F(TagToolTest, DamagedOrMissingDataFailsWithAMessage)
 {
     std::string damaged("\x02\0\0\0\x0E\0\0\0a\0\0\0", 12);
-    const EngineToolResult cut = RunEngineTool({"tag-roundtrip", Write("cut.bin", damaged)});
+    const ToolRunResult cut = RunMediaTool({"tag-roundtrip", Write("cut.bin", damaged)});
     EXPECT_NE(cut.status, 0);
     EXPECT_NE(cut.err.find("damaged"), std::string::npos) << cut.err;
     EXPECT_TRUE(cut.out.empty());
 
-    const EngineToolResult missing = RunEngineTool({"tag-roundtrip", m_dir + "/none.bin"});
+    const ToolRunResult missing = RunMediaTool({"tag-roundtrip", m_temp.file("none.bin")});
     EXPECT_NE(missing.status, 0);
     EXPECT_FALSE(missing.err.empty());
 }

@@ -41,7 +41,7 @@ KRAFileNaming Dynamic(const std::string& folder, const QString& pattern)
 
 TEST(KRAFileNaming, NewNamingTakesTheGlobalSettings)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     {
         const KRAFileNaming naming;
         EXPECT_EQ(naming.fileNamingType(), FileNamingSourceFolder);
@@ -62,8 +62,8 @@ TEST(KRAFileNaming, NewNamingTakesTheGlobalSettings)
 
 TEST(KRAFileNaming, RegistryRoundTrip)
 {
-    RegistryScope registry;
-    NamingTempDir dir;
+    TestStoreScope registry;
+    TestTempDir dir;
     KRAFileNaming naming = Dynamic(dir.path(), QStringLiteral("[album]/[title]"));
     XRegistryTransaction transaction;
     naming.serializeToRegKey(W("") + kKey, transaction);
@@ -92,7 +92,7 @@ TEST(KRAFileNaming, RegistryRoundTrip)
 
 TEST(KRAFileNaming, ConversionToDynamicNaming)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     KRAFileNaming single;
     single.setFileNamingType(FileNamingSingleFolder);
     single.setDestination(KRALocationDescriptor::withFolderPath(W("/out")));
@@ -116,7 +116,7 @@ TEST(KRAFileNaming, ConversionToDynamicNaming)
 
 TEST(KRAFileNaming, SameFolderAndPreservedPath)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const QUrl source = Url("/Users/me/Movies/a.mov");
     EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mp4")),
               "/Users/me/Movies/a.mp4");
@@ -133,7 +133,7 @@ TEST(KRAFileNaming, SameFolderAndPreservedPath)
 
 TEST(KRAFileNaming, DynamicSubPaths)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag tags = MakeTags({{L"artist", L"AC/DC"}, {L"title", L"Back: In Black"}, {L"date", L"1980"}});
     const auto info = InfoWith(tags, "/Users/me/Movies/a.mov");
     const QUrl source = Url("/Users/me/Movies/a.mov");
@@ -168,7 +168,7 @@ TEST(KRAFileNaming, DynamicSubPaths)
 
 TEST(KRAFileNaming, AnsiOnlyNames)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag tags = MakeTags({{L"artist", L"Mot\u00F6rhead \u732B"}});
     const auto info = InfoWith(tags, "/m/a.mov");
     KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist]"));
@@ -180,7 +180,7 @@ TEST(KRAFileNaming, AnsiOnlyNames)
 
 TEST(KRAFileNaming, EncoderFieldsReplaceTheFileOwn)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag tags = MakeTags({{L"encoder", L"Lavf60"}, {L"artist", L"x"}});
     const auto info = InfoWith(tags, "/m/a.mov");
     KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist] [encoder] [encoder+]"));
@@ -195,7 +195,7 @@ TEST(KRAFileNaming, EncoderFieldsReplaceTheFileOwn)
 
 TEST(KRAFileNaming, ExtensionsCannotLeaveTheFolder)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const QUrl source = Url("/src/a.mov");
     const QUrl single = KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, "/../../etc/x");
     EXPECT_EQ(PathOf(single), "/out/a-..-..-etc-x");
@@ -205,7 +205,7 @@ TEST(KRAFileNaming, ExtensionsCannotLeaveTheFolder)
 
 TEST(KRAFileNaming, TagsAndTemplatesCannotLeaveTheFolder)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag tags = MakeTags({{L"artist", L".."}, {L"title", L"../../etc/passwd"}, {L"subpath", L"../../../x"},
                                 {L"origdrive", L"/etc"}});
     const auto info = InfoWith(tags, "/src/a.mov");
@@ -228,7 +228,7 @@ TEST(KRAFileNaming, TagsAndTemplatesCannotLeaveTheFolder)
 
 TEST(KRAFileNaming, EmptyOrRelativeFoldersGiveNoDestination)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const QUrl source = Url("/src/a.mov");
     for (const char* folder : {"", "out", "./out", "~/out"}) {
         SCOPED_TRACE(folder);
@@ -247,7 +247,7 @@ TEST(KRAFileNaming, EmptyOrRelativeFoldersGiveNoDestination)
 
 TEST(KRAFileNaming, DestinationsFitThePathLimit)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const std::string longName(300, 'n');
     const NTag tags = MakeTags({{L"title", W(longName).p}});
     const auto info = InfoWith(tags, "/src/a.mov");
@@ -267,7 +267,7 @@ TEST(KRAFileNaming, DestinationsFitThePathLimit)
 // files never share a name.
 TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag none;
     const auto untagged = InfoWith(none, "/m/untagged.mp4");
     const auto other = InfoWith(none, "/m/other.mp4");
@@ -319,7 +319,7 @@ TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
 // exist (the destination, the source's own folder) are used as they are.
 TEST(KRAFileNaming, EveryTypeChecksTheNameOfTheFullPath)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const QUrl source = Url("/m/x:y/a:b.mov");
     KRAFileNaming beside;
     EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, ".mkv")), "/m/x:y/a;b.mkv");
@@ -346,7 +346,7 @@ TEST(KRAFileNaming, EveryTypeChecksTheNameOfTheFullPath)
 
 TEST(KRAFileNaming, NoPathGivesTrackAndTitle)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const NTag tags = MakeTags({{L"track", L"3/9"}, {L"title", L"Up/Down"}});
     const auto info = InfoWith(tags, "");
     EXPECT_EQ(Dynamic("/out", QStringLiteral("[origfilename]")).subPathForSource(QUrl(), info.get()),
@@ -357,7 +357,7 @@ TEST(KRAFileNaming, NoPathGivesTrackAndTitle)
 
 TEST(KRAFileNaming, Description)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     const KRAFileNaming naming = Dynamic("/out", QStringLiteral("[artist]/[IFCOMP]x[]"));
     EXPECT_EQ(naming.descriptionRaw(), QStringLiteral("/out/[artist]/[IFCOMP]x[]"));
     EXPECT_EQ(naming.description(), QStringLiteral("/out/Artist/[IFCOMP]x[]"));
@@ -369,7 +369,7 @@ TEST(KRAFileNaming, Description)
 
 TEST(KRAFileNaming, RecentList)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     QList<KRAFileNamingRef> list;
     for (int i = 0; i < 12; i++) {
         auto naming = std::make_shared<KRAFileNaming>(Dynamic("/out/" + std::to_string(i), QStringLiteral("[title]")));

@@ -25,10 +25,10 @@ std::string PathOf(const QUrl& url)
 
 // A home folder of the test's own, with XDG user folders of the usual names.
 struct HomeScope {
-    NamingTempDir dir;
-    EnvScope home{"HOME", dir.path().c_str()};
-    EnvScope config{"XDG_CONFIG_HOME", nullptr};
-    EnvScope user{"USER", "tester"};
+    TestTempDir dir;
+    TestEnvScope home{"HOME", dir.path().c_str()};
+    TestEnvScope config{"XDG_CONFIG_HOME", nullptr};
+    TestEnvScope user{"USER", "tester"};
 };
 
 TEST(KRALocationDescriptor, PathsAreAbsoluteAndNormalised)
@@ -57,7 +57,7 @@ TEST(KRALocationDescriptor, DefaultFolderIsTheVideosFolder)
 
 TEST(KRALocationDescriptor, BookmarksResolveWhenTheFolderExists)
 {
-    NamingTempDir dir;
+    TestTempDir dir;
     const std::string folder = dir.file("later");
     const QByteArray bookmark = QByteArray::fromStdString(folder);
 
@@ -102,7 +102,7 @@ TEST(KRALocationDescriptor, EqualityAndCopies)
 
 TEST(KRALocationDescriptor, PrepareFolderCreatesAndTestsIt)
 {
-    NamingTempDir dir;
+    TestTempDir dir;
     const std::string folder = dir.file("a/b/c");
     const auto d = KRALocationDescriptor::withFolderPath(W(folder));
     ASSERT_TRUE(d->prepareFolder());

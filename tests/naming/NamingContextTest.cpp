@@ -16,7 +16,7 @@ public:
 
 TEST(NamingContext, MadeUpExample)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     KRADynamicNamingDialogV2_Context context;
     EXPECT_TRUE(context.allowSameFolder());
     const NTag none;
@@ -39,7 +39,7 @@ TEST(NamingContext, MadeUpExample)
 
 TEST(NamingContext, DiscFormatOfTheProfile)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     KRADynamicNamingDialogV2_Context context;
     context.setActiveProfileReg(QStringLiteral("Software\\Brantok\\MarvoniVideo\\Profiles\\P"));
     EXPECT_EQ(context.discToAlbumFormat(), QStringLiteral("[album], Disc [discnum]"));
@@ -51,7 +51,7 @@ TEST(NamingContext, DiscFormatOfTheProfile)
 
 TEST(NamingContext, CurrentFileTagsAndLiveEncoder)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     QString encoder = QStringLiteral("NoSuchEncoder");
     LiveContext context;
     context.source = &encoder;

@@ -1,5 +1,5 @@
 // The naming code reads the program's data folder name, as the program sets it at start-up.
-// Every test gets a registry store of its own (RegistryScope); none may touch the user's.
+// Every test gets a store of its own (TestStoreScope); none may touch the user's.
 #include <gtest/gtest.h>
 
 #include "xclass/XEnvironment.h"

@@ -11,7 +11,7 @@ namespace {
 
 TEST(NamingTool, Expand)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     EXPECT_EQ(RunNamingTool({"expand", "--template", "[UPPER][LOWER]AbC[][]"}).out, "ABC\n");
     EXPECT_EQ(RunNamingTool({"expand", "--template", "[SETLEN]3,48,0,7[]"}).out, "007\n");
     const NamingToolResult tagged = RunNamingTool(
@@ -29,8 +29,8 @@ protected:
         if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
             GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     }
-    RegistryScope registry;
-    NamingTempDir dir;
+    TestStoreScope registry;
+    TestTempDir dir;
 };
 
 TEST_F(NamingToolMedia, HostileFolderAndTagsStayText)

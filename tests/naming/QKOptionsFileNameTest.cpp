@@ -33,7 +33,7 @@ struct OpenWindow {
 
 TEST(QKOptionsFileName, PairsBecomeRows)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     QKOptionsFileName options;
     options.window();
     ASSERT_EQ(options.records().size(), 2); // the default "/-:;"
@@ -53,7 +53,7 @@ TEST(QKOptionsFileName, PairsBecomeRows)
 
 TEST(QKOptionsFileName, EditingTheTable)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     QKOptionsFileName options;
     options.window();
     QTableWidget* table = options.tableView();
@@ -91,7 +91,7 @@ TEST(QKOptionsFileName, EditingTheTable)
 
 TEST(QKOptionsFileName, OkStoresWhatNewNamingsRead)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     {
         OpenWindow open(false);
         ASSERT_TRUE(open.window);
@@ -124,7 +124,7 @@ TEST(QKOptionsFileName, OkStoresWhatNewNamingsRead)
 
 TEST(QKOptionsFileName, CancelStoresNothing)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     OpenWindow open(false);
     open.window->onRestoreDefaultsWin();
     open.window->cancelOperation();
@@ -134,7 +134,7 @@ TEST(QKOptionsFileName, CancelStoresNothing)
 
 TEST(QKOptionsFileName, TrackliftModeUsesItsOwnValues)
 {
-    RegistryScope registry;
+    TestStoreScope registry;
     ASSERT_TRUE(XRegistry::SetString(L"ab", L"TrackliftFileNameChrReplace"));
     OpenWindow open(true);
     EXPECT_EQ(open.window->regReplace(), QStringLiteral("TrackliftFileNameChrReplace"));

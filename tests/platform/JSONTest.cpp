@@ -21,17 +21,8 @@
 
 namespace {
 
-class JSONBridgeTest : public ::testing::Test {
+class JSONBridgeTest : public TempFolderTest {
 protected:
-    std::string dir;
-
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/json-bridge-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { RemoveTestTree(dir); }
 
     QUrl Url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString(dir + "/" + name)); }
 

@@ -8,22 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sched.h>
-#include <spawn.h>
+#include <optional>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "common/TestEnv.h"
 #include "common/TestFiles.h"
+#include "common/ToolRun.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
 #include "platform/XTrash.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,11 +47,6 @@ mode_t ModeOf(const std::string& path)
     return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    return remove(path);
-}
-
 std::string Uid()
 {
     return std::to_string(static_cast<unsigned long>(getuid()));
@@ -75,41 +68,29 @@ protected:
     std::string root;
     std::string home;
     std::vector<std::string> mounts;
-    std::vector<std::pair<std::string, std::string>> savedEnv;
+    TestTempDir temp;
+    std::optional<TestEnvScope> homeScope;
+    std::optional<TestEnvScope> dataScope;
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/trash-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        char* resolved = realpath(pattern, nullptr);
+        ASSERT_FALSE(temp.path().empty());
+        char* resolved = realpath(temp.path().c_str(), nullptr);
+        ASSERT_NE(resolved, nullptr);
         root = resolved;
         free(resolved);
         home = root + "/home";
         ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
-        SaveEnv("HOME");
-        SaveEnv("XDG_DATA_HOME");
-        setenv("HOME", home.c_str(), 1);
-        unsetenv("XDG_DATA_HOME");
+        homeScope.emplace("HOME", home);
+        dataScope.emplace("XDG_DATA_HOME", nullptr);
     }
 
     void TearDown() override
     {
         for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
             umount2(it->c_str(), MNT_DETACH);
-        for (const auto& [name, value] : savedEnv) {
-            if (value == "\x01unset")
-                unsetenv(name.c_str());
-            else
-                setenv(name.c_str(), value.c_str(), 1);
-        }
-        if (!root.empty())
-            nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
-
-    void SaveEnv(const char* name)
-    {
-        const char* value = getenv(name);
-        savedEnv.emplace_back(name, value ? value : "\x01unset");
+        dataScope.reset();
+        homeScope.reset();
     }
 
     // A tmpfs volume at root/NAME; false (test skipped) where mounting is not allowed.
@@ -350,34 +331,9 @@ TEST_F(TrashTest, ABindMountOfTheHomeVolumeUsesItsOwnTopFolder)
 // The test tool's "trash" command, as a shell script would use it.
 int RunTool(const std::vector<std::string>& args, std::string* errorOutput)
 {
-    const std::string tool = std::string(MARVONI_TEST_TOOLS_DIR) + "/xclass-tool";
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 2);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(tool.c_str()));
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid;
-    const int spawned = posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    if (spawned != 0) {
-        close(pipeFds[0]);
-        return -1;
-    }
-    char chunk[1024];
-    ssize_t n;
-    while ((n = read(pipeFds[0], chunk, sizeof chunk)) > 0)
-        errorOutput->append(chunk, static_cast<size_t>(n));
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const ToolRunResult run = RunTestTool(TestToolPath("xclass-tool"), args);
+    *errorOutput += run.err;
+    return run.status;
 }
 
 TEST_F(TrashTest, ToolCommandTrash)

@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/prctl.h>
 #include <string>
 #include <sys/stat.h>
@@ -20,32 +19,13 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
 #include "xclass/XStr.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 namespace {
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    return remove(path);
-}
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/workspace-test-XXXXXX";
-        if (mkdtemp(pattern))
-            path = pattern;
-    }
-    ~TempFolder()
-    {
-        if (!path.empty())
-            nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-    }
-    std::string path;
-};
 
 void WriteFile(const std::string& path, const std::string& data)
 {
@@ -120,27 +100,27 @@ TEST(XWorkspace, EveryByteStringCrossesTheBridgesUnchanged)
 
 TEST(XWorkspace, TypeDescriptions)
 {
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
-    WriteFile(folder.path + "/notes.txt", "plain words\n");
-    WriteFile(folder.path + "/image", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
-    WriteFile(folder.path + "/blob", std::string("\x01\x02\x03\x04\xfe\xfd\x00\x07", 8));
-    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/notes.txt")).IsEmpty());
+    TestTempDir folder;
+    ASSERT_FALSE(folder.path().empty());
+    WriteFile(folder.path() + "/notes.txt", "plain words\n");
+    WriteFile(folder.path() + "/image", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    WriteFile(folder.path() + "/blob", std::string("\x01\x02\x03\x04\xfe\xfd\x00\x07", 8));
+    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path() + "/notes.txt")).IsEmpty());
     // The content decides where the name says nothing.
-    const XStr png = XGetTypeDescription(XStr::FromUTF8(folder.path + "/image"));
+    const XStr png = XGetTypeDescription(XStr::FromUTF8(folder.path() + "/image"));
     EXPECT_NE(png.ToUTF8String().find("PNG"), std::string::npos) << png.ToUTF8String();
-    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path)).IsEmpty());
-    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/blob")).IsEmpty());
-    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path + "/missing.txt")).IsEmpty());
+    EXPECT_FALSE(XGetTypeDescription(XStr::FromUTF8(folder.path())).IsEmpty());
+    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path() + "/blob")).IsEmpty());
+    EXPECT_TRUE(XGetTypeDescription(XStr::FromUTF8(folder.path() + "/missing.txt")).IsEmpty());
 }
 
 TEST(XWorkspace, OpeningNeedsAnExistingFileAndTheDesktop)
 {
-    TempFolder folder;
-    WriteFile(folder.path + "/f.txt", "x");
-    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path + "/missing.txt")));
+    TestTempDir folder;
+    WriteFile(folder.path() + "/f.txt", "x");
+    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path() + "/missing.txt")));
     // No GUI application in this process: refused rather than crashing.
-    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path + "/f.txt")));
+    EXPECT_FALSE(XOpenWithWorkspace(XStr::FromUTF8(folder.path() + "/f.txt")));
     EXPECT_FALSE(XRevealInFileManager(QList<QUrl>()));
 }
 
@@ -234,18 +214,18 @@ private:
 
 TEST(XWorkspace, RevealAsksTheFileManager)
 {
-    TempFolder folder;
-    PrivateBus bus(folder.path);
+    TestTempDir folder;
+    PrivateBus bus(folder.path());
     if (bus.address.empty())
         GTEST_SKIP() << "dbus-daemon is not available";
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.address.c_str(), 1);
+    TestEnvScope busScope("DBUS_SESSION_BUS_ADDRESS", bus.address);
     int argc = 1;
     char name[] = "platform_tests";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    const XStr file = XStr::FromUTF8(folder.path + "/a b.mp4");
-    WriteFile(folder.path + "/a b.mp4", "x");
+    const XStr file = XStr::FromUTF8(folder.path() + "/a b.mp4");
+    WriteFile(folder.path() + "/a b.mp4", "x");
 
     auto revealFromAnotherThread = [&](const QList<QUrl>& files) {
         // The fake file manager answers on this thread while the call blocks on another.
@@ -272,13 +252,12 @@ TEST(XWorkspace, RevealAsksTheFileManager)
 
     EXPECT_TRUE(revealFromAnotherThread({XFileURL(file), XFileURL(L"/tmp/other")}));
     ASSERT_EQ(fake.shown.size(), 2);
-    EXPECT_EQ(fake.shown.at(0), QString::fromStdString("file://" + folder.path + "/a%20b.mp4"));
+    EXPECT_EQ(fake.shown.at(0), QString::fromStdString("file://" + folder.path() + "/a%20b.mp4"));
     EXPECT_EQ(fake.shown.at(1), QStringLiteral("file:///tmp/other"));
     EXPECT_TRUE(fake.startupId.isEmpty());
 
     service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
     QDBusConnection::disconnectFromBus("fake-fm");
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 } // namespace

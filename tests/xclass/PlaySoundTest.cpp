@@ -7,20 +7,10 @@
 #include <string>
 #include <unistd.h>
 
+#include "common/TestFiles.h"
 #include "xclass/PlaySoundWrapper.h"
 
 namespace {
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/playsound-test-XXXXXX";
-        Path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(Path); }
-    std::string Path;
-};
-
 void MakeFile(const std::string& path, const std::string& text, bool executable)
 {
     std::ofstream(path) << text;
@@ -63,32 +53,32 @@ private:
 
 TEST(PlaySound, PlayerChoiceFollowsTheOrderOfPreference)
 {
-    TempDir a, b;
-    MakeFile(a.Path + "/ffplay", "", true);
-    MakeFile(a.Path + "/paplay", "", false); // not executable: not a player
-    MakeFile(b.Path + "/pw-play", "", true);
-    const std::string path = a.Path + ":" + b.Path;
+    TestTempDir a, b;
+    MakeFile(a.path() + "/ffplay", "", true);
+    MakeFile(a.path() + "/paplay", "", false); // not executable: not a player
+    MakeFile(b.path() + "/pw-play", "", true);
+    const std::string path = a.path() + ":" + b.path();
 
     XStrList args;
     ASSERT_TRUE(XSoundPlayerCommand(L"/x/done.wav", args, path.c_str()));
-    EXPECT_EQ(ListOf(args), (std::vector<std::string>{b.Path + "/pw-play", "/x/done.wav"}));
+    EXPECT_EQ(ListOf(args), (std::vector<std::string>{b.path() + "/pw-play", "/x/done.wav"}));
 
-    ASSERT_TRUE(XSoundPlayerCommand(L"/x/done.wav", args, a.Path.c_str()));
-    EXPECT_EQ(ListOf(args), (std::vector<std::string>{a.Path + "/ffplay", "-nodisp", "-autoexit", "-loglevel",
+    ASSERT_TRUE(XSoundPlayerCommand(L"/x/done.wav", args, a.path().c_str()));
+    EXPECT_EQ(ListOf(args), (std::vector<std::string>{a.path() + "/ffplay", "-nodisp", "-autoexit", "-loglevel",
                                                        "quiet", "/x/done.wav"}));
 
-    TempDir empty;
-    EXPECT_FALSE(XSoundPlayerCommand(L"/x/done.wav", args, empty.Path.c_str()));
+    TestTempDir empty;
+    EXPECT_FALSE(XSoundPlayerCommand(L"/x/done.wav", args, empty.path().c_str()));
 }
 
 TEST(PlaySound, FileNameReachesThePlayerAsOneArgument)
 {
-    TempDir dir;
-    const std::string record = dir.Path + "/record";
-    MakeFile(dir.Path + "/aplay", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + record + "'\n", true);
-    PathPrefix path(dir.Path);
+    TestTempDir dir;
+    const std::string record = dir.path() + "/record";
+    MakeFile(dir.path() + "/aplay", "#!/bin/sh\nprintf '%s|' \"$@\" > '" + record + "'\n", true);
+    PathPrefix path(dir.path());
 
-    const std::string sound = dir.Path + "/it's a \"sound\" $(x) & `y`.wav";
+    const std::string sound = dir.path() + "/it's a \"sound\" $(x) & `y`.wav";
     const XStr soundName = XStr::FromUTF8(sound);
     EXPECT_FALSE(PlaySound(soundName, nullptr, 0)); // no SND_FILENAME: nothing
     EXPECT_FALSE(std::filesystem::exists(record));

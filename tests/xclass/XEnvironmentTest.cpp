@@ -1,4 +1,6 @@
+#include "common/TestEnv.h"
 #include "common/TestFiles.h"
+#include "common/ToolRun.h"
 #include "xclass/XEnvironment.h"
 
 #include "xclass/XList.h"
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -27,55 +30,36 @@ std::string U(const XStr& s)
     return s.ToUTF8String();
 }
 
-// Saves the variables a test changes and puts them back.
+// Saves the variables a test changes and puts them back; the data folder name is cleared.
 class EnvGuard {
 public:
-    explicit EnvGuard(std::vector<std::string> names) : m_names(std::move(names))
+    explicit EnvGuard(const std::vector<std::string>& names)
     {
-        for (const auto& n : m_names) {
-            bool set = false;
-            m_values.push_back(XGetEnv(n.c_str(), &set));
-            m_set.push_back(set);
-        }
+        for (const std::string& name : names)
+            m_scopes.push_back(std::make_unique<TestEnvScope>(name.c_str()));
     }
-    ~EnvGuard()
-    {
-        for (size_t i = 0; i < m_names.size(); ++i) {
-            if (m_set[i])
-                XSetEnv(m_names[i].c_str(), m_values[i].c_str());
-            else
-                XUnsetEnv(m_names[i].c_str());
-        }
-        XSetAppDataFolder(L"");
-    }
+    ~EnvGuard() { XSetAppDataFolder(L""); }
 
 private:
-    std::vector<std::string> m_names;
-    std::vector<std::string> m_values;
-    std::vector<bool> m_set;
+    std::vector<std::unique_ptr<TestEnvScope>> m_scopes;
 };
 
 struct TempDir : TestTempDir {
     void Write(const std::string& name, const std::string& text) const
     {
-        FILE* f = fopen((path + "/" + name).c_str(), "w");
+        FILE* f = fopen((path() + "/" + name).c_str(), "w");
         ASSERT_NE(f, nullptr);
         fputs(text.c_str(), f);
         fclose(f);
     }
 };
 
-std::string RunCommand(const std::string& command)
+// What the program prints, without the line ends at the end.
+std::string Output(const std::vector<std::string>& args)
 {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
+    ToolRunOptions options;
+    options.searchPath = true;
+    std::string out = RunProcess(args, options).out;
     while (!out.empty() && out.back() == '\n')
         out.pop_back();
     return out;
@@ -110,8 +94,8 @@ TEST(XEnvironment, AppDataFolderFromOverrideOrHome)
 
 TEST(XEnvironment, AppDataFolderFromTheTool)
 {
-    EXPECT_EQ(RunCommand("_APPDATA_OVERRIDE=/tmp/x '" + kTool + "' appdata"), "/tmp/x/MarvoniVideo/");
-    EXPECT_EQ(RunCommand("env -u _APPDATA_OVERRIDE HOME=/h '" + kTool + "' appdata"), "/h/Library/MarvoniVideo/");
+    EXPECT_EQ(Output({"env", "_APPDATA_OVERRIDE=/tmp/x", kTool, "appdata"}), "/tmp/x/MarvoniVideo/");
+    EXPECT_EQ(Output({"env", "-u", "_APPDATA_OVERRIDE", "HOME=/h", kTool, "appdata"}), "/h/Library/MarvoniVideo/");
 }
 
 TEST(XEnvironment, SpecialFoldersFollowXdgUserDirs)
@@ -119,7 +103,7 @@ TEST(XEnvironment, SpecialFoldersFollowXdgUserDirs)
     EnvGuard guard({"HOME", "XDG_CONFIG_HOME", "TMPDIR", "XTempFolderScope_Location"});
     TempDir config;
     XSetEnv("HOME", "/home/me");
-    XSetEnv("XDG_CONFIG_HOME", config.path.c_str());
+    XSetEnv("XDG_CONFIG_HOME", config.path().c_str());
     XUnsetEnv("XTempFolderScope_Location");
     XSetEnv("TMPDIR", "/var/tmp");
 
@@ -161,28 +145,30 @@ TEST(XEnvironment, ProgramFilesNextToTheExecutableWinOverResources)
 {
     // A copy of the tool in <root>/bin with its data in <root>/share/marvoni-video.
     TempDir root;
-    const std::string bin = root.path + "/bin";
-    const std::string share = root.path + "/share/marvoni-video";
-    ASSERT_EQ(RunCommand("mkdir -p '" + bin + "' '" + share + "' && cp '" + kTool + "' '" + bin + "/' && echo ok"), "ok");
-    const std::string tool = "'" + bin + "/xclass-tool'";
+    const std::string bin = root.path() + "/bin";
+    const std::string share = root.path() + "/share/marvoni-video";
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", "-p", bin, share}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", kTool, bin + "/"}));
+    const std::string tool = bin + "/xclass-tool";
     root.Write("share/marvoni-video/decoders.bin", "r");
 
-    EXPECT_EQ(RunCommand(tool + " resources"), share + "/");
-    EXPECT_EQ(RunCommand(tool + " find-program decoders.bin"), share + "/decoders.bin");
-    EXPECT_EQ(RunCommand(tool + " find-program missing.bin"), share + "/missing.bin");
+    EXPECT_EQ(Output({tool, "resources"}), share + "/");
+    EXPECT_EQ(Output({tool, "find-program", "decoders.bin"}), share + "/decoders.bin");
+    EXPECT_EQ(Output({tool, "find-program", "missing.bin"}), share + "/missing.bin");
     root.Write("bin/decoders.bin", "e");
-    EXPECT_EQ(RunCommand(tool + " find-program decoders.bin"), bin + "/decoders.bin");
+    EXPECT_EQ(Output({tool, "find-program", "decoders.bin"}), bin + "/decoders.bin");
 }
 
 TEST(XEnvironment, ArgumentsOfTheProcess)
 {
-    EXPECT_EQ(RunCommand("'" + kTool + "' argument-text  a 'b c'"), "argument-text a \"b c\"");
+    EXPECT_EQ(Output({kTool, "argument-text", "a", "b c"}), "argument-text a \"b c\"");
 
     // A program path with a blank is quoted in the command line and skipped as a whole.
     TempDir root;
-    const std::string spaced = root.path + "/my tools";
-    ASSERT_EQ(RunCommand("mkdir '" + spaced + "' && cp '" + kTool + "' '" + spaced + "/' && echo ok"), "ok");
-    EXPECT_EQ(RunCommand("'" + spaced + "/xclass-tool' argument-text x"), "argument-text x");
+    const std::string spaced = root.path() + "/my tools";
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", spaced}));
+    ASSERT_TRUE(RunProgramQuietly({"cp", kTool, spaced + "/"}));
+    EXPECT_EQ(Output({spaced + "/xclass-tool", "argument-text", "x"}), "argument-text x");
 
     XStrList args;
     ASSERT_TRUE(XGetProcessArgumentList(args));

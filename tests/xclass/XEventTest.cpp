@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/TestFiles.h"
 #include "xclass/XEvent.h"
 #include "xclass/XFileName.h"
 #include "xclass/clSignal.h"
@@ -22,23 +23,6 @@ bool IsNonBlocking(int fd)
 {
     return (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
 }
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/xevent-test-XXXXXX";
-        Path = mkdtemp(pattern);
-    }
-    ~TempDir()
-    {
-        for (const char* name : {"a", "b", "c"})
-            unlink((Path + "/" + name).c_str());
-        rmdir(Path.c_str());
-    }
-    XStr File(const char* name) const { return XStr::FromUTF8(Path + "/" + name); }
-    std::string Path;
-};
 
 void WriteFile(const XStr& path, const char* text)
 {
@@ -215,8 +199,8 @@ TEST(XEventDescriptors, SelectPollsEachDescriptorOnceWithAllItsEvents)
 
 TEST(XEventMoveRetry, GivesUpOnTimeoutCancelOrHardError)
 {
-    TempDir dir;
-    const XStr a = dir.File("a"), b = dir.File("b");
+    TestTempDir dir;
+    const XStr a = dir.wfile("a"), b = dir.wfile("b");
     WriteFile(a, "a");
     WriteFile(b, "b");
 
@@ -229,7 +213,7 @@ TEST(XEventMoveRetry, GivesUpOnTimeoutCancelOrHardError)
     EXPECT_FALSE(XMoveFileRetry(a, b, false, 60000, &cancel));
     EXPECT_EQ(errno, ECANCELED);
 
-    EXPECT_FALSE(XMoveFileRetry(dir.File("c"), dir.File("b"), false, 60000, nullptr));
+    EXPECT_FALSE(XMoveFileRetry(dir.wfile("c"), dir.wfile("b"), false, 60000, nullptr));
     EXPECT_EQ(errno, ENOENT);
 
     // The target goes away while the move waits: it then succeeds.

@@ -1,4 +1,6 @@
 // Path strings, the file-name sanitiser, wildcard masks, look-ups and directory walks.
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
 #include "xclass/XFileName.h"
 #include "xclass/XFindFile.h"
 #include "xclass/XPlatform.h"
@@ -41,22 +43,6 @@ bool ValidUTF8(const std::string& s)
             return false;
     return true;
 }
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/xfilename-test-XXXXXX";
-        path = mkdtemp(tmpl) ? tmpl : "";
-    }
-    ~TempDir()
-    {
-        if (!path.empty())
-            XDeleteFolderTree(W(path).p, true, L"*.*", true);
-    }
-    std::string operator/(const std::string& name) const { return path + "/" + name; }
-    std::string path;
-};
 
 void Touch(const std::string& path, const std::string& content = "x")
 {
@@ -136,9 +122,7 @@ TEST(XFileName, PopLastComponent)
 
 TEST(XFileName, HomeFolder)
 {
-    const char* saved = getenv("HOME");
-    const std::string savedHome = saved ? saved : "";
-    setenv("HOME", "/home/tester", 1);
+    TestEnvScope home("HOME", "/home/tester");
     XFileName a(L"~");
     EXPECT_TRUE(a.ExpandHome());
     EXPECT_EQ(U(a), "/home/tester");
@@ -156,23 +140,21 @@ TEST(XFileName, HomeFolder)
     unsetenv("HOME");
     XFileName f(L"~");
     EXPECT_FALSE(f.ExpandHome());
-    if (saved)
-        setenv("HOME", savedHome.c_str(), 1);
 }
 
 TEST(XFileName, MakeRealPath)
 {
-    TempDir dir;
-    ASSERT_EQ(mkdir((dir / "real").c_str(), 0700), 0);
-    ASSERT_EQ(symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
-    XFileName p(W(dir / "link"));
+    TestTempDir dir;
+    ASSERT_EQ(mkdir((dir.file("real")).c_str(), 0700), 0);
+    ASSERT_EQ(symlink((dir.file("real")).c_str(), (dir.file("link")).c_str()), 0);
+    XFileName p(W(dir.file("link")));
     ASSERT_TRUE(p.MakeRealPath());
-    char* expected = realpath((dir / "real").c_str(), nullptr);
+    char* expected = realpath((dir.file("real")).c_str(), nullptr);
     EXPECT_EQ(U(p), expected);
     free(expected);
-    XFileName missing(W(dir / "missing/x"));
+    XFileName missing(W(dir.file("missing/x")));
     EXPECT_FALSE(missing.MakeRealPath());
-    EXPECT_EQ(U(missing), dir / "missing/x");
+    EXPECT_EQ(U(missing), dir.file("missing/x"));
 }
 
 TEST(XFileName, MakeValidCharacters)
@@ -206,8 +188,8 @@ TEST(XFileName, MakeValidLengthInBytes)
     EXPECT_GE(b.size(), 240u);
     EXPECT_TRUE(ValidUTF8(b));
     EXPECT_EQ(b.substr(b.size() - 4), ".mkv");
-    TempDir dir;
-    Touch(dir / b);
+    TestTempDir dir;
+    Touch(dir.file(b));
 
     // Four-byte characters in a folder component of a path.
     std::string emoji;
@@ -235,22 +217,22 @@ TEST(XFileName, MakeValidPathLimit)
 
 TEST(XFileName, FitNameToPathLimit)
 {
-    TempDir dir;
+    TestTempDir dir;
     // The test name (with "_") is three bytes over the 255-byte limit.
     XStr name = W(std::string(253, 'a') + ".mp4");
-    ASSERT_TRUE(XFitNameToPathLimit(name, true, W(dir.path).p));
+    ASSERT_TRUE(XFitNameToPathLimit(name, true, W(dir.path()).p));
     EXPECT_EQ(name.Length(), 254);
     EXPECT_TRUE(name.EndsWith(L".mp4"));
-    Touch(dir / U(name));
+    Touch(dir.file(U(name)));
 
     XStr shortName = W("short.mp4");
-    ASSERT_TRUE(XFitNameToPathLimit(shortName, true, W(dir.path).p));
+    ASSERT_TRUE(XFitNameToPathLimit(shortName, true, W(dir.path()).p));
     EXPECT_EQ(U(shortName), "short.mp4");
 
     // Even one character of base cannot make room for a 300-byte extension.
     XStr hopeless = W("a." + std::string(300, 'e'));
     const XStr before = hopeless;
-    EXPECT_FALSE(XFitNameToPathLimit(hopeless, true, W(dir.path).p));
+    EXPECT_FALSE(XFitNameToPathLimit(hopeless, true, W(dir.path()).p));
     EXPECT_TRUE(hopeless == before);
 }
 
@@ -268,58 +250,58 @@ TEST(XFileName, MatchMask)
 
 TEST(XFileName, LookUpsTakeWildcardsLiterally)
 {
-    TempDir dir;
-    Touch(dir / "Whatx.mp4", "12345");
-    EXPECT_FALSE(XFileExists(W(dir / "What?.mp4").p));
+    TestTempDir dir;
+    Touch(dir.file("Whatx.mp4"), "12345");
+    EXPECT_FALSE(XFileExists(W(dir.file("What?.mp4")).p));
     bool missing = false;
-    EXPECT_EQ(XGetFileSize(W(dir / "What*").p, &missing), 0u);
+    EXPECT_EQ(XGetFileSize(W(dir.file("What*")).p, &missing), 0u);
     EXPECT_TRUE(missing);
-    EXPECT_EQ(XGetFileWriteTime(W(dir / "What?.mp4").p), 0u);
+    EXPECT_EQ(XGetFileWriteTime(W(dir.file("What?.mp4")).p), 0u);
 
-    Touch(dir / "a*b?", "123");
-    EXPECT_TRUE(XFileExists(W(dir / "a*b?").p));
-    EXPECT_EQ(XGetFileSize(W(dir / "a*b?").p, &missing), 3u);
+    Touch(dir.file("a*b?"), "123");
+    EXPECT_TRUE(XFileExists(W(dir.file("a*b?")).p));
+    EXPECT_EQ(XGetFileSize(W(dir.file("a*b?")).p, &missing), 3u);
     EXPECT_FALSE(missing);
     bool isFolder = true;
-    EXPECT_TRUE(XFileExists(W(dir.path).p, &isFolder));
+    EXPECT_TRUE(XFileExists(W(dir.path()).p, &isFolder));
     EXPECT_TRUE(isFolder);
     EXPECT_FALSE(XFileExists(L""));
 }
 
 TEST(XFileName, FileTimes)
 {
-    TempDir dir;
-    Touch(dir / "t");
+    TestTempDir dir;
+    Touch(dir.file("t"));
     XFileTimes times;
     times.AccessSeconds = 1000000000;
     times.AccessNanoseconds = 123456789;
     times.WriteSeconds = 981173106; // 2001-02-03 04:05:06 UTC
     times.WriteNanoseconds = 999999999;
-    ASSERT_TRUE(XSetFileTimes(W(dir / "t").p, times));
+    ASSERT_TRUE(XSetFileTimes(W(dir.file("t")).p, times));
     XFileTimes read;
-    ASSERT_TRUE(XGetFileTimes(W(dir / "t").p, read));
+    ASSERT_TRUE(XGetFileTimes(W(dir.file("t")).p, read));
     EXPECT_EQ(read.WriteSeconds, 981173106);
     EXPECT_EQ(read.WriteNanoseconds, 999999000); // microseconds are what utimes carries
-    EXPECT_EQ(XGetFileWriteTime(W(dir / "t").p), 981173106ULL * 10000000ULL + 116444736000000000ULL);
-    EXPECT_EQ(XGetFileAccessTime(W(dir / "t").p), 1000000000ULL * 10000000ULL + 116444736000000000ULL);
-    EXPECT_NE(XGetFileCreateTime(W(dir / "t").p), 0u);
-    EXPECT_FALSE(XGetFileTimes(W(dir / "missing").p, read));
+    EXPECT_EQ(XGetFileWriteTime(W(dir.file("t")).p), 981173106ULL * 10000000ULL + 116444736000000000ULL);
+    EXPECT_EQ(XGetFileAccessTime(W(dir.file("t")).p), 1000000000ULL * 10000000ULL + 116444736000000000ULL);
+    EXPECT_NE(XGetFileCreateTime(W(dir.file("t")).p), 0u);
+    EXPECT_FALSE(XGetFileTimes(W(dir.file("missing")).p, read));
 }
 
 TEST(XFileName, CreateFolderTree)
 {
-    TempDir dir;
-    EXPECT_TRUE(XCreateFolderTree(W(dir / "a/b/c").p));
+    TestTempDir dir;
+    EXPECT_TRUE(XCreateFolderTree(W(dir.file("a/b/c")).p));
     struct stat st;
-    ASSERT_EQ(stat((dir / "a/b/c").c_str(), &st), 0);
+    ASSERT_EQ(stat((dir.file("a/b/c")).c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_TRUE(XCreateFolderTree(W(dir / "a/b/c/").p)); // existing is fine
-    EXPECT_TRUE(XCreateFolderTreeWithMode(W(dir / "m").p, 0700));
-    ASSERT_EQ(stat((dir / "m").c_str(), &st), 0);
+    EXPECT_TRUE(XCreateFolderTree(W(dir.file("a/b/c/")).p)); // existing is fine
+    EXPECT_TRUE(XCreateFolderTreeWithMode(W(dir.file("m")).p, 0700));
+    ASSERT_EQ(stat((dir.file("m")).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    Touch(dir / "file");
-    EXPECT_FALSE(XCreateFolderTree(W(dir / "file").p)); // a file is no folder
-    EXPECT_FALSE(XCreateFolderTree(W(dir / "file/sub").p));
+    Touch(dir.file("file"));
+    EXPECT_FALSE(XCreateFolderTree(W(dir.file("file")).p)); // a file is no folder
+    EXPECT_FALSE(XCreateFolderTree(W(dir.file("file/sub")).p));
     EXPECT_FALSE(XCreateFolderTree(L""));
 }
 
@@ -334,40 +316,40 @@ TEST(XFileName, CreateFolderTreeNeverMakesAVolume)
 
 TEST(XFindFile, WalksWithMask)
 {
-    TempDir dir;
-    Touch(dir / "a.mp4");
-    Touch(dir / "b.MP4");
-    Touch(dir / "noext");
-    ASSERT_EQ(mkdir((dir / "sub").c_str(), 0700), 0);
-    ASSERT_EQ(symlink("missing-target", (dir / "broken.mp4").c_str()), 0);
+    TestTempDir dir;
+    Touch(dir.file("a.mp4"));
+    Touch(dir.file("b.MP4"));
+    Touch(dir.file("noext"));
+    ASSERT_EQ(mkdir((dir.file("sub")).c_str(), 0700), 0);
+    ASSERT_EQ(symlink("missing-target", (dir.file("broken.mp4")).c_str()), 0);
 
     std::set<std::string> all;
-    XFindFile every(L"*.*", W(dir.path + "/").p);
+    XFindFile every(L"*.*", W(dir.path() + "/").p);
     while (every.Next())
         all.insert(U(every.Path));
-    EXPECT_EQ(all, (std::set<std::string>{dir / "a.mp4", dir / "b.MP4", dir / "noext", dir / "sub"}));
+    EXPECT_EQ(all, (std::set<std::string>{dir.file("a.mp4"), dir.file("b.MP4"), dir.file("noext"), dir.file("sub")}));
 
     std::set<std::string> media;
-    XFindFile masked(L"*.mp4", W(dir.path).p);
+    XFindFile masked(L"*.mp4", W(dir.path()).p);
     while (masked.Next())
         media.insert(U(masked.Path));
-    EXPECT_EQ(media, (std::set<std::string>{dir / "a.mp4", dir / "b.MP4"}));
+    EXPECT_EQ(media, (std::set<std::string>{dir.file("a.mp4"), dir.file("b.MP4")}));
 
-    XFindFile folders(L"*.*", W(dir.path).p);
+    XFindFile folders(L"*.*", W(dir.path()).p);
     ASSERT_TRUE(folders.NextFolder());
-    EXPECT_EQ(U(folders.Path), dir / "sub");
+    EXPECT_EQ(U(folders.Path), dir.file("sub"));
     EXPECT_TRUE(folders.IsFolder());
     EXPECT_FALSE(folders.Next());
 
-    XFindFile onePath(W(dir / "a.mp4").p);
+    XFindFile onePath(W(dir.file("a.mp4")).p);
     ASSERT_TRUE(onePath.Next());
-    EXPECT_EQ(U(onePath.Path), dir / "a.mp4");
+    EXPECT_EQ(U(onePath.Path), dir.file("a.mp4"));
     EXPECT_EQ(onePath.GetSize(), 1);
     EXPECT_FALSE(onePath.Next());
-    XFindFile missing(W(dir / "nothing").p);
+    XFindFile missing(W(dir.file("nothing")).p);
     EXPECT_FALSE(missing.Next());
 
-    XFindFile maskPath(W(dir / "*.MP4").p);
+    XFindFile maskPath(W(dir.file("*.MP4")).p);
     EXPECT_EQ(U(maskPath.Mask), "*.MP4");
     int count = 0;
     while (maskPath.Next())
@@ -382,12 +364,12 @@ TEST(XFindFile, WalksWithMask)
 
 TEST(XFindFile, SystemFolders)
 {
-    TempDir dir;
-    ASSERT_EQ(mkdir((dir / "@eaDir").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir((dir / "#RECYCLE").c_str(), 0700), 0);
-    ASSERT_EQ(mkdir((dir / "normal").c_str(), 0700), 0);
+    TestTempDir dir;
+    ASSERT_EQ(mkdir((dir.file("@eaDir")).c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir.file("#RECYCLE")).c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir.file("normal")).c_str(), 0700), 0);
     int system = 0;
-    XFindFile find(L"*.*", W(dir.path).p);
+    XFindFile find(L"*.*", W(dir.path()).p);
     while (find.Next())
         system += find.IsSystemFolder();
     EXPECT_EQ(system, 2);

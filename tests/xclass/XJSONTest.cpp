@@ -1,4 +1,5 @@
 #include "common/TestFiles.h"
+#include "common/ToolRun.h"
 #include "xclass/XJSON.h"
 
 #include <gtest/gtest.h>
@@ -41,8 +42,6 @@ std::string NumberText(double v)
 {
     return Text8(Number(v));
 }
-
-using TempDir = TestTempDir;
 
 } // namespace
 
@@ -114,7 +113,7 @@ TEST(XJSONLayout, UnescapeRules)
 
 TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
 {
-    TempDir dir;
+    TestTempDir dir;
     // A name read from the disk with a byte that is not UTF-8 (kept as U+DC00 + byte) and a
     // lone surrogate: both must come back as they were, and the file must stay valid UTF-8.
     const XStr odd = XStr::FromUTF8Bytes("a\xff" "b", 3);
@@ -127,7 +126,7 @@ TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
     for (unsigned char c : text)
         EXPECT_LT(c, 0x80);
 
-    const XStr file = XStr::FromUTF8(dir.path + "/odd.json");
+    const XStr file = XStr::FromUTF8(dir.path() + "/odd.json");
     ASSERT_TRUE(WriteFileAtomically(file.p, &o));
     std::unique_ptr<AnyType> back(ReadFile(file.p, 1000));
     ASSERT_TRUE(back);
@@ -426,8 +425,8 @@ TEST(XJSONNumbers, ExponentsAreRead)
     EXPECT_EQ(P8(NumberText(2e300))->AsNumber()->Value, 2e300);
 
     // The same file a foreign writer made reads through the file helper.
-    TempDir dir;
-    const std::string path = dir.path + "/foreign.json";
+    TestTempDir dir;
+    const std::string path = dir.path() + "/foreign.json";
     WriteTestFile(path, "{\"duration\": 1.2345e2, \"size\": 5E6}");
     std::unique_ptr<AnyType> file(ReadFile(XStr::FromUTF8(path).p, 1000));
     ASSERT_TRUE(file);
@@ -542,8 +541,8 @@ TEST(XJSONValues, TextSharesAndConverts)
 
 TEST(XJSONFiles, ReadWriteAndLimits)
 {
-    TempDir dir;
-    const XStr path = XStr::FromUTF8(dir.path + "/f.json");
+    TestTempDir dir;
+    const XStr path = XStr::FromUTF8(dir.path() + "/f.json");
     Object o;
     o.Set(L"k", new String(L"\u00e9t\u00e9"));
     ASSERT_TRUE(WriteFile(path.p, &o));
@@ -555,7 +554,7 @@ TEST(XJSONFiles, ReadWriteAndLimits)
     EXPECT_FALSE(ReadFile(path.p, static_cast<unsigned>(size - 1)));
     EXPECT_FALSE(WriteFile(path.p, nullptr));
     EXPECT_FALSE(WriteFileAtomically(path.p, nullptr));
-    EXPECT_FALSE(ReadFile(XStr::FromUTF8(dir.path + "/missing.json").p, 1000));
+    EXPECT_FALSE(ReadFile(XStr::FromUTF8(dir.path() + "/missing.json").p, 1000));
 
     // The atomic write replaces the file whole and leaves no temporary behind.
     Array a;
@@ -564,7 +563,7 @@ TEST(XJSONFiles, ReadWriteAndLimits)
     back.reset(ReadFile(path.p, 1000));
     ASSERT_TRUE(back);
     EXPECT_EQ(Text8(*back), "[1]");
-    EXPECT_EQ(std::system(("test $(ls '" + dir.path + "' | wc -l) = 1").c_str()), 0);
+    EXPECT_EQ(RunProcess({"/bin/sh", "-c", "test $(ls \"$1\" | wc -l) = 1", "sh", dir.path()}).status, 0);
 
     // Writing at the current position of an open file.
     XFile f;
@@ -572,13 +571,13 @@ TEST(XJSONFiles, ReadWriteAndLimits)
     ASSERT_TRUE(f.Write("xx", 2));
     ASSERT_TRUE(WriteFile(f, &a));
     f.Close();
-    EXPECT_EQ(std::system(("test \"$(cat '" + path.ToUTF8String() + "')\" = 'xx[1]'").c_str()), 0);
+    EXPECT_EQ(RunProcess({"/bin/sh", "-c", "test \"$(cat \"$1\")\" = 'xx[1]'", "sh", path.ToUTF8String()}).status, 0);
 
     // A file that cannot be created is a failure, not a crash.
-    EXPECT_FALSE(WriteFile(XStr::FromUTF8(dir.path + "/no/such/dir.json").p, &a));
+    EXPECT_FALSE(WriteFile(XStr::FromUTF8(dir.path() + "/no/such/dir.json").p, &a));
 
     // A FIFO or a device in a file's place is read neither whole nor in part, and never waits.
-    const std::string fifo = dir.path + "/fifo.json";
+    const std::string fifo = dir.path() + "/fifo.json";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(ReadFile(XStr::FromUTF8(fifo).p, 1000));
     const int writer = open(fifo.c_str(), O_RDWR | O_CLOEXEC);

@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/TestFiles.h"
 #include "xclass/XCriticalSection.h"
 #include "xclass/XFileMutex.h"
 #include "xclass/XPlatform.h"
@@ -44,18 +45,12 @@ TEST(XCriticalSection, RecursiveLockNeedsEveryUnlock)
 
 class FileMutexTest : public testing::Test {
 protected:
+    TestTempDir temp;
     std::string folder;
     void SetUp() override
     {
-        char pattern[] = "/tmp/xfilemutex-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override
-    {
-        for (const char* name : {"lock", "link", "target", "fifo"})
-            unlink((folder + "/" + name).c_str());
-        rmdir(folder.c_str());
+        folder = temp.path();
+        ASSERT_FALSE(folder.empty());
     }
     XStr PathOf(const char* name) const { return XStr::FromUTF8(folder + "/" + name); }
 };

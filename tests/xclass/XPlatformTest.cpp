@@ -6,13 +6,14 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <ftw.h>
 #include <sched.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
 #include "xclass/XPlatform.h"
 
 namespace {
@@ -128,8 +129,9 @@ TEST(XPlatform, WideFileOpen)
     EXPECT_EQ(_wfopen_s(&file, L"/nonexistent-folder/x", L"r"), ENOENT);
     EXPECT_EQ(file, reinterpret_cast<FILE*>(0x1));
 
-    char folder[] = "/tmp/xplatform-open-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
+    TestTempDir temp;
+    const std::string folder = temp.path();
+    ASSERT_FALSE(folder.empty());
     const std::wstring path = XStr::FromUTF8(std::string(folder) + "/\u00e9 x.txt").View().data();
     ASSERT_EQ(_wfopen_s(&file, path.c_str(), L"w"), 0);
     fputs("ok", file);
@@ -137,8 +139,6 @@ TEST(XPlatform, WideFileOpen)
     struct stat st;
     EXPECT_EQ(stat((std::string(folder) + "/\xc3\xa9 x.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 2);
-    unlink((std::string(folder) + "/\xc3\xa9 x.txt").c_str());
-    rmdir(folder);
 }
 
 TEST(XPlatform, TickCountIsTheMonotonicClock)
@@ -171,29 +171,6 @@ TEST(XPlatform, RandomNames)
     EXPECT_NE(a, b);
 }
 
-class EnvScope {
-public:
-    EnvScope(const char* name, const char* value) : m_name(name)
-    {
-        const char* old = getenv(name);
-        m_had = old != nullptr;
-        if (old)
-            m_old = old;
-        setenv(name, value, 1);
-    }
-    ~EnvScope()
-    {
-        if (m_had)
-            setenv(m_name.c_str(), m_old.c_str(), 1);
-        else
-            unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
-
 TEST(XPlatformVolumes, MountPointsFromMountinfo)
 {
     EXPECT_EQ(XGetMountPoint(L"/").ToUTF8String(), "/");
@@ -209,7 +186,7 @@ TEST(XPlatformVolumes, MountPointsFromMountinfo)
 
 TEST(XPlatformVolumes, VolumeRootFolders)
 {
-    EnvScope user("USER", "alice");
+    TestEnvScope user("USER", "alice");
     EXPECT_TRUE(XIsVolumeRootFolder(L"/media"));
     EXPECT_TRUE(XIsVolumeRootFolder(L"/media/alice/"));
     EXPECT_TRUE(XIsVolumeRootFolder(L"/run/media/alice"));
@@ -220,20 +197,15 @@ TEST(XPlatformVolumes, VolumeRootFolders)
     EXPECT_FALSE(XIsVolumeRootFolder(L"/"));
 }
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*)
-{
-    return remove(path);
-}
-
 // Volumes of its own in a private mount namespace (skipped where that is not allowed).
 TEST(XPlatformVolumes, MountedVolumes)
 {
     static bool entered = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     if (!entered)
         GTEST_SKIP() << "no private mount namespace here";
-    char pattern[] = "/tmp/xplatform-vol-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
+    TestTempDir temp;
+    const std::string root = temp.path();
+    ASSERT_FALSE(root.empty());
     // Blanks and backslashes are escaped in mountinfo.
     const std::string volume = root + "/my vol\\x";
     ASSERT_EQ(mkdir(volume.c_str(), 0755), 0);
@@ -251,7 +223,7 @@ TEST(XPlatformVolumes, MountedVolumes)
     struct stat st;
     if (stat("/media", &st) == 0 && S_ISDIR(st.st_mode)
         && mount("tmpfs", "/media", "tmpfs", 0, "size=1m") == 0) {
-        EnvScope user("USER", "alice");
+        TestEnvScope user("USER", "alice");
         ASSERT_EQ(mkdir("/media/alice", 0755), 0);
         ASSERT_EQ(mkdir("/media/alice/disk", 0755), 0);
         ASSERT_EQ(mount("tmpfs", "/media/alice/disk", "tmpfs", 0, "size=1m"), 0);
@@ -261,7 +233,6 @@ TEST(XPlatformVolumes, MountedVolumes)
         umount2("/media", MNT_DETACH);
     }
     umount2(volume.c_str(), MNT_DETACH);
-    nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
 } // namespace

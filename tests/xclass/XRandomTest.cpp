@@ -18,11 +18,11 @@ namespace {
 struct TempDir : TestTempDir {
     std::string File(const std::string& name, const std::string& bytes) const
     {
-        const std::string file = path + "/" + name;
-        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string path = file(name);
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
         close(fd);
-        return file;
+        return path;
     }
 };
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/TestFiles.h"
+#include "common/TestStore.h"
 #include "common/ToolRun.h"
 #include "xclass/XBuffer.h"
 #include "xclass/XEnvironment.h"
@@ -107,29 +108,19 @@ class XRegistryTest : public ::testing::Test {
 protected:
     std::string dir;
     std::string store;
-    std::string savedLocation;
-    bool hadLocation = false;
+    std::unique_ptr<TestStoreScope> scope;
 
     void SetUp() override
     {
-        savedLocation = XGetEnv("XCLASS_XREGISTRY_LOCATION", &hadLocation);
-        char tmpl[] = "/tmp/xregistry-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        store = dir + "/XRegistry";
-        XRegistry::SetLocation(XStr::FromUTF8(store).p, true);
+        // A key of its own rather than the program's.
+        scope = std::make_unique<TestStoreScope>(TestStoreScope::Key::Keep);
+        dir = scope->dir().path();
+        ASSERT_FALSE(dir.empty());
+        store = scope->path();
         XRegistry::SetDefaultKey(L"HKCU", L"Software\\Test");
         XRegistry::DropCache();
     }
-    void TearDown() override
-    {
-        XRegistry::DropCache();
-        if (hadLocation)
-            XSetEnv("XCLASS_XREGISTRY_LOCATION", savedLocation.c_str());
-        else
-            XUnsetEnv("XCLASS_XREGISTRY_LOCATION");
-        RemoveTestTree(dir);
-    }
+    void TearDown() override { scope.reset(); }
     std::unique_ptr<XJSON::AnyType> StoreTree() const
     {
         const std::string text = ReadAll(store);

@@ -1,3 +1,4 @@
+#include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "xclass/XTempFile.h"
 
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -33,27 +35,22 @@ mode_t Mode(const std::string& path)
 // Points TMPDIR at a fresh folder for the test and restores everything afterwards.
 class XTempFileTest : public ::testing::Test {
 protected:
+    TestTempDir temp;
     std::string dir;
-    std::string savedTmp;
-    bool hadTmp = false;
+    std::optional<TestEnvScope> tmpScope;
+    std::optional<TestEnvScope> locationScope;
 
     void SetUp() override
     {
-        char tmpl[] = "/tmp/xtempfile-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-        savedTmp = XGetEnv("TMPDIR", &hadTmp);
-        XSetEnv("TMPDIR", dir.c_str());
-        XUnsetEnv("XTempFolderScope_Location");
+        dir = temp.path();
+        ASSERT_FALSE(dir.empty());
+        tmpScope.emplace("TMPDIR", dir);
+        locationScope.emplace("XTempFolderScope_Location", nullptr);
     }
     void TearDown() override
     {
-        if (hadTmp)
-            XSetEnv("TMPDIR", savedTmp.c_str());
-        else
-            XUnsetEnv("TMPDIR");
-        XUnsetEnv("XTempFolderScope_Location");
-        RemoveTestTree(dir);
+        locationScope.reset();
+        tmpScope.reset();
     }
     std::string Pid() const { return std::to_string(getpid()); }
 };

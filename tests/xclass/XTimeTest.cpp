@@ -4,7 +4,9 @@
 #include <ctime>
 #include <string>
 #include <sys/stat.h>
+#include <optional>
 
+#include "common/TestEnv.h"
 #include "xclass/XPlatform.h"
 #include "xclass/XTime.h"
 
@@ -13,27 +15,15 @@ namespace {
 // Runs a test in a given time zone and puts the old one back.
 class ZoneScope {
 public:
-    explicit ZoneScope(const char* zone)
-    {
-        const char* old = getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (old)
-            m_old = old;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    explicit ZoneScope(const char* zone) : m_tz(std::in_place, "TZ", zone) { tzset(); }
     ~ZoneScope()
     {
-        if (m_hadOld)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
+        m_tz.reset();
         tzset();
     }
 
 private:
-    bool m_hadOld = false;
-    std::string m_old;
+    std::optional<TestEnvScope> m_tz;
 };
 
 bool HaveZone(const char* name)

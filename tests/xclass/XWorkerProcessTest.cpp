@@ -16,23 +16,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/TestFiles.h"
 #include "xclass/XBlockRunner.h"
 #include "xclass/XEvent.h"
 #include "xclass/XWorkerProcess.h"
 #include "xclass/clSignal.h"
 
 namespace {
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/xworker-test-XXXXXX";
-        Path = mkdtemp(pattern);
-    }
-    ~TempDir() { std::filesystem::remove_all(Path); }
-    std::string Path;
-};
-
 XStrList Args(std::initializer_list<const char*> items)
 {
     XStrList list;
@@ -309,8 +299,8 @@ TEST(XWorkerProcess, ChildrenInheritOnlyTheirStandardStreams)
 
 TEST(XWorkerProcess, HostileArgumentsArriveUnchanged)
 {
-    TempDir dir;
-    const std::string trap = "$(touch " + dir.Path + "/pwned)";
+    TestTempDir dir;
+    const std::string trap = "$(touch " + dir.path() + "/pwned)";
     XStrList args = Args({"/bin/sh", "-c", "for a do printf '[%s]' \"$a\"; done", "sh", "a b", "\"q\" 'r'",
                           trap.c_str(), "`id`", "*", "line\nbreak", "back\\slash", ""});
     args.Add(XStr(L"raw") + XStr(std::wstring_view(L"\xDCFF", 1))); // the byte 0xFF, not UTF-8
@@ -319,7 +309,7 @@ TEST(XWorkerProcess, HostileArgumentsArriveUnchanged)
     const std::string out = ReadAll(p.StdoutHandle);
     EXPECT_TRUE(p.Wait(-1));
     EXPECT_EQ(out, "[a b][\"q\" 'r'][" + trap + "][`id`][*][line\nbreak][back\\slash][][raw\xFF]");
-    EXPECT_FALSE(std::filesystem::exists(dir.Path + "/pwned"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/pwned"));
 }
 
 TEST(XWorkerProcess, SpawnWithOneDescriptorForBothOutputs)
@@ -359,32 +349,32 @@ TEST(XWorkerProcess, SpawnWithOneDescriptorForBothOutputs)
 
 TEST(XWorkerProcess, RunProgramWaitsOrReapsInTheBackground)
 {
-    TempDir dir;
-    const XStr first = XStr::FromUTF8(dir.Path + "/with space");
+    TestTempDir dir;
+    const XStr first = XStr::FromUTF8(dir.path() + "/with space");
     const XStr args = XQuoteArgument(first);
     EXPECT_TRUE(XRunProgram(L"/usr/bin/touch", args, true));
-    EXPECT_TRUE(std::filesystem::exists(dir.Path + "/with space"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/with space"));
 
-    const XStr second = XStr::FromUTF8(dir.Path + "/later");
+    const XStr second = XStr::FromUTF8(dir.path() + "/later");
     EXPECT_TRUE(XRunProgram(L"/usr/bin/touch", XQuoteArgument(second), false));
-    for (int i = 0; i < 4000 && !std::filesystem::exists(dir.Path + "/later"); ++i)
+    for (int i = 0; i < 4000 && !std::filesystem::exists(dir.path() + "/later"); ++i)
         usleep(5000);
-    EXPECT_TRUE(std::filesystem::exists(dir.Path + "/later"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/later"));
     EXPECT_FALSE(XRunProgram(L"/no/such/program", L"", true));
 }
 
 TEST(XWorkerProcess, FindProgramInPath)
 {
-    TempDir a, b;
-    const std::string tool = b.Path + "/tool";
-    const std::string plain = a.Path + "/tool";
+    TestTempDir a, b;
+    const std::string tool = b.path() + "/tool";
+    const std::string plain = a.path() + "/tool";
     for (const std::string& path : {tool, plain}) {
         const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0600);
         ASSERT_GE(fd, 0);
         close(fd);
     }
     chmod(tool.c_str(), 0700);
-    const std::string path = a.Path + ":" + b.Path;
+    const std::string path = a.path() + ":" + b.path();
     EXPECT_EQ(XFindProgramInPath(L"tool", path.c_str()), XStr::FromUTF8(tool)); // skips the plain file
     EXPECT_TRUE(XFindProgramInPath(L"missing", path.c_str()).IsEmpty());
     EXPECT_EQ(XFindProgramInPath(XStr::FromUTF8(tool), ""), XStr::FromUTF8(tool));
