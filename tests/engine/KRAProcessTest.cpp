@@ -22,6 +22,7 @@
 #include "common/EngineToolRun.h"
 #include "common/MediaTestFiles.h"
 #include "xclass/XFileName.h"
+#include "engine/KRAArgText.h"
 #include "engine/clFFMPEG.h"
 
 namespace {
