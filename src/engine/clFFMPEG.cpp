@@ -698,7 +698,7 @@ void clFFMPEG::pullNamedArguments(RunState& run)
 
 bool clFFMPEG::planInputs(RunState& run)
 {
-    // (The filters added later do not change the answer.)
+    // Whether a stream is copied; the filters added later do not change the answer.
     run.streamCopy = IsStreamCopy(run.args);
 
     const int64_t loops = run.loop.ToLong();
