@@ -10,12 +10,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cwchar>
 #include <future>
 #include <set>
 #include <string>
 
 #include "media/FFprobeInfo.h"
+#include "engine/KRAArgText.h"
 #include "engine/KRAProcess.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKDebugLog.h"
@@ -25,261 +25,9 @@
 #include "xclass/XCriticalSection.h"
 #include "xclass/XExitCleanup.h"
 #include "xclass/XFileName.h"
-#include "xclass/XFormat.h"
 #include "xclass/XPlatform.h"
 #include "xclass/XTempFile.h"
 #include "platform/XWorkspace.h"
-
-// ---- Argument text ------------------------------------------------------------------------
-
-std::vector<KRAArgItem> parseArgItems(const XStr& text)
-{
-    XStrList tokens;
-    tokens.ParseArgs(text);
-    std::vector<KRAArgItem> items;
-    const int64_t n = tokens.Count();
-    for (int64_t i = 0; i < n; ++i) {
-        const std::wstring_view t = tokens[i].View();
-        if (t.empty() || t[0] != L'-') {
-            // A word that belongs to no element stays where it is.
-            items.push_back(KRAArgItem{false, XStr(t), XStr()});
-            continue;
-        }
-        size_t nameStart = 1;
-        if (nameStart < t.size() && t[nameStart] == L'-')
-            ++nameStart;
-        const size_t equals = t.find(L'=', nameStart);
-        if (equals != std::wstring_view::npos) {
-            items.push_back(KRAArgItem{true, XStr(t.substr(nameStart, equals - nameStart)), XStr(t.substr(equals + 1))});
-            continue;
-        }
-        KRAArgItem item{true, XStr(t.substr(nameStart)), XStr()};
-        if (i + 1 < n) {
-            const XStr& next = tokens[i + 1];
-            if (next.IsEmpty() || next.p[0] != L'-') {
-                item.value = next;
-                ++i;
-            }
-        }
-        items.push_back(std::move(item));
-    }
-    return items;
-}
-
-XStr quoteArgValue(const XStr& value)
-{
-    if (value.IsEmpty())
-        return XStr(L"\"\"");
-    bool wrap = false;
-    std::wstring out;
-    for (wchar_t c : value.View()) {
-        if (c == L' ' || c == L',')
-            wrap = true;
-        if (c == L'"' || c == L'\\')
-            out += L'\\';
-        out += c;
-    }
-    if (wrap)
-        out = L"\"" + out + L"\"";
-    return XStr(std::wstring_view(out));
-}
-
-XStr writeArgItems(const std::vector<KRAArgItem>& items)
-{
-    XStr out;
-    for (const KRAArgItem& item : items) {
-        if (!out.IsEmpty())
-            out += L" ";
-        if (!item.isElement) {
-            out += quoteArgValue(item.name);
-            continue;
-        }
-        out += L"-";
-        // A name is written as it was read; one that could not be read back as one word is
-        // escaped like a value (without the wrapping, which would hide the leading "-").
-        for (wchar_t c : item.name.View()) {
-            if (c == L'"' || c == L'\\' || c == L' ')
-                out.CatChar(L'\\');
-            out.CatChar(c);
-        }
-        if (!item.value.IsEmpty()) {
-            out += L" ";
-            out += quoteArgValue(item.value);
-        }
-    }
-    return out;
-}
-
-static bool SameName(const XStr& a, const wchar_t* b)
-{
-    return XStrCompare(a, b, 0, true) == 0;
-}
-
-XStr pullArgument(const wchar_t* name, XStr& args)
-{
-    std::vector<KRAArgItem> items = parseArgItems(args);
-    XStr joined;
-    std::vector<KRAArgItem> kept;
-    for (KRAArgItem& item : items) {
-        if (item.isElement && SameName(item.name, name)) {
-            if (!item.value.IsEmpty()) {
-                if (!joined.IsEmpty())
-                    joined += L", ";
-                joined += item.value;
-            }
-            continue;
-        }
-        kept.push_back(std::move(item));
-    }
-    args = writeArgItems(kept);
-    return joined;
-}
-
-XStr mergeArgument(const wchar_t* name, const XStr& args)
-{
-    std::vector<KRAArgItem> items = parseArgItems(args);
-    std::vector<KRAArgItem> kept;
-    int64_t first = -1;
-    for (KRAArgItem& item : items) {
-        if (item.isElement && SameName(item.name, name)) {
-            if (first < 0) {
-                first = static_cast<int64_t>(kept.size());
-                kept.push_back(std::move(item));
-            } else if (!item.value.IsEmpty()) {
-                XStr& value = kept[static_cast<size_t>(first)].value;
-                if (!value.IsEmpty())
-                    value += L", ";
-                value += item.value;
-            }
-            continue;
-        }
-        kept.push_back(std::move(item));
-    }
-    return writeArgItems(kept);
-}
-
-namespace {
-
-// The length of ffmpeg's context prefix at the start of a line: up to two "[name @ address] "
-// groups, the parent object's and the object's own.
-size_t ContextPrefixLength(std::wstring_view line)
-{
-    size_t pos = 0;
-    for (int group = 0; group < 2 && pos < line.size() && line[pos] == L'['; ++group) {
-        const size_t close = line.find(L"] ", pos);
-        if (close == std::wstring_view::npos || line.substr(pos, close - pos).find(L" @ ") == std::wstring_view::npos)
-            break;
-        pos = close + 2;
-    }
-    return pos;
-}
-
-// True when ffmpeg tagged the line as information or a warning: the level tag comes right
-// after the context prefix. Anywhere else the same text is part of the message (a file
-// name, say) and says nothing about the line.
-bool HasNoErrorLevel(const XStr& line)
-{
-    const std::wstring_view rest = line.View().substr(ContextPrefixLength(line.View()));
-    for (const wchar_t* tag : {L"[info]", L"[warning]"}) {
-        const size_t length = wcslen(tag);
-        if (rest.size() >= length && XStrCompare(XStr(rest.substr(0, length)), tag, 0, true) == 0)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
-bool filterErrorLine(XStr& line, const std::vector<XStr>& paths)
-{
-    line.TrimLeft();
-    line.TrimRight();
-    if (line.IsEmpty() || HasNoErrorLevel(line))
-        return false;
-    // The known noise is recognised in the message without the run's own file names, so that
-    // a name holding one of these texts never hides an error about that file.
-    XStr message = line;
-    std::vector<XStr> longestFirst = paths;
-    std::sort(longestFirst.begin(), longestFirst.end(),
-              [](const XStr& a, const XStr& b) { return a.Length() > b.Length(); });
-    for (const XStr& path : longestFirst) {
-        if (!path.IsEmpty())
-            message.Replace(path, L"");
-    }
-    if (message.EndsWith(L"Metal API Validation Enabled") || message.EndsWith(L"Zero Metal services found"))
-        return false;
-    if (message.Find(L" GVA info:") > 0)
-        return false;
-    static const wchar_t* const droppedNoCase[] = {L"Referenced QT chapter track not found", L"co located POCs unavailable",
-        L"unable to decode APP fields", L"invalidating cache"};
-    for (const wchar_t* text : droppedNoCase) {
-        if (message.Find(text, 1, true) > 0)
-            return false;
-    }
-    if (message.BeginsWith(L"encoded ", true))
-        return false;
-    if (message.Find(L"cannot load nvcuda.dll", 1, true) > 0)
-        line = XStr(L"Error: compatible Nvidia GPU not found, or Nvidia drivers not installed");
-    return true;
-}
-
-namespace {
-
-// The options of ffmpeg's own that take no value. Each switch among them may also be given
-// as "-noNAME"; "autorotate" and "autoscale" take a value, but not in their "-no" form. Every
-// other option, an encoder's or a format's included, takes the next word as its value,
-// whatever that word is.
-const wchar_t* const kSwitches[] = {L"accurate_seek", L"an", L"auto_conversion_filters", L"benchmark", L"benchmark_all",
-    L"bitexact", L"copy_unknown", L"copyinkf", L"copyts", L"debug_ts", L"dn", L"dump", L"find_stream_info",
-    L"fix_sub_duration", L"force_fps", L"hex", L"hide_banner", L"ignore_unknown", L"n", L"psnr", L"qphist", L"re",
-    L"recast_media", L"shortest", L"sn", L"start_at_zero", L"stats", L"stdin", L"vn", L"xerror", L"y"};
-const wchar_t* const kOtherOptionsWithoutValue[] = {L"report", L"vstats"};
-const wchar_t* const kSwitchesWithValue[] = {L"autorotate", L"autoscale"};
-
-template <size_t N>
-bool NameIn(std::wstring_view name, const wchar_t* const (&names)[N])
-{
-    return std::any_of(std::begin(names), std::end(names), [&](const wchar_t* n) { return name == n; });
-}
-
-} // namespace
-
-bool ffmpegOptionTakesValue(const XStr& option)
-{
-    std::wstring_view name = option.View();
-    if (name.empty() || name[0] != L'-')
-        return false;
-    name.remove_prefix(1);
-    name = name.substr(0, name.find(L':')); // "-an:0" is "-an" for a stream
-    if (NameIn(name, kSwitches) || NameIn(name, kOtherOptionsWithoutValue))
-        return false;
-    if (name.size() > 2 && name.substr(0, 2) == L"no") {
-        const std::wstring_view negated = name.substr(2);
-        if (NameIn(negated, kSwitches) || NameIn(negated, kSwitchesWithValue))
-            return false;
-    }
-    return true;
-}
-
-std::optional<XStr> findOutputWord(const XStrList& tokens)
-{
-    const int64_t n = tokens.Count();
-    for (int64_t i = 0; i < n; ++i) {
-        const XStr& word = tokens[i];
-        if (word == L"--") // the word after it, or, at the end, whatever follows the list
-            return i + 1 < n ? tokens[i + 1] : word;
-        if (word.Length() < 2 || word.p[0] != L'-') // "-" alone is standard output
-            return word;
-        if (ffmpegOptionTakesValue(word))
-            ++i;
-    }
-    return std::nullopt;
-}
-
-XStr formatTrimTime(int64_t ms)
-{
-    return XFormatDuration(ms < 0 ? 0 : ms, 3);
-}
 
 // ---- The running children -------------------------------------------------------------------
 
@@ -608,43 +356,291 @@ bool clFFMPEG::run(const KRAProcessArgRef& arg)
     return success;
 }
 
+// ---- The run's stages -------------------------------------------------------------------------
+
+namespace {
+
+// What ffprobe told about the sources.
+struct ProbeResult {
+    std::vector<int64_t> lengths;
+    // What each source holds; a source ffprobe could not read is taken to hold both.
+    std::vector<bool> hasVideo, hasAudio;
+    int64_t total = 0;
+    double frameRate = 0;
+    XStr json;
+};
+
+// The length of each source, the first frame rate and the first source's JSON.
+ProbeResult ProbeSources(const KRAProcessEventsRef& events, const std::vector<XStr>& paths)
+{
+    ProbeResult result;
+    const auto quit = [&events] { return events && events->bEvtQuit(); }; // ends a slow probe at once
+    for (size_t i = 0; i < paths.size(); ++i) {
+        XStr json;
+        uint64_t duration = 0;
+        const bool read = readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
+        result.lengths.push_back(static_cast<int64_t>(duration));
+        result.hasVideo.push_back(!read || parseHasStream(json, L"video"));
+        result.hasAudio.push_back(!read || parseHasStream(json, L"audio"));
+        result.total += static_cast<int64_t>(duration);
+        if (result.frameRate == 0)
+            result.frameRate = parseVideoFrameRate(json);
+        if (i == 0)
+            result.json = json;
+    }
+    return result;
+}
+
+// A probe running beside ffmpeg; whatever way the run ends, it has finished before the run
+// returns.
+struct BackgroundProbe {
+    std::future<ProbeResult> future;
+    BackgroundProbe() = default;
+    BackgroundProbe(const BackgroundProbe&) = delete;
+    BackgroundProbe& operator=(const BackgroundProbe&) = delete;
+    ~BackgroundProbe()
+    {
+        if (future.valid())
+            future.wait();
+    }
+};
+
+// The file ffmpeg writes its progress into, and a descriptor reading it as it grows.
+struct ProgressFile {
+    XTempFile file;
+    int fd = -1;
+    ProgressFile() = default;
+    ProgressFile(const ProgressFile&) = delete;
+    ProgressFile& operator=(const ProgressFile&) = delete;
+    ~ProgressFile()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The temporary output beside the destination. Registered for the removal at a signal while
+// it exists; removed when the run ends unless it has replaced the destination.
+struct TemporaryOutput {
+    XStr path; // empty until made
+    bool pending = true; // not moved over the destination (yet)
+    TemporaryOutput() = default;
+    TemporaryOutput(const TemporaryOutput&) = delete;
+    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+    ~TemporaryOutput()
+    {
+        if (path.IsEmpty())
+            return;
+        if (pending)
+            XDeleteFile(path);
+        XExitCleanup::RemoveFile(path);
+    }
+};
+
+// The named arguments of ours that shape the output (ffmpeg never sees them).
+struct Effects {
+    XStr fadeIn, fadeOut, aFadeIn, aFadeOut, trimStart, trimEnd;
+};
+
+// Whether the arguments copy a stream rather than encode it.
+bool IsStreamCopy(const XStr& args)
+{
+    const QKElemValueList elements(XStrToQString(args));
+    auto valueOf = [&](const char* a, const char* b) {
+        const std::optional<QString> v = elements.findValue(QString::fromLatin1(a));
+        return v ? *v : elements.findValue(QString::fromLatin1(b), QString());
+    };
+    const QString acodec = valueOf("acodec", "codec:a");
+    const QString vcodec = valueOf("vcodec", "codec:v");
+    return acodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0 ||
+           vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
+}
+
+// filter ("fade", "afade") fading out over duration seconds at the end of totalSeconds.
+XStr FadeOutFilter(const wchar_t* filter, const XStr& duration, double totalSeconds)
+{
+    const double d = XStrToDouble(duration);
+    return XStr(filter) + L"=type=out:duration=" + XStr::FromDouble(d + 0.1, 2, false) + L":start_time=" +
+           XStr::FromDouble(totalSeconds - d, 2, false);
+}
+
+void AppendFades(XStr& args, const Effects& effects, int64_t totalMS)
+{
+    if (CountsAsValue(effects.fadeIn))
+        AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=in:duration=") + effects.fadeIn));
+    if (CountsAsValue(effects.aFadeIn))
+        AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=in:duration=") + effects.aFadeIn));
+    const double totalSeconds = static_cast<double>(totalMS) / 1000.0;
+    if (CountsAsValue(effects.fadeOut))
+        AppendText(args, XStr(L"-vf ") + quoteArgValue(FadeOutFilter(L"fade", effects.fadeOut, totalSeconds)));
+    if (CountsAsValue(effects.aFadeOut))
+        AppendText(args, XStr(L"-af ") + quoteArgValue(FadeOutFilter(L"afade", effects.aFadeOut, totalSeconds)));
+}
+
+void AppendTrim(XStr& args, const Effects& effects, int64_t lengthMS)
+{
+    if (effects.trimStart.IsEmpty() && effects.trimEnd.IsEmpty())
+        return;
+    const int64_t start = effects.trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimStart) * 1000.0);
+    XStr trim = XStr(L"-ss ") + formatTrimTime(start);
+    // Without a known length there is no end to count back from: the output runs to the end.
+    if (!effects.trimEnd.IsEmpty() || lengthMS > 0) {
+        const int64_t end = lengthMS - (effects.trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimEnd) * 1000.0));
+        trim += XStr(L" -to ") + formatTrimTime(end);
+    }
+    AppendText(args, trim);
+}
+
+// args with every video filter in one -vf and every audio filter in one -af.
+XStr MergeFilters(const XStr& args)
+{
+    std::vector<KRAArgItem> items = parseArgItems(args);
+    for (KRAArgItem& item : items) {
+        if (item.isElement && item.name == L"filter:v")
+            item.name = XStr(L"vf");
+        else if (item.isElement && item.name == L"filter:a")
+            item.name = XStr(L"af");
+    }
+    return mergeArgument(L"af", mergeArgument(L"vf", writeArgItems(items)));
+}
+
+// The length an explicit duration "-t h:m:s" gives the output; -1 when there is none.
+int64_t ExplicitLengthMS(const XStr& args)
+{
+    for (const KRAArgItem& item : parseArgItems(args)) {
+        if (item.isElement && item.name == L"t" && !item.value.IsEmpty()) {
+            XStrList parts(item.value, L":");
+            if (parts.Count() == 3)
+                return (parts[0].ToLong() * 3600 + parts[1].ToLong() * 60 + parts[2].ToLong()) * 1000;
+            return -1;
+        }
+    }
+    return -1;
+}
+
+// The filter graph joining count inputs: each input's video and audio through vf and af,
+// silence as long as the input for one without sound, then the concat filter giving "[v]"
+// and "[a]".
+XStr ConcatGraph(size_t count, const XStr& vf, const XStr& af, bool joinVideo, bool joinAudio,
+                 const std::vector<bool>& hasAudio, const std::vector<int64_t>& lengths)
+{
+    XStr graph;
+    for (size_t i = 0; i < count; ++i) {
+        const XStr n = XStr::FromULong(i);
+        if (joinVideo && !vf.IsEmpty())
+            graph += XStr(L"[") + n + L":v]" + vf + L"[" + n + L"v];";
+        if (joinAudio && !hasAudio[i])
+            graph += XStr(L"anullsrc=r=48000:cl=stereo:d=") + XStr::FromDouble(static_cast<double>(lengths[i]) / 1000.0, 3, false) +
+                     L"[" + n + L"a];";
+        else if (joinAudio && !af.IsEmpty())
+            graph += XStr(L"[") + n + L":a]" + af + L"[" + n + L"a];";
+    }
+    for (size_t j = 0; j < count; ++j) {
+        const XStr n = XStr::FromULong(j);
+        if (joinVideo)
+            graph += vf.IsEmpty() ? XStr(L"[") + n + L":v]" : XStr(L"[") + n + L"v]";
+        if (joinAudio)
+            graph += af.IsEmpty() && hasAudio[j] ? XStr(L"[") + n + L":a]" : XStr(L"[") + n + L"a]";
+    }
+    graph += XStr(L" concat=n=") + XStr::FromULong(count) + L":v=" + (joinVideo ? L"1" : L"0") + L":a=" +
+             (joinAudio ? L"1" : L"0") + (joinVideo ? L"[v]" : L"") + (joinAudio ? L"[a]" : L"");
+    return graph;
+}
+
+} // namespace
+
+// What the stages of one run hand on to each other. The members are in the order the stages
+// fill them, so that what they own goes in the reverse order when the run ends: the
+// concatenation list and the temporary output first, then the probe is waited for, then the
+// progress file.
+struct clFFMPEG::RunState {
+    explicit RunState(KRAProcessArg& a) : arg(a) {}
+    KRAProcessArg& arg;
+
+    std::vector<XStr> sources; // as ffmpeg reads them: HEIC images as PNG, repeated for a loop
+    std::vector<XStr> sourcesOnce; // every source once
+    XStr dest;
+    XStr args; // the batch's argument string, rewritten stage by stage
+    ProgressFile progress;
+
+    // The named arguments of ours, pulled from args.
+    XStr loop;
+    SpecialValues special;
+    Effects effects;
+
+    bool streamCopy = false;
+    int64_t lengthFactor = 1; // a looped source gives an output that many times as long
+    BackgroundProbe probing;
+    ProbeResult probed;
+    std::vector<int64_t> lengths; // of each input, repeated like the sources
+    std::vector<bool> hasVideo, hasAudio; // of each input, repeated like the sources
+    bool lengthKnown = false;
+    int64_t explicitLengthMS = -1; // from "-t h:m:s"; -1: none
+
+    XStr ffmpeg;
+    bool destExists = false;
+    struct stat destStat {};
+    XStr pre; // the options before the inputs
+    TemporaryOutput output;
+    XStr out; // the name ffmpeg writes to: the temporary output or a plain link to it
+
+    XStrList argv;
+    XStr inputText; // the inputs of argv as command-line text
+    XTempFile listFile; // the concatenation list, when the sources are joined by copying
+};
+
+bool clFFMPEG::fail(const XStr& message)
+{
+    error(message);
+    return false;
+}
+
 bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
 {
-    KRAProcessArg& arg = *Arg;
+    RunState run(*Arg);
+    if (!collectSources(run, temporaryFiles) || !openProgressFile(run))
+        return false;
+    pullNamedArguments(run);
+    if (!planInputs(run) || !prepareSpecialOutputs(run.special, run.args))
+        return false;
+    addFadesTrimsAndFilters(run);
+    if (!prepareDestination(run) || !createOutput(run, temporaryFiles))
+        return false;
+    if (!buildCommand(run, temporaryFiles) || !startFFmpeg(run))
+        return false;
+    startReaders(run);
+    encodingLoop(run);
+    return finish(run);
+}
 
-    // Sources.
-    std::vector<XStr> sources;
+bool clFFMPEG::collectSources(RunState& run, std::vector<XTempFile>& temporaryFiles)
+{
+    const KRAProcessArg& arg = run.arg;
     if (auto concat = std::dynamic_pointer_cast<QKConvertSourceConcat>(arg.srcFrom)) {
         for (const QUrl& url : concat->concatURLs()) {
             const XStr path = XPathFromFileURL(url);
             if (!path.IsEmpty())
-                sources.push_back(path);
+                run.sources.push_back(path);
         }
     } else if (arg.srcFrom) {
         const XStr path = arg.srcFrom->pathForConversion();
         if (!path.IsEmpty())
-            sources.push_back(path);
+            run.sources.push_back(path);
     }
-
-    // Destination and arguments.
-    const XStr dest = XPathFromFileURL(arg.urlTo);
-    XStr args = XStrFromQString(arg.args);
+    run.dest = XPathFromFileURL(arg.urlTo);
+    run.args = XStrFromQString(arg.args);
 
     // A source that is no regular file would hold the run (a pipe without a writer), and a
     // destination that is none would be replaced by the output.
-    for (const XStr& source : sources) {
-        if (ExistsAndIsNotRegular(source)) {
-            error(XStr(L"The source is not a regular file: ") + source);
-            return false;
-        }
+    for (const XStr& source : run.sources) {
+        if (ExistsAndIsNotRegular(source))
+            return fail(XStr(L"The source is not a regular file: ") + source);
     }
-    if (ExistsAndIsNotRegular(dest)) {
-        error(XStr(L"The destination is not a regular file: ") + dest);
-        return false;
-    }
+    if (ExistsAndIsNotRegular(run.dest))
+        return fail(XStr(L"The destination is not a regular file: ") + run.dest);
 
     // HEIC images go to ffmpeg as PNG when an image reader decodes them.
-    for (XStr& source : sources) {
+    for (XStr& source : run.sources) {
         if (ExtensionOf(source).ToUpper() == L".HEIC") {
             XTempFile png(nullptr, ".png");
             if (png.IsEmpty())
@@ -655,55 +651,27 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
             }
         }
     }
+    if (!run.sources.empty())
+        FirstSource = run.sources[0];
+    return true;
+}
 
-    // Probe: the length of each source, the first frame rate and the first source's JSON.
-    // When nothing of the command depends on it, it runs beside ffmpeg rather than before it.
-    struct ProbeResult {
-        std::vector<int64_t> lengths;
-        // What each source holds; a source ffprobe could not read is taken to hold both.
-        std::vector<bool> hasVideo, hasAudio;
-        int64_t total = 0;
-        double frameRate = 0;
-        XStr json;
-    };
-    auto probe = [events = arg.events](std::vector<XStr> paths) {
-        ProbeResult result;
-        const auto quit = [&events] { return events && events->bEvtQuit(); }; // ends a slow probe at once
-        for (size_t i = 0; i < paths.size(); ++i) {
-            XStr json;
-            uint64_t duration = 0;
-            const bool read = readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
-            result.lengths.push_back(static_cast<int64_t>(duration));
-            result.hasVideo.push_back(!read || parseHasStream(json, L"video"));
-            result.hasAudio.push_back(!read || parseHasStream(json, L"audio"));
-            result.total += static_cast<int64_t>(duration);
-            if (result.frameRate == 0)
-                result.frameRate = parseVideoFrameRate(json);
-            if (i == 0)
-                result.json = json;
-        }
-        return result;
-    };
-    if (!sources.empty())
-        FirstSource = sources[0];
+bool clFFMPEG::openProgressFile(RunState& run)
+{
+    run.progress.file.Create("_qk", nullptr);
+    if (run.progress.file.IsEmpty())
+        return fail(XStr(L"Could not create the progress file"));
+    const std::string bytes = run.progress.file.ToUTF8String();
+    run.progress.fd = ::open(bytes.c_str(), O_RDONLY | O_CLOEXEC);
+    return true;
+}
 
-    // Progress file.
-    XTempFile progressFile("_qk", nullptr);
-    if (progressFile.IsEmpty()) {
-        error(XStr(L"Could not create the progress file"));
-        return false;
-    }
-    const std::string progressBytes = progressFile.ToUTF8String();
-    const int progressFd = ::open(progressBytes.c_str(), O_RDONLY | O_CLOEXEC);
-    XScopeExit closeProgress([progressFd] {
-        if (progressFd >= 0)
-            ::close(progressFd);
-    });
-
-    // Named arguments.
+void clFFMPEG::pullNamedArguments(RunState& run)
+{
+    XStr& args = run.args;
     pullArgument(L"fextension", args);
-    const XStr loopValue = pullArgument(L"loopvideo", args);
-    SpecialValues special;
+    run.loop = pullArgument(L"loopvideo", args);
+    SpecialValues& special = run.special;
     special.prevGenEncNset = pullArgument(L"prev_gen_encNset", args);
     special.prevGenUfe = pullArgument(L"prev_gen_ufe", args);
     special.prevGenGfe = pullArgument(L"prev_gen_gfe", args);
@@ -719,393 +687,318 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     special.contactTopinfo = pullArgument(L"contact_topinfo", args);
     special.contactTimestamp = pullArgument(L"contact_timestamp", args);
     special.contactPadding = pullArgument(L"contact_padding", args);
-    const XStr fadeIn = pullArgument(L"fadein", args);
-    const XStr fadeOut = pullArgument(L"fadeout", args);
-    const XStr aFadeIn = pullArgument(L"afadein", args);
-    const XStr aFadeOut = pullArgument(L"afadeout", args);
-    const XStr trimStart = pullArgument(L"trimstart", args);
-    const XStr trimEnd = pullArgument(L"trimend", args);
+    Effects& effects = run.effects;
+    effects.fadeIn = pullArgument(L"fadein", args);
+    effects.fadeOut = pullArgument(L"fadeout", args);
+    effects.aFadeIn = pullArgument(L"afadein", args);
+    effects.aFadeOut = pullArgument(L"afadeout", args);
+    effects.trimStart = pullArgument(L"trimstart", args);
+    effects.trimEnd = pullArgument(L"trimend", args);
+}
 
-    // Stream copy? (The filters added below do not change the answer.)
-    bool streamCopy = false;
-    {
-        const QKElemValueList elements(XStrToQString(args));
-        auto valueOf = [&](const char* a, const char* b) {
-            const std::optional<QString> v = elements.findValue(QString::fromLatin1(a));
-            return v ? *v : elements.findValue(QString::fromLatin1(b), QString());
-        };
-        const QString acodec = valueOf("acodec", "codec:a");
-        const QString vcodec = valueOf("vcodec", "codec:v");
-        streamCopy = acodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0 ||
-                     vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
-    }
+bool clFFMPEG::planInputs(RunState& run)
+{
+    // Whether a stream is copied; the filters added later do not change the answer.
+    run.streamCopy = IsStreamCopy(run.args);
 
-    const int64_t loops = loopValue.ToLong();
+    const int64_t loops = run.loop.ToLong();
     // Every repetition is one more input: a count far beyond what ffmpeg could join would only
     // exhaust the memory building the list.
     constexpr int64_t kMaxJoinedInputs = 10000;
-    if (loops > 1 && !sources.empty() && loops > kMaxJoinedInputs / static_cast<int64_t>(sources.size())) {
-        error(XStr(L"The loop count ") + XStr::FromLong(loops) + L" is too large");
-        return false;
-    }
-    const std::vector<XStr> sourcesOnce = sources;
-    if (loops > 1 && !sources.empty()) {
+    if (loops > 1 && !run.sources.empty() && loops > kMaxJoinedInputs / static_cast<int64_t>(run.sources.size()))
+        return fail(XStr(L"The loop count ") + XStr::FromLong(loops) + L" is too large");
+    run.sourcesOnce = run.sources;
+    if (loops > 1 && !run.sources.empty()) {
         for (int64_t i = 1; i < loops; ++i)
-            sources.insert(sources.end(), sourcesOnce.begin(), sourcesOnce.end());
+            run.sources.insert(run.sources.end(), run.sourcesOnce.begin(), run.sourcesOnce.end());
     }
-    // Joining by re-encoding builds its filter graph from the streams the sources have.
-    const bool joinedByFilter = sources.size() > 1 && !streamCopy;
-    // A looped source gives an output that many times as long.
-    const int64_t lengthFactor = loops > 1 ? loops : 1;
-    std::vector<int64_t> lengths;
-    std::vector<bool> hasVideo, hasAudio; // of each input, repeated like the sources
-    ProbeResult probed;
-    bool lengthKnown = false;
-    auto applyProbe = [&](ProbeResult result) {
-        probed = std::move(result);
-        for (int64_t i = 0; i < lengthFactor; ++i) {
-            lengths.insert(lengths.end(), probed.lengths.begin(), probed.lengths.end());
-            hasVideo.insert(hasVideo.end(), probed.hasVideo.begin(), probed.hasVideo.end());
-            hasAudio.insert(hasAudio.end(), probed.hasAudio.begin(), probed.hasAudio.end());
-        }
-        LengthMS = probed.total * lengthFactor;
-        FrameRate = probed.frameRate;
-        ProbeJSON = probed.json;
-        lengthKnown = true;
-        if (LengthMS > 0 && arg.callback)
-            arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
-    };
-    const bool lengthNeededFirst = !trimStart.IsEmpty() || !trimEnd.IsEmpty() || CountsAsValue(fadeOut) ||
-                                   CountsAsValue(aFadeOut) || !special.prevGenEncNset.IsEmpty() ||
-                                   !special.contactCol.IsEmpty() || joinedByFilter;
-    std::future<ProbeResult> probing;
-    if (lengthNeededFirst)
-        applyProbe(probe(sourcesOnce));
-    else
-        probing = std::async(std::launch::async, probe, sourcesOnce);
-    // Whatever way the run ends, the probe has finished before it returns.
-    XScopeExit waitForProbe([&] {
-        if (probing.valid())
-            probing.wait();
-    });
+    run.lengthFactor = loops > 1 ? loops : 1;
 
-    if (!prepareSpecialOutputs(special, args))
-        return false;
-
-    // Fades.
-    if (CountsAsValue(fadeIn))
-        AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=in:duration=") + fadeIn));
-    if (CountsAsValue(aFadeIn))
-        AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=in:duration=") + aFadeIn));
-    if (CountsAsValue(fadeOut) || CountsAsValue(aFadeOut)) {
-        int64_t total = 0;
-        for (int64_t length : lengths)
-            total += length;
-        const double totalSeconds = static_cast<double>(total) / 1000.0;
-        if (CountsAsValue(fadeOut)) {
-            const double d = XStrToDouble(fadeOut);
-            AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=out:duration=") + XStr::FromDouble(d + 0.1, 2, false) +
-                                                  L":start_time=" + XStr::FromDouble(totalSeconds - d, 2, false)));
-        }
-        if (CountsAsValue(aFadeOut)) {
-            const double d = XStrToDouble(aFadeOut);
-            AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=out:duration=") + XStr::FromDouble(d + 0.1, 2, false) +
-                                                  L":start_time=" + XStr::FromDouble(totalSeconds - d, 2, false)));
-        }
+    // When nothing of the command depends on the probe, it runs beside ffmpeg rather than
+    // before it. Joining by re-encoding builds its filter graph from the streams the sources
+    // have.
+    const bool joinedByFilter = run.sources.size() > 1 && !run.streamCopy;
+    const Effects& effects = run.effects;
+    const bool lengthNeededFirst = !effects.trimStart.IsEmpty() || !effects.trimEnd.IsEmpty() ||
+                                   CountsAsValue(effects.fadeOut) || CountsAsValue(effects.aFadeOut) ||
+                                   !run.special.prevGenEncNset.IsEmpty() || !run.special.contactCol.IsEmpty() ||
+                                   joinedByFilter;
+    if (lengthNeededFirst) {
+        run.probed = ProbeSources(run.arg.events, run.sourcesOnce);
+        applyProbe(run);
+    } else {
+        run.probing.future = std::async(std::launch::async, ProbeSources, run.arg.events, run.sourcesOnce);
     }
+    return true;
+}
 
-    // Trim.
-    if (!trimStart.IsEmpty() || !trimEnd.IsEmpty()) {
-        const int64_t start = trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(trimStart) * 1000.0);
-        XStr trim = XStr(L"-ss ") + formatTrimTime(start);
-        // Without a known length there is no end to count back from: the output runs to the end.
-        if (!trimEnd.IsEmpty() || LengthMS > 0) {
-            const int64_t end = LengthMS - (trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(trimEnd) * 1000.0));
-            trim += XStr(L" -to ") + formatTrimTime(end);
-        }
-        AppendText(args, trim);
+void clFFMPEG::applyProbe(RunState& run)
+{
+    const ProbeResult& probed = run.probed;
+    for (int64_t i = 0; i < run.lengthFactor; ++i) {
+        run.lengths.insert(run.lengths.end(), probed.lengths.begin(), probed.lengths.end());
+        run.hasVideo.insert(run.hasVideo.end(), probed.hasVideo.begin(), probed.hasVideo.end());
+        run.hasAudio.insert(run.hasAudio.end(), probed.hasAudio.begin(), probed.hasAudio.end());
     }
+    LengthMS = probed.total * run.lengthFactor;
+    FrameRate = probed.frameRate;
+    ProbeJSON = probed.json;
+    run.lengthKnown = true;
+    if (LengthMS > 0 && run.arg.callback)
+        run.arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
+}
 
-    // Filters: every video filter in one -vf, every audio filter in one -af.
+void clFFMPEG::takeProbeWhenReady(RunState& run, bool wait)
+{
+    std::future<ProbeResult>& probing = run.probing.future;
+    if (!probing.valid())
+        return;
+    if (!wait && probing.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    run.probed = probing.get();
+    applyProbe(run);
+    if (run.explicitLengthMS >= 0)
+        LengthMS = run.explicitLengthMS;
+}
+
+void clFFMPEG::addFadesTrimsAndFilters(RunState& run)
+{
+    int64_t totalMS = 0;
+    for (int64_t length : run.lengths)
+        totalMS += length;
+    AppendFades(run.args, run.effects, totalMS);
+    AppendTrim(run.args, run.effects, LengthMS);
+    run.args = MergeFilters(run.args);
+    run.explicitLengthMS = ExplicitLengthMS(run.args);
+    if (run.explicitLengthMS >= 0)
+        LengthMS = run.explicitLengthMS;
+}
+
+bool clFFMPEG::prepareDestination(RunState& run)
+{
+    run.ffmpeg = QKLocateFFmpeg::locateFFmpeg();
+    if (run.dest.IsEmpty())
+        return fail(XStr(L"No destination file given."));
     {
-        std::vector<KRAArgItem> items = parseArgItems(args);
-        for (KRAArgItem& item : items) {
-            if (item.isElement && item.name == L"filter:v")
-                item.name = XStr(L"vf");
-            else if (item.isElement && item.name == L"filter:a")
-                item.name = XStr(L"af");
-        }
-        args = mergeArgument(L"af", mergeArgument(L"vf", writeArgItems(items)));
-    }
-
-    // An explicit duration "-t h:m:s" is the length of the output.
-    int64_t explicitLengthMS = -1;
-    for (const KRAArgItem& item : parseArgItems(args)) {
-        if (item.isElement && item.name == L"t" && !item.value.IsEmpty()) {
-            XStrList parts(item.value, L":");
-            if (parts.Count() == 3) {
-                explicitLengthMS = (parts[0].ToLong() * 3600 + parts[1].ToLong() * 60 + parts[2].ToLong()) * 1000;
-                LengthMS = explicitLengthMS;
-            }
-            break;
-        }
-    }
-
-    const XStr ffmpeg = QKLocateFFmpeg::locateFFmpeg();
-
-    // Output: always a temporary file beside the destination.
-    if (dest.IsEmpty()) {
-        error(XStr(L"No destination file given."));
-        return false;
-    }
-    {
-        XFileName folder(dest);
+        XFileName folder(run.dest);
         folder = folder.GetFolder();
         if (!folder.IsEmpty())
             XCreateFolderTree(folder);
     }
-    struct stat destStat;
-    const bool destExists = StatPath(dest, destStat);
-    if (destExists) {
-        for (const XStr& source : sources) {
+    run.destExists = StatPath(run.dest, run.destStat);
+    if (run.destExists) {
+        for (const XStr& source : run.sources) {
             struct stat sourceStat;
-            if (StatPath(source, sourceStat) && sourceStat.st_dev == destStat.st_dev && sourceStat.st_ino == destStat.st_ino)
+            if (StatPath(source, sourceStat) && sourceStat.st_dev == run.destStat.st_dev &&
+                sourceStat.st_ino == run.destStat.st_ino)
                 OutputIsSource = true;
         }
     }
 
-    const XStr pre = arg.inputArgs ? XStrFromQString(*arg.inputArgs) : XStr();
-
+    run.pre = run.arg.inputArgs ? XStrFromQString(*run.arg.inputArgs) : XStr();
     // ffmpeg's own output: errors only; with the debug log, everything, each line with its
     // level so that the filter still drops the information and warnings.
-    AppendText(args, XStr(DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel 16"));
+    AppendText(run.args, XStr(DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel 16"));
 
-    if (sources.empty()) {
-        error(XStr(L"No input file given."));
-        return false;
-    }
+    if (run.sources.empty())
+        return fail(XStr(L"No input file given."));
 
     // ffmpeg gets one output, ours: a loose word in the arguments would be written as another.
     XStrList preTokens, outputTokens;
-    preTokens.ParseArgs(pre);
-    outputTokens.ParseArgs(args);
+    preTokens.ParseArgs(run.pre);
+    outputTokens.ParseArgs(run.args);
     for (const XStrList* tokens : {&preTokens, &outputTokens}) {
-        if (const std::optional<XStr> word = findOutputWord(*tokens)) {
-            error(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") + XQuoteArgument(*word));
-            return false;
-        }
+        if (const std::optional<XStr> word = findOutputWord(*tokens))
+            return fail(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") + XQuoteArgument(*word));
     }
+    return true;
+}
 
+bool clFFMPEG::createOutput(RunState& run, std::vector<XTempFile>& temporaryFiles)
+{
     // While written, the output is open to no one the destination it replaces is closed to.
-    const XStr tmpOut = XExitCleanup::MakeFile(
-        [&] { return MakeTemporaryOutput(dest, destExists ? (destStat.st_mode & 0666) : 0666); });
-    if (tmpOut.IsEmpty()) {
-        error(XStr(L"Could not create the output file"));
-        return false;
-    }
-    bool tmpOutPending = true;
-    XScopeExit removeTmpOut([&] {
-        if (tmpOutPending)
-            XDeleteFile(tmpOut);
-        XExitCleanup::RemoveFile(tmpOut);
-    });
+    const mode_t mode = run.destExists ? (run.destStat.st_mode & 0666) : 0666;
+    run.output.path = XExitCleanup::MakeFile([&] { return MakeTemporaryOutput(run.dest, mode); });
+    if (run.output.path.IsEmpty())
+        return fail(XStr(L"Could not create the output file"));
     // ffmpeg's image writer reads a "%" in the name as a frame-number pattern and would write
     // other files: it gets a plain name that leads to the temporary output.
-    XStr out = tmpOut;
-    if (tmpOut.FindChar(L'%') > 0) {
+    run.out = run.output.path;
+    if (run.output.path.FindChar(L'%') > 0) {
         XTempFile link;
-        if (!MakePlainLink(tmpOut, ExtensionOf(dest), link)) {
-            error(XStr(L"Could not create the output file"));
-            return false;
-        }
-        out = link;
+        if (!MakePlainLink(run.output.path, ExtensionOf(run.dest), link))
+            return fail(XStr(L"Could not create the output file"));
+        run.out = link;
         temporaryFiles.push_back(std::move(link));
     }
+    return true;
+}
 
-    // The argument list and, for the log, the same as one command line.
-    XStrList argv;
-    argv.Add(ffmpeg);
+bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles)
+{
+    XStrList& argv = run.argv;
+    XStrList preTokens;
+    preTokens.ParseArgs(run.pre);
+    argv.Add(run.ffmpeg);
     argv.Append(preTokens);
-    XStr inputText;
-    XStr listFile; // kept until the run ends
-    XTempFile listFileOwner;
-    if (sources.size() == 1) {
+    if (run.sources.size() == 1) {
         argv.Add(L"-i");
-        argv.Add(FileArgument(sources[0]));
-        inputText = XStr(L"-i ") + XQuoteArgument(FileArgument(sources[0]));
-    } else if (streamCopy) {
-        if (!listFileOwner.Create("qkv", ".txt")) {
-            error(XStr(L"Could not create the concatenation list"));
+        argv.Add(FileArgument(run.sources[0]));
+        run.inputText = XStr(L"-i ") + XQuoteArgument(FileArgument(run.sources[0]));
+    } else if (run.streamCopy) {
+        if (!addConcatList(run, temporaryFiles))
             return false;
-        }
-        std::string list;
-        for (const XStr& source : sources) {
-            XStr path = FileArgument(source);
-            if (path.FindChar(L'\n') > 0 || path.FindChar(L'\r') > 0) {
-                // The list has one file per line: a name with a line break is listed through a
-                // link with a plain name.
-                XTempFile link;
-                if (!MakePlainLink(source, XStr(), link)) {
-                    error(XStr(L"Could not create the concatenation list"));
-                    return false;
-                }
-                path = link;
-                temporaryFiles.push_back(std::move(link));
-            }
-            XStr escaped = path;
-            escaped.Replace(L"'", L"'\\''");
-            list += "file '" + escaped.ToUTF8String() + "'\r\n";
-        }
-        if (!XFileWriteDirect(listFileOwner, list.data(), list.size())) {
-            error(XStr(L"Could not write the concatenation list"));
-            return false;
-        }
-        listFile = listFileOwner;
-        argv.Add(L"-f");
-        argv.Add(L"concat");
-        argv.Add(L"-safe");
-        argv.Add(L"0");
-        argv.Add(L"-i");
-        argv.Add(listFile);
-        inputText = XStr(L"-f concat -safe 0 -i ") + XQuoteArgument(listFile);
-    } else {
-        // The concat filter takes the same streams from every input: a picture when every
-        // source has one, a sound when any has one, with silence as long as the source for
-        // those without.
-        const size_t count = sources.size();
-        const bool anyVideo = std::find(hasVideo.begin(), hasVideo.end(), true) != hasVideo.end();
-        const bool joinVideo = std::find(hasVideo.begin(), hasVideo.end(), false) == hasVideo.end();
-        const bool joinAudio = std::find(hasAudio.begin(), hasAudio.end(), true) != hasAudio.end();
-        if (anyVideo && !joinVideo) {
-            error(XStr(L"Files with and without a picture cannot be joined"));
-            return false;
-        }
-        const XStr vf = pullArgument(L"vf", args);
-        const XStr af = pullArgument(L"af", args);
-        XStr graph;
-        for (size_t i = 0; i < count; ++i) {
-            argv.Add(L"-i");
-            argv.Add(FileArgument(sources[i]));
-            AppendText(inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(sources[i])));
-        }
-        for (size_t i = 0; i < count; ++i) {
-            const XStr n = XStr::FromULong(i);
-            if (joinVideo && !vf.IsEmpty())
-                graph += XStr(L"[") + n + L":v]" + vf + L"[" + n + L"v];";
-            if (joinAudio && !hasAudio[i])
-                graph += XStr(L"anullsrc=r=48000:cl=stereo:d=") + XStr::FromDouble(static_cast<double>(lengths[i]) / 1000.0, 3, false) +
-                         L"[" + n + L"a];";
-            else if (joinAudio && !af.IsEmpty())
-                graph += XStr(L"[") + n + L":a]" + af + L"[" + n + L"a];";
-        }
-        for (size_t j = 0; j < count; ++j) {
-            const XStr n = XStr::FromULong(j);
-            if (joinVideo)
-                graph += vf.IsEmpty() ? XStr(L"[") + n + L":v]" : XStr(L"[") + n + L"v]";
-            if (joinAudio)
-                graph += af.IsEmpty() && hasAudio[j] ? XStr(L"[") + n + L":a]" : XStr(L"[") + n + L"a]";
-        }
-        graph += XStr(L" concat=n=") + XStr::FromULong(count) + L":v=" + (joinVideo ? L"1" : L"0") + L":a=" +
-                 (joinAudio ? L"1" : L"0") + (joinVideo ? L"[v]" : L"") + (joinAudio ? L"[a]" : L"");
-        argv.Add(L"-filter_complex");
-        argv.Add(graph);
-        inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph);
-        for (const wchar_t* label : {joinVideo ? L"[v]" : nullptr, joinAudio ? L"[a]" : nullptr}) {
-            if (!label)
-                continue;
-            argv.Add(L"-map");
-            argv.Add(label);
-            inputText += XStr(L" -map \"") + label + L"\"";
-        }
+    } else if (!addConcatFilter(run)) {
+        return false;
     }
     XStrList argTokens;
-    argTokens.ParseArgs(args);
+    argTokens.ParseArgs(run.args);
     argv.Append(argTokens);
     for (const wchar_t* fixed : {L"-y", L"-ignore_unknown", L"-hide_banner", L"-progress"})
         argv.Add(fixed);
-    argv.Add(progressFile);
-    argv.Add(FileArgument(out));
+    argv.Add(run.progress.file);
+    argv.Add(FileArgument(run.out));
     ChildArguments = argv;
 
-    CommandLineText = XQuoteArgument(ffmpeg) + L" " + pre + L" " + L" " + inputText + L" " + args +
-                      L" -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(progressFile) + L" " +
-                      XQuoteArgument(FileArgument(out));
+    // The same as one command line, for the log.
+    CommandLineText = XQuoteArgument(run.ffmpeg) + L" " + run.pre + L" " + L" " + run.inputText + L" " + run.args +
+                      L" -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(run.progress.file) + L" " +
+                      XQuoteArgument(FileArgument(run.out));
     info(CommandLineText);
+    return true;
+}
 
-    // Start.
-    if (ffmpeg.IsEmpty() || !Process.Create(argv, XWP_PIPE_STDOUT | XWP_PIPE_STDERR)) {
-        error(XStr(L"Could not start FFmpeg process"));
-        return false;
+bool clFFMPEG::addConcatList(RunState& run, std::vector<XTempFile>& temporaryFiles)
+{
+    XTempFile& listFile = run.listFile;
+    if (!listFile.Create("qkv", ".txt"))
+        return fail(XStr(L"Could not create the concatenation list"));
+    std::string list;
+    for (const XStr& source : run.sources) {
+        XStr path = FileArgument(source);
+        if (path.FindChar(L'\n') > 0 || path.FindChar(L'\r') > 0) {
+            // The list has one file per line: a name with a line break is listed through a
+            // link with a plain name.
+            XTempFile link;
+            if (!MakePlainLink(source, XStr(), link))
+                return fail(XStr(L"Could not create the concatenation list"));
+            path = link;
+            temporaryFiles.push_back(std::move(link));
+        }
+        XStr escaped = path;
+        escaped.Replace(L"'", L"'\\''");
+        list += "file '" + escaped.ToUTF8String() + "'\r\n";
     }
+    if (!XFileWriteDirect(listFile, list.data(), list.size()))
+        return fail(XStr(L"Could not write the concatenation list"));
+    for (const wchar_t* word : {L"-f", L"concat", L"-safe", L"0", L"-i"})
+        run.argv.Add(word);
+    run.argv.Add(listFile);
+    run.inputText = XStr(L"-f concat -safe 0 -i ") + XQuoteArgument(listFile);
+    return true;
+}
+
+bool clFFMPEG::addConcatFilter(RunState& run)
+{
+    // The concat filter takes the same streams from every input: a picture when every
+    // source has one, a sound when any has one, with silence as long as the source for
+    // those without.
+    const size_t count = run.sources.size();
+    const std::vector<bool>& hasVideo = run.hasVideo;
+    const bool anyVideo = std::find(hasVideo.begin(), hasVideo.end(), true) != hasVideo.end();
+    const bool joinVideo = std::find(hasVideo.begin(), hasVideo.end(), false) == hasVideo.end();
+    const bool joinAudio = std::find(run.hasAudio.begin(), run.hasAudio.end(), true) != run.hasAudio.end();
+    if (anyVideo && !joinVideo)
+        return fail(XStr(L"Files with and without a picture cannot be joined"));
+    const XStr vf = pullArgument(L"vf", run.args);
+    const XStr af = pullArgument(L"af", run.args);
+    for (size_t i = 0; i < count; ++i) {
+        run.argv.Add(L"-i");
+        run.argv.Add(FileArgument(run.sources[i]));
+        AppendText(run.inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(run.sources[i])));
+    }
+    const XStr graph = ConcatGraph(count, vf, af, joinVideo, joinAudio, run.hasAudio, run.lengths);
+    run.argv.Add(L"-filter_complex");
+    run.argv.Add(graph);
+    run.inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph);
+    for (const wchar_t* label : {joinVideo ? L"[v]" : nullptr, joinAudio ? L"[a]" : nullptr}) {
+        if (!label)
+            continue;
+        run.argv.Add(L"-map");
+        run.argv.Add(label);
+        run.inputText += XStr(L" -map \"") + label + L"\"";
+    }
+    return true;
+}
+
+bool clFFMPEG::startFFmpeg(RunState& run)
+{
+    if (run.ffmpeg.IsEmpty() || !Process.Create(run.argv, XWP_PIPE_STDOUT | XWP_PIPE_STDERR))
+        return fail(XStr(L"Could not start FFmpeg process"));
     m_pid = Process.Pid;
     addFFmpegChild(m_pid);
+    return true;
+}
 
-    // Readers.
+void clFFMPEG::startReaders(RunState& run)
+{
     m_sync = std::make_shared<pipeReadSync_t>();
-    m_sync->callback = arg.callback;
+    m_sync->callback = run.arg.callback;
     m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
-    m_sync->paths = {dest, tmpOut, FileArgument(out), progressFile, listFile};
-    for (const XStr& source : sources)
+    m_sync->paths = {run.dest, run.output.path, FileArgument(run.out), run.progress.file, run.listFile};
+    for (const XStr& source : run.sources)
         m_sync->paths.push_back(FileArgument(source));
+    auto errToken = std::make_shared<ReaderToken>(m_sync);
+    auto outToken = std::make_shared<ReaderToken>(m_sync);
     {
-        auto errToken = std::make_shared<ReaderToken>(m_sync);
-        auto outToken = std::make_shared<ReaderToken>(m_sync);
-        {
-            std::lock_guard<std::mutex> lock(m_sync->mutex);
-            m_sync->openReaders = 2;
-        }
-        readLinesThread(static_cast<int>(Process.StderrHandle), [errToken](XStr& line) {
-            pipeReadSync_t& sync = *errToken->sync;
-            std::lock_guard<std::mutex> lock(sync.mutex);
-            if (!sync.active)
-                return;
-            if (sync.debugLog)
-                appendDebugLogLine(*sync.debugLog, line);
-            XStr shown = line;
-            if (!filterErrorLine(shown, sync.paths))
-                return;
-            sync.hadError = true;
-            if (sync.callback)
-                sync.callback->onErrorLine(XStrToQString(shown));
-        });
-        readLinesThread(static_cast<int>(Process.StdoutHandle), [outToken](XStr& line) {
-            pipeReadSync_t& sync = *outToken->sync;
-            std::lock_guard<std::mutex> lock(sync.mutex);
-            if (!sync.active)
-                return;
-            if (sync.debugLog)
-                appendDebugLogLine(*sync.debugLog, line);
-            if (!line.IsEmpty() && sync.callback)
-                sync.callback->onInfoLine(XStrToQString(line));
-        });
+        std::lock_guard<std::mutex> lock(m_sync->mutex);
+        m_sync->openReaders = 2;
     }
+    readLinesThread(static_cast<int>(Process.StderrHandle), [errToken](XStr& line) {
+        pipeReadSync_t& sync = *errToken->sync;
+        std::lock_guard<std::mutex> lock(sync.mutex);
+        if (!sync.active)
+            return;
+        if (sync.debugLog)
+            appendDebugLogLine(*sync.debugLog, line);
+        XStr shown = line;
+        if (!filterErrorLine(shown, sync.paths))
+            return;
+        sync.hadError = true;
+        if (sync.callback)
+            sync.callback->onErrorLine(XStrToQString(shown));
+    });
+    readLinesThread(static_cast<int>(Process.StdoutHandle), [outToken](XStr& line) {
+        pipeReadSync_t& sync = *outToken->sync;
+        std::lock_guard<std::mutex> lock(sync.mutex);
+        if (!sync.active)
+            return;
+        if (sync.debugLog)
+            appendDebugLogLine(*sync.debugLog, line);
+        if (!line.IsEmpty() && sync.callback)
+            sync.callback->onInfoLine(XStrToQString(line));
+    });
+}
 
-    // Encoding loop.
+void clFFMPEG::encodingLoop(RunState& run)
+{
+    const KRAProcessArg& arg = run.arg;
     info(XStr(L"Encoding loop..."));
     if (arg.callback)
         arg.callback->onPercentDone(0);
     int64_t consumed = 0;
     std::string pending;
-    auto takeProbeWhenReady = [&](bool wait) {
-        if (!probing.valid())
-            return;
-        if (!wait && probing.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-            return;
-        applyProbe(probing.get());
-        if (explicitLengthMS >= 0)
-            LengthMS = explicitLengthMS;
-    };
-    m_lengthKnown = lengthKnown || explicitLengthMS >= 0;
+    m_lengthKnown = run.lengthKnown || run.explicitLengthMS >= 0;
     for (;;) {
-        takeProbeWhenReady(false);
-        m_lengthKnown = lengthKnown || explicitLengthMS >= 0;
+        takeProbeWhenReady(run, false);
+        m_lengthKnown = run.lengthKnown || run.explicitLengthMS >= 0;
         if (reapIfExited()) {
-            readProgress(progressFd, consumed, pending);
+            readProgress(run.progress.fd, consumed, pending);
             if (arg.callback)
                 arg.callback->onPercentDone(100);
             break;
         }
-        readProgress(progressFd, consumed, pending);
+        readProgress(run.progress.fd, consumed, pending);
         if (arg.events && arg.events->bEvtQuit() && !Killed) {
             Killed = true;
             killChildNow();
@@ -1115,12 +1008,15 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         Sleep(25);
     }
     info(XStr(L"Encoding loop exit"));
-    takeProbeWhenReady(true);
+    takeProbeWhenReady(run, true);
     killChildNow(); // reaped already; nothing left running
     if (arg.callback)
         arg.callback->onFPS(0);
     Process.Close(0);
+}
 
+bool clFFMPEG::finish(RunState& run)
+{
     // Every line ffmpeg wrote is handled before the outcome is decided; a pipe held open by
     // something else does not hold the run for longer than a few seconds.
     {
@@ -1131,9 +1027,9 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         m_sync->debugLog = nullptr;
     }
 
-    composeSpecialOutputs(special);
+    composeSpecialOutputs(run.special);
 
-    const bool quit = arg.events && arg.events->bEvtQuit();
+    const bool quit = run.arg.events && run.arg.events->bEvtQuit();
     bool success = !HadError && !Killed && !quit && ChildEndedNormally;
     if (!Killed && !quit && !ChildEndedNormally) {
         if (ChildSignal != 0)
@@ -1141,30 +1037,26 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
         else if (!HadError)
             error(XStr::FromFormat(L"FFmpeg ended with exit code %d", ChildExitCode));
     }
-
-    // The temporary output replaces the destination only after a successful run that wrote
-    // something, and never replaces what has become something else than a file meanwhile.
-    struct stat written;
-    if (success && (!StatPath(tmpOut, written) || written.st_size == 0)) {
-        error(XStr(L"FFmpeg wrote no output file"));
-        success = false;
-    }
-    if (success && ExistsAndIsNotRegular(dest)) {
-        error(XStr(L"The destination is not a regular file: ") + dest);
-        success = false;
-    }
-    if (success) {
-        const std::string tmpBytes = tmpOut.ToUTF8String();
-        if (destExists)
-            ::chmod(tmpBytes.c_str(), destStat.st_mode & 07777);
-        if (::rename(tmpBytes.c_str(), dest.ToUTF8String().c_str()) == 0) {
-            tmpOutPending = false;
-        } else {
-            error(XStr(L"Error moving temporary file to destination file"));
-            success = false;
-        }
-    }
-
+    if (success)
+        success = replaceDestination(run);
     info(XStr(L"Encoding exit"));
     return success;
+}
+
+bool clFFMPEG::replaceDestination(RunState& run)
+{
+    // The temporary output replaces the destination only after a run that wrote something,
+    // and never replaces what has become something else than a file meanwhile.
+    struct stat written;
+    if (!StatPath(run.output.path, written) || written.st_size == 0)
+        return fail(XStr(L"FFmpeg wrote no output file"));
+    if (ExistsAndIsNotRegular(run.dest))
+        return fail(XStr(L"The destination is not a regular file: ") + run.dest);
+    const std::string tmpBytes = run.output.path.ToUTF8String();
+    if (run.destExists)
+        ::chmod(tmpBytes.c_str(), run.destStat.st_mode & 07777);
+    if (::rename(tmpBytes.c_str(), run.dest.ToUTF8String().c_str()) != 0)
+        return fail(XStr(L"Error moving temporary file to destination file"));
+    run.output.pending = false;
+    return true;
 }

@@ -25,48 +25,6 @@
 #include "xclass/XStr.h"
 #include "xclass/XWorkerProcess.h"
 
-// ---- Argument text ------------------------------------------------------------------------
-// An argument string read as elements ("-name value", "-name=value", "-name") with the words
-// that belong to no element kept in their places, so that rewriting never drops text.
-struct KRAArgItem {
-    bool isElement = true;
-    XStr name; // without the leading "-" (a second "-" dropped); the word itself for a plain word
-    XStr value; // empty when the element has none
-};
-
-// Tokenises like XStrList::ParseArgs (blanks separate, double quotes group, a backslash takes
-// the next character), then reads the elements.
-std::vector<KRAArgItem> parseArgItems(const XStr& text);
-// The items joined by one blank: "-name" and, when the value is not empty, a blank and the
-// value; a value holding a blank or a comma is wrapped in double quotes, and every backslash
-// and double quote is escaped, so parsing the text gives the same items back.
-XStr writeArgItems(const std::vector<KRAArgItem>& items);
-// The value written as above.
-XStr quoteArgValue(const XStr& value);
-
-// Removes every element called name (A-Z folded) from args, rewriting args, and returns
-// their non-empty values joined by ", " (empty when absent).
-XStr pullArgument(const wchar_t* name, XStr& args);
-// args with every element called name replaced by one element at the place of the first,
-// holding all their values joined by ", "; rewritten even when the name is absent.
-XStr mergeArgument(const wchar_t* name, const XStr& args);
-
-// The standard-error filter: trims blanks, drops the lines that are no errors (information and
-// warnings by ffmpeg's level tag, known noise, empty lines), rewrites a known message. paths
-// are the run's file names: text inside them never decides. True when the line (as changed)
-// is to be reported as an error.
-bool filterErrorLine(XStr& line, const std::vector<XStr>& paths = {});
-
-// Whether ffmpeg reads the word after this option ("-name", "-name:stream") as its value.
-bool ffmpegOptionTakesValue(const XStr& option);
-// The first word of an option list that ffmpeg would take for one more output file: a word
-// that is neither an option nor an option's value, a lone "-" (standard output), or the word
-// after "--". None when every word is an option or a value.
-std::optional<XStr> findOutputWord(const XStrList& tokens);
-
-// Milliseconds as "h:mm:ss.mmm" (hours not padded); negative values as 0.
-XStr formatTrimTime(int64_t ms);
-
 // ---- The running children -------------------------------------------------------------------
 // Every ffmpeg child that runs is in one process-wide set; when the process exits every child
 // still in it is killed (SIGKILL), a stopped one included.
@@ -117,7 +75,8 @@ public:
     clFFMPEG& operator=(const clFFMPEG&) = delete;
 
     // Runs the conversion; true when it succeeded. All results also go to the callback and to
-    // QKConvertProcessShared::conversionFinished (not when no ffmpeg could be started).
+    // QKConvertProcessShared::conversionFinished, a run that failed before ffmpeg started
+    // included (not when arg is null).
     bool run(const KRAProcessArgRef& arg);
 
 protected:
@@ -138,7 +97,38 @@ protected:
     void error(const XStr& line);
 
 private:
+    // The run as a pipeline of stages that hand on one RunState. A stage that fails reports
+    // why through fail() and the run ends there; run() hands every outcome to the actions
+    // after a conversion.
+    struct RunState;
     bool runInner(std::vector<XTempFile>& temporaryFiles);
+    bool fail(const XStr& message);
+    // The sources (HEIC images as PNG) and the destination; neither may be a non-regular file.
+    bool collectSources(RunState& run, std::vector<XTempFile>& temporaryFiles);
+    bool openProgressFile(RunState& run);
+    // Our named arguments, taken out of the argument string.
+    void pullNamedArguments(RunState& run);
+    // Stream copy or not, a loop's repetitions, and the probe: before the command when the
+    // command depends on it, else beside ffmpeg.
+    bool planInputs(RunState& run);
+    void applyProbe(RunState& run);
+    void takeProbeWhenReady(RunState& run, bool wait);
+    void addFadesTrimsAndFilters(RunState& run);
+    // The destination's folder, whether it is a source, and the check for a second output.
+    bool prepareDestination(RunState& run);
+    // The temporary output beside the destination, behind a plain link when its name has a "%".
+    bool createOutput(RunState& run, std::vector<XTempFile>& temporaryFiles);
+    // The argument list with its inputs: one file, a concatenation list, or a filter graph.
+    bool buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles);
+    bool addConcatList(RunState& run, std::vector<XTempFile>& temporaryFiles);
+    bool addConcatFilter(RunState& run);
+    bool startFFmpeg(RunState& run);
+    void startReaders(RunState& run);
+    void encodingLoop(RunState& run);
+    // Waits for the readers, decides the outcome, and on success moves the output into place.
+    bool finish(RunState& run);
+    bool replaceDestination(RunState& run);
+
     void readProgress(int fd, int64_t& consumed, std::string& pending);
     bool reapIfExited();
     void killChildNow();

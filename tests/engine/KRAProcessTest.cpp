@@ -24,6 +24,7 @@
 #include "common/TestEnv.h"
 #include "common/ToolRun.h"
 #include "xclass/XFileName.h"
+#include "engine/KRAArgText.h"
 #include "engine/clFFMPEG.h"
 
 namespace {
