@@ -27,6 +27,7 @@
 #include "xclass/XFileName.h"
 #include "xclass/XPlatform.h"
 #include "xclass/XTempFile.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
 // ---- The running children -------------------------------------------------------------------

@@ -9,8 +9,6 @@
 #include <QUrl>
 
 #include "xclass/XStr.h"
-// A path given as a URL is nearly always also shown or passed on as text.
-#include "platform/XStrQString.h"
 
 // "file://" URL of a path, each byte that needs it percent-encoded (lossless for any
 // name), and back. XPathFromFileURL gives empty text for a URL that is not a local file.
