@@ -148,9 +148,9 @@ void AppendProbe(std::string& out, unsigned n)
              "                }\n"
              "            }\n"
              "        }",
-             1280 + n % 640, 720 + n % 360, 128000 + n, n % 600, (n * 7919) % 1000000, 1000000 + n * 13,
-             250 + n % 1000, 480000 + n, n % 600, (n * 104729) % 1000000, 470 + n % 900, n % 40, n,
-             n % 600, (n * 31) % 1000000, 1300000 + n * 7, 1040000 + n, n);
+             1280 + n % 640, 720 + n % 360, 128000 + n, n % 600, (n * 7919) % 1000000, 1000000 + n * 13, 250 + n % 1000,
+             480000 + n, n % 600, (n * 104729) % 1000000, 470 + n % 900, n % 40, n, n % 600, (n * 31) % 1000000,
+             1300000 + n * 7, 1040000 + n, n);
     out += buf;
 }
 
@@ -224,8 +224,7 @@ bool RunPython(const std::string& path, double& loads, double& dumps, double& in
     }
     close(out[0]);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return false;
     return sscanf(reply.c_str(), "%lf %lf %lf", &loads, &dumps, &indent) == 3;
@@ -290,8 +289,7 @@ int main()
         return 0;
     }
     printf("python json.loads         %8.1f MB/s\n", MBps(size, pyLoads));
-    printf("python json.dumps         %8.1f MB/s  (indent=4: %.1f MB/s)\n", MBps(size, pyDumps),
-           MBps(size, pyIndent));
+    printf("python json.dumps         %8.1f MB/s  (indent=4: %.1f MB/s)\n", MBps(size, pyDumps), MBps(size, pyIndent));
     printf("ratio parse (XJSON UTF-8 / json.loads):  %.2f\n", pyLoads / parseUTF8);
     printf("ratio parse (XJSON wide / json.loads):   %.2f\n", pyLoads / parseWide);
     printf("ratio write (XJSON UTF-8 / json.dumps):  %.2f\n", pyDumps / writeUTF8);

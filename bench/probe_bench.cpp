@@ -71,8 +71,7 @@ bool Spawn(const std::vector<std::string>& args, bool readOutput)
         close(fds[0]);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -109,7 +108,8 @@ int main(int argc, char** argv)
     // Warm both paths up (page cache, dynamic loader).
     for (int i = 0; i < 5 && i < files; ++i) {
         QKMediaFileInfo::readFromFile(XStr::FromUTF8(paths[static_cast<size_t>(i)]));
-        Spawn({ffprobe, "-hide_banner", "-of", "json", "-show_format", "-show_streams", paths[static_cast<size_t>(i)]}, true);
+        Spawn({ffprobe, "-hide_banner", "-of", "json", "-show_format", "-show_streams", paths[static_cast<size_t>(i)]},
+              true);
     }
 
     Clock::duration ours{}, direct{};

@@ -74,19 +74,20 @@ int main(int argc, char** argv)
     const std::string clip = dir + "/clip.mp4", viaTool = dir + "/tool.mp4", direct = dir + "/direct.mp4";
     const std::string errTool = dir + "/tool.err", errDirect = dir + "/direct.err";
     double wall = 0, cpu = 0;
-    if (!Run({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc=duration=20:size=1280x720:rate=25", "-f",
-             "lavfi", "-i", "sine=duration=20", "-shortest", "-y", clip},
-            errDirect, wall, cpu)) {
+    if (!Run({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc=duration=20:size=1280x720:rate=25",
+              "-f", "lavfi", "-i", "sine=duration=20", "-shortest", "-y", clip},
+             errDirect, wall, cpu)) {
         fprintf(stderr, "run_bench: could not make the clip\n");
         return 1;
     }
 
     double toolWall = 0, toolChildCpu = 0;
-    const bool toolOk = Run({tool, "run", "--src", clip, "--dst", viaTool, "--args", "-vcodec libx264 -preset ultrafast"},
-                            errTool, toolWall, toolChildCpu);
+    const bool toolOk =
+        Run({tool, "run", "--src", clip, "--dst", viaTool, "--args", "-vcodec libx264 -preset ultrafast"}, errTool,
+            toolWall, toolChildCpu);
     double directWall = 0, directCpu = 0;
-    const bool directOk = Run({"ffmpeg", "-nostdin", "-i", clip, "-vcodec", "libx264", "-preset", "ultrafast", "-loglevel",
-                                  "16", "-y", "-hide_banner", direct},
+    const bool directOk = Run({"ffmpeg", "-nostdin", "-i", clip, "-vcodec", "libx264", "-preset", "ultrafast",
+                               "-loglevel", "16", "-y", "-hide_banner", direct},
                               errDirect, directWall, directCpu);
 
     // The tool prints its own CPU time (getrusage of itself, children excluded) on standard error.

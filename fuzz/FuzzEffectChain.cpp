@@ -14,8 +14,8 @@ std::string Describe(const QKDSPChain& chain)
 {
     std::string out;
     for (const QKDSPSpec& spec : chain)
-        out += "[" + XStrFromQString(spec.name).ToUTF8String() + " | " + XStrFromQString(spec.args).ToUTF8String() +
-               "]\n";
+        out +=
+            "[" + XStrFromQString(spec.name).ToUTF8String() + " | " + XStrFromQString(spec.args).ToUTF8String() + "]\n";
     return out;
 }
 
@@ -37,7 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 XStrFromQString(written).ToUTF8String() + "\n---\n" + Describe(chain) + "---\n" + Describe(again));
 
     const QString doubled = QKConversionSpec::combineDSPString(text, written);
-    fuzz::Check(QKConversionSpec::splitDSPString(doubled) == chain + chain, "a chain combined with itself is not twice the chain");
+    fuzz::Check(QKConversionSpec::splitDSPString(doubled) == chain + chain,
+                "a chain combined with itself is not twice the chain");
     fuzz::Check(QKDSPList::stringToDSPs(text) == chain, "the list reader reads another chain");
     return 0;
 }

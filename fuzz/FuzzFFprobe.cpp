@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "media/FFprobeInfo.h"
 #include "fuzz/FuzzSupport.h"
+#include "media/FFprobeInfo.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz/FuzzSupport.h"
 #include "engine/KRAMultiEncConfig.h"
+#include "fuzz/FuzzSupport.h"
 #include "media/QKExternalFFmpeg.h"
 #include "platform/XStrQString.h"
 

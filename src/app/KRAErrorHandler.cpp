@@ -2,8 +2,8 @@
 
 #include "kit/KRAException.h"
 #include "kit/SheetFallback.h"
-#include "xclass/XEnvironment.h"
 #include "platform/XStrQString.h"
+#include "xclass/XEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -149,8 +149,8 @@ std::shared_ptr<KRAErrorHandler> KRAErrorHandler::handleException(const std::exc
         writeReportFile(text);
         return handleErrorText(text);
     }
-    const QString text = Report(TypeName(typeid(error)), QString::fromLocal8Bit(error.what()), QVariantMap(),
-                                QStringList());
+    const QString text =
+        Report(TypeName(typeid(error)), QString::fromLocal8Bit(error.what()), QVariantMap(), QStringList());
     writeReportFile(text);
     return handleErrorText(text);
 }
@@ -225,8 +225,9 @@ void KRAErrorHandler::onSave()
             return;
         if (!WriteUtf8(files.first(), content, QIODevice::WriteOnly | QIODevice::Truncate)) {
             // The user asked for a copy: saying nothing would let them believe they have one.
-            QMessageBox::warning(parent, tr("Save bug report"),
-                                 tr("The bug report could not be saved to %1.").arg(QDir::toNativeSeparators(files.first())));
+            QMessageBox::warning(
+                parent, tr("Save bug report"),
+                tr("The bug report could not be saved to %1.").arg(QDir::toNativeSeparators(files.first())));
         }
     });
 }

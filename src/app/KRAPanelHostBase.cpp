@@ -47,7 +47,8 @@ QSize ViewFrameSize(QWidget* view)
 void KeepUntilNextTurn(std::shared_ptr<KRAPanel> panel)
 {
     if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, [panel] { (void)panel; }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [panel] { (void)panel; }, Qt::QueuedConnection);
 }
 
 } // namespace
@@ -456,8 +457,9 @@ void KRAPanelHostBase::saveSize()
     if (m_sizeClass.isEmpty() || !isWindowLoaded())
         return;
     QWidget* wnd = window();
-    QSettings().setValue(sizeClassKey(m_sizeClass),
-                         QStringLiteral("%1 %2 %3 %4").arg(wnd->x()).arg(wnd->y()).arg(wnd->width()).arg(wnd->height()));
+    QSettings().setValue(
+        sizeClassKey(m_sizeClass),
+        QStringLiteral("%1 %2 %3 %4").arg(wnd->x()).arg(wnd->y()).arg(wnd->width()).arg(wnd->height()));
 }
 
 bool KRAPanelHostBase::applySizeClass(const QString& sizeClass, bool initial)

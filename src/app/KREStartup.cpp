@@ -33,8 +33,8 @@ bool KREStartup::prepareDataFolder(const XStr& folder, std::string* warning)
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) {
         // The program still runs; only its settings cannot be kept.
-        Warn(warning, "the application-data folder " + path + " could not be created: " +
-                          std::strerror(makeError ? makeError : errno));
+        Warn(warning, "the application-data folder " + path +
+                          " could not be created: " + std::strerror(makeError ? makeError : errno));
         return false;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -78,8 +78,8 @@ bool KREStartup::prepareDataFolder(const XStr& folder, std::string* warning)
     }
     if (error == 0)
         return true;
-    Warn(warning, "the application-data folder " + path + " could not be made private (mode 0700): " +
-                      std::strerror(error));
+    Warn(warning,
+         "the application-data folder " + path + " could not be made private (mode 0700): " + std::strerror(error));
     return false;
 }
 

@@ -1,9 +1,9 @@
 #include "app/QKProbePermissionsView.h"
 
-#include "xclass/XEnvironment.h"
-#include "xclass/XRegistry.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XEnvironment.h"
+#include "xclass/XRegistry.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

@@ -3,8 +3,8 @@
 #include "app/KRAPanelHostBase.h"
 #include "app/KREStartup.h"
 #include "media/QKLocateFFmpeg.h"
-#include "xclass/XExitCleanup.h"
 #include "platform/XQtMainThreadPoster.h"
+#include "xclass/XExitCleanup.h"
 
 #include <QApplication>
 

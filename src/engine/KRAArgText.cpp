@@ -25,7 +25,8 @@ std::vector<KRAArgItem> parseArgItems(const XStr& text)
             ++nameStart;
         const size_t equals = t.find(L'=', nameStart);
         if (equals != std::wstring_view::npos) {
-            items.push_back(KRAArgItem{true, XStr(t.substr(nameStart, equals - nameStart)), XStr(t.substr(equals + 1))});
+            items.push_back(
+                KRAArgItem{true, XStr(t.substr(nameStart, equals - nameStart)), XStr(t.substr(equals + 1))});
             continue;
         }
         KRAArgItem item{true, XStr(t.substr(nameStart)), XStr()};
@@ -185,8 +186,9 @@ bool filterErrorLine(XStr& line, const std::vector<XStr>& paths)
         return false;
     if (message.Find(L" GVA info:") > 0)
         return false;
-    static const wchar_t* const droppedNoCase[] = {L"Referenced QT chapter track not found", L"co located POCs unavailable",
-        L"unable to decode APP fields", L"invalidating cache"};
+    static const wchar_t* const droppedNoCase[] = {L"Referenced QT chapter track not found",
+                                                   L"co located POCs unavailable", L"unable to decode APP fields",
+                                                   L"invalidating cache"};
     for (const wchar_t* text : droppedNoCase) {
         if (message.Find(text, 1, true) > 0)
             return false;
@@ -204,10 +206,12 @@ namespace {
 // as "-noNAME"; "autorotate" and "autoscale" take a value, but not in their "-no" form. Every
 // other option, an encoder's or a format's included, takes the next word as its value,
 // whatever that word is.
+// clang-format off
 const wchar_t* const kSwitches[] = {L"accurate_seek", L"an", L"auto_conversion_filters", L"benchmark", L"benchmark_all",
     L"bitexact", L"copy_unknown", L"copyinkf", L"copyts", L"debug_ts", L"dn", L"dump", L"find_stream_info",
     L"fix_sub_duration", L"force_fps", L"hex", L"hide_banner", L"ignore_unknown", L"n", L"psnr", L"qphist", L"re",
     L"recast_media", L"shortest", L"sn", L"start_at_zero", L"stats", L"stdin", L"vn", L"xerror", L"y"};
+// clang-format on
 const wchar_t* const kOtherOptionsWithoutValue[] = {L"report", L"vstats"};
 const wchar_t* const kSwitchesWithValue[] = {L"autorotate", L"autoscale"};
 

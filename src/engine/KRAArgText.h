@@ -15,7 +15,7 @@
 // that belong to no element kept in their places, so that rewriting never drops text.
 struct KRAArgItem {
     bool isElement = true;
-    XStr name; // without the leading "-" (a second "-" dropped); the word itself for a plain word
+    XStr name;  // without the leading "-" (a second "-" dropped); the word itself for a plain word
     XStr value; // empty when the element has none
 };
 

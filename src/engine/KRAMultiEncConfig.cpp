@@ -5,10 +5,10 @@
 
 #include <algorithm>
 
-#include "naming/KRAFileNaming.h"
-#include "naming/KRALocationDescriptor.h"
 #include "job/QKConversionSpec.h"
 #include "job/QKElemValueList.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/KRALocationDescriptor.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
@@ -96,9 +96,7 @@ void ReadNaming(const QKElemValueList& options, KRAMultiEncEntry& entry)
 
 } // namespace
 
-KRAMultiEncEntry::KRAMultiEncEntry() : fileNaming(std::make_shared<KRAFileNaming>())
-{
-}
+KRAMultiEncEntry::KRAMultiEncEntry() : fileNaming(std::make_shared<KRAFileNaming>()) {}
 
 KRAMultiEncEntryRef KRAMultiEncEntry::copy() const
 {
@@ -138,8 +136,9 @@ QString KRAMultiEncConfig::unescapeQuotes(const QString& text)
 QString KRAMultiEncConfig::toString() const
 {
     QList<KRAMultiEncKeptEntry> kept = keptEntries;
-    std::stable_sort(kept.begin(), kept.end(),
-                     [](const KRAMultiEncKeptEntry& a, const KRAMultiEncKeptEntry& b) { return a.position < b.position; });
+    std::stable_sort(kept.begin(), kept.end(), [](const KRAMultiEncKeptEntry& a, const KRAMultiEncKeptEntry& b) {
+        return a.position < b.position;
+    });
 
     QKElemValueList list;
     int number = 1;
@@ -161,7 +160,8 @@ QString KRAMultiEncConfig::toString() const
         const KRAMultiEncEntryRef& entry = entries[index];
         if (!entry || !entry->encoder)
             continue;
-        list.addElem(Numbered("enc", number), escapeQuotes(entry->encoder->name() + QLatin1Char('=') + entry->encoderArgsV2.strArgs));
+        list.addElem(Numbered("enc", number),
+                     escapeQuotes(entry->encoder->name() + QLatin1Char('=') + entry->encoderArgsV2.strArgs));
         const QKElemValueList options = OptionsOf(*entry);
         if (options.count() > 0)
             list.addElem(Numbered("encMopt", number), escapeQuotes(options.mergeToString()));

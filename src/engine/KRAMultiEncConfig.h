@@ -42,7 +42,7 @@ public:
     QKEncoderDescRef encoder; // shared, not copied
     QKEncoderArgs encoderArgsV2;
     KRAFileNamingRef fileNaming; // never null
-    QKDSPChain dspEffects; // in order
+    QKDSPChain dspEffects;       // in order
 
     // No encoder, empty arguments and effects, a fresh naming object.
     KRAMultiEncEntry();

@@ -4,10 +4,10 @@
 #include <QImage>
 #include <QImageReader>
 
+#include "engine/QKDebugLog.h"
+#include "engine/clFFMPEG.h"
 #include "xclass/XBuffer.h"
 #include "xclass/XFile.h"
-#include "engine/clFFMPEG.h"
-#include "engine/QKDebugLog.h"
 
 bool KRAProcess::convertWithArg(const KRAProcessArgRef& arg)
 {

@@ -61,8 +61,8 @@ class KRAProcessArg {
 public:
     QKConvertSourceRef srcFrom; // a QKConvertSourceConcat stands for several files to join
     QUrl urlTo;
-    std::optional<QString> inputArgs; // ffmpeg options placed before the inputs
-    QString args; // the batch's argument string
+    std::optional<QString> inputArgs;            // ffmpeg options placed before the inputs
+    QString args;                                // the batch's argument string
     std::shared_ptr<KRAStatusCallback> callback; // may be null: nothing is reported
     KRAProcessEventsRef events;
     QKTagRef tagToWrite; // no action reads it

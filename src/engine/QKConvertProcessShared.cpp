@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "xclass/PlaySoundWrapper.h"
 #include "job/QKElemValueList.h"
+#include "platform/XStrQString.h"
+#include "platform/XTrash.h"
+#include "platform/XWorkspace.h"
+#include "xclass/PlaySoundWrapper.h"
 #include "xclass/XEnvironment.h"
 #include "xclass/XFileName.h"
 #include "xclass/XPlatform.h"
-#include "platform/XTrash.h"
-#include "platform/XStrQString.h"
-#include "platform/XWorkspace.h"
 
 namespace {
 
@@ -70,9 +70,8 @@ std::vector<std::string> ProtectedFolders()
         const char* key;
         const wchar_t* fallback;
     } kUserFolders[] = {
-        {"DESKTOP", L"Desktop"}, {"DOCUMENTS", L"Documents"}, {"DOWNLOAD", L"Downloads"},
-        {"MUSIC", L"Music"}, {"PICTURES", L"Pictures"}, {"PUBLICSHARE", L"Public"},
-        {"TEMPLATES", L"Templates"}, {"VIDEOS", L"Videos"},
+        {"DESKTOP", L"Desktop"},   {"DOCUMENTS", L"Documents"}, {"DOWNLOAD", L"Downloads"},  {"MUSIC", L"Music"},
+        {"PICTURES", L"Pictures"}, {"PUBLICSHARE", L"Public"},  {"TEMPLATES", L"Templates"}, {"VIDEOS", L"Videos"},
     };
     for (const auto& folder : kUserFolders) {
         const std::string path = StripSlashes(XGetXdgUserFolder(folder.key, folder.fallback).ToUTF8String());
@@ -187,8 +186,9 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
             if (unusable.isEmpty())
                 deleteSourceFiles(toDelete, recycle, removeEmpty, callback);
             else
-                ReportError(callback, QStringLiteral("The source file was kept: the output file %1 %2")
-                                          .arg(Shown(dest), unusable));
+                ReportError(
+                    callback,
+                    QStringLiteral("The source file was kept: the output file %1 %2").arg(Shown(dest), unusable));
         }
     }
 

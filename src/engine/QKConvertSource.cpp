@@ -1,9 +1,9 @@
 #include "engine/QKConvertSource.h"
 
 #include "media/QKMediaFileInfo.h"
-#include "xclass/XFileName.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XFileName.h"
 
 namespace {
 

@@ -5,17 +5,18 @@
 #include <string>
 #include <thread>
 
+#include "platform/XStrQString.h"
 #include "xclass/XBuffer.h"
 #include "xclass/XEnvironment.h"
 #include "xclass/XFile.h"
 #include "xclass/XFileName.h"
 #include "xclass/XFileRewrite.h"
 #include "xclass/XRegistry.h"
-#include "platform/XStrQString.h"
 
 namespace {
 
 // The ID3 genres 0 to 121.
+// clang-format off
 const char* const kGenres[] = {
     "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
     "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
@@ -33,8 +34,10 @@ const char* const kGenres[] = {
     "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club", "Tango", "Samba",
     "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock",
 };
+// clang-format on
 static_assert(sizeof(kGenres) / sizeof(kGenres[0]) == 122);
 
+// clang-format off
 const char* const kMetaFields[] = {
     "Artist", "Album", "Title", "Genre", "Year", "Track", "Comment", "Album Artist",
     "Composer", "Conductor", "Orchestra", "Soloists", "Work", "Movement", "Movement Number",
@@ -42,6 +45,7 @@ const char* const kMetaFields[] = {
     "Track Total", "Album Sort", "Artist Sort", "Title Sort", "Album Artist Sort", "Composer Sort",
     "Compilation", "Encoded By", "Copyright", "Mood", "BPM", "ISRC", "Label", "Catalog Number", "Opus",
 };
+// clang-format on
 static_assert(sizeof(kMetaFields) / sizeof(kMetaFields[0]) == 38);
 
 std::once_flag g_genresWritten;

@@ -14,21 +14,21 @@
 #include <set>
 #include <string>
 
-#include "media/FFprobeInfo.h"
 #include "engine/KRAArgText.h"
 #include "engine/KRAProcess.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKDebugLog.h"
 #include "job/QKElemValueList.h"
+#include "media/FFprobeInfo.h"
 #include "media/QKLocateFFmpeg.h"
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XBlockRunner.h"
 #include "xclass/XCriticalSection.h"
 #include "xclass/XExitCleanup.h"
 #include "xclass/XFileName.h"
 #include "xclass/XPlatform.h"
 #include "xclass/XTempFile.h"
-#include "platform/XStrQString.h"
-#include "platform/XWorkspace.h"
 
 // ---- The running children -------------------------------------------------------------------
 
@@ -176,7 +176,8 @@ bool MakePlainLink(const XStr& target, const XStr& extension, XTempFile& link)
 {
     XStr plain;
     for (wchar_t c : extension.View()) {
-        if (!(c == L'.' || c == L'_' || (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'))) {
+        if (!(c == L'.' || c == L'_' || (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') ||
+              (c >= L'A' && c <= L'Z'))) {
             plain = XStr();
             break;
         }
@@ -423,7 +424,7 @@ struct ProgressFile {
 // The temporary output beside the destination. Registered for the removal at a signal while
 // it exists; removed when the run ends unless it has replaced the destination.
 struct TemporaryOutput {
-    XStr path; // empty until made
+    XStr path;           // empty until made
     bool pending = true; // not moved over the destination (yet)
     TemporaryOutput() = default;
     TemporaryOutput(const TemporaryOutput&) = delete;
@@ -482,11 +483,13 @@ void AppendTrim(XStr& args, const Effects& effects, int64_t lengthMS)
 {
     if (effects.trimStart.IsEmpty() && effects.trimEnd.IsEmpty())
         return;
-    const int64_t start = effects.trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimStart) * 1000.0);
+    const int64_t start =
+        effects.trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimStart) * 1000.0);
     XStr trim = XStr(L"-ss ") + formatTrimTime(start);
     // Without a known length there is no end to count back from: the output runs to the end.
     if (!effects.trimEnd.IsEmpty() || lengthMS > 0) {
-        const int64_t end = lengthMS - (effects.trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimEnd) * 1000.0));
+        const int64_t end =
+            lengthMS - (effects.trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimEnd) * 1000.0));
         trim += XStr(L" -to ") + formatTrimTime(end);
     }
     AppendText(args, trim);
@@ -531,8 +534,8 @@ XStr ConcatGraph(size_t count, const XStr& vf, const XStr& af, bool joinVideo, b
         if (joinVideo && !vf.IsEmpty())
             graph += XStr(L"[") + n + L":v]" + vf + L"[" + n + L"v];";
         if (joinAudio && !hasAudio[i])
-            graph += XStr(L"anullsrc=r=48000:cl=stereo:d=") + XStr::FromDouble(static_cast<double>(lengths[i]) / 1000.0, 3, false) +
-                     L"[" + n + L"a];";
+            graph += XStr(L"anullsrc=r=48000:cl=stereo:d=") +
+                     XStr::FromDouble(static_cast<double>(lengths[i]) / 1000.0, 3, false) + L"[" + n + L"a];";
         else if (joinAudio && !af.IsEmpty())
             graph += XStr(L"[") + n + L":a]" + af + L"[" + n + L"a];";
     }
@@ -558,7 +561,7 @@ struct clFFMPEG::RunState {
     explicit RunState(KRAProcessArg& a) : arg(a) {}
     KRAProcessArg& arg;
 
-    std::vector<XStr> sources; // as ffmpeg reads them: HEIC images as PNG, repeated for a loop
+    std::vector<XStr> sources;     // as ffmpeg reads them: HEIC images as PNG, repeated for a loop
     std::vector<XStr> sourcesOnce; // every source once
     XStr dest;
     XStr args; // the batch's argument string, rewritten stage by stage
@@ -573,7 +576,7 @@ struct clFFMPEG::RunState {
     int64_t lengthFactor = 1; // a looped source gives an output that many times as long
     BackgroundProbe probing;
     ProbeResult probed;
-    std::vector<int64_t> lengths; // of each input, repeated like the sources
+    std::vector<int64_t> lengths;         // of each input, repeated like the sources
     std::vector<bool> hasVideo, hasAudio; // of each input, repeated like the sources
     bool lengthKnown = false;
     int64_t explicitLengthMS = -1; // from "-t h:m:s"; -1: none
@@ -586,7 +589,7 @@ struct clFFMPEG::RunState {
     XStr out; // the name ffmpeg writes to: the temporary output or a plain link to it
 
     XStrList argv;
-    XStr inputText; // the inputs of argv as command-line text
+    XStr inputText;     // the inputs of argv as command-line text
     XTempFile listFile; // the concatenation list, when the sources are joined by copying
 };
 
@@ -810,7 +813,8 @@ bool clFFMPEG::prepareDestination(RunState& run)
     outputTokens.ParseArgs(run.args);
     for (const XStrList* tokens : {&preTokens, &outputTokens}) {
         if (const std::optional<XStr> word = findOutputWord(*tokens))
-            return fail(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") + XQuoteArgument(*word));
+            return fail(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") +
+                        XQuoteArgument(*word));
     }
     return true;
 }

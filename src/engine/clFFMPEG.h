@@ -21,8 +21,8 @@
 #include "engine/KRAProcessArg.h"
 #include "xclass/XFile.h"
 #include "xclass/XList.h"
-#include "xclass/XTempFile.h"
 #include "xclass/XStr.h"
+#include "xclass/XTempFile.h"
 #include "xclass/XWorkerProcess.h"
 
 // ---- The running children -------------------------------------------------------------------
@@ -40,9 +40,9 @@ struct pipeReadSync_t {
     std::condition_variable readersDone;
     bool active = true;
     int openReaders = 0;
-    bool hadError = false; // an error line passed the filter
+    bool hadError = false;     // an error line passed the filter
     XFile* debugLog = nullptr; // the run's log, valid while active
-    std::vector<XStr> paths; // the run's file names, for the error filter
+    std::vector<XStr> paths;   // the run's file names, for the error filter
     std::shared_ptr<KRAStatusCallback> callback;
 };
 
@@ -50,9 +50,9 @@ struct pipeReadSync_t {
 class clFFMPEG {
 public:
     XWorkerProcess Process;
-    bool Killed = false; // the run ended ffmpeg because quit was requested
+    bool Killed = false;   // the run ended ffmpeg because quit was requested
     bool HadError = false; // an error line was reported
-    int64_t LengthMS = 0; // total media length of the sources (0: unknown)
+    int64_t LengthMS = 0;  // total media length of the sources (0: unknown)
     double FrameRate = 0;
     XStr ProbeJSON; // ffprobe JSON of the first source
     XStr FirstSource;
@@ -62,12 +62,12 @@ public:
     XFile DebugLog;
 
     // What the run found and did, for callers and tests.
-    bool OutputIsSource = false; // the destination is one of the sources (same file)
+    bool OutputIsSource = false;     // the destination is one of the sources (same file)
     bool ChildEndedNormally = false; // exited by itself with status 0
     int ChildExitCode = -1;
     int ChildSignal = 0;
     XStrList ChildArguments; // the argument list ffmpeg was started with
-    XStr CommandLineText; // the command line shown as an info line
+    XStr CommandLineText;    // the command line shown as an info line
 
     clFFMPEG();
     virtual ~clFFMPEG();
@@ -135,7 +135,7 @@ private:
     void setStopped(bool stopped);
 
     int m_pid = 0;
-    bool m_stopped = false; // the child is held with SIGSTOP
+    bool m_stopped = false;    // the child is held with SIGSTOP
     bool m_lengthKnown = true; // percent is counted from the time only once the length is known
     std::shared_ptr<pipeReadSync_t> m_sync;
 };

@@ -4,7 +4,7 @@
 
 namespace {
 
-const QString kQuoteMark = QStringLiteral("{qt}");       // a double quote of the arguments
+const QString kQuoteMark = QStringLiteral("{qt}");          // a double quote of the arguments
 const QString kLiteralQuoteMark = QStringLiteral("{\"qt}"); // "{qt}" itself, as read from the string
 
 // The name as a value between double quotes that the tokeniser gives back unchanged.

@@ -3,12 +3,11 @@
 #include <QSet>
 
 #include "job/KREDSPs.h"
-#include "xclass/XFileName.h"
 #include "platform/XStrQString.h"
+#include "xclass/XFileName.h"
 
 QKDSPDesc::QKDSPDesc(const XStr& filePath)
-    : path(XStrToQString(filePath))
-    , name(XStrToQString(XFileName(filePath).GetFileNameNoExt()))
+    : path(XStrToQString(filePath)), name(XStrToQString(XFileName(filePath).GetFileNameNoExt()))
 {
     hidden = name.startsWith(QLatin1Char('_'));
     isAudioCD = name.startsWith(QLatin1String("Audio CD ")) || name.startsWith(QLatin1String("CD "));

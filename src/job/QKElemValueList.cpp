@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/XStrQString.h"
 #include "xclass/XBase64.h"
 #include "xclass/XBuffer.h"
-#include "platform/XStrQString.h"
 
 namespace {
 
@@ -199,7 +199,8 @@ QString QKElemValueList::mergeToString_alternate() const
         out += XStrToQString(name);
         out += QLatin1Char(' ');
         const QString v = XStrToQString(value);
-        const bool quote = v.contains(QLatin1Char(' ')) || v.contains(QLatin1Char('"')) || v.contains(QLatin1Char('\\'));
+        const bool quote =
+            v.contains(QLatin1Char(' ')) || v.contains(QLatin1Char('"')) || v.contains(QLatin1Char('\\'));
         if (!quote) {
             out += v;
             continue;

@@ -9,9 +9,9 @@
 
 class QKEncoderArgs {
 public:
-    QString strArgs;                          // empty after construction
-    std::optional<QString> customFormatExt;   // none: not chosen on the page
-    std::optional<QVariantMap> frontendData;  // none: the page keeps no state
+    QString strArgs;                         // empty after construction
+    std::optional<QString> customFormatExt;  // none: not chosen on the page
+    std::optional<QVariantMap> frontendData; // none: the page keeps no state
 
     void copyFrom(const QKEncoderArgs& other) { *this = other; }
     QKEncoderArgs copy() const { return *this; }

@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "job/KRECodecs.h"
-#include "xclass/XFileName.h"
 #include "platform/XStrQString.h"
+#include "xclass/XFileName.h"
 
 QVariant QKEncoderInstance::kBitrateFor(const QString&, const QString&) const
 {
@@ -25,9 +25,7 @@ uint64_t QKEncoderInstance::estimateOutputSizeFor(const QString&, const QString&
 }
 
 QKEncoderDesc::QKEncoderDesc(const XStr& path)
-    : haveSettings(true)
-    , m_path(XStrToQString(path))
-    , m_name(XStrToQString(XFileName(path).GetFileNameNoExt()))
+    : haveSettings(true), m_path(XStrToQString(path)), m_name(XStrToQString(XFileName(path).GetFileNameNoExt()))
 {
     isSpecialPurpose = isSpecialName(m_name);
 }

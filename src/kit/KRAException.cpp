@@ -30,8 +30,8 @@ QString KRAException::demangleSymbolLine(const char* line)
         std::free(readable);
         return QString::fromLocal8Bit(line);
     }
-    QString result = QString::fromLocal8Bit(line, open + 1 - line) + QString::fromLocal8Bit(readable) +
-                     QString::fromLocal8Bit(plus);
+    QString result =
+        QString::fromLocal8Bit(line, open + 1 - line) + QString::fromLocal8Bit(readable) + QString::fromLocal8Bit(plus);
     std::free(readable);
     return result;
 }

@@ -2,8 +2,8 @@
 
 #include "kit/KitNumberText.h"
 #include "kit/QKStringTools.h"
-#include "xclass/XStr.h"
 #include "platform/XStrQString.h"
+#include "xclass/XStr.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "kit/QKNamedImages.h"
 
-#include "xclass/XEnvironment.h"
 #include "platform/XStrQString.h"
+#include "xclass/XEnvironment.h"
 
 #include <QFileInfo>
 #include <QHash>

@@ -11,7 +11,6 @@
 #include "kit/KRAPanel.h"
 #include "kit/QKWindowCancellable.h"
 
-
 class QKPleaseWaitDialog : public QKPanelViewController, public QKCancelOperation {
     Q_OBJECT
 public:

@@ -1,8 +1,8 @@
 #include "kit/QKStringTools.h"
 
 #include "kit/UnitFormat.h"
-#include "xclass/XFormat.h"
 #include "platform/XStrQString.h"
+#include "xclass/XFormat.h"
 
 #include <cstdint>
 #include <limits>
@@ -13,14 +13,14 @@ namespace {
 int64_t ToSigned(uint64_t value)
 {
     return value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
-                                                                             : static_cast<int64_t>(value);
+                                                                              : static_cast<int64_t>(value);
 }
 
 template <class Char>
 bool IsPlainArgChar(Char ch)
 {
-    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || ch == '+' ||
-           ch == '-' || ch == '.' || ch == '/' || ch == '_';
+    return (ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || ch == '+' || ch == '-' ||
+           ch == '.' || ch == '/' || ch == '_';
 }
 
 template <class Char>

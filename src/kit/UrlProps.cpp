@@ -85,12 +85,30 @@ QVariant queryPropNumber(const QUrl& url, UrlProp key)
     }
 }
 
-bool isPackage(const QUrl& url) { return queryPropNumber(url, UrlProp::IsPackage).toBool(); }
-bool isDirectory(const QUrl& url) { return queryPropNumber(url, UrlProp::IsDirectory).toBool(); }
-bool isReadable(const QUrl& url) { return queryPropNumber(url, UrlProp::IsReadable).toBool(); }
-bool isWritable(const QUrl& url) { return queryPropNumber(url, UrlProp::IsWritable).toBool(); }
-bool isVolume(const QUrl& url) { return queryPropNumber(url, UrlProp::IsVolume).toBool(); }
-bool isHidden(const QUrl& url) { return queryPropNumber(url, UrlProp::IsHidden).toBool(); }
+bool isPackage(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsPackage).toBool();
+}
+bool isDirectory(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsDirectory).toBool();
+}
+bool isReadable(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsReadable).toBool();
+}
+bool isWritable(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsWritable).toBool();
+}
+bool isVolume(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsVolume).toBool();
+}
+bool isHidden(const QUrl& url)
+{
+    return queryPropNumber(url, UrlProp::IsHidden).toBool();
+}
 
 QString typeID(const QUrl& url)
 {

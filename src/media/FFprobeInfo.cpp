@@ -105,7 +105,8 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
             type.p[0] = static_cast<wchar_t>(type.p[0] - L'a' + L'A');
         if (!summary.IsEmpty())
             summary += L"; ";
-        summary += XStr::FromFormat(L"%d %s : %s", static_cast<int>(i), type.p, Text(Member(stream, L"codec_long_name")).p);
+        summary +=
+            XStr::FromFormat(L"%d %s : %s", static_cast<int>(i), type.p, Text(Member(stream, L"codec_long_name")).p);
 
         if (EqualsNoCase(type, L"video")) {
             AddIfMissing(props, L"Profile", Text(Member(stream, L"profile")));
@@ -139,7 +140,8 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
                 AddIfMissing(props, L"Sample Rate", sampleRate);
             // ffprobe writes bits_per_sample as a number; a text form is taken too.
             XJSON::AnyType* bits = Member(stream, L"bits_per_sample");
-            XStr sampleSize = bits->TypeOf() == XJSON::typeNumber ? XStr::FromLong(bits->AsNumber()->ToInt64()) : Text(bits);
+            XStr sampleSize =
+                bits->TypeOf() == XJSON::typeNumber ? XStr::FromLong(bits->AsNumber()->ToInt64()) : Text(bits);
             if (sampleSize.ToLong() != 0)
                 AddIfMissing(props, L"Sample Size", sampleSize);
         }
@@ -201,7 +203,8 @@ std::string runFFprobeBytes(const XStr& path, XStr* reason, const FFprobeStop& s
     QKToolResult r = QKToolRun::run(args, timeoutMs, kMaxOutput, 16384, stop);
     if (!r.started) {
         if (reason)
-            *reason = XStr::FromFormat(L"ffprobe could not be started (%s).", XStr::FromUTF8(std::strerror(r.startErrno)).p);
+            *reason =
+                XStr::FromFormat(L"ffprobe could not be started (%s).", XStr::FromUTF8(std::strerror(r.startErrno)).p);
         return std::string();
     }
     if (r.timedOut || r.tooLarge || r.stopped) {
@@ -353,10 +356,9 @@ XStr aspectRatioName(int width, int height)
         const wchar_t* text;
         const wchar_t* name;
     } table[] = {
-        {L"1.20:1", L"6:5"},   {L"1.25:1", L"5:4"}, {L"1.33:1", L"4:3"},  {L"1.37:1", L"11:8"},
-        {L"1.5:1", L"3:2"},    {L"1.50:1", L"3:2"}, {L"1.6:1", L"16:10"}, {L"1.60:1", L"16:10"},
-        {L"1.66:1", L"5:3"},   {L"1.77:1", L"16:9"}, {L"1.78:1", L"16:9"}, {L"2.00:1", L"2:1"},
-        {L"2:1", L"2:1"},      {L"2.35:1", L"21:9"},
+        {L"1.20:1", L"6:5"},  {L"1.25:1", L"5:4"},  {L"1.33:1", L"4:3"},   {L"1.37:1", L"11:8"}, {L"1.5:1", L"3:2"},
+        {L"1.50:1", L"3:2"},  {L"1.6:1", L"16:10"}, {L"1.60:1", L"16:10"}, {L"1.66:1", L"5:3"},  {L"1.77:1", L"16:9"},
+        {L"1.78:1", L"16:9"}, {L"2.00:1", L"2:1"},  {L"2:1", L"2:1"},      {L"2.35:1", L"21:9"},
     };
     for (const auto& entry : table)
         if (XStrCompare(text, entry.text) == 0)

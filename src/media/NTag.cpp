@@ -273,8 +273,8 @@ void CollectAlbumArt(const NTag& source, NTag& pool, XStrList& keys)
         if (keys.Find(key.p, false))
             continue;
         keys.Add(key);
-        pool.AddTagData(NTag::MakeAlbumArtName(static_cast<int>(keys.Count()), type.p, description.p).p,
-                        art->Data.Data, art->Data.Size);
+        pool.AddTagData(NTag::MakeAlbumArtName(static_cast<int>(keys.Count()), type.p, description.p).p, art->Data.Data,
+                        art->Data.Size);
     }
 }
 

@@ -56,7 +56,11 @@ public:
 
     NTag() = default;
     NTag(const NTag& other) { Assign(other); }
-    NTag& operator=(const NTag& other) { Assign(other); return *this; }
+    NTag& operator=(const NTag& other)
+    {
+        Assign(other);
+        return *this;
+    }
 
     int64_t Count() const { return Tags.Count(); }
     STInternalTag* TagAt(int64_t index) const { return Tags.Get(index); }

@@ -232,14 +232,17 @@ bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* 
             found = inBin;
         if (found.IsEmpty()) {
             if (!r.succeeded())
-                SetError(error, XStr(L"The archive could not be unpacked. ") + RunFailureText(r, L"tar", kUnpackTimeoutMs));
+                SetError(error,
+                         XStr(L"The archive could not be unpacked. ") + RunFailureText(r, L"tar", kUnpackTimeoutMs));
             else
                 SetError(error, XStr(L"The archive holds no ffmpeg (neither \"ffmpeg\" nor \"bin/ffmpeg\")."));
             return false;
         }
     } else {
-        SetError(error, XStr::FromFormat(
-            L"\"%s\" is neither an ffmpeg executable (named \"ffmpeg\") nor a .tar.gz or .tar.bz2 archive.", name.p));
+        SetError(error,
+                 XStr::FromFormat(
+                     L"\"%s\" is neither an ffmpeg executable (named \"ffmpeg\") nor a .tar.gz or .tar.bz2 archive.",
+                     name.p));
         return false;
     }
 
@@ -264,7 +267,8 @@ bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* 
     const QKToolResult check = QKToolRun::run(args, kQueryTimeoutMs, 1 << 20);
     if (!check.succeeded() || check.out.empty()) {
         XDeleteFile(staging);
-        SetError(error, XStr(L"The new ffmpeg does not run. ") + RunFailureText(check, L"ffmpeg -version", kQueryTimeoutMs));
+        SetError(error,
+                 XStr(L"The new ffmpeg does not run. ") + RunFailureText(check, L"ffmpeg -version", kQueryTimeoutMs));
         return false;
     }
     return true;

@@ -4,11 +4,7 @@
 #include "xclass/XFileName.h"
 #include "xclass/XTime.h"
 
-QKMediaFileInfo::QKMediaFileInfo()
-    : mIDTags(std::make_shared<QKTag>())
-    , mAudioProps(std::make_shared<QKTag>())
-{
-}
+QKMediaFileInfo::QKMediaFileInfo() : mIDTags(std::make_shared<QKTag>()), mAudioProps(std::make_shared<QKTag>()) {}
 
 QKMediaFileInfoRef QKMediaFileInfo::empty()
 {

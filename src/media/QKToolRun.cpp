@@ -1,8 +1,8 @@
 #include "media/QKToolRun.h"
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <poll.h>
 #include <unistd.h>
 
@@ -147,8 +147,8 @@ QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, 
     else
         child.Close(RemainingMs(forever, deadline), &code);
     // A child that closed its streams but went on running past the deadline was killed.
-    if (!killed && child.ExitedBySignal() && child.ExitSignal() == SIGKILL && !forever
-        && RemainingMs(false, deadline) == 0)
+    if (!killed && child.ExitedBySignal() && child.ExitSignal() == SIGKILL && !forever &&
+        RemainingMs(false, deadline) == 0)
         result.timedOut = true;
     result.exitCode = (result.timedOut || result.tooLarge || result.stopped) ? -1 : code;
     return result;

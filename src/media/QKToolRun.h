@@ -12,7 +12,7 @@
 #include "xclass/XStr.h"
 
 struct QKToolResult {
-    bool started = false;  // false: the program could not be started (startErrno tells why)
+    bool started = false; // false: the program could not be started (startErrno tells why)
     int startErrno = 0;
     bool timedOut = false; // killed because it ran past its time
     bool tooLarge = false; // killed because its standard output passed the limit

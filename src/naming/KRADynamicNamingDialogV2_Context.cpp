@@ -1,13 +1,13 @@
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 
-#include "naming/KRAFileNaming.h"
-#include "naming/NamingTemplate.h"
 #include "job/QKEncoderDesc.h"
 #include "media/QKMediaFileInfo.h"
-#include "xclass/XFileName.h"
-#include "xclass/XRegistry.h"
+#include "naming/KRAFileNaming.h"
+#include "naming/NamingTemplate.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XFileName.h"
+#include "xclass/XRegistry.h"
 
 namespace {
 const char kDefaultDiscToAlbum[] = "[album], Disc [discnum]";

@@ -4,17 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "naming/NamingTemplate.h"
 #include "job/QKEncoderDesc.h"
-#include "media/QKMediaFileInfo.h"
 #include "kit/QKStringTools.h"
+#include "media/QKMediaFileInfo.h"
+#include "naming/NamingTemplate.h"
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XBuffer.h"
 #include "xclass/XFileName.h"
 #include "xclass/XRegistry.h"
 #include "xclass/XRegistryTransaction.h"
 #include "xclass/XTime.h"
-#include "platform/XStrQString.h"
-#include "platform/XWorkspace.h"
 
 namespace {
 
@@ -242,8 +242,8 @@ void KRAFileNaming::loadFromRegKey(const XStr& keyPath)
         const QByteArray bookmark(reinterpret_cast<const char*>(data.Data), static_cast<qsizetype>(data.Used));
         const QString friendly = XStrToQString(XRegistry::GetString(L"KRAUserFolderFriendlyName", kRoot, keyPath));
         const XStr lastKnown = KRANormalizeAbsolutePath(folderText);
-        m_destination = KRALocationDescriptor::withBookmark(bookmark, friendly,
-                                                            lastKnown.IsEmpty() ? QUrl() : XFileURL(lastKnown));
+        m_destination =
+            KRALocationDescriptor::withBookmark(bookmark, friendly, lastKnown.IsEmpty() ? QUrl() : XFileURL(lastKnown));
     } else if (!folderText.IsEmpty()) {
         m_destination = KRALocationDescriptor::withFolderPath(folderText);
     }
@@ -479,8 +479,8 @@ XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
         // Text that goes on the head's last component ("[origpath]/[origfilename] - [title]")
         // starts no name: its leading blanks and dots are part of the name and stay. A
         // placeholder in front keeps the validation from treating them as a name's start.
-        const bool continuesHead = !head.IsEmpty() && head.p[head.Length() - 1] != L'/' && !expanded.IsEmpty() &&
-                                   expanded.p[0] != L'/';
+        const bool continuesHead =
+            !head.IsEmpty() && head.p[head.Length() - 1] != L'/' && !expanded.IsEmpty() && expanded.p[0] != L'/';
         if (continuesHead)
             expanded = XFileName(XStr(L"\x01") + expanded);
         if (m_ansiOnly)
@@ -630,7 +630,8 @@ void KRAFileNaming::addDateFieldsTo(NTag& tags)
     tags.AddTag(L"date", Padded(year, 4) + L"-" + Padded(static_cast<unsigned>(t.tm_mon + 1), 2) + L"-" +
                              Padded(static_cast<unsigned>(t.tm_mday), 2));
     tags.AddTag(L"time", Padded(static_cast<unsigned>(t.tm_hour), 2) + L":" +
-                             Padded(static_cast<unsigned>(t.tm_min), 2) + L":" + Padded(static_cast<unsigned>(t.tm_sec), 2));
+                             Padded(static_cast<unsigned>(t.tm_min), 2) + L":" +
+                             Padded(static_cast<unsigned>(t.tm_sec), 2));
     tags.AddTag(L"day_of_week", Padded(static_cast<unsigned>(t.tm_wday), 1));
     tags.AddTag(L"now_year", Padded(year, 1));
 }

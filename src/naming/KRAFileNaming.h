@@ -16,9 +16,9 @@
 #include <memory>
 #include <optional>
 
-#include "naming/KRALocationDescriptor.h"
-#include "media/NTag.h"
 #include "kit/QKAttributedText.h"
+#include "media/NTag.h"
+#include "naming/KRALocationDescriptor.h"
 #include "xclass/XStr.h"
 
 class QKMediaFileInfo;

@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XEnvironment.h"
 #include "xclass/XFileName.h"
 #include "xclass/XList.h"
 #include "xclass/XPlatform.h"
-#include "platform/XStrQString.h"
-#include "platform/XWorkspace.h"
 
 namespace {
 
@@ -43,9 +43,12 @@ std::vector<FriendlyPrefix> FriendlyPrefixes()
         const wchar_t* fallback;
         const wchar_t* display;
     } kinds[] = {
-        {"MUSIC", L"Music", L"Music/"},           {"DOCUMENTS", L"Documents", L"Documents/"},
-        {"DOWNLOAD", L"Downloads", L"Downloads/"}, {"DESKTOP", L"Desktop", L"Desktop/"},
-        {"VIDEOS", L"Videos", L"Movies/"},         {"PUBLICSHARE", L"Public", L"Public/"},
+        {"MUSIC", L"Music", L"Music/"},
+        {"DOCUMENTS", L"Documents", L"Documents/"},
+        {"DOWNLOAD", L"Downloads", L"Downloads/"},
+        {"DESKTOP", L"Desktop", L"Desktop/"},
+        {"VIDEOS", L"Videos", L"Movies/"},
+        {"PUBLICSHARE", L"Public", L"Public/"},
         {"PICTURES", L"Pictures", L"Pictures/"},
     };
     std::vector<FriendlyPrefix> prefixes;
@@ -180,8 +183,8 @@ bool KRALocationDescriptor::resolveWithOptions(unsigned options)
     if (m_resolveError && GetTickCount() - m_resolveErrorTime < kResolveRetryMs)
         return false;
     m_resolveError = false;
-    const XStr folder = KRANormalizeAbsolutePath(XStr::FromUTF8Bytes(mBookmark.constData(),
-                                                                     static_cast<size_t>(mBookmark.size())));
+    const XStr folder =
+        KRANormalizeAbsolutePath(XStr::FromUTF8Bytes(mBookmark.constData(), static_cast<size_t>(mBookmark.size())));
     if (!folder.IsEmpty() && XFileExists(folder)) {
         mURL = FolderURL(folder);
         _resolved = true;

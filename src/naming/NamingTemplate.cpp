@@ -300,17 +300,21 @@ const Field kFields[] = {
 // The elements whose values are paths (or parts of them) and keep their separators.
 const wchar_t* const kOriginElements[] = {L"origpath", L"origfilename", L"origdrive", L"subpath"};
 
+// clang-format off
 enum Function {
     FnUpper, FnLower, FnRight, FnGrab, FnTrim, FnDel, FnSetLen, FnIfComp, FnIfNotComp, FnIfMulti,
     FnIfNotMulti, FnIfEquals, FnIfNotEquals, FnIf, FnIfValue, FnTrimFirstFolder, FnTrimLastFolder,
     FnMaxLength, FnFrontFolder, FnBackFolder, FnReplace, FnWord, FnGroup, FnSplit, FnCount
 };
+// clang-format on
 
 const WString kFunctionNames[FnCount] = {
-    L"[UPPER]", L"[LOWER]", L"[RIGHT]", L"[GRAB]", L"[TRIM]", L"[DEL]", L"[SETLEN]", L"[IFCOMP]",
-    L"[IF!COMP]", L"[IFMULTI]", L"[IF!MULTI]", L"[IFEQUALS]", L"[IF!EQUALS]", L"[IF]", L"[IFVALUE]",
-    L"[TRIMFIRSTFOLDER]", L"[TRIMLASTFOLDER]", L"[MAXLENGTH]", L"[FRONTFOLDER]", L"[BACKFOLDER]",
-    L"[REPLACE]", L"[WORD]", L"[GROUP]", L"[SPLIT]",
+    L"[UPPER]",          L"[LOWER]",     L"[RIGHT]",       L"[GRAB]",
+    L"[TRIM]",           L"[DEL]",       L"[SETLEN]",      L"[IFCOMP]",
+    L"[IF!COMP]",        L"[IFMULTI]",   L"[IF!MULTI]",    L"[IFEQUALS]",
+    L"[IF!EQUALS]",      L"[IF]",        L"[IFVALUE]",     L"[TRIMFIRSTFOLDER]",
+    L"[TRIMLASTFOLDER]", L"[MAXLENGTH]", L"[FRONTFOLDER]", L"[BACKFOLDER]",
+    L"[REPLACE]",        L"[WORD]",      L"[GROUP]",       L"[SPLIT]",
 };
 
 // The number before and after the first "/" (or, without one, the first "-"), trimmed.
@@ -344,8 +348,7 @@ WString Unpad(WString s)
 
 class Expander {
 public:
-    Expander(const NTag& original, const XStrList* extra, bool valuesForPath)
-        : m_original(original), m_extra(extra)
+    Expander(const NTag& original, const XStrList* extra, bool valuesForPath) : m_original(original), m_extra(extra)
     {
         for (int64_t i = 0; i < original.Count(); i++) {
             const STInternalTag* tag = original.TagAt(i);
@@ -440,13 +443,26 @@ private:
         const WString value = FirstLine(m_tags.Value(field.element));
         WString before, after;
         switch (field.treatment) {
-        case Treatment::Plain: return value;
-        case Treatment::Before: SplitNumberPair(value, before, after); return before;
-        case Treatment::After: SplitNumberPair(value, before, after); return after;
-        case Treatment::BeforePad: SplitNumberPair(value, before, after); return Pad2(before);
-        case Treatment::BeforeUnpad: SplitNumberPair(value, before, after); return Unpad(before);
-        case Treatment::AfterPad: SplitNumberPair(value, before, after); return Pad2(after);
-        case Treatment::AfterUnpad: SplitNumberPair(value, before, after); return Unpad(after);
+        case Treatment::Plain:
+            return value;
+        case Treatment::Before:
+            SplitNumberPair(value, before, after);
+            return before;
+        case Treatment::After:
+            SplitNumberPair(value, before, after);
+            return after;
+        case Treatment::BeforePad:
+            SplitNumberPair(value, before, after);
+            return Pad2(before);
+        case Treatment::BeforeUnpad:
+            SplitNumberPair(value, before, after);
+            return Unpad(before);
+        case Treatment::AfterPad:
+            SplitNumberPair(value, before, after);
+            return Pad2(after);
+        case Treatment::AfterUnpad:
+            SplitNumberPair(value, before, after);
+            return Unpad(after);
         }
         return value;
     }
@@ -647,18 +663,18 @@ private:
         return WString(1, groupStart) + L"-" + WString(1, static_cast<wchar_t>(end));
     }
 
-    static bool UsablePadCode(int64_t code)
-    {
-        return code > 0 && code <= 0x10FFFF;
-    }
+    static bool UsablePadCode(int64_t code) { return code > 0 && code <= 0x10FFFF; }
 
     WString Evaluate(int function, const WString& args)
     {
         WString rest = args;
         switch (function) {
-        case FnUpper: return UpperAscii(args);
-        case FnLower: return LowerAscii(args);
-        case FnTrim: return TrimBlanks(args);
+        case FnUpper:
+            return UpperAscii(args);
+        case FnLower:
+            return LowerAscii(args);
+        case FnTrim:
+            return TrimBlanks(args);
         case FnRight: {
             const int64_t count = ReadNumber(Pop(rest));
             if (count <= 0)
@@ -678,7 +694,8 @@ private:
                 from = 1;
             const bool empty = from > length || to < from;
             if (function == FnGrab)
-                return empty ? WString() : rest.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from + 1));
+                return empty ? WString()
+                             : rest.substr(static_cast<size_t>(from - 1), static_cast<size_t>(to - from + 1));
             if (!empty)
                 rest.erase(static_cast<size_t>(from - 1), static_cast<size_t>(to - from + 1));
             return rest;
@@ -703,10 +720,14 @@ private:
             }
             return Escape(text);
         }
-        case FnIfComp: return IsCompilation() ? args : WString();
-        case FnIfNotComp: return IsCompilation() ? WString() : args;
-        case FnIfMulti: return IsMultiDisc() ? args : WString();
-        case FnIfNotMulti: return IsMultiDisc() ? WString() : args;
+        case FnIfComp:
+            return IsCompilation() ? args : WString();
+        case FnIfNotComp:
+            return IsCompilation() ? WString() : args;
+        case FnIfMulti:
+            return IsMultiDisc() ? args : WString();
+        case FnIfNotMulti:
+            return IsMultiDisc() ? WString() : args;
         case FnIfEquals:
         case FnIfNotEquals: {
             const WString tag = Pop(rest);
@@ -738,8 +759,10 @@ private:
             const WString ifValue = Pop(rest);
             return m_tags.Value(tag).empty() ? rest : ifValue;
         }
-        case FnTrimFirstFolder: return TrimFirstFolder(args);
-        case FnTrimLastFolder: return TrimLastFolder(args);
+        case FnTrimFirstFolder:
+            return TrimFirstFolder(args);
+        case FnTrimLastFolder:
+            return TrimLastFolder(args);
         case FnMaxLength: {
             const int64_t max = std::max<int64_t>(0, ReadNumber(Pop(rest)));
             WString text = Unescape(rest);
@@ -779,7 +802,8 @@ private:
             // The part is escaped again: brackets of a tag value must stay text.
             return index < static_cast<int64_t>(parts.size()) ? Escape(parts[static_cast<size_t>(index)]) : WString();
         }
-        default: return WString();
+        default:
+            return WString();
         }
     }
 };
@@ -795,13 +819,53 @@ XStr ExpandNamingTemplate(const XStr& pattern, const NTag& tags, const XStrList*
 bool NamingTemplateUsesTags(const XStr& pattern)
 {
     static const WString names[] = {
-        L"[artist]", L"[album]", L"[album artist]", L"[composer]", L"[conductor]", L"[title]", L"[genre]",
-        L"[year]", L"[track]", L"[tag]", L"[track_unpad]", L"[track_total_unpad]", L"[track_total]", L"[disc]",
-        L"[disc_total]", L"[band]", L"[rating]", L"[tempo]", L"[label]", L"[isrc]", L"[upc]", L"[compilation]",
-        L"[mood]", L"[style]", L"[copyright]", L"[subtitle]", L"[length]", L"[length_mmss]", L"[length_hhmmss]",
-        L"[id_tag]", L"[audio_quality]", L"[gapless]", L"[frequency]", L"[channels]", L"[channels_subone]",
-        L"[bits_per_sample]", L"[bytes_per_sample]", L"[bitrate]", L"[k_bitrate]", L"[IFEQUALS]", L"[IFVALUE]",
-        L"[IF!EQUALS]", L"[TAGS]", L"[IFCOMP]", L"[IF!COMP]", L"[IFMULTI]", L"[IF!MULTI]",
+        L"[artist]",
+        L"[album]",
+        L"[album artist]",
+        L"[composer]",
+        L"[conductor]",
+        L"[title]",
+        L"[genre]",
+        L"[year]",
+        L"[track]",
+        L"[tag]",
+        L"[track_unpad]",
+        L"[track_total_unpad]",
+        L"[track_total]",
+        L"[disc]",
+        L"[disc_total]",
+        L"[band]",
+        L"[rating]",
+        L"[tempo]",
+        L"[label]",
+        L"[isrc]",
+        L"[upc]",
+        L"[compilation]",
+        L"[mood]",
+        L"[style]",
+        L"[copyright]",
+        L"[subtitle]",
+        L"[length]",
+        L"[length_mmss]",
+        L"[length_hhmmss]",
+        L"[id_tag]",
+        L"[audio_quality]",
+        L"[gapless]",
+        L"[frequency]",
+        L"[channels]",
+        L"[channels_subone]",
+        L"[bits_per_sample]",
+        L"[bytes_per_sample]",
+        L"[bitrate]",
+        L"[k_bitrate]",
+        L"[IFEQUALS]",
+        L"[IFVALUE]",
+        L"[IF!EQUALS]",
+        L"[TAGS]",
+        L"[IFCOMP]",
+        L"[IF!COMP]",
+        L"[IFMULTI]",
+        L"[IF!MULTI]",
     };
     const WString text = FromXStr(pattern);
     for (const WString& name : names)
@@ -815,12 +879,14 @@ XStr ColourMarkNamingTemplate(const XStr& pattern)
     static const WString blue = L"_RGB_-RGB-000-000-120";
     static const WString green = L"_RGB_-RGB-000-120-000";
     static const WString black = L"_RGB_-RGB-000-000-000";
+    // clang-format off
     static const WString functions[] = {
         L"[]", L"[IFVALUE]", L"[IFEQUALS]", L"[IF!EQUALS]", L"[TAG]", L"[TAGS]", L"[IF]", L"[UPPER]", L"[LOWER]",
         L"[RIGHT]", L"[GRAB]", L"[TRIM]", L"[SETLEN]", L"[IFCOMP]", L"[IF!COMP]", L"[IFMULTI]", L"[IF!MULTI]",
         L"[TRIMFIRSTFOLDER]", L"[TRIMLASTFOLDER]", L"[MAXLENGTH]", L"[FRONTFOLDER]", L"[BACKFOLDER]",
         L"[REPLACE]", L"[WORD]", L"[GROUP]", L"[SPLIT]",
     };
+    // clang-format on
     WString text = FromXStr(pattern);
     const auto markField = [&](const Field& field) {
         text = ReplaceAll(text, field.name, blue + field.label + black, true, npos);

@@ -13,9 +13,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "platform/XStrQString.h"
 #include "xclass/XRegistry.h"
 #include "xclass/XRegistryTransaction.h"
-#include "platform/XStrQString.h"
 
 namespace {
 

@@ -12,7 +12,8 @@ int XInstallQtMainThreadPoster()
         if (!app || !block)
             return;
         // Queued events to one receiver are delivered in the order they were posted.
-        QMetaObject::invokeMethod(app, [run = std::move(block)] { run(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [run = std::move(block)] { run(); }, Qt::QueuedConnection);
     });
 }
 

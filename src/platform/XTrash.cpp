@@ -1,5 +1,5 @@
-#include "xclass/XEnvironment.h"
 #include "platform/XTrash.h"
+#include "xclass/XEnvironment.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -122,8 +122,8 @@ std::string EncodePath(const std::string& path)
     static const char hex[] = "0123456789ABCDEF";
     std::string out;
     for (const unsigned char ch : path) {
-        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-'
-            || ch == '_' || ch == '.' || ch == '~' || ch == '/') {
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' ||
+            ch == '_' || ch == '.' || ch == '~' || ch == '/') {
             out += static_cast<char>(ch);
         } else {
             out += '%';
@@ -174,7 +174,7 @@ std::string BaseEntryName(const std::string& name)
 // Writes the .trashinfo record, then renames source into files/ under the same name.
 // Nothing is copied: any failure leaves source where it was. errno tells the cause.
 bool MoveIntoTrash(const std::string& root, const std::string& source, const std::string& name,
-    const std::string& recordedPath, Report& report)
+                   const std::string& recordedPath, Report& report)
 {
     const std::string base = BaseEntryName(name);
     const std::string content =

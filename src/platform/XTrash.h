@@ -16,7 +16,7 @@
 class XStrList;
 
 enum class XTrashResult {
-    Moved, // in the trash
+    Moved,  // in the trash
     Failed, // left where it was
 };
 

@@ -55,8 +55,8 @@ QUrl XFileURL(const XStr& path)
     static const char hex[] = "0123456789ABCDEF";
     QByteArray encoded("file://");
     for (const unsigned char ch : bytes) {
-        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-'
-            || ch == '_' || ch == '.' || ch == '~' || ch == '/') {
+        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') || ch == '-' ||
+            ch == '_' || ch == '.' || ch == '~' || ch == '/') {
             encoded += static_cast<char>(ch);
         } else {
             encoded += '%';
@@ -113,9 +113,9 @@ bool XRevealInFileManager(const QList<QUrl>& files)
         QStringList uris;
         for (const QUrl& url : files)
             uris << QString::fromLatin1(url.toEncoded());
-        QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.FileManager1"),
-            QStringLiteral("/org/freedesktop/FileManager1"), QStringLiteral("org.freedesktop.FileManager1"),
-            QStringLiteral("ShowItems"));
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+            QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
         call << uris << QString();
         const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
         if (reply.type() == QDBusMessage::ReplyMessage)

@@ -7,7 +7,7 @@
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
 
-constexpr unsigned SND_ASYNC = 1; // return at once, the sound plays in the background
+constexpr unsigned SND_ASYNC = 1;    // return at once, the sound plays in the background
 constexpr unsigned SND_FILENAME = 2; // the sound is a file name (required)
 
 // Nothing is played without SND_FILENAME. With SND_ASYNC the call returns once the player has

@@ -253,10 +253,15 @@ XStr XBase64DecodeToStr(const char* text, int mode)
     if (!XBase64Decode(text, static_cast<int>(textLength), bytes, &length))
         return XStr();
     switch (mode) {
-    case 0: return XStr::FromUTF16(units.data());
-    case 1: return XStr::FromAnsiData(reinterpret_cast<const char*>(bytes), strnlen(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length)));
-    case 2: return XStr::FromUTF8(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
-    default: return XStr();
+    case 0:
+        return XStr::FromUTF16(units.data());
+    case 1:
+        return XStr::FromAnsiData(reinterpret_cast<const char*>(bytes),
+                                  strnlen(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length)));
+    case 2:
+        return XStr::FromUTF8(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+    default:
+        return XStr();
     }
 }
 

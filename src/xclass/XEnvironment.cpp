@@ -263,13 +263,26 @@ XStr XGetSpecialFolder(unsigned kind, const wchar_t* fallback)
 {
     XStr folder;
     switch (kind) {
-    case XSPECIAL_TEMP: folder = XGetTempFolder(); break;
-    case XSPECIAL_HOME: folder = L"~"; break;
-    case XSPECIAL_MUSIC: folder = XGetXdgUserFolder("MUSIC", L"Music"); break;
-    case XSPECIAL_MOVIES: folder = XGetXdgUserFolder("VIDEOS", L"Videos"); break;
-    case XSPECIAL_PICTURES: folder = XGetXdgUserFolder("PICTURES", L"Pictures"); break;
-    case XSPECIAL_LIBRARY: folder = L"~/Library"; break;
-    default: break;
+    case XSPECIAL_TEMP:
+        folder = XGetTempFolder();
+        break;
+    case XSPECIAL_HOME:
+        folder = L"~";
+        break;
+    case XSPECIAL_MUSIC:
+        folder = XGetXdgUserFolder("MUSIC", L"Music");
+        break;
+    case XSPECIAL_MOVIES:
+        folder = XGetXdgUserFolder("VIDEOS", L"Videos");
+        break;
+    case XSPECIAL_PICTURES:
+        folder = XGetXdgUserFolder("PICTURES", L"Pictures");
+        break;
+    case XSPECIAL_LIBRARY:
+        folder = L"~/Library";
+        break;
+    default:
+        break;
     }
     if (folder.IsEmpty() && fallback)
         folder = fallback;

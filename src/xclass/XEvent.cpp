@@ -294,8 +294,7 @@ void XEvent::Set()
         return;
     const uint8_t zero = 0;
     // A full pipe means the event is set many times over; nothing to report.
-    while (::write(fd[1], &zero, 1) < 0 && errno == EINTR) {
-    }
+    while (::write(fd[1], &zero, 1) < 0 && errno == EINTR) {}
 }
 
 void XEvent::Clear()

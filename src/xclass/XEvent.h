@@ -83,7 +83,7 @@ public:
 // the synchronisation, and all ends are non-blocking so that threads block in poll only.
 class XEvent {
 public:
-    int32_t fd[2]; // [0] read end, [1] write end; -1 = closed
+    int32_t fd[2];     // [0] read end, [1] write end; -1 = closed
     bool ExistsBefore; // the named FIFO already existed when it was opened
 
     // Null name: an unnamed pipe. A failed pipe or FIFO leaves both descriptors -1: check
@@ -138,5 +138,4 @@ private:
 // Moves from to to (XMoveFileEx), retrying every 10 ms while the move fails with EEXIST or
 // EACCES. Any other error: false with errno kept. After timeoutMs: false with ETIMEDOUT. When
 // cancelEvent is set during a wait: false with ECANCELED.
-bool XMoveFileRetry(const XStr& from, const XStr& to, bool allowReplace, int timeoutMs,
-                    XEvent* cancelEvent = nullptr);
+bool XMoveFileRetry(const XStr& from, const XStr& to, bool allowReplace, int timeoutMs, XEvent* cancelEvent = nullptr);

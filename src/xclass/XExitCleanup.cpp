@@ -16,7 +16,7 @@ namespace {
 
 struct Registry {
     std::recursive_mutex lock;
-    std::map<int, int> children; // pid -> registrations
+    std::map<int, int> children;      // pid -> registrations
     std::map<std::string, int> files; // UTF-8 path -> registrations
     std::map<std::string, int> folders;
 };

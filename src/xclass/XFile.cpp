@@ -1071,8 +1071,7 @@ bool XWriteFully(int fd, const void* data, size_t size, int64_t offset)
 {
     const auto* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n =
-            offset < 0 ? write(fd, bytes, size) : pwrite(fd, bytes, size, static_cast<off_t>(offset));
+        const ssize_t n = offset < 0 ? write(fd, bytes, size) : pwrite(fd, bytes, size, static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -20,7 +20,7 @@ constexpr int XFILE_READ = 1;
 constexpr int XFILE_READWRITE = 2; // any value with bit 2 set
 
 // Disposition codes of XFile::Open (low three bits) and its two locking flags.
-constexpr uint32_t XFILE_CREATE_NEW = 1; // fail if the file exists
+constexpr uint32_t XFILE_CREATE_NEW = 1;    // fail if the file exists
 constexpr uint32_t XFILE_CREATE_ALWAYS = 2; // create or truncate
 constexpr uint32_t XFILE_OPEN_EXISTING = 3;
 constexpr uint32_t XFILE_OPEN_ALWAYS = 4; // create when missing
@@ -30,14 +30,14 @@ constexpr uint32_t XFILE_NO_LOCK = 0x80000000u;
 
 // Share codes.
 constexpr int XFILE_SHARE_EXCLUSIVE = 0; // LOCK_EX
-constexpr int XFILE_SHARE_READ = 1; // LOCK_SH
+constexpr int XFILE_SHARE_READ = 1;      // LOCK_SH
 
 class XFile {
 public:
     XStr Name;
     int32_t Handle = -1;
     bool ReportErrors = false; // print failures of open, read and write on standard output
-    bool OwnsHandle = false; // close the descriptor on reopen, Close and destruction
+    bool OwnsHandle = false;   // close the descriptor on reopen, Close and destruction
 
     XFile();
     explicit XFile(int fd); // attaches without owning
@@ -66,7 +66,7 @@ public:
     bool IsOpen() const { return Handle != -1; }
 
     void Close();
-    void Attach(int fd); // not owned
+    void Attach(int fd);          // not owned
     bool AttachDuplicate(int fd); // owns dup(fd)
     static bool DuplicateHandle(int fd, uint64_t* out);
     bool Lock(bool exclusive, bool nonBlocking);
@@ -76,7 +76,7 @@ public:
     // True only when all size bytes were written (null data with size 0 succeeds).
     bool Write(const void* data, size_t size, int origin = 2);
     bool Seek(int64_t offset, int origin);
-    int64_t GetPosition() const; // -1 when closed
+    int64_t GetPosition() const;                   // -1 when closed
     int64_t GetSize(bool* failed = nullptr) const; // -1 on failure
     // Open on a regular file (not a FIFO, a device, a socket or a folder).
     bool IsRegularFile() const;
@@ -135,10 +135,10 @@ public:
     // As XFile::ReadLine, except that a UTF-8 byte-order mark is kept.
     bool ReadLine(XStr& line, bool utf16 = false, bool utf8 = false);
 
-    bool LoadFromHandle(int fd); // the whole file; Position 0
+    bool LoadFromHandle(int fd);            // the whole file; Position 0
     bool LoadFromFile(const wchar_t* path); // a missing file loads as empty; false for no regular file
-    bool SaveToHandle(int fd); // Used bytes at the descriptor's position
-    bool SaveToFile(const wchar_t* path); // create always
+    bool SaveToHandle(int fd);              // Used bytes at the descriptor's position
+    bool SaveToFile(const wchar_t* path);   // create always
 
 private:
     bool Reserve(uint64_t size);

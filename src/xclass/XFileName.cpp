@@ -1,8 +1,8 @@
 // The path text of XFileName: parts, editing, the file-name sanitiser, home-folder
 // shorthand, fitting a name to the path limit, and wildcard masks. What works on the files
 // a path names lives in XFileTree.cpp.
-#include "xclass/XEnvironment.h"
 #include "xclass/XFileName.h"
+#include "xclass/XEnvironment.h"
 
 #include <cerrno>
 #include <climits>

@@ -27,21 +27,21 @@ public:
     // ---- Parts (each a new string) ----
     // ".ext" when the last "." comes after the last "/", else the one-character text ".".
     XFileName GetExtension() const;
-    XFileName GetFileName() const; // after the last "/" (all of it when there is none)
+    XFileName GetFileName() const;         // after the last "/" (all of it when there is none)
     XFileName GetWithoutExtension() const; // cut before the last "." (no "/" check)
     XFileName GetFileNameNoExt() const;
     XFileName GetFolder() const; // up to and including the last "/" (unchanged when none)
     // Position of the last "/" at or before start (XSTR_LAST: from the end); 0 when none.
     int FindLastSlash(int start = XSTR_LAST) const;
     bool HasWildcard() const; // contains "*" or "?"
-    bool IsHidden() const; // the file name begins with "."
+    bool IsHidden() const;    // the file name begins with "."
     bool IsInAutoAddFolder() const;
     // Position behind the leading "/" characters (length + 2 when the text is all "/").
     int SkipLeadingSlashes() const;
     bool MatchMask(const wchar_t* mask) const;
 
     // ---- Editing in place ----
-    void AddTrailingSlash(); // the empty text becomes "/"
+    void AddTrailingSlash();    // the empty text becomes "/"
     void RemoveTrailingSlash(); // every trailing "/"; a lone "/" becomes empty
     // Appends component (its leading "/" dropped) after exactly one "/".
     void AppendPath(const wchar_t* component);
@@ -65,7 +65,7 @@ public:
     // the 4096-byte path limit.
     void MakeValid(bool limitTo1024 = false, const wchar_t* pairs = nullptr, bool keepSlashes = false,
                    bool isPath = false);
-    bool ExpandHome(); // "~" and "~/..." from $HOME; false when neither applies
+    bool ExpandHome();   // "~" and "~/..." from $HOME; false when neither applies
     bool CollapseHome(); // $HOME and "$HOME/..." become "~" and "~/..."
     // ExpandHome, "./" before a text without "/", then realpath; unchanged on failure.
     bool MakeRealPath();

@@ -97,9 +97,9 @@ bool CopyXattrs(int src, int dst)
 
 // What a copy does with a target that exists already.
 enum class Existing {
-    Fail, // never replace (also not one that appears meanwhile)
+    Fail,      // never replace (also not one that appears meanwhile)
     Overwrite, // write into it, as a copy of one file onto another does
-    Replace, // remove it first, as a rename does (a link target is replaced, not followed)
+    Replace,   // remove it first, as a rename does (a link target is replaced, not followed)
 };
 
 bool CopyData(int in, int out)
@@ -613,7 +613,8 @@ bool MoveContents(const std::string& from, const std::string& to, TreeWalk& walk
             const bool made = lstat(target.c_str(), &tst) != 0;
             // lstat: a link in the destination that points at a folder is not a folder of the
             // tree, and moving into it would scatter the files outside.
-            ok = mkdir(target.c_str(), 0700) == 0 || (errno == EEXIST && lstat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode));
+            ok = mkdir(target.c_str(), 0700) == 0 ||
+                 (errno == EEXIST && lstat(target.c_str(), &tst) == 0 && S_ISDIR(tst.st_mode));
             if (ok) {
                 walk.ancestors.emplace_back(st.st_dev, st.st_ino);
                 ok = MoveContents(source, target, walk);

@@ -47,9 +47,7 @@ XFindFile::XFindFile(const wchar_t* path)
     }
 }
 
-XFindFile::XFindFile(const char* path) : XFindFile(XStr::FromAnsi(path ? path : "").p)
-{
-}
+XFindFile::XFindFile(const char* path) : XFindFile(XStr::FromAnsi(path ? path : "").p) {}
 
 XFindFile::~XFindFile()
 {

@@ -10,13 +10,13 @@
 
 class XFindFile {
 public:
-    XStr Path; // full path of the current entry
+    XStr Path;   // full path of the current entry
     XStr Folder; // the folder being walked
-    XStr Mask; // "*.*" = every entry; empty = the folder path itself
+    XStr Mask;   // "*.*" = every entry; empty = the folder path itself
     bool FoldersOnly = false;
-    DIR* Dir = nullptr; // opened by the first Next
+    DIR* Dir = nullptr;             // opened by the first Next
     struct dirent* Entry = nullptr; // the last entry read
-    struct stat Stat {}; // of the current entry (links followed)
+    struct stat Stat {};            // of the current entry (links followed)
 
     // Walk folder (trailing "/" removed unless it is "/") with mask. The narrow forms read
     // Windows-1252.

@@ -121,11 +121,21 @@ void XApplyNumberFormat(XStr& text)
         out.erase(0, 1);
         const std::wstring neg(fmt.NegativeSign.View());
         switch (fmt.NegativeMode) {
-        case 0: out = L"(" + out + L")"; break;
-        case 2: out = neg + L" " + out; break;
-        case 3: out = out + neg; break;
-        case 4: out = out + L" " + neg; break;
-        default: out = neg + out; break;
+        case 0:
+            out = L"(" + out + L")";
+            break;
+        case 2:
+            out = neg + L" " + out;
+            break;
+        case 3:
+            out = out + neg;
+            break;
+        case 4:
+            out = out + L" " + neg;
+            break;
+        default:
+            out = neg + out;
+            break;
         }
     }
     text = XStr(std::wstring_view(out));

@@ -12,7 +12,7 @@
 struct XNumberFormatSettings {
     // 0 "(1.1)", 1 "-1.1", 2 "- 1.1", 3 "1.1-", 4 "1.1 -".
     int NegativeMode;
-    XStr Grouping;          // "3;0": groups of three; "3;2;0": three, then groups of two
+    XStr Grouping; // "3;0": groups of three; "3;2;0": three, then groups of two
     XStr NegativeSign;
     XStr PositiveSign;
     XStr ThousandsSeparator;

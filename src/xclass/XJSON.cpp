@@ -138,9 +138,18 @@ Number EmptyNumber;
 Boolean EmptyBoolean;
 Null NullValue;
 
-Object* GetEmptyObject() { return &EmptyObject; }
-Array* GetEmptyArray() { return &EmptyArray; }
-AnyType* GetNullValue() { return &NullValue; }
+Object* GetEmptyObject()
+{
+    return &EmptyObject;
+}
+Array* GetEmptyArray()
+{
+    return &EmptyArray;
+}
+AnyType* GetNullValue()
+{
+    return &NullValue;
+}
 
 Object* AnyType::AsObject()
 {

@@ -39,7 +39,7 @@ public:
     Text(const wchar_t* text); // null = empty
     Text(const wchar_t* text, size_t length);
     Text(std::wstring_view text) : Text(text.data(), text.size()) {}
-    Text(const XStr& text); // the whole text, embedded zero characters included
+    Text(const XStr& text);           // the whole text, embedded zero characters included
     Text(const Text& other) noexcept; // shares the characters
     Text(Text&& other) noexcept : m_block(other.m_block) { other.m_block = nullptr; }
     ~Text() { Release(); }

@@ -64,11 +64,21 @@ void UnescapeInto(const wchar_t* s, size_t n, std::wstring& out)
         case L'/':
             out.push_back(e);
             break;
-        case L'b': out.push_back(8); break;
-        case L'f': out.push_back(12); break;
-        case L'n': out.push_back(10); break;
-        case L'r': out.push_back(13); break;
-        case L't': out.push_back(9); break;
+        case L'b':
+            out.push_back(8);
+            break;
+        case L'f':
+            out.push_back(12);
+            break;
+        case L'n':
+            out.push_back(10);
+            break;
+        case L'r':
+            out.push_back(13);
+            break;
+        case L't':
+            out.push_back(9);
+            break;
         case L'u':
         case L'U': {
             uint32_t cp;
@@ -197,7 +207,7 @@ private:
     size_t m_count = 0;
 };
 
-constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11,
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // C is wchar_t (wide text) or uint8_t (UTF-8 bytes); structure is ASCII in both.
@@ -221,8 +231,16 @@ public:
         }
         case '+':
         case '-':
-        case '0': case '1': case '2': case '3': case '4':
-        case '5': case '6': case '7': case '8': case '9':
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7':
+        case '8':
+        case '9':
             return ParseNumber();
         case '[':
             return ParseArray();
@@ -460,8 +478,8 @@ private:
             tail[0] = 'e';
             const char* tailEnd = std::to_chars(tail + 1, tail + sizeof tail, exponent).ptr;
             m_digits.append(tail, static_cast<size_t>(tailEnd - tail));
-            const auto r = std::from_chars(m_digits.data(), m_digits.data() + m_digits.size(), v,
-                                           std::chars_format::scientific);
+            const auto r =
+                std::from_chars(m_digits.data(), m_digits.data() + m_digits.size(), v, std::chars_format::scientific);
             if (r.ec == std::errc::result_out_of_range) {
                 // Only the digits and the exponent together tell which way it went out of range.
                 int64_t magnitude = exponent + static_cast<int64_t>(intEnd - intStart);

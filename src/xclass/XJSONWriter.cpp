@@ -128,13 +128,27 @@ void PutEscape(Sink& out, uint32_t c)
     static const char kHex[] = "0123456789ABCDEF";
     char buf[6] = {'\\', 0, 0, 0, 0, 0};
     switch (c) {
-    case '"': buf[1] = '"'; break;
-    case '\\': buf[1] = '\\'; break;
-    case 8: buf[1] = 'b'; break;
-    case 12: buf[1] = 'f'; break;
-    case 10: buf[1] = 'n'; break;
-    case 13: buf[1] = 'r'; break;
-    case 9: buf[1] = 't'; break;
+    case '"':
+        buf[1] = '"';
+        break;
+    case '\\':
+        buf[1] = '\\';
+        break;
+    case 8:
+        buf[1] = 'b';
+        break;
+    case 12:
+        buf[1] = 'f';
+        break;
+    case 10:
+        buf[1] = 'n';
+        break;
+    case 13:
+        buf[1] = 'r';
+        break;
+    case 9:
+        buf[1] = 't';
+        break;
     default:
         buf[1] = 'u';
         buf[2] = kHex[(c >> 12) & 15];
@@ -201,7 +215,8 @@ size_t FormatNumber(const Number& n, char* buf, size_t size)
         return len;
     }
     char digits[32];
-    size_t len = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(scaled)).ptr - digits);
+    size_t len =
+        static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(scaled)).ptr - digits);
     // Pad so that there is at least one digit before the seven decimals.
     char padded[40];
     size_t pad = len <= 7 ? 8 - len : 0;

@@ -49,9 +49,7 @@ XStr* NewStr(std::wstring_view text, uint64_t userData)
 // ---------------------------------------------------------------------------------------
 // XList
 
-XList::XList() : Items(FirstArray), _Count(0), NumAlloced(kInlineSlots), XListAllocAmount(kFirstStep), FirstArray{}
-{
-}
+XList::XList() : Items(FirstArray), _Count(0), NumAlloced(kInlineSlots), XListAllocAmount(kFirstStep), FirstArray{} {}
 
 XList::XList(const XList& other) : XList()
 {
@@ -303,9 +301,7 @@ XStrList::XStrList(const XStrList& other) : XList()
     Append(other, true, false);
 }
 
-XStrList::XStrList(XStrList&& other) noexcept : XList(static_cast<XList&&>(other))
-{
-}
+XStrList::XStrList(XStrList&& other) noexcept : XList(static_cast<XList&&>(other)) {}
 
 XStrList::XStrList(const wchar_t* text, const wchar_t* separator) : XList()
 {

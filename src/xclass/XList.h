@@ -30,7 +30,11 @@ public:
     XList();
     XList(const XList& other);
     XList(XList&& other) noexcept;
-    XList& operator=(const XList& other) { Assign(other); return *this; }
+    XList& operator=(const XList& other)
+    {
+        Assign(other);
+        return *this;
+    }
     XList& operator=(XList&& other) noexcept;
     ~XList();
 
@@ -40,7 +44,10 @@ public:
     // The slot at index, or 0 when out of range.
     uint64_t Get(int64_t index) const { return index >= 0 && index < _Count ? Items[index] : 0; }
     template <typename T>
-    T* GetPtr(int64_t index) const { return reinterpret_cast<T*>(static_cast<uintptr_t>(Get(index))); }
+    T* GetPtr(int64_t index) const
+    {
+        return reinterpret_cast<T*>(static_cast<uintptr_t>(Get(index)));
+    }
     // Unchecked access.
     uint64_t& operator[](int64_t index) { return Items[index]; }
     uint64_t operator[](int64_t index) const { return Items[index]; }
@@ -48,12 +55,22 @@ public:
     // Appends; returns the new index, or -1 when memory ran out.
     int64_t Add(uint64_t item);
     template <typename T>
-    int64_t Add(T* item) { return Add(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item))); }
+    int64_t Add(T* item)
+    {
+        return Add(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item)));
+    }
     // Inserts before index; an index below 0 or at least Count appends. Returns the index used, or -1.
     int64_t InsertAt(int64_t index, uint64_t item);
     template <typename T>
-    int64_t InsertAt(int64_t index, T* item) { return InsertAt(index, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item))); }
-    void Set(int64_t index, uint64_t item) { if (index >= 0 && index < _Count) Items[index] = item; }
+    int64_t InsertAt(int64_t index, T* item)
+    {
+        return InsertAt(index, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item)));
+    }
+    void Set(int64_t index, uint64_t item)
+    {
+        if (index >= 0 && index < _Count)
+            Items[index] = item;
+    }
 
     void RemoveAt(int64_t index);
     // Removes every slot equal to value, keeping the order; returns how many were removed.
@@ -64,7 +81,10 @@ public:
     // True and the first index (when index is given) of a slot equal to item.
     bool Find(uint64_t item, int64_t* index = nullptr) const;
     template <typename T>
-    bool Find(T* item, int64_t* index = nullptr) const { return Find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item)), index); }
+    bool Find(T* item, int64_t* index = nullptr) const
+    {
+        return Find(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(item)), index);
+    }
 
     // Frees the own heap array, then copies other (a heap array of count + 32 slots; null when empty).
     void Assign(const XList& other);
@@ -99,12 +119,19 @@ public:
     XStrList(XStrList&& other) noexcept;
     // Split(text, separator).
     XStrList(const wchar_t* text, const wchar_t* separator);
-    XStrList& operator=(const XStrList& other) { Assign(other); return *this; }
+    XStrList& operator=(const XStrList& other)
+    {
+        Assign(other);
+        return *this;
+    }
     XStrList& operator=(XStrList&& other) noexcept;
     ~XStrList();
 
     // The string at index, or null when out of range (or freed).
-    XStr* Get(int64_t index) const { return index >= 0 && index < _Count ? reinterpret_cast<XStr*>(Items[index]) : nullptr; }
+    XStr* Get(int64_t index) const
+    {
+        return index >= 0 && index < _Count ? reinterpret_cast<XStr*>(Items[index]) : nullptr;
+    }
     // Unchecked access to a string that must exist.
     XStr& operator[](int64_t index) const { return *reinterpret_cast<XStr*>(Items[index]); }
 
@@ -171,8 +198,17 @@ public:
         explicit const_iterator(const uint64_t* slot) : m_slot(slot) {}
         XStr& operator*() const { return *reinterpret_cast<XStr*>(*m_slot); }
         XStr* operator->() const { return reinterpret_cast<XStr*>(*m_slot); }
-        const_iterator& operator++() { ++m_slot; return *this; }
-        const_iterator operator++(int) { const_iterator old = *this; ++m_slot; return old; }
+        const_iterator& operator++()
+        {
+            ++m_slot;
+            return *this;
+        }
+        const_iterator operator++(int)
+        {
+            const_iterator old = *this;
+            ++m_slot;
+            return old;
+        }
         bool operator==(const const_iterator& other) const { return m_slot == other.m_slot; }
         bool operator!=(const const_iterator& other) const { return m_slot != other.m_slot; }
 
@@ -198,7 +234,11 @@ public:
 
     XHashedStrList() = default;
     XHashedStrList(const XHashedStrList& other);
-    XHashedStrList& operator=(const XHashedStrList& other) { Assign(other); return *this; }
+    XHashedStrList& operator=(const XHashedStrList& other)
+    {
+        Assign(other);
+        return *this;
+    }
 
     int64_t Count() const { return Strings.Count(); }
     XStr* Get(int64_t index) const { return Strings.Get(index); }

@@ -24,7 +24,11 @@ public:
     // FromArgv(argc, argv, start).
     XListElementValue(int argc, const char* const* argv, int start);
     XListElementValue(const XListElementValue& other) = default; // strings and UserData
-    XListElementValue& operator=(const XListElementValue& other) { Assign(other); return *this; }
+    XListElementValue& operator=(const XListElementValue& other)
+    {
+        Assign(other);
+        return *this;
+    }
 
     int64_t Count() const { return Element.Count(); }
 

@@ -131,8 +131,7 @@ bool XMainQueue::RunUntil(const std::function<bool()>& done, int timeoutMs)
         int left = -1;
         if (timeoutMs >= 0) {
             const auto elapsed =
-                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-                    .count();
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
             if (elapsed >= timeoutMs)
                 return done && done();
             left = static_cast<int>(timeoutMs - elapsed);

@@ -1,5 +1,5 @@
-#include "xclass/XEnvironment.h"
 #include "xclass/XPlatform.h"
+#include "xclass/XEnvironment.h"
 
 #include <cerrno>
 #include <climits>
@@ -24,8 +24,7 @@ void Sleep(uint32_t ms)
     wait.tv_sec = static_cast<time_t>(ms / 1000);
     wait.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     // A signal handled meanwhile must not cut the wait short.
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
 }
 
 int64_t GetTickCount64()
@@ -380,8 +379,9 @@ bool FindMount(const XStr& path, MountEntry* found)
     size_t bestLength = 0;
     for (const MountEntry& entry : ReadMountInfo()) {
         const std::string& m = entry.mountPoint;
-        const bool contains = m == "/" || resolved == m
-            || (resolved.size() > m.size() && resolved.compare(0, m.size(), m) == 0 && resolved[m.size()] == '/');
+        const bool contains =
+            m == "/" || resolved == m ||
+            (resolved.size() > m.size() && resolved.compare(0, m.size(), m) == 0 && resolved[m.size()] == '/');
         // A later mount on the same point hides the earlier one: ">=" lets it win.
         if (contains && (!any || m.size() >= bestLength)) {
             *found = entry;
@@ -400,8 +400,8 @@ std::string UserName()
     struct passwd record;
     struct passwd* result = nullptr;
     char buffer[4096];
-    if (getpwuid_r(getuid(), &record, buffer, sizeof buffer, &result) == 0 && result && result->pw_name
-        && *result->pw_name && !strchr(result->pw_name, '/'))
+    if (getpwuid_r(getuid(), &record, buffer, sizeof buffer, &result) == 0 && result && result->pw_name &&
+        *result->pw_name && !strchr(result->pw_name, '/'))
         return result->pw_name;
     return std::string();
 }
@@ -489,9 +489,28 @@ bool XIsVolumeRemote(const XStr& path)
     MountEntry entry;
     if (!FindMount(path, &entry))
         return false;
-    static const char* const networkTypes[] = {"nfs", "nfs4", "cifs", "smb3", "smbfs", "ncpfs", "afs",
-        "9p", "ceph", "glusterfs", "lustre", "gfs2", "ocfs2", "davfs", "coda", "fuse.sshfs",
-        "fuse.glusterfs", "fuse.s3fs", "fuse.rclone", "fuse.davfs2", "fuse.gvfsd-fuse", "fuse.curlftpfs"};
+    static const char* const networkTypes[] = {"nfs",
+                                               "nfs4",
+                                               "cifs",
+                                               "smb3",
+                                               "smbfs",
+                                               "ncpfs",
+                                               "afs",
+                                               "9p",
+                                               "ceph",
+                                               "glusterfs",
+                                               "lustre",
+                                               "gfs2",
+                                               "ocfs2",
+                                               "davfs",
+                                               "coda",
+                                               "fuse.sshfs",
+                                               "fuse.glusterfs",
+                                               "fuse.s3fs",
+                                               "fuse.rclone",
+                                               "fuse.davfs2",
+                                               "fuse.gvfsd-fuse",
+                                               "fuse.curlftpfs"};
     for (const char* type : networkTypes) {
         if (entry.fsType == type)
             return true;

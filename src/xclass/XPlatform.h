@@ -35,7 +35,7 @@ int _wfopen_s(FILE** out, const wchar_t* path, const wchar_t* mode);
 // ---- Console -----------------------------------------------------------------------------
 
 void XPrintW(const wchar_t* text); // as UTF-8 to standard output
-void XPrintA(const char* text); // the bytes as they are
+void XPrintA(const char* text);    // the bytes as they are
 void XPrint1252(const char* text); // Windows-1252 in, UTF-8 out
 void XTrace(const wchar_t* format, ...);
 

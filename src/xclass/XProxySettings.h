@@ -8,7 +8,7 @@ struct XProxySettings {
     int UseProxy = 0; // 0: direct connection
     XStr Server;      // host name or address
     int Port = 0;
-    XStr User;        // carried along; the HTTP client sends no proxy credentials
+    XStr User; // carried along; the HTTP client sends no proxy credentials
     XStr Password;
 };
 

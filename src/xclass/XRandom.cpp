@@ -19,8 +19,7 @@ uint32_t XRandom::ClockSeed()
     struct tm t {};
     localtime_r(&now, &t);
     const auto sq = [](int v) { return static_cast<uint32_t>(v) * static_cast<uint32_t>(v); };
-    return sq(t.tm_sec) + sq(t.tm_min) + sq(t.tm_hour) + sq(t.tm_year) + sq(t.tm_yday) +
-           static_cast<uint32_t>(clock());
+    return sq(t.tm_sec) + sq(t.tm_min) + sq(t.tm_hour) + sq(t.tm_year) + sq(t.tm_yday) + static_cast<uint32_t>(clock());
 }
 
 XRandom::XRandom(GlobalInstanceTag) : Index(kStateWords)

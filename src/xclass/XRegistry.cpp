@@ -1,10 +1,10 @@
 #include "xclass/XRegistry.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <set>
 #include <string>
@@ -765,8 +765,7 @@ bool XRegistry::GetBinaryExact(const wchar_t* valueName, void* data, uint32_t si
     return WithCache([&](XRegistry& r) { return r.ReadBinaryExact(valueName, data, size, root, keyPath); });
 }
 
-uint32_t XRegistry::GetBinarySize(const wchar_t* valueName, const wchar_t* root, const wchar_t* keyPath,
-                                  bool* notFound)
+uint32_t XRegistry::GetBinarySize(const wchar_t* valueName, const wchar_t* root, const wchar_t* keyPath, bool* notFound)
 {
     return WithCache([&](XRegistry& r) { return r.ReadBinarySize(valueName, root, keyPath, notFound); });
 }

@@ -60,10 +60,10 @@ public:
     XFile LockFile;                 // open only while a lock is held
     XJSON::AnyType* Root = nullptr; // an Object after a successful load, a Null before
     bool Dirty = false;
-    int64_t ModTime = 0;            // write time at load (100-ns units since 1601, whole seconds)
-    XRegistryFileStamp Stamp;       // the loaded file's identity, size and exact times
-    bool LoadFailed = false;        // the store file exists but could not be read: no saving
-    bool Damaged = false;           // held something else than a store: kept aside before saving
+    int64_t ModTime = 0;      // write time at load (100-ns units since 1601, whole seconds)
+    XRegistryFileStamp Stamp; // the loaded file's identity, size and exact times
+    bool LoadFailed = false;  // the store file exists but could not be read: no saving
+    bool Damaged = false;     // held something else than a store: kept aside before saving
 
     // Loads with a shared lock (load false: an empty copy, nothing loaded).
     explicit XRegistry(bool load = true);

@@ -18,9 +18,9 @@ class XRegistry;
 struct XBuffer;
 
 struct XRegistryOp {
-    XStr Root;      // resolved root
-    XStr KeyPath;   // key path (for a copy: the destination path)
-    XStr ValueName; // value name (a key deletion: the subkey's name; a copy: the source path)
+    XStr Root;                       // resolved root
+    XStr KeyPath;                    // key path (for a copy: the destination path)
+    XStr ValueName;                  // value name (a key deletion: the subkey's name; a copy: the source path)
     XJSON::AnyType* Value = nullptr; // owned; a write's value
     bool IsDeleteValue = false;
     bool IsDeleteKey = false;

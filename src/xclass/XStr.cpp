@@ -55,7 +55,10 @@ void XStr::InitEmpty()
     BufferSize = 128;
 }
 
-XStr::XStr() { InitEmpty(); }
+XStr::XStr()
+{
+    InitEmpty();
+}
 
 XStr::XStr(const wchar_t* text)
 {
@@ -292,8 +295,7 @@ XStr operator+(const wchar_t* a, const XStr& b)
 
 bool operator==(const XStr& a, const XStr& b)
 {
-    return a.NumChars == b.NumChars &&
-           memcmp(a.p, b.p, sizeof(wchar_t) * static_cast<size_t>(a.NumChars)) == 0;
+    return a.NumChars == b.NumChars && memcmp(a.p, b.p, sizeof(wchar_t) * static_cast<size_t>(a.NumChars)) == 0;
 }
 
 bool operator==(const XStr& a, const wchar_t* b)

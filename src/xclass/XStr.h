@@ -42,7 +42,7 @@ public:
 
     XStr();
     XStr(const wchar_t* text);
-    XStr(const XStr& other); // copies UserData too
+    XStr(const XStr& other);     // copies UserData too
     XStr(XStr&& other) noexcept; // takes UserData too
     explicit XStr(int value);
     explicit XStr(long long value);

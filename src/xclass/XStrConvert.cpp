@@ -511,8 +511,14 @@ int64_t XHexToLong(const wchar_t* text)
     return static_cast<int64_t>(XHexToULong(text));
 }
 
-uint64_t XStr::HexToULong() const { return XHexToULong(p); }
-int64_t XStr::HexToLong() const { return XHexToLong(p); }
+uint64_t XStr::HexToULong() const
+{
+    return XHexToULong(p);
+}
+int64_t XStr::HexToLong() const
+{
+    return XHexToLong(p);
+}
 
 bool XHexToBytes(const wchar_t* hex, uint8_t* out, unsigned count)
 {

@@ -63,7 +63,10 @@ char Transliterate(wchar_t ch)
     return c < 0x180 ? table.map[c] : 0;
 }
 
-inline bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+inline bool IsDigit(wchar_t c)
+{
+    return c >= L'0' && c <= L'9';
+}
 
 } // namespace
 
@@ -135,8 +138,8 @@ XStr XQuoteArgument(const XStr& arg)
     bool plain = !arg.IsEmpty();
     for (int i = 0; plain && i < arg.Length(); i++) {
         const wchar_t c = arg.p[i];
-        plain = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') ||
-                c == L'+' || c == L'-' || c == L'.' || c == L'/' || c == L'_';
+        plain = (c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || c == L'+' ||
+                c == L'-' || c == L'.' || c == L'/' || c == L'_';
     }
     if (plain)
         return arg;
@@ -218,8 +221,16 @@ void XStr::FormatV(const wchar_t* format, va_list args)
                 pointSeen = true;
                 precision = 0;
                 break;
-            case L'0': case L'1': case L'2': case L'3': case L'4':
-            case L'5': case L'6': case L'7': case L'8': case L'9':
+            case L'0':
+            case L'1':
+            case L'2':
+            case L'3':
+            case L'4':
+            case L'5':
+            case L'6':
+            case L'7':
+            case L'8':
+            case L'9':
                 if (pointSeen)
                     precision = precision * 10 + (c - L'0');
                 else if (c == L'0' && width == 0)
@@ -246,8 +257,7 @@ void XStr::FormatV(const wchar_t* format, va_list args)
             case L'i': {
                 const int64_t v = longs ? static_cast<int64_t>(va_arg(args, long long)) : va_arg(args, int);
                 const bool negative = v < 0;
-                const XStr digits = XStr::FromULong(negative ? 0 - static_cast<uint64_t>(v)
-                                                              : static_cast<uint64_t>(v));
+                const XStr digits = XStr::FromULong(negative ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v));
                 const wchar_t sign = negative ? L'-' : (plus ? L'+' : 0);
                 int w = width;
                 if (sign)

@@ -83,4 +83,3 @@ public:
 
     std::function<void()> Function;
 };
-

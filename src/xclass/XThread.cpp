@@ -202,9 +202,7 @@ void XWithAutoreleasePool(const std::function<void()>& function)
     function();
 }
 
-void XEnableCocoaThreads()
-{
-}
+void XEnableCocoaThreads() {}
 
 // ---- XThreadPool -------------------------------------------------------------------------
 

@@ -123,8 +123,8 @@ int64_t XTime::DiffDays(const XTime& other) const
 XStr XTime::FormatTime() const
 {
     char text[64];
-    snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(Tm.tm_hour),
-        static_cast<unsigned>(Tm.tm_min), static_cast<unsigned>(Tm.tm_sec));
+    snprintf(text, sizeof text, "%02u:%02u:%02u", static_cast<unsigned>(Tm.tm_hour), static_cast<unsigned>(Tm.tm_min),
+             static_cast<unsigned>(Tm.tm_sec));
     return XStr::FromUTF8(text);
 }
 
@@ -132,7 +132,7 @@ XStr XTime::FormatDate() const
 {
     char text[64];
     snprintf(text, sizeof text, "%04u-%02u-%02u", static_cast<unsigned>(Tm.tm_year + 1900),
-        static_cast<unsigned>(Tm.tm_mon + 1), static_cast<unsigned>(Tm.tm_mday));
+             static_cast<unsigned>(Tm.tm_mon + 1), static_cast<unsigned>(Tm.tm_mday));
     return XStr::FromUTF8(text);
 }
 

@@ -30,9 +30,9 @@ uint64_t XGetFileTimeNow();
 
 struct XSystemTime {
     uint16_t wYear;
-    uint16_t wMonth; // 1-12
+    uint16_t wMonth;     // 1-12
     uint16_t wDayOfWeek; // 0-6, Sunday 0
-    uint16_t wDay; // 1-31
+    uint16_t wDay;       // 1-31
     uint16_t wHour;
     uint16_t wMinute;
     uint16_t wSecond;
@@ -49,7 +49,7 @@ public:
     XTime(const XTime& other) = default;
     XTime& operator=(const XTime& other) = default;
 
-    time_t GetTime() const; // seconds since 1970
+    time_t GetTime() const;            // seconds since 1970
     XSystemTime GetSystemTime() const; // milliseconds 0
     uint64_t GetFileTime() const;
 
@@ -62,11 +62,11 @@ public:
     int Compare(const XTime& b) const; // -1 earlier, 0 equal, 1 later
     void Add(int64_t seconds, int64_t minutes = 0, int64_t hours = 0, int64_t days = 0);
     int64_t DiffSeconds(const XTime& other) const; // other - this
-    int64_t DiffDays(const XTime& other) const; // whole days, truncated toward zero
+    int64_t DiffDays(const XTime& other) const;    // whole days, truncated toward zero
 
     XStr FormatTime() const; // "HH:MM:SS"
     XStr FormatDate() const; // "YYYY-MM-DD"
-    XStr AscTime() const; // asctime text, ends with a line feed
+    XStr AscTime() const;    // asctime text, ends with a line feed
 
 private:
     void SetFromSeconds(time_t seconds);

@@ -1,6 +1,6 @@
+#include "xclass/XWorkerProcess.h"
 #include "xclass/XEnvironment.h"
 #include "xclass/XExitCleanup.h"
-#include "xclass/XWorkerProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -413,7 +413,8 @@ XStr XFindProgramInPath(const wchar_t* name, const char* pathValue)
     bool pathSet = false;
     const std::string pathFromEnv = pathValue ? std::string() : XGetEnv("PATH", &pathSet);
     const std::string folders = pathValue ? std::string(pathValue)
-                                : pathSet ? pathFromEnv : std::string("/usr/local/bin:/usr/bin:/bin");
+                                : pathSet ? pathFromEnv
+                                          : std::string("/usr/local/bin:/usr/bin:/bin");
     size_t begin = 0;
     for (;;) {
         const size_t end = folders.find(':', begin);

@@ -27,10 +27,10 @@ constexpr int XWP_PIPE_STDERR = 4;
 
 class XWorkerProcess {
 public:
-    int64_t StdinHandle = -1; // parent's write end of the child's standard input; -1 = none
+    int64_t StdinHandle = -1;  // parent's write end of the child's standard input; -1 = none
     int64_t StdoutHandle = -1; // parent's read end of the child's standard output
     int64_t StderrHandle = -1; // parent's read end of the child's standard error
-    int32_t Pid = 0; // 0 = no child
+    int32_t Pid = 0;           // 0 = no child
 
     XWorkerProcess() = default;
     ~XWorkerProcess();

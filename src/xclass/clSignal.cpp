@@ -201,8 +201,7 @@ void clSignal::setState(bool on)
         if (p->canReadNow())
             return;
         const uint8_t zero = 0;
-        while (::write(p->fdWrite(), &zero, 1) < 0 && errno == EINTR) {
-        }
+        while (::write(p->fdWrite(), &zero, 1) < 0 && errno == EINTR) {}
     } else {
         uint8_t byte;
         for (;;) {

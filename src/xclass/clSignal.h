@@ -13,7 +13,7 @@
 // One owned descriptor; closed when the object goes.
 class clFD {
 public:
-    clFD() = default; // no descriptor
+    clFD() = default;                  // no descriptor
     explicit clFD(int fd) : mFD(fd) {} // takes ownership
     ~clFD();
     clFD(const clFD&) = delete;

@@ -1,5 +1,5 @@
-#include "app/AppTestSupport.h"
 #include "app/KRAErrorHandler.h"
+#include "app/AppTestSupport.h"
 #include "kit/KRAException.h"
 
 #include "xclass/XEnvironment.h"
@@ -120,7 +120,8 @@ TEST(KRAErrorHandlerTest, ReportFilesCountUpAndNeverOverwriteALeftOver)
     EXPECT_EQ(QFileInfo(first).absolutePath(), QFileInfo(data.folder()).absoluteFilePath());
     EXPECT_EQ(ReadText(first), QStringLiteral("first"));
 
-    const QString leftOver = QDir(data.folder()).filePath(QStringLiteral("BugEntry-%1-%2.txt").arg(getpid()).arg(n + 1));
+    const QString leftOver =
+        QDir(data.folder()).filePath(QStringLiteral("BugEntry-%1-%2.txt").arg(getpid()).arg(n + 1));
     {
         QFile file(leftOver);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));

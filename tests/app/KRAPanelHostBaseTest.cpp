@@ -1,6 +1,6 @@
+#include "app/KRAPanelHostBase.h"
 #include "app/AppTestSupport.h"
 #include "kit/KRAException.h"
-#include "app/KRAPanelHostBase.h"
 #include "kit/QKPleaseWaitDialog.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "app/AppTestSupport.h"
 #include "app/KREStartup.h"
+#include "app/AppTestSupport.h"
 
 #include "xclass/XEnvironment.h"
 #include "xclass/XRegistry.h"
@@ -183,8 +183,8 @@ TEST_F(KREStartupTest, AFolderThatCannotBeMadeIsReportedWithTheReason)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         close(fds[0]);
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                               setresuid(65534, 65534, 65534) != 0))
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
             _exit(2);
         std::string warning;
         const bool ok = KREStartup::prepareDataFolder(XStr::FromUTF8(folder), &warning);

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 

@@ -1,6 +1,6 @@
+#include "app/QKProbePermissionsView.h"
 #include "app/AppTestSupport.h"
 #include "app/KRAPanelHostBase.h"
-#include "app/QKProbePermissionsView.h"
 
 #include "xclass/XRegistry.h"
 
@@ -79,8 +79,10 @@ TEST(QKProbePermissionsViewTest, OnlyAFolderThatExistsButMayNotBeOpenedIsBlocked
     ASSERT_EQ(chmod(home.documents().c_str(), 0), 0);
     EXPECT_EQ(AsUnprivileged([&] { return QKProbePermissionsView::isFolderBlocked(documents); }), 1);
     EXPECT_EQ(AsUnprivileged([] { return QKProbePermissionsView::probeIfNeeded(); }), 1);
-    EXPECT_EQ(AsUnprivileged([&] { return QKProbePermissionsView::firstBlockedFolder(
-                                               QKProbePermissionsView::probedFolders()) == documents; }),
+    EXPECT_EQ(AsUnprivileged([&] {
+                  return QKProbePermissionsView::firstBlockedFolder(QKProbePermissionsView::probedFolders()) ==
+                         documents;
+              }),
               1);
 
     // The Desktop is checked too.

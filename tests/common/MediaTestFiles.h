@@ -17,9 +17,11 @@
 inline bool MakeTestVideo(const std::string& path, const std::string& size = "320x240", const std::string& rate = "25",
                           const std::string& seconds = "1", const std::vector<std::string>& extra = {})
 {
-    std::vector<std::string> args{"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i",
-        "testsrc=duration=" + seconds + ":size=" + size + ":rate=" + rate, "-f", "lavfi", "-i",
-        "sine=duration=" + seconds, "-shortest"};
+    std::vector<std::string> args{
+        "ffmpeg",   "-v",    "error", "-nostdin",
+        "-f",       "lavfi", "-i",    "testsrc=duration=" + seconds + ":size=" + size + ":rate=" + rate,
+        "-f",       "lavfi", "-i",    "sine=duration=" + seconds,
+        "-shortest"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back("-y");
     args.push_back(path);

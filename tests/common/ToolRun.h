@@ -109,15 +109,13 @@ inline ToolRunResult RunProcess(const std::vector<std::string>& args, const Tool
     envp.push_back(nullptr);
     char** const childEnv = options.env ? envp.data() : environ;
     pid_t pid = -1;
-    const int spawned = options.searchPath
-                            ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), childEnv)
-                            : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), childEnv);
+    const int spawned = options.searchPath ? posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), childEnv)
+                                           : posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), childEnv);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned == 0) {
         int status = 0;
         if (options.timeoutMs < 0) {
-            while (waitpid(pid, &status, 0) < 0) {
-            }
+            while (waitpid(pid, &status, 0) < 0) {}
         } else {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
             while (waitpid(pid, &status, WNOHANG) != pid) {

@@ -8,15 +8,15 @@
 #include <optional>
 #include <string>
 
+#include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
 #include "common/ToolRun.h"
 #include "engine/KRABatch.h"
-#include "common/MediaTestFiles.h"
 #include "engine/QKConvertProcessShared.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XEnvironment.h"
 #include "xclass/XFileName.h"
 #include "xclass/XPlatform.h"
-#include "platform/XWorkspace.h"
 
 namespace {
 
@@ -148,8 +148,9 @@ TEST_F(AfterConversion, OnlyARealOutputLetsTheSourceGo)
     EXPECT_FALSE(PathExists(trashed("clip.mov")));
 
     // From the command line: an empty output keeps the source and fails the run.
-    const ToolRunResult tool = RunTestTool(TestToolPath("engine-tool"), 
-        {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", empty});
+    const ToolRunResult tool =
+        RunTestTool(TestToolPath("engine-tool"),
+                    {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", empty});
     EXPECT_EQ(tool.status, 1) << tool.err;
     EXPECT_NE(tool.err.find("is empty"), std::string::npos) << tool.err;
     EXPECT_TRUE(PathExists(source));
@@ -176,8 +177,8 @@ TEST_F(AfterConversion, ASourceWithNoUsableTrashIsKeptNotDeleted)
     const std::string top = XGetMountPoint(XStr::FromUTF8(mine)).ToUTF8String();
     struct stat topStat;
     ASSERT_EQ(stat(top.c_str(), &topStat), 0) << top;
-    const bool userMayWriteTop = topStat.st_uid == uid || (topStat.st_mode & S_IWOTH) ||
-                                 (topStat.st_gid == gid && (topStat.st_mode & S_IWGRP));
+    const bool userMayWriteTop =
+        topStat.st_uid == uid || (topStat.st_mode & S_IWOTH) || (topStat.st_gid == gid && (topStat.st_mode & S_IWGRP));
     if (userMayWriteTop || PathExists(top + "/.Trash-" + std::to_string(uid)) || PathExists(top + "/.Trash"))
         GTEST_SKIP() << "the volume of the temporary folder (" << top << ") has, or lets this user make, a trash";
 
@@ -200,8 +201,9 @@ TEST_F(AfterConversion, ASourceWithNoUsableTrashIsKeptNotDeleted)
         EXPECT_NE(result.err.find(".Trash-" + std::to_string(uid)), std::string::npos) << result.err;
     }
     // Asked to delete for good, the same user may.
-    const ToolRunResult deleted = RunTestToolAsOrdinaryUser(
-        TestToolPath("engine-tool"), {"after", "--success", "--effect", "Delete Source File=", "--src", source, "--dst", dest});
+    const ToolRunResult deleted =
+        RunTestToolAsOrdinaryUser(TestToolPath("engine-tool"), {"after", "--success", "--effect",
+                                                                "Delete Source File=", "--src", source, "--dst", dest});
     EXPECT_EQ(deleted.status, 0) << deleted.err;
     EXPECT_FALSE(PathExists(source));
 }
@@ -268,7 +270,8 @@ TEST_F(AfterConversion, HomeAndUserFoldersStayWhenEmptied)
 TEST_F(AfterConversion, RemovalStopsAtAMountPoint)
 {
     struct stat shm, dev;
-    if (stat("/dev/shm", &shm) != 0 || stat("/dev", &dev) != 0 || shm.st_dev == dev.st_dev || access("/dev/shm", W_OK) != 0)
+    if (stat("/dev/shm", &shm) != 0 || stat("/dev", &dev) != 0 || shm.st_dev == dev.st_dev ||
+        access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no separately mounted, writable /dev/shm";
     TestTempDir temp("/dev/shm");
     const std::string top = temp.path();
@@ -290,9 +293,9 @@ TEST_F(AfterConversion, FailuresAreReportedAndNothingElseIsTouched)
     EXPECT_EQ(recorder->errors.size(), 2);
     EXPECT_TRUE(PathExists(neighbour));
     EXPECT_EQ(QKConvertProcessShared::removeEmptyFolders(XStr(L"relative/folder")), 0);
-    EXPECT_FALSE(QKConvertProcessShared::playSound(QKDSPSpec(QStringLiteral("Play Sound After Conversion"),
-                                                             QStringLiteral("-playsounderr=\"/x.wav\"")),
-                                                   QStringLiteral("playsound")));
+    EXPECT_FALSE(QKConvertProcessShared::playSound(
+        QKDSPSpec(QStringLiteral("Play Sound After Conversion"), QStringLiteral("-playsounderr=\"/x.wav\"")),
+        QStringLiteral("playsound")));
 }
 
 } // namespace

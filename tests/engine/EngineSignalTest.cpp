@@ -229,7 +229,8 @@ TEST_F(EngineSignal, APausedOrRunningFFmpegEndsWithTheTool)
         EndAndCheck(tool, signo);
     }
     // Running: read at the source's own pace, so it is still at work when the signal comes.
-    const pid_t tool = Start({"--src", src, "--dst", dir.file("out/running.mkv"), "--pre", "-re", "--args", "-vcodec libx264"});
+    const pid_t tool =
+        Start({"--src", src, "--dst", dir.file("out/running.mkv"), "--pre", "-re", "--args", "-vcodec libx264"});
     ASSERT_GT(tool, 0);
     ASSERT_TRUE(WaitFor(tool, ffmpegIn(0)));
     EndAndCheck(tool, SIGINT);

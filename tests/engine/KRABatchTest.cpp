@@ -3,9 +3,9 @@
 #include <atomic>
 #include <thread>
 
-#include "engine/KRABatch.h"
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
+#include "engine/KRABatch.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
 #include "xclass/XEnvironment.h"
@@ -28,13 +28,12 @@ QKDSPSpec Effect(const char* name, const char* args)
 
 TEST(KRABatch, EffectArgumentsComeFirstThenTheEncoderAndActionsStayOut)
 {
-    const KRABatch batch(Spec(QStringLiteral("-c:v mpeg4 -q:v 3"),
-                              {Effect("Crop", "-vf crop=10:20"),
-                               Effect("Delete Source File", "-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"),
-                               Effect("Multi-CPU Force", "-marvoni_thread_count=\"3\" -threads=\"2\""),
-                               Effect("Play Sound After Conversion", "-playsound=\"/s.wav\""),
-                               Effect("Preserve Source Attributes", ""),
-                               Effect("Mute", "-an")}));
+    const KRABatch batch(
+        Spec(QStringLiteral("-c:v mpeg4 -q:v 3"),
+             {Effect("Crop", "-vf crop=10:20"), Effect("Delete Source File", "-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY"),
+              Effect("Multi-CPU Force", "-marvoni_thread_count=\"3\" -threads=\"2\""),
+              Effect("Play Sound After Conversion", "-playsound=\"/s.wav\""), Effect("Preserve Source Attributes", ""),
+              Effect("Mute", "-an")}));
     EXPECT_EQ(batch.commandLine(), QStringLiteral("-vf crop=10:20 -threads 2 -an -c:v mpeg4 -q:v 3"));
     EXPECT_EQ(batch.userThreadCount(), 3u);
 }
@@ -88,13 +87,14 @@ TEST(KRABatch, MultiCpuForceKeepsItsOtherElementsInTheBlankForm)
 
 TEST(KRABatch, SpecialActionsByNameTheLaterOneWins)
 {
-    const KRABatch batch(Spec(QString(), {Effect("Play Sound After Conversion", "-playsound=\"/a.wav\""),
-                                          Effect("Crop", "-vf crop=1:1"),
-                                          Effect("Delete Source File", "-DELSOURCERECYCLE"),
-                                          Effect("Play Sound After Conversion", "-playsound=\"/b.wav\"")}));
+    const KRABatch batch(
+        Spec(QString(), {Effect("Play Sound After Conversion", "-playsound=\"/a.wav\""), Effect("Crop", "-vf crop=1:1"),
+                         Effect("Delete Source File", "-DELSOURCERECYCLE"),
+                         Effect("Play Sound After Conversion", "-playsound=\"/b.wav\"")}));
     const KRASpecialActions actions = batch.prepareSpecialActions(nullptr);
     ASSERT_EQ(actions.size(), 2);
-    EXPECT_EQ(actions.value(QStringLiteral("Play Sound After Conversion")).args, QStringLiteral("-playsound=\"/b.wav\""));
+    EXPECT_EQ(actions.value(QStringLiteral("Play Sound After Conversion")).args,
+              QStringLiteral("-playsound=\"/b.wav\""));
     EXPECT_EQ(actions.value(QStringLiteral("Delete Source File")).args, QStringLiteral("-DELSOURCERECYCLE"));
     EXPECT_FALSE(actions.contains(QStringLiteral("Crop")));
 }

@@ -23,9 +23,9 @@
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
 #include "common/ToolRun.h"
-#include "xclass/XFileName.h"
 #include "engine/KRAArgText.h"
 #include "engine/clFFMPEG.h"
+#include "xclass/XFileName.h"
 
 namespace {
 
@@ -133,11 +133,12 @@ TEST(KRAProcessArgs, TextTheParserCannotReadStaysInPlace)
 
 TEST(KRAProcessArgs, HostileValuesSurviveTheRewrite)
 {
-    const std::vector<std::wstring> values{L"a b", L"a,b", L"q\"uote", L"back\\slash", L"trail\\", L"$(rm -rf x)",
-        L"line\nbreak", std::wstring(L"bad") + wchar_t(0xDCFF)};
+    const std::vector<std::wstring> values{
+        L"a b",     L"a,b",         L"q\"uote",     L"back\\slash",
+        L"trail\\", L"$(rm -rf x)", L"line\nbreak", std::wstring(L"bad") + wchar_t(0xDCFF)};
     for (const std::wstring& value : values) {
         std::vector<KRAArgItem> items{KRAArgItem{true, XStr(L"metadata"), XStr(std::wstring_view(value))},
-            KRAArgItem{true, XStr(L"an"), XStr()}};
+                                      KRAArgItem{true, XStr(L"an"), XStr()}};
         const std::vector<KRAArgItem> back = parseArgItems(writeArgItems(items));
         ASSERT_EQ(back.size(), 2u);
         EXPECT_EQ(std::wstring(back[0].value.View()), value);
@@ -167,17 +168,20 @@ TEST(KRAProcessArgs, ErrorFilter)
 // words inside a file name, or anywhere else in the message, make no difference.
 TEST(KRAProcessArgs, ErrorFilterReadsTheLevelOnlyWhereFFmpegPutsIt)
 {
-    for (const wchar_t* dropped : {L"[info] Stream mapping:", L"[INFO] x", L"[mp4 @ 0x55d0] [warning] odd",
-             L"[out#0/mp4 @ 0x1] [vost#0:0/libx264 @ 0x2] [Warning] x", L"[warning]: Source height < 720p; disabling lookahead-slices",
-             L"[libx264 @ (nil)] [info] using cpu"}) {
+    for (const wchar_t* dropped :
+         {L"[info] Stream mapping:", L"[INFO] x", L"[mp4 @ 0x55d0] [warning] odd",
+          L"[out#0/mp4 @ 0x1] [vost#0:0/libx264 @ 0x2] [Warning] x",
+          L"[warning]: Source height < 720p; disabling lookahead-slices", L"[libx264 @ (nil)] [info] using cpu"}) {
         XStr line(dropped);
         EXPECT_FALSE(filterErrorLine(line)) << XStr(dropped).ToUTF8String();
     }
     const std::vector<XStr> paths{XStr(L"/S/invalidating cache/m.tmp.mkv"), XStr(L"/S/x Zero Metal services found")};
-    for (const wchar_t* kept : {L"Error writing trailer of /S/[Info]/m.tmp.mkv: No space left on device",
-             L"[matroska @ 0x5] Error writing /S/[warning]/m.mkv", L"[matroska @ 0x5] [error] /S/a [INFO] b/m.mkv: File too large",
-             L"Error closing file /S/invalidating cache/m.tmp.mkv: No space left on device",
-             L"Could not open /S/x Zero Metal services found", L"[info /x/m.mkv: No space left on device"}) {
+    for (const wchar_t* kept :
+         {L"Error writing trailer of /S/[Info]/m.tmp.mkv: No space left on device",
+          L"[matroska @ 0x5] Error writing /S/[warning]/m.mkv",
+          L"[matroska @ 0x5] [error] /S/a [INFO] b/m.mkv: File too large",
+          L"Error closing file /S/invalidating cache/m.tmp.mkv: No space left on device",
+          L"Could not open /S/x Zero Metal services found", L"[info /x/m.mkv: No space left on device"}) {
         XStr line(kept);
         EXPECT_TRUE(filterErrorLine(line, paths)) << XStr(kept).ToUTF8String();
     }
@@ -208,8 +212,9 @@ TEST(KRAProcessArgs, WordsFFmpegWouldTakeForAnotherOutput)
         ASSERT_TRUE(found.has_value()) << XStr(text).ToUTF8String();
         EXPECT_EQ(std::wstring(found->View()), word) << XStr(text).ToUTF8String();
     }
-    for (const wchar_t* text : {L"-vcodec mpeg4 -metadata \"title=My Film.mp4\" -acodec aac", L"-ss -5 -t 3",
-             L"-autorotate 0 -an -noaccurate_seek -metadata:s:a:0 language=eng", L"-h full", L"-x264-params -", L""}) {
+    for (const wchar_t* text :
+         {L"-vcodec mpeg4 -metadata \"title=My Film.mp4\" -acodec aac", L"-ss -5 -t 3",
+          L"-autorotate 0 -an -noaccurate_seek -metadata:s:a:0 language=eng", L"-h full", L"-x264-params -", L""}) {
         XStrList tokens;
         tokens.ParseArgs(XStr(text));
         EXPECT_FALSE(findOutputWord(tokens).has_value()) << XStr(text).ToUTF8String();
@@ -242,7 +247,8 @@ protected:
 TEST_F(KRAProcessRun, TrimsAndReportsProgress)
 {
     const std::string out = dir.file("out.mkv");
-    const ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264 -acodec aac -trimstart=0.5 -fadein=0"});
+    const ToolRunResult r =
+        Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264 -acodec aac -trimstart=0.5 -fadein=0"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(LastLine(r.out), "result: success");
     EXPECT_NE(r.out.find("percent: 100\n"), std::string::npos);
@@ -255,7 +261,7 @@ TEST_F(KRAProcessRun, TrimsAndReportsProgress)
 TEST_F(KRAProcessRun, HostileNamesReachFFmpegUnchanged)
 {
     const std::vector<std::string> names{"sp ace \"q\" $(touch pwned) `x` *?.mp4", "back\\slash\\", "new\nline.mkv",
-        std::string("bad\xff\xfe name.mp4"), "-leading-dash.mp4"};
+                                         std::string("bad\xff\xfe name.mp4"), "-leading-dash.mp4"};
     for (const std::string& name : names) {
         const std::string source = dir.file(name + ".src.mp4");
         ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
@@ -336,7 +342,8 @@ TEST_F(KRAProcessRun, ConcatenatesByListAndByFilterGraph)
     const std::string second = dir.file("second.mp4");
     ASSERT_TRUE(RunProgramQuietly({"cp", src, second}));
     const std::string copied = dir.file("copied.mkv");
-    ToolRunResult r = Run({"run", "--src", src, "--src", second, "--dst", copied, "--args", "-vcodec copy -acodec copy"});
+    ToolRunResult r =
+        Run({"run", "--src", src, "--src", second, "--dst", copied, "--args", "-vcodec copy -acodec copy"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NE(r.out.find("-f concat -safe 0 -i"), std::string::npos);
     EXPECT_NEAR(Duration(copied), 4.0, 0.3);
@@ -376,7 +383,8 @@ TEST_F(KRAProcessRun, ConcatenationListKeepsHostileNames)
 TEST_F(KRAProcessRun, AnAbsurdLoopCountFailsClearly)
 {
     const std::string out = dir.file("looped.mkv");
-    std::vector<std::string> args{"run", "--src", src, "--dst", out, "--args", "-loopvideo=400000000 -vcodec copy -acodec copy"};
+    std::vector<std::string> args{
+        "run", "--src", src, "--dst", out, "--args", "-loopvideo=400000000 -vcodec copy -acodec copy"};
 #if !defined(__SANITIZE_ADDRESS__)
     if (!ProgramOnPath("prlimit").empty()) {
         args.insert(args.begin(), {"--as=4000000000", TestToolPath("engine-tool")});
@@ -400,12 +408,13 @@ TEST_F(KRAProcessRun, QuitAndPause)
     const std::string out = dir.file("stopped.mkv");
     // Paused, then quit while paused: the stopped child is ended at once.
     ToolRunResult r = Run({"run", "--src", longer, "--dst", out, "--args", "-vcodec libx264 -preset veryslow",
-        "--pause-after", "300", "--quit-after", "800"});
+                           "--pause-after", "300", "--quit-after", "800"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(PathExists(out));
     // Paused and resumed: the conversion completes.
-    r = Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264", "--pause-after", "50", "--resume-after", "600"});
+    r = Run({"run", "--src", src, "--dst", out, "--args", "-vcodec libx264", "--pause-after", "50", "--resume-after",
+             "600"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_TRUE(PathExists(out));
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
@@ -414,7 +423,8 @@ TEST_F(KRAProcessRun, QuitAndPause)
 TEST_F(KRAProcessRun, SpecialOutputsAreRefusedClearly)
 {
     const std::string out = dir.file("sheet.jpg");
-    const ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--encoder", "[Contact Sheet]", "--args", "-contact_col=4 -contact_row=3"});
+    const ToolRunResult r = Run(
+        {"run", "--src", src, "--dst", out, "--encoder", "[Contact Sheet]", "--args", "-contact_col=4 -contact_row=3"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: The output type \"[Contact Sheet]\" is not available yet"), std::string::npos);
     EXPECT_FALSE(PathExists(out));
@@ -427,15 +437,50 @@ TEST_F(KRAProcessRun, TheSwitchesWithoutValueAgreeWithFFmpeg)
     const std::string probe = dir.file("probe.nut");
     const std::string err = dir.file("err.txt");
     auto ffmpegTakesValue = [&](const std::string& option) {
-        RunProgramQuietly({"ffmpeg", "-nostdin", "-hide_banner", "-f", "lavfi", "-i", "nullsrc=d=0.04", option, probe}, err);
+        RunProgramQuietly({"ffmpeg", "-nostdin", "-hide_banner", "-f", "lavfi", "-i", "nullsrc=d=0.04", option, probe},
+                          err);
         unlink(probe.c_str());
         return ReadAll(err).find("At least one output file must be specified") != std::string::npos;
     };
-    for (const char* option : {"-accurate_seek", "-an", "-auto_conversion_filters", "-benchmark", "-benchmark_all",
-             "-bitexact", "-copy_unknown", "-copyinkf", "-copyts", "-debug_ts", "-dn", "-dump", "-find_stream_info",
-             "-fix_sub_duration", "-force_fps", "-hex", "-hide_banner", "-ignore_unknown", "-n", "-psnr", "-qphist", "-re",
-             "-recast_media", "-shortest", "-sn", "-start_at_zero", "-stats", "-stdin", "-vn", "-xerror", "-y", "-report",
-             "-vstats", "-noautorotate", "-noautoscale", "-nostats", "-nostdin", "-noaccurate_seek", "-an:0"}) {
+    for (const char* option : {"-accurate_seek",
+                               "-an",
+                               "-auto_conversion_filters",
+                               "-benchmark",
+                               "-benchmark_all",
+                               "-bitexact",
+                               "-copy_unknown",
+                               "-copyinkf",
+                               "-copyts",
+                               "-debug_ts",
+                               "-dn",
+                               "-dump",
+                               "-find_stream_info",
+                               "-fix_sub_duration",
+                               "-force_fps",
+                               "-hex",
+                               "-hide_banner",
+                               "-ignore_unknown",
+                               "-n",
+                               "-psnr",
+                               "-qphist",
+                               "-re",
+                               "-recast_media",
+                               "-shortest",
+                               "-sn",
+                               "-start_at_zero",
+                               "-stats",
+                               "-stdin",
+                               "-vn",
+                               "-xerror",
+                               "-y",
+                               "-report",
+                               "-vstats",
+                               "-noautorotate",
+                               "-noautoscale",
+                               "-nostats",
+                               "-nostdin",
+                               "-noaccurate_seek",
+                               "-an:0"}) {
         EXPECT_FALSE(ffmpegOptionTakesValue(XStr::FromUTF8(option))) << option;
         EXPECT_FALSE(ffmpegTakesValue(option)) << option;
     }
@@ -458,15 +503,16 @@ TEST_F(KRAProcessRun, AFailedWriteFailsWhateverTheFolderIsCalled)
     struct stat st;
     ASSERT_EQ(stat(big.c_str(), &st), 0);
     ASSERT_GT(st.st_size, 350000);
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &previous);
     for (const std::string folder : {"[Info]", "[WARNING]", "a [info] b", "invalidating cache", "plain"}) {
         mkdir(dir.file(folder).c_str(), 0700);
         const std::string dest = dir.file(folder + "/m.mkv");
         WriteTextFile(dest, "old");
-        const ToolRunResult r =
-            RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src", big, "--dst", dest, "--args", "-c copy"});
+        const ToolRunResult r = RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src",
+                                                      big, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << folder << "\n" << r.out;
         EXPECT_NE(r.out.find("error: Error writing trailer of "), std::string::npos) << r.out;
         EXPECT_EQ(ReadAll(dest), "old") << folder;
@@ -491,7 +537,8 @@ TEST_F(KRAProcessRun, APercentInTheOutputNameIsNoPattern)
         const size_t slash = name.find('/');
         EXPECT_EQ(FolderNames(caseDir), std::set<std::string>{name.substr(0, slash)}) << name;
         if (slash != std::string::npos) {
-            EXPECT_EQ(FolderNames(caseDir + "/" + name.substr(0, slash)), std::set<std::string>{name.substr(slash + 1)});
+            EXPECT_EQ(FolderNames(caseDir + "/" + name.substr(0, slash)),
+                      std::set<std::string>{name.substr(slash + 1)});
         }
     }
 }
@@ -544,7 +591,8 @@ TEST_F(KRAProcessRun, DestinationsAndSourcesThatAreNoFilesAreRefused)
 TEST_F(KRAProcessRun, JoiningByReencodingFollowsTheStreamsTheSourcesHave)
 {
     const std::string silent = dir.file("silent.mp4");
-    ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=25", "-y", silent}));
+    ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i",
+                                   "testsrc=duration=1:size=160x120:rate=25", "-y", silent}));
     const std::string sound = dir.file("sound.m4a");
     ASSERT_TRUE(MakeTestAudio(sound, "1"));
 
@@ -556,7 +604,8 @@ TEST_F(KRAProcessRun, JoiningByReencodingFollowsTheStreamsTheSourcesHave)
 
     // A file without sound joined with one that has it: silence for the first one's length.
     const std::string mixed = dir.file("mixed.mkv");
-    r = Run({"run", "--src", silent, "--src", src, "--dst", mixed, "--args", "-vcodec mpeg4 -vf scale=80:60 -af volume=2"});
+    r = Run(
+        {"run", "--src", silent, "--src", src, "--dst", mixed, "--args", "-vcodec mpeg4 -vf scale=80:60 -af volume=2"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_NEAR(Duration(mixed), 3.0, 0.2);
     EXPECT_EQ(StreamTypes(mixed), "video audio ");
@@ -601,7 +650,8 @@ TEST_F(KRAProcessFakeFFmpeg, TheChildGetsExactlyTheIntendedArguments)
     const std::string source = dir.file("a \"b\" c\\ $(x)\nd\xff.mp4");
     ASSERT_TRUE(RunProgramQuietly({"cp", src, source}));
     const std::string dest = dir.file("out\\");
-    const ToolRunResult r = Run({"run", "--src", source, "--dst", dest, "--args", "-metadata \"title=a \\\"b\\\"\" -an"});
+    const ToolRunResult r =
+        Run({"run", "--src", source, "--dst", dest, "--args", "-metadata \"title=a \\\"b\\\"\" -an"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     std::vector<std::string> argv;
     const std::string recorded = ReadAll(dir.file("argv"));
@@ -647,7 +697,7 @@ TEST_F(KRAProcessFakeFFmpeg, AWriteErrorNamingTheOutputFailsWhateverTheName)
 {
     Install(kFindOutput + kWriteOutput + "echo \"Error writing trailer of $last: No space left on device\" >&2\n");
     for (const std::string folder : {"[Info]", "[warning]", "x [INFO] y", "invalidating cache", "a GVA info: b",
-             "unable to decode APP fields", "plain"}) {
+                                     "unable to decode APP fields", "plain"}) {
         mkdir(dir.file(folder).c_str(), 0700);
         const std::string dest = dir.file(folder + "/m.mkv");
         WriteTextFile(dest, "old");
@@ -692,8 +742,9 @@ TEST_F(KRAProcessFakeFFmpeg, ALooseWordEndsTheRunBeforeFFmpegStarts)
         args.insert(args.end(), options.begin(), options.end());
         const ToolRunResult r = Run(args);
         EXPECT_EQ(LastLine(r.out), "result: failure") << options.back();
-        EXPECT_NE(r.out.find("error: The arguments hold a word ffmpeg would write as another output file: " + word + "\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            r.out.find("error: The arguments hold a word ffmpeg would write as another output file: " + word + "\n"),
+            std::string::npos)
             << r.out;
         EXPECT_FALSE(PathExists(dir.file("argv"))) << options.back();
         EXPECT_FALSE(PathExists(dest));
@@ -754,13 +805,12 @@ TEST_F(KRAProcessFakeFFmpeg, EveryFailureReachesTheActionsAfterTheConversion)
         unlink(soundLog.c_str());
         std::vector<std::string> argv{"PATH=" + path, "SOUND_LOG=" + soundLog};
         argv.insert(argv.end(), environment.begin(), environment.end());
-        argv.insert(argv.end(), {TestToolPath("engine-tool"), "run", "--src", source, "--dst", dest, "--args", args, "--action",
-                                    "Play Sound After Conversion=-playsound=/ok.wav -playsounderr=/failed.wav",
-                                    "--action", "Delete Source File="});
+        argv.insert(argv.end(), {TestToolPath("engine-tool"), "run", "--src", source, "--dst", dest, "--args", args,
+                                 "--action", "Play Sound After Conversion=-playsound=/ok.wav -playsounderr=/failed.wav",
+                                 "--action", "Delete Source File="});
         const std::string out = RunTestTool(env, argv).out;
         int status = 0;
-        while (waitpid(-1, &status, 0) > 0) {
-        }
+        while (waitpid(-1, &status, 0) > 0) {}
         return out + ReadAll(soundLog);
     };
     const std::string fifo = dir.file("fifo");

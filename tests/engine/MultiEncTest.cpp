@@ -59,8 +59,9 @@ TEST(MultiEncConfig, EncoderNotOfferedNowIsKeptInItsPlace)
     EXPECT_EQ(List(stored), "1: encoder=AVI args=-q 1 naming=0\n2: encoder=WebM (VP9) args=-b:v 1M naming=0\n"
                             "kept after 1: Encoder Of The Future=-magic {mqt}x{mqt}\nmulti=1\n");
     // Only offered encoders reach the batch.
-    const ToolRunResult batch = RunTestTool(TestToolPath("engine-tool"), {"batch-args", "--encoder", "[Multi Encoder]", "--args", stored,
-                                                  "--effect", "Crop=-vf crop=8:8"});
+    const ToolRunResult batch =
+        RunTestTool(TestToolPath("engine-tool"),
+                    {"batch-args", "--encoder", "[Multi Encoder]", "--args", stored, "--effect", "Crop=-vf crop=8:8"});
     EXPECT_EQ(batch.status, 0) << batch.err;
     EXPECT_EQ(batch.out, "-vf crop=8:8 -q 1\n-vf crop=8:8 -b:v 1M\nthreads=0\n");
 }
@@ -68,8 +69,9 @@ TEST(MultiEncConfig, EncoderNotOfferedNowIsKeptInItsPlace)
 TEST(MultiEncConfig, FolderKnownOnlyByItsBookmarkKeepsIt)
 {
     // A folder whose volume was away when the set was stored: no path, only the bookmark.
-    const std::string stored = R"(-enc1="AVI=-x" -encMopt1="-tofolder -tofolderbookmark={mqt}L25vL3N1Y2gvdm9sdW1l{mqt} )"
-                               R"(-tofolderfriendly={mqt}Away{mqt}")";
+    const std::string stored =
+        R"(-enc1="AVI=-x" -encMopt1="-tofolder -tofolderbookmark={mqt}L25vL3N1Y2gvdm9sdW1l{mqt} )"
+        R"(-tofolderfriendly={mqt}Away{mqt}")";
     EXPECT_EQ(RoundTrip(stored), stored);
     EXPECT_EQ(RoundTrip(RoundTrip(stored)), stored);
     EXPECT_EQ(List(stored), "1: encoder=AVI args=-x naming=1 folder=\nmulti=1\n");
@@ -96,9 +98,10 @@ TEST(MultiEncConfig, BookmarkIsKeptOnlyForFoldersOnRemovableVolumes)
         R"(-tofolderfriendly={mqt}Out on Backup{mqt}")";
     EXPECT_EQ(RoundTrip(onVolume), onVolume);
     const std::string plain = R"(-enc1="AVI=" -encMopt1="-tofolder={mqt}/srv/Out{mqt}")";
-    EXPECT_EQ(RoundTrip(R"(-enc1="AVI=" -encMopt1="-tofolder={mqt}/srv/Out{mqt} -tofolderbookmark={mqt}L3Nydi9PdXQ={mqt} )"
-                        R"(-tofolderfriendly={mqt}Out{mqt}")"),
-              plain);
+    EXPECT_EQ(
+        RoundTrip(R"(-enc1="AVI=" -encMopt1="-tofolder={mqt}/srv/Out{mqt} -tofolderbookmark={mqt}L3Nydi9PdXQ={mqt} )"
+                  R"(-tofolderfriendly={mqt}Out{mqt}")"),
+        plain);
 }
 
 } // namespace

@@ -15,10 +15,8 @@ TEST(QKConvertSource, TransformKeepsSourcesAndConvertsUrlsAndTextsInOrder)
 {
     const QKConvertSourceRef ready = QKConvertSource::withURL(FileUrl("/videos/a.mp4"));
     const QVariantList items{
-        QKConvertSource::toVariant(ready),
-        QVariant(FileUrl("/videos/b.mkv")),
-        QVariant(QStringLiteral("/videos/c d.avi")),
-        QVariant(42),
+        QKConvertSource::toVariant(ready),           QVariant(FileUrl("/videos/b.mkv")),
+        QVariant(QStringLiteral("/videos/c d.avi")), QVariant(42),
         QVariant(QStringLiteral("not a url")),
     };
     const QList<QKConvertSourceRef> sources = QKConvertSource::transformURLs(items);
@@ -88,7 +86,8 @@ TEST(QKConvertSourceTemp, TemporaryFileLivesAsLongAsTheSource)
 {
     std::string tempPath;
     {
-        const auto source = QKConvertSourceTemp::withURL(FileUrl("/videos/list source.mp4"), QStringLiteral("-f concat"));
+        const auto source =
+            QKConvertSourceTemp::withURL(FileUrl("/videos/list source.mp4"), QStringLiteral("-f concat"));
         ASSERT_TRUE(source);
         tempPath = source->tempPath().ToUTF8String();
         EXPECT_TRUE(PathExists(tempPath));

@@ -14,7 +14,10 @@ namespace {
 // Fixes whether an external ffmpeg is in use for one test.
 class ExternalFFmpeg {
 public:
-    explicit ExternalFFmpeg(bool present) { QKExternalFFmpeg::setProbe([present] { return present; }); }
+    explicit ExternalFFmpeg(bool present)
+    {
+        QKExternalFFmpeg::setProbe([present] { return present; });
+    }
     ~ExternalFFmpeg() { QKExternalFFmpeg::setProbe(nullptr); }
 };
 
@@ -26,6 +29,7 @@ QStringList EncoderNames(const QList<QKEncoderDescRef>& list)
     return names;
 }
 
+// clang-format off
 const QStringList kWithoutExternal = {
     "AVI", "Audio Extract (AAC)", "Audio Extract (MP3)", "Audio Extract (WAVE)", "Flash Video", "GIF Animation",
     "MP4 (Apple H264)", "MP4 (Apple H265)", "MP4 (copy, no encoding)", "Matroska (Apple H264)",
@@ -33,7 +37,9 @@ const QStringList kWithoutExternal = {
     "WebM (VP8)", "WebM (VP9)", "[Contact Sheet]", "[Custom FFmpeg settings]", "[Multi Encoder]",
     "[Preview Generator]",
 };
+// clang-format on
 
+// clang-format off
 const QStringList kWithExternal = {
     "3GP", "AVI", "AVI (XviD/DivX)", "Audio Extract (AAC)", "Audio Extract (MP3)", "Audio Extract (WAVE)",
     "Flash Video", "GIF Animation", "MOV (Quicktime Movie)", "MP4 (Apple H264)", "MP4 (Apple H265)", "MP4 (H264)",
@@ -42,6 +48,7 @@ const QStringList kWithExternal = {
     "WebM (VP8)", "WebM (VP9)", "[Contact Sheet]", "[Custom FFmpeg settings]", "[Multi Encoder]",
     "[Preview Generator]",
 };
+// clang-format on
 
 TEST(EncoderCatalogue, TwentyEncodersWithoutAnExternalFFmpeg)
 {
@@ -98,8 +105,10 @@ TEST(EncoderCatalogue, DescriptionsAndLookups)
 
 TEST(EncoderCatalogue, SortingNamesAndDescriptionsTogetherIgnoresCase)
 {
-    QVariantList items{QStringLiteral("beta"), QVariant::fromValue(QKEncoderDesc::makeVideoCodec(QStringLiteral("Alpha"), QStringLiteral(".a"))),
-                       QStringLiteral("ALPHA2"), QStringLiteral("Gamma")};
+    QVariantList items{
+        QStringLiteral("beta"),
+        QVariant::fromValue(QKEncoderDesc::makeVideoCodec(QStringLiteral("Alpha"), QStringLiteral(".a"))),
+        QStringLiteral("ALPHA2"), QStringLiteral("Gamma")};
     QKEncoderDesc::sortEncoderNames(items);
     QStringList names;
     for (const QVariant& item : items)

@@ -51,8 +51,9 @@ TEST(EffectChainString, ReaderStopsAtTheFirstMissingNumber)
 TEST(EffectChainString, OldStringsReadAsBefore)
 {
     // Written before literal "{qt}" had its own escape: every "{qt}" is a double quote.
-    EXPECT_EQ(QKConversionSpec::splitDSPString(QStringLiteral("-dspeffect1=\"[Custom]=-vf={qt}hflip{qt} -x={qt}{qt}\"")),
-              Chain({{"[Custom]", "-vf=\"hflip\" -x=\"\""}}));
+    EXPECT_EQ(
+        QKConversionSpec::splitDSPString(QStringLiteral("-dspeffect1=\"[Custom]=-vf={qt}hflip{qt} -x={qt}{qt}\"")),
+        Chain({{"[Custom]", "-vf=\"hflip\" -x=\"\""}}));
 }
 
 TEST(EffectChainString, HostileArgumentsRoundTrip)
@@ -129,7 +130,8 @@ TEST(ConversionSpec, EffectSpecSerialForm)
     EXPECT_EQ(QKDSPSpec::initWithData(spec.data()), spec);
     EXPECT_FALSE(QKDSPSpec::initWithData(QVariantList{QStringLiteral("only")}).has_value());
     EXPECT_FALSE(QKDSPSpec::initWithData(QStringLiteral("text")).has_value());
-    EXPECT_EQ(QKDSPSpec::initWithData(QStringList{QStringLiteral("a"), QStringLiteral("b")}), QKDSPSpec(QStringLiteral("a"), QStringLiteral("b")));
+    EXPECT_EQ(QKDSPSpec::initWithData(QStringList{QStringLiteral("a"), QStringLiteral("b")}),
+              QKDSPSpec(QStringLiteral("a"), QStringLiteral("b")));
 }
 
 TEST(EngineTool, ChainRoundTripGivesBackHandWrittenChains)
@@ -138,7 +140,8 @@ TEST(EngineTool, ChainRoundTripGivesBackHandWrittenChains)
         "",
         "-dspeffect1=\"Reverse=\"",
         "-dspeffect1=\"Crop=-cropw={qt}100{qt} -croph={qt}50{qt}\" -dspeffect2=\"Reverse=\"",
-        "-dspeffect1=\"[Custom]=-vf={qt}drawtext=text='a b'{qt}\" -dspeffect2=\"Audio Mute=\" -dspeffect3=\"Fade=-fadein={qt}1.5{qt}\"",
+        "-dspeffect1=\"[Custom]=-vf={qt}drawtext=text='a b'{qt}\" -dspeffect2=\"Audio Mute=\" "
+        "-dspeffect3=\"Fade=-fadein={qt}1.5{qt}\"",
         "-dspeffect1=\"Watermark=-text={\\\"qt} and {qt}\" -dspeffect2=\"Trim=a\\\\b\"",
         "-dspeffect1=\"Multi-CPU Force=-marvoni_thread_count={qt}4{qt}\"",
         "-dspeffect1=\"Speed Adjust=x=1 y = 2\"",

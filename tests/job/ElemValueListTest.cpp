@@ -80,7 +80,8 @@ TEST(QKElemValueList, CommandFragmentKeepsItsQuotes)
 {
     const QString fragment = QStringLiteral("-vf \"scale=640:-2\" -metadata title=\"a b\"");
     const QKElemValueList list = QKElemValueList::withCLIVal(fragment);
-    EXPECT_EQ(list.findValue(QStringLiteral("cli_cmd")), QStringLiteral("-vf {qt}scale=640:-2{qt} -metadata title={qt}a b{qt}"));
+    EXPECT_EQ(list.findValue(QStringLiteral("cli_cmd")),
+              QStringLiteral("-vf {qt}scale=640:-2{qt} -metadata title={qt}a b{qt}"));
     EXPECT_EQ(list.getCLIVal(), fragment);
     const QKElemValueList back(list.mergeToString());
     EXPECT_EQ(back.getCLIVal(), fragment);

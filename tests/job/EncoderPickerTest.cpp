@@ -43,8 +43,9 @@ TEST(EncoderPicker, MultiEncoderFirstThenOrdinaryThenSpecial)
     // Ordinary encoders sorted with case folded: "MP4 (copy...)" after "MP4 (Apple...)", and
     // the bracketed names made as ordinary codecs sort before the letters.
     EXPECT_EQ(rows.mid(2, 5), (QStringList{"[Contact Sheet]", "[Custom FFmpeg settings]", "[Preview Generator]",
-                                          "Audio Extract (AAC)", "Audio Extract (MP3)"}));
-    EXPECT_LT(rows.indexOf(QStringLiteral("MP4 (Apple H265)")), rows.indexOf(QStringLiteral("MP4 (copy, no encoding)")));
+                                           "Audio Extract (AAC)", "Audio Extract (MP3)"}));
+    EXPECT_LT(rows.indexOf(QStringLiteral("MP4 (Apple H265)")),
+              rows.indexOf(QStringLiteral("MP4 (copy, no encoding)")));
     EXPECT_EQ(rows.last(), QStringLiteral("WMV (Windows Media Video)"));
 
     // Without the multi-encoder there is no leading separator.

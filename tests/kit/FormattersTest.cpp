@@ -92,8 +92,7 @@ TEST(FrequencyFormatterTest, UnitsAndDecimals)
     EXPECT_EQ(Parse(f, QStringLiteral(" 22050HZ\n")).toLongLong(), 22050);
     EXPECT_EQ(Parse(f, QStringLiteral("2.8224 MHz")).toLongLong(), 2822400);
     EXPECT_EQ(Parse(f, QStringLiteral("1 GHz")).toLongLong(), 1000000000);
-    EXPECT_EQ(Parse(f, QStringLiteral("99999999999999999999 GHz")).toLongLong(),
-              std::numeric_limits<qlonglong>::max());
+    EXPECT_EQ(Parse(f, QStringLiteral("99999999999999999999 GHz")).toLongLong(), std::numeric_limits<qlonglong>::max());
     f.setMinValue(8000);
     f.setMaxValue(192000);
     EXPECT_EQ(Parse(f, QStringLiteral("1 MHz")).toLongLong(), 192000);

@@ -17,8 +17,7 @@ protected:
     // A store with the given settings under the units key.
     void WriteSettings(const std::string& members)
     {
-        std::ofstream(m_store) << R"({"HKCU":{"Software":{"Brantok":{"MarvoniVideo":{"Ref":{)" << members
-                               << "}}}}}}";
+        std::ofstream(m_store) << R"({"HKCU":{"Software":{"Brantok":{"MarvoniVideo":{"Ref":{)" << members << "}}}}}}";
     }
     std::string Tool(const std::string& command, const std::string& argument)
     {
@@ -45,7 +44,8 @@ TEST_F(KitToolTest, TextsFollowTheUnitSettings)
     EXPECT_EQ(Tool("channels", "6"), "6  '5.1 surround'  (DVD)");
     EXPECT_EQ(Tool("bitrate", "320"), "320 kbps");
 
-    WriteSettings(R"("UnitsFileSize":2,"UnitsTime":4,"UnitsFreq":0,"UnitsChannels":2,"UnitsBitRate":2,"kRANoCDDvdDatHelper":1)");
+    WriteSettings(
+        R"("UnitsFileSize":2,"UnitsTime":4,"UnitsFreq":0,"UnitsChannels":2,"UnitsBitRate":2,"kRANoCDDvdDatHelper":1)");
     EXPECT_EQ(Tool("size", "1536"), "2 KB");
     EXPECT_EQ(Tool("duration", "63000"), "1 minute 3 seconds");
     EXPECT_EQ(Tool("rate", "44100"), "44.1 kHz");

@@ -1,7 +1,7 @@
+#include "kit/QKStringTools.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
 #include "kit/QKNamedImages.h"
-#include "kit/QKStringTools.h"
 
 #include <gtest/gtest.h>
 
@@ -72,9 +72,9 @@ TEST(ImportColorsTest, MarkersColourTheTextAfterThem)
 
 TEST(ImportColorsTest, FixedMarkersAndOddComponents)
 {
-    const QKAttributedText text = QKStringTools::importColorsW(
-        L"_RGB_-RGB-000-000-120blue_RGB_-RGB-000-120-000green_RGB_-RGB-000-000-000plain"
-        L"_RGB_-RGB-999-1x2-abcodd");
+    const QKAttributedText text =
+        QKStringTools::importColorsW(L"_RGB_-RGB-000-000-120blue_RGB_-RGB-000-120-000green_RGB_-RGB-000-000-000plain"
+                                     L"_RGB_-RGB-999-1x2-abcodd");
     ASSERT_EQ(text.runs().size(), 4);
     EXPECT_EQ(text.runs()[0].color, QKStringTools::systemBlueColor());
     EXPECT_EQ(text.runs()[1].color, QKStringTools::systemGreenColor());

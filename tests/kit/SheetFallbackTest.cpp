@@ -1,5 +1,5 @@
-#include "kit/QKWindowController.h"
 #include "kit/SheetFallback.h"
+#include "kit/QKWindowController.h"
 
 #include <gtest/gtest.h>
 

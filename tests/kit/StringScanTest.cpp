@@ -1,5 +1,5 @@
-#include "kit/ListPattern.h"
 #include "kit/StringScan.h"
+#include "kit/ListPattern.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <QObject>
 #include <QStringList>
 
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -27,7 +27,7 @@ TEST(StringScanTest, IntegerAfterMarker)
     EXPECT_EQ(scanIntAfter(QStringLiteral("v=5"), QStringLiteral("w=")), 0);
     EXPECT_EQ(scanIntAfter(QStringLiteral("5"), QString()), 0);
     EXPECT_EQ(scanIntAfter(QStringLiteral("V=5 v=6"), QStringLiteral("v=")), 6); // case-sensitive
-    EXPECT_EQ(scanIntAfter(QStringLiteral("a=1 a=2"), QStringLiteral("a=")), 1);  // first occurrence
+    EXPECT_EQ(scanIntAfter(QStringLiteral("a=1 a=2"), QStringLiteral("a=")), 1); // first occurrence
 }
 
 TEST(StringScanTest, IntegerBeyondTheRangeGivesTheNearestLimit)
@@ -85,7 +85,8 @@ TEST(StringScanTest, StringAfterMarker)
     EXPECT_FALSE(scanStringAfter(QStringLiteral("a=b"), QString()).has_value());
     EXPECT_EQ(scanStringAfter(QStringLiteral("a="), QStringLiteral("a=")), QString());
 
-    EXPECT_EQ(scanStringAfter(QStringLiteral("x [a] y"), QStringLiteral("["), QStringLiteral("]")), QStringLiteral("a"));
+    EXPECT_EQ(scanStringAfter(QStringLiteral("x [a] y"), QStringLiteral("["), QStringLiteral("]")),
+              QStringLiteral("a"));
     EXPECT_EQ(scanStringAfter(QStringLiteral("x [a y"), QStringLiteral("["), QStringLiteral("]")),
               QStringLiteral("a y"));
     EXPECT_EQ(scanStringAfter(QStringLiteral("x [a] y"), QStringLiteral("["), QString()), QStringLiteral("a] y"));
@@ -113,8 +114,8 @@ TEST(ListPatternTest, MatchAndFind)
     EXPECT_FALSE(matchPattern(list, QStringList{}, 6));
     EXPECT_FALSE(matchPattern(list, QStringList{}, -1));
 
-    EXPECT_EQ(indexOfPattern(list, QStringList{"copy", "-y"}), 3);   // at the very end
-    EXPECT_EQ(indexOfPattern(list, list), 0);                        // the whole list
+    EXPECT_EQ(indexOfPattern(list, QStringList{"copy", "-y"}), 3); // at the very end
+    EXPECT_EQ(indexOfPattern(list, list), 0);                      // the whole list
     EXPECT_EQ(indexOfPattern(list, QStringList{"copy", "-i"}), kKitNotFound);
     EXPECT_EQ(indexOfPattern(QStringList{"a"}, QStringList{"a", "b"}), kKitNotFound);
 

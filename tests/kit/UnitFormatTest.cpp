@@ -1,8 +1,8 @@
+#include "kit/UnitFormat.h"
 #include "common/TestStore.h"
 #include "kit/QKStringTools.h"
-#include "kit/UnitFormat.h"
-#include "xclass/XFormat.h"
 #include "platform/XStrQString.h"
+#include "xclass/XFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -29,7 +29,9 @@ TEST(UrlPropsTest, PropertiesOfFilesAndFolders)
     std::ofstream(file) << "12345";
     const std::string hidden = dir.file(".hidden");
     std::ofstream(hidden) << "";
-    struct utimbuf times{1000000000, 1000000000};
+    struct utimbuf times {
+        1000000000, 1000000000
+    };
     ASSERT_EQ(utime(file.c_str(), &times), 0);
 
     const QUrl fileUrl = FileUrl(file);
@@ -86,7 +88,7 @@ TEST(UrlPropsTest, AncestorTests)
     EXPECT_FALSE(isParentOf(a, a));
     EXPECT_FALSE(isParentOf(a, aSlash)); // the same folder
     EXPECT_FALSE(isParentOf(child, a));
-    EXPECT_FALSE(isParentOf(FileUrl("/media/dis"), child)); // whole components only
+    EXPECT_FALSE(isParentOf(FileUrl("/media/dis"), child));  // whole components only
     EXPECT_FALSE(isParentOf(FileUrl("/Media/disk"), child)); // exact case
     EXPECT_FALSE(isParentOf(QUrl(QStringLiteral("https://127.0.0.1/media")), child));
 }

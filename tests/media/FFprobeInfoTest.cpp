@@ -48,15 +48,14 @@ TEST(FFprobeParse, VideoAndAudioStreams)
     EXPECT_EQ(Prop(p, L"Height"), L"1080");
     EXPECT_EQ(Prop(p, L"Resolution"), L"1920 x 1080");
     EXPECT_EQ(Prop(p, L"Aspect Ratio"), L"16:9"); // computed: no display_aspect_ratio
-    EXPECT_EQ(Prop(p, L"Frame Rate"), L"29.97");   // r_frame_rate wins over avg_frame_rate
+    EXPECT_EQ(Prop(p, L"Frame Rate"), L"29.97");  // r_frame_rate wins over avg_frame_rate
     EXPECT_EQ(Prop(p, L"Pixel Format"), L"yuv420p");
     EXPECT_EQ(Prop(p, L"Color Space"), L"bt709");
     EXPECT_EQ(Prop(p, L"Frame Count"), L"60");
     EXPECT_EQ(Prop(p, L"Channels"), L"2");
     EXPECT_EQ(Prop(p, L"Sample Rate"), L"48000");
     EXPECT_EQ(Prop(p, L"Sample Size"), L"<none>"); // 0 bits: not shown
-    EXPECT_EQ(Prop(p, L"Streams"),
-              L"0 Video : H.264; 1 Audio : AAC; 2 (unknown) : mystery; 3 Subtitle : MOV text");
+    EXPECT_EQ(Prop(p, L"Streams"), L"0 Video : H.264; 1 Audio : AAC; 2 (unknown) : mystery; 3 Subtitle : MOV text");
 
     // File tags in order, duplicates kept, nameless ones dropped.
     ASSERT_EQ(p.tags.Count(), 3);
@@ -109,12 +108,13 @@ TEST(FFprobeParse, ReplacesLengthAndIgnoresStrangeMembers)
     p.props.AddTag(L"length", L"older");
     // Members of the wrong kind read as empty text or 0; a negative duration is no length.
     ASSERT_TRUE(parseFFprobeJSON(XStr(LR"({"format": {"duration": "-4", "bit_rate": 77, "tags": [1]},
-        "streams": [{"codec_type": "video", "width": "640", "height": 480}]})"), p.tags, p.props, p.duration));
+        "streams": [{"codec_type": "video", "width": "640", "height": 480}]})"),
+                                 p.tags, p.props, p.duration));
     EXPECT_EQ(p.duration, 0u);
     EXPECT_EQ(p.props.GetValue(L"Length"), XStr(L"0:00"));
     EXPECT_EQ(p.props.GetValue(L"Bit Rate"), XStr(L"0 kbps"));
-    EXPECT_EQ(Prop(p, L"Width"), L"<none>"); // width given as text reads as 0
-    EXPECT_EQ(Prop(p, L"Aspect Ratio"), L"");  // added, but empty
+    EXPECT_EQ(Prop(p, L"Width"), L"<none>");  // width given as text reads as 0
+    EXPECT_EQ(Prop(p, L"Aspect Ratio"), L""); // added, but empty
     EXPECT_EQ(Prop(p, L"Frame Rate"), L"");
     int lengths = 0;
     for (int64_t i = 0; i < p.props.Count(); ++i)
@@ -155,8 +155,10 @@ TEST(FFprobeParse, VideoFrameRateFromAverage)
     EXPECT_DOUBLE_EQ(parseVideoFrameRate(XStr(LR"({"streams": [
         {"codec_type": "audio", "avg_frame_rate": "0/0"},
         {"codec_type": "video", "avg_frame_rate": "0/0"},
-        {"codec_type": "video", "avg_frame_rate": "30000/1001"}]})")), 29.97);
-    EXPECT_DOUBLE_EQ(parseVideoFrameRate(XStr(LR"({"streams": [{"codec_type": "Video", "avg_frame_rate": "12.5"}]})")), 12.5);
+        {"codec_type": "video", "avg_frame_rate": "30000/1001"}]})")),
+                     29.97);
+    EXPECT_DOUBLE_EQ(parseVideoFrameRate(XStr(LR"({"streams": [{"codec_type": "Video", "avg_frame_rate": "12.5"}]})")),
+                     12.5);
     EXPECT_EQ(parseVideoFrameRate(XStr(LR"({"streams": [{"codec_type": "audio", "avg_frame_rate": "25/1"}]})")), 0);
     EXPECT_EQ(parseVideoFrameRate(XStr(L"not json")), 0);
 }

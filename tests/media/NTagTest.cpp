@@ -125,7 +125,8 @@ TEST(NTag, RemoveInternalTagsKeepsWhatTheFlagsProtect)
 
     NTag most(tag);
     most.RemoveInternalTags(2 | 4 | 8 | 0x10 | 0x100);
-    EXPECT_EQ(Names(most), (std::vector<std::wstring>{L"title", L"_crc", L"_RIFF_info", L"_cdindex", L"_albumart_1_Front", L""}));
+    EXPECT_EQ(Names(most),
+              (std::vector<std::wstring>{L"title", L"_crc", L"_RIFF_info", L"_cdindex", L"_albumart_1_Front", L""}));
 
     tag.RemoveDataTags();
     EXPECT_EQ(tag.GetAlbumArt(1), nullptr);
@@ -160,8 +161,8 @@ TEST(NTag, MergePoolsDistinctPicturesInOrder)
     AddArt(mine, 1, L"Front", "AAA");
     AddArt(mine, 3, L"Back", "CCC"); // after a gap: not collected
     NTag other;
-    AddArt(other, 1, L"Front", "AAA");   // the same picture
-    AddArt(other, 2, L"Back", "AAA");    // same bytes, other type
+    AddArt(other, 1, L"Front", "AAA"); // the same picture
+    AddArt(other, 2, L"Back", "AAA");  // same bytes, other type
     AddArt(other, 3, L"Front", "BBB", L"d");
 
     mine.Merge(other, false);

@@ -215,9 +215,10 @@ TEST_F(QKLocateFFmpegTest, ExternalMeansInstalledOrListingLibx264AskedOncePerPat
     const std::string full = m_dir.file("full"), lean = m_dir.file("lean");
     ASSERT_TRUE(RunProgramQuietly({"mkdir", full, lean}));
     const std::string count = m_dir.file("asked");
-    WriteScript(full + "/ffmpeg", "echo asked >> '" + count + "'\n"
-                "echo 'Encoders:'\necho ' V..... = Video'\necho ' ------'\n"
-                "echo ' V....D libx264              libx264 H.264 / AVC'\n");
+    WriteScript(full + "/ffmpeg", "echo asked >> '" + count +
+                                      "'\n"
+                                      "echo 'Encoders:'\necho ' V..... = Video'\necho ' ------'\n"
+                                      "echo ' V....D libx264              libx264 H.264 / AVC'\n");
     WriteScript(full + "/ffprobe", "exit 0\n");
     WriteScript(lean + "/ffmpeg", "echo ' V....D mpeg4   MPEG-4 part 2'\necho ' V....D libx264rgb   rgb only'\n");
 

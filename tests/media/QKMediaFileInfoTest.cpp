@@ -9,8 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "media/FFprobeInfo.h"
 #include "common/MediaTestFiles.h"
+#include "media/FFprobeInfo.h"
 #include "media/QKMediaFileInfo.h"
 #include "xclass/XTime.h"
 
@@ -166,8 +166,8 @@ TEST(QKMediaFileInfo, CopyIsIndependentAndLiteDropsInternalTags)
 {
     TestTempDir dir;
     const std::string file = dir.file("tagged.mkv");
-    ASSERT_TRUE(MakeTestAudio(file, "1", {"-metadata", "title=Hello", "-metadata", "artist=Someone",
-                                          "-metadata", "_private=secret"}));
+    ASSERT_TRUE(MakeTestAudio(
+        file, "1", {"-metadata", "title=Hello", "-metadata", "artist=Someone", "-metadata", "_private=secret"}));
     const QKMediaFileInfoRef full = QKMediaFileInfo::infoForFile(Path(file));
     ASSERT_TRUE(full->getIDTagValueOf(QStringLiteral("_private")).has_value());
 

@@ -28,7 +28,8 @@ TEST(QKTag, MultiValueFieldsAndTheirDisplayForm)
 
     const QKMutableTagRef tag = MakeTag({{"Genre", "Jazz\rBlues"}, {"title", "T"}});
     EXPECT_FALSE(tag->getTagStrings(QStringLiteral("missing")).has_value());
-    EXPECT_EQ(*tag->getTagStrings(QStringLiteral("GENRE")), (QStringList{QStringLiteral("Jazz"), QStringLiteral("Blues")}));
+    EXPECT_EQ(*tag->getTagStrings(QStringLiteral("GENRE")),
+              (QStringList{QStringLiteral("Jazz"), QStringLiteral("Blues")}));
     EXPECT_EQ(*tag->getTagStrings(QStringLiteral("title")), QStringList{QStringLiteral("T")});
     EXPECT_EQ(tag->getTagString(QStringLiteral("none"), QStringLiteral("dflt")), QStringLiteral("dflt"));
     EXPECT_FALSE(tag->getTagString(QStringLiteral("none")).has_value());

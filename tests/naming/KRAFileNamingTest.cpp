@@ -5,11 +5,11 @@
 #include <QDate>
 #include <QString>
 
+#include "media/QKMediaFileInfo.h"
 #include "naming/KRAFileNaming.h"
 #include "naming/NamingTestSupport.h"
-#include "media/QKMediaFileInfo.h"
-#include "xclass/XRegistryTransaction.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XRegistryTransaction.h"
 
 namespace {
 
@@ -120,15 +120,17 @@ TEST(KRAFileNaming, SameFolderAndPreservedPath)
     const QUrl source = Url("/Users/me/Movies/a.mov");
     EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mp4")),
               "/Users/me/Movies/a.mp4");
-    EXPECT_EQ(PathOf(KRAFileNaming::namingPreservePath(Url("/Volumes/Out"))->fullPathForSource(source, nullptr, ".mp4")),
-              "/Volumes/Out/Users/me/Movies/a.mp4");
+    EXPECT_EQ(
+        PathOf(KRAFileNaming::namingPreservePath(Url("/Volumes/Out"))->fullPathForSource(source, nullptr, ".mp4")),
+        "/Volumes/Out/Users/me/Movies/a.mp4");
     EXPECT_EQ(PathOf(KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, ".mkv")),
               "/out/a.mkv");
     KRAFileNaming beside;
     EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, ".mkv")), "/Users/me/Movies/a.mkv");
     // Hidden folders stay what they are: the output goes to the source's own folder.
-    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(Url("/home/u/.cache/b.mov"), nullptr, ".mp4")),
-              "/home/u/.cache/b.mp4");
+    EXPECT_EQ(
+        PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(Url("/home/u/.cache/b.mov"), nullptr, ".mp4")),
+        "/home/u/.cache/b.mp4");
 }
 
 TEST(KRAFileNaming, DynamicSubPaths)
@@ -146,12 +148,14 @@ TEST(KRAFileNaming, DynamicSubPaths)
     EXPECT_EQ(Dynamic("/out", QStringLiteral(".[title]")).subPathForSource(source, info.get()),
               QStringLiteral("Back; In Black"));
     // Text that goes on the source's own name keeps its blanks and dots: it starts no name.
-    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename] - [title]")).subPathForSource(source, info.get()),
-              QStringLiteral("/Users/me/Movies/a - Back; In Black"));
+    EXPECT_EQ(
+        Dynamic("/out", QStringLiteral("[origpath]/[origfilename] - [title]")).subPathForSource(source, info.get()),
+        QStringLiteral("/Users/me/Movies/a - Back; In Black"));
     EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename].conv")).subPathForSource(source, info.get()),
               QStringLiteral("/Users/me/Movies/a.conv"));
-    EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath]/[origfilename]/.[title]")).subPathForSource(source, info.get()),
-              QStringLiteral("/Users/me/Movies/a/Back; In Black"));
+    EXPECT_EQ(
+        Dynamic("/out", QStringLiteral("[origpath]/[origfilename]/.[title]")).subPathForSource(source, info.get()),
+        QStringLiteral("/Users/me/Movies/a/Back; In Black"));
     EXPECT_EQ(Dynamic("/out", QStringLiteral("[origpath] .[title]")).subPathForSource(source, info.get()),
               QStringLiteral("/Users/me/Movies/Back; In Black"));
     // A source's own "date" tag wins over the current date (once the template reads tags at
@@ -187,7 +191,8 @@ TEST(KRAFileNaming, EncoderFieldsReplaceTheFileOwn)
     EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QStringLiteral("x Lavf60 "));
     naming.setEncoderName(QStringLiteral("NoSuchEncoder"));
     naming.setEncoderExtra(QStringLiteral("-crf 20"));
-    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()), QStringLiteral("x NoSuchEncoder NoSuchEncoder -crf 20"));
+    EXPECT_EQ(naming.subPathForSource(Url("/m/a.mov"), info.get()),
+              QStringLiteral("x NoSuchEncoder NoSuchEncoder -crf 20"));
     EXPECT_TRUE(naming.usesEncoderInfo());
 }
 
@@ -197,7 +202,8 @@ TEST(KRAFileNaming, ExtensionsCannotLeaveTheFolder)
 {
     TestStoreScope registry;
     const QUrl source = Url("/src/a.mov");
-    const QUrl single = KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, "/../../etc/x");
+    const QUrl single =
+        KRAFileNaming::namingSingleFolder(Url("/out"))->fullPathForSource(source, nullptr, "/../../etc/x");
     EXPECT_EQ(PathOf(single), "/out/a-..-..-etc-x");
     KRAFileNaming beside;
     EXPECT_EQ(PathOf(beside.fullPathForSource(source, nullptr, "/../b")), "/src/a-..-b");
@@ -206,8 +212,8 @@ TEST(KRAFileNaming, ExtensionsCannotLeaveTheFolder)
 TEST(KRAFileNaming, TagsAndTemplatesCannotLeaveTheFolder)
 {
     TestStoreScope registry;
-    const NTag tags = MakeTags({{L"artist", L".."}, {L"title", L"../../etc/passwd"}, {L"subpath", L"../../../x"},
-                                {L"origdrive", L"/etc"}});
+    const NTag tags = MakeTags(
+        {{L"artist", L".."}, {L"title", L"../../etc/passwd"}, {L"subpath", L"../../../x"}, {L"origdrive", L"/etc"}});
     const auto info = InfoWith(tags, "/src/a.mov");
     const QUrl source = Url("/src/a.mov");
     for (const QString& pattern : {QStringLiteral("[artist]/[title]"), QStringLiteral("../[title]"),
@@ -255,8 +261,8 @@ TEST(KRAFileNaming, DestinationsFitThePathLimit)
     for (int i = 0; i < 30; i++)
         pattern += "[title]/";
     pattern += "[title]";
-    const std::string path =
-        PathOf(Dynamic("/out", QString::fromStdString(pattern)).fullPathForSource(Url("/src/a.mov"), info.get(), ".mkv"));
+    const std::string path = PathOf(
+        Dynamic("/out", QString::fromStdString(pattern)).fullPathForSource(Url("/src/a.mov"), info.get(), ".mkv"));
     ASSERT_FALSE(path.empty());
     EXPECT_LT(path.size(), 4096u);
     EXPECT_EQ(path.substr(path.size() - 4), ".mkv");
@@ -273,8 +279,7 @@ TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
     const auto other = InfoWith(none, "/m/other.mp4");
     for (const QString& pattern :
          {QStringLiteral("[composer]"), QStringLiteral("[composer][genre]"), QStringLiteral("[composer] "),
-          QStringLiteral("[composer]."), QStringLiteral(" . "), QString(),
-          QStringLiteral("[IFVALUE]composer,x,[]")}) {
+          QStringLiteral("[composer]."), QStringLiteral(" . "), QString(), QStringLiteral("[IFVALUE]composer,x,[]")}) {
         SCOPED_TRACE(pattern.toStdString());
         const KRAFileNaming naming = Dynamic("/out", pattern);
         EXPECT_EQ(naming.subPathForSource(Url("/m/untagged.mp4"), untagged.get()), QStringLiteral("untagged"));
@@ -310,9 +315,9 @@ TEST(KRAFileNaming, AnEmptyNameIsTheSourceOwn)
     KRAFileNaming beside;
     EXPECT_EQ(PathOf(beside.fullPathForSource(Url("/m/.mp4"), nullptr, ".mkv")), "/m/_.mkv");
     // No source path and no tags: still a name, not the extension.
-    EXPECT_EQ(PathOf(Dynamic("/out", QStringLiteral("[origfilename]"))
-                         .fullPathForSource(QUrl(), untagged.get(), ".mkv")),
-              "/out/_.mkv");
+    EXPECT_EQ(
+        PathOf(Dynamic("/out", QStringLiteral("[origfilename]")).fullPathForSource(QUrl(), untagged.get(), ".mkv")),
+        "/out/_.mkv");
 }
 
 // The name check of the full path holds for every naming type alike; the folders that already
@@ -329,8 +334,7 @@ TEST(KRAFileNaming, EveryTypeChecksTheNameOfTheFullPath)
     EXPECT_EQ(PathOf(single.fullPathForSource(source, nullptr, ".mkv")), "/out:1/a;b.mkv");
     EXPECT_EQ(PathOf(Dynamic("/out:1", QStringLiteral("[origfilename]")).fullPathForSource(source, nullptr, ".mkv")),
               "/out:1/a;b.mkv");
-    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mkv")),
-              "/m/x:y/a;b.mkv");
+    EXPECT_EQ(PathOf(KRAFileNaming::namingSameFolder()->fullPathForSource(source, nullptr, ".mkv")), "/m/x:y/a;b.mkv");
     EXPECT_EQ(PathOf(KRAFileNaming::namingPreservePath(Url("/Out"))->fullPathForSource(source, nullptr, ".mkv")),
               "/Out/m/x:y/a;b.mkv");
     // Names the naming makes, and names the user typed, are checked whole: replacement,

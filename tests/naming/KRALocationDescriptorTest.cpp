@@ -186,9 +186,9 @@ TEST(KRALocationDescriptor, FileURLsFromFriendlyNames)
     EXPECT_EQ(PathOf(UrlProps::fileURLFromFriendlyName(QStringLiteral("Clip"), QStringLiteral(".mp4"))),
               h + "/Clip.mp4");
     EXPECT_FALSE(UrlProps::fileURLFromFriendlyName(QString(), QStringLiteral(".mp4")).isValid());
-    EXPECT_EQ(PathOf(UrlProps::fileURLFromFriendlyNameTakeExtensionFrom(QStringLiteral("Movies/New"),
-                                                                         Url("/x/old.webm"))),
-              h + "/Videos/New.webm");
+    EXPECT_EQ(
+        PathOf(UrlProps::fileURLFromFriendlyNameTakeExtensionFrom(QStringLiteral("Movies/New"), Url("/x/old.webm"))),
+        h + "/Videos/New.webm");
 }
 
 } // namespace

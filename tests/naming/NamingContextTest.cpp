@@ -20,8 +20,9 @@ TEST(NamingContext, MadeUpExample)
     KRADynamicNamingDialogV2_Context context;
     EXPECT_TRUE(context.allowSameFolder());
     const NTag none;
-    EXPECT_EQ(context.exampleFor(QStringLiteral("[artist]/[track] [title] ([album artist])"), false, none, false, false),
-              QStringLiteral("Artist/05 Title (Album Artist)"));
+    EXPECT_EQ(
+        context.exampleFor(QStringLiteral("[artist]/[track] [title] ([album artist])"), false, none, false, false),
+        QStringLiteral("Artist/05 Title (Album Artist)"));
     // Compilation: no album artist. Multi-disc: the disc goes into the album.
     EXPECT_EQ(context.exampleFor(QStringLiteral("[album artist]|[IFCOMP]c[]"), false, none, true, false),
               QStringLiteral("|c"));

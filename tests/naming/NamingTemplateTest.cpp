@@ -203,8 +203,7 @@ TEST(NamingTemplate, UsesTags)
 
 TEST(NamingTemplate, ColourMarks)
 {
-    const std::string blue = "_RGB_-RGB-000-000-120", green = "_RGB_-RGB-000-120-000",
-                      black = "_RGB_-RGB-000-000-000";
+    const std::string blue = "_RGB_-RGB-000-000-120", green = "_RGB_-RGB-000-120-000", black = "_RGB_-RGB-000-000-000";
     EXPECT_EQ(U8(ColourMarkNamingTemplate(W("[Extension]"))), blue + "Encoder Extension" + black);
     EXPECT_EQ(U8(ColourMarkNamingTemplate(W("/out/{_._}[origpath]/[track]"))),
               "/out/" + blue + "Source Path" + black + "/" + blue + "TrackNum" + black);

@@ -14,9 +14,9 @@ TEST(NamingTool, Expand)
     TestStoreScope registry;
     EXPECT_EQ(RunNamingTool({"expand", "--template", "[UPPER][LOWER]AbC[][]"}).out, "ABC\n");
     EXPECT_EQ(RunNamingTool({"expand", "--template", "[SETLEN]3,48,0,7[]"}).out, "007\n");
-    const NamingToolResult tagged = RunNamingTool(
-        {"expand", "--template", "[track] [Artist] - [BACKFOLDER]2[]", "--tag", "artist=AC/DC", "--tag", "track=7/12",
-         "--source", "/Users/me/Movies/a.mov"});
+    const NamingToolResult tagged =
+        RunNamingTool({"expand", "--template", "[track] [Artist] - [BACKFOLDER]2[]", "--tag", "artist=AC/DC", "--tag",
+                       "track=7/12", "--source", "/Users/me/Movies/a.mov"});
     EXPECT_EQ(tagged.status, 0);
     EXPECT_EQ(tagged.out, "07 AC-DC - Movies\n");
     EXPECT_NE(RunNamingTool({"expand", "--tag", "novalue"}).status, 0);
@@ -38,13 +38,13 @@ TEST_F(NamingToolMedia, HostileFolderAndTagsStayText)
     const std::string folder = dir.file("[BACKFOLDER]2[][BACKFOLDER]2[]");
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     const std::string source = folder + "/a.mp4";
-    ASSERT_TRUE(MakeTestVideo(source, "160x120", "10", "1",
-                              {"-metadata", "artist=AC/DC", "-metadata", "title=Live, [Remastered]", "-metadata",
-                               "track=7/12"}));
-    const NamingToolResult result = RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template",
-                                                   "[BACKFOLDER]2[] [track] [artist] - [title]", "--ext", ".mkv",
-                                                   source},
-                                                  10000);
+    ASSERT_TRUE(MakeTestVideo(
+        source, "160x120", "10", "1",
+        {"-metadata", "artist=AC/DC", "-metadata", "title=Live, [Remastered]", "-metadata", "track=7/12"}));
+    const NamingToolResult result =
+        RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template",
+                       "[BACKFOLDER]2[] [track] [artist] - [title]", "--ext", ".mkv", source},
+                      10000);
     ASSERT_FALSE(result.timedOut);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "/out/[BACKFOLDER]2[][BACKFOLDER]2[] 07 AC-DC - Live, [Remastered].mkv\n");
@@ -97,8 +97,8 @@ TEST_F(NamingToolMedia, UntaggedFilesAndColonsInNames)
                                  ".mkv", untagged})
                       .out,
                   "/out/untagged.mkv\n");
-        EXPECT_EQ(RunNamingTool({"destination", "--type", "2", "--folder", "/out", "--template", pattern, "--ext",
-                                 ".mkv", other})
+        EXPECT_EQ(RunNamingTool(
+                      {"destination", "--type", "2", "--folder", "/out", "--template", pattern, "--ext", ".mkv", other})
                       .out,
                   "/out/other.mkv\n");
     }

@@ -23,7 +23,6 @@ namespace {
 
 class JSONBridgeTest : public TempFolderTest {
 protected:
-
     QUrl Url(const std::string& name) const { return QUrl::fromLocalFile(QString::fromStdString(dir + "/" + name)); }
 
     std::string Contents(const std::string& name) const
@@ -103,8 +102,7 @@ TEST_F(JSONBridgeTest, BooleansBecomeNumbersAndUnknownTypesNull)
     m["when"] = QDateTime::currentDateTime();
     m["bytes"] = QByteArray("raw");
     ASSERT_TRUE(JSON::write(m, Url("b.json")));
-    EXPECT_EQ(Contents("b.json"),
-              "{\n    \"bytes\":null,\n    \"flag\":1,\n    \"off\":0,\n    \"when\":null\n}");
+    EXPECT_EQ(Contents("b.json"), "{\n    \"bytes\":null,\n    \"flag\":1,\n    \"off\":0,\n    \"when\":null\n}");
     const QVariantMap back = JSON::read(Url("b.json")).toMap();
     EXPECT_EQ(back["flag"].typeId(), QMetaType::Double);
     EXPECT_EQ(back["flag"].toDouble(), 1.0);

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sched.h>
 #include <optional>
+#include <sched.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -19,9 +19,9 @@
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
+#include "platform/XTrash.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
-#include "platform/XTrash.h"
 
 namespace {
 
@@ -108,8 +108,8 @@ protected:
     std::string HomeTrash() const { return home + "/.local/share/Trash"; }
 };
 
-#define NEED_MOUNTS(ok)                                                                             \
-    if (!(ok))                                                                                      \
+#define NEED_MOUNTS(ok)                                                                                                \
+    if (!(ok))                                                                                                         \
     GTEST_SKIP() << "cannot mount a private tmpfs here: " << strerror(errno)
 
 std::string InfoPath(const std::string& trash, const std::string& entry)
@@ -122,8 +122,7 @@ TEST_F(TrashTest, HomeTrashIsMadeWithMode0700AndRecordsThePath)
     const std::string file = root + "/a b%.txt";
     WriteFile(file, "payload");
     XStr trashed, error;
-    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), &trashed, &error), XTrashResult::Moved)
-        << error.ToUTF8String();
+    ASSERT_EQ(XMoveItemToTrash(XStr::FromUTF8(file), &trashed, &error), XTrashResult::Moved) << error.ToUTF8String();
     EXPECT_FALSE(Exists(file));
     EXPECT_EQ(trashed.ToUTF8String(), HomeTrash() + "/files/a b%.txt");
     EXPECT_EQ(ReadFile(HomeTrash() + "/files/a b%.txt"), "payload");

@@ -12,8 +12,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/prctl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -21,9 +21,9 @@
 
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
-#include "xclass/XStr.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XStr.h"
 
 namespace {
 
@@ -74,8 +74,15 @@ TEST(XWorkspace, EveryByteStringCrossesTheBridgesUnchanged)
         return XPathFromFileURL(XFileURL(path)).ToUTF8String();
     };
     const std::string patterns[] = {
-        "\xED\xA0\xBD\xED\xB8\x80", "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xFC\x84\x80\x80\x80\x80",
-        "a\xED\xA0\xBD\xED\xB8\x80" "b\xF0\x9F\x98\x80\xED\xB3\x80" "c", "\xF0\x9F\x98\x80\xED\xB8\x80", "\xED\xA0\xBD\xF0\x9F\x98\x80",
+        "\xED\xA0\xBD\xED\xB8\x80",
+        "\xF4\x90\x80\x80",
+        "\xF8\x88\x80\x80\x80",
+        "\xFC\x84\x80\x80\x80\x80",
+        "a\xED\xA0\xBD\xED\xB8\x80"
+        "b\xF0\x9F\x98\x80\xED\xB3\x80"
+        "c",
+        "\xF0\x9F\x98\x80\xED\xB8\x80",
+        "\xED\xA0\xBD\xF0\x9F\x98\x80",
     };
     for (const std::string& pattern : patterns) {
         EXPECT_EQ(throughQt(pattern), pattern);
@@ -132,8 +139,8 @@ public:
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
-        if (message.interface() != QLatin1String("org.freedesktop.FileManager1")
-            || message.member() != QLatin1String("ShowItems") || message.arguments().size() != 2)
+        if (message.interface() != QLatin1String("org.freedesktop.FileManager1") ||
+            message.member() != QLatin1String("ShowItems") || message.arguments().size() != 2)
             return false;
         shown = message.arguments().at(0).toStringList();
         startupId = message.arguments().at(1).toString();
@@ -167,15 +174,14 @@ public:
     {
         const std::string socket = folder + "/bus";
         const std::string config = folder + "/bus.conf";
-        WriteFile(config,
-            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig><type>session</type><listen>unix:path="
-                + socket
-                + "</listen>\n"
-                  "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
-                  "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
-                  "</busconfig>\n");
+        WriteFile(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                          "<busconfig><type>session</type><listen>unix:path=" +
+                              socket +
+                              "</listen>\n"
+                              "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
+                              "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
+                              "</busconfig>\n");
         const std::string program = FindProgram("dbus-daemon");
         if (program.empty())
             return;

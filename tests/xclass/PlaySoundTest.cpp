@@ -14,9 +14,9 @@ namespace {
 void MakeFile(const std::string& path, const std::string& text, bool executable)
 {
     std::ofstream(path) << text;
-    std::filesystem::permissions(path, executable ? std::filesystem::perms::owner_all
-                                                  : std::filesystem::perms::owner_read |
-                                                        std::filesystem::perms::owner_write);
+    std::filesystem::permissions(path, executable
+                                           ? std::filesystem::perms::owner_all
+                                           : std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 std::string ReadFile(const std::string& path)
@@ -65,7 +65,7 @@ TEST(PlaySound, PlayerChoiceFollowsTheOrderOfPreference)
 
     ASSERT_TRUE(XSoundPlayerCommand(L"/x/done.wav", args, a.path().c_str()));
     EXPECT_EQ(ListOf(args), (std::vector<std::string>{a.path() + "/ffplay", "-nodisp", "-autoexit", "-loglevel",
-                                                       "quiet", "/x/done.wav"}));
+                                                      "quiet", "/x/done.wav"}));
 
     TestTempDir empty;
     EXPECT_FALSE(XSoundPlayerCommand(L"/x/done.wav", args, empty.path().c_str()));

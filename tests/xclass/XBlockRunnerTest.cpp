@@ -141,7 +141,8 @@ TEST(XBlockRunner, ReadLinesOnProgressStyleOutput)
     std::thread writer([&] {
         WriteAll(p[1], "frame=1\r");
         usleep(20000); // the next byte arrives in a later read
-        WriteAll(p[1], "frame=2\r\xEF\xBB\xBF" "bom\n");
+        WriteAll(p[1], "frame=2\r\xEF\xBB\xBF"
+                       "bom\n");
         WriteAll(p[1], std::string("a\0b\n", 4));
         WriteAll(p[1], "caf\xC3\xA9 \xFF\n");
         close(p[1]);

@@ -1,7 +1,7 @@
+#include "xclass/XEnvironment.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
-#include "xclass/XEnvironment.h"
 
 #include "xclass/XList.h"
 #include "xclass/XListElementValue.h"

@@ -1,7 +1,7 @@
 // Path strings, the file-name sanitiser, wildcard masks, look-ups and directory walks.
+#include "xclass/XFileName.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
-#include "xclass/XFileName.h"
 #include "xclass/XFindFile.h"
 #include "xclass/XPlatform.h"
 

@@ -1,7 +1,7 @@
 // Safe rewrite: readers never see a torn file, failures leave the old target, and the
 // clean-up of leftover temporaries spares writers that are still running.
-#include "xclass/XFileName.h"
 #include "xclass/XFileRewrite.h"
+#include "xclass/XFileName.h"
 #include "xclass/XFindFile.h"
 
 #include <gtest/gtest.h>

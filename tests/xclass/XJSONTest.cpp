@@ -1,6 +1,6 @@
+#include "xclass/XJSON.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
-#include "xclass/XJSON.h"
 
 #include <gtest/gtest.h>
 
@@ -102,10 +102,10 @@ TEST(XJSONLayout, Escapes)
 
 TEST(XJSONLayout, UnescapeRules)
 {
-    EXPECT_TRUE(Unescape(XStr(L"\\u41\\u00e9x")) == XStr(L"A\u00e9x"));   // up to four digits
-    EXPECT_TRUE(Unescape(XStr(L"a\\uZb")) == XStr(L"aZb"));              // no digits: nothing added
-    EXPECT_TRUE(Unescape(XStr(L"a\\qb\\/")) == XStr(L"ab/"));            // unknown escape dropped
-    EXPECT_TRUE(Unescape(XStr(L"ab\\")) == XStr(L"ab"));                 // trailing backslash
+    EXPECT_TRUE(Unescape(XStr(L"\\u41\\u00e9x")) == XStr(L"A\u00e9x")); // up to four digits
+    EXPECT_TRUE(Unescape(XStr(L"a\\uZb")) == XStr(L"aZb"));             // no digits: nothing added
+    EXPECT_TRUE(Unescape(XStr(L"a\\qb\\/")) == XStr(L"ab/"));           // unknown escape dropped
+    EXPECT_TRUE(Unescape(XStr(L"ab\\")) == XStr(L"ab"));                // trailing backslash
     // Each escape is one character: an escaped pair stays two surrogates.
     EXPECT_TRUE(Unescape(XStr(L"\\ud83d\\ude00")) == XStr(L"\xd83d\xde00"));
     EXPECT_TRUE(Unescape(XStr(L"\\uD83D\\uDC88")) == XStr(L"\xd83d\xdc88"));
@@ -116,7 +116,9 @@ TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
     TestTempDir dir;
     // A name read from the disk with a byte that is not UTF-8 (kept as U+DC00 + byte) and a
     // lone surrogate: both must come back as they were, and the file must stay valid UTF-8.
-    const XStr odd = XStr::FromUTF8Bytes("a\xff" "b", 3);
+    const XStr odd = XStr::FromUTF8Bytes("a\xff"
+                                         "b",
+                                         3);
     Object o;
     o.Set(L"path", new String(odd));
     o.Set(L"lone", new String(L"\xd83d"));
@@ -130,7 +132,8 @@ TEST(XJSONLayout, SurrogatesAndRawBytesSurviveAFile)
     ASSERT_TRUE(WriteFileAtomically(file.p, &o));
     std::unique_ptr<AnyType> back(ReadFile(file.p, 1000));
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->AsObject()->Get(L"path")->AsString()->Value.ToUTF8String(), "a\xff" "b");
+    EXPECT_EQ(back->AsObject()->Get(L"path")->AsString()->Value.ToUTF8String(), "a\xff"
+                                                                                "b");
     EXPECT_TRUE(back->AsObject()->Get(L"lone")->AsString()->Value == L"\xd83d");
 }
 
@@ -143,10 +146,11 @@ const std::string kOddNames[] = {
     "\xed\xa0\xbd\\ude00",          // a high surrogate, then the text of an escape
     "\xed\xb8\x80\xed\xa0\xbd",     // the pair the wrong way round
     "\xf0\x9f\x98\x80",             // the real U+1F600
-    "a\xff" "b\xc3",                // a bad byte, a cut-off sequence
-    "\xc0\x80\xe0\x80\x80",         // overlong forms of zero
-    "\xf4\x90\x80\x80",             // beyond U+10FFFF
-    "\\ud83d\\ude00",               // the escapes as plain text
+    "a\xff"
+    "b\xc3",                // a bad byte, a cut-off sequence
+    "\xc0\x80\xe0\x80\x80", // overlong forms of zero
+    "\xf4\x90\x80\x80",     // beyond U+10FFFF
+    "\\ud83d\\ude00",       // the escapes as plain text
 };
 
 // Each name as a string value through the writer and the UTF-8 parser: the bytes that come
@@ -438,8 +442,8 @@ TEST(XJSONNumbers, ExponentsAreRead)
 // part, leading zeros. In an array nothing may be left over; alone, nothing is read.
 TEST(XJSONNumbers, MalformedNumbersAreRefused)
 {
-    for (const char* bad : {"1e", "1E", "1e+", "1e-", "1E+", "-1e", "1e+-3", "1ee3", "1e.5", "01", "00", "-01",
-                            "007", "01.5", "01e3", ".5", "-.5", "e3", "1e3.5", "1e3e3", "0x10", "1_000"}) {
+    for (const char* bad : {"1e",  "1E",  "1e+",  "1e-",  "1E+", "-1e", "1e+-3", "1ee3",  "1e.5",  "01",   "00",
+                            "-01", "007", "01.5", "01e3", ".5",  "-.5", "e3",    "1e3.5", "1e3e3", "0x10", "1_000"}) {
         const std::string inArray = std::string("[") + bad + "]";
         EXPECT_FALSE(P8(inArray)) << inArray;
         EXPECT_FALSE(Parse(XStr::FromUTF8(inArray))) << inArray;

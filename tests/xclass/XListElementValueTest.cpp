@@ -34,7 +34,8 @@ TEST(XListElementValue, ReadsOptionTexts)
     EXPECT_EQ(Parsed(L"--preset=slow"), (Pairs{{L"preset", L"slow"}}));
     EXPECT_EQ(Parsed(L"pre-set=1"), (Pairs{{L"set", L"1"}}));
     EXPECT_EQ(Parsed(L"-ss -5"), (Pairs{{L"ss", L""}, {L"5", L""}}));
-    EXPECT_EQ(Parsed(L"-b=\"a b\" -c=x=y -d \"\" -e"), (Pairs{{L"b", L"a b"}, {L"c", L"x=y"}, {L"d", L""}, {L"e", L""}}));
+    EXPECT_EQ(Parsed(L"-b=\"a b\" -c=x=y -d \"\" -e"),
+              (Pairs{{L"b", L"a b"}, {L"c", L"x=y"}, {L"d", L""}, {L"e", L""}}));
     EXPECT_EQ(Parsed(L"-="), (Pairs{{L"", L""}}));
     EXPECT_EQ(Parsed(L""), Pairs{});
     EXPECT_EQ(Parsed(nullptr), Pairs{});
@@ -102,8 +103,8 @@ TEST(XListElementValue, WritesAndReadsBackEveryValue)
     EXPECT_EQ(list.ToString().View(), L"-a -b=\"x y\"");
 
     const Pairs pairs = {
-        {L"path", L"C:\\dir\\"}, {L"q", L"say \"hi\""}, {L"neg", L"-5"}, {L"eq", L"a=b"}, {L"empty", L""},
-        {L"shell", L"$(id) `id`"}, {L"ws", L"\t\n "}, {L"bs", L"\\"}, {L"quote", L"\""}, {L"last", L""},
+        {L"path", L"C:\\dir\\"},   {L"q", L"say \"hi\""}, {L"neg", L"-5"}, {L"eq", L"a=b"},   {L"empty", L""},
+        {L"shell", L"$(id) `id`"}, {L"ws", L"\t\n "},     {L"bs", L"\\"},  {L"quote", L"\""}, {L"last", L""},
     };
     XListElementValue in;
     for (const auto& [n, v] : pairs)

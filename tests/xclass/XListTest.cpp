@@ -163,10 +163,18 @@ TEST(XList, SortOrdersLargeAndDegenerateInputs)
         const uint64_t n = 200000;
         for (uint64_t i = 0; i < n; ++i) {
             switch (shape) {
-            case 0: list.Add(rng() % 1000); break;  // many duplicates
-            case 1: list.Add(i); break;             // already sorted
-            case 2: list.Add(n - i); break;         // reversed
-            default: list.Add(uint64_t{5}); break;  // all equal
+            case 0:
+                list.Add(rng() % 1000);
+                break; // many duplicates
+            case 1:
+                list.Add(i);
+                break; // already sorted
+            case 2:
+                list.Add(n - i);
+                break; // reversed
+            default:
+                list.Add(uint64_t{5});
+                break; // all equal
             }
         }
         list.Sort(less);
@@ -385,9 +393,24 @@ TEST(XStrList, ParseArgsTokens)
 TEST(XStrList, CommandLineRoundTripsEveryArgument)
 {
     const W args = {
-        L"C:\\path\\file.mp4", L"ends\\", L"\\", L"\\\\\"", L"say \"hi\"", L"", L"plain_name-1.0+x/y",
-        L"$(touch /tmp/x)", L"`id`", L"tab\there", L"new\nline", L"cr\rhere", L"*?[]", L"'single'",
-        L"  spaced  ", L"\xDCFF bad byte", L"\"", L"-",
+        L"C:\\path\\file.mp4",
+        L"ends\\",
+        L"\\",
+        L"\\\\\"",
+        L"say \"hi\"",
+        L"",
+        L"plain_name-1.0+x/y",
+        L"$(touch /tmp/x)",
+        L"`id`",
+        L"tab\there",
+        L"new\nline",
+        L"cr\rhere",
+        L"*?[]",
+        L"'single'",
+        L"  spaced  ",
+        L"\xDCFF bad byte",
+        L"\"",
+        L"-",
     };
     XStrList list;
     for (const auto& a : args)

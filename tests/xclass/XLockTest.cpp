@@ -129,7 +129,7 @@ TEST_F(FileMutexTest, TwoObjectsOnOnePathExcludeEachOther)
     EXPECT_EQ(a.Unlock(), 0);
     ASSERT_EQ(a.LockShared(), 0);
     EXPECT_TRUE(b.TryLockShared()); // shared locks go together
-    EXPECT_FALSE(b.TryLock(0)); // ... not with an exclusive one
+    EXPECT_FALSE(b.TryLock(0));     // ... not with an exclusive one
     b.Unlock();
     a.Close(); // closing releases the lock
     EXPECT_TRUE(b.TryLock());

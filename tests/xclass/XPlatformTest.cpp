@@ -85,7 +85,7 @@ TEST(XPlatform, ReportChannels)
     EXPECT_EQ(ReadFd(error), "x  [y]\r\nctx  [\xc3\xa9t\xc3\xa9]\r\n");
     EXPECT_EQ(ReadFd(info), "caf\xc3\xa9\r\n");
     EXPECT_EQ(ReadFd(debug),
-        "*** Error: x  [y]\r\n*** Information: caf\xc3\xa9\r\n*** Error: ctx  [\xc3\xa9t\xc3\xa9]\r\n");
+              "*** Error: x  [y]\r\n*** Information: caf\xc3\xa9\r\n*** Error: ctx  [\xc3\xa9t\xc3\xa9]\r\n");
 
     STNStdReport silent; // 0 and -1 write nothing
     silent.hFileError = -1;
@@ -159,7 +159,6 @@ TEST(XPlatform, TickCountIsTheMonotonicClock)
     const uint32_t start = GetTickCount();
     Sleep(20);
     EXPECT_GE(GetTickCount() - start, 20u);
-
 }
 
 TEST(XPlatform, RandomNames)
@@ -221,8 +220,7 @@ TEST(XPlatformVolumes, MountedVolumes)
 
     // Under a volume root folder a volume counts as external.
     struct stat st;
-    if (stat("/media", &st) == 0 && S_ISDIR(st.st_mode)
-        && mount("tmpfs", "/media", "tmpfs", 0, "size=1m") == 0) {
+    if (stat("/media", &st) == 0 && S_ISDIR(st.st_mode) && mount("tmpfs", "/media", "tmpfs", 0, "size=1m") == 0) {
         TestEnvScope user("USER", "alice");
         ASSERT_EQ(mkdir("/media/alice", 0755), 0);
         ASSERT_EQ(mkdir("/media/alice/disk", 0755), 0);

@@ -1,5 +1,5 @@
-#include "common/TestFiles.h"
 #include "xclass/XRandom.h"
+#include "common/TestFiles.h"
 
 #include <gtest/gtest.h>
 

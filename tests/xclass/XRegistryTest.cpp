@@ -76,8 +76,7 @@ int RunTool(const std::vector<std::string>& args)
     if (posix_spawn(&pid, tool.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -97,8 +96,7 @@ pid_t DeadProcess()
     if (pid == 0)
         _exit(0);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return pid;
 }
 
@@ -274,7 +272,7 @@ TEST_F(XRegistryTest, DamagedStoreIsKeptAsideBeforeTheNextWrite)
     WriteRaw(store, damaged);
     bool notFound = false;
     XRegistry::GetString(L"Old", nullptr, nullptr, &notFound);
-    EXPECT_TRUE(notFound); // reads as empty
+    EXPECT_TRUE(notFound);         // reads as empty
     EXPECT_EQ(DamagedCopies(), 0); // reading alone changes nothing
     EXPECT_EQ(ReadAll(store), damaged);
 
@@ -570,8 +568,15 @@ TEST_F(XRegistryTest, StoreIsReadWhereItsLockCannotBeMade)
 TEST_F(XRegistryTest, NamesThatAreNoUTF8ComeBackAsTheSameBytes)
 {
     const std::string odd[] = {
-        "\xed\xa0\xbd\xed\xb8\x80.mp4", "\xed\xa0\xbd\x88", "\xed\xb8\x80\xed\xa0\xbd", "\xed\xa0\xbd\\ude00",
-        "a\xff" "b\xc3",                "\xf0\x9f\x98\x80", "\xc0\x80",                 "\\ud83d\\ude00",
+        "\xed\xa0\xbd\xed\xb8\x80.mp4",
+        "\xed\xa0\xbd\x88",
+        "\xed\xb8\x80\xed\xa0\xbd",
+        "\xed\xa0\xbd\\ude00",
+        "a\xff"
+        "b\xc3",
+        "\xf0\x9f\x98\x80",
+        "\xc0\x80",
+        "\\ud83d\\ude00",
     };
     // Through another process, as the reproduction ran it.
     for (const std::string& name : odd) {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <vector>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -16,7 +16,10 @@ std::string Bytes(std::initializer_list<int> values)
     return s;
 }
 
-std::wstring W(const XStr& s) { return std::wstring(s.View()); }
+std::wstring W(const XStr& s)
+{
+    return std::wstring(s.View());
+}
 
 } // namespace
 

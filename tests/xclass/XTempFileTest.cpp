@@ -1,21 +1,21 @@
+#include "xclass/XTempFile.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
-#include "xclass/XTempFile.h"
 
 #include "xclass/XEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <string>
-#include <csignal>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <optional>
 
 namespace {
 
@@ -243,7 +243,6 @@ TEST_F(XTempFileTest, ScopeRemovesAFolderWhoseOwnerIsGone)
         EXPECT_EQ(U(scope.Folder), stale + "/");
         EXPECT_FALSE(Exists(stale + "/left-over.wav"));
         EXPECT_EQ(Mode(stale), 0700u);
-
     }
     EXPECT_FALSE(Exists(stale));
 

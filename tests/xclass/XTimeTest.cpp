@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
-#include <optional>
 
 #include "common/TestEnv.h"
 #include "xclass/XPlatform.h"

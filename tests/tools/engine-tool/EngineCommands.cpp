@@ -10,11 +10,11 @@
 #include <memory>
 
 #include "engine/KRABatch.h"
-#include "naming/KRAFileNaming.h"
 #include "engine/KRAMultiEncConfig.h"
-#include "job/QKConversionSpec.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKConvertSource.h"
+#include "job/QKConversionSpec.h"
+#include "naming/KRAFileNaming.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
@@ -69,7 +69,9 @@ int MultiEncList(int argc, char** argv)
     int number = 1;
     for (const KRAMultiEncEntryRef& entry : config->entries) {
         const KRAFileNaming& naming = *entry->fileNaming;
-        out += QStringLiteral("%1: encoder=%2 args=%3").arg(number++).arg(entry->encoder->name(), entry->encoderArgsV2.strArgs);
+        out += QStringLiteral("%1: encoder=%2 args=%3")
+                   .arg(number++)
+                   .arg(entry->encoder->name(), entry->encoderArgsV2.strArgs);
         if (entry->encoderArgsV2.customFormatExt)
             out += QStringLiteral(" ext=") + *entry->encoderArgsV2.customFormatExt;
         if (entry->encoderArgsV2.frontendData) {
@@ -196,7 +198,8 @@ int After(int argc, char** argv)
 
 const ToolCommand kMultiEncRoundTrip("multienc-roundtrip", "< MULTI-ENCODER-STRING", MultiEncRoundTrip);
 const ToolCommand kMultiEncList("multienc-list", "< MULTI-ENCODER-STRING", MultiEncList);
-const ToolCommand kBatchArgs("batch-args", "--encoder NAME [--args TEXT] [--dsp CHAIN] [--effect NAME=ARGS]...", BatchArgs);
+const ToolCommand kBatchArgs("batch-args", "--encoder NAME [--args TEXT] [--dsp CHAIN] [--effect NAME=ARGS]...",
+                             BatchArgs);
 const ToolCommand kAfter("after", "--success|--failure [--effect NAME=ARGS]... --src SRC... --dst DST", After);
 
 } // namespace

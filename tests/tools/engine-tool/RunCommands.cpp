@@ -5,25 +5,25 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
-#include <chrono>
-#include <algorithm>
-#include <condition_variable>
 #include <vector>
 
 #include "engine/KRAProcess.h"
 #include "engine/KRAProcessArg.h"
 #include "engine/QKConvertSource.h"
 #include "job/QKEncoderDesc.h"
-#include "xclass/XPlatform.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XPlatform.h"
 
 namespace {
 
@@ -86,8 +86,7 @@ int Run(int argc, char** argv)
             const QString text = XStrToQString(XStr::FromUTF8(value));
             const QString name = text.section(QLatin1Char('='), 0, 0);
             actions.insert(name, QKDSPSpec(name, text.section(QLatin1Char('='), 1)));
-        }
-        else if (option == "--encoder")
+        } else if (option == "--encoder")
             encoderName = XStrToQString(XStr::FromUTF8(value));
         else if (option == "--pre")
             pre = XStrToQString(XStr::FromUTF8(value));
@@ -126,7 +125,8 @@ int Run(int argc, char** argv)
     arg->events->setBPause(false); // the batch may run
     arg->encoder = encoderName.isEmpty() ? nullptr : QKEncoderDesc::findEncoder(encoderName);
     if (!arg->encoder)
-        arg->encoder = QKEncoderDesc::makeVideoCodec(encoderName.isEmpty() ? QStringLiteral("[Custom]") : encoderName, QString());
+        arg->encoder =
+            QKEncoderDesc::makeVideoCodec(encoderName.isEmpty() ? QStringLiteral("[Custom]") : encoderName, QString());
 
     // The main thread sleeps until the conversion ends or the next scheduled quit, pause or
     // resume is due: it must not add CPU time of its own to what the run costs.
@@ -180,16 +180,18 @@ int Run(int argc, char** argv)
     if (getrusage(RUSAGE_SELF, &self) == 0) {
         const long long us = (static_cast<long long>(self.ru_utime.tv_sec) + self.ru_stime.tv_sec) * 1000000LL +
                              self.ru_utime.tv_usec + self.ru_stime.tv_usec;
-        const long long beforeUs = (static_cast<long long>(before.ru_utime.tv_sec) + before.ru_stime.tv_sec) * 1000000LL +
-                                   before.ru_utime.tv_usec + before.ru_stime.tv_usec;
+        const long long beforeUs =
+            (static_cast<long long>(before.ru_utime.tv_sec) + before.ru_stime.tv_sec) * 1000000LL +
+            before.ru_utime.tv_usec + before.ru_stime.tv_usec;
         fprintf(stderr, "self-cpu-us: %lld\nrun-cpu-us: %lld\n", us, us - beforeUs);
     }
     return ok ? 0 : 1;
 }
 
 const ToolCommand kRun("run",
-    "--src S [--src S2 ...] --dst D [--encoder NAME] [--pre TEXT] --args TEXT [--action NAME=ARGS ...] [--quit-after MS] "
-    "[--pause-after MS --resume-after MS]   (times from the start of the run)",
-    Run);
+                       "--src S [--src S2 ...] --dst D [--encoder NAME] [--pre TEXT] --args TEXT [--action NAME=ARGS "
+                       "...] [--quit-after MS] "
+                       "[--pause-after MS --resume-after MS]   (times from the start of the run)",
+                       Run);
 
 } // namespace

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "media/NTag.h"
+#include "media/QKMediaFileInfo.h"
 #include "naming/KRAFileNaming.h"
 #include "naming/KRALocationDescriptor.h"
-#include "media/NTag.h"
 #include "naming/NamingTemplate.h"
-#include "media/QKMediaFileInfo.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
@@ -123,8 +123,7 @@ int Destination(int argc, char** argv)
     const XStr sourcePath = AbsolutePath(source);
     XStr reason;
     const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(sourcePath, &reason);
-    const QUrl destination =
-        naming.fullPathForSource(XFileURL(sourcePath), info.get(), XStrToQString(Wide(extension)));
+    const QUrl destination = naming.fullPathForSource(XFileURL(sourcePath), info.get(), XStrToQString(Wide(extension)));
     if (destination.isEmpty()) {
         std::string message = "no destination for '" + Narrow(sourcePath) + "'";
         if (!info)

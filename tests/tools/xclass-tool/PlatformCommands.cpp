@@ -1,8 +1,8 @@
 // Platform commands: trash.
 #include "tools/common/ToolCommand.h"
 
-#include "xclass/XStr.h"
 #include "platform/XTrash.h"
+#include "xclass/XStr.h"
 
 namespace {
 int Trash(int argc, char** argv)
@@ -16,6 +16,7 @@ int Trash(int argc, char** argv)
     return 0;
 }
 
-const ToolCommand trashCommand("trash",
-    "PATH  (moves PATH to the trash; left in place, with the reason, when no trash can be used)", Trash);
+const ToolCommand
+    trashCommand("trash", "PATH  (moves PATH to the trash; left in place, with the reason, when no trash can be used)",
+                 Trash);
 } // namespace

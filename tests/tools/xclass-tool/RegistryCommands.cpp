@@ -137,8 +137,8 @@ int JsonFormat(int argc, char** argv)
     return 0;
 }
 
-const ToolCommand regCommand("reg", "set NAME VALUE [KEYPATH] | get NAME [KEYPATH] | enum [KEYPATH] | delete NAME [KEYPATH]",
-                             Reg);
+const ToolCommand
+    regCommand("reg", "set NAME VALUE [KEYPATH] | get NAME [KEYPATH] | enum [KEYPATH] | delete NAME [KEYPATH]", Reg);
 const ToolCommand jsonFormatCommand("json-fmt", "FILE", JsonFormat);
 
 } // namespace

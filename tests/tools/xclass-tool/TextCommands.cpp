@@ -83,8 +83,7 @@ int ElemListRoundTrip(int argc, char** argv)
 
 const ToolCommand natsortCommand("natsort", "< LINES: the lines in natural order", NatSort);
 const ToolCommand utf8Command("utf8-roundtrip", "< DATA: decodes and re-encodes UTF-8", Utf8RoundTrip);
-const ToolCommand argsCommand("args-roundtrip", "ARG...: joins into a command line and splits it again",
-                              ArgsRoundTrip);
+const ToolCommand argsCommand("args-roundtrip", "ARG...: joins into a command line and splits it again", ArgsRoundTrip);
 const ToolCommand elemCommand("elemlist-roundtrip", "NAME=VALUE...: writes an element list and reads it back",
                               ElemListRoundTrip);
 
