@@ -12,6 +12,7 @@ PACKAGES=(
   locales
   dbus-daemon   # the reveal-in-file-manager test runs a private message bus
   bzip2         # ffmpeg archives are .tar.bz2
+  clang-format  # the format check among the tests
 )
 
 missing=()
