@@ -45,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::Check(again != nullptr, "the written text does not parse", written);
     fuzz::Check(TextOf(again.get()) == written, "the written text reads as another value",
                 written + "\n---\n" + TextOf(again.get()));
-    fuzz::Check(again->TypeOf() == fromBytes->TypeOf(), "the written text reads as another type");
+    // A number beyond the range of a double reads as infinity, which JSON has no text for: the
+    // writer gives null, the one change of type a round trip may make.
+    fuzz::Check(again->TypeOf() == fromBytes->TypeOf() || written == "null", "the written text reads as another type");
     return 0;
 }
