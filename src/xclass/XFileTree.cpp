@@ -24,6 +24,17 @@
 
 namespace {
 
+// Reads the open file's status; when that fails, closes it and keeps fstat's errno for the caller.
+bool StatOrClose(int fd, struct stat& st)
+{
+    if (fstat(fd, &st) == 0)
+        return true;
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Text helpers
 
@@ -166,12 +177,8 @@ bool CopyRegular(int in, const struct stat& st, const std::string& to, Existing 
         return false;
     };
     struct stat ost;
-    if (fstat(out, &ost) != 0) {
-        const int err = errno;
-        close(out);
-        errno = err;
+    if (!StatOrClose(out, ost))
         return false;
-    }
     if (ost.st_dev == st.st_dev && ost.st_ino == st.st_ino) {
         close(out);
         errno = EINVAL;
@@ -242,12 +249,8 @@ bool CopyEntryAt(int dirFd, const char* name, const std::string& to, bool follow
     if (in < 0)
         return false;
     struct stat ist;
-    if (fstat(in, &ist) != 0) {
-        const int err = errno;
-        close(in);
-        errno = err;
+    if (!StatOrClose(in, ist))
         return false;
-    }
     const bool ok = CopyRegular(in, ist, to, existing, durable);
     const int err = errno;
     close(in);

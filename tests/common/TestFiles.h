@@ -3,8 +3,12 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <cstdlib>
 #include <filesystem>
@@ -28,6 +32,21 @@ inline std::string ReadTestFile(const std::string& path, const std::string& when
         data.append(chunk, static_cast<size_t>(n));
     close(fd);
     return data;
+}
+
+// Leaves a Unix socket file at path, with nobody listening: a name that is neither a regular file
+// nor a folder. A socket that cannot be made fails the test.
+inline void MakeTestSocket(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path) << path;
+    memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    close(fd);
+    ASSERT_EQ(bound, 0) << path;
 }
 
 // Creates or truncates the file with the bytes; mode (less the umask) applies to a new file.

@@ -550,13 +550,7 @@ TEST_F(KRAProcessRun, DestinationsAndSourcesThatAreNoFilesAreRefused)
     const std::string folder = dir.file("folder.mp4");
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     const std::string socketPath = dir.file("socket.mp4");
-    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
-    memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    close(sock);
+    MakeTestSocket(socketPath);
     const std::string linkToFifo = dir.file("link.mp4");
     ASSERT_EQ(symlink(fifo.c_str(), linkToFifo.c_str()), 0);
     std::vector<std::string> destinations{fifo, folder, socketPath, linkToFifo};

@@ -334,18 +334,7 @@ TEST_F(XRegistryTest, StoresThatAreNoRegularFileAreNeverReadNorWritten)
          [](const struct stat& st) { return S_ISLNK(st.st_mode); }},
         {"link to /dev/null", [&] { ASSERT_EQ(symlink("/dev/null", store.c_str()), 0); },
          [](const struct stat& st) { return S_ISLNK(st.st_mode); }},
-        {"socket",
-         [&] {
-             const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-             ASSERT_GE(fd, 0);
-             sockaddr_un address{};
-             address.sun_family = AF_UNIX;
-             ASSERT_LT(store.size(), sizeof address.sun_path);
-             memcpy(address.sun_path, store.c_str(), store.size() + 1);
-             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-             close(fd);
-         },
-         [](const struct stat& st) { return S_ISSOCK(st.st_mode); }},
+        {"socket", [&] { MakeTestSocket(store); }, [](const struct stat& st) { return S_ISSOCK(st.st_mode); }},
         // Beyond any real store (and sparse, so it costs no disk).
         {"huge file",
          [&] {
