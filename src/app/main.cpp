@@ -32,11 +32,14 @@ int main(int argc, char** argv)
 {
     // First, before any thread: a SIGTERM, SIGINT or SIGHUP ends the program only after its
     // ffmpeg and ffprobe children are gone and their temporary files removed.
-    XExitCleanup::InstallSignalHandlers();
+    const bool cleanupInstalled = XExitCleanup::InstallSignalHandlers();
     std::string warning;
     KREStartup::run(&warning);
     if (!warning.empty())
         std::fprintf(stderr, "marvoni-video: %s\n", warning.c_str());
+    if (!cleanupInstalled)
+        std::fprintf(stderr, "marvoni-video: could not watch for SIGTERM, SIGINT and SIGHUP: a program ended by "
+                             "one of them may leave ffmpeg running and temporary files behind\n");
     // The encoder and effect catalogues ask whether a full (GPL) ffmpeg is at hand.
     QKLocateFFmpeg::installHooks();
 

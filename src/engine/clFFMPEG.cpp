@@ -381,12 +381,13 @@ ProbeResult ProbeSources(const KRAProcessEventsRef& events, const std::vector<XS
         XStr json;
         uint64_t duration = 0;
         const bool read = readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
+        const FFprobeStreams streams = parseStreams(json);
         result.lengths.push_back(static_cast<int64_t>(duration));
-        result.hasVideo.push_back(!read || parseHasStream(json, L"video"));
-        result.hasAudio.push_back(!read || parseHasStream(json, L"audio"));
+        result.hasVideo.push_back(!read || streams.hasVideo);
+        result.hasAudio.push_back(!read || streams.hasAudio);
         result.total += static_cast<int64_t>(duration);
         if (result.frameRate == 0)
-            result.frameRate = parseVideoFrameRate(json);
+            result.frameRate = streams.frameRate;
         if (i == 0)
             result.json = json;
     }
@@ -783,21 +784,6 @@ bool clFFMPEG::prepareDestination(RunState& run)
     run.ffmpeg = QKLocateFFmpeg::locateFFmpeg();
     if (run.dest.IsEmpty())
         return fail(XStr(L"No destination file given."));
-    {
-        XFileName folder(run.dest);
-        folder = folder.GetFolder();
-        if (!folder.IsEmpty())
-            XCreateFolderTree(folder);
-    }
-    run.destExists = StatPath(run.dest, run.destStat);
-    if (run.destExists) {
-        for (const XStr& source : run.sources) {
-            struct stat sourceStat;
-            if (StatPath(source, sourceStat) && sourceStat.st_dev == run.destStat.st_dev &&
-                sourceStat.st_ino == run.destStat.st_ino)
-                OutputIsSource = true;
-        }
-    }
 
     run.pre = run.arg.inputArgs ? XStrFromQString(*run.arg.inputArgs) : XStr();
     // ffmpeg's own output: errors only; with the debug log, everything, each line with its
@@ -808,6 +794,7 @@ bool clFFMPEG::prepareDestination(RunState& run)
         return fail(XStr(L"No input file given."));
 
     // ffmpeg gets one output, ours: a loose word in the arguments would be written as another.
+    // Checked before the destination's folders are made, so that a refused run leaves nothing.
     XStrList preTokens, outputTokens;
     preTokens.ParseArgs(run.pre);
     outputTokens.ParseArgs(run.args);
@@ -815,6 +802,22 @@ bool clFFMPEG::prepareDestination(RunState& run)
         if (const std::optional<XStr> word = findOutputWord(*tokens))
             return fail(XStr(L"The arguments hold a word ffmpeg would write as another output file: ") +
                         XQuoteArgument(*word));
+    }
+
+    {
+        XFileName folder(run.dest);
+        folder = folder.GetFolder();
+        if (!folder.IsEmpty())
+            XCreateFolderTree(folder);
+    }
+    run.destExists = StatPath(run.dest, run.destStat);
+    if (run.destExists) {
+        for (const XStr& source : run.sourcesOnce) {
+            struct stat sourceStat;
+            if (StatPath(source, sourceStat) && sourceStat.st_dev == run.destStat.st_dev &&
+                sourceStat.st_ino == run.destStat.st_ino)
+                OutputIsSource = true;
+        }
     }
     return true;
 }
@@ -951,7 +954,7 @@ void clFFMPEG::startReaders(RunState& run)
     m_sync->callback = run.arg.callback;
     m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
     m_sync->paths = {run.dest, run.output.path, FileArgument(run.out), run.progress.file, run.listFile};
-    for (const XStr& source : run.sources)
+    for (const XStr& source : run.sourcesOnce)
         m_sync->paths.push_back(FileArgument(source));
     auto errToken = std::make_shared<ReaderToken>(m_sync);
     auto outToken = std::make_shared<ReaderToken>(m_sync);

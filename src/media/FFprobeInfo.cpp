@@ -286,12 +286,11 @@ bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& dur
     return ok;
 }
 
-double parseVideoFrameRate(const XStr& jsonText)
+namespace {
+
+double FirstVideoFrameRate(XJSON::AnyType* top)
 {
-    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
-    if (!top)
-        return 0;
-    XJSON::Array* streams = Member(top.get(), L"streams")->AsArray();
+    XJSON::Array* streams = Member(top, L"streams")->AsArray();
     for (int64_t i = 0; i < streams->Count(); ++i) {
         XJSON::AnyType* stream = streams->Get(i);
         if (!EqualsNoCase(Text(Member(stream, L"codec_type")), L"video"))
@@ -306,12 +305,9 @@ double parseVideoFrameRate(const XStr& jsonText)
     return 0;
 }
 
-bool parseHasStream(const XStr& jsonText, const wchar_t* codecType)
+bool HasStream(XJSON::AnyType* top, const wchar_t* codecType)
 {
-    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
-    if (!top)
-        return false;
-    XJSON::Array* streams = Member(top.get(), L"streams")->AsArray();
+    XJSON::Array* streams = Member(top, L"streams")->AsArray();
     for (int64_t i = 0; i < streams->Count(); ++i) {
         XJSON::AnyType* stream = streams->Get(i);
         if (!EqualsNoCase(Text(Member(stream, L"codec_type")), codecType))
@@ -322,6 +318,26 @@ bool parseHasStream(const XStr& jsonText, const wchar_t* codecType)
         return true;
     }
     return false;
+}
+
+} // namespace
+
+double parseVideoFrameRate(const XStr& jsonText)
+{
+    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
+    return top ? FirstVideoFrameRate(top.get()) : 0;
+}
+
+FFprobeStreams parseStreams(const XStr& jsonText)
+{
+    FFprobeStreams streams;
+    std::unique_ptr<XJSON::AnyType> top(XJSON::Parse(jsonText));
+    if (!top)
+        return streams;
+    streams.hasVideo = HasStream(top.get(), L"video");
+    streams.hasAudio = HasStream(top.get(), L"audio");
+    streams.frameRate = FirstVideoFrameRate(top.get());
+    return streams;
 }
 
 double getVideoFrameRate(const XStr& path)

@@ -49,9 +49,15 @@ bool readFFprobeTags(const XStr& path, NTag* tags, XStr* jsonText, uint64_t& dur
 // decimals; 0 when there is none or the text is no JSON.
 double parseVideoFrameRate(const XStr& jsonText);
 double getVideoFrameRate(const XStr& path);
-// True when the JSON lists a stream of the codec type ("video", "audio"; A-Z folded); a cover
-// picture does not count as video.
-bool parseHasStream(const XStr& jsonText, const wchar_t* codecType);
+// What the streams of one ffprobe answer hold, read in one pass: whether there is a video stream
+// (a cover picture does not count) and an audio stream, and the frame rate as parseVideoFrameRate
+// gives it. All false and 0 when the text is no JSON.
+struct FFprobeStreams {
+    bool hasVideo = false;
+    bool hasAudio = false;
+    double frameRate = 0;
+};
+FFprobeStreams parseStreams(const XStr& jsonText);
 
 // "16:9", "9:16", "4:3", ... or the ratio as "%.2f:1"; empty when either side is 0.
 XStr aspectRatioName(int width, int height);

@@ -5,18 +5,20 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "xclass/XFileName.h"
+#include "xclass/XPlatform.h"
 
 namespace {
 
 struct Registry {
     std::recursive_mutex lock;
-    std::map<int, int> children;      // pid -> registrations
+    std::set<int> children;
     std::map<std::string, int> files; // UTF-8 path -> registrations
     std::map<std::string, int> folders;
 };
@@ -41,25 +43,16 @@ void Count(std::map<std::string, int>& set, const XStr& path, int step)
         set.erase(key);
 }
 
-pid_t WaitPid(pid_t pid, int* status, int options)
-{
-    for (;;) {
-        const pid_t r = ::waitpid(pid, status, options);
-        if (r != -1 || errno != EINTR)
-            return r;
-    }
-}
-
 // Runs on the watcher thread. Takes the lock and never gives it back: the process ends next.
 void CleanUp()
 {
     Registry& r = TheRegistry();
     r.lock.lock();
-    for (const auto& [pid, count] : r.children)
+    for (const int pid : r.children)
         ::kill(pid, SIGKILL);
-    for (const auto& [pid, count] : r.children) {
+    for (const int pid : r.children) {
         int status = 0;
-        WaitPid(pid, &status, 0);
+        XWaitPid(pid, &status, 0);
     }
     r.children.clear();
     // Files before folders: a scope folder may hold some of the files.
@@ -156,7 +149,7 @@ void XExitCleanup::AddChild(int pid)
         return;
     Registry& r = TheRegistry();
     std::lock_guard<std::recursive_mutex> hold(r.lock);
-    ++r.children[pid];
+    r.children.insert(pid);
 }
 
 void XExitCleanup::RemoveChild(int pid)
@@ -172,7 +165,7 @@ bool XExitCleanup::ReapEnded(int pid, int* status)
     std::lock_guard<std::recursive_mutex> hold(r.lock);
     r.children.erase(pid);
     int local = 0;
-    return WaitPid(pid, status ? status : &local, WNOHANG) == pid;
+    return XWaitPid(pid, status ? status : &local, WNOHANG) == pid;
 }
 
 void XExitCleanup::AddFile(const XStr& path)

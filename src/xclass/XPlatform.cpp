@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // ---- Windows-named calls -----------------------------------------------------------------
@@ -516,4 +517,13 @@ bool XIsVolumeRemote(const XStr& path)
             return true;
     }
     return false;
+}
+
+int XWaitPid(int pid, int* status, int options)
+{
+    for (;;) {
+        const pid_t r = ::waitpid(pid, status, options);
+        if (r != -1 || errno != EINTR)
+            return r;
+    }
 }

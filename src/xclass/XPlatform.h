@@ -23,6 +23,8 @@ bool QueryPerformanceCounter(uint64_t* out);
 bool QueryPerformanceFrequency(uint64_t* out);
 bool CloseHandle(int64_t fd);
 uint32_t GetCurrentProcessId();
+// waitpid that goes on after a signal interrupted it.
+int XWaitPid(int pid, int* status, int options);
 void GetLocalTime(XSystemTime* out);
 bool SystemTimeToFileTime(const XSystemTime* st, uint64_t* out);
 

@@ -30,16 +30,6 @@ void CloseIfOpen(int& fd)
     }
 }
 
-// waitpid that goes on after a signal interrupted it.
-pid_t WaitPid(pid_t pid, int* status, int options)
-{
-    for (;;) {
-        const pid_t r = ::waitpid(pid, status, options);
-        if (r != -1 || errno != EINTR)
-            return r;
-    }
-}
-
 // Whether the child has ended (waiting for it when block), reaping it only then and under the
 // exit cleanup's lock, so that the cleanup never signals a process id that is already free.
 // 1: reaped, status set; 0: still running; -1: ended, but reaped elsewhere (status unknown).
@@ -393,7 +383,7 @@ bool XRunProgram(const wchar_t* program, const wchar_t* argumentText, bool wait)
         process.Detach();
         XSplitThread([pid] {
             int status;
-            WaitPid(pid, &status, 0);
+            XWaitPid(pid, &status, 0);
         });
     }
     return true;
