@@ -13,6 +13,7 @@ PACKAGES=(
   dbus-daemon   # the reveal-in-file-manager test runs a private message bus
   bzip2         # ffmpeg archives are .tar.bz2
   clang-format  # the format check among the tests
+  fonts-dejavu-core  # widget pictures and tests draw text with a known font
 )
 
 missing=()

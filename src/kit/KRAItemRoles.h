@@ -1,0 +1,12 @@
+// Item-data roles the kit's tables and models share beyond Qt's own.
+#pragma once
+
+#include <Qt>
+
+enum KRAItemRole : int {
+    // Header data (horizontal): the column's identifier, its English name, which is also the
+    // key of its remembered width and of the visible-column list.
+    KRAColumnIdentifierRole = Qt::UserRole + 100,
+    // Item data: the value a row is sorted by in that column (what "sort-<identifier>" names).
+    KRASortValueRole = Qt::UserRole + 101,
+};
