@@ -14,18 +14,18 @@ void QKAttributedText::append(const QString& text, const QColor& color)
         return;
     if (!m_runs.isEmpty()) {
         Run& last = m_runs.last();
-        if (last.image.isNull() && last.color == color) {
+        if (last.image.isNull() && last.link.isEmpty() && last.color == color) {
             last.text += text;
             return;
         }
     }
-    m_runs.append(Run{text, color, QImage(), QSizeF()});
+    m_runs.append(Run{text, color, QImage(), QSizeF(), QUrl()});
 }
 
 void QKAttributedText::appendImage(const QImage& image, const QSizeF& size)
 {
     if (!image.isNull())
-        m_runs.append(Run{QString(), QColor(), image, size});
+        m_runs.append(Run{QString(), QColor(), image, size, QUrl()});
 }
 
 QString QKAttributedText::plainText() const
@@ -61,6 +61,16 @@ void QKAttributedText::insertInto(QTextCursor& cursor) const
             format.setForeground(run.color);
         else
             format.clearForeground();
+        if (!run.link.isEmpty()) {
+            format.setAnchor(true);
+            format.setAnchorHref(run.link.toString(QUrl::FullyEncoded));
+            format.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+        } else {
+            // A cursor that stands just behind a link carries the link's format: plain text
+            // written there must not become part of the link.
+            format.setAnchor(false);
+            format.clearProperty(QTextFormat::AnchorHref);
+        }
         cursor.insertText(run.text, format);
     }
 }
@@ -90,4 +100,17 @@ std::optional<QKAttributedText> QKAttributedText::withImageNamed(const QString& 
 std::optional<QKAttributedText> QKAttributedText::withImageNamed(const QString& name, double squareSize)
 {
     return withImageNamed(name, QSizeF(squareSize, squareSize));
+}
+
+QKAttributedText QKAttributedText::hyperlinkFromString(const QString& text, const QUrl& url)
+{
+    QKAttributedText result;
+    if (text.isEmpty())
+        return result;
+    if (url.isEmpty() || !url.isValid()) {
+        result.append(text);
+        return result;
+    }
+    result.m_runs.append(Run{text, QColor(Qt::blue), QImage(), QSizeF(), url});
+    return result;
 }

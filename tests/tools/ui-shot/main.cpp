@@ -4,21 +4,36 @@
 //   ui-shot --list
 //   ui-shot NAME OUT.png [--size WxH]
 //
+// --size gives the picture's size. A window whose own limits refuse that size (a fixed-size
+// panel) is drawn at it all the same, its limits lifted for the picture, and ui-shot says so
+// on standard output.
+//
+// Whatever the windows store (settings, remembered frames, caches) goes to a private folder
+// that is removed afterwards: a picture never changes the user's files, and never depends on
+// an earlier picture.
+//
 // Exit status 0 when the picture was written and Qt printed no warning while the window was
 // built and drawn; 3 when it was written but Qt warned (the warnings go to standard error);
 // 1 on any other failure; 2 for wrong arguments.
 
 #include "tools/ui-shot/UiShot.h"
 
+#include "platform/XQtMainThreadPoster.h"
+#include "platform/XStrQString.h"
 #include "xclass/XExitCleanup.h"
+#include "xclass/XTempFile.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QImage>
+#include <QLayout>
 #include <QPixmap>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +52,10 @@ int g_warnings = 0;
 
 void MessageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
 {
+    // The offscreen platform has no window manager to pass a window's size limits to, and says
+    // so whenever a shown window changes them. That is no fault of the window.
+    if (message == QLatin1String("This plugin does not support propagateSizeHints()"))
+        return;
     if (type != QtDebugMsg && type != QtInfoMsg)
         ++g_warnings;
     fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
@@ -65,6 +84,60 @@ void Settle()
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
+}
+
+// Qt warns about a runtime folder that is missing or not private to us; a session's own one
+// (where a Wayland or X socket may live) is kept when it is fine.
+bool UsableRuntimeFolder(const QByteArray& path)
+{
+    struct stat info;
+    return !path.isEmpty() && stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid() &&
+           (info.st_mode & 0777) == 0700;
+}
+
+// Points the places windows store things at the private folder.
+bool UsePrivateFolder(const XTempFolder& folder)
+{
+    if (folder.IsEmpty())
+        return false;
+    const QByteArray base = QFile::encodeName(XStrToQString(folder));
+    const auto make = [&](const char* name) {
+        const QByteArray path = base + name;
+        return mkdir(path.constData(), 0700) == 0 ? path : QByteArray();
+    };
+    for (const auto& [variable, name] : {std::pair{"XDG_CONFIG_HOME", "config"}, std::pair{"XDG_DATA_HOME", "data"},
+                                         std::pair{"XDG_CACHE_HOME", "cache"}, std::pair{"XDG_STATE_HOME", "state"},
+                                         std::pair{"_APPDATA_OVERRIDE", "appdata"}}) {
+        const QByteArray path = make(name);
+        if (path.isEmpty())
+            return false;
+        qputenv(variable, path);
+    }
+    if (!UsableRuntimeFolder(qgetenv("XDG_RUNTIME_DIR"))) {
+        const QByteArray path = make("runtime");
+        if (path.isEmpty())
+            return false;
+        qputenv("XDG_RUNTIME_DIR", path);
+    }
+    return true;
+}
+
+// Resizes the window; when its own limits keep it from that size, lifts them. False when it
+// had to.
+bool ResizeTo(QWidget* window, const QSize& size)
+{
+    window->resize(size);
+    Settle();
+    if (window->size() == size)
+        return true;
+    // A top-level layout sets the window's minimum (or fixes its size) on every activation.
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetNoConstraint);
+    window->setMinimumSize(0, 0);
+    window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window->resize(size);
+    Settle();
+    return false;
 }
 
 } // namespace
@@ -105,10 +178,16 @@ int main(int argc, char** argv)
 
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Windows remember sizes and columns in the settings: a picture must not change the user's.
-    QStandardPaths::setTestModeEnabled(true);
+    // Made before the application, removed after it has gone.
+    const XTempFolder privateFolder("ui-shot-");
+    if (!UsePrivateFolder(privateFolder)) {
+        fprintf(stderr, "ui-shot: cannot make a private temporary folder\n");
+        return 1;
+    }
     qInstallMessageHandler(MessageHandler);
     QApplication app(argc, argv);
+    // Blocks the windows post to the main thread run on this event loop, as in the program.
+    const XQtMainThreadPosterScope poster;
 
     int status = 1;
     {
@@ -122,18 +201,22 @@ int main(int argc, char** argv)
             size = found->size;
         window->show();
         Settle();
-        if (!size.isEmpty())
-            window->resize(size);
-        Settle();
-        const QImage image = window->grab().toImage();
+        if (window && !size.isEmpty() && !ResizeTo(window, size))
+            printf("ui-shot: %s does not take the size %dx%d by itself; drawn at it with its limits lifted\n", argv[1],
+                   size.width(), size.height());
+        const QImage image = window ? window->grab().toImage() : QImage();
         if (image.isNull() || image.width() < 1 || image.height() < 1) {
             fprintf(stderr, "ui-shot: %s drew nothing\n", argv[1]);
+        } else if (!size.isEmpty() && window->size() != size) {
+            fprintf(stderr, "ui-shot: %s stays at %dx%d instead of %dx%d\n", argv[1], window->width(), window->height(),
+                    size.width(), size.height());
         } else if (!image.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
             fprintf(stderr, "ui-shot: cannot write %s\n", argv[2]);
         } else {
             status = g_warnings ? 3 : 0;
         }
-        window->close();
+        if (window)
+            window->close();
         Settle();
         keep.clear();
         Settle();

@@ -1,0 +1,70 @@
+#include "kit/KitMenus.h"
+
+#include <QCheckBox>
+#include <QKeySequence>
+
+namespace {
+
+QString MenuText(const QString& title)
+{
+    QString text = title;
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+QAction* addItemWithTitle(QMenu* menu, const QString& title)
+{
+    if (!menu)
+        return nullptr;
+    QAction* action = menu->addAction(MenuText(title));
+    action->setShortcut(QKeySequence());
+    return action;
+}
+
+QAction* addSeparator(QMenu* menu)
+{
+    return menu ? menu->addSeparator() : nullptr;
+}
+
+QAction* addSubMenu(QMenu* menu, QMenu* submenu, const QString& title)
+{
+    if (!menu)
+        return nullptr;
+    if (!submenu)
+        return addItemWithTitle(menu, title);
+    submenu->setTitle(MenuText(title));
+    if (!submenu->parent())
+        submenu->setParent(menu, submenu->windowFlags()); // keeps it a pop-up
+    return menu->addMenu(submenu);
+}
+
+bool checked(const QAction* action)
+{
+    return action && action->isChecked();
+}
+
+bool checked(const QAbstractButton* button)
+{
+    if (const auto* box = qobject_cast<const QCheckBox*>(button))
+        return box->checkState() == Qt::Checked;
+    return button && button->isChecked();
+}
+
+void setChecked(QAction* action, bool on)
+{
+    if (!action)
+        return;
+    if (on)
+        action->setCheckable(true);
+    action->setChecked(on);
+}
+
+void setChecked(QAbstractButton* button, bool on)
+{
+    if (!button)
+        return;
+    if (on)
+        button->setCheckable(true);
+    button->setChecked(on);
+}
