@@ -1,0 +1,19 @@
+#include "engine/KRAStatusLog.h"
+
+#include "engine/KRAConversionHost.h"
+#include "kit/KRAPanel.h"
+
+KRAConversionHost::~KRAConversionHost() = default;
+
+void KRAStatusLogContext::doReconvertFrom(const std::shared_ptr<KRAPanel>& panel) const
+{
+    const auto conversionHost = std::dynamic_pointer_cast<KRAConversionHost>(host.lock());
+    if (!conversionHost)
+        return;
+    QList<QKConvertSourceRef> sources;
+    for (const KRAStatusLogEntryRef& entry : errors) {
+        if (entry && entry->source2)
+            sources.append(entry->source2);
+    }
+    conversionHost->preConvertFrom(sources, panel);
+}

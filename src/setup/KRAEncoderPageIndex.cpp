@@ -1,0 +1,50 @@
+#include "setup/KRAEncoderPageIndex.h"
+
+#include "setup/KREEncoderPage.h"
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+using PageMaker = std::function<std::unique_ptr<KREEncoderPage>(KRAEncoderPageHost*)>;
+
+struct PageRow {
+    const char* name;
+    PageMaker make;
+};
+
+template <typename Page, typename... Args>
+PageMaker Make(Args... args)
+{
+    return [=](KRAEncoderPageHost* host) { return std::unique_ptr<KREEncoderPage>(new Page(host, args...)); };
+}
+
+// One row per encoder name; several names share a page class with another container format.
+const std::vector<PageRow>& Rows()
+{
+    static const std::vector<PageRow> rows = {
+        // clang-format off
+        // clang-format on
+    };
+    return rows;
+}
+
+} // namespace
+
+std::unique_ptr<KREEncoderPage> KRAEncoderPageIndex::createFor(const QString& encoderName, KRAEncoderPageHost* host)
+{
+    for (const PageRow& row : Rows()) {
+        if (encoderName == QLatin1String(row.name))
+            return row.make(host);
+    }
+    return nullptr;
+}
+
+QStringList KRAEncoderPageIndex::pageNames()
+{
+    QStringList names;
+    for (const PageRow& row : Rows())
+        names.append(QString::fromLatin1(row.name));
+    return names;
+}
