@@ -96,8 +96,8 @@ int main(int argc, char** argv)
         return Usage();
 
     const QString name = QString::fromLocal8Bit(argv[1]);
-    const auto found = std::find_if(Registry().begin(), Registry().end(),
-                                    [&](const UiShot& shot) { return shot.name == name; });
+    const auto found =
+        std::find_if(Registry().begin(), Registry().end(), [&](const UiShot& shot) { return shot.name == name; });
     if (found == Registry().end()) {
         fprintf(stderr, "ui-shot: no window named \"%s\" (ui-shot --list names them)\n", argv[1]);
         return 1;
