@@ -186,6 +186,10 @@ void JQFileListDialog::loadView()
     table->setTextElideMode(Qt::ElideMiddle);
     table->verticalHeader()->hide();
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // One line of text a row: a long list should fit many paths at once.
+    table->verticalHeader()->setMinimumSectionSize(table->fontMetrics().height() + 4);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     table->horizontalHeader()->setStretchLastSection(true);
     table->horizontalHeader()->setHighlightSections(false);
     layout->addWidget(table, 1);
