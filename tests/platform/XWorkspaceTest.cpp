@@ -3,22 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
+#include "common/TestDBus.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "platform/XStrQString.h"
@@ -131,93 +124,6 @@ TEST(XWorkspace, OpeningNeedsAnExistingFileAndTheDesktop)
     EXPECT_FALSE(XRevealInFileManager(QList<QUrl>()));
 }
 
-// Answers ShowItems as a file manager would, and remembers what it was asked.
-class FakeFileManager : public QDBusVirtualObject {
-public:
-    QStringList shown;
-    QString startupId;
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-    {
-        if (message.interface() != QLatin1String("org.freedesktop.FileManager1") ||
-            message.member() != QLatin1String("ShowItems") || message.arguments().size() != 2)
-            return false;
-        shown = message.arguments().at(0).toStringList();
-        startupId = message.arguments().at(1).toString();
-        connection.send(message.createReply());
-        return true;
-    }
-    QString introspect(const QString&) const override { return QString(); }
-};
-
-std::string FindProgram(const char* name)
-{
-    const char* path = getenv("PATH");
-    std::string folders = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= folders.size()) {
-        size_t end = folders.find(':', start);
-        if (end == std::string::npos)
-            end = folders.size();
-        const std::string candidate = folders.substr(start, end - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::string();
-}
-
-// A message bus of the test's own on a socket in the temporary folder.
-class PrivateBus {
-public:
-    explicit PrivateBus(const std::string& folder)
-    {
-        const std::string socket = folder + "/bus";
-        const std::string config = folder + "/bus.conf";
-        WriteFile(config, "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-                          " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                          "<busconfig><type>session</type><listen>unix:path=" +
-                              socket +
-                              "</listen>\n"
-                              "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\"/>"
-                              "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
-                              "</busconfig>\n");
-        const std::string program = FindProgram("dbus-daemon");
-        if (program.empty())
-            return;
-        const std::string configArg = "--config-file=" + config;
-        const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", nullptr};
-        m_pid = fork();
-        if (m_pid == 0) {
-            // The bus ends with the test process, also when the test is killed.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            execv(program.c_str(), const_cast<char**>(argv));
-            _exit(127);
-        }
-        if (m_pid < 0)
-            return;
-        for (int i = 0; i < 500; ++i) { // the socket appears once the bus listens
-            struct stat st;
-            if (stat(socket.c_str(), &st) == 0) {
-                address = "unix:path=" + socket;
-                return;
-            }
-            usleep(10000);
-        }
-    }
-    ~PrivateBus()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    std::string address;
-
-private:
-    pid_t m_pid = -1;
-};
-
 TEST(XWorkspace, RevealAsksTheFileManager)
 {
     TestTempDir folder;
@@ -229,41 +135,27 @@ TEST(XWorkspace, RevealAsksTheFileManager)
     char name[] = "platform_tests";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
+    if (!SessionBusIs(bus.address))
+        GTEST_SKIP() << "the session bus was in use before the test's own bus";
 
     const XStr file = XStr::FromUTF8(folder.path() + "/a b.mp4");
     WriteFile(folder.path() + "/a b.mp4", "x");
 
-    auto revealFromAnotherThread = [&](const QList<QUrl>& files) {
-        // The fake file manager answers on this thread while the call blocks on another.
-        std::atomic<bool> done{false};
-        bool result = false;
-        std::thread caller([&] {
-            result = XRevealInFileManager(files);
-            done = true;
-        });
-        while (!done)
-            app.processEvents(QEventLoop::AllEvents, 20);
-        caller.join();
-        return result;
-    };
-
     // Nobody owns the name and there is no GUI application to open the folder with.
-    EXPECT_FALSE(revealFromAnotherThread({XFileURL(file)}));
+    EXPECT_FALSE(XRevealInFileManager({XFileURL(file)}));
 
-    QDBusConnection service = QDBusConnection::connectToBus(QString::fromStdString(bus.address), "fake-fm");
-    ASSERT_TRUE(service.isConnected());
-    FakeFileManager fake;
-    ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fake));
-    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
-
-    EXPECT_TRUE(revealFromAnotherThread({XFileURL(file), XFileURL(L"/tmp/other")}));
-    ASSERT_EQ(fake.shown.size(), 2);
-    EXPECT_EQ(fake.shown.at(0), QString::fromStdString("file://" + folder.path() + "/a%20b.mp4"));
-    EXPECT_EQ(fake.shown.at(1), QStringLiteral("file:///tmp/other"));
-    EXPECT_TRUE(fake.startupId.isEmpty());
-
-    service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
-    QDBusConnection::disconnectFromBus("fake-fm");
+    // The fake answers on a thread of its own while the call blocks this one.
+    FakeFileManager fake(bus.address);
+    ASSERT_TRUE(fake.registered());
+    EXPECT_TRUE(XRevealInFileManager({XFileURL(file), XFileURL(L"/tmp/other")}));
+    const std::vector<FakeDBusCall> calls = fake.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    ASSERT_EQ(calls[0].arguments.size(), 2);
+    const QStringList shown = calls[0].arguments.at(0).toStringList();
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_EQ(shown.at(0), QString::fromStdString("file://" + folder.path() + "/a%20b.mp4"));
+    EXPECT_EQ(shown.at(1), QStringLiteral("file:///tmp/other"));
+    EXPECT_TRUE(calls[0].arguments.at(1).toString().isEmpty()); // no startup id
 }
 
 } // namespace
