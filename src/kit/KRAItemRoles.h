@@ -9,4 +9,9 @@ enum KRAItemRole : int {
     KRAColumnIdentifierRole = Qt::UserRole + 100,
     // Item data: the value a row is sorted by in that column (what "sort-<identifier>" names).
     KRASortValueRole = Qt::UserRole + 101,
+    // Item data: the name of the cell kind that draws the item ("QKTableCellPlain",
+    // "QKTableCellImageText", ...); none: the kind registered for the item's column.
+    KRACellKindRole = Qt::UserRole + 102,
+    // Item data: the choices a pop-up cell (KRATableCellCombo) offers, a QStringList.
+    KRAComboItemsRole = Qt::UserRole + 103,
 };
