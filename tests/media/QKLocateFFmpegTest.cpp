@@ -9,11 +9,11 @@
 #include <atomic>
 #include <fcntl.h>
 #include <fstream>
-#include <thread>
-#include <vector>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
