@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,9 +74,32 @@ std::mutex& EncoderLock()
     return lock;
 }
 
-std::map<std::string, bool>& EncoderAnswers()
+// The file an answer was given for: a copy replaced at the same path (an update of the
+// distribution's package, a hand-made build) changes its time and is asked again.
+struct FileStamp {
+    int64_t mtimeSec = 0;
+    int64_t mtimeNsec = 0;
+    int64_t size = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path)
 {
-    static std::map<std::string, bool> answers;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileStamp{static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec),
+                     static_cast<int64_t>(st.st_size)};
+}
+
+struct EncoderAnswer {
+    FileStamp stamp;
+    bool has = false;
+};
+
+std::map<std::string, EncoderAnswer>& EncoderAnswers()
+{
+    static std::map<std::string, EncoderAnswer> answers;
     return answers;
 }
 
@@ -158,10 +182,12 @@ bool QKLocateFFmpeg::ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* enc
     const std::string key = ffmpegPath.ToUTF8String();
     // One query at a time: several threads asking at start-up share the one answer.
     std::lock_guard<std::mutex> lock(EncoderLock());
-    if (remember) {
+    // A file that cannot be looked at is asked every time (and most likely fails to start).
+    const std::optional<FileStamp> stamp = remember ? StampOf(key) : std::nullopt;
+    if (stamp) {
         const auto found = EncoderAnswers().find(key);
-        if (found != EncoderAnswers().end())
-            return found->second;
+        if (found != EncoderAnswers().end() && found->second.stamp == *stamp)
+            return found->second.has;
     }
     XStrList args;
     args.Add(ffmpegPath);
@@ -169,8 +195,10 @@ bool QKLocateFFmpeg::ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* enc
     args.Add(L"-encoders");
     const QKToolResult r = QKToolRun::run(args, kQueryTimeoutMs);
     const bool has = r.started && !r.timedOut && ListsEncoder(r.out, XStr(encoder).ToUTF8String());
-    if (remember)
-        EncoderAnswers()[key] = has;
+    if (stamp)
+        EncoderAnswers()[key] = EncoderAnswer{*stamp, has};
+    else
+        EncoderAnswers().erase(key);
     return has;
 }
 

@@ -28,7 +28,7 @@ public:
     // Whether a copy is installed in the application-data folder.
     static bool haveInstalledFFmpeg();
     // Whether a full (GPL) ffmpeg is available: an installed copy exists, or the ffmpeg in use
-    // lists the libx264 encoder (asked once per ffmpeg path, then remembered).
+    // lists the libx264 encoder (asked once per ffmpeg path and file time, then remembered).
     static bool haveExternalFFmpeg();
     // Whether the marker "ffmpeg.auto" exists.
     static bool isAutoInstalled();
@@ -44,7 +44,9 @@ public:
     static void revertToInternal();
 
     // Whether the ffmpeg at that path lists the encoder (by "-hide_banner -encoders"). The
-    // answer for libx264 is remembered per path; other names are asked every time.
+    // answer for libx264 is remembered per path together with the file's modification time
+    // and size: a file changed since is asked again. Other names are asked every time.
+    // Safe from any thread.
     static bool ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* encoder);
     // Forgets the remembered encoder answers (for tests and after replacing a file by hand).
     static void forgetEncoderAnswers();

@@ -1,6 +1,9 @@
 #include "setup/KRAEncoderPageIndex.h"
 
 #include "setup/KREEncoderPage.h"
+#include "setup/KREEncoderPageContactSheet.h"
+#include "setup/KREEncoderPageCustom.h"
+#include "setup/KREEncoderPagePreviewGenerator.h"
 
 #include <functional>
 #include <vector>
@@ -25,6 +28,9 @@ const std::vector<PageRow>& Rows()
 {
     static const std::vector<PageRow> rows = {
         // clang-format off
+        {"[Custom FFmpeg settings]", Make<KREEncoderPageCustom>()},
+        {"[Preview Generator]", Make<KREEncoderPagePreviewGenerator>()},
+        {"[Contact Sheet]", Make<KREEncoderPageContactSheet>()},
         // clang-format on
     };
     return rows;

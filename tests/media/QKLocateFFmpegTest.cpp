@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <fstream>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
@@ -250,3 +254,50 @@ TEST_F(QKLocateFFmpegTest, ExternalMeansInstalledOrListingLibx264AskedOncePerPat
 }
 
 } // namespace
+
+TEST_F(QKLocateFFmpegTest, ChangedFFmpegAtTheSamePathIsAskedAgain)
+{
+    const std::string folder = m_dir.file("swapped");
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", folder}));
+    const std::string ffmpeg = folder + "/ffmpeg", count = m_dir.file("asked-swapped");
+    const auto writeStandIn = [&](bool listsX264, long seconds) {
+        WriteScript(ffmpeg, "echo asked >> '" + count + "'\necho ' V....D mpeg4   MPEG-4 part 2'\n" +
+                                (listsX264 ? "echo ' V....D libx264   H.264'\n" : ""));
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, ffmpeg.c_str(), times, 0), 0);
+    };
+    const XStr path = XStr::FromUTF8(ffmpeg);
+
+    writeStandIn(false, 1000000000);
+    EXPECT_FALSE(QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264"));
+    EXPECT_FALSE(QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264"));
+    EXPECT_EQ(ReadFile(count), "asked\n"); // unchanged: the remembered answer
+
+    // A full build put in its place, with a new time: asked again, and the new answer kept.
+    writeStandIn(true, 1000000100);
+    EXPECT_TRUE(QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264"));
+    EXPECT_TRUE(QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264"));
+    EXPECT_EQ(ReadFile(count), "asked\nasked\n");
+
+    // The same bytes with only a new time: asked again as well.
+    writeStandIn(true, 1000000200);
+    EXPECT_TRUE(QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264"));
+    EXPECT_EQ(ReadFile(count), "asked\nasked\nasked\n");
+}
+
+TEST_F(QKLocateFFmpegTest, ThreadsAskingAtOnceShareOneAnswer)
+{
+    const std::string folder = m_dir.file("shared");
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", folder}));
+    const std::string count = m_dir.file("asked-shared");
+    WriteScript(folder + "/ffmpeg", "echo asked >> '" + count + "'\necho ' V....D libx264   H.264'\n");
+    const XStr path = XStr::FromUTF8(folder + "/ffmpeg");
+    std::vector<std::thread> threads;
+    std::atomic<int> yes{0};
+    for (int i = 0; i < 8; i++)
+        threads.emplace_back([&] { yes += QKLocateFFmpeg::ffmpegHasEncoder(path, L"libx264") ? 1 : 0; });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(yes.load(), 8);
+    EXPECT_EQ(ReadFile(count), "asked\n");
+}

@@ -1,0 +1,115 @@
+// setup-tool end to end: the defaults of every encoder of the catalogue (the GPL ones only
+// with an ffmpeg that lists libx264) and pages reading a text back.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <map>
+#include <sstream>
+
+#include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
+#include "common/ToolRun.h"
+
+namespace {
+
+struct Line {
+    std::string ext, args, choice;
+};
+
+// The lines of encoder-defaults by encoder name; choice lines under "NAME\tCHOICE".
+std::multimap<std::string, Line> Parse(const std::string& out)
+{
+    std::multimap<std::string, Line> lines;
+    std::istringstream in(out);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::vector<std::string> fields;
+        std::istringstream row(text);
+        std::string field;
+        while (std::getline(row, field, '\t'))
+            fields.push_back(field);
+        fields.resize(std::max<size_t>(fields.size(), 3));
+        const std::string choice = fields.size() > 3 ? fields[3] : std::string();
+        lines.emplace(choice.empty() ? fields[0] : fields[0] + "\t" + choice, Line{fields[1], fields[2], choice});
+    }
+    return lines;
+}
+
+class SetupTool : public ::testing::Test {
+protected:
+    // An ffmpeg stand-in first on PATH, and a data folder of the test's own (no installed copy).
+    void useFFmpeg(bool listsX264)
+    {
+        const std::string folder = dir.file(listsX264 ? "full" : "lean");
+        mkdir(folder.c_str(), 0700);
+        WriteTextFile(folder + "/ffmpeg", std::string("#!/bin/sh\necho ' V....D mpeg4  MPEG-4'\n") +
+                                              (listsX264 ? "echo ' V....D libx264  H.264'\n" : ""));
+        chmod((folder + "/ffmpeg").c_str(), 0755);
+        path.emplace("PATH", folder + ":/usr/bin:/bin");
+    }
+    ToolRunResult run(const std::vector<std::string>& args)
+    {
+        return RunTestTool(TestToolPath("setup-tool"), args, std::string(), 60000);
+    }
+
+    TestTempDir dir;
+    TestEnvScope appData{"_APPDATA_OVERRIDE", dir.file("app")};
+    TestEnvScope platform{"QT_QPA_PLATFORM", "offscreen"};
+    std::optional<TestEnvScope> path;
+};
+
+TEST_F(SetupTool, DefaultsOfEveryEncoder)
+{
+    useFFmpeg(false);
+    const ToolRunResult lean = run({"encoder-defaults"});
+    ASSERT_EQ(lean.status, 0) << lean.err;
+    const auto lines = Parse(lean.out);
+    EXPECT_EQ(lines.size(), 20u); // 19 and the multi-encoder
+    EXPECT_EQ(lines.count("VOB"), 0u);
+    ASSERT_EQ(lines.count("GIF Animation"), 1u);
+    EXPECT_EQ(lines.find("GIF Animation")->second.ext, ".gif");
+    EXPECT_EQ(lines.find("GIF Animation")->second.args, "");
+    const Line sheet = lines.find("[Contact Sheet]")->second;
+    EXPECT_EQ(sheet.ext, ".png");
+    EXPECT_EQ(sheet.args.rfind("-contact_col 4 -contact_row 4 -contact_png 1", 0), 0u);
+    EXPECT_EQ(lines.find("[Preview Generator]")->second.ext, ".gif");
+    EXPECT_EQ(lines.find("[Custom FFmpeg settings]")->second.ext, "");
+
+    useFFmpeg(true);
+    const ToolRunResult full = run({"encoder-defaults", "--all-choices"});
+    ASSERT_EQ(full.status, 0) << full.err;
+    const auto all = Parse(full.out);
+    ASSERT_EQ(all.count("VOB"), 1u);
+    EXPECT_EQ(all.find("VOB")->second.ext, ".vob");
+    ASSERT_EQ(all.count("[Contact Sheet]\tJPEG"), 1u);
+    EXPECT_EQ(all.find("[Contact Sheet]\tJPEG")->second.ext, ".jpeg");
+    ASSERT_EQ(all.count("[Preview Generator]\tVOB"), 1u);
+    EXPECT_NE(all.find("[Preview Generator]\tVOB")->second.args.find("-prev_gen_encNset VOB_eSep_"), std::string::npos);
+    EXPECT_EQ(all.find("[Preview Generator]\tVOB")->second.ext, ".vob");
+    EXPECT_EQ(all.count("[Preview Generator]\tAudio Extract (MP3)"), 0u);
+}
+
+TEST_F(SetupTool, RoundTripsReadTextsBack)
+{
+    useFFmpeg(false);
+    const std::string sheet = "-contact_col 3 -contact_row 2 -contact_jpeg 1 -contact_width 800 -contact_padding 2 "
+                              "-contact_backcol 00FF00";
+    const ToolRunResult same = run({"encoder-roundtrip", "[Contact Sheet]", sheet});
+    ASSERT_EQ(same.status, 0) << same.err;
+    EXPECT_EQ(same.out, "\t" + sheet + "\n"); // read, nothing written: the page's own text
+
+    const ToolRunResult repaired = run({"encoder-roundtrip", "[Contact Sheet]", "-contact_col 99999 -contact_row x"});
+    ASSERT_EQ(repaired.status, 0) << repaired.err;
+    EXPECT_EQ(repaired.out, ".png\t-contact_col 100 -contact_row 4 -contact_png 1 -contact_width 1920 "
+                            "-contact_padding 4 -contact_backcol 000000\n");
+
+    const ToolRunResult custom = run({"encoder-roundtrip", "[Custom FFmpeg settings]", "-c:v mpeg4 -q:v 3"});
+    EXPECT_EQ(custom.out, "\t-c:v mpeg4 -q:v 3\n");
+
+    EXPECT_NE(run({"encoder-roundtrip", "GIF Animation", ""}).status, 0);
+    EXPECT_NE(run({"encoder-roundtrip", "[Contact Sheet]"}).status, 0);
+}
+
+} // namespace
