@@ -178,15 +178,17 @@ bool QKLocateFFmpeg::ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* enc
 {
     if (ffmpegPath.IsEmpty() || !encoder || !*encoder)
         return false;
-    const bool remember = XStrCompare(encoder, L"libx264") == 0;
-    const std::string key = ffmpegPath.ToUTF8String();
+    // Every answer is kept per path and encoder and holds while the file is unchanged: pages and
+    // catalogues ask on every call, and a query starts ffmpeg.
+    const std::string key = ffmpegPath.ToUTF8String() + '\n' + XStr(encoder).ToUTF8String();
     // One query at a time: several threads asking at start-up share the one answer.
     std::lock_guard<std::mutex> lock(EncoderLock());
     // A file that cannot be looked at is asked every time (and most likely fails to start).
-    const std::optional<FileStamp> stamp = remember ? StampOf(key) : std::nullopt;
+    const std::optional<FileStamp> stamp = StampOf(ffmpegPath.ToUTF8String());
+    const FileStamp current = stamp.value_or(FileStamp{});
     if (stamp) {
         const auto found = EncoderAnswers().find(key);
-        if (found != EncoderAnswers().end() && found->second.stamp == *stamp)
+        if (found != EncoderAnswers().end() && found->second.stamp == current)
             return found->second.has;
     }
     XStrList args;
@@ -196,7 +198,7 @@ bool QKLocateFFmpeg::ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* enc
     const QKToolResult r = QKToolRun::run(args, kQueryTimeoutMs);
     const bool has = r.started && !r.timedOut && ListsEncoder(r.out, XStr(encoder).ToUTF8String());
     if (stamp)
-        EncoderAnswers()[key] = EncoderAnswer{*stamp, has};
+        EncoderAnswers()[key] = EncoderAnswer{current, has};
     else
         EncoderAnswers().erase(key);
     return has;

@@ -43,10 +43,9 @@ public:
     // Deletes the installed copy and the marker; the shipped or system ffmpeg is used again.
     static void revertToInternal();
 
-    // Whether the ffmpeg at that path lists the encoder (by "-hide_banner -encoders"). The
-    // answer for libx264 is remembered per path together with the file's modification time
-    // and size: a file changed since is asked again. Other names are asked every time.
-    // Safe from any thread.
+    // Whether the ffmpeg at that path lists the encoder (by "-hide_banner -encoders"). Each
+    // answer is remembered per path and encoder together with the file's modification time and
+    // size: a file changed since is asked again. Safe from any thread.
     static bool ffmpegHasEncoder(const XStr& ffmpegPath, const wchar_t* encoder);
     // Forgets the remembered encoder answers (for tests and after replacing a file by hand).
     static void forgetEncoderAnswers();
