@@ -48,6 +48,12 @@ int ColumnWithIdentifier(const QAbstractItemModel* model, const QString& identif
 bool KRAViewOfferKeyToDelegate(QAbstractItemView* view, QKeyEvent* event, QKPerformKeyEquivalentInView* delegate,
                                const std::function<void(QKeyEvent*)>& base)
 {
+    // A modifier pressed on its own is no key equivalent yet.
+    const int key = event->key();
+    if (key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta) {
+        base(event);
+        return event->isAccepted();
+    }
     if (event->matches(QKeySequence::Copy) && delegate && delegate->performKeyEquivalent(event, view)) {
         event->accept();
         return true;

@@ -6,10 +6,10 @@
 #include "kit/KRATableColumns.h"
 #include "kit/QKStringTools.h"
 
+#include "kit/KRATableView.h"
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLocale>
-#include <QTableView>
 
 namespace {
 
@@ -82,7 +82,7 @@ std::shared_ptr<KRAColumnsRow> MakeRow(const Clip& clip, const QDateTime& now)
 
 const UiShotRegistration fileTable({"file-table", "a file table with the video columns, sorted by name",
                                     QSize(1260, 560), [](UiShotKeep&) -> QWidget* {
-                                        auto* view = new QTableView;
+                                        auto* view = new KRATableView;
                                         view->setWindowTitle(QStringLiteral("Files"));
                                         view->verticalHeader()->hide();
                                         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
