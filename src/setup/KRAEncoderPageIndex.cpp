@@ -1,9 +1,12 @@
 #include "setup/KRAEncoderPageIndex.h"
 
 #include "setup/KREEncoderPage.h"
+#include "setup/KREEncoderPageApple.h"
 #include "setup/KREEncoderPageContactSheet.h"
 #include "setup/KREEncoderPageCustom.h"
+#include "setup/KREEncoderPageH264.h"
 #include "setup/KREEncoderPagePreviewGenerator.h"
+#include "setup/KREEncoderPageVP.h"
 
 #include <functional>
 #include <vector>
@@ -28,6 +31,18 @@ const std::vector<PageRow>& Rows()
 {
     static const std::vector<PageRow> rows = {
         // clang-format off
+        {"MP4 (H264)", Make<KREEncoderPageH264>(QStringLiteral("mp4"))},
+        {"Matroska (H264)", Make<KREEncoderPageH264>(QStringLiteral("matroska"))},
+        {"MOV (Quicktime Movie)", Make<KREEncoderPageH264>(QStringLiteral("mov"))},
+        {"MP4 (H265)", Make<KREEncoderPageH265>(QStringLiteral("mp4"))},
+        {"Matroska (H265)", Make<KREEncoderPageH265>(QStringLiteral("matroska"))},
+        {"Matroska (VP9)", Make<KREEncoderPageVP9>(QStringLiteral("matroska"))},
+        {"WebM (VP9)", Make<KREEncoderPageVP9>(QStringLiteral("webm"))},
+        {"WebM (VP8)", Make<KREEncoderPageVP8>(QStringLiteral("webm"))},
+        {"MP4 (Apple H264)", Make<KREEncoderPageApple>(QStringLiteral("mp4"), QStringLiteral("H264"))},
+        {"MP4 (Apple H265)", Make<KREEncoderPageApple>(QStringLiteral("mp4"), QStringLiteral("H265"))},
+        {"Matroska (Apple H264)", Make<KREEncoderPageApple>(QStringLiteral("matroska"), QStringLiteral("H264"))},
+        {"Matroska (Apple H265)", Make<KREEncoderPageApple>(QStringLiteral("matroska"), QStringLiteral("H265"))},
         {"[Custom FFmpeg settings]", Make<KREEncoderPageCustom>()},
         {"[Preview Generator]", Make<KREEncoderPagePreviewGenerator>()},
         {"[Contact Sheet]", Make<KREEncoderPageContactSheet>()},

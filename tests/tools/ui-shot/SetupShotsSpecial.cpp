@@ -1,7 +1,7 @@
 // The special encoder pages (preview generator, contact sheet, custom command line) and the
 // encoder settings pop-up.
 
-#include "tools/ui-shot/UiShot.h"
+#include "tools/ui-shot/SetupShots.h"
 
 #include <QVBoxLayout>
 
@@ -10,9 +10,6 @@
 #include "setup/KRAEncoderSettingsPopup.h"
 #include "setup/KREEncoderPage.h"
 
-namespace {
-
-// A page in a plain window, as the converter setup embeds it, on the given argument text.
 QWidget* PageWindow(const QString& encoder, const QString& args, const QString& extension, UiShotKeep& keep)
 {
     auto host = std::make_shared<TestPageHost>(args);
@@ -28,6 +25,8 @@ QWidget* PageWindow(const QString& encoder, const QString& args, const QString& 
     keep.push_back(page);
     return window;
 }
+
+namespace {
 
 const UiShotRegistration previewGenerator(
     {"page-preview-generator", "the preview generator page, one frame every 20 seconds as a GIF", QSize(480, 230),

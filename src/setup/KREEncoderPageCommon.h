@@ -1,0 +1,109 @@
+// The base of the encoder pages that drive a video codec with one quality slider (H.264,
+// H.265, VP8, VP9 and the stand-in of the "Apple" encoders): the rate-control mode, the slider
+// that sets its value, the options a container always needs, and reading all of it back from
+// a stored argument text. Moving the slider to the right always means higher quality.
+#pragma once
+
+#include <QLabel>
+#include <QPointer>
+#include <QSlider>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+#include "setup/KREEncoderPage.h"
+
+class QVBoxLayout;
+
+class KREEncoderPageCommon : public KREEncoderPage {
+    Q_OBJECT
+public:
+    enum Mode : uint32_t { ModeNone = 0, ModeCRF = 1, ModeCBR = 2, ModeABR = 3, ModeQScale = 4, ModeLossless = 5 };
+
+    KREEncoderPageCommon(KRAEncoderPageHost* host, const QString& format, QObject* parent = nullptr);
+
+    // The options the container always needs: subtitles as mov_text in MP4.
+    static QStringList fixedOptionsForContainerFormat(const QString& format);
+
+    const QString& outputContainerFormat() const { return m_format; }
+    uint32_t mode() const { return m_mode; }
+    int sliderPosition() const { return m_position; }
+
+    // The page's whole argument text (the subclasses add their codec and audio around the
+    // common part) and reading one back.
+    virtual QString encoderArgs() const { return commonArgs(); }
+    virtual void setEncoderArgs(const QString& args) { readCommonArgs(args); }
+    // Fixed options, then the rate-control item.
+    QString commonArgs() const;
+    QString pageArgs() const override { return encoderArgs(); }
+
+    void setCRF(int64_t crf);
+    void setConstantBitrateStr(const QString& bitrate);
+    void setAverageBitrateStr(const QString& bitrate);
+    void setQScale(int64_t qscale);
+    void setLossless();
+
+    uint32_t CRF() const;
+    uint32_t QScale() const;
+    // The slider's bit rate in ffmpeg's form ("1.5M"); none beyond the table.
+    std::optional<QString> bitrateStr() const;
+    QString bitrateUserStr() const;
+    bool isCRF() const { return m_mode == ModeCRF; }
+    bool isCBR() const { return m_mode == ModeCBR; }
+    bool isABR() const { return m_mode == ModeABR; }
+    bool isQScale() const { return m_mode == ModeQScale; }
+    bool isLossless() const { return m_mode == ModeLossless; }
+
+    void setDefCRF() { setCRF(24); }
+    void setDefCBR() { setConstantBitrateStr(QStringLiteral("1M")); }
+    void setDefABR() { setAverageBitrateStr(QStringLiteral("1M")); }
+    void setDefQScale() { setQScale(5); }
+    // Each page sets its own default mode.
+    virtual void fillDefaultArgs() {}
+
+    // The rate-control switches: back to the value last used in that kind of mode, else its
+    // default. They do not send the arguments; the pop-ups that call them do.
+    void switchToCRF();
+    void switchToCBR();
+    void switchToABR();
+    void switchToQScale();
+    void switchToLossless();
+
+    // The user moved the slider to the position.
+    void onSliderChanged(int position);
+    // Sends the page's arguments to the host.
+    void onChanged();
+    QString formatSliderLabel() const;
+
+    QSlider* slider() const { return m_slider; }
+    QLabel* sliderLabel() const { return m_label; }
+
+protected:
+    // Reads the mode and its value; schedules a complete re-send when a fixed option of the
+    // container is missing from the text.
+    void readCommonArgs(const QString& args);
+    void loadView() override;
+    void viewDidLoad() override;
+    // Controls a page shows above the slider (its pop-ups), and below it.
+    virtual void addControlsAbove(QVBoxLayout* layout) { (void)layout; }
+    virtual void addControlsBelow(QVBoxLayout* layout) { (void)layout; }
+    // After the arguments were read back: the page's pop-ups follow its state.
+    virtual void refreshControls() {}
+    void refreshSlider();
+
+private:
+    void setMode(uint32_t mode);
+    void setPosition(int position);
+    int sliderMaximum() const;
+
+    QString m_format;
+    uint32_t m_mode = ModeNone;
+    int m_position = 0;
+    QString m_lastBitrateStr;
+    std::optional<uint32_t> m_lastCRF;
+    std::optional<uint32_t> m_lastQScale;
+    QPointer<QSlider> m_slider;
+    QPointer<QLabel> m_label;
+};

@@ -1,0 +1,44 @@
+// The pages of the VP8 ("WebM (VP8)") and VP9 ("WebM (VP9)", "Matroska (VP9)") encoders.
+#pragma once
+
+#include <QComboBox>
+#include <QPointer>
+
+#include "setup/KREEncoderPageCodec.h"
+
+class KREEncoderPageVP8 : public KREEncoderPageCodec {
+    Q_OBJECT
+public:
+    // Rate-control pop-up: 0 ABR, 1 CBR, 2 CRF.
+    KREEncoderPageVP8(KRAEncoderPageHost* host, const QString& format, QObject* parent = nullptr);
+
+    QString encoderArgs() const override;
+    void setEncoderArgs(const QString& args) override;
+    void fillDefaultArgs() override { setDefCRF(); }
+    uint32_t modeIndex() const { return optionIndex(); }
+};
+
+class KREEncoderPageVP9 : public KREEncoderPageCodec {
+    Q_OBJECT
+public:
+    // Rate-control pop-up: 0 ABR, 1 CBR, 2 CRF, 3 Lossless; quality pop-up: 0 none, 1 best,
+    // 2 realtime.
+    KREEncoderPageVP9(KRAEncoderPageHost* host, const QString& format, QObject* parent = nullptr);
+
+    QString encoderArgs() const override;
+    void setEncoderArgs(const QString& args) override;
+    void fillDefaultArgs() override;
+    uint32_t modeIndex() const { return optionIndex(); }
+    uint32_t qModeIndex() const { return m_qMode; }
+    // The quality pop-up's action.
+    void onQComboChange(int index);
+    QComboBox* qualityPopup() const { return m_qPopup; }
+
+protected:
+    void addControlsBelow(QVBoxLayout* layout) override;
+    void refreshControls() override;
+
+private:
+    uint32_t m_qMode = 0;
+    QPointer<QComboBox> m_qPopup;
+};
