@@ -842,6 +842,35 @@ bool clFFMPEG::createOutput(RunState& run, std::vector<XTempFile>& temporaryFile
     return true;
 }
 
+namespace {
+
+// Profiles stored by the macOS program name encoders no Linux ffmpeg has: its AAC encoder and
+// its hardware H.264/H.265 encoders (with their "allow software" switch). A profile that is
+// never opened again in the setup still converts with the matching ffmpeg encoders.
+void MapStoredEncoders(XStrList& tokens)
+{
+    for (int64_t i = 0; i + 1 < tokens.Count(); ++i) {
+        const XStr& option = tokens[i];
+        XStr& value = tokens[i + 1];
+        if (option == L"--allow_sw" || option == L"-allow_sw") {
+            tokens.RemoveAt(i + 1);
+            tokens.RemoveAt(i);
+            --i;
+            continue;
+        }
+        const bool audio = option == L"-acodec" || option == L"-c:a" || option == L"-codec:a";
+        const bool video = option == L"-vcodec" || option == L"-c:v" || option == L"-codec:v";
+        if (audio && value == L"aac_at")
+            value = L"aac";
+        else if (video && value == L"h264_videotoolbox")
+            value = L"libx264";
+        else if (video && value == L"hevc_videotoolbox")
+            value = L"libx265";
+    }
+}
+
+} // namespace
+
 bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles)
 {
     XStrList& argv = run.argv;
@@ -861,7 +890,15 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
     }
     XStrList argTokens;
     argTokens.ParseArgs(run.args);
+    MapStoredEncoders(argTokens);
     argv.Append(argTokens);
+    // The log shows the arguments ffmpeg was given, after the stored names were mapped.
+    XStr argsText;
+    for (int64_t i = 0; i < argTokens.Count(); ++i) {
+        if (i > 0)
+            argsText += L" ";
+        argsText += XQuoteArgument(argTokens[i]);
+    }
     for (const wchar_t* fixed : {L"-y", L"-ignore_unknown", L"-hide_banner", L"-progress"})
         argv.Add(fixed);
     argv.Add(run.progress.file);
@@ -869,7 +906,7 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
     ChildArguments = argv;
 
     // The same as one command line, for the log.
-    CommandLineText = XQuoteArgument(run.ffmpeg) + L" " + run.pre + L" " + L" " + run.inputText + L" " + run.args +
+    CommandLineText = XQuoteArgument(run.ffmpeg) + L" " + run.pre + L" " + L" " + run.inputText + L" " + argsText +
                       L" -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(run.progress.file) + L" " +
                       XQuoteArgument(FileArgument(run.out));
     info(CommandLineText);

@@ -4,7 +4,9 @@
 #include "setup/KREEncoderPageApple.h"
 #include "setup/KREEncoderPageContactSheet.h"
 #include "setup/KREEncoderPageCustom.h"
+#include "setup/KREEncoderPageExtractAudio.h"
 #include "setup/KREEncoderPageH264.h"
+#include "setup/KREEncoderPagePlain.h"
 #include "setup/KREEncoderPagePreviewGenerator.h"
 #include "setup/KREEncoderPageVP.h"
 
@@ -31,6 +33,8 @@ const std::vector<PageRow>& Rows()
 {
     static const std::vector<PageRow> rows = {
         // clang-format off
+        {"MP4 (copy, no encoding)", Make<KREEncoderPageRemux>(QStringLiteral("mp4"))},
+        {"Matroska (copy, no encoding)", Make<KREEncoderPageRemux>(QStringLiteral("matroska"))},
         {"MP4 (H264)", Make<KREEncoderPageH264>(QStringLiteral("mp4"))},
         {"Matroska (H264)", Make<KREEncoderPageH264>(QStringLiteral("matroska"))},
         {"MOV (Quicktime Movie)", Make<KREEncoderPageH264>(QStringLiteral("mov"))},
@@ -43,6 +47,16 @@ const std::vector<PageRow>& Rows()
         {"MP4 (Apple H265)", Make<KREEncoderPageApple>(QStringLiteral("mp4"), QStringLiteral("H265"))},
         {"Matroska (Apple H264)", Make<KREEncoderPageApple>(QStringLiteral("matroska"), QStringLiteral("H264"))},
         {"Matroska (Apple H265)", Make<KREEncoderPageApple>(QStringLiteral("matroska"), QStringLiteral("H265"))},
+        {"3GP", Make<KREEncoderPage3GP>()},
+        {"AVI", Make<KREEncoderPageAVI>()},
+        {"AVI (XviD/DivX)", Make<KREEncoderPageXviD>()},
+        {"Flash Video", Make<KREEncoderPageFlash>()},
+        {"GIF Animation", Make<KREEncoderPageGIF>()},
+        {"VOB", Make<KREEncoderPageVOB>()},
+        {"WMV (Windows Media Video)", Make<KREEncoderPageWMV>()},
+        {"Audio Extract (AAC)", Make<KREEncoderPageExtractAudioAAC>()},
+        {"Audio Extract (MP3)", Make<KREEncoderPageExtractAudioMP3>()},
+        {"Audio Extract (WAVE)", Make<KREEncoderPageExtractAudioWAV>()},
         {"[Custom FFmpeg settings]", Make<KREEncoderPageCustom>()},
         {"[Preview Generator]", Make<KREEncoderPagePreviewGenerator>()},
         {"[Contact Sheet]", Make<KREEncoderPageContactSheet>()},

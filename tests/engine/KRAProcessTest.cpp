@@ -834,3 +834,17 @@ TEST_F(KRAProcessFakeFFmpeg, EveryFailureReachesTheActionsAfterTheConversion)
     EXPECT_NE(out.find("sound: /ok.wav\n"), std::string::npos) << out;
     EXPECT_FALSE(PathExists(source));
 }
+
+TEST_F(KRAProcessRun, StoredMacEncoderNamesConvertWithTheLinuxEncoders)
+{
+    const std::string out = dir.file("old profile.mp4");
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--args",
+                                 "-c:v h264_videotoolbox --allow_sw 1 -c:s mov_text -b:v 1M -acodec aac_at"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(LastLine(r.out), "result: success");
+    EXPECT_NE(r.out.find(" libx264 "), std::string::npos);
+    EXPECT_EQ(r.out.find("videotoolbox"), std::string::npos);
+    EXPECT_EQ(r.out.find("allow_sw"), std::string::npos);
+    EXPECT_EQ(r.out.find("aac_at"), std::string::npos);
+    EXPECT_NEAR(Duration(out), 2.0, 0.15);
+}

@@ -11,6 +11,8 @@
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
+#include "xclass/XList.h"
+#include "xclass/XStr.h"
 
 namespace {
 
@@ -113,3 +115,45 @@ TEST_F(SetupTool, RoundTripsReadTextsBack)
 }
 
 } // namespace
+
+// Every text a page writes by default, and for each codec choice, converts a real clip.
+TEST_F(SetupTool, EveryDefaultConvertsInTheRealFFmpeg)
+{
+    const std::string ffmpeg = ProgramOnPath("ffmpeg");
+    if (ffmpeg.empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    const std::string aacInput = dir.file("in.mp4");
+    const std::string mp3Input = dir.file("in.mkv");
+    ASSERT_EQ(RunProcess({ffmpeg, "-v", "error", "-f", "lavfi", "-i", "testsrc=d=1:s=160x120:r=25", "-f", "lavfi", "-i",
+                          "sine=d=1", "-shortest", "-c:v", "libx264", "-c:a", "aac", aacInput})
+                  .status,
+              0);
+    ASSERT_EQ(
+        RunProcess({ffmpeg, "-v", "error", "-i", aacInput, "-c:v", "copy", "-c:a", "libmp3lame", mp3Input}).status, 0);
+    const ToolRunResult defaults = run({"encoder-defaults", "--all-choices"});
+    ASSERT_EQ(defaults.status, 0) << defaults.err;
+    int converted = 0;
+    for (const auto& [name, line] : Parse(defaults.out)) {
+        if (name.empty() || name[0] == '[' || line.args.empty())
+            continue;
+        XStrList tokens;
+        tokens.ParseArgs(XStr::FromUTF8(line.args));
+        // Extracting MP3 copies the stream: the source must hold MP3 audio.
+        std::vector<std::string> argv = {ffmpeg,
+                                         "-nostdin",
+                                         "-v",
+                                         "error",
+                                         "-y",
+                                         "-i",
+                                         name.rfind("Audio Extract (MP3)", 0) == 0 ? mp3Input : aacInput};
+        for (int64_t i = 0; i < tokens.Count(); ++i)
+            argv.push_back(tokens[i].ToUTF8String());
+        const std::string out = dir.file("out" + line.ext);
+        argv.push_back(out);
+        const ToolRunResult r = RunProcess(argv);
+        EXPECT_EQ(r.status, 0) << name << ": " << line.args << "\n" << r.err;
+        EXPECT_EQ(RunProcess({ProgramOnPath("ffprobe"), "-v", "error", out}).status, 0) << name;
+        ++converted;
+    }
+    EXPECT_GT(converted, 40);
+}
