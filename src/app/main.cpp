@@ -4,6 +4,7 @@
 #include "app/KREStartup.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
+#include "setup/KRACodecLogos.h"
 #include "xclass/XExitCleanup.h"
 
 #include <QApplication>
@@ -51,6 +52,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(QStringLiteral(MARVONI_APP_VERSION));
 
     XQtMainThreadPosterScope mainThreadPoster;
+    // Encoder menus show each encoder's logo.
+    KRACodecLogos::installAsEncoderMenuLogos();
 
     // Until there is a launcher: one window host without a panel.
     {

@@ -32,3 +32,19 @@ const UiShotRegistration extract({"page-extract-aac", "the AAC extraction page",
                                   }});
 
 } // namespace
+
+namespace {
+
+const UiShotRegistration flash({"page-flash", "the Flash Video page", QSize(420, 120), [](UiShotKeep& keep) {
+                                    return PageWindow("Flash Video", QString(), QString(), keep);
+                                }});
+
+const UiShotRegistration gif({"page-gif", "the GIF page without settings", QSize(360, 100), [](UiShotKeep& keep) {
+                                  return PageWindow("GIF Animation", QString(), QString(), keep);
+                              }});
+
+const UiShotRegistration wave({"page-extract-wave", "the WAVE extraction page", QSize(460, 100), [](UiShotKeep& keep) {
+                                   return PageWindow("Audio Extract (WAVE)", "-vn  -map 0:a:1", QString(), keep);
+                               }});
+
+} // namespace
