@@ -115,7 +115,7 @@ TEST(EncoderSettingsPopup, HostsAPageThatKeepsItsDefaultsEvenWhenCancelled)
 
 TEST(EncoderSettingsPopup, EncodersWithoutAPageOpenAnEmptyPopup)
 {
-    for (const char* name : {"GIF Animation", "VOB", "no such encoder"}) {
+    for (const char* name : {"no such encoder", ""}) {
         KRAEncoderSettingsPopup popup(name, QKEncoderArgs());
         EXPECT_EQ(popup.encoderPage(), nullptr);
         EXPECT_EQ(popup.encoderArgs(), "");
@@ -123,6 +123,10 @@ TEST(EncoderSettingsPopup, EncodersWithoutAPageOpenAnEmptyPopup)
         EXPECT_TRUE(popup.isDone());
         EXPECT_EQ(popup.result(), 1);
     }
+    // An encoder without settings has a page all the same: it writes its fixed text.
+    KRAEncoderSettingsPopup vob("VOB", QKEncoderArgs());
+    ASSERT_NE(vob.encoderPage(), nullptr);
+    EXPECT_TRUE(vob.encoderArgs().startsWith(" -f vob "));
 }
 
 TEST(EncoderSettingsPopup, ThePageLeavesWithThePopup)

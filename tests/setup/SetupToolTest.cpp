@@ -72,7 +72,7 @@ TEST_F(SetupTool, DefaultsOfEveryEncoder)
     EXPECT_EQ(lines.count("VOB"), 0u);
     ASSERT_EQ(lines.count("GIF Animation"), 1u);
     EXPECT_EQ(lines.find("GIF Animation")->second.ext, ".gif");
-    EXPECT_EQ(lines.find("GIF Animation")->second.args, "");
+    EXPECT_EQ(lines.find("GIF Animation")->second.args, " -f gif");
     const Line sheet = lines.find("[Contact Sheet]")->second;
     EXPECT_EQ(sheet.ext, ".png");
     EXPECT_EQ(sheet.args.rfind("-contact_col 4 -contact_row 4 -contact_png 1", 0), 0u);
