@@ -1,0 +1,124 @@
+// The status log: its tabs, row texts, copying, re-converting the failed files, leaving.
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTest>
+
+#include "engine/KRAConversionHost.h"
+#include "engine/KRAStatusLogDialog.h"
+
+namespace {
+
+class Host : public KRAPanelHostInterface, public KRAConversionHost {
+public:
+    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
+    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
+    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    bool returnToRoot() override { return false; }
+    void returnToRootOrClose() override {}
+    void panelNameChanged() override {}
+    QWidget* mainWindow() override { return nullptr; }
+    std::shared_ptr<void> contextData() const override { return nullptr; }
+    void setContextData(std::shared_ptr<void>) override {}
+
+    void conversionAllDone() override { ++allDone; }
+    void preConvertFrom(const QList<QKConvertSourceRef>& sources, const std::shared_ptr<KRAPanel>& invoker) override
+    {
+        reconverted = sources;
+        reconvertInvoker = invoker;
+    }
+
+    std::shared_ptr<KRAPanel> current;
+    int allDone = 0;
+    QList<QKConvertSourceRef> reconverted;
+    std::shared_ptr<KRAPanel> reconvertInvoker;
+};
+
+KRAStatusLogEntryRef Entry(const QString& file, const QString& to, const QStringList& lines)
+{
+    auto entry = std::make_shared<KRAStatusLogEntry>();
+    entry->source2 = QKConvertSource::withURL(QUrl::fromLocalFile("/home/anna/Videos/" + file));
+    entry->fnTo = to;
+    entry->encoderName = "MP4 (H264)";
+    entry->entries = lines;
+    return entry;
+}
+
+struct Log {
+    std::shared_ptr<Host> host = std::make_shared<Host>();
+    std::shared_ptr<KRAStatusLogDialog> dialog;
+
+    Log(QList<KRAStatusLogEntryRef> errors, QList<KRAStatusLogEntryRef> infos)
+    {
+        KRAStatusLogContext context;
+        context.host = host;
+        context.errors = std::move(errors);
+        context.infos = std::move(infos);
+        dialog = KRAStatusLogDialog::create(context);
+        host->setCurrentPanel(dialog);
+        dialog->panelView();
+    }
+};
+
+} // namespace
+
+TEST(KRAStatusLogDialog, TabsFollowTheKindsOfMessages)
+{
+    Log errorsOnly({Entry("a.mp4", "a.mp4", {"Invalid data found when processing input"})}, {});
+    EXPECT_EQ(errorsOnly.dialog->tabs()->count(), 1);
+    EXPECT_EQ(errorsOnly.dialog->tabs()->tabText(0), "Errors");
+    EXPECT_EQ(errorsOnly.dialog->buttonCopy()->text(), "Copy Errors to Clipboard");
+    EXPECT_FALSE(errorsOnly.dialog->buttonReConvert()->isHidden());
+    EXPECT_EQ(errorsOnly.dialog->panelName(), "Conversion Errors & Status Information");
+
+    Log infosOnly({}, {Entry("b.mp4", "b.mkv", {"Stream #0:0: Video: h264"})});
+    EXPECT_EQ(infosOnly.dialog->tabs()->count(), 1);
+    EXPECT_EQ(infosOnly.dialog->tabs()->tabText(0), "Information");
+    EXPECT_EQ(infosOnly.dialog->buttonCopy()->text(), "Copy Info to Clipboard");
+    EXPECT_TRUE(infosOnly.dialog->buttonReConvert()->isHidden());
+    EXPECT_EQ(infosOnly.dialog->panelName(), "Conversion Status Information");
+}
+
+TEST(KRAStatusLogDialog, RowTextsAndCopies)
+{
+    KRAStatusLogEntry ignored = *Entry("clip.mov", "clip.IGNORE", {});
+    EXPECT_EQ(KRAStatusLogDialog::formatHeaderFor(ignored, true), "Error converting to MP4 (H264), 'clip.mov'");
+    EXPECT_EQ(KRAStatusLogDialog::formatHeaderFor(*Entry("clip.mov", "clip.mp4", {}), false),
+              "Information converting to MP4 (H264), 'clip.mov' to 'clip.mp4'");
+
+    Log log({Entry("a.mp4", "a.mkv", {"first", "second"}), Entry("b.mp4", "", {"third"})}, {});
+    KRAOutlineView* outline = log.dialog->tableErrors();
+    outline->clearSelection();
+    QTest::keyClick(outline, Qt::Key_C, Qt::ControlModifier); // nothing selected: the whole tab
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "Error converting to MP4 (H264), 'a.mp4' to 'a.mkv'\n   first\n"
+                                                    "   second\nError converting to MP4 (H264), 'b.mp4'\n   third");
+    const QAbstractItemModel* model = outline->model();
+    outline->selectionModel()->select(model->index(0, 0, model->index(1, 0)), QItemSelectionModel::Select);
+    outline->selectionModel()->select(model->index(1, 0, model->index(0, 0)), QItemSelectionModel::Select);
+    QTest::keyClick(outline, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "   second\n   third");
+    log.dialog->onCopy();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith("Error converting"));
+}
+
+TEST(KRAStatusLogDialog, ReconvertSendsTheFailedFilesInOrderAndOKLeaves)
+{
+    QList<KRAStatusLogEntryRef> errors = {Entry("3.mp4", "", {"x"}), Entry("7.mp4", "", {"y"}),
+                                          Entry("9.mp4", "", {"z"})};
+    QList<KRAStatusLogEntryRef> infos;
+    for (int i = 0; i < 10; ++i)
+        infos.append(Entry(QString("%1.mp4").arg(i), "", {"ok"}));
+    Log log(errors, infos);
+    log.dialog->onReConvert();
+    ASSERT_EQ(log.host->reconverted.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(log.host->reconverted[i], errors[i]->source2);
+    EXPECT_EQ(log.host->reconvertInvoker, log.dialog);
+
+    log.dialog->onOK();
+    log.dialog->cancelOperation(nullptr);
+    EXPECT_EQ(log.host->allDone, 2);
+}

@@ -1,0 +1,47 @@
+// The conversion engine's windows.
+
+#include "tools/ui-shot/UiShot.h"
+
+#include "app/KRAPanelHostBase.h"
+#include "engine/KRAStatusLogDialog.h"
+
+namespace {
+
+KRAStatusLogEntryRef Entry(const QString& path, const QString& to, const QStringList& lines)
+{
+    auto entry = std::make_shared<KRAStatusLogEntry>();
+    entry->source2 = QKConvertSource::withURL(QUrl::fromLocalFile(path));
+    entry->fnTo = to;
+    entry->encoderName = "MP4 (H264)";
+    entry->entries = lines;
+    return entry;
+}
+
+const UiShotRegistration statusLog(
+    {"status-log", "the status log after a batch with two failed files", QSize(640, 520), [](UiShotKeep& keep) {
+         KRAStatusLogContext context;
+         context.errors = {
+             Entry("/home/anna/Videos/Holiday 2024/Harbour at Night.mov", "Harbour at Night.mp4",
+                   {"/home/anna/Videos/Holiday 2024/Harbour at Night.mov: Invalid data found when processing input"}),
+             Entry("/home/anna/Videos/old_tape_1998.avi", "old_tape_1998.mp4",
+                   {"[h264 @ 0x55d0c1a2b3c0] error while decoding MB 33 21, bytestream -7",
+                    "Error while decoding stream #0:0: Invalid data found when processing input"}),
+         };
+         context.infos = {
+             Entry("/home/anna/Videos/Holiday 2024/Beach - Day 1.mp4", "Beach - Day 1.mp4",
+                   {"Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 29.97 fps"}),
+             Entry("/home/anna/Videos/Holiday 2024/Beach - Day 2.mp4", "Beach - Day 2.mp4",
+                   {"Stream #0:1: Audio: aac (LC), 48000 Hz, stereo"}),
+             Entry("/home/anna/Videos/Family/First Day at School.mkv", "First Day at School.mp4",
+                   {"Guessed Channel Layout for Input Stream #0.1 : mono"}),
+         };
+         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHostBase::newWindow();
+         context.host = host;
+         auto panel = KRAStatusLogDialog::create(context);
+         host->setCurrentPanel(panel);
+         keep.push_back(panel);
+         keep.push_back(std::shared_ptr<void>(nullptr, [](void*) { KRAPanelHostBase::releaseAllInstances(); }));
+         return host->mainWindow();
+     }});
+
+} // namespace
