@@ -8,9 +8,11 @@
 #include <QUrl>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "engine/QKConvertSource.h"
 #include "job/QKDSPSpec.h"
@@ -42,8 +44,13 @@ public:
     void setBEvtPause(bool on) { m_mayRun.store(on, std::memory_order_release); }
     bool bPause() const { return !bEvtPause(); }
     void setBPause(bool paused) { setBEvtPause(!paused); }
-    // Returns at once: no conversion waits before it starts.
-    void waitWhilePaused() const {}
+    // Waits while the batch is held, until it is let go or quit: a file handed out just before
+    // a pause does not start until the pause ends.
+    void waitWhilePaused() const
+    {
+        while (bPause() && !bEvtQuit())
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 
 private:
     std::atomic<bool> m_quit{false};

@@ -1,0 +1,211 @@
+// The progress dialog: slots, menus, labels, and real batches on parallel slots.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <fstream>
+
+#include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
+#include "common/TestStore.h"
+#include "engine/KRAConversionHost.h"
+#include "engine/KRAProgressDialog.h"
+
+namespace {
+
+class Host : public KRAPanelHostInterface, public KRAConversionHost {
+public:
+    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
+    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
+    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    bool returnToRoot() override { return false; }
+    void returnToRootOrClose() override {}
+    void panelNameChanged() override {}
+    QWidget* mainWindow() override { return nullptr; }
+    std::shared_ptr<void> contextData() const override { return nullptr; }
+    void setContextData(std::shared_ptr<void>) override {}
+    void conversionAllDone() override { ++allDone; }
+    void preConvertFrom(const QList<QKConvertSourceRef>&, const std::shared_ptr<KRAPanel>&) override {}
+
+    std::shared_ptr<KRAPanel> current;
+    int allDone = 0;
+};
+
+// Keeps what the dialog would hand to the status log.
+class Dialog : public KRAProgressDialog {
+public:
+    using KRAProgressDialog::KRAProgressDialog;
+    std::optional<KRAStatusLogContext> log;
+
+protected:
+    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext& context) override
+    {
+        log = context;
+        return nullptr;
+    }
+    void preventSleep() override {}
+};
+
+std::shared_ptr<QKConversionSpec> Spec(const QStringList& sources, const QString& folder, const QString& args,
+                                       int forcedSlots)
+{
+    auto spec = std::make_shared<QKConversionSpec>();
+    spec->Encoder = QKEncoderDesc::makeVideoCodec(QStringLiteral("Matroska (H264)"), QStringLiteral(".mkv"));
+    spec->EncoderArgsV2.strArgs = args;
+    if (forcedSlots > 0)
+        spec->dspEffects = {QKDSPSpec(QStringLiteral("Multi-CPU Force"),
+                                      QStringLiteral("-marvoni_thread_count=\"%1\"").arg(forcedSlots))};
+    for (const QString& source : sources) {
+        auto entry = std::make_shared<QKConversionEntry>();
+        entry->convertFrom = QKConvertSource::withURL(QUrl::fromLocalFile(source));
+        entry->urlTo = QUrl::fromLocalFile(folder + "/" + QFileInfo(source).completeBaseName() + ".mkv");
+        entry->sourceSizeBytes = static_cast<uint64_t>(QFileInfo(source).size());
+        spec->entries.append(entry);
+    }
+    return spec;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return done();
+}
+
+class ProgressDialog : public ::testing::Test {
+protected:
+    TestTempDir dir;
+    TestStoreScope store;
+    TestEnvScope appData{"_APPDATA_OVERRIDE", dir.file("app")};
+    TestEnvScope debug{"MARVONI_DEBUG", nullptr};
+    std::shared_ptr<Host> host = std::make_shared<Host>();
+};
+
+} // namespace
+
+TEST_F(ProgressDialog, SlotsMenusHeightsAndTimeTexts)
+{
+    auto dialog = std::make_shared<Dialog>(Spec({"/a.mp4", "/b.mp4", "/c.mp4"}, dir.path().c_str(), "", 8), host);
+    EXPECT_EQ(dialog->cpus().size(), 3u);
+    EXPECT_EQ(dialog->optNumCPUs(), 3u);
+    dialog->view(); // builds the view; the menu follows the slots
+    // (the entries name files that do not exist: they fail at once)
+    QStringList titles;
+    for (QAction* item : dialog->menuEncoding()->actions())
+        titles.append(item->text());
+    EXPECT_EQ(titles, QStringList({"Using 1 Encoder", "Using 2 Encoders", "Using 3 Encoders"}));
+    EXPECT_EQ(KRAProgressDialog::heightForNumCPUs(1), 248);
+    EXPECT_EQ(KRAProgressDialog::heightForNumCPUs(12), 605);
+    EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(61), "1 minute 1 second");
+    EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(120), "2 minutes");
+    EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(59), "59 seconds");
+    EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(0), "0 seconds");
+    EXPECT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+}
+
+TEST_F(ProgressDialog, AnEmptySpecIsFinishedAtOnce)
+{
+    auto dialog = std::make_shared<Dialog>(std::make_shared<QKConversionSpec>(), host);
+    dialog->view();
+    EXPECT_TRUE(WaitFor([&] { return dialog->allDone(); }, 2000));
+    EXPECT_TRUE(dialog->title().startsWith("[Finished] "));
+}
+
+TEST_F(ProgressDialog, ARealBatchWithADamagedFile)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    const std::string a = dir.file("a.mp4"), c = dir.file("c.mp4"), bad = dir.file("b.mp4");
+    ASSERT_TRUE(MakeTestVideo(a, "160x120", "25", "1"));
+    ASSERT_TRUE(MakeTestVideo(c, "160x120", "25", "1"));
+    std::ofstream(bad) << std::string(4096, 'x');
+    const QString out = QString::fromStdString(dir.file("out"));
+    QDir().mkpath(out);
+    auto spec = Spec({QString::fromStdString(a), QString::fromStdString(bad), QString::fromStdString(c)}, out,
+                     "-vcodec libx264 -preset veryfast -acodec aac", 2);
+    auto dialog = std::make_shared<Dialog>(spec, host);
+    EXPECT_EQ(dialog->cpus().size(), 2u);
+    dialog->view();
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+    EXPECT_TRUE(QFile::exists(out + "/a.mkv"));
+    EXPECT_TRUE(QFile::exists(out + "/c.mkv"));
+    EXPECT_FALSE(QFile::exists(out + "/b.mkv"));
+    EXPECT_EQ(dialog->mainLabelText(), "Converted 3 files to Matroska (H264)");
+    EXPECT_TRUE(dialog->title().startsWith("[Finished] "));
+    ASSERT_TRUE(dialog->log.has_value());
+    ASSERT_EQ(dialog->log->errors.size(), 1);
+    EXPECT_EQ(dialog->log->errors[0]->source2->strPerceivedFilename(), "b.mp4");
+    EXPECT_TRUE(spec->entries[1]->hadErrors);
+    EXPECT_FALSE(spec->entries[0]->hadErrors);
+    EXPECT_EQ(dialog->getPercentDone(), 100);
+}
+
+TEST_F(ProgressDialog, PauseHoldsBackNewFilesAndCancelEndsEverything)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    QStringList sources;
+    for (const char* name : {"p1.mp4", "p2.mp4", "p3.mp4"}) {
+        ASSERT_TRUE(MakeTestVideo(dir.file(name), "160x120", "25", "1"));
+        sources.append(QString::fromStdString(dir.file(name)));
+    }
+    const QString out = QString::fromStdString(dir.file("paused"));
+    QDir().mkpath(out);
+    auto dialog = std::make_shared<Dialog>(Spec(sources, out, "-vcodec libx264 -preset veryfast", 1), host);
+    dialog->onPause(); // paused before any file could start
+    dialog->view();
+    EXPECT_TRUE(dialog->paused());
+    EXPECT_TRUE(dialog->events()->bPause());
+    WaitFor([] { return false; }, 1000);
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 0); // nothing starts while paused
+    EXPECT_FALSE(dialog->allDone());
+    dialog->onPause(); // resumed: the batch goes on to its end
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 3);
+
+    auto cancelled = std::make_shared<Dialog>(Spec(sources, out + "/none", "-vcodec libx264", 1), host);
+    cancelled->onPause();
+    cancelled->view();
+    cancelled->onCancel(); // during the pause: ends at once
+    EXPECT_EQ(host->allDone, 1);
+    QElapsedTimer timer;
+    timer.start();
+    cancelled.reset(); // waits for the slot's thread
+    EXPECT_LT(timer.elapsed(), 5000);
+    WaitFor([] { return false; }, 200); // completions posted by gone threads find no dialog
+}
+
+TEST_F(ProgressDialog, SameDestinationRunsOnceAndZeroSizesCountFiles)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    const std::string a = dir.file("same.mp4");
+    ASSERT_TRUE(MakeTestVideo(a, "160x120", "25", "1"));
+    const QString out = QString::fromStdString(dir.file("same"));
+    QDir().mkpath(out);
+    auto spec =
+        Spec({QString::fromStdString(a), QString::fromStdString(a)}, out, "-vcodec libx264 -preset veryfast", 2);
+    for (const QKConversionEntryRef& entry : spec->entries)
+        entry->sourceSizeBytes = 0;
+    auto dialog = std::make_shared<Dialog>(spec, host);
+    EXPECT_EQ(dialog->getRatioDone(), 0.0);
+    dialog->view();
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+    EXPECT_EQ(dialog->getPercentDone(), 100); // no sizes: the files themselves are counted
+    ASSERT_TRUE(dialog->log.has_value());
+    ASSERT_EQ(dialog->log->errors.size(), 1);
+    EXPECT_TRUE(dialog->log->errors[0]->entries.join("\n").contains("also the destination of 'same.mp4'"));
+    EXPECT_TRUE(QFile::exists(out + "/same.mkv"));
+}
