@@ -486,10 +486,8 @@ void KRAProgressDialog::beginConversionFor(KRACPU& cpu)
     const bool justCopy = entry->justCopy;
     const QString copyFrom = entry->convertFrom ? entry->convertFrom->urlForConversion().toLocalFile() : QString();
 
-    if (m_threads[slot].joinable())
-        m_threads[slot].join();
     std::shared_ptr<KRAProgressShared> shared = m_shared;
-    m_threads[slot] = std::thread([shared, arg, justCopy, copyFrom, destination, slot, index] {
+    startThread(slot, [shared, arg, justCopy, copyFrom, destination, slot, index] {
         const KRAProcessEventsRef& events = shared->events;
         if (events->bEvtQuit())
             return;
@@ -507,6 +505,13 @@ void KRAProgressDialog::beginConversionFor(KRACPU& cpu)
         }
         PostToDialog(shared, [slot, index](KRAProgressDialog* d) { d->conversionCompleteOn(slot, index); });
     });
+}
+
+void KRAProgressDialog::startThread(uint64_t slot, std::function<void()> work)
+{
+    if (m_threads[slot].joinable())
+        m_threads[slot].join();
+    m_threads[slot] = std::thread(std::move(work));
 }
 
 void KRAProgressDialog::conversionCompleteOn(uint64_t slot, uint64_t index)

@@ -20,6 +20,7 @@
 #include <QTreeWidget>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -162,6 +163,8 @@ protected:
     // After-conversion requests; tests replace them.
     virtual KRAPowerAction::Result requestPowerAction(int action) { return KRAPowerAction::request(action); }
     virtual void preventSleep();
+    // Runs a file's conversion on the slot's own thread; a picture of the dialog runs nothing.
+    virtual void startThread(uint64_t slot, std::function<void()> work);
 
 private:
     void beginConversion();

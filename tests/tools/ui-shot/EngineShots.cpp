@@ -45,3 +45,52 @@ const UiShotRegistration statusLog(
      }});
 
 } // namespace
+
+#include <QThread>
+
+#include "engine/KRAProgressDialog.h"
+
+namespace {
+
+// The dialog mid-batch: its slots are given progress as a running batch would report it.
+class PictureProgress : public KRAProgressDialog {
+public:
+    using KRAProgressDialog::KRAProgressDialog;
+
+protected:
+    void startThread(uint64_t, std::function<void()>) override {}
+    void preventSleep() override {}
+};
+
+const UiShotRegistration progress(
+    {"progress", "the progress dialog converting on four encoders", QSize(620, 420), [](UiShotKeep& keep) {
+         auto spec = std::make_shared<QKConversionSpec>();
+         spec->Encoder = QKEncoderDesc::makeVideoCodec("MP4 (H264)", ".mp4");
+         spec->dspEffects = {QKDSPSpec("Multi-CPU Force", "-marvoni_thread_count=\"4\"")};
+         const char* names[] = {"Beach - Day 1",      "Beach - Day 2",      "Harbour at Night",   "Old Town Walk",
+                                "Boat Trip (Part 1)", "Boat Trip (Part 2)", "Leo's 5th Birthday", "Jazz Night"};
+         for (const char* name : names) {
+             auto entry = std::make_shared<QKConversionEntry>();
+             entry->convertFrom =
+                 QKConvertSource::withURL(QUrl::fromLocalFile(QString("/home/anna/Videos/%1.mov").arg(name)));
+             entry->urlTo = QUrl::fromLocalFile(QString("/home/anna/Converted/%1.mp4").arg(name));
+             entry->sourceSizeBytes = 700u * 1024 * 1024;
+             spec->entries.append(entry);
+         }
+         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHostBase::newWindow();
+         auto dialog = std::make_shared<PictureProgress>(spec, host);
+         host->setCurrentPanel(dialog);
+         const int percents[] = {72, 55, 31, 8};
+         const double fps[] = {61.5, 58.0, 64.2, 49.9};
+         for (uint64_t i = 0; i < 4; ++i) {
+             dialog->onLengthMS(180000 + i * 40000, i);
+             dialog->onStatusPercentDone(percents[i], i);
+             dialog->onFPS(i, fps[i]);
+         }
+         QThread::msleep(2500); // some time has passed since the batch began
+         keep.push_back(dialog);
+         keep.push_back(std::shared_ptr<void>(nullptr, [](void*) { KRAPanelHostBase::releaseAllInstances(); }));
+         return host->mainWindow();
+     }});
+
+} // namespace
