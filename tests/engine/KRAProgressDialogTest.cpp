@@ -15,6 +15,7 @@
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
+#include "common/ToolRun.h"
 #include "engine/KRAConversionHost.h"
 #include "engine/KRAProgressDialog.h"
 
@@ -208,4 +209,33 @@ TEST_F(ProgressDialog, SameDestinationRunsOnceAndZeroSizesCountFiles)
     ASSERT_EQ(dialog->log->errors.size(), 1);
     EXPECT_TRUE(dialog->log->errors[0]->entries.join("\n").contains("also the destination of 'same.mp4'"));
     EXPECT_TRUE(QFile::exists(out + "/same.mkv"));
+}
+
+TEST_F(ProgressDialog, EngineToolBatchNamesEveryFileAndFailsOnADamagedOne)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    std::vector<std::string> args = {"batch", "--src"};
+    for (const char* name : {"t1.mp4", "t2.mp4", "t3.mp4"}) {
+        ASSERT_TRUE(MakeTestVideo(dir.file(name), "160x120", "25", "1"));
+        args.push_back(dir.file(name));
+    }
+    args.insert(args.end(),
+                {"--dst-folder", dir.file("tool"), "--ext", ".mkv", "--args", "-vcodec libx264", "--slots", "3"});
+    ToolRunResult r = RunTestTool(TestToolPath("engine-tool"), args);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("done: 2 " + dir.file("t3.mp4") + " -> " + dir.file("tool/t3.mkv") + " ok\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("label: Converted 3 files to "), std::string::npos);
+    EXPECT_NE(r.out.find("title: [Finished] "), std::string::npos);
+
+    std::ofstream(dir.file("t0.mp4")) << std::string(3000, 'z');
+    args.insert(args.begin() + 2, dir.file("t0.mp4"));
+    r = RunTestTool(TestToolPath("engine-tool"), args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("done: 0 " + dir.file("t0.mp4") + " -> " + dir.file("tool/t0.mkv") + " failed\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(dir.file("tool/t1.mkv") + " ok\n"), std::string::npos);
 }

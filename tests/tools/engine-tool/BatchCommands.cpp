@@ -1,0 +1,164 @@
+// A whole batch through the real progress dialog, offscreen: one line per file, then the
+// dialog's final labels.
+#include "tools/common/ToolCommand.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/KRAConversionHost.h"
+#include "engine/KRAProgressDialog.h"
+#include "platform/XQtMainThreadPoster.h"
+
+namespace {
+
+class ToolHost : public KRAPanelHostInterface, public KRAConversionHost {
+public:
+    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
+    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
+    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    bool returnToRoot() override { return false; }
+    void returnToRootOrClose() override {}
+    void panelNameChanged() override {}
+    QWidget* mainWindow() override { return nullptr; }
+    std::shared_ptr<void> contextData() const override { return nullptr; }
+    void setContextData(std::shared_ptr<void>) override {}
+    void conversionAllDone() override { ended = true; }
+    void preConvertFrom(const QList<QKConvertSourceRef>&, const std::shared_ptr<KRAPanel>&) override {}
+
+    std::shared_ptr<KRAPanel> current;
+    bool ended = false;
+};
+
+// The log is not shown: the tool prints the outcome itself.
+class ToolDialog : public KRAProgressDialog {
+public:
+    using KRAProgressDialog::KRAProgressDialog;
+
+protected:
+    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext&) override { return nullptr; }
+};
+
+int Usage()
+{
+    fprintf(stderr, "usage: engine-tool batch --src S... --dst-folder D --ext .mkv --args TEXT [--slots N] "
+                    "[--pause-after MS --resume-after MS] [--cancel-after MS] [--effect NAME=ARGS]...\n");
+    return 2;
+}
+
+bool Number(const char* text, long* out)
+{
+    char* end = nullptr;
+    *out = strtol(text, &end, 10);
+    return text[0] && !*end && *out >= 0 && *out <= 100000000;
+}
+
+int Batch(int argc, char** argv)
+{
+    QStringList sources;
+    QString folder, ext, args;
+    long slotCount = 0, pauseAfter = -1, resumeAfter = -1, cancelAfter = -1;
+    QKDSPChain effects;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (!strcmp(a, "--src") && hasValue) {
+            while (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0)
+                sources.append(QString::fromLocal8Bit(argv[++i]));
+        } else if (!strcmp(a, "--dst-folder") && hasValue) {
+            folder = QString::fromLocal8Bit(argv[++i]);
+        } else if (!strcmp(a, "--ext") && hasValue) {
+            ext = QString::fromLocal8Bit(argv[++i]);
+        } else if (!strcmp(a, "--args") && hasValue) {
+            args = QString::fromLocal8Bit(argv[++i]);
+        } else if (!strcmp(a, "--slots") && hasValue && Number(argv[i + 1], &slotCount)) {
+            ++i;
+        } else if (!strcmp(a, "--pause-after") && hasValue && Number(argv[i + 1], &pauseAfter)) {
+            ++i;
+        } else if (!strcmp(a, "--resume-after") && hasValue && Number(argv[i + 1], &resumeAfter)) {
+            ++i;
+        } else if (!strcmp(a, "--cancel-after") && hasValue && Number(argv[i + 1], &cancelAfter)) {
+            ++i;
+        } else if (!strcmp(a, "--effect") && hasValue) {
+            const QString effect = QString::fromLocal8Bit(argv[++i]);
+            const qsizetype equals = effect.indexOf(QLatin1Char('='));
+            if (equals <= 0)
+                return Usage();
+            effects.append(QKDSPSpec(effect.left(equals), effect.mid(equals + 1)));
+        } else {
+            return Usage();
+        }
+    }
+    if (sources.isEmpty() || folder.isEmpty() || ext.isEmpty())
+        return Usage();
+
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qtArgc = 1;
+    char name[] = "engine-tool";
+    char* qtArgv[] = {name, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    XQtMainThreadPosterScope poster;
+
+    auto spec = std::make_shared<QKConversionSpec>();
+    spec->Encoder = QKEncoderDesc::makeVideoCodec(QStringLiteral("Batch"), ext);
+    spec->EncoderArgsV2.strArgs = args;
+    spec->dspEffects = effects;
+    if (slotCount > 0)
+        spec->dspEffects.append(QKDSPSpec(QStringLiteral("Multi-CPU Force"),
+                                          QStringLiteral("-marvoni_thread_count=\"%1\"").arg(slotCount)));
+    for (const QString& source : sources) {
+        auto entry = std::make_shared<QKConversionEntry>();
+        entry->convertFrom = QKConvertSource::withURL(QUrl::fromLocalFile(source));
+        entry->urlTo = QUrl::fromLocalFile(folder + QLatin1Char('/') + QFileInfo(source).completeBaseName() + ext);
+        entry->sourceSizeBytes = static_cast<uint64_t>(std::max<qint64>(0, QFileInfo(source).size()));
+        spec->entries.append(entry);
+    }
+
+    auto host = std::make_shared<ToolHost>();
+    auto dialog = std::make_shared<ToolDialog>(spec, host);
+    host->setCurrentPanel(dialog);
+    if (pauseAfter >= 0)
+        QTimer::singleShot(static_cast<int>(pauseAfter), dialog.get(), [d = dialog.get()] { d->onPause(); });
+    if (resumeAfter >= 0)
+        QTimer::singleShot(static_cast<int>(resumeAfter), dialog.get(), [d = dialog.get()] {
+            if (d->paused())
+                d->onPause();
+        });
+    if (cancelAfter >= 0)
+        QTimer::singleShot(static_cast<int>(cancelAfter), dialog.get(), [d = dialog.get()] { d->onCancel(); });
+    dialog->view();
+    while (!dialog->allDone() && !host->ended)
+        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+
+    bool allOk = dialog->allDone();
+    for (qsizetype i = 0; i < spec->entries.size(); ++i) {
+        const QKConversionEntryRef& entry = spec->entries.at(i);
+        const QString dest = entry->urlTo.toLocalFile();
+        const bool ok = dialog->allDone() && !entry->hadErrors && QFileInfo(dest).size() > 0;
+        allOk = allOk && ok;
+        printf("done: %lld %s -> %s %s\n", static_cast<long long>(i), qPrintable(sources.at(i)), qPrintable(dest),
+               ok ? "ok" : "failed");
+    }
+    for (const QString& label :
+         {dialog->mainLabelText(), dialog->elapsedText(), dialog->leftText(), dialog->speedText()})
+        printf("label: %s\n", qPrintable(label));
+    printf("title: %s\n", qPrintable(dialog->title()));
+    fflush(stdout);
+    dialog.reset();
+    return allOk ? 0 : 1;
+}
+
+const ToolCommand kBatch("batch",
+                         "batch --src S... --dst-folder D --ext .mkv --args TEXT [--slots N] [--pause-after MS "
+                         "--resume-after MS] [--cancel-after MS] [--effect NAME=ARGS]...",
+                         Batch);
+
+} // namespace
