@@ -239,3 +239,25 @@ TEST_F(ProgressDialog, EngineToolBatchNamesEveryFileAndFailsOnADamagedOne)
         << r.out;
     EXPECT_NE(r.out.find(dir.file("tool/t1.mkv") + " ok\n"), std::string::npos);
 }
+
+TEST_F(ProgressDialog, RaisingTheCountStartsMoreFilesAtOnce)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    QStringList sources;
+    for (const char* name : {"r1.mp4", "r2.mp4", "r3.mp4", "r4.mp4"}) {
+        ASSERT_TRUE(MakeTestVideo(dir.file(name), "160x120", "25", "1"));
+        sources.append(QString::fromStdString(dir.file(name)));
+    }
+    const QString out = QString::fromStdString(dir.file("raised"));
+    QDir().mkpath(out);
+    auto dialog = std::make_shared<Dialog>(Spec(sources, out, "-vcodec libx264 -preset veryfast", 3), host);
+    dialog->onCoreCount(1);
+    dialog->view();
+    EXPECT_EQ(dialog->numWorkingCores(), 1u);
+    dialog->onCoreCount(3); // completions arrive on later turns: the count is exact here
+    EXPECT_EQ(dialog->numWorkingCores(), 3u);
+    EXPECT_EQ(dialog->optNumCPUs(), 3u);
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 4);
+}
