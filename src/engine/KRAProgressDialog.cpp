@@ -279,7 +279,16 @@ void KRAProgressDialog::loadView()
 {
     auto* view = new QWidget;
     auto* layout = new QVBoxLayout(view);
+    auto* heading = new QHBoxLayout;
+    // The encoder's logo, 12 points square, before the main label (where the menus have one).
+    const QIcon logo = m_spec->Encoder ? QKEncoderDesc::comboBoxLogoOf(m_spec->Encoder->name()) : QIcon();
+    if (!logo.isNull()) {
+        auto* logoLabel = new QLabel(view);
+        logoLabel->setPixmap(logo.pixmap(12, 12));
+        heading->addWidget(logoLabel);
+    }
     m_labelMain = new QLabel(view);
+    heading->addWidget(m_labelMain, 1);
     QFont bold = m_labelMain->font();
     bold.setBold(true);
     m_labelMain->setFont(bold);
@@ -340,7 +349,7 @@ void KRAProgressDialog::loadView()
     connect(m_buttonPause, &QPushButton::clicked, this, &KRAProgressDialog::onPause);
     connect(m_buttonCancel, &QPushButton::clicked, this, &KRAProgressDialog::onCancel);
 
-    layout->addWidget(m_labelMain);
+    layout->addLayout(heading);
     layout->addWidget(m_progressBar);
     layout->addLayout(times);
     layout->addWidget(m_labelSpeed);

@@ -261,3 +261,27 @@ TEST_F(ProgressDialog, RaisingTheCountStartsMoreFilesAtOnce)
     ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 4);
 }
+
+// Run under the sanitizers by ./test.sh --sanitize: reports and completions of cancelled runs
+// must never reach a dialog that is gone.
+TEST_F(ProgressDialog, CancellingAFourSlotBatchAgainAndAgainLeavesNothingBehind)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    QStringList sources;
+    for (int i = 0; i < 6; ++i) {
+        const std::string name = dir.file("k" + std::to_string(i) + ".mp4");
+        ASSERT_TRUE(MakeTestVideo(name, "160x120", "25", "1"));
+        sources.append(QString::fromStdString(name));
+    }
+    for (int round = 0; round < 5; ++round) {
+        const QString out = QString::fromStdString(dir.file("cancel" + std::to_string(round)));
+        auto dialog = std::make_shared<Dialog>(Spec(sources, out, "-vcodec libx264", 4), host);
+        dialog->view();
+        WaitFor([] { return false; }, 50 * round); // cancelled at different moments of the runs
+        dialog->onCancel();
+        dialog.reset();
+        WaitFor([] { return false; }, 50);
+    }
+    EXPECT_EQ(host->allDone, 5);
+}

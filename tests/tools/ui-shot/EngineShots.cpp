@@ -49,6 +49,7 @@ const UiShotRegistration statusLog(
 #include <QThread>
 
 #include "engine/KRAProgressDialog.h"
+#include "setup/KRACodecLogos.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ protected:
 
 const UiShotRegistration progress(
     {"progress", "the progress dialog converting on four encoders", QSize(620, 420), [](UiShotKeep& keep) {
+         KRACodecLogos::installAsEncoderMenuLogos(); // as the program does at start-up
          auto spec = std::make_shared<QKConversionSpec>();
          spec->Encoder = QKEncoderDesc::makeVideoCodec("MP4 (H264)", ".mp4");
          spec->dspEffects = {QKDSPSpec("Multi-CPU Force", "-marvoni_thread_count=\"4\"")};
