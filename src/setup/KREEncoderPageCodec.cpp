@@ -56,6 +56,10 @@ void KREEncoderPageCodec::fixOptionIndex()
 void KREEncoderPageCodec::readCodecArgs(const QString& args)
 {
     readCommonArgs(args);
+    // Stored by the macOS program: the engine runs such a text with "aac", and the host is
+    // given the text the page shows.
+    if (args.contains(QLatin1String("aac_at")))
+        scheduleResend();
     fixOptionIndex();
     setAudioOptionIndex(static_cast<uint64_t>(m_audioOptions.optionFromArgs(args)));
     refreshControls();
@@ -119,11 +123,15 @@ void KREEncoderPageCodec::addControlsAbove(QVBoxLayout* layout)
         form->addRow(QStringLiteral("&Audio:"), m_audioPopup);
         connect(m_audioPopup, &QComboBox::activated, this, &KREEncoderPageCodec::audioOptionChanged);
     }
+    addFormRows(form);
     layout->addLayout(form);
 }
 
 void KREEncoderPageCodec::refreshControls()
 {
+    // The defaults of a fresh page set the mode without reading a text: the pop-up follows
+    // the mode whichever way it was set.
+    fixOptionIndex();
     if (m_ratePopup) {
         const QSignalBlocker block(m_ratePopup);
         m_ratePopup->setCurrentIndex(static_cast<int>(m_optionIndex));

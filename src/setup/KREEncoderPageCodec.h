@@ -7,6 +7,8 @@
 #include <QList>
 #include <QPointer>
 
+class QFormLayout;
+
 #include "job/QKElemValueList.h"
 #include "setup/KREAudioOptions.h"
 #include "setup/KREEncoderPageCommon.h"
@@ -45,6 +47,8 @@ protected:
     void fixOptionIndex();
     void setOptionIndex(uint32_t index) { m_optionIndex = index; }
     void addControlsAbove(QVBoxLayout* layout) override;
+    // Rows a page adds under the rate-control and audio pop-ups, aligned with them.
+    virtual void addFormRows(QFormLayout* form) { (void)form; }
     void refreshControls() override;
     static QString modeLabel(uint32_t mode);
 

@@ -17,9 +17,11 @@ constexpr int64_t kMinCRF = 1;
 constexpr int64_t kMaxCRF = 51;
 constexpr int64_t kMaxQScale = 10;
 
-// The number a stored value starts with, within -1..1000: a hand-edited text may hold any
-// number of digits or none, and neither may wrap around into a valid-looking value.
-int64_t StoredNumber(const QKElemValueList& list, const QString& name)
+} // namespace
+
+// A hand-edited text may hold any number of digits or none, and neither may wrap around into
+// a valid-looking value.
+int64_t KREEncoderPageCommon::storedNumber(const QKElemValueList& list, const QString& name)
 {
     static const QRegularExpression leading(QStringLiteral("^\\s*([+-]?[0-9]*\\.?[0-9]*)"));
     const QString text = list.findValue(name, QString());
@@ -30,8 +32,6 @@ int64_t StoredNumber(const QKElemValueList& list, const QString& name)
         return 1000;
     return static_cast<int64_t>(value);
 }
-
-} // namespace
 
 KREEncoderPageCommon::KREEncoderPageCommon(KRAEncoderPageHost* host, const QString& format, QObject* parent)
     : KREEncoderPage(host, parent), m_format(format)
@@ -201,15 +201,14 @@ void KREEncoderPageCommon::readCommonArgs(const QString& args)
 {
     for (const QString& option : fixedOptionsForContainerFormat(m_format)) {
         if (!args.contains(option)) {
-            // The host gets the complete text once this reading is done; a page gone by then
-            // sends nothing.
-            QTimer::singleShot(0, this, [this] { onChanged(); });
+            // The host gets the complete text once this reading is done.
+            scheduleResend();
             break;
         }
     }
     const QKElemValueList list(args);
     if (list.containsElem(QStringLiteral("crf"))) {
-        const int64_t crf = StoredNumber(list, QStringLiteral("crf"));
+        const int64_t crf = storedNumber(list, QStringLiteral("crf"));
         if (crf == 0)
             setLossless();
         else
@@ -219,8 +218,24 @@ void KREEncoderPageCommon::readCommonArgs(const QString& args)
     } else if (list.containsElem(QStringLiteral("b:v"))) {
         setAverageBitrateStr(list.findValue(QStringLiteral("b:v"), QString()));
     } else if (list.containsElem(QStringLiteral("qscale"))) {
-        setQScale(StoredNumber(list, QStringLiteral("qscale")));
+        setQScale(storedNumber(list, QStringLiteral("qscale")));
+    } else if (!readOtherRateControl(list) && m_mode == ModeNone) {
+        // Left without a mode, the slider would move nothing and the pop-up would name a mode
+        // the text does not have.
+        fillDefaultArgs();
+        scheduleResend();
     }
+}
+
+void KREEncoderPageCommon::scheduleResend()
+{
+    if (m_resendPending)
+        return;
+    m_resendPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_resendPending = false;
+        onChanged();
+    });
 }
 
 void KREEncoderPageCommon::switchToCRF()

@@ -15,6 +15,7 @@
 
 #include "setup/KREEncoderPage.h"
 
+class QKElemValueList;
 class QVBoxLayout;
 
 class KREEncoderPageCommon : public KREEncoderPage {
@@ -82,8 +83,21 @@ public:
 
 protected:
     // Reads the mode and its value; schedules a complete re-send when a fixed option of the
-    // container is missing from the text.
+    // container is missing from the text. A text that names no rate control the page knows
+    // (hand-edited, or cut short) gets the page's default mode, and the host is told, so that
+    // the controls and the stored text always agree.
     void readCommonArgs(const QString& args);
+    // Rate-control forms only a subclass writes; true when one was read and set a mode.
+    virtual bool readOtherRateControl(const QKElemValueList& list)
+    {
+        (void)list;
+        return false;
+    }
+    // Sends the page's arguments to the host once the current event is handled; several
+    // requests before then give one text, and a page gone by then sends nothing.
+    void scheduleResend();
+    // The number a stored value starts with, kept within -1..1000 whatever the text holds.
+    static int64_t storedNumber(const QKElemValueList& list, const QString& name);
     void loadView() override;
     void viewDidLoad() override;
     // Controls a page shows above the slider (its pop-ups), and below it.
@@ -106,4 +120,5 @@ private:
     std::optional<uint32_t> m_lastQScale;
     QPointer<QSlider> m_slider;
     QPointer<QLabel> m_label;
+    bool m_resendPending = false;
 };

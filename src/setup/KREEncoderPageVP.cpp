@@ -29,12 +29,6 @@ KREEncoderPageVP9::KREEncoderPageVP9(KRAEncoderPageHost* host, const QString& fo
 {
 }
 
-void KREEncoderPageVP9::fillDefaultArgs()
-{
-    setDefCRF();
-    m_qMode = 0;
-}
-
 QString KREEncoderPageVP9::encoderArgs() const
 {
     QString deadline;
@@ -61,14 +55,12 @@ void KREEncoderPageVP9::onQComboChange(int index)
     onChanged();
 }
 
-void KREEncoderPageVP9::addControlsBelow(QVBoxLayout* layout)
+void KREEncoderPageVP9::addFormRows(QFormLayout* form)
 {
-    auto* form = new QFormLayout;
     m_qPopup = new QComboBox;
     m_qPopup->addItems(
         {QStringLiteral("Default"), QStringLiteral("Best quality (slow)"), QStringLiteral("Realtime (fast)")});
     form->addRow(QStringLiteral("&Encoding speed:"), m_qPopup);
-    layout->addLayout(form);
     connect(m_qPopup, &QComboBox::activated, this, &KREEncoderPageVP9::onQComboChange);
 }
 

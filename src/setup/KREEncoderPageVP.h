@@ -27,7 +27,7 @@ public:
 
     QString encoderArgs() const override;
     void setEncoderArgs(const QString& args) override;
-    void fillDefaultArgs() override;
+    void fillDefaultArgs() override { setDefCRF(); }
     uint32_t modeIndex() const { return optionIndex(); }
     uint32_t qModeIndex() const { return m_qMode; }
     // The quality pop-up's action.
@@ -35,7 +35,7 @@ public:
     QComboBox* qualityPopup() const { return m_qPopup; }
 
 protected:
-    void addControlsBelow(QVBoxLayout* layout) override;
+    void addFormRows(QFormLayout* form) override;
     void refreshControls() override;
 
 private:

@@ -211,8 +211,11 @@ TEST(VideoCodecPages, RandomAndCutTextsNeverLeaveTheRanges)
             ASSERT_LE(page->QScale(), 10u);
             ASSERT_LT(page->audioOptionIndex(),
                       static_cast<uint64_t>(std::max<qsizetype>(1, page->codecChoices().size())));
-            if (page->isABR() || page->isCBR())
+            ASSERT_NE(page->mode(), KREEncoderPageCommon::ModeNone);
+            ASSERT_GE(page->rateControlPopup()->currentIndex(), 0);
+            if (page->isABR() || page->isCBR()) {
                 ASSERT_TRUE(page->bitrateStr().has_value());
+            }
         }
     }
     Settle();
