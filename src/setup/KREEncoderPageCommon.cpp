@@ -13,7 +13,6 @@
 namespace {
 
 // A constant-quality value of 0 is lossless and has its own mode; above 51 x264 refuses.
-constexpr int64_t kMinCRF = 1;
 constexpr int64_t kMaxCRF = 51;
 constexpr int64_t kMaxQScale = 10;
 
@@ -49,7 +48,7 @@ int KREEncoderPageCommon::sliderMaximum() const
 {
     switch (m_mode) {
     case ModeCRF:
-        return 50;
+        return static_cast<int>(kMaxCRF - minCRF());
     case ModeCBR:
     case ModeABR:
         return KREEncoderBitrates::kCount - 1;
@@ -90,7 +89,7 @@ void KREEncoderPageCommon::refreshSlider()
 
 void KREEncoderPageCommon::setCRF(int64_t crf)
 {
-    const auto value = static_cast<uint32_t>(std::clamp(crf, kMinCRF, kMaxCRF));
+    const auto value = static_cast<uint32_t>(std::clamp(crf, minCRF(), kMaxCRF));
     setMode(ModeCRF);
     setPosition(static_cast<int>(51 - value));
     m_lastCRF = value;
@@ -132,7 +131,7 @@ void KREEncoderPageCommon::setLossless()
 
 uint32_t KREEncoderPageCommon::CRF() const
 {
-    return static_cast<uint32_t>(51 - std::clamp(m_position, 0, 50));
+    return static_cast<uint32_t>(51 - std::clamp(m_position, 0, static_cast<int>(kMaxCRF - minCRF())));
 }
 
 uint32_t KREEncoderPageCommon::QScale() const
@@ -207,18 +206,32 @@ void KREEncoderPageCommon::readCommonArgs(const QString& args)
         }
     }
     const QKElemValueList list(args);
+    // A number out of the page's range, or a rate ffmpeg cannot read, would fail every
+    // conversion of the stored text: the host is given the value the page shows instead.
+    static const QRegularExpression rate(QStringLiteral("^[0-9]+(\\.[0-9]+)?[kM]?$"));
     if (list.containsElem(QStringLiteral("crf"))) {
         const int64_t crf = storedNumber(list, QStringLiteral("crf"));
         if (crf == 0)
             setLossless();
         else
             setCRF(crf);
+        if (crf != 0 && crf != static_cast<int64_t>(CRF()))
+            scheduleResend();
     } else if (list.containsElem(QStringLiteral("maxrate"))) {
-        setConstantBitrateStr(list.findValue(QStringLiteral("maxrate"), QString()));
+        const QString bitrate = list.findValue(QStringLiteral("maxrate"), QString());
+        setConstantBitrateStr(bitrate);
+        if (!rate.match(bitrate).hasMatch())
+            scheduleResend();
     } else if (list.containsElem(QStringLiteral("b:v"))) {
-        setAverageBitrateStr(list.findValue(QStringLiteral("b:v"), QString()));
+        const QString bitrate = list.findValue(QStringLiteral("b:v"), QString());
+        setAverageBitrateStr(bitrate);
+        if (!rate.match(bitrate).hasMatch())
+            scheduleResend();
     } else if (list.containsElem(QStringLiteral("qscale"))) {
-        setQScale(storedNumber(list, QStringLiteral("qscale")));
+        const int64_t qscale = storedNumber(list, QStringLiteral("qscale"));
+        setQScale(qscale);
+        if (qscale != static_cast<int64_t>(QScale()))
+            scheduleResend();
     } else if (!readOtherRateControl(list) && m_mode == ModeNone) {
         // Left without a mode, the slider would move nothing and the pop-up would name a mode
         // the text does not have.

@@ -63,6 +63,8 @@ public:
     void setDefQScale() { setQScale(5); }
     // Each page sets its own default mode.
     virtual void fillDefaultArgs() {}
+    // The lowest constant-quality value the codec accepts; the slider ends there.
+    virtual int64_t minCRF() const { return 1; }
 
     // The rate-control switches: back to the value last used in that kind of mode, else its
     // default. They do not send the arguments; the pop-ups that call them do.

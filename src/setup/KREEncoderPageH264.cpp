@@ -151,6 +151,9 @@ QString KREEncoderPageX26x::encoderArgs() const
     if (m_h264 && m_compat) {
         list.addElem(QStringLiteral("profile:v"), QStringLiteral("baseline"));
         list.addElem(QStringLiteral("level"), QStringLiteral("3.0"));
+        // The baseline profile holds 8-bit 4:2:0 only: a 4:4:4 or 10-bit source would make
+        // libx264 refuse it.
+        list.addElem(QStringLiteral("pix_fmt"), QStringLiteral("yuv420p"));
     }
     if (m_h264 && !m_tune.isEmpty())
         list.addElem(QStringLiteral("tune"), m_tune);

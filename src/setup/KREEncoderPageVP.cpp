@@ -18,6 +18,11 @@ QString KREEncoderPageVP8::encoderArgs() const
 void KREEncoderPageVP8::setEncoderArgs(const QString& args)
 {
     readCodecArgs(args);
+    // VP8 has no lossless mode and libvpx refuses "-crf 0": the best quality it takes instead.
+    if (isLossless()) {
+        setCRF(minCRF());
+        scheduleResend();
+    }
     // The pop-up has no entry of its own for the other modes: they show as CRF.
     if (!isABR() && !isCBR())
         setOptionIndex(2);

@@ -15,6 +15,8 @@ public:
     QString encoderArgs() const override;
     void setEncoderArgs(const QString& args) override;
     void fillDefaultArgs() override { setDefCRF(); }
+    // libvpx refuses a VP8 quality level below its lowest quantiser, 4.
+    int64_t minCRF() const override { return 4; }
     uint32_t modeIndex() const { return optionIndex(); }
 };
 

@@ -89,8 +89,9 @@ TEST(VideoCodecPages, ReadingBackSetsTheModeAndSlider)
     EXPECT_EQ(page->strTuneFor(), "film");
     EXPECT_EQ(page->strQualityPreset(), "slow");
     EXPECT_EQ(page->audioOptionIndex(), 3u);
-    EXPECT_EQ(page->encoderArgs(),
-              "-c:v libx264 -crf 24 -profile:v baseline -level 3.0 -tune film -preset slow -acodec copy");
+    EXPECT_EQ(
+        page->encoderArgs(),
+        "-c:v libx264 -crf 24 -profile:v baseline -level 3.0 -pix_fmt yuv420p -tune film -preset slow -acodec copy");
 }
 
 TEST(VideoCodecPages, MissingContainerOptionIsAddedOnceTheReadingIsDone)
@@ -160,6 +161,34 @@ TEST(VideoCodecPages, StoredValuesOutOfRangeAreClamped)
     page->setEncoderArgs("-b:v abc");
     EXPECT_TRUE(page->isABR());
     EXPECT_TRUE(page->encoderArgs().contains(QRegularExpression("-b:v [0-9.]+[kM] ")));
+
+    // Opened on such a text, the page gives the host the value it shows, once; a rate ffmpeg
+    // reads but the table lacks stays as it was stored.
+    const QList<std::pair<QString, QString>> stored = {
+        {"-c:v libx264 -crf 99 -acodec aac", "-c:v libx264 -crf 51 -acodec aac"},
+        {"-c:v libx264 -qscale 50 -acodec aac", "-c:v libx264 -qscale 10 -acodec aac"},
+        {"-c:v libx264 -b:v abc -minrate abc -maxrate abc -acodec aac",
+         "-c:v libx264 -b:v 200k -minrate 200k -maxrate 200k -acodec aac"},
+        {"-c:v libx264 -b:v 1500k -acodec aac", QString()},
+        {"-c:v libx264 -crf 51 -acodec aac", QString()},
+    };
+    for (const auto& [text, resent] : stored) {
+        TestPageHost opened(text);
+        auto again = Open<KREEncoderPageH264>(opened, QStringLiteral("matroska"));
+        Settle();
+        EXPECT_EQ(opened.sent, resent.isEmpty() ? QStringList() : QStringList({resent})) << text.toStdString();
+    }
+
+    // VP8's quality ends where libvpx's quantiser does, and it has no lossless mode.
+    TestPageHost vp8Host(" -acodec libopus -c:v libvpx -crf 0");
+    auto vp8 = Open<KREEncoderPageVP8>(vp8Host, QStringLiteral("webm"));
+    EXPECT_TRUE(vp8->isCRF());
+    EXPECT_EQ(vp8->slider()->maximum(), 47);
+    EXPECT_EQ(vp8->slider()->value(), 47);
+    Settle();
+    EXPECT_EQ(vp8Host.sent, QStringList({"-acodec libopus -c:v libvpx -crf 4"}));
+    vp8->setEncoderArgs("-crf 2");
+    EXPECT_EQ(vp8->CRF(), 4u);
 }
 
 TEST(VideoCodecPages, StoredAppleTextsAreRewrittenForTheSoftwareEncoder)
