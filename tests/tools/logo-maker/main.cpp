@@ -5,6 +5,7 @@
 //   logo-maker FOLDER
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -59,7 +60,11 @@ QImage Draw(const Logo& logo)
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setBold(true);
     const QString label = QString::fromLatin1(logo.label);
-    font.setPixelSize(label.size() <= 3 ? 40 : label.size() <= 5 ? 28 : 24);
+    // Wide letters ("WMV", "MOV") at the short labels' size would touch the square's edges.
+    int pixels = label.size() <= 3 ? 40 : label.size() <= 5 ? 28 : 24;
+    font.setPixelSize(pixels);
+    while (pixels > 12 && QFontMetrics(font).horizontalAdvance(label) > side - 28)
+        font.setPixelSize(--pixels);
     painter.setFont(font);
     painter.setPen(Qt::white);
     painter.drawText(QRectF(4, 4, side - 8, side - 36), Qt::AlignCenter, label);
