@@ -1,4 +1,4 @@
-// The progress dialog: the panel that runs a batch. It converts the spec's entries on N
+// The progress dialog: the panel that runs a batch. It converts the job's entries on N
 // encoder slots, each converting one file at a time on a thread of its own, shows per-slot and
 // total progress, speed, elapsed and remaining time, collects each file's info and error lines
 // for the status log, and at the end offers the log, goes back, or shuts down, sleeps, logs out

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "common/MediaTestFiles.h"
+#include "common/TestConversionHost.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
@@ -21,24 +22,7 @@
 
 namespace {
 
-class Host : public KRAPanelHostInterface, public KRAConversionHost {
-public:
-    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
-    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
-    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    bool returnToRoot() override { return false; }
-    void returnToRootOrClose() override {}
-    void panelNameChanged() override {}
-    QWidget* mainWindow() override { return nullptr; }
-    std::shared_ptr<void> contextData() const override { return nullptr; }
-    void setContextData(std::shared_ptr<void>) override {}
-    void conversionAllDone() override { ++allDone; }
-    void preConvertFrom(const QList<QKConvertSourceRef>&, const std::shared_ptr<KRAPanel>&) override {}
-
-    std::shared_ptr<KRAPanel> current;
-    int allDone = 0;
-};
+using Host = TestConversionHost;
 
 // Keeps what the dialog would hand to the status log.
 class Dialog : public KRAProgressDialog {

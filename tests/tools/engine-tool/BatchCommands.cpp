@@ -12,30 +12,14 @@
 #include <cstring>
 #include <string>
 
+#include "common/TestConversionHost.h"
 #include "engine/KRAConversionHost.h"
 #include "engine/KRAProgressDialog.h"
 #include "platform/XQtMainThreadPoster.h"
 
 namespace {
 
-class ToolHost : public KRAPanelHostInterface, public KRAConversionHost {
-public:
-    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
-    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
-    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    bool returnToRoot() override { return false; }
-    void returnToRootOrClose() override {}
-    void panelNameChanged() override {}
-    QWidget* mainWindow() override { return nullptr; }
-    std::shared_ptr<void> contextData() const override { return nullptr; }
-    void setContextData(std::shared_ptr<void>) override {}
-    void conversionAllDone() override { ended = true; }
-    void preConvertFrom(const QList<QKConvertSourceRef>&, const std::shared_ptr<KRAPanel>&) override {}
-
-    std::shared_ptr<KRAPanel> current;
-    bool ended = false;
-};
+using ToolHost = TestConversionHost;
 
 // The log is not shown: the tool prints the outcome itself.
 class ToolDialog : public KRAProgressDialog {
@@ -135,7 +119,7 @@ int Batch(int argc, char** argv)
     if (cancelAfter >= 0)
         QTimer::singleShot(static_cast<int>(cancelAfter), dialog.get(), [d = dialog.get()] { d->onCancel(); });
     dialog->view();
-    while (!dialog->allDone() && !host->ended)
+    while (!dialog->allDone() && !host->allDone > 0)
         app.processEvents(QEventLoop::WaitForMoreEvents, 50);
 
     bool allOk = dialog->allDone();
