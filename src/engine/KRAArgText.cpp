@@ -91,23 +91,31 @@ static bool SameName(const XStr& a, const wchar_t* b)
     return XStrCompare(a, b, 0, true) == 0;
 }
 
-XStr pullArgument(const wchar_t* name, XStr& args)
+std::vector<XStr> pullArgumentValues(const wchar_t* name, XStr& args)
 {
     std::vector<KRAArgItem> items = parseArgItems(args);
-    XStr joined;
+    std::vector<XStr> values;
     std::vector<KRAArgItem> kept;
     for (KRAArgItem& item : items) {
         if (item.isElement && SameName(item.name, name)) {
-            if (!item.value.IsEmpty()) {
-                if (!joined.IsEmpty())
-                    joined += L", ";
-                joined += item.value;
-            }
+            if (!item.value.IsEmpty())
+                values.push_back(std::move(item.value));
             continue;
         }
         kept.push_back(std::move(item));
     }
     args = writeArgItems(kept);
+    return values;
+}
+
+XStr pullArgument(const wchar_t* name, XStr& args)
+{
+    XStr joined;
+    for (const XStr& value : pullArgumentValues(name, args)) {
+        if (!joined.IsEmpty())
+            joined += L", ";
+        joined += value;
+    }
     return joined;
 }
 

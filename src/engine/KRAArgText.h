@@ -32,6 +32,8 @@ XStr quoteArgValue(const XStr& value);
 // Removes every element called name (A-Z folded) from args, rewriting args, and returns
 // their non-empty values joined by ", " (empty when absent).
 XStr pullArgument(const wchar_t* name, XStr& args);
+// The same, keeping each non-empty value apart, in order.
+std::vector<XStr> pullArgumentValues(const wchar_t* name, XStr& args);
 // args with every element called name replaced by one element at the place of the first,
 // holding all their values joined by ", "; rewritten even when the name is absent.
 XStr mergeArgument(const wchar_t* name, const XStr& args);

@@ -552,6 +552,38 @@ XStr ConcatGraph(size_t count, const XStr& vf, const XStr& af, bool joinVideo, b
     return graph;
 }
 
+// Appends to graph the overlays of the effects ("overlay=X:Y", without labels of their own),
+// as many as there are picture inputs of their own (input indexes from firstInput on), each
+// laid over what came before, starting at videoLabel. The overlays used leave the list, those
+// of another form stay. Returns the label of the last (none when labelLast is false: the
+// output then goes to the file by itself).
+XStr AppendOverlays(XStr& graph, XStr videoLabel, std::vector<XStr>& overlays, size_t firstInput, size_t inputs,
+                    bool labelLast)
+{
+    std::vector<XStr> used, others;
+    for (XStr& overlay : overlays) {
+        if (overlay.BeginsWith(L"overlay") && used.size() < inputs)
+            used.push_back(std::move(overlay));
+        else
+            others.push_back(std::move(overlay));
+    }
+    overlays = std::move(others);
+    for (size_t n = 0; n < used.size(); ++n) {
+        const bool last = n + 1 == used.size();
+        const XStr label = last && !labelLast ? XStr() : XStr(L"[marvoni_ov") + XStr::FromULong(n) + L"]";
+        if (!graph.IsEmpty())
+            graph += L";";
+        graph += videoLabel + L"[" + XStr::FromULong(firstInput + n) + L":v]" + used[n] + label;
+        videoLabel = label;
+    }
+    return videoLabel;
+}
+
+bool HasOverlay(const std::vector<XStr>& graphs)
+{
+    return std::any_of(graphs.begin(), graphs.end(), [](const XStr& g) { return g.BeginsWith(L"overlay"); });
+}
+
 } // namespace
 
 // What the stages of one run hand on to each other. The members are in the order the stages
@@ -570,6 +602,7 @@ struct clFFMPEG::RunState {
 
     // The named arguments of ours, pulled from args.
     XStr loop;
+    std::vector<XStr> extraInputs; // "-i" of the arguments (a watermark's picture), after the sources
     SpecialValues special;
     Effects effects;
 
@@ -676,6 +709,9 @@ void clFFMPEG::pullNamedArguments(RunState& run)
     XStr& args = run.args;
     pullArgument(L"fextension", args);
     run.loop = pullArgument(L"loopvideo", args);
+    // Inputs named in the arguments must follow the sources: in their place among the output
+    // options, ffmpeg would take the options before them for their own.
+    run.extraInputs = pullArgumentValues(L"i", args);
     SpecialValues& special = run.special;
     special.prevGenEncNset = pullArgument(L"prev_gen_encNset", args);
     special.prevGenUfe = pullArgument(L"prev_gen_ufe", args);
@@ -703,6 +739,13 @@ void clFFMPEG::pullNamedArguments(RunState& run)
 
 bool clFFMPEG::planInputs(RunState& run)
 {
+    for (const XStr& input : run.extraInputs) {
+        struct stat st;
+        if (!StatPath(input, st))
+            return fail(XStr(L"The file named in the effect's arguments does not exist: ") + input);
+        if (!S_ISREG(st.st_mode))
+            return fail(XStr(L"The file named in the effect's arguments is not a regular file: ") + input);
+    }
     // Whether a stream is copied; the filters added later do not change the answer.
     run.streamCopy = IsStreamCopy(run.args);
 
@@ -882,6 +925,8 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
         argv.Add(L"-i");
         argv.Add(FileArgument(run.sources[0]));
         run.inputText = XStr(L"-i ") + XQuoteArgument(FileArgument(run.sources[0]));
+        addExtraInputs(run);
+        combineFilterGraphs(run);
     } else if (run.streamCopy) {
         if (!addConcatList(run, temporaryFiles))
             return false;
@@ -962,18 +1007,57 @@ bool clFFMPEG::addConcatFilter(RunState& run)
         run.argv.Add(FileArgument(run.sources[i]));
         AppendText(run.inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(run.sources[i])));
     }
-    const XStr graph = ConcatGraph(count, vf, af, joinVideo, joinAudio, run.hasAudio, run.lengths);
+    addExtraInputs(run);
+    XStr graph = ConcatGraph(count, vf, af, joinVideo, joinAudio, run.hasAudio, run.lengths);
+    XStr videoLabel = joinVideo ? XStr(L"[v]") : XStr();
+    if (joinVideo) {
+        std::vector<XStr> overlays = pullArgumentValues(L"filter_complex", run.args);
+        videoLabel = AppendOverlays(graph, videoLabel, overlays, count, run.extraInputs.size(), true);
+        for (const XStr& other : overlays)
+            AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
+    }
     run.argv.Add(L"-filter_complex");
     run.argv.Add(graph);
     run.inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph);
-    for (const wchar_t* label : {joinVideo ? L"[v]" : nullptr, joinAudio ? L"[a]" : nullptr}) {
-        if (!label)
+    for (const XStr& label : {videoLabel, joinAudio ? XStr(L"[a]") : XStr()}) {
+        if (label.IsEmpty())
             continue;
         run.argv.Add(L"-map");
         run.argv.Add(label);
         run.inputText += XStr(L" -map \"") + label + L"\"";
     }
     return true;
+}
+
+void clFFMPEG::addExtraInputs(RunState& run)
+{
+    for (const XStr& input : run.extraInputs) {
+        run.argv.Add(L"-i");
+        run.argv.Add(FileArgument(input));
+        AppendText(run.inputText, XStr(L"-i ") + XQuoteArgument(FileArgument(input)));
+    }
+}
+
+void clFFMPEG::combineFilterGraphs(RunState& run)
+{
+    std::vector<XStr> graphs = pullArgumentValues(L"filter_complex", run.args);
+    if (!run.extraInputs.empty() && HasOverlay(graphs)) {
+        // ffmpeg refuses a simple and a complex filter graph on the same stream: the picture
+        // filters go first in the complex graph, so that a watermark lands on the finished
+        // frame.
+        XStr graph;
+        XStr videoLabel(L"[0:v]");
+        const XStr vf = pullArgument(L"vf", run.args);
+        if (!vf.IsEmpty()) {
+            graph = videoLabel + vf + L"[marvoni_vf]";
+            videoLabel = XStr(L"[marvoni_vf]");
+        }
+        AppendOverlays(graph, videoLabel, graphs, 1, run.extraInputs.size(), false);
+        AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(graph));
+    }
+    // Graphs of another form (written by hand, with labels of their own) stay as given.
+    for (const XStr& other : graphs)
+        AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
 }
 
 bool clFFMPEG::startFFmpeg(RunState& run)

@@ -122,6 +122,10 @@ private:
     bool buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles);
     bool addConcatList(RunState& run, std::vector<XTempFile>& temporaryFiles);
     bool addConcatFilter(RunState& run);
+    // The inputs the arguments name ("-i"), after the sources.
+    void addExtraInputs(RunState& run);
+    // One complex filter graph of the picture filters and the overlays of the extra inputs.
+    void combineFilterGraphs(RunState& run);
     bool startFFmpeg(RunState& run);
     void startReaders(RunState& run);
     void encodingLoop(RunState& run);

@@ -617,6 +617,54 @@ TEST_F(KRAProcessRun, JoiningByReencodingFollowsTheStreamsTheSourcesHave)
     EXPECT_FALSE(PathExists(refused));
 }
 
+// The colour of one pixel of the frame at one second, as "R G B".
+std::string PixelAt(const std::string& path, int x, int y)
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    const std::string crop = "format=rgb24,crop=1:1:" + std::to_string(x) + ":" + std::to_string(y);
+    const std::string bytes = RunProcess({"ffmpeg", "-v", "error", "-ss", "1", "-i", path, "-frames:v", "1", "-vf",
+                                          crop, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"},
+                                         options)
+                                  .out;
+    if (bytes.size() != 3)
+        return "no pixel";
+    return std::to_string(static_cast<unsigned char>(bytes[0]) / 64) + " " +
+           std::to_string(static_cast<unsigned char>(bytes[1]) / 64) + " " +
+           std::to_string(static_cast<unsigned char>(bytes[2]) / 64);
+}
+
+TEST_F(KRAProcessRun, AWatermarkJoinsThePictureFiltersInOneGraph)
+{
+    const std::string logo = dir.file("logo with blank.png");
+    ASSERT_TRUE(RunProgramQuietly(
+        {"ffmpeg", "-v", "error", "-nostdin", "-f", "lavfi", "-i", "color=red:s=40x30", "-frames:v", "1", "-y", logo}));
+    // The watermark's picture follows the crop, which ffmpeg would otherwise apply to it as an
+    // input option; the two graphs become one, and the mark sits in the cropped frame's corner.
+    const std::string args = "-vf crop=200:100:0:0 -i \"" + logo +
+                             "\" -filter_complex overlay=main_w-overlay_w:main_h-overlay_h -vcodec libx264 -acodec aac";
+    const std::string out = dir.file("marked.mp4");
+    ToolRunResult r = Run({"run", "--src", src, "--dst", out, "--args", args});
+    ASSERT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(FFprobeText(out, "stream=width,height").substr(0, 8), "200,100\n");
+    EXPECT_EQ(StreamTypes(out), "video audio ");
+    EXPECT_EQ(PixelAt(out, 195, 95), "3 0 0");
+    EXPECT_NE(PixelAt(out, 5, 5), "3 0 0");
+
+    // A looped source is joined by a graph of its own: the mark goes over the joined picture.
+    const std::string looped = dir.file("looped.mp4");
+    r = Run({"run", "--src", src, "--dst", looped, "--args", "-loopvideo=2 " + args});
+    ASSERT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_NEAR(Duration(looped), 4.0, 0.2);
+    EXPECT_EQ(PixelAt(looped, 195, 95), "3 0 0");
+
+    // A picture that is not there is named before ffmpeg starts.
+    r = Run({"run", "--src", src, "--dst", dir.file("none.mp4"), "--args",
+             "-i " + dir.file("missing.png") + " -filter_complex overlay=0:0 -vcodec libx264"});
+    EXPECT_EQ(LastLine(r.out), "result: failure");
+    EXPECT_NE(r.out.find("does not exist: " + dir.file("missing.png")), std::string::npos) << r.out;
+}
+
 // ---- A stand-in ffmpeg -----------------------------------------------------------------------
 
 // Shell lines for a stand-in: $last is the output it was given, which it then writes.
