@@ -2,9 +2,11 @@
 
 #include <limits>
 
+#include "engine/KRAArgText.h"
 #include "engine/KRAMultiEncConfig.h"
 #include "engine/QKConvertProcessShared.h"
 #include "job/QKElemValueList.h"
+#include "platform/XStrQString.h"
 
 namespace {
 
@@ -119,5 +121,46 @@ KRASpecialActions KRABatch::prepareSpecialActions(const KRAMultiEncEntry* entry)
     collect(m_spec->dspEffects);
     if (entry)
         collect(entry->dspEffects);
+    return actions;
+}
+
+KRASpecialActions KRABatch::pullActionArgs(QString& args)
+{
+    std::vector<KRAArgItem> items = parseArgItems(XStrFromQString(args));
+    std::vector<KRAArgItem> kept;
+    QStringList deleteWords;
+    QKElemValueList sounds;
+    bool found = false;
+    for (KRAArgItem& item : items) {
+        const QString name = item.isElement ? XStrToQString(item.name) : QString();
+        const bool deleteWord = name == QLatin1String("DELSOURCERECYCLE") || name == QLatin1String("DELSOURCEPERM") ||
+                                name == QLatin1String("DELSOURCEREMOVEEMPTY");
+        const bool soundWord = name == QLatin1String("playsound") || name == QLatin1String("playsounderr");
+        if (!deleteWord && !soundWord && name != threadCountElement()) {
+            kept.push_back(std::move(item));
+            continue;
+        }
+        found = true;
+        if (deleteWord) {
+            deleteWords.append(QLatin1Char('-') + name);
+            // The delete words take no value: a word after one is the command's own.
+            if (!item.value.IsEmpty())
+                kept.push_back(KRAArgItem{false, item.value, XStr()});
+        } else if (soundWord && !sounds.containsElem(name)) {
+            sounds.addElem(name, XStrToQString(item.value));
+        }
+    }
+    KRASpecialActions actions;
+    if (!found)
+        return actions;
+    if (!deleteWords.isEmpty()) {
+        const QString name = QKConvertProcessShared::deleteSourceName();
+        actions.insert(name, QKDSPSpec(name, deleteWords.join(QLatin1Char(' '))));
+    }
+    if (sounds.count() > 0) {
+        const QString name = QKConvertProcessShared::playSoundName();
+        actions.insert(name, QKDSPSpec(name, sounds.mergeToString_alternate()));
+    }
+    args = XStrToQString(writeArgItems(kept));
     return actions;
 }

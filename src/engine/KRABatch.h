@@ -37,6 +37,10 @@ public:
     // The actions after a conversion of the job's effect chain and then of the entry's (may be
     // null), by name; a later effect of a name replaces an earlier one.
     KRASpecialActions prepareSpecialActions(const KRAMultiEncEntry* entry) const;
+    // The words of the actions after a conversion and of "Multi-CPU Force" that stand in an
+    // argument text as a whole (a chain's arguments run as one command): removed from args,
+    // the delete and sound words returned as those actions; ffmpeg is never given them.
+    static KRASpecialActions pullActionArgs(QString& args);
     // Called once after the last file; there is nothing left to do.
     void finish() {}
 

@@ -926,7 +926,8 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
         argv.Add(FileArgument(run.sources[0]));
         run.inputText = XStr(L"-i ") + XQuoteArgument(FileArgument(run.sources[0]));
         addExtraInputs(run);
-        combineFilterGraphs(run);
+        if (!combineFilterGraphs(run))
+            return false;
     } else if (run.streamCopy) {
         if (!addConcatList(run, temporaryFiles))
             return false;
@@ -1012,6 +1013,8 @@ bool clFFMPEG::addConcatFilter(RunState& run)
     XStr videoLabel = joinVideo ? XStr(L"[v]") : XStr();
     if (joinVideo) {
         std::vector<XStr> overlays = pullArgumentValues(L"filter_complex", run.args);
+        if (!checkOverlayInputs(run, overlays))
+            return false;
         videoLabel = AppendOverlays(graph, videoLabel, overlays, count, run.extraInputs.size(), true);
         for (const XStr& other : overlays)
             AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
@@ -1038,10 +1041,12 @@ void clFFMPEG::addExtraInputs(RunState& run)
     }
 }
 
-void clFFMPEG::combineFilterGraphs(RunState& run)
+bool clFFMPEG::combineFilterGraphs(RunState& run)
 {
     std::vector<XStr> graphs = pullArgumentValues(L"filter_complex", run.args);
-    if (!run.extraInputs.empty() && HasOverlay(graphs)) {
+    if (!checkOverlayInputs(run, graphs))
+        return false;
+    if (HasOverlay(graphs)) {
         // ffmpeg refuses a simple and a complex filter graph on the same stream: the picture
         // filters go first in the complex graph, so that a watermark lands on the finished
         // frame.
@@ -1058,6 +1063,16 @@ void clFFMPEG::combineFilterGraphs(RunState& run)
     // Graphs of another form (written by hand, with labels of their own) stay as given.
     for (const XStr& other : graphs)
         AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
+    return true;
+}
+
+bool clFFMPEG::checkOverlayInputs(RunState& run, const std::vector<XStr>& graphs)
+{
+    const size_t overlays = static_cast<size_t>(
+        std::count_if(graphs.begin(), graphs.end(), [](const XStr& g) { return g.BeginsWith(L"overlay"); }));
+    if (overlays > run.extraInputs.size())
+        return fail(XStr(L"The watermark has no picture: choose a PNG file in its settings."));
+    return true;
 }
 
 bool clFFMPEG::startFFmpeg(RunState& run)

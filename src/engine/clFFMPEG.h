@@ -125,7 +125,9 @@ private:
     // The inputs the arguments name ("-i"), after the sources.
     void addExtraInputs(RunState& run);
     // One complex filter graph of the picture filters and the overlays of the extra inputs.
-    void combineFilterGraphs(RunState& run);
+    bool combineFilterGraphs(RunState& run);
+    // False, with the reason, when an overlay has no picture input of its own.
+    bool checkOverlayInputs(RunState& run, const std::vector<XStr>& graphs);
     bool startFFmpeg(RunState& run);
     void startReaders(RunState& run);
     void encodingLoop(RunState& run);

@@ -81,8 +81,11 @@ void KRADSPPage::addRefresher(std::function<void()> refresh)
 
 namespace {
 
+// A null form leaves the field for the caller to place.
 void AddRow(QFormLayout* form, const QString& label, QWidget* field)
 {
+    if (!form)
+        return;
     if (label.isEmpty()) {
         form->addRow(field);
         return;
@@ -140,6 +143,25 @@ QDoubleSpinBox* KRADSPPage::addReal(QFormLayout* form, const QString& label, dou
         if (m_refreshing)
             return;
         *value = v;
+        afterControlChange();
+    });
+    return box;
+}
+
+QDoubleSpinBox* KRADSPPage::addSeconds(QFormLayout* form, const QString& label, int* milliseconds,
+                                       double maximumSeconds)
+{
+    auto* box = new QDoubleSpinBox;
+    box->setRange(0.0, maximumSeconds);
+    box->setDecimals(3);
+    box->setSingleStep(0.5);
+    box->setSuffix(tr(" s"));
+    AddRow(form, label, box);
+    addRefresher([box, milliseconds] { box->setValue(*milliseconds / 1000.0); });
+    connect(box, &QDoubleSpinBox::valueChanged, this, [this, milliseconds](double seconds) {
+        if (m_refreshing)
+            return;
+        *milliseconds = static_cast<int>(std::lround(seconds * 1000.0));
         afterControlChange();
     });
     return box;
@@ -329,4 +351,48 @@ QStringList loadDSPLines(const QString& resourceName)
         }
     }
     return values;
+}
+
+KREDSPPageFixed::KREDSPPageFixed(const QString& name, const QString& args, const QString& explanation, QObject* parent)
+    : KRADSPPage(name, parent), m_args(args), m_explanation(explanation)
+{
+}
+
+void KREDSPPageFixed::buildForm(QFormLayout* form)
+{
+    auto* text = new QLabel(m_explanation);
+    text->setWordWrap(true);
+    text->setMinimumWidth(320);
+    form->addRow(text);
+}
+
+KREDSPPageDataChoice::KREDSPPageDataChoice(const QString& name, const QString& resource, const QString& label,
+                                           const QString& fallbackLabel, QObject* parent)
+    : KRADSPPage(name, parent), m_choices(loadDSPChoices(resource)), m_label(label), m_fallbackLabel(fallbackLabel)
+{
+}
+
+QString KREDSPPageDataChoice::dspArgs() const
+{
+    return m_index >= 0 && m_index < m_choices.values.size() ? m_choices.values[m_index] : QString();
+}
+
+void KREDSPPageDataChoice::setIndex(int index)
+{
+    m_index = index;
+    settingsChanged();
+}
+
+void KREDSPPageDataChoice::readArgs(const QString& args)
+{
+    const qsizetype match = m_choices.values.indexOf(args);
+    if (match >= 0)
+        m_index = static_cast<int>(match);
+    else if (!m_fallbackLabel.isEmpty() && m_choices.labels.contains(m_fallbackLabel))
+        m_index = static_cast<int>(m_choices.labels.indexOf(m_fallbackLabel));
+}
+
+void KREDSPPageDataChoice::buildForm(QFormLayout* form)
+{
+    m_box = addChoice(form, m_label, &m_index, m_choices.labels);
 }

@@ -7,9 +7,12 @@
 // below): a control changes its member at once, and setDspArgs refreshes every control.
 #pragma once
 
+#include <QComboBox>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
 
 #include <functional>
 #include <optional>
@@ -18,7 +21,6 @@
 #include "kit/QKViewController.h"
 
 class QCheckBox;
-class QComboBox;
 class QDoubleSpinBox;
 class QFormLayout;
 class QLabel;
@@ -71,8 +73,8 @@ protected:
     // The members changed by something other than a bound control (a button, a file panel).
     void settingsChanged();
 
-    // Controls bound to members; each is added to the form with the label (none when empty)
-    // and returned for further setting up.
+    // Controls bound to members; each is added to the form with the label (none when empty;
+    // not at all without a form) and returned for further setting up.
     QSpinBox* addInt(QFormLayout* form, const QString& label, int* value, int minimum, int maximum,
                      const QString& suffix = QString());
     QDoubleSpinBox* addReal(QFormLayout* form, const QString& label, double* value, double minimum, double maximum,
@@ -83,6 +85,8 @@ protected:
     // A slider that moves a real member in steps of 1 / scale.
     QSlider* addRealSlider(QFormLayout* form, const QString& label, double* value, double minimum, double maximum,
                            int scale, QLabel** valueLabel = nullptr);
+    // Seconds with milliseconds over a member that counts milliseconds.
+    QDoubleSpinBox* addSeconds(QFormLayout* form, const QString& label, int* milliseconds, double maximumSeconds);
     QCheckBox* addFlag(QFormLayout* form, const QString& text, bool* value);
     QComboBox* addChoice(QFormLayout* form, const QString& label, int* index, const QStringList& items);
     QLineEdit* addText(QFormLayout* form, const QString& label, QString* value);
@@ -98,6 +102,8 @@ private:
     std::vector<std::function<void()>> m_refreshers;
     bool m_refreshing = false;
 };
+
+// The pages of the two common kinds follow the data helpers below.
 
 // The nine positions of a picture inside a frame, as the canvas and watermark pages offer them.
 struct KRADSPPosition {
@@ -122,3 +128,46 @@ KRADSPChoices loadDSPChoices(const QString& resourceName);
 KRADSPChoices dspChoicesFromText(const QString& text);
 // The lines of "NAME.txt" of the resources folder, blank lines left out.
 QStringList loadDSPLines(const QString& resourceName);
+
+// Effects without settings: the page says what they do.
+class KREDSPPageFixed : public KRADSPPage {
+    Q_OBJECT
+public:
+    KREDSPPageFixed(const QString& name, const QString& args, const QString& explanation, QObject* parent = nullptr);
+    QString dspArgs() const override { return m_args; }
+
+protected:
+    void readArgs(const QString&) override {}
+    void buildForm(QFormLayout* form) override;
+
+private:
+    QString m_args;
+    QString m_explanation;
+};
+
+// A choice among the lines of one of the resources' data files; the value is written as it
+// stands and a stored text selects the value it equals.
+class KREDSPPageDataChoice : public KRADSPPage {
+    Q_OBJECT
+public:
+    // fallbackLabel: the label selected when a stored text matches no value (empty: the
+    // selection stays).
+    KREDSPPageDataChoice(const QString& name, const QString& resource, const QString& label,
+                         const QString& fallbackLabel, QObject* parent = nullptr);
+    QString dspArgs() const override;
+    const KRADSPChoices& choices() const { return m_choices; }
+    int index() const { return m_index; }
+    void setIndex(int index);
+    QComboBox* choiceBox() const { return m_box; }
+
+protected:
+    void readArgs(const QString& args) override;
+    void buildForm(QFormLayout* form) override;
+
+private:
+    KRADSPChoices m_choices;
+    QString m_label;
+    QString m_fallbackLabel;
+    int m_index = 0;
+    QPointer<QComboBox> m_box;
+};

@@ -658,6 +658,12 @@ TEST_F(KRAProcessRun, AWatermarkJoinsThePictureFiltersInOneGraph)
     EXPECT_NEAR(Duration(looped), 4.0, 0.2);
     EXPECT_EQ(PixelAt(looped, 195, 95), "3 0 0");
 
+    // A watermark without a picture says so, rather than leaving ffmpeg to find no stream.
+    r = Run(
+        {"run", "--src", src, "--dst", dir.file("bare.mp4"), "--args", "-filter_complex overlay=0:0 -vcodec libx264"});
+    EXPECT_EQ(LastLine(r.out), "result: failure");
+    EXPECT_NE(r.out.find("The watermark has no picture"), std::string::npos) << r.out;
+
     // A picture that is not there is named before ffmpeg starts.
     r = Run({"run", "--src", src, "--dst", dir.file("none.mp4"), "--args",
              "-i " + dir.file("missing.png") + " -filter_complex overlay=0:0 -vcodec libx264"});

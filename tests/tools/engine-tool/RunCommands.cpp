@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/KRABatch.h"
 #include "engine/KRAProcess.h"
 #include "engine/KRAProcessArg.h"
 #include "engine/QKConvertSource.h"
@@ -116,9 +117,14 @@ int Run(int argc, char** argv)
         arg->srcFrom = concat;
     }
     arg->urlTo = XFileURL(*dest);
+    // Arguments that hold the actions' words run them as a batch would.
+    QString ffmpegArgs = *args;
+    const KRASpecialActions inArgs = KRABatch::pullActionArgs(ffmpegArgs);
+    for (auto it = inArgs.begin(); it != inArgs.end(); ++it)
+        actions.insert(it.key(), it.value());
     arg->specialActions2 = actions;
     arg->inputArgs = pre;
-    arg->args = *args;
+    arg->args = ffmpegArgs;
     auto callback = std::make_shared<PrintingCallback>();
     arg->callback = callback;
     arg->events = std::make_shared<KRAProcessEvents>();

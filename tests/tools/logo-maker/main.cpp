@@ -1,5 +1,6 @@
 // logo-maker: draws the program's encoder logos (a rounded square in a colour of the format's
-// family with a short label) and writes them as NAME.png into a folder. Run once by hand when
+// family with a short label) and the effects' small logos ("dsp-logo-NAME", a round badge in
+// the colour of the effect's kind) and writes them as NAME.png into a folder. Run once by hand when
 // the logo table changes; the pictures are kept under resources/.
 //
 //   logo-maker FOLDER
@@ -43,7 +44,79 @@ const Logo kLogos[] = {
     {"H264", "H.264", 0xff0277bd},
     {"H265", "H.265", 0xff01579b},
 };
+
+// Effects: picture (blue), time (green), sound (purple), actions (orange), the rest (grey).
+const Logo kEffectLogos[] = {
+    {"Aspect Ratio", "AR", 0xff1565c0},
+    {"Audio Channel Count", "CH", 0xff6a1b9a},
+    {"Audio Mute", "M", 0xff6a1b9a},
+    {"Audio Normalize", "N", 0xff6a1b9a},
+    {"Audio Resample", "Hz", 0xff6a1b9a},
+    {"Deinterlace (yadif)", "DI", 0xff1565c0},
+    {"Frame Rate", "FR", 0xff2e7d32},
+    {"Speed Adjust", "SP", 0xff2e7d32},
+    {"Trim", "TR", 0xff2e7d32},
+    {"Scale Absolute", "SC", 0xff1565c0},
+    {"Scale Maximum", "SM", 0xff1565c0},
+    {"Audio Bitrate", "AB", 0xff6a1b9a},
+    {"Reverse", "RV", 0xff2e7d32},
+    {"Loop", "LP", 0xff2e7d32},
+    {"Fade", "FD", 0xff2e7d32},
+    {"Stream Selection", "ST", 0xff455a64},
+    {"Cut", "CT", 0xff2e7d32},
+    {"Delete Source File", "DEL", 0xffe65100},
+    {"Flip", "FL", 0xff1565c0},
+    {"Hue & Saturation", "HS", 0xff1565c0},
+    {"Multi-CPU Force", "CPU", 0xffe65100},
+    {"Preserve Source Attributes", "PA", 0xffe65100},
+    {"Rotate", "RO", 0xff1565c0},
+    {"[Custom]", "FX", 0xff455a64},
+    {"Brightness & Contrast", "BC", 0xff1565c0},
+    {"Sharpen & Blur", "SB", 0xff1565c0},
+    {"Watermark", "WM", 0xff1565c0},
+    {"Denoiser (High Precision 3D)", "D3", 0xff00838f},
+    {"Denoiser (Spatial Denoiser)", "DS", 0xff00838f},
+    {"Denoiser (Wavelet)", "DW", 0xff00838f},
+    {"Canvas Size", "CV", 0xff1565c0},
+    {"Scale Percentage", "%", 0xff1565c0},
+    {"Pixel Format", "PF", 0xff1565c0},
+    {"Crop", "CR", 0xff1565c0},
+    {"Play Sound After Conversion", "SND", 0xffe65100},
+    {"Generic", "FX", 0xff757575},
+};
 // clang-format on
+
+// A round badge 32 pixels wide: shown at 16 points, sharp at a scale of two.
+QImage DrawEffect(const Logo& logo)
+{
+    const int side = 32;
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgba(logo.colour));
+    painter.drawEllipse(QRectF(1, 1, side - 2, side - 2));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    const QString label = QString::fromLatin1(logo.label);
+    int pixels = 14;
+    font.setPixelSize(pixels);
+    while (pixels > 7 && QFontMetrics(font).horizontalAdvance(label) > side - 7)
+        font.setPixelSize(--pixels);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, label);
+    return image;
+}
+
+bool Save(const QImage& image, const QString& path)
+{
+    if (image.save(path, "PNG"))
+        return true;
+    fprintf(stderr, "logo-maker: cannot write %s\n", path.toLocal8Bit().constData());
+    return false;
+}
 
 QImage Draw(const Logo& logo)
 {
@@ -84,11 +157,13 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const QString folder = QString::fromLocal8Bit(argv[1]);
     for (const Logo& logo : kLogos) {
-        const QString path = folder + QLatin1Char('/') + QString::fromLatin1(logo.file) + QStringLiteral(".png");
-        if (!Draw(logo).save(path, "PNG")) {
-            fprintf(stderr, "logo-maker: cannot write %s\n", path.toLocal8Bit().constData());
+        if (!Save(Draw(logo), folder + QLatin1Char('/') + QString::fromLatin1(logo.file) + QStringLiteral(".png")))
             return 1;
-        }
+    }
+    for (const Logo& logo : kEffectLogos) {
+        const QString name = QStringLiteral("dsp-logo-") + QString::fromLatin1(logo.file);
+        if (!Save(DrawEffect(logo), folder + QLatin1Char('/') + name + QStringLiteral(".png")))
+            return 1;
     }
     return 0;
 }
