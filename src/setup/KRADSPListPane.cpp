@@ -174,6 +174,18 @@ private:
     QPointer<KRADSPListPane> m_pane;
 };
 
+// Whether every surrogate of the text is half of a pair: the decoder lets lone ones through.
+bool PairedSurrogates(const QString& text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return false;
+    }
+    return true;
+}
+
 QList<int> RowsFromData(const QMimeData* data)
 {
     QList<int> rows;
@@ -499,14 +511,23 @@ std::optional<QString> KRADSPListPane::readChainFile(const QString& path, QStrin
     if (!file.open(QIODevice::ReadOnly))
         return refuse(file.errorString());
     // Reading one byte more than allowed tells a file over the limit without trusting its size.
-    const QByteArray bytes = file.read(kMaxChainFile + 1);
+    return decodeChainFile(file.read(kMaxChainFile + 1), error);
+}
+
+std::optional<QString> KRADSPListPane::decodeChainFile(const QByteArray& bytes, QString* error)
+{
+    auto refuse = [error](const QString& reason) -> std::optional<QString> {
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    };
     if (bytes.size() > kMaxChainFile)
         return refuse(QStringLiteral("The file is larger than 1 MB: it is no effect chain."));
     if (bytes.size() % 2 != 0)
         return refuse(QStringLiteral("The file is not UTF-16 text: it is no effect chain."));
     QStringDecoder decoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
-    if (decoder.hasError() || text.contains(QChar(0)))
+    if (decoder.hasError() || text.contains(QChar(0)) || !PairedSurrogates(text))
         return refuse(QStringLiteral("The file is not UTF-16 text: it is no effect chain."));
     if (text.startsWith(QChar(0xfeff)))
         text.remove(0, 1);

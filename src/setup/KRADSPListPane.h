@@ -87,6 +87,8 @@ public:
     // The chain string of a file; none, with the reason, for a file that cannot be read, is
     // larger than 1 MB or is not UTF-16 little-endian text.
     static std::optional<QString> readChainFile(const QString& path, QString* error);
+    // The same over the file's bytes.
+    static std::optional<QString> decodeChainFile(const QByteArray& bytes, QString* error);
     // Loads the file into the pane (the chain stays on failure).
     bool loadFrom(const QString& path, QString* error);
 

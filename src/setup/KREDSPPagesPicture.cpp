@@ -362,7 +362,10 @@ KREDSPPagePixelFormat::KREDSPPagePixelFormat(QObject* parent)
 
 QString KREDSPPagePixelFormat::dspArgs() const
 {
-    return QStringLiteral("-pix_fmt %1").arg(m_format);
+    // Through the list, so that a typed name with a blank stays one value.
+    QKElemValueList list;
+    list.addElem(QStringLiteral("pix_fmt"), m_format);
+    return list.mergeToString_alternate();
 }
 
 void KREDSPPagePixelFormat::setPixelFormat(const QString& format)

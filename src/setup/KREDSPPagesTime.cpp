@@ -73,12 +73,12 @@ std::optional<double> KREDSPPageCut::parseCutTime(const QString& text)
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;
-    double seconds =
+    const double seconds =
         match.captured(1).toDouble() * 3600.0 + match.captured(2).toDouble() * 60.0 + match.captured(3).toDouble();
+    // The fraction counted in whole digits, so that ".001" is exactly one millisecond.
     const QString fraction = match.captured(4).left(7);
-    if (!fraction.isEmpty())
-        seconds += fraction.toDouble() / std::pow(10.0, fraction.size());
-    return seconds * 1000.0;
+    const double fractionMs = fraction.isEmpty() ? 0.0 : fraction.toDouble() * 1000.0 / std::pow(10.0, fraction.size());
+    return seconds * 1000.0 + fractionMs;
 }
 
 QString KREDSPPageCut::shownTime(const QString& stored)

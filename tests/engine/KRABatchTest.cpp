@@ -99,6 +99,23 @@ TEST(KRABatch, SpecialActionsByNameTheLaterOneWins)
     EXPECT_FALSE(actions.contains(QStringLiteral("Crop")));
 }
 
+TEST(KRABatch, ActionWordsInOneArgumentTextBecomeActions)
+{
+    QString args =
+        QStringLiteral("-vf \"scale='min(1920,iw):min(1080,ih)'\" -DELSOURCERECYCLE -playsound \"/s/a b.oga\" "
+                       "-marvoni_thread_count 3 -DELSOURCEREMOVEEMPTY -threads 2");
+    const KRASpecialActions actions = KRABatch::pullActionArgs(args);
+    EXPECT_EQ(args, "-vf \"scale='min(1920,iw):min(1080,ih)'\" -threads 2");
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions.value(QStringLiteral("Delete Source File")).args, "-DELSOURCERECYCLE -DELSOURCEREMOVEEMPTY");
+    EXPECT_EQ(actions.value(QStringLiteral("Play Sound After Conversion")).args, "-playsound \"/s/a b.oga\"");
+
+    // Without such words the text is not rewritten at all.
+    QString plain = QStringLiteral("-map 0:v?  -vf  \"a, b\"");
+    EXPECT_TRUE(KRABatch::pullActionArgs(plain).isEmpty());
+    EXPECT_EQ(plain, "-map 0:v?  -vf  \"a, b\"");
+}
+
 TEST(KRAProcessEvents, NewBatchRunsAndPauseIsTheNegationOfTheMayRunFlag)
 {
     KRAProcessEvents events;

@@ -157,3 +157,52 @@ TEST_F(SetupTool, EveryDefaultConvertsInTheRealFFmpeg)
     }
     EXPECT_GT(converted, 40);
 }
+
+// Every effect's default through the engine on a real clip, as a batch would run it (the
+// actions after the conversion on a copy of the source); the watermark, which has no picture
+// before the user chooses one, says so.
+TEST_F(SetupTool, EveryEffectDefaultConvertsThroughTheEngine)
+{
+    const std::string ffmpeg = ProgramOnPath("ffmpeg");
+    if (ffmpeg.empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    const std::string input = dir.file("in.mp4");
+    ASSERT_EQ(
+        RunProcess({ffmpeg, "-v", "error", "-f", "lavfi", "-i", "testsrc=d=1:s=1920x1080:r=10", "-f", "lavfi", "-i",
+                    "sine=d=1", "-shortest", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", input})
+            .status,
+        0);
+    const ToolRunResult defaults = run({"effect-defaults"});
+    ASSERT_EQ(defaults.status, 0) << defaults.err;
+    std::istringstream lines(defaults.out);
+    std::string line;
+    int effects = 0;
+    while (std::getline(lines, line)) {
+        ++effects;
+        const std::string name = line.substr(0, line.find('\t'));
+        const std::string args = line.substr(line.find('\t') + 1);
+        const std::string source = dir.file("source.mp4");
+        WriteTextFile(source, ReadTestFile(input));
+        const ToolRunResult r = RunTestTool(TestToolPath("engine-tool"),
+                                            {"run", "--src", source, "--dst", dir.file("fx.mp4"), "--args",
+                                             "-vcodec libx264 -preset ultrafast -acodec aac " + args},
+                                            std::string(), 60000);
+        if (name == "Watermark") {
+            EXPECT_NE(r.status, 0);
+            EXPECT_NE(r.out.find("The watermark has no picture"), std::string::npos) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.status, 0) << name << ": " << args << "\n" << r.out;
+        EXPECT_EQ(PathExists(source), name != "Delete Source File") << name;
+    }
+    EXPECT_EQ(effects, 35);
+
+    // A chain file of two effects' defaults reads back as the chain string.
+    const std::string file = dir.file("c.dspeffect");
+    ASSERT_EQ(run({"chain-save", file, "Crop", "Fade"}).status, 0);
+    const ToolRunResult loaded = run({"chain-load", file});
+    EXPECT_EQ(loaded.out, "-dspeffect1=\"Crop=-vf crop=1024:768:0:0\" -dspeffect2=\"Fade=-fadein={qt}0{qt} "
+                          "-fadeout={qt}0{qt} -afadein={qt}0{qt} -afadeout={qt}0{qt}\"\n");
+    EXPECT_NE(run({"chain-save", file, "Nonsense"}).status, 0);
+    EXPECT_EQ(run({"effect-roundtrip", "Loop", ""}).out, "-loopvideo=2\n");
+}
