@@ -8,13 +8,11 @@
 #include <memory>
 #include <string>
 
-#include <QApplication>
 #include <QByteArray>
 
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzWidgets.h"
 #include "job/KREDSPs.h"
 #include "job/QKConversionSpec.h"
-#include "media/QKExternalFFmpeg.h"
 #include "platform/XStrQString.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRADSPPage.h"
@@ -22,40 +20,19 @@
 
 namespace {
 
-std::string Bytes(const QString& text)
+QStringList EffectNames()
 {
-    return XStrFromQString(text).ToUTF8String();
-}
-
-QString PickEffect(const std::string& line)
-{
-    static const QStringList names = [] {
-        QStringList all;
-        for (const QKDSPDescRef& desc : KREDSPs::list())
-            all.append(desc->name);
-        return all;
-    }();
-    const QString asText = QString::fromStdString(line);
-    if (names.contains(asText))
-        return asText;
-    uint32_t sum = 0;
-    for (unsigned char c : line)
-        sum += c;
-    return names.at(int(sum % uint32_t(names.size())));
+    QStringList names;
+    for (const QKDSPDescRef& desc : KREDSPs::list())
+        names.append(desc->name);
+    return names;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzz::SetUpProgram();
-    QKExternalFFmpeg::setProbe([] { return true; });
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz-effects";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    fuzz::SetUpWidgets("fuzz-effects");
     return 0;
 }
 
@@ -66,22 +43,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string line = input.substr(0, newline);
     const std::string rest = newline == std::string::npos ? std::string() : input.substr(newline + 1);
 
-    const QString name = PickEffect(line);
+    static const QStringList names = EffectNames();
+    const QString name = fuzz::PickByBytes(names, line);
     std::unique_ptr<KRADSPPage> page = KRADSPPageIndex::createFor(name);
-    fuzz::Check(page != nullptr, "the catalogue names an effect without a page", Bytes(name));
+    fuzz::Check(page != nullptr, "the catalogue names an effect without a page", fuzz::Bytes(name));
     page->setDspArgs(XStrToQString(XStr::FromUTF8(rest)));
     page->dspValidate();
     const QString held = page->dspArgs();
     std::unique_ptr<KRADSPPage> second = KRADSPPageIndex::createFor(name);
     second->setDspArgs(held);
     fuzz::Check(second->dspArgs() == held, "an effect page reads what it wrote back differently",
-                Bytes(name) + "\n" + Bytes(held) + "\n---\n" + Bytes(second->dspArgs()));
+                fuzz::Bytes(name) + "\n" + fuzz::Bytes(held) + "\n---\n" + fuzz::Bytes(second->dspArgs()));
 
     QString error;
     if (const std::optional<QString> chain = KRADSPListPane::decodeChainFile(QByteArray::fromStdString(rest), &error)) {
         const QString merged = QKConversionSpec::mergeDSPString(QKConversionSpec::splitDSPString(*chain));
         fuzz::Check(QKConversionSpec::mergeDSPString(QKConversionSpec::splitDSPString(merged)) == merged,
-                    "a chain read from a file does not read back to itself", Bytes(merged));
+                    "a chain read from a file does not read back to itself", fuzz::Bytes(merged));
     } else {
         fuzz::Check(!error.isEmpty(), "a chain file was refused without a reason", rest);
     }

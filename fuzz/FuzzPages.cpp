@@ -7,49 +7,14 @@
 #include <memory>
 #include <string>
 
-#include <QApplication>
-
-#include "fuzz/FuzzSupport.h"
-#include "media/QKExternalFFmpeg.h"
-#include "platform/XStrQString.h"
+#include "fuzz/FuzzWidgets.h"
 #include "setup/KRAEncoderPageIndex.h"
 #include "setup/KREEncoderPage.h"
 #include "tests/common/TestPageHost.h"
 
-namespace {
-
-std::string Bytes(const QString& text)
-{
-    return XStrFromQString(text).ToUTF8String();
-}
-
-QString PickPage(const std::string& line)
-{
-    const QStringList names = KRAEncoderPageIndex::pageNames();
-    if (names.isEmpty())
-        return QString();
-    const QString asText = QString::fromStdString(line);
-    if (names.contains(asText))
-        return asText;
-    uint32_t sum = 0;
-    for (unsigned char c : line)
-        sum += c;
-    return names.at(int(sum % uint32_t(names.size())));
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    fuzz::SetUpProgram();
-    // A fixed answer: the same encoders on every machine, and no ffmpeg is asked.
-    QKExternalFFmpeg::setProbe([] { return true; });
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "fuzz-pages";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    fuzz::SetUpWidgets("fuzz-pages");
     return 0;
 }
 
@@ -59,13 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const size_t newline = input.find('\n');
     const std::string line = input.substr(0, newline);
     const std::string rest = newline == std::string::npos ? std::string() : input.substr(newline + 1);
-    const QString pageName = PickPage(line);
+    const QString pageName = fuzz::PickByBytes(KRAEncoderPageIndex::pageNames(), line);
     if (pageName.isEmpty())
         return 0;
 
     TestPageHost host(XStrToQString(XStr::FromUTF8(rest)));
     std::unique_ptr<KREEncoderPage> page = KRAEncoderPageIndex::createFor(pageName, &host);
-    fuzz::Check(page != nullptr, "the index named a page it does not make", Bytes(pageName));
+    fuzz::Check(page != nullptr, "the index named a page it does not make", fuzz::Bytes(pageName));
     page->pageView();
     const QString held = page->pageArgs();
     page->pageValidate();
@@ -76,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::unique_ptr<KREEncoderPage> second = KRAEncoderPageIndex::createFor(pageName, &again);
     second->pageView();
     fuzz::Check(second->pageArgs() == held, "a page reads what it holds back differently",
-                Bytes(pageName) + "\n" + Bytes(held) + "\n---\n" + Bytes(second->pageArgs()));
+                fuzz::Bytes(pageName) + "\n" + fuzz::Bytes(held) + "\n---\n" + fuzz::Bytes(second->pageArgs()));
     return 0;
 }

@@ -297,25 +297,15 @@ void JQFileListDialog::chooseSaveLocation(SaveLocationHandler handler)
         return; // one save dialog at a time
     QWidget* parent = hostWindow();
     auto* dialog = new QFileDialog(parent, tr("Save List"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilter(tr("Text files (*.txt)"));
     dialog->setDefaultSuffix(QStringLiteral("txt"));
     m_saveDialog = dialog;
-    const QPointer<QFileDialog> guard(dialog);
-    auto done = [guard, handler = std::move(handler)](int64_t code) {
-        if (code != QDialog::Accepted || !guard)
-            return;
-        const QStringList files = guard->selectedFiles();
-        if (!files.isEmpty() && handler)
-            handler(files.first());
-    };
-    if (!SheetFallback::beginSheet(dialog, parent, done)) {
-        // No window to hang it on: an ordinary modal dialog.
-        connect(dialog, &QDialog::finished, dialog, [done](int code) { done(code); });
-        dialog->open();
-    }
+    SheetFallback::beginFileSheet(dialog, parent, [handler = std::move(handler)](const QString& path) {
+        if (handler)
+            handler(path);
+    });
 }
 
 void JQFileListDialog::saveTo(const QString& path, const QString& text)

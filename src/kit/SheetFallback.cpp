@@ -1,6 +1,7 @@
 #include "kit/SheetFallback.h"
 
 #include <QDialog>
+#include <QFileDialog>
 #include <QPointer>
 
 #include <memory>
@@ -45,4 +46,21 @@ bool SheetFallback::endSheet(QDialog* sheet, int64_t returnCode)
     if (alive)
         alive->close(); // a dialog that deletes itself on close goes now
     return true;
+}
+
+void SheetFallback::beginFileSheet(QFileDialog* dialog, QWidget* parent, std::function<void(const QString&)> chosen)
+{
+    if (!dialog)
+        return;
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    const QPointer<QFileDialog> guard(dialog);
+    auto done = [guard, chosen = std::move(chosen)](int64_t code) {
+        if (code != QDialog::Accepted || !guard || guard->selectedFiles().isEmpty() || !chosen)
+            return;
+        chosen(guard->selectedFiles().first());
+    };
+    if (!beginSheet(dialog, parent, done)) {
+        QObject::connect(dialog, &QDialog::finished, dialog, [done](int code) { done(code); });
+        dialog->open();
+    }
 }

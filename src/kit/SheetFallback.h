@@ -12,6 +12,8 @@
 #include <functional>
 
 class QDialog;
+class QFileDialog;
+class QString;
 class QWidget;
 
 class SheetFallback {
@@ -24,4 +26,8 @@ public:
     // Ends a showing sheet with the code (delivered to the handler) and closes it. False, and
     // nothing happens, when the dialog is missing or not showing as a sheet.
     static bool endSheet(QDialog* sheet, int64_t returnCode);
+    // Shows a file dialog as a sheet over parent (an ordinary modal dialog when there is no
+    // window to hang it on), deleted once closed; chosen gets the first selected file of an
+    // accepted dialog.
+    static void beginFileSheet(QFileDialog* dialog, QWidget* parent, std::function<void(const QString& path)> chosen);
 };

@@ -549,52 +549,32 @@ void KRADSPListPane::onDSPSave()
 {
     if (!m_enabled || m_effects->isEmpty())
         return;
-    QWidget* parent = sheetParent();
-    auto* dialog = new QFileDialog(parent, QStringLiteral("Marvoni: Save DSP Effect Selections"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Save DSP Effect Selections"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));
     dialog->setDefaultSuffix(QStringLiteral("dspeffect"));
-    const QPointer<QFileDialog> guard(dialog);
-    auto done = [this, guard](int64_t code) {
-        if (code != QDialog::Accepted || !guard || guard->selectedFiles().isEmpty())
-            return;
-        const QString path = guard->selectedFiles().first();
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [this](const QString& path) {
         QString error;
         if (!writeChainFile(path, dspEffectsString(), &error))
             showError(tr("Save Effects"), tr("The effects could not be saved as \u201c%1\u201d: %2").arg(path, error));
-    };
-    if (!SheetFallback::beginSheet(dialog, parent, done)) {
-        connect(dialog, &QDialog::finished, this, [done](int code) { done(code); });
-        dialog->open();
-    }
+    });
 }
 
 void KRADSPListPane::onDSPLoad()
 {
     if (!m_enabled)
         return;
-    QWidget* parent = sheetParent();
-    auto* dialog = new QFileDialog(parent, QStringLiteral("Marvoni: Load DSP Effect Selections"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Load DSP Effect Selections"));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));
-    const QPointer<QFileDialog> guard(dialog);
-    auto done = [this, guard](int64_t code) {
-        if (code != QDialog::Accepted || !guard || guard->selectedFiles().isEmpty())
-            return;
-        const QString path = guard->selectedFiles().first();
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [this](const QString& path) {
         QString error;
         if (!loadFrom(path, &error))
             showError(tr("Load Effects"),
                       tr("The effects could not be loaded from \u201c%1\u201d: %2").arg(path, error));
-    };
-    if (!SheetFallback::beginSheet(dialog, parent, done)) {
-        connect(dialog, &QDialog::finished, this, [done](int code) { done(code); });
-        dialog->open();
-    }
+    });
 }
 
 void KRADSPListPane::onInstallFFmpeg()

@@ -147,25 +147,19 @@ void KREDSPPagePlaySound::readArgs(const QString& args)
 QWidget* KREDSPPagePlaySound::chooseSound(int slot)
 {
     QString* path = slot == 0 ? &m_success : &m_failure;
-    QWidget* parent = sheetParent();
-    auto* dialog = new QFileDialog(parent, slot == 0 ? tr("Sound after a conversion") : tr("Sound after a failure"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog =
+        new QFileDialog(sheetParent(), slot == 0 ? tr("Sound after a conversion") : tr("Sound after a failure"));
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setMimeTypeFilters({QStringLiteral("audio/*")});
     if (!path->isEmpty())
         dialog->setDirectory(QFileInfo(*path).absolutePath());
-    const QPointer<QFileDialog> guard(dialog);
     const QPointer<KREDSPPagePlaySound> self(this);
-    auto done = [guard, self, path](int64_t code) {
-        if (code != QDialog::Accepted || !guard || !self || guard->selectedFiles().isEmpty())
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [self, path](const QString& chosen) {
+        if (!self)
             return;
-        *path = guard->selectedFiles().first();
+        *path = chosen;
         self->settingsChanged();
-    };
-    if (!SheetFallback::beginSheet(dialog, parent, done)) {
-        connect(dialog, &QDialog::finished, this, [done](int code) { done(code); });
-        dialog->open();
-    }
+    });
     return dialog;
 }
 

@@ -481,25 +481,18 @@ void KREDSPPageWatermark::readArgs(const QString& args)
 
 QWidget* KREDSPPageWatermark::browse()
 {
-    QWidget* parent = sheetParent();
-    auto* dialog = new QFileDialog(parent, tr("Watermark Picture"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    auto* dialog = new QFileDialog(sheetParent(), tr("Watermark Picture"));
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setNameFilter(tr("PNG pictures (*.png)"));
     if (!m_path.isEmpty())
         dialog->setDirectory(QFileInfo(m_path).absolutePath());
-    const QPointer<QFileDialog> guard(dialog);
     const QPointer<KREDSPPageWatermark> self(this);
-    auto done = [guard, self](int64_t code) {
-        if (code != QDialog::Accepted || !guard || !self || guard->selectedFiles().isEmpty())
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [self](const QString& path) {
+        if (!self)
             return;
-        self->m_path = guard->selectedFiles().first();
+        self->m_path = path;
         self->settingsChanged();
-    };
-    if (!SheetFallback::beginSheet(dialog, parent, done)) {
-        connect(dialog, &QDialog::finished, this, [done](int code) { done(code); });
-        dialog->open();
-    }
+    });
     return dialog;
 }
 
