@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include <sys/resource.h>
@@ -299,4 +300,26 @@ TEST_F(DSPChainPane, FilesThatAreNoChainAreRefusedAndTheChainStays)
     EXPECT_FALSE(pane.loadFrom(QString::fromStdString(dir.file("missing")), &error));
     EXPECT_EQ(Names(*effects), QStringList({"Flip"}));
     EXPECT_EQ(changes, 0);
+}
+
+TEST_F(DSPChainPane, TheKeyboardReachesEveryRowAction)
+{
+    *effects = Chain({"Crop", "Flip", "Rotate"});
+    pane.setDspEffects(effects);
+    QListWidget* table = pane.table();
+    table->setFocus();
+    table->setCurrentRow(0);
+    QTest::keyClick(table, Qt::Key_Down, Qt::AltModifier);
+    EXPECT_EQ(Names(*effects), QStringList({"Flip", "Crop", "Rotate"}));
+    EXPECT_EQ(table->currentRow(), 1);
+    QTest::keyClick(table, Qt::Key_Up, Qt::AltModifier);
+    EXPECT_EQ(Names(*effects), QStringList({"Crop", "Flip", "Rotate"}));
+    table->setCurrentRow(2);
+    QTest::keyClick(table, Qt::Key_Delete);
+    EXPECT_EQ(Names(*effects), QStringList({"Crop", "Flip"}));
+    QTest::keyClick(table, Qt::Key_Return);
+    Settle();
+    ASSERT_NE(pane.settingsDialog(), nullptr);
+    EXPECT_EQ(pane.settingsDialog()->spec().name, "Flip");
+    pane.settingsDialog()->reject();
 }
