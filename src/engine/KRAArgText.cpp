@@ -172,7 +172,30 @@ bool HasNoErrorLevel(const XStr& line)
     return false;
 }
 
+// The length of ffmpeg's level tag ("[error] ") right after the context prefix; 0 when the
+// line has none.
+size_t LevelTagLength(std::wstring_view rest)
+{
+    for (const wchar_t* tag : {L"[quiet] ", L"[panic] ", L"[fatal] ", L"[error] ", L"[warning] ", L"[info] ",
+                               L"[verbose] ", L"[debug] ", L"[trace] "}) {
+        const size_t length = wcslen(tag);
+        if (rest.size() >= length && XStrCompare(XStr(rest.substr(0, length)), tag, 0, true) == 0)
+            return length;
+    }
+    return 0;
+}
+
 } // namespace
+
+bool hasFFmpegLevelTag(const XStr& line)
+{
+    XStr trimmed = line;
+    trimmed.TrimLeft();
+    trimmed.TrimRight();
+    trimmed += L" "; // a tag alone on its line
+    const std::wstring_view view = trimmed.View();
+    return LevelTagLength(view.substr(ContextPrefixLength(view))) > 0;
+}
 
 bool filterErrorLine(XStr& line, const std::vector<XStr>& paths)
 {
@@ -180,6 +203,14 @@ bool filterErrorLine(XStr& line, const std::vector<XStr>& paths)
     line.TrimRight();
     if (line.IsEmpty() || HasNoErrorLevel(line))
         return false;
+    // The tag has decided; the user reads the message as ffmpeg gives it without levels.
+    {
+        const std::wstring_view view = line.View();
+        const size_t prefix = ContextPrefixLength(view);
+        const size_t tag = LevelTagLength(view.substr(prefix));
+        if (tag > 0)
+            line = XStr(std::wstring(view.substr(0, prefix)) + std::wstring(view.substr(prefix + tag)).c_str());
+    }
     // The known noise is recognised in the message without the run's own file names, so that
     // a name holding one of these texts never hides an error about that file.
     XStr message = line;

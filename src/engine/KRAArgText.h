@@ -43,6 +43,10 @@ XStr mergeArgument(const wchar_t* name, const XStr& args);
 // are the run's file names: text inside them never decides. True when the line (as changed)
 // is to be reported as an error.
 bool filterErrorLine(XStr& line, const std::vector<XStr>& paths = {});
+// Whether ffmpeg gave the line a level tag (with "-loglevel level+..."): where every line has
+// one, a line without is the rest of the line before it (a message with a line break in it,
+// such as a file name).
+bool hasFFmpegLevelTag(const XStr& line);
 
 // Whether ffmpeg reads the word after this option ("-name", "-name:stream") as its value.
 bool ffmpegOptionTakesValue(const XStr& option);

@@ -552,6 +552,26 @@ XStr ConcatGraph(size_t count, const XStr& vf, const XStr& af, bool joinVideo, b
     return graph;
 }
 
+// The length in "  Duration: 00:01:05.25, start: ..." of ffmpeg's report of an input; -1 for
+// any other line, and for "Duration: N/A".
+int64_t ReportedDurationMS(const XStr& line)
+{
+    const int at = line.Find(L"Duration: "); // positions count from 1; 0: absent
+    if (at <= 0)
+        return -1;
+    const XStr rest = line.MidToEnd(at + 10);
+    const int comma = rest.FindChar(L',');
+    const XStrList parts(comma > 0 ? rest.Left(comma - 1) : rest, L":");
+    if (parts.Count() != 3)
+        return -1;
+    for (int64_t i = 0; i < 3; ++i) {
+        if (parts[i].IsEmpty() || !iswdigit(parts[i][0]))
+            return -1;
+    }
+    const double seconds = XStrToDouble(parts[2]);
+    return (parts[0].ToLong() * 3600 + parts[1].ToLong() * 60) * 1000 + static_cast<int64_t>(seconds * 1000.0 + 0.5);
+}
+
 // Appends to graph the overlays of the effects ("overlay=X:Y", without labels of their own),
 // as many as there are picture inputs of their own (input indexes from firstInput on), each
 // laid over what came before, starting at videoLabel. The overlays used leave the list, those
@@ -613,6 +633,7 @@ struct clFFMPEG::RunState {
     std::vector<int64_t> lengths;         // of each input, repeated like the sources
     std::vector<bool> hasVideo, hasAudio; // of each input, repeated like the sources
     bool lengthKnown = false;
+    bool lengthFromFFmpeg = false; // no probe: ffmpeg's own report of its input gives the length
     int64_t explicitLengthMS = -1; // from "-t h:m:s"; -1: none
 
     XStr ffmpeg;
@@ -774,6 +795,10 @@ bool clFFMPEG::planInputs(RunState& run)
     if (lengthNeededFirst) {
         run.probed = ProbeSources(run.arg.events, run.sourcesOnce);
         applyProbe(run);
+    } else if (run.sources.size() == 1) {
+        // One file needs nothing of the probe but its length, which ffmpeg reports as it opens
+        // the file: a probe beside it would only take time from the conversion.
+        run.lengthFromFFmpeg = true;
     } else {
         run.probing.future = std::async(std::launch::async, ProbeSources, run.arg.events, run.sourcesOnce);
     }
@@ -830,8 +855,12 @@ bool clFFMPEG::prepareDestination(RunState& run)
 
     run.pre = run.arg.inputArgs ? XStrFromQString(*run.arg.inputArgs) : XStr();
     // ffmpeg's own output: errors only; with the debug log, everything, each line with its
-    // level so that the filter still drops the information and warnings.
-    AppendText(run.args, XStr(DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel 16"));
+    // level so that the filter still drops the information and warnings. A run that takes the
+    // length from ffmpeg reads its information too (without the statistics lines).
+    const wchar_t* level = DebugLog.IsOpen()      ? L"-loglevel level+info"
+                           : run.lengthFromFFmpeg ? L"-loglevel level+info -nostats"
+                                                  : L"-loglevel 16";
+    AppendText(run.args, XStr(level));
 
     if (run.sources.empty())
         return fail(XStr(L"No input file given."));
@@ -1089,6 +1118,8 @@ void clFFMPEG::startReaders(RunState& run)
     m_sync = std::make_shared<pipeReadSync_t>();
     m_sync->callback = run.arg.callback;
     m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
+    m_sync->wantDuration = run.lengthFromFFmpeg;
+    m_sync->levelTagged = DebugLog.IsOpen() || run.lengthFromFFmpeg;
     m_sync->paths = {run.dest, run.output.path, FileArgument(run.out), run.progress.file, run.listFile};
     for (const XStr& source : run.sourcesOnce)
         m_sync->paths.push_back(FileArgument(source));
@@ -1105,9 +1136,21 @@ void clFFMPEG::startReaders(RunState& run)
             return;
         if (sync.debugLog)
             appendDebugLogLine(*sync.debugLog, line);
+        if (sync.wantDuration && sync.durationMS < 0)
+            sync.durationMS = ReportedDurationMS(line);
         XStr shown = line;
-        if (!filterErrorLine(shown, sync.paths))
+        if (sync.levelTagged) {
+            const bool tagged = hasFFmpegLevelTag(line);
+            if (!tagged && !sync.lastWasError)
+                return; // the rest of an information line
+            const bool isError = filterErrorLine(shown, sync.paths);
+            if (tagged)
+                sync.lastWasError = isError;
+            if (!isError)
+                return;
+        } else if (!filterErrorLine(shown, sync.paths)) {
             return;
+        }
         sync.hadError = true;
         if (sync.callback)
             sync.callback->onErrorLine(XStrToQString(shown));
@@ -1124,6 +1167,23 @@ void clFFMPEG::startReaders(RunState& run)
     });
 }
 
+void clFFMPEG::takeReportedDuration(RunState& run)
+{
+    if (!run.lengthFromFFmpeg || run.lengthKnown)
+        return;
+    int64_t reported;
+    {
+        std::lock_guard<std::mutex> lock(m_sync->mutex);
+        reported = m_sync->durationMS;
+    }
+    if (reported < 0)
+        return;
+    run.lengthKnown = true;
+    LengthMS = run.explicitLengthMS >= 0 ? run.explicitLengthMS : reported;
+    if (LengthMS > 0 && run.arg.callback)
+        run.arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
+}
+
 void clFFMPEG::encodingLoop(RunState& run)
 {
     const KRAProcessArg& arg = run.arg;
@@ -1135,6 +1195,7 @@ void clFFMPEG::encodingLoop(RunState& run)
     m_lengthKnown = run.lengthKnown || run.explicitLengthMS >= 0;
     for (;;) {
         takeProbeWhenReady(run, false);
+        takeReportedDuration(run);
         m_lengthKnown = run.lengthKnown || run.explicitLengthMS >= 0;
         if (reapIfExited()) {
             readProgress(run.progress.fd, consumed, pending);

@@ -44,6 +44,10 @@ struct pipeReadSync_t {
     XFile* debugLog = nullptr; // the run's log, valid while active
     std::vector<XStr> paths;   // the run's file names, for the error filter
     std::shared_ptr<KRAStatusCallback> callback;
+    bool levelTagged = false;  // ffmpeg tags every line with its level
+    bool lastWasError = true;  // the level of the last tagged line (none yet: an error)
+    bool wantDuration = false; // the length comes from ffmpeg's own report of its input
+    int64_t durationMS = -1;   // what that report said; -1: not yet
 };
 
 // ---- The runner -------------------------------------------------------------------------------
@@ -130,6 +134,8 @@ private:
     bool checkOverlayInputs(RunState& run, const std::vector<XStr>& graphs);
     bool startFFmpeg(RunState& run);
     void startReaders(RunState& run);
+    // The length ffmpeg reported of its input, once it has (runs without a probe).
+    void takeReportedDuration(RunState& run);
     void encodingLoop(RunState& run);
     // Waits for the readers, decides the outcome, and on success moves the output into place.
     bool finish(RunState& run);

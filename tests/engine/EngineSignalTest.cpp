@@ -180,8 +180,8 @@ protected:
 };
 
 // An ffprobe that never answers (it waits on a pipe nobody writes to, with no child of its
-// own) beside a real ffmpeg that reads at the source's own pace: both are at work when the
-// signal comes.
+// own) beside a real ffmpeg that joins two files at their own pace (a join by copying probes
+// beside ffmpeg): both are at work when the signal comes.
 TEST_F(EngineSignal, EveryEndingSignalTakesFFmpegAndFFprobeAlong)
 {
     const std::string src = dir.file("in.mp4");
@@ -194,8 +194,9 @@ TEST_F(EngineSignal, EveryEndingSignalTakesFFmpegAndFFprobeAlong)
     ASSERT_EQ(chmod((bin + "/ffprobe").c_str(), 0700), 0);
     for (const int signo : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(signo));
-        const pid_t tool =
-            Start({"--src", src, "--dst", dir.file("out/o.mkv"), "--pre", "-re", "--args", "-vcodec libx264"}, bin);
+        const pid_t tool = Start({"--src", src, "--src", src, "--dst", dir.file("out/o.mkv"), "--pre", "-re", "--args",
+                                  "-vcodec copy -acodec copy"},
+                                 bin);
         ASSERT_GT(tool, 0);
         ASSERT_TRUE(WaitFor(tool, [](const std::vector<ProcessInfo>& kids) {
             bool ffmpeg = false, ffprobe = false;

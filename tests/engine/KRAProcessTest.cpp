@@ -159,6 +159,13 @@ TEST(KRAProcessArgs, ErrorFilter)
     XStr nvidia(L"Cannot load nvcuda.dll");
     EXPECT_TRUE(filterErrorLine(nvidia));
     EXPECT_EQ(std::wstring(nvidia.View()), L"Error: compatible Nvidia GPU not found, or Nvidia drivers not installed");
+    // The level decides; the message is shown without it.
+    XStr tagged(L"[matroska @ 0x3] [error] Error writing trailer of /x/[info] y.mkv");
+    EXPECT_TRUE(filterErrorLine(tagged));
+    EXPECT_EQ(std::wstring(tagged.View()), L"[matroska @ 0x3] Error writing trailer of /x/[info] y.mkv");
+    EXPECT_TRUE(hasFFmpegLevelTag(XStr(L"[fatal] x")));
+    EXPECT_TRUE(hasFFmpegLevelTag(XStr(L"[in#0 @ 0x1] [info] Stream")));
+    EXPECT_FALSE(hasFFmpegLevelTag(XStr(L"line.mkv': [info] ")));
     XStr real(L" /x/in.mp4: Invalid data found when processing input ");
     EXPECT_TRUE(filterErrorLine(real));
     EXPECT_EQ(std::wstring(real.View()), L"/x/in.mp4: Invalid data found when processing input");
@@ -617,6 +624,27 @@ TEST_F(KRAProcessRun, JoiningByReencodingFollowsTheStreamsTheSourcesHave)
     EXPECT_FALSE(PathExists(refused));
 }
 
+// A file whose command needs nothing of the probe before ffmpeg starts is not probed at all:
+// ffmpeg's report of its input gives the length.
+TEST_F(KRAProcessRun, APlainConversionTakesItsLengthFromFFmpeg)
+{
+    const std::string bin = dir.file("bin");
+    mkdir(bin.c_str(), 0700);
+    WriteTextFile(bin + "/ffprobe",
+                  "#!/bin/sh\ntouch '" + dir.file("probed") + "'\nexec " + ProgramOnPath("ffprobe") + " \"$@\"\n");
+    chmod((bin + "/ffprobe").c_str(), 0755);
+    TestEnvScope path("PATH", bin + ":" + std::string(getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin"));
+    ToolRunResult r = Run({"run", "--src", src, "--dst", dir.file("plain.mkv"), "--args", "-vcodec mpeg4"});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_NE(r.out.find("length: 2000\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("percent: 100\n"), std::string::npos);
+    EXPECT_FALSE(PathExists(dir.file("probed")));
+    // A fade at the end needs the length before ffmpeg starts: that run probes.
+    r = Run({"run", "--src", src, "--dst", dir.file("faded.mkv"), "--args", "-vcodec mpeg4 -fadeout=1"});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_TRUE(PathExists(dir.file("probed")));
+}
+
 // The colour of one pixel of the frame at one second, as "R G B".
 std::string PixelAt(const std::string& path, int x, int y)
 {
@@ -717,7 +745,8 @@ TEST_F(KRAProcessFakeFFmpeg, TheChildGetsExactlyTheIntendedArguments)
     EXPECT_EQ(argv[3], "title=a \"b\"");
     EXPECT_EQ(argv[4], "-an");
     EXPECT_EQ(argv[5], "-loglevel");
-    EXPECT_EQ(argv[6], "16");
+    EXPECT_EQ(argv[6], "level+info"); // the length comes from ffmpeg's report of its input
+    EXPECT_EQ(argv[7], "-nostats");
     EXPECT_EQ(argv[argv.size() - 2].substr(0, 5), "/tmp/");
     EXPECT_EQ(argv.back().substr(0, dest.size() + 4), dest + ".tmp"); // written beside, then moved
     EXPECT_TRUE(PathExists(dest));
