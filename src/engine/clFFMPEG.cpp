@@ -1184,6 +1184,19 @@ void clFFMPEG::takeReportedDuration(RunState& run)
         run.arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
 }
 
+void clFFMPEG::waitForOutputOrEnd()
+{
+    // ffmpeg closes its pipes as it exits: waking then, rather than at the next tick, starts
+    // the next file of a batch at once.
+    std::unique_lock<std::mutex> lock(m_sync->mutex);
+    if (m_sync->openReaders > 0) {
+        m_sync->readersDone.wait_for(lock, std::chrono::milliseconds(25), [&] { return m_sync->openReaders <= 0; });
+        return;
+    }
+    lock.unlock();
+    Sleep(2); // the pipes are closed; the process is about to be reapable
+}
+
 void clFFMPEG::encodingLoop(RunState& run)
 {
     const KRAProcessArg& arg = run.arg;
@@ -1210,7 +1223,7 @@ void clFFMPEG::encodingLoop(RunState& run)
             break;
         }
         setStopped(arg.events && arg.events->bPause());
-        Sleep(25);
+        waitForOutputOrEnd();
     }
     info(XStr(L"Encoding loop exit"));
     takeProbeWhenReady(run, true);

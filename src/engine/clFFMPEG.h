@@ -134,6 +134,8 @@ private:
     bool checkOverlayInputs(RunState& run, const std::vector<XStr>& graphs);
     bool startFFmpeg(RunState& run);
     void startReaders(RunState& run);
+    // Up to one tick of the encoding loop, less when ffmpeg closes its output.
+    void waitForOutputOrEnd();
     // The length ffmpeg reported of its input, once it has (runs without a probe).
     void takeReportedDuration(RunState& run);
     void encodingLoop(RunState& run);
