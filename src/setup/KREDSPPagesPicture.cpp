@@ -575,7 +575,8 @@ int KREDSPPageHQDN3D::indexOfStrength(double value)
         if (table[i] >= value)
             return static_cast<int>(i);
     }
-    return 0;
+    // Stronger than the table goes: its strongest, not its weakest.
+    return value > table.back() ? static_cast<int>(table.size()) - 1 : 0;
 }
 
 QString KREDSPPageHQDN3D::strengthText(int index)
@@ -644,10 +645,11 @@ void KREDSPPageDenoiserWavelet::readArgs(const QString& args)
 {
     if (args.isEmpty())
         return;
-    m_threshold = scanFloatAfter(args, QStringLiteral("threshold="));
-    m_steps = scanIntAfter(args, QStringLiteral("nsteps="));
-    m_planes = scanIntAfter(args, QStringLiteral("planes="));
-    m_percent = scanIntAfter(args, QStringLiteral("percent="));
+    // Values ffmpeg refuses would fail every conversion: they are brought into its ranges.
+    m_threshold = std::clamp(scanFloatAfter(args, QStringLiteral("threshold=")), 0.0, 1000.0);
+    m_steps = std::clamp(scanIntAfter(args, QStringLiteral("nsteps=")), 1, 32);
+    m_planes = std::clamp(scanIntAfter(args, QStringLiteral("planes=")), 0, 15);
+    m_percent = std::clamp(scanIntAfter(args, QStringLiteral("percent=")), 0, 100);
     QString name = scanStringAfter(args, QStringLiteral("method="), QStringLiteral(":")).value_or(QString());
     if (!name.isEmpty())
         name = name.left(1).toUpper() + name.mid(1);
@@ -661,7 +663,7 @@ void KREDSPPageDenoiserWavelet::buildForm(QFormLayout* form)
     addRealSlider(form, tr("&Threshold:"), &m_threshold, 0.0, 20.0, 10, &m_thresholdLabel);
     addChoice(form, tr("&Method:"), &m_method, methods());
     addInt(form, tr("&Steps:"), &m_steps, 1, 32);
-    addInt(form, tr("&Planes:"), &m_planes, 1, 15);
+    addInt(form, tr("&Planes:"), &m_planes, 0, 15);
     addSlider(form, tr("St&rength:"), &m_percent, 0, 100, &m_percentLabel);
 }
 
@@ -726,7 +728,8 @@ void KREDSPPageBrightnessContrast::readArgs(const QString& args)
     if (args.isEmpty())
         return;
     m_brightness = scanFloatAfter(args, QStringLiteral("brightness="));
-    m_contrast = scanFloatAfter(args, QStringLiteral("contrast="));
+    // A text without a contrast keeps the picture's own (1), not none at all (0: grey).
+    m_contrast = args.contains(QStringLiteral("contrast=")) ? scanFloatAfter(args, QStringLiteral("contrast=")) : 1.0;
 }
 
 void KREDSPPageBrightnessContrast::buildForm(QFormLayout* form)
@@ -763,7 +766,7 @@ void KREDSPPageHSB::readArgs(const QString& args)
         return;
     }
     m_hue = scanIntAfter(args, QStringLiteral("h="));
-    m_saturation = scanFloatAfter(args, QStringLiteral("s="));
+    m_saturation = args.contains(QStringLiteral("s=")) ? scanFloatAfter(args, QStringLiteral("s=")) : 1.0;
 }
 
 void KREDSPPageHSB::buildForm(QFormLayout* form)

@@ -258,7 +258,8 @@ public:
     }
     QString dspArgs() const override;
     static const std::vector<double>& strengths();
-    // The first index within 0.1 of the value, else the first not below it, else 0.
+    // The first index within 0.1 of the value, else the first not below it; beyond the table
+    // its strongest, else 0.
     static int indexOfStrength(double value);
     // Whole strengths as integers, the others with one decimal.
     static QString strengthText(int index);

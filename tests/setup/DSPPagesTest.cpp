@@ -112,7 +112,8 @@ TEST(DSPPages, PictureTextsReadBackByTheirRules)
     auto hq = Read<KREDSPPageHQDN3D>(QStringLiteral("-vf hqdn3d='luma_spatial=0.4:chroma_spatial=11:luma_tmp=1000'"));
     EXPECT_EQ(hq->lumaSpatial(), 1);
     EXPECT_EQ(hq->chromaSpatial(), 14);
-    EXPECT_EQ(hq->lumaTemporal(), 0); // nothing at or above it
+    EXPECT_EQ(hq->lumaTemporal(), 28); // beyond the table: its strongest
+    EXPECT_EQ(KREDSPPageHQDN3D::indexOfStrength(-3), 0);
     EXPECT_EQ(Read<KREDSPPageHQDN3D>(QString())->dspArgs(), "-vf hqdn3d='luma_spatial=4:chroma_spatial=3:luma_tmp=6'");
 
     auto yadif = Read<KREDSPPageDeinterlace>(QStringLiteral("-vf yadif='mode=1:parity=-1:deint=0'"));
@@ -154,7 +155,11 @@ TEST(DSPPages, PictureTextsReadBackByTheirRules)
 
     EXPECT_EQ(Read<KREDSPPageFlip>(QStringLiteral("-vf hflip "))->dspArgs(), "-vf vflip"); // exact text only
     EXPECT_EQ(Read<KREDSPPagePixelFormat>(QStringLiteral("-crf 3"))->pixelFormat(), "yuv420p");
-    EXPECT_EQ(Read<KREDSPPageDenoiserWavelet>(QStringLiteral("method=hard:"))->method(), "Hard");
+    auto wavelet = Read<KREDSPPageDenoiserWavelet>(QStringLiteral("method=hard:nsteps=0:planes=99:percent=-4"));
+    EXPECT_EQ(wavelet->method(), "Hard");
+    EXPECT_EQ(wavelet->steps(), 1);
+    EXPECT_EQ(wavelet->planes(), 15);
+    EXPECT_EQ(wavelet->percent(), 0);
 }
 
 TEST(DSPPages, NewPictureEffectsLeaveThePictureAsItIs)
@@ -163,6 +168,8 @@ TEST(DSPPages, NewPictureEffectsLeaveThePictureAsItIs)
     auto hue = Read<KREDSPPageHSB>(QString());
     EXPECT_EQ(hue->dspArgs(), "-vf hue='h=0:s=1.0'");
     EXPECT_EQ(Read<KREDSPPageHSB>(QStringLiteral("-vf hue='h=20:s=0.0'"))->saturation(), 0.0);
+    EXPECT_EQ(Read<KREDSPPageHSB>(QStringLiteral("-vf hue='h=20'"))->saturation(), 1.0);
+    EXPECT_EQ(Read<KREDSPPageBrightnessContrast>(QStringLiteral("brightness=0.5"))->contrast(), 1.0);
     EXPECT_EQ(Read<KREDSPPageBrightnessContrast>(QString())->dspArgs(), "-vf eq=\"brightness=0.00:contrast=1.00\"");
 }
 
