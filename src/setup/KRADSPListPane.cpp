@@ -393,23 +393,33 @@ void KRADSPListPane::configureThisDSP(int row, bool isNew)
     m_settings = dialog;
     const QKDSPSpec original = (*m_effects)[row];
     const QPointer<KRADSPSettingsDialog> guard(dialog);
-    auto done = [this, guard, row, isNew, original](int64_t code) {
-        // The chain may only have changed through this dialog; a spec no longer where it was
-        // is left alone.
-        const bool inPlace = row < m_effects->size() && (*m_effects)[row] == original;
-        if (code == 1 && guard && inPlace) {
-            (*m_effects)[row].args = guard->spec().args;
-            reloadTable();
-            onChanged();
-        } else if (code != 1 && isNew && inPlace) {
-            m_effects->removeAt(row);
-            reloadTable();
-            onChanged();
-        }
+    // The dialog belongs to the window and may outlive the pane.
+    const QPointer<KRADSPListPane> self(this);
+    auto done = [self, guard, row, isNew, original](int64_t code) {
+        if (!self)
+            return;
+        self->settingsDialogEnded(guard, code, row, isNew, original);
     };
     if (!SheetFallback::beginSheet(dialog, parent, done)) {
         connect(dialog, &QDialog::finished, this, [done](int code) { done(code); });
         dialog->open();
+    }
+}
+
+void KRADSPListPane::settingsDialogEnded(KRADSPSettingsDialog* dialog, int64_t code, int row, bool isNew,
+                                         const QKDSPSpec& original)
+{
+    // The chain may only have changed through this dialog; a spec no longer where it was is
+    // left alone.
+    const bool inPlace = row < m_effects->size() && (*m_effects)[row] == original;
+    if (code == 1 && dialog && inPlace) {
+        (*m_effects)[row].args = dialog->spec().args;
+        reloadTable();
+        onChanged();
+    } else if (code != 1 && isNew && inPlace) {
+        m_effects->removeAt(row);
+        reloadTable();
+        onChanged();
     }
 }
 
@@ -554,10 +564,13 @@ void KRADSPListPane::onDSPSave()
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));
     dialog->setDefaultSuffix(QStringLiteral("dspeffect"));
-    SheetFallback::beginFileSheet(dialog, sheetParent(), [this](const QString& path) {
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [self = QPointer<KRADSPListPane>(this)](const QString& path) {
+        if (!self)
+            return;
         QString error;
-        if (!writeChainFile(path, dspEffectsString(), &error))
-            showError(tr("Save Effects"), tr("The effects could not be saved as \u201c%1\u201d: %2").arg(path, error));
+        if (!writeChainFile(path, self->dspEffectsString(), &error))
+            self->showError(tr("Save Effects"),
+                            tr("The effects could not be saved as \u201c%1\u201d: %2").arg(path, error));
     });
 }
 
@@ -569,11 +582,13 @@ void KRADSPListPane::onDSPLoad()
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));
-    SheetFallback::beginFileSheet(dialog, sheetParent(), [this](const QString& path) {
+    SheetFallback::beginFileSheet(dialog, sheetParent(), [self = QPointer<KRADSPListPane>(this)](const QString& path) {
+        if (!self)
+            return;
         QString error;
-        if (!loadFrom(path, &error))
-            showError(tr("Load Effects"),
-                      tr("The effects could not be loaded from \u201c%1\u201d: %2").arg(path, error));
+        if (!self->loadFrom(path, &error))
+            self->showError(tr("Load Effects"),
+                            tr("The effects could not be loaded from \u201c%1\u201d: %2").arg(path, error));
     });
 }
 

@@ -121,6 +121,8 @@ private:
     void refreshButtons();
     void onChanged();
     void configureThisDSP(int row, bool isNew);
+    void settingsDialogEnded(KRADSPSettingsDialog* dialog, int64_t code, int row, bool isNew,
+                             const QKDSPSpec& original);
     int rowOfEntry(const QWidget* entry) const;
     QWidget* sheetParent();
     void showError(const QString& title, const QString& text);

@@ -323,3 +323,21 @@ TEST_F(DSPChainPane, TheKeyboardReachesEveryRowAction)
     EXPECT_EQ(pane.settingsDialog()->spec().name, "Flip");
     pane.settingsDialog()->reject();
 }
+
+// The dialog belongs to the window: a pane that goes while it is open is not called back.
+TEST(DSPChainPaneLifetime, APaneGoneBeforeItsDialogEndsIsLeftAlone)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto pane = std::make_unique<KRADSPListPane>();
+    layout->addWidget(pane->view());
+    window.show();
+    pane->onAddThisDSP(QStringLiteral("Fade"));
+    Settle();
+    QPointer<KRADSPSettingsDialog> dialog = pane->settingsDialog();
+    ASSERT_NE(dialog, nullptr);
+    pane.reset();
+    dialog->reject();
+    Settle();
+    EXPECT_TRUE(dialog.isNull() || !dialog->isVisible());
+}
