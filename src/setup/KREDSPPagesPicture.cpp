@@ -281,8 +281,7 @@ void KREDSPPageCanvasSize::buildForm(QFormLayout* form)
     QSpinBox* width = addInt(nullptr, QString(), &m_width, 2, 16384);
     QSpinBox* height = addInt(nullptr, QString(), &m_height, 2, 16384);
     AddSizeRow(form, tr("&Canvas size:"), width, height);
-    addChoice(form, tr("%1 position").arg(QStringLiteral("Video")) + QLatin1Char(':'), &m_position,
-              dspPositionLabels());
+    addChoice(form, tr("%1 &position:").arg(QStringLiteral("Video")), &m_position, dspPositionLabels());
 }
 
 // ---- Flip, Rotate ----------------------------------------------------------------------------
