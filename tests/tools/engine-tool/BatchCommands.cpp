@@ -119,8 +119,10 @@ int Batch(int argc, char** argv)
     if (cancelAfter >= 0)
         QTimer::singleShot(static_cast<int>(cancelAfter), dialog.get(), [d = dialog.get()] { d->onCancel(); });
     dialog->view();
-    while (!dialog->allDone() && !host->allDone > 0)
-        app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+    // Sleeps until something happens: the timed form returns at once when nothing is pending
+    // and would spin, taking the processor from the ffmpeg runs it measures.
+    while (!dialog->allDone() && host->allDone == 0)
+        app.processEvents(QEventLoop::WaitForMoreEvents);
 
     bool allOk = dialog->allDone();
     for (qsizetype i = 0; i < spec->entries.size(); ++i) {
