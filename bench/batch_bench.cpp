@@ -1,7 +1,7 @@
 // Throughput of a batch on N encoder slots: 16 generated 5-second 640x360 clips converted with
 // "-vcodec libx264 -preset veryfast" through "engine-tool batch --slots N" (the real progress
 // dialog) and, in the same run, through "xargs -P N" over plain ffmpeg with the same arguments,
-// for N = 1, 2, 4, 8, taking turns, three rounds each. Prints the best wall time of each and the
+// for N = 1, 2, 4, 8, taking turns, five rounds each. Prints the best wall time of each and the
 // ratio of their throughputs per N.
 //
 // Usage: batch_bench [ENGINE_TOOL]   (default: ../tests/tools/engine-tool beside this program)
@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 
 std::string DefaultTool()
 {

@@ -974,7 +974,9 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
             argsText += L" ";
         argsText += XQuoteArgument(argTokens[i]);
     }
-    for (const wchar_t* fixed : {L"-y", L"-ignore_unknown", L"-hide_banner", L"-progress"})
+    // ffmpeg never reads our standard input: from a terminal it would take keys meant for
+    // the program and change the terminal's settings under it.
+    for (const wchar_t* fixed : {L"-nostdin", L"-y", L"-ignore_unknown", L"-hide_banner", L"-progress"})
         argv.Add(fixed);
     argv.Add(run.progress.file);
     argv.Add(FileArgument(run.out));
@@ -982,8 +984,8 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
 
     // The same as one command line, for the log.
     CommandLineText = XQuoteArgument(run.ffmpeg) + L" " + run.pre + L" " + L" " + run.inputText + L" " + argsText +
-                      L" -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(run.progress.file) + L" " +
-                      XQuoteArgument(FileArgument(run.out));
+                      L" -nostdin -y -ignore_unknown -hide_banner -progress " + XQuoteArgument(run.progress.file) +
+                      L" " + XQuoteArgument(FileArgument(run.out));
     info(CommandLineText);
     return true;
 }
