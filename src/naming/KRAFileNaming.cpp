@@ -202,11 +202,25 @@ XStr RecentValueName(int n)
 KRAFileNaming::KRAFileNaming()
     : m_dynamicFormat(defaultDynamicFormat()), m_destination(KRALocationDescriptor::withDefaultFolder())
 {
-    XStr pairs = XRegistry::GetString(L"kRAFileNameChrReplace");
+    loadGlobals(nullptr);
+}
+
+KRAFileNaming::KRAFileNaming(XRegistry& snapshot)
+    : m_dynamicFormat(defaultDynamicFormat()), m_destination(KRALocationDescriptor::withDefaultFolder())
+{
+    loadGlobals(&snapshot);
+}
+
+void KRAFileNaming::loadGlobals(XRegistry* snapshot)
+{
+    XStr pairs = snapshot ? snapshot->ReadString(L"kRAFileNameChrReplace", nullptr, nullptr, nullptr)
+                          : XRegistry::GetString(L"kRAFileNameChrReplace");
     if (pairs.IsEmpty())
         pairs = kDefaultPairs;
     m_characterReplacement = XStrToQString(pairs);
-    m_ansiOnly = XRegistry::GetDWORD(L"kRAFileNameANSIFilenameOnly") != 0;
+    const uint32_t ansi = snapshot ? snapshot->ReadDWORD(L"kRAFileNameANSIFilenameOnly", nullptr, nullptr, nullptr)
+                                   : XRegistry::GetDWORD(L"kRAFileNameANSIFilenameOnly");
+    m_ansiOnly = ansi != 0;
 }
 
 KRAFileNaming::KRAFileNaming(const KRAFileNaming& other)
@@ -223,7 +237,15 @@ KRAFileNaming& KRAFileNaming::operator=(const KRAFileNaming& other)
 KRAFileNamingRef KRAFileNaming::initWithRegKey(const XStr& keyPath)
 {
     auto naming = std::make_shared<KRAFileNaming>();
-    naming->loadFromRegKey(keyPath);
+    naming->loadFromRegKey(keyPath, nullptr);
+    return naming;
+}
+
+KRAFileNamingRef KRAFileNaming::initWithRegKeyR16(const XStr& keyPath, XRegistry& snapshot)
+{
+    auto naming = std::make_shared<KRAFileNaming>(snapshot);
+    naming->loadFromRegKey(keyPath, &snapshot);
+    naming->convertToR16Dynamic();
     return naming;
 }
 
@@ -234,13 +256,18 @@ KRAFileNamingRef KRAFileNaming::initWithRegKeyR16(const XStr& keyPath)
     return naming;
 }
 
-void KRAFileNaming::loadFromRegKey(const XStr& keyPath)
+void KRAFileNaming::loadFromRegKey(const XStr& keyPath, XRegistry* snapshot)
 {
-    const XStr folderText = XRegistry::GetString(L"KRAUserFolderStr", kRoot, keyPath);
+    const auto readString = [&](const wchar_t* name) {
+        return snapshot ? snapshot->ReadString(name, kRoot, keyPath, nullptr)
+                        : XRegistry::GetString(name, kRoot, keyPath);
+    };
+    const XStr folderText = readString(L"KRAUserFolderStr");
     XBuffer data;
-    if (XRegistry::GetBinary(L"KRAUserFolderData", &data, kRoot, keyPath)) {
+    if (snapshot ? snapshot->ReadBinary(L"KRAUserFolderData", &data, kRoot, keyPath)
+                 : XRegistry::GetBinary(L"KRAUserFolderData", &data, kRoot, keyPath)) {
         const QByteArray bookmark(reinterpret_cast<const char*>(data.Data), static_cast<qsizetype>(data.Used));
-        const QString friendly = XStrToQString(XRegistry::GetString(L"KRAUserFolderFriendlyName", kRoot, keyPath));
+        const QString friendly = XStrToQString(readString(L"KRAUserFolderFriendlyName"));
         const XStr lastKnown = KRANormalizeAbsolutePath(folderText);
         m_destination =
             KRALocationDescriptor::withBookmark(bookmark, friendly, lastKnown.IsEmpty() ? QUrl() : XFileURL(lastKnown));
@@ -248,11 +275,12 @@ void KRAFileNaming::loadFromRegKey(const XStr& keyPath)
         m_destination = KRALocationDescriptor::withFolderPath(folderText);
     }
     data.Free();
-    const XStr pattern = XRegistry::GetString(L"KRADynamicNaming", kRoot, keyPath);
+    const XStr pattern = readString(L"KRADynamicNaming");
     if (!pattern.IsEmpty())
         m_dynamicFormat = XStrToQString(pattern);
     bool notFound = false;
-    const uint32_t type = XRegistry::GetDWORD(L"KRAUserFolder", kRoot, keyPath, &notFound);
+    const uint32_t type = snapshot ? snapshot->ReadDWORD(L"KRAUserFolder", kRoot, keyPath, &notFound)
+                                   : XRegistry::GetDWORD(L"KRAUserFolder", kRoot, keyPath, &notFound);
     if (!notFound)
         m_type = type > FileNamingUseParentConfig_DEPRECATED ? uint64_t(FileNamingSourceFolder) : uint64_t(type);
 }

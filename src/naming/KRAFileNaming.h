@@ -22,6 +22,7 @@
 #include "xclass/XStr.h"
 
 class QKMediaFileInfo;
+class XRegistry;
 class XRegistryTransaction;
 
 enum : uint64_t {
@@ -47,6 +48,10 @@ public:
     static KRAFileNamingRef initWithRegKey(const XStr& keyPath);
     // initWithRegKey, then convertToR16Dynamic (the form profiles use).
     static KRAFileNamingRef initWithRegKeyR16(const XStr& keyPath);
+    // The same, global values included, read from one loaded copy of the store: a caller that
+    // loads many namings reads the file once and sees one version of it throughout.
+    explicit KRAFileNaming(XRegistry& snapshot);
+    static KRAFileNamingRef initWithRegKeyR16(const XStr& keyPath, XRegistry& snapshot);
 
     // Type-2 namings: next to the source, all in one folder, and the source's folder path
     // re-created inside a folder.
@@ -143,7 +148,9 @@ private:
     std::optional<QString> m_characterReplacement;
     bool m_ansiOnly = false;
 
-    void loadFromRegKey(const XStr& keyPath);
+    // From snapshot, or through the store's shared cache when it is null.
+    void loadGlobals(XRegistry* snapshot);
+    void loadFromRegKey(const XStr& keyPath, XRegistry* snapshot);
     XStr expandDynamic(const XStr& pattern, const NTag& tags) const;
 };
 
