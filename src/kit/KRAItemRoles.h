@@ -14,4 +14,6 @@ enum KRAItemRole : int {
     KRACellKindRole = Qt::UserRole + 102,
     // Item data: the choices a pop-up cell (KRATableCellCombo) offers, a QStringList.
     KRAComboItemsRole = Qt::UserRole + 103,
+    // Item data: the item's styled text as HTML (KRARichComboBox).
+    KRARichTextRole = Qt::UserRole + 104,
 };

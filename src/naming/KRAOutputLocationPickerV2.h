@@ -94,7 +94,7 @@ public:
 
     QComboBox* comboBox() const { return m_combo; }
     // The open naming dialog, if any (tests).
-    KRADynamicNamingDialogV2* namingDialog() const { return m_namingDialog; }
+    KRADynamicNamingDialogV2* namingDialog() const;
 
 protected:
     void loadView() override;
