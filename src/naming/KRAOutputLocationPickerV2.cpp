@@ -108,8 +108,8 @@ void KRAOutputLocationPickerV2::buildFixedValues()
     m_fixedValues.append(Entry::entryNamed(QStringLiteral("Edit Dynamic Naming"), Entry::Action::EditDynamicNaming));
     const bool allowSameFolder = !m_context || m_context->allowSameFolder();
     if (allowSameFolder)
-        m_fixedValues.append(Entry::entryNamed(QStringLiteral("Existing Source Folder(s)"),
-                                               KRAFileNaming::namingSameFolder()));
+        m_fixedValues.append(
+            Entry::entryNamed(QStringLiteral("Existing Source Folder(s)"), KRAFileNaming::namingSameFolder()));
     m_fixedValues.append(Entry::entryNamed(QStringLiteral("Single Folder"), Entry::Action::SingleFolder));
     if (allowSameFolder)
         m_fixedValues.append(Entry::entryNamed(QStringLiteral("Preserve Source Path"), Entry::Action::PreservePath));

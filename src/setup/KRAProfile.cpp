@@ -15,7 +15,8 @@ const wchar_t kFrontendKey[] = L"encFrontendData";
 
 // What the profile menu offers besides the profiles: a profile of that name could not be told
 // from the command.
-const char* const kMenuWords[] = {"Create Profile", "Delete Profile"};
+const char* const kMenuWords[] = {"Create Profile", "Delete Profile", "[Create New Profile]",
+                                  "[Delete Selected Profile]"};
 
 QString FoldAZ(const QString& text)
 {
@@ -123,8 +124,7 @@ void KRAProfile::saveToRegistry(XRegistryTransaction& transaction) const
         const XStr frontendKey = key + L"\\" + kFrontendKey;
         const QVariantMap& data = *encoderArgsV2.frontendData;
         for (auto it = data.constBegin(); it != data.constEnd(); ++it)
-            transaction.SetString(XStrFromQString(it.value().toString()), XStrFromQString(it.key()), root,
-                                  frontendKey);
+            transaction.SetString(XStrFromQString(it.value().toString()), XStrFromQString(it.key()), root, frontendKey);
     }
 
     transaction.SetString(XStrFromQString(storedDspString()), L"KRADSPEffects", root, key);
@@ -267,8 +267,7 @@ QString KRAProfile::batchProfileNameProblem(const QString& batchName)
         return QStringLiteral("A batch profile name cannot contain line breaks or tabs.");
     // The copies lie beside the page state's key inside each profile's key.
     if (sameStoredName(batchName, QString::fromWCharArray(kFrontendKey)))
-        return QStringLiteral("\"%1\" is used by the profiles themselves. Please choose another name.")
-            .arg(batchName);
+        return QStringLiteral("\"%1\" is used by the profiles themselves. Please choose another name.").arg(batchName);
     return QString();
 }
 
