@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -11,8 +13,6 @@
 #include <functional>
 
 class QLabel;
-class QLineEdit;
-class QPushButton;
 
 class KRACreateProfile : public QDialog {
     Q_OBJECT
