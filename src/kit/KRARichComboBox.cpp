@@ -97,11 +97,17 @@ void KRARichTextItemDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     QStyle* style = widget ? widget->style() : QApplication::style();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
     const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
-    const bool selected = opt.state & QStyle::State_Selected;
-    const QColor color = opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    // Coloured runs keep their colour on a selected row too: the colour is what tells the
-    // commands from the locations.
-    DrawHtml(painter, html, textRect.adjusted(2, 0, -2, 0), opt.font, color);
+    const QRect area = textRect.adjusted(2, 0, -2, 0);
+    // On the highlight the runs' own colours would not read: the selected row is drawn in the
+    // highlighted-text colour alone.
+    if (opt.state & QStyle::State_Selected) {
+        QTextDocument plain;
+        plain.setHtml(html);
+        DrawHtml(painter, plain.toPlainText().toHtmlEscaped(), area, opt.font,
+                 opt.palette.color(QPalette::HighlightedText));
+        return;
+    }
+    DrawHtml(painter, html, area, opt.font, opt.palette.color(QPalette::Text));
 }
 
 QSize KRARichTextItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const

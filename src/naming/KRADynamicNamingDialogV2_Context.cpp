@@ -15,16 +15,19 @@ const char kDefaultDiscToAlbum[] = "[album], Disc [discnum]";
 
 NTag KRADynamicNamingDialogV2_Context::currentExampleMeta() const
 {
+    if (m_exampleMeta)
+        return *m_exampleMeta->tag();
+    return tagsOfFile(m_exampleURL);
+}
+
+NTag KRADynamicNamingDialogV2_Context::tagsOfFile(const QUrl& url)
+{
     NTag meta;
-    if (m_exampleMeta) {
-        meta = *m_exampleMeta->tag();
-    } else if (!m_exampleURL.isEmpty()) {
-        const XStr path = XPathFromFileURL(m_exampleURL);
-        if (!path.IsEmpty())
-            if (const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(path))
-                if (const QKTagRef tags = info->IDTags())
-                    meta = *tags->tag();
-    }
+    const XStr path = url.isEmpty() ? XStr() : XPathFromFileURL(url);
+    if (!path.IsEmpty())
+        if (const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(path))
+            if (const QKTagRef tags = info->IDTags())
+                meta = *tags->tag();
     return meta;
 }
 

@@ -44,6 +44,9 @@ public:
     // The example file's tags: exampleMeta when set, else the tags of exampleURL's file when
     // it can be read; empty otherwise.
     NTag currentExampleMeta() const;
+    // The tags of a file (empty when it cannot be read). It runs ffprobe: any thread but the
+    // main one, where a slow volume would freeze the window.
+    static NTag tagsOfFile(const QUrl& url);
     // "TrivenoxDiscNumToAlbum" of the active profile, else "[album], Disc [discnum]".
     QString discToAlbumFormat() const;
     // The output extension of the encoder without its dot; empty for none or "ignore".

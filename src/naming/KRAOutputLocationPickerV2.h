@@ -7,6 +7,7 @@
 // a base folder plus a template) and calls the change handler after each change.
 #pragma once
 
+#include <QComboBox>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -21,7 +22,6 @@
 class KRADynamicNamingDialogV2;
 class KRADynamicNamingDialogV2_Context;
 class KRAFileNaming;
-class QComboBox;
 using KRAFileNamingRef = std::shared_ptr<KRAFileNaming>;
 
 // One row of the pop-up: a command (a naming to apply or an action to run) or a location.

@@ -642,7 +642,9 @@ void KRAPreConvertDialog::onButtonGo()
     if (encoder->outputsFiles && naming && naming->fileNamingType() != FileNamingSourceFolder &&
         !naming->isSameFolder()) {
         const KRALocationDescriptorRef destination = naming->destination();
-        if (!destination || !destination->resolveAndMount()) {
+        // A destination without a folder (a relative or empty path read from the store) is as
+        // unreachable as a missing share.
+        if (!destination || !destination->resolveAndMount() || destination->path().IsEmpty()) {
             const QString name = destination ? destination->friendlyName() : QString();
             showAlert(QStringLiteral("Could not access destination folder:\n%1\nIf it is a network share, please make "
                                      "sure it is accessible.")

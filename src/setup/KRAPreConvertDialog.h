@@ -7,23 +7,23 @@
 // and when the panel closes.
 #pragma once
 
+#include <QComboBox>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 
 #include <memory>
 
 #include "kit/KRAPanel.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
+#include "naming/KRAOutputLocationPickerV2.h"
+#include "setup/KRADSPListPane.h"
 #include "setup/KRAEncoderPageHost.h"
 #include "setup/KRAPreConvertHost.h"
+#include "setup/KRAProfileDialogs.h"
 
-class KRACreateProfile;
-class KRADSPListPane;
-class KRAOutputLocationPickerV2;
 class KREEncoderPage;
-class QComboBox;
-class QMessageBox;
-class QPushButton;
 class QWidget;
 
 class KRAPreConvertDialog;

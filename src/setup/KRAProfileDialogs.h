@@ -5,8 +5,8 @@
 
 #include <QDialog>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 

@@ -113,6 +113,8 @@ bool UsePrivateFolder(const XTempFolder& folder)
             return false;
         qputenv(variable, path);
     }
+    // The settings store as well: a picture may make profiles, and never in the user's store.
+    qputenv("XCLASS_XREGISTRY_LOCATION", base + "/XRegistry");
     if (!UsableRuntimeFolder(qgetenv("XDG_RUNTIME_DIR"))) {
         const QByteArray path = make("runtime");
         if (path.isEmpty())

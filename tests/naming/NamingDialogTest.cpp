@@ -1,0 +1,174 @@
+// The dynamic naming dialog: its menus, insertion at the cursor, the base folder rules, the
+// example switches, and the example file read on a worker.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QThreadPool>
+
+#include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
+#include "common/TestStore.h"
+#include "naming/KRADynamicNamingDialogV2.h"
+#include "naming/KRADynamicNamingDialogV2_Context.h"
+
+namespace {
+
+std::shared_ptr<KRADynamicNamingDialogV2_Context> Context(bool allowSameFolder = true,
+                                                          const QString& encoder = QString())
+{
+    auto context = std::make_shared<KRADynamicNamingDialogV2_Context>();
+    context->setAllowSameFolder(allowSameFolder);
+    context->setEncoder(encoder);
+    return context;
+}
+
+QStringList Names(const QList<QPair<QString, QString>>& items)
+{
+    QStringList names;
+    for (const auto& item : items)
+        names.append(item.first);
+    return names;
+}
+
+} // namespace
+
+TEST(NamingDialog, MenusAndExamples)
+{
+    TestStoreScope store;
+    KRADynamicNamingDialogV2 dialog(Context(), true);
+    const QStringList tags = Names(dialog.tagMenuItems());
+    ASSERT_EQ(tags.size(), 24);
+    // Sorted by character code, no case folding.
+    QStringList sorted = tags.mid(0, 22);
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) { return a < b; });
+    EXPECT_EQ(tags.mid(0, 22), sorted);
+    EXPECT_EQ(tags.mid(22), (QStringList{"User defined tag", "User defined tags"}));
+    EXPECT_LT(tags.indexOf("ISRC"), tags.indexOf("Label")) << "capitals before lower case, no folding";
+    EXPECT_LT(tags.indexOf("Track number"), tags.indexOf("Track number (unpadded)"));
+
+    const auto functions = dialog.functionMenuItems();
+    ASSERT_EQ(functions.size(), 24);
+    for (const auto& [name, text] : functions) {
+        EXPECT_FALSE(name.contains(QLatin1Char(' '))) << name.toStdString();
+        EXPECT_FALSE(text.contains(QLatin1Char(' '))) << text.toStdString();
+    }
+    EXPECT_TRUE(Names(functions).contains(QStringLiteral("Remove\u00A0First\u00A0Folder")));
+    EXPECT_TRUE(Names(dialog.propertyMenuItems()).contains(QStringLiteral("Source Path")));
+    ASSERT_EQ(dialog.lstExamples().size(), 4);
+    EXPECT_EQ(dialog.lstExamples()[0].second, QStringLiteral("[origpath]/[origfilename]"));
+
+    // Without source-relative naming: no examples, no source rows.
+    KRADynamicNamingDialogV2 narrow(Context(false), false);
+    EXPECT_TRUE(narrow.lstExamples().isEmpty());
+    EXPECT_FALSE(Names(narrow.propertyMenuItems()).contains(QStringLiteral("Source Path")));
+    EXPECT_EQ(narrow.functionMenuItems().size(), 20);
+    EXPECT_FALSE(narrow.baseLocationField());
+    narrow.setCurPattern(QStringLiteral("[origpath]|[origfilename]|[title]"));
+    EXPECT_EQ(narrow.example(), QStringLiteral("||Title"));
+
+    // The tag menu, opened from the keyboard, inserts its text.
+    dialog.show();
+    dialog.setCurPattern(QStringLiteral("x"));
+    dialog.tagButton()->click();
+    QMenu* menu = dialog.findChild<QMenu*>();
+    ASSERT_TRUE(menu);
+    menu->actions().first()->trigger();
+    EXPECT_EQ(dialog.curPattern(), QStringLiteral("x") + dialog.tagMenuItems().first().second);
+}
+
+TEST(NamingDialog, InsertingKeepsTheSelectionAndTheExampleFollows)
+{
+    TestStoreScope store;
+    KRADynamicNamingDialogV2 dialog(Context(true, QStringLiteral("Matroska (VP9)")), true);
+    dialog.setCurPattern(QStringLiteral("[artist]/[title]"));
+    EXPECT_EQ(dialog.example(), QStringLiteral("Artist/Title"));
+    dialog.patternField()->setSelection(0, 8);
+    dialog.insertString(QStringLiteral(" - [album]"));
+    EXPECT_EQ(dialog.curPattern(), QStringLiteral("[artist] - [album]/[title]"));
+
+    dialog.applyExample(QStringLiteral("[album artist]|[extension]"));
+    EXPECT_EQ(dialog.curPattern(), QStringLiteral("[album artist]|[extension]"));
+    EXPECT_EQ(dialog.example(), QStringLiteral("Album Artist|mkv"));
+    // A compilation has no album artist.
+    dialog.setExCompilation(true);
+    EXPECT_EQ(dialog.example(), QStringLiteral("|mkv"));
+    dialog.setExCompilation(false);
+    dialog.setCurPattern(QStringLiteral("[album]"));
+    dialog.setExMultiDisc(true);
+    EXPECT_EQ(dialog.example(), QStringLiteral("Album Title, Disc 1"));
+    // No file to take tags from: the switch stays off.
+    dialog.setExUseCurrentMeta(true);
+    EXPECT_FALSE(dialog.exUseCurrentMeta());
+    EXPECT_FALSE(dialog.useCurrentMetaSwitch()->isEnabled());
+}
+
+TEST(NamingDialog, BaseFolderAndEnding)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    TestEnvScope home("HOME", dir.path());
+    const QString homePath = QString::fromStdString(dir.path());
+    const auto fixed = [&](const QString& typed) {
+        KRADynamicNamingDialogV2 dialog(Context(), true);
+        dialog.setBaseLocationURL(QUrl::fromLocalFile(QStringLiteral("/srv/old/")));
+        dialog.baseLocationField()->setText(typed);
+        emit dialog.baseLocationField()->textEdited(typed);
+        EXPECT_TRUE(dialog.baseLocationURL().isEmpty()) << "typing forgets the chosen folder";
+        dialog.fixBaseLocationURL();
+        QString path = dialog.baseLocationURL().toLocalFile();
+        while (path.size() > 1 && path.endsWith('/'))
+            path.chop(1);
+        return path;
+    };
+    EXPECT_EQ(fixed(QStringLiteral("Movies/Out")), homePath + QStringLiteral("/Movies/Out"));
+    EXPECT_EQ(fixed(QStringLiteral("/media/disk")), QStringLiteral("/media/disk"));
+    EXPECT_EQ(fixed(QStringLiteral("~")), homePath);
+    EXPECT_EQ(fixed(QStringLiteral("~/Clips")), homePath + QStringLiteral("/Clips"));
+
+    KRADynamicNamingDialogV2 dialog(Context(), true);
+    dialog.onBaseLocationToSourceDrive();
+    EXPECT_EQ(dialog.baseLocation(), QStringLiteral("/"));
+    EXPECT_EQ(dialog.baseLocationURL().toLocalFile(), QStringLiteral("/"));
+
+    // The dialog ends once: a second end changes nothing.
+    QSignalSpy finished(&dialog, &QDialog::finished);
+    dialog.show();
+    dialog.onCancel();
+    dialog.onOK();
+    ASSERT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.first().first().toInt(), 0);
+}
+
+TEST(NamingDialog, ExampleFileIsReadOnAWorker)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    const std::string clip = dir.file("tagged.mkv");
+    ASSERT_TRUE(MakeTestVideo(clip, "64x48", "5", "1",
+                              {"-metadata", "artist=Ada Lovelace", "-metadata", "title=Engine Notes"}));
+    auto context = Context(true, QStringLiteral("Matroska (VP9)"));
+    context->setExampleURL(QUrl::fromLocalFile(QString::fromStdString(clip)));
+
+    KRADynamicNamingDialogV2 dialog(context, true);
+    dialog.setCurPattern(QStringLiteral("[artist]/[title].[extension]"));
+    EXPECT_TRUE(dialog.isReadingExample()) << "the constructor does not wait for ffprobe";
+    QSignalSpy loaded(&dialog, &KRADynamicNamingDialogV2::exampleMetaLoaded);
+    ASSERT_TRUE(loaded.wait(30000));
+    EXPECT_TRUE(dialog.haveCurrentMeta());
+    EXPECT_TRUE(dialog.exUseCurrentMeta());
+    EXPECT_EQ(dialog.example(), QStringLiteral("Ada Lovelace/Engine Notes.mkv"));
+    dialog.setExUseCurrentMeta(false);
+    EXPECT_EQ(dialog.example(), QStringLiteral("Artist/Title.mkv"));
+
+    // Closed before the answer: the answer is dropped.
+    for (int i = 0; i < 5; ++i) {
+        auto* early = new KRADynamicNamingDialogV2(context, true);
+        delete early;
+    }
+    QThreadPool::globalInstance()->waitForDone(30000);
+    QApplication::processEvents();
+    QApplication::processEvents();
+}
