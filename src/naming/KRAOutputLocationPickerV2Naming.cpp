@@ -22,6 +22,8 @@ void KRAOutputLocationPickerV2::editDynamicNaming()
     QPointer<KRAOutputLocationPickerV2> self(this);
     QPointer<KRADynamicNamingDialogV2> guard(dialog);
     const bool shown = SheetFallback::beginSheet(dialog, sheetParent(), [self, guard](int64_t code) {
+        if (self)
+            self->m_namingDialog = nullptr;
         if (self && guard)
             self->namingDialogEnded(guard, code);
         if (guard)

@@ -1,5 +1,6 @@
 #include "setup/KRAEncoderPageIndex.h"
 
+#include "setup/KRAEncoderPageMultiEnc.h"
 #include "setup/KREEncoderPage.h"
 #include "setup/KREEncoderPageApple.h"
 #include "setup/KREEncoderPageContactSheet.h"
@@ -60,6 +61,7 @@ const std::vector<PageRow>& Rows()
         {"[Custom FFmpeg settings]", Make<KREEncoderPageCustom>()},
         {"[Preview Generator]", Make<KREEncoderPagePreviewGenerator>()},
         {"[Contact Sheet]", Make<KREEncoderPageContactSheet>()},
+        {"[Multi Encoder]", Make<KRAEncoderPageMultiEnc>()},
         // clang-format on
     };
     return rows;

@@ -54,7 +54,10 @@ KRAPreConvertDialog::KRAPreConvertDialog(const std::shared_ptr<KRAPanelHostInter
 
 KRAPreConvertDialog::~KRAPreConvertDialog()
 {
-    // The page is a view controller with a view inside ours: it goes first.
+    // The page is a view controller with a view inside ours: it goes first, without calling
+    // back into a dialog that is going.
+    if (m_encoderPage)
+        m_encoderPage->detachHost();
     m_encoderPage.reset();
 }
 
@@ -476,6 +479,8 @@ void KRAPreConvertDialog::handleDeleteProfile()
 
 void KRAPreConvertDialog::createEncoderPage()
 {
+    if (m_encoderPage)
+        m_encoderPage->detachHost();
     m_encoderPage.reset();
     const KRAProfileRef profile = activeProfile();
     if (!profile || !m_codecPageHost)

@@ -13,6 +13,8 @@
 #include "naming/KRAFileNaming.h"
 #include "naming/KRAOutputLocationPickerV2.h"
 #include "platform/XStrQString.h"
+#include "setup/KRAEncoderPageIndex.h"
+#include "setup/KRAEncoderPageMultiEnc.h"
 #include "tools/ui-shot/UiShot.h"
 #include "xclass/XRegistry.h"
 
@@ -92,5 +94,47 @@ const UiShotRegistration
                 dialog->setExMultiDisc(true);
                 return static_cast<QWidget*>(dialog);
             }});
+
+} // namespace
+
+namespace {
+
+// Two encoders, each with its own settings, effects and folder.
+const QString kTwoEncoders = QStringLiteral(
+    "-enc1=\"WebM (VP9)=-vcodec libvpx-vp9 -crf 31 -b:v 0\" -encMopt1=\"-tofolder={mqt}/home/me/Videos/Web{mqt} "
+    "-dynamic={mqt}[origfilename]{mqt}\" -encDSP1=\"-dspeffect1={mqt}Scale Maximum=-vf scale=1280:-2{mqt}\" "
+    "-enc2=\"Audio Extract (AAC)=-vn -acodec aac -b:a 192k\"");
+
+class ShotPageHost : public KRAEncoderPageHost {
+public:
+    QString encoderArgs() const override { return m_args.strArgs; }
+    void setEncoderArgs(const QString& args) override { m_args.strArgs = args; }
+    QKEncoderArgs& encoderArgsV2() override { return m_args; }
+    bool encoderAllowSameFolder() const override { return true; }
+
+private:
+    QKEncoderArgs m_args;
+};
+
+const UiShotRegistration
+    multiPage({"multi-encoder-page", "the multi-encoder page with two encoders", QSize(560, 300), [](UiShotKeep& keep) {
+                   auto host = std::make_shared<ShotPageHost>();
+                   host->setEncoderArgs(kTwoEncoders);
+                   std::shared_ptr<KREEncoderPage> page =
+                       KRAEncoderPageIndex::createFor(QKEncoderDesc::strMultiEncoder(), host.get());
+                   auto* window = new QWidget;
+                   window->setWindowTitle(QStringLiteral("Multi Encoder"));
+                   auto* layout = new QVBoxLayout(window);
+                   layout->addWidget(page->view());
+                   keep.push_back(page);
+                   keep.push_back(host);
+                   return window;
+               }});
+
+const UiShotRegistration
+    multiDialog({"multi-encoder-dialog", "the sheet that configures one encoder of the set", QSize(), [](UiShotKeep&) {
+                     const KRAMultiEncConfigRef config = KRAMultiEncConfig::fromString(kTwoEncoders);
+                     return static_cast<QWidget*>(new KRAMultiEncConfigureEncoder(config->entries.first(), true));
+                 }});
 
 } // namespace
