@@ -92,7 +92,12 @@ void KRAProfile::fetchFromRegistry(XRegistry& snapshot)
             bool notString = true;
             const XStr value = snapshot.ReadString(names[i].p, root, frontendKey, &notString);
             const QString name = XStrToQString(names[i]);
-            if (!notString && !frontend.contains(name))
+            // The store finds values by name with A-Z folded: of names that differ only so,
+            // the first is the one every read reaches, and the only one a save can keep.
+            bool taken = false;
+            for (auto it = frontend.constBegin(); it != frontend.constEnd() && !taken; ++it)
+                taken = sameStoredName(it.key(), name);
+            if (!notString && !taken)
                 frontend.insert(name, XStrToQString(value));
         }
         if (!frontend.isEmpty())

@@ -1,0 +1,86 @@
+// Every profile loaded from a store file of any bytes: the bytes become the store, all
+// profiles (user ones too when the store allows them) are loaded, saved and loaded again.
+// Nothing may crash, and the second load must give exactly what the first one held: what
+// profiles read they write back unchanged.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/FuzzSupport.h"
+#include "naming/KRAFileNaming.h"
+#include "platform/XStrQString.h"
+#include "setup/KRAConfig.h"
+#include "xclass/XRegistry.h"
+
+namespace {
+
+void WriteStore(const std::string& path, const uint8_t* data, size_t size)
+{
+    const std::string temporary = path + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    fuzz::Check(fd >= 0, "cannot write the store file", temporary);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
+        fuzz::Check(n > 0, "cannot write the store file", temporary);
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    fuzz::Check(rename(temporary.c_str(), path.c_str()) == 0, "cannot rename the store file", path);
+    unlink((path + ".lock").c_str());
+}
+
+QString Describe(const KRAConfig& config)
+{
+    QStringList lines{QStringLiteral("active=") + config.activeProfileName()};
+    QList<KRAProfileRef> all = config.encoderProfiles() + config.userProfiles();
+    for (const KRAProfileRef& profile : all) {
+        lines << QStringLiteral("[%1]").arg(profile->profileName) << profile->encoderArgsV2.strArgs
+              << profile->encoderArgsV2.customFormatExt.value_or(QStringLiteral("(none)"))
+              << profile->storedDspString();
+        if (profile->encoderArgsV2.frontendData)
+            for (auto it = profile->encoderArgsV2.frontendData->constBegin();
+                 it != profile->encoderArgsV2.frontendData->constEnd(); ++it)
+                lines << it.key() + QLatin1Char('=') + it.value().toString();
+        const KRAFileNaming& naming = *profile->fileNaming;
+        lines << QString::number(naming.fileNamingType()) << naming.dynamicFormat()
+              << (naming.destination() ? XStrToQString(naming.destination()->path()) : QStringLiteral("(none)"));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fuzz::SetUpProgram();
+    XRegistry::SetDefaultKey(L"HKCU", L"Software\\Brantok\\MarvoniVideo");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string store = XRegistry::GetLocation().ToUTF8String();
+    WriteStore(store, data, size);
+    XRegistry::DropCache();
+
+    QString first;
+    {
+        KRAConfig config;
+        first = Describe(config);
+        config.saveAll();
+    }
+    XRegistry::DropCache();
+    KRAConfig again;
+    const QString second = Describe(again);
+    fuzz::Check(first == second, "profiles read back differently after a save",
+                (first + QStringLiteral("\n----\n") + second).toStdString());
+    return 0;
+}
