@@ -225,3 +225,31 @@ TEST(Profiles, MultiEncoderChainsMoveIntoTheEncodersOrStayWhereTheyAre)
         EXPECT_EQ(XStrToQString(Stored(multi, L"kRA_CLI")), QString::fromWCharArray(args));
     }
 }
+
+TEST(Profiles, SetupToolKeepsProfilesInTheStore)
+{
+    TestStoreScope store;
+    TestEnvScope platform("QT_QPA_PLATFORM", "offscreen");
+    const auto tool = [](const std::vector<std::string>& args) {
+        std::vector<std::string> all{"profile"};
+        all.insert(all.end(), args.begin(), args.end());
+        return RunTestTool(TestToolPath("setup-tool"), all, "", 60000);
+    };
+    ToolRunResult set = tool(
+        {"set", "My H264", "--args", "-vcodec libx264 -crf 20", "--dest", "/tmp/out", "--pattern", "[origfilename]"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.out, "My H264 \"[Custom FFmpeg settings]\"\n");
+    ToolRunResult get = tool({"get", "My H264"});
+    EXPECT_NE(get.out.find("args=-vcodec libx264 -crf 20\n"), std::string::npos) << get.out;
+    EXPECT_NE(get.out.find("dest=/tmp/out\n"), std::string::npos) << get.out;
+
+    ToolRunResult refused = tool({"set", "a\\b", "--args", "-c copy"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.err.find("backslash"), std::string::npos) << refused.err;
+    EXPECT_EQ(tool({"list"}).out, "My H264\n");
+    EXPECT_EQ(tool({"list", "--full"}).out, "My H264 \"[Custom FFmpeg settings]\"\n");
+
+    ASSERT_EQ(tool({"delete", "My H264"}).status, 0);
+    EXPECT_EQ(tool({"list"}).out, "");
+    EXPECT_NE(tool({"get", "My H264"}).status, 0);
+}
