@@ -53,7 +53,13 @@ QString Describe(const KRAConfig& config)
         lines << QString::number(naming.fileNamingType()) << naming.dynamicFormat()
               << (naming.destination() ? XStrToQString(naming.destination()->path()) : QStringLiteral("(none)"));
     }
-    return lines.join(QLatin1Char('\n'));
+    // Control characters shown as codes: a report must show where two texts differ.
+    QString out;
+    for (const QChar c : lines.join(QLatin1Char('\n')))
+        out += c.unicode() < 0x20 && c != QLatin1Char('\n')
+                   ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                   : QString(c);
+    return out;
 }
 
 } // namespace

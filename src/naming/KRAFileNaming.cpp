@@ -258,9 +258,11 @@ KRAFileNamingRef KRAFileNaming::initWithRegKeyR16(const XStr& keyPath)
 
 void KRAFileNaming::loadFromRegKey(const XStr& keyPath, XRegistry* snapshot)
 {
+    // Up to a first NUL: that is all a save can write back.
     const auto readString = [&](const wchar_t* name) {
-        return snapshot ? snapshot->ReadString(name, kRoot, keyPath, nullptr)
-                        : XRegistry::GetString(name, kRoot, keyPath);
+        const XStr value =
+            snapshot ? snapshot->ReadString(name, kRoot, keyPath, nullptr) : XRegistry::GetString(name, kRoot, keyPath);
+        return XStr(value.p);
     };
     const XStr folderText = readString(L"KRAUserFolderStr");
     XBuffer data;

@@ -27,6 +27,13 @@ QString FoldAZ(const QString& text)
     return folded;
 }
 
+// A stored text up to its first NUL: the store's writers take NUL-terminated texts, so that is
+// all a save could write back, and a profile must read what it will write.
+QString StoredText(const XStr& text)
+{
+    return XStrToQString(XStr(text.p));
+}
+
 bool HasControlCharacter(const QString& text)
 {
     for (const QChar c : text)
@@ -79,10 +86,10 @@ void KRAProfile::fetchFromRegistry(XRegistry& snapshot)
     encoderName = encoderNameOf(profileName);
 
     encoderArgsV2 = QKEncoderArgs();
-    encoderArgsV2.strArgs = XStrToQString(snapshot.ReadString(L"kRA_CLI", root, key, nullptr));
+    encoderArgsV2.strArgs = StoredText(snapshot.ReadString(L"kRA_CLI", root, key, nullptr));
     const XStr extension = snapshot.ReadString(L"kRA_CustomExt", root, key, nullptr);
     if (!extension.IsEmpty())
-        encoderArgsV2.customFormatExt = XStrToQString(extension);
+        encoderArgsV2.customFormatExt = StoredText(extension);
 
     const XStr frontendKey = key + L"\\" + kFrontendKey;
     XStrList names;
@@ -92,20 +99,23 @@ void KRAProfile::fetchFromRegistry(XRegistry& snapshot)
             bool notString = true;
             const XStr value = snapshot.ReadString(names[i].p, root, frontendKey, &notString);
             const QString name = XStrToQString(names[i]);
+            // A name with a NUL in it cannot be asked for by name.
+            if (name.contains(QChar(0)))
+                continue;
             // The store finds values by name with A-Z folded: of names that differ only so,
             // the first is the one every read reaches, and the only one a save can keep.
             bool taken = false;
             for (auto it = frontend.constBegin(); it != frontend.constEnd() && !taken; ++it)
                 taken = sameStoredName(it.key(), name);
             if (!notString && !taken)
-                frontend.insert(name, XStrToQString(value));
+                frontend.insert(name, StoredText(value));
         }
         if (!frontend.isEmpty())
             encoderArgsV2.frontendData = frontend;
     }
 
     m_heldDsp.clear();
-    const QString chainText = XStrToQString(snapshot.ReadString(L"KRADSPEffects", root, key, nullptr));
+    const QString chainText = StoredText(snapshot.ReadString(L"KRADSPEffects", root, key, nullptr));
     fileNaming = KRAFileNaming::initWithRegKeyR16(key, snapshot);
     setDspString(chainText);
     m_loadedDspText = chainText;
