@@ -408,13 +408,6 @@ void KRAPreConvertDialog::createProfileEnded(int64_t code)
             showAlert(problem);
         return;
     }
-    // The new profile starts as a copy of the one it was made from.
-    created->encoderArgsV2 = active->encoderArgsV2;
-    created->dspEffects = active->dspEffects;
-    created->fileNaming->copyFrom(*active->fileNaming);
-    created->onDSPChanged();
-    created->onEncoderChanged();
-    created->saveProfile();
     if (config->userProfiles().size() == 1)
         addMenuSeparator();
     config->setActiveProfile(created);
