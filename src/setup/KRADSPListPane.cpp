@@ -30,6 +30,7 @@
 
 #include "job/QKConversionSpec.h"
 #include "job/QKDSPDesc.h"
+#include "kit/KitListMove.h"
 #include "kit/SheetFallback.h"
 #include "media/QKExternalFFmpeg.h"
 #include "platform/XStrQString.h"
@@ -653,26 +654,7 @@ bool KRADSPListPane::acceptDrop(const QMimeData* data, int row)
 
 QList<int> KRADSPListPane::moveRows(QKDSPChain& chain, QList<int> rows, int target)
 {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int r) { return r < 0 || r >= chain.size(); }), rows.end());
-    if (rows.isEmpty())
-        return {};
-    target = std::clamp(target, 0, static_cast<int>(chain.size()));
-    QKDSPChain moved;
-    for (int r : rows) {
-        moved.append(chain[r]);
-        if (r < target)
-            --target;
-    }
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it)
-        chain.removeAt(*it);
-    QList<int> now;
-    for (int i = 0; i < moved.size(); ++i) {
-        chain.insert(target + i, moved[i]);
-        now.append(target + i);
-    }
-    return now;
+    return KitMoveBlock(chain, std::move(rows), target);
 }
 
 KRADSPListEntry::KRADSPListEntry(KRADSPListPane* owner, const QKDSPSpec& spec, QWidget* parent)

@@ -15,6 +15,7 @@
 #include "platform/XStrQString.h"
 #include "setup/KRAEncoderPageIndex.h"
 #include "setup/KRAEncoderPageMultiEnc.h"
+#include "setup/QKConcatenateOrderDialog.h"
 #include "tools/ui-shot/UiShot.h"
 #include "xclass/XRegistry.h"
 
@@ -136,5 +137,25 @@ const UiShotRegistration
                      const KRAMultiEncConfigRef config = KRAMultiEncConfig::fromString(kTwoEncoders);
                      return static_cast<QWidget*>(new KRAMultiEncConfigureEncoder(config->entries.first(), true));
                  }});
+
+} // namespace
+
+namespace {
+
+const UiShotRegistration concat(
+    {"concatenate-order", "the order of files to join", QSize(460, 320), [](UiShotKeep& keep) {
+         auto dialog = std::make_shared<QKConcatenateOrderDialog>();
+         QList<QUrl> files;
+         for (const char* name : {"Part 1 - Arrival.mp4", "Part 2 - The Lake.mp4", "Part 3 - Evening.mp4"})
+             files.append(QUrl::fromLocalFile(QStringLiteral("/home/me/Videos/Holiday/") + QString::fromLatin1(name)));
+         dialog->setSources(files);
+         auto* window = new QWidget;
+         window->setWindowTitle(QStringLiteral("Concatenate Setup"));
+         auto* layout = new QVBoxLayout(window);
+         layout->addWidget(dialog->view());
+         dialog->table()->setCurrentRow(1);
+         keep.push_back(dialog);
+         return window;
+     }});
 
 } // namespace
