@@ -30,6 +30,12 @@ bool StatPath(const std::string& path, struct stat& st)
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
+bool Exists(const QUrl& url)
+{
+    struct stat st = {};
+    return StatPath(LocalPath(url), st);
+}
+
 // The outputs of one source, for every encoder, in encoder order.
 QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, int index,
                                              const QList<KRACheckEncoderItem>& encoders, bool needMeta,
@@ -63,15 +69,9 @@ QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, i
             else
                 entry->destination = item.naming->fullPathForSource(source.namingURL, info.get(), extension);
         }
-        const std::string destinationPath = LocalPath(entry->destination);
-        struct stat destinationStat = {};
-        if (StatPath(destinationPath, destinationStat)) {
+        if (Exists(entry->destination))
             existing.insert(entry->destination);
-            entry->sameAsSource = sourceExists && destinationStat.st_dev == sourceStat.st_dev &&
-                                  destinationStat.st_ino == sourceStat.st_ino;
-        }
-        if (!destinationPath.empty() && destinationPath == sourcePath)
-            entry->sameAsSource = true;
+        KRACheckFilenames::updateSameAsSource(*entry);
         out.append(entry);
     }
     return out;
@@ -105,13 +105,19 @@ QSet<QString> KRACheckFilenamesState::conflictingPaths() const
 
 KRACheckFilenamesState::Problem KRACheckFilenamesState::problemOf(const KRACheckFileNamesEntry& entry) const
 {
+    return problemOf(entry, conflictingPaths());
+}
+
+KRACheckFilenamesState::Problem KRACheckFilenamesState::problemOf(const KRACheckFileNamesEntry& entry,
+                                                                  const QSet<QString>& conflicts)
+{
     if (!entry.checked)
         return Problem::None;
     if (entry.destination.isEmpty())
         return Problem::NoDestination;
     if (entry.sameAsSource)
         return Problem::SameAsSource;
-    if (conflictingPaths().contains(entry.destination.toLocalFile()))
+    if (conflicts.contains(entry.destination.toLocalFile()))
         return Problem::Conflict;
     return Problem::None;
 }
@@ -153,6 +159,23 @@ QList<KRACheckFileNamesEntryRef> KRACheckFilenamesState::entriesToShow() const
 }
 
 // ---- The check ---------------------------------------------------------------------------------
+
+void KRACheckFilenames::updateSameAsSource(KRACheckFileNamesEntry& entry)
+{
+    const std::string sourcePath = LocalPath(entry.namingURL);
+    const std::string destinationPath = LocalPath(entry.destination);
+    entry.sameAsSource = false;
+    if (destinationPath.empty() || sourcePath.empty())
+        return;
+    if (destinationPath == sourcePath) {
+        entry.sameAsSource = true;
+        return;
+    }
+    // The same file through a link or another name of it.
+    struct stat source = {}, destination = {};
+    entry.sameAsSource = StatPath(sourcePath, source) && StatPath(destinationPath, destination) &&
+                         source.st_dev == destination.st_dev && source.st_ino == destination.st_ino;
+}
 
 bool KRACheckFilenames::needsMetaFromFiles(const QList<KRACheckEncoderItem>& encoders)
 {

@@ -77,6 +77,8 @@ public:
     // What keeps the batch from starting as it is, among the ticked entries.
     enum class Problem { None, NoDestination, SameAsSource, Conflict };
     Problem problemOf(const KRACheckFileNamesEntry& entry) const;
+    // The same with the shared destinations already known (for many entries at once).
+    static Problem problemOf(const KRACheckFileNamesEntry& entry, const QSet<QString>& conflicts);
     // Destinations two or more ticked entries share.
     QSet<QString> conflictingPaths() const;
     bool hasBlockingProblems() const;
@@ -111,6 +113,9 @@ public:
                                          const QList<KRACheckEncoderItem>& encoders, int workers,
                                          const std::atomic<bool>* cancel = nullptr,
                                          std::function<void(int done)> progress = nullptr);
+
+    // After the destination of an entry changed: whether it is now the source itself.
+    static void updateSameAsSource(KRACheckFileNamesEntry& entry);
 
     // Deep copies: namings copied (a check resolves their folders), arguments copied.
     static QList<KRACheckEncoderItem> copyEncoders(const QList<KRACheckEncoderItem>& encoders);

@@ -1,0 +1,94 @@
+// The outputs of a batch that need the user's word before it starts: destinations that exist
+// already (overwrite, skip or rename them), and destinations the batch cannot write as they
+// are: two outputs with one name, an output that is its own source, an output without a name.
+// Those must be renamed or unticked: until they are, the dialog offers no way on.
+//
+// The OK button reads "Overwrite" while a ticked destination still exists and "Continue"
+// otherwise. Whether a file exists is asked on a worker, with the answers kept, so that
+// toggling thousands of rows stays quick; a check that a newer one replaced, or that arrives
+// after the dialog closed, is dropped.
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QList>
+#include <QPointer>
+#include <QPushButton>
+#include <QSet>
+#include <QStringList>
+#include <QTableWidget>
+
+#include <memory>
+
+#include "kit/KillSwitch.h"
+#include "naming/KRACheckFilenames.h"
+
+class KRAFileAlreadyExistsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit KRAFileAlreadyExistsDialog(QWidget* parent = nullptr);
+    ~KRAFileAlreadyExistsDialog() override;
+
+    KRACheckFilenamesStateRef state() const { return m_state; }
+    void setState(const KRACheckFilenamesStateRef& state);
+    QList<KRACheckFileNamesEntryRef> items() const { return m_items; }
+
+    QString okButtonText() const;
+    bool canGoOn() const;
+
+    // The display path of a row: the destination's friendly name without extension.
+    QString displayPathAt(int index);
+    // A typed display path: refused (false, with the reason shown) when it is empty or
+    // relative; else the destination, with the old extension, and a new check.
+    bool setDisplayPath(const QString& text, int index);
+    void setChecked(int index, bool checked);
+    void toggleAll(bool checked);
+    void appendToAll(const QString& suffix);
+    void onMenuAppendDate();
+
+    void onButtonOverwrite();
+    void onButtonNoToAll();
+    void onButtonCancel();
+
+    // A check is pending or running (tests wait for the caption).
+    bool isChecking() const { return m_checkPending || m_checkRunning; }
+    QString lastRefusal() const { return m_lastRefusal; }
+    QTableWidget* table() const { return m_table; }
+    QPushButton* okButton() const { return m_ok; }
+
+signals:
+    // The caption or the way on changed after a check.
+    void checked();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Cache;
+    void reloadTable();
+    void refreshAllRows();
+    void refreshRow(int row);
+    void refreshButtons();
+    void checkOverwrite();
+    void checkOverwrite2();
+    void checkOverwriteDone(const KillSwitchRef& cookie, bool exists);
+    void endDelayed(int code);
+    QString statusOf(const KRACheckFileNamesEntry& entry) const;
+
+    KRACheckFilenamesStateRef m_state;
+    QList<KRACheckFileNamesEntryRef> m_items;
+    QStringList m_display;
+    QSet<QString> m_conflicts; // as of the last refresh of the rows
+    std::shared_ptr<Cache> m_cache;
+    std::unique_ptr<KillSwitchHolder> m_killSwitch;
+    bool m_checkPending = false;
+    bool m_checkRunning = false;
+    bool m_shuttingDown = false;
+    bool m_overwrite = true;
+    bool m_filling = false;
+    bool m_batching = false;
+    QString m_lastRefusal;
+    QPointer<QTableWidget> m_table;
+    QPointer<QPushButton> m_ok;
+    QPointer<QLabel> m_message;
+};

@@ -1,0 +1,139 @@
+// The files-already-exist dialog: its caption follows the files, outputs the batch cannot
+// write keep it from going on, renames are checked, and the three ways out.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QSignalSpy>
+
+#include "common/MediaTestFiles.h"
+#include "common/TestEnv.h"
+#include "common/TestFiles.h"
+#include "common/TestStore.h"
+#include "naming/KRAFileAlreadyExistsDialog.h"
+#include "naming/KRAFileNaming.h"
+#include "platform/XWorkspace.h"
+
+namespace {
+
+class FileAlreadyExists : public ::testing::Test {
+protected:
+    // Sources a, b, c in the folder; outputs a.mkv (exists), b.mkv and c.mkv named alike
+    // ("same.mkv", which does not exist).
+    KRACheckFilenamesStateRef makeState()
+    {
+        for (const char* name : {"a.mov", "b.mov", "c.mov", "a.mkv"})
+            WriteTextFile(dir.file(name), "x");
+        auto state = std::make_shared<KRACheckFilenamesState>();
+        const auto add = [&](const char* source, const char* destination) {
+            auto entry = std::make_shared<KRACheckFileNamesEntry>();
+            entry->namingURL = QUrl::fromLocalFile(QString::fromStdString(dir.file(source)));
+            entry->destination = QUrl::fromLocalFile(QString::fromStdString(dir.file(destination)));
+            KRACheckFilenames::updateSameAsSource(*entry);
+            state->entries.append(entry);
+        };
+        add("a.mov", "a.mkv");
+        add("b.mov", "same.mkv");
+        add("c.mov", "same.mkv");
+        state->alreadyExists.insert(state->entries[0]->destination);
+        return state;
+    }
+    bool waitForCheck(KRAFileAlreadyExistsDialog& dialog)
+    {
+        QSignalSpy spy(&dialog, &KRAFileAlreadyExistsDialog::checked);
+        return spy.wait(10000);
+    }
+
+    TestStoreScope store;
+    TestTempDir dir;
+    TestEnvScope home{"HOME", dir.path()};
+};
+
+} // namespace
+
+TEST_F(FileAlreadyExists, CaptionAndBlockingNames)
+{
+    KRAFileAlreadyExistsDialog dialog;
+    dialog.setState(makeState());
+    ASSERT_EQ(dialog.items().size(), 3) << "the existing file and the two that share a name";
+    ASSERT_TRUE(waitForCheck(dialog));
+    EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Overwrite"));
+    EXPECT_FALSE(dialog.okButton()->isEnabled()) << "two outputs would overwrite each other";
+    dialog.onButtonOverwrite();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.result(), 0);
+
+    // Skipping one of the pair lets the batch go on; skipping the existing one makes it
+    // "Continue".
+    dialog.setChecked(2, false);
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    dialog.setChecked(0, false);
+    ASSERT_TRUE(waitForCheck(dialog));
+    EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Continue"));
+    dialog.setChecked(0, true);
+    ASSERT_TRUE(waitForCheck(dialog));
+    EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Overwrite"));
+}
+
+TEST_F(FileAlreadyExists, RenamesAreCheckedAndStayWhereTheUserSays)
+{
+    KRAFileAlreadyExistsDialog dialog;
+    const KRACheckFilenamesStateRef state = makeState();
+    dialog.setState(state);
+    const QUrl before = state->entries[1]->destination;
+    for (const char* bad : {"", "   ", "clip", "Videos/clip"}) {
+        EXPECT_FALSE(dialog.setDisplayPath(QString::fromUtf8(bad), 1)) << bad;
+        EXPECT_FALSE(dialog.lastRefusal().isEmpty());
+        EXPECT_EQ(state->entries[1]->destination, before) << bad;
+    }
+    // A whole path renames the file, keeping its extension; a name that exists is found.
+    ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("a")), 1));
+    EXPECT_EQ(state->entries[1]->destination.toLocalFile(), QString::fromStdString(dir.file("a.mkv")));
+    EXPECT_FALSE(dialog.okButton()->isEnabled()) << "now two outputs are a.mkv";
+    ASSERT_TRUE(dialog.setDisplayPath(QStringLiteral("~/other"), 1));
+    EXPECT_EQ(state->entries[1]->destination.toLocalFile(), QString::fromStdString(dir.file("other.mkv")));
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    // Renaming an output onto its own source is caught.
+    ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("c")), 2));
+    ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("c.mov")), 2));
+    EXPECT_TRUE(state->entries[2]->destination.toLocalFile().endsWith(QStringLiteral("c.mov.mkv")));
+
+    // The date goes at the end of every name, the extension stays, nothing exists any more.
+    dialog.onMenuAppendDate();
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_TRUE(dialog.displayPathAt(row).contains(QStringLiteral(" - "))) << row;
+        EXPECT_TRUE(state->entries[row]->destination.toLocalFile().endsWith(QStringLiteral(".mkv")));
+    }
+    ASSERT_TRUE(waitForCheck(dialog));
+    EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Continue"));
+}
+
+TEST_F(FileAlreadyExists, WaysOut)
+{
+    {
+        // Others still ticked: the rest is converted.
+        const KRACheckFilenamesStateRef state = makeState();
+        auto other = std::make_shared<KRACheckFileNamesEntry>();
+        other->destination = QUrl::fromLocalFile(QString::fromStdString(dir.file("fine.mkv")));
+        state->entries.append(other);
+        KRAFileAlreadyExistsDialog dialog;
+        dialog.setState(state);
+        dialog.show();
+        dialog.onButtonNoToAll();
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.result(), 1);
+        EXPECT_EQ(state->numItemsChecked(), 1);
+    }
+    {
+        KRAFileAlreadyExistsDialog dialog;
+        dialog.setState(makeState());
+        dialog.show();
+        dialog.onButtonNoToAll();
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.result(), 0) << "nothing left to convert";
+    }
+    // Closed while a check runs: its answer is dropped.
+    auto* dialog = new KRAFileAlreadyExistsDialog;
+    dialog->setState(makeState());
+    delete dialog;
+    QApplication::processEvents();
+}
