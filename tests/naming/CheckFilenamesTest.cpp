@@ -11,6 +11,7 @@
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
 #include "naming/KRACheckFilenames.h"
+#include "naming/KRACheckingFilenamesProgress.h"
 #include "naming/KRAFileNaming.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
@@ -198,4 +199,75 @@ TEST(CheckFilenames, BackgroundJobReportsOnceAndNeverAfterItIsGone)
     while (timer.elapsed() < 3000)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(late, 0);
+}
+
+namespace {
+
+class CheckHost : public KRAPanelHostInterface, public KRACheckFilenamesHost {
+public:
+    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
+    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
+    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
+    bool returnToRoot() override { return false; }
+    void returnToRootOrClose() override {}
+    void panelNameChanged() override {}
+    QWidget* mainWindow() override { return nullptr; }
+    std::shared_ptr<void> contextData() const override { return nullptr; }
+    void setContextData(std::shared_ptr<void>) override {}
+    void checkFileNamesDone(const KRACheckFilenamesStateRef& state, bool needsDialog,
+                            const std::shared_ptr<KRAPanel>& invoker) override
+    {
+        ++done;
+        result = state;
+        dialog = needsDialog;
+        backTo = invoker;
+    }
+    void checkFileNamesCancelled(const std::shared_ptr<KRAPanel>& invoker) override
+    {
+        ++cancelled;
+        backTo = invoker;
+    }
+    std::shared_ptr<KRAPanel> current, backTo;
+    KRACheckFilenamesStateRef result;
+    int done = 0, cancelled = 0;
+    bool dialog = false;
+};
+
+} // namespace
+
+TEST(CheckFilenames, PleaseWaitPanelReportsOrCancels)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    ASSERT_TRUE(MakeTestVideo(dir.file("c.mp4"), "64x48", "5", "1", {"-metadata", "title=C"}));
+    const QList<KRACheckEncoderItem> encoders{
+        Encoder(QStringLiteral("MKV"), QStringLiteral(".mkv"), Dynamic(dir.file("out"), QStringLiteral("[title]")))};
+    auto host = std::make_shared<CheckHost>();
+    auto invoker = std::make_shared<KRACheckingFilenamesProgress>(QList<KRACheckSourceItem>{}, encoders, nullptr);
+
+    auto panel = std::make_shared<KRACheckingFilenamesProgress>(QList<KRACheckSourceItem>{Source(dir.file("c.mp4"))},
+                                                                encoders, invoker);
+    panel->panelAttachedToHost(host);
+    panel->view();
+    QElapsedTimer timer;
+    timer.start();
+    while (host->done == 0 && timer.elapsed() < 30000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(host->done, 1);
+    EXPECT_FALSE(host->dialog);
+    EXPECT_EQ(host->backTo, invoker);
+    EXPECT_TRUE(PathOf(host->result->entries[0]).endsWith(QStringLiteral("/C.mkv")));
+
+    // Cancel: back to the invoker, and the result never comes.
+    auto cancelled = std::make_shared<KRACheckingFilenamesProgress>(
+        QList<KRACheckSourceItem>{Source(dir.file("c.mp4")), Source(dir.file("c.mp4"))}, encoders, invoker);
+    cancelled->panelAttachedToHost(host);
+    cancelled->view();
+    cancelled->btnCancel()->click();
+    EXPECT_EQ(host->cancelled, 1);
+    timer.restart();
+    while (timer.elapsed() < 2000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(host->done, 1);
 }
