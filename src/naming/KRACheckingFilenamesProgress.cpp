@@ -1,7 +1,7 @@
 #include "naming/KRACheckingFilenamesProgress.h"
 
+#include <QBoxLayout>
 #include <QLabel>
-#include <QLayout>
 #include <QPointer>
 
 KRACheckFilenamesHost::~KRACheckFilenamesHost() = default;
@@ -20,8 +20,8 @@ KRACheckingFilenamesProgress::~KRACheckingFilenamesProgress() = default;
 void KRACheckingFilenamesProgress::loadView()
 {
     QKPleaseWaitDialog::loadView();
-    if (QLayout* layout = view()->layout())
-        layout->addWidget(new QLabel(QStringLiteral("Checking the names of the files to write\u2026")));
+    if (auto* layout = qobject_cast<QBoxLayout*>(view()->layout()))
+        layout->insertWidget(0, new QLabel(QStringLiteral("Checking the names of the files to write\u2026")));
     if (m_started)
         return;
     m_started = true;

@@ -589,6 +589,7 @@ void KRAPreConvertDialog::onSubDialogClose()
 {
     if (const std::shared_ptr<KRAPanelHostInterface> host = m_host.lock())
         host->setCurrentPanel(shared_from_this());
+    m_fileList.reset();
 }
 
 bool KRAPreConvertDialog::encoderPageValidate()
@@ -672,8 +673,63 @@ void KRAPreConvertDialog::onButtonCancel()
 
 void KRAPreConvertDialog::onListRenameFiles()
 {
+    const std::shared_ptr<KRAPanelHostInterface> host = m_host.lock();
+    if (!host || !preConvertHost())
+        return;
+    m_fileList = std::make_shared<KRAFileListDialog>(this);
+    m_fileList->refreshDialog();
+    host->setCurrentPanel(m_fileList);
+}
+
+QList<KRAFileListItem> KRAPreConvertDialog::fileListItems() const
+{
+    QList<KRAFileListItem> items;
     if (KRAPreConvertHost* host = preConvertHost())
-        host->showListRename(shared_from_this());
+        for (const KRAPreConvertEntryRef& entry : host->conversionEntries()) {
+            KRAFileListItem item;
+            item.checked = entry->checked;
+            item.destinationUser = entry->destinationUser;
+            item.url = entry->namingURL();
+            if (entry->source2())
+                item.specialActionDesc = entry->source2()->specialActionDesc();
+            items.append(item);
+        }
+    return items;
+}
+
+KRAFileNamingRef KRAPreConvertDialog::fileListNaming() const
+{
+    const KRAProfileRef profile = activeProfile();
+    return profile ? profile->fileNaming : nullptr;
+}
+
+QKEncoderDescRef KRAPreConvertDialog::fileListEncoder() const
+{
+    const KRAConfigRef config = this->config();
+    return config ? config->activeEncoder() : nullptr;
+}
+
+QKFileInfoCacheRef KRAPreConvertDialog::fileListInfoCache() const
+{
+    KRAPreConvertHost* host = preConvertHost();
+    return host ? host->infoCache() : nullptr;
+}
+
+void KRAPreConvertDialog::fileListApply(const QMap<int, KRAFileListEdit>& edits)
+{
+    KRAPreConvertHost* host = preConvertHost();
+    if (!host)
+        return;
+    const QList<KRAPreConvertEntryRef> entries = host->conversionEntries();
+    const QKEncoderDescRef encoder = fileListEncoder();
+    for (auto it = edits.constBegin(); it != edits.constEnd(); ++it) {
+        if (it.key() < 0 || it.key() >= entries.size())
+            continue;
+        entries[it.key()]->checked = it->checked;
+        if (encoder && encoder->outputsFiles)
+            entries[it.key()]->destinationUser = it->destinationUser;
+    }
+    fileListDialogApply();
 }
 
 void KRAPreConvertDialog::panelWillClose()

@@ -17,6 +17,7 @@
 
 #include "kit/KRAPanel.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
+#include "naming/KRAFileListDialog.h"
 #include "naming/KRAOutputLocationPickerV2.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRAEncoderPageHost.h"
@@ -41,6 +42,7 @@ public:
 
 class KRAPreConvertDialog : public QKPanelViewController,
                             public KRAEncoderPageHost,
+                            public KRAFileListOwner,
                             public std::enable_shared_from_this<KRAPreConvertDialog> {
     Q_OBJECT
 public:
@@ -65,6 +67,14 @@ public:
     QWidget* pageHostWindow() const override;
     void encoderArgsChanged();
 
+    // ---- List and rename ----
+    QList<KRAFileListItem> fileListItems() const override;
+    KRAFileNamingRef fileListNaming() const override;
+    QKEncoderDescRef fileListEncoder() const override;
+    QString fileListEncoderArgs() const override { return encoderArgs(); }
+    QKFileInfoCacheRef fileListInfoCache() const override;
+    void fileListApply(const QMap<int, KRAFileListEdit>& edits) override;
+
     // ---- Actions ----
     // The pop-up's choice, by the item's title.
     void encoderSelected();
@@ -76,7 +86,7 @@ public:
     // List and rename applied edits: user destinations may now stand in the entries.
     void fileListDialogApply();
     // List and rename closed: back to this panel.
-    void onSubDialogClose();
+    void onSubDialogClose() override;
     bool encoderPageValidate();
     void encoderPageWillClose();
 
@@ -100,6 +110,7 @@ public:
     KREEncoderPage* encoderPage() const { return m_encoderPage.get(); }
     KRADSPListPane* dspList() const { return m_dspList; }
     KRAOutputLocationPickerV2* locationPicker() const { return m_locationPicker; }
+    std::shared_ptr<KRAFileListDialog> fileListDialog() const { return m_fileList; }
     // The sheet or alert the dialog has open, if any.
     KRACreateProfile* createProfileSheet() const;
     QMessageBox* openAlert() const;
@@ -135,6 +146,7 @@ private:
 
     std::weak_ptr<KRAPanelHostInterface> m_host;
     std::weak_ptr<KRAPanel> m_invoker;
+    std::shared_ptr<KRAFileListDialog> m_fileList;
     std::shared_ptr<KRADynamicNamingDialogV2_Context_KRAPreConvertDialog> m_namingContext;
     std::unique_ptr<KREEncoderPage> m_encoderPage;
     QPointer<KRADSPListPane> m_dspList;

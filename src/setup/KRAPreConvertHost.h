@@ -14,6 +14,7 @@
 
 #include "engine/QKConvertSource.h"
 #include "job/QKEncoderDesc.h"
+#include "media/QKFileInfoCache.h"
 #include "setup/KRAConfig.h"
 
 class KRAPreConvertDialog;
@@ -59,6 +60,6 @@ public:
     virtual void preConvertDone(const KRAPreConvertSetup& setup) = 0;
     // "Install missing codecs": the configuration panel's ffmpeg page.
     virtual void showConfigPanel() = 0;
-    // The list-and-rename panel for the dialog's files; false: there is none.
-    virtual bool showListRename(const std::shared_ptr<KRAPreConvertDialog>& dialog) = 0;
+    // The information of the files, read in the background (none: the panels read nothing).
+    virtual QKFileInfoCacheRef infoCache() { return nullptr; }
 };

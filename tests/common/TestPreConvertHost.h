@@ -78,11 +78,6 @@ public:
     }
     void preConvertDone(const KRAPreConvertSetup& setup) override { done.append(setup); }
     void showConfigPanel() override { ++configPanels; }
-    bool showListRename(const std::shared_ptr<KRAPreConvertDialog>&) override
-    {
-        ++listRenames;
-        return true;
-    }
 
     QPointer<QWidget> window;
     std::shared_ptr<KRAPanel> current;
@@ -90,6 +85,5 @@ public:
     QList<KRAPreConvertEntryRef> entries;
     QList<KRAPreConvertSetup> done;
     int configPanels = 0;
-    int listRenames = 0;
     int closed = 0;
 };

@@ -171,7 +171,10 @@ TEST_F(PreConvertDialog, FileCountAndBack)
     EXPECT_TRUE(three->buttonConvert()->isEnabled());
     EXPECT_EQ(three->buttonListFiles()->text(), QStringLiteral("3 files"));
     three->buttonListFiles()->click();
-    EXPECT_EQ(host->listRenames, 1);
+    ASSERT_TRUE(three->fileListDialog());
+    EXPECT_EQ(host->currentPanel(), three->fileListDialog());
+    three->fileListDialog()->onCancel();
+    EXPECT_EQ(host->currentPanel(), three);
     // Back returns to the panel that opened the setup.
     auto invoker = std::make_shared<KRAPreConvertDialog>(host);
     three->setInvokerPanel(invoker);

@@ -1,8 +1,13 @@
-// The files-already-exist dialog with an existing file and two outputs that share a name.
+// From Go to the batch: the files-already-exist dialog (an existing file and two outputs that
+// share a name), list and rename, and the please-wait panel of the destination check.
 
 #include <QDir>
+#include <QVBoxLayout>
 
+#include "naming/KRACheckingFilenamesProgress.h"
 #include "naming/KRAFileAlreadyExistsDialog.h"
+#include "naming/KRAFileListDialog.h"
+#include "naming/KRAFileNaming.h"
 #include "tools/ui-shot/UiShot.h"
 
 namespace {
@@ -23,5 +28,62 @@ const UiShotRegistration
                 dialog->setState(state);
                 return static_cast<QWidget*>(dialog);
             }});
+
+} // namespace
+
+namespace {
+
+// Three files, one renamed and one skipped.
+class ShotListOwner : public KRAFileListOwner {
+public:
+    QList<KRAFileListItem> fileListItems() const override
+    {
+        QList<KRAFileListItem> items;
+        for (const char* name : {"Holiday 2026.mp4", "Birthday.mov", "Concert.mkv"}) {
+            KRAFileListItem item;
+            item.url = QUrl::fromLocalFile(QStringLiteral("/home/me/Videos/") + QString::fromLatin1(name));
+            items.append(item);
+        }
+        items[1].destinationUser = QStringLiteral("Birthday (for grandma)");
+        items[2].checked = false;
+        return items;
+    }
+    KRAFileNamingRef fileListNaming() const override
+    {
+        return KRAFileNaming::namingSingleFolder(QUrl::fromLocalFile(QStringLiteral("/home/me/Videos/Converted")));
+    }
+    QKEncoderDescRef fileListEncoder() const override
+    {
+        return QKEncoderDesc::makeVideoCodec(QStringLiteral("MP4 (H264)"), QStringLiteral(".mp4"));
+    }
+    QString fileListEncoderArgs() const override { return QString(); }
+    void fileListApply(const QMap<int, KRAFileListEdit>&) override {}
+    void onSubDialogClose() override {}
+};
+
+const UiShotRegistration list({"list-rename", "the list and rename panel", QSize(760, 320), [](UiShotKeep& keep) {
+                                   auto owner = std::make_shared<ShotListOwner>();
+                                   auto dialog = std::make_shared<KRAFileListDialog>(owner.get());
+                                   dialog->refreshDialog();
+                                   auto* window = new QWidget;
+                                   window->setWindowTitle(dialog->panelName());
+                                   auto* layout = new QVBoxLayout(window);
+                                   layout->addWidget(dialog->view());
+                                   keep.push_back(dialog);
+                                   keep.push_back(owner);
+                                   return window;
+                               }});
+
+const UiShotRegistration checking({"checking-names", "the destination check's please-wait panel", QSize(),
+                                   [](UiShotKeep& keep) {
+                                       auto panel = std::make_shared<KRACheckingFilenamesProgress>(
+                                           QList<KRACheckSourceItem>{}, QList<KRACheckEncoderItem>{}, nullptr);
+                                       auto* window = new QWidget;
+                                       window->setWindowTitle(panel->panelName());
+                                       auto* layout = new QVBoxLayout(window);
+                                       layout->addWidget(panel->view());
+                                       keep.push_back(panel);
+                                       return window;
+                                   }});
 
 } // namespace

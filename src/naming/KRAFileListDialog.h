@@ -1,0 +1,118 @@
+// "List & Rename Files": every file of the pending conversion with its destination, length,
+// type and estimated size. The user unticks files and types other destination names for
+// single files; the edits are kept apart until OK, so Cancel changes nothing.
+//
+// The panel reaches the converter setup through KRAFileListOwner, which gives it the files
+// and takes the edits back.
+#pragma once
+
+#include <QLabel>
+#include <QList>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+#include <QTableWidget>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+#include "job/QKEncoderDesc.h"
+#include "kit/KRAPanel.h"
+#include "media/QKFileInfoCache.h"
+
+class KRAFileNaming;
+using KRAFileNamingRef = std::shared_ptr<KRAFileNaming>;
+
+struct KRAFileListEdit {
+    bool checked = true;
+    std::optional<QString> destinationUser;
+};
+
+struct KRAFileListItem {
+    bool checked = true;
+    std::optional<QString> destinationUser;
+    QUrl url; // the source as the user sees it
+    QString specialActionDesc;
+};
+
+class KRAFileListOwner {
+public:
+    virtual ~KRAFileListOwner();
+    virtual QList<KRAFileListItem> fileListItems() const = 0;
+    virtual KRAFileNamingRef fileListNaming() const = 0;
+    virtual QKEncoderDescRef fileListEncoder() const = 0;
+    virtual QString fileListEncoderArgs() const = 0;
+    virtual QKFileInfoCacheRef fileListInfoCache() const { return nullptr; }
+    // OK: the edits by row (the entry takes the edit's tick and, when the encoder writes
+    // files, its destination).
+    virtual void fileListApply(const QMap<int, KRAFileListEdit>& edits) = 0;
+    // OK or Cancel: back to the owner's panel.
+    virtual void onSubDialogClose() = 0;
+};
+
+class KRAFileListDialog : public QKPanelViewController {
+    Q_OBJECT
+public:
+    explicit KRAFileListDialog(KRAFileListOwner* owner);
+    ~KRAFileListDialog() override;
+
+    QString panelName() override { return QStringLiteral("List & Rename Files"); }
+    QSize panelMinSize() override { return QSize(300, 200); }
+
+    // Takes the files, encoder and naming again; pending edits are dropped.
+    void refreshDialog();
+
+    bool itemCheckedAt(int row) const;
+    // The destination as the user sees it (the name below the chosen folder), or
+    // "< encoder >" for an encoder that writes no files.
+    QString destinationUserAt(int row) const;
+    void setCheckedAt(int row, bool checked);
+    // A typed destination: refused (false, with the reason) when it is empty or the encoder
+    // writes no files.
+    bool setDestinationAt(int row, const QString& text);
+    QString lastRefusal() const { return m_lastRefusal; }
+
+    void onMenuCheckAll();
+    void onMenuUncheckAll();
+    void onInvertCheck();
+    void onCheckOnlySelected();
+    void onToggleSelected();
+    void onMenuAppendDateTime();
+    void appendToAll(const QString& suffix);
+    void onRevealSourceInFileManager();
+    void onOK();
+    void onCancel();
+
+    QMap<int, KRAFileListEdit> edits() const { return m_edits; }
+    QString convertingLabel() const;
+    QString estimatedTotalLabel() const;
+    QTableWidget* table() const { return m_table; }
+
+protected:
+    void loadView() override;
+
+private:
+    KRAFileListEdit& editItemAt(int row);
+    void reloadTable();
+    void refreshRow(int row);
+    void refreshTotals();
+    void refreshEstimatedSize();
+    void onInfosLoaded(int64_t count);
+    void exitDialog(int code);
+    QList<int> selectedRows() const;
+
+    KRAFileListOwner* m_owner;
+    QList<KRAFileListItem> m_items;
+    QMap<int, KRAFileListEdit> m_edits;
+    QList<uint64_t> m_estimatedSizes;
+    QKEncoderDescRef m_encoder;
+    std::unique_ptr<QKEncoderInstance> m_encoderInstance;
+    QKFileInfoCacheRef m_cache;
+    int m_callback = 0;
+    bool m_filling = false;
+    QString m_lastRefusal;
+    QPointer<QTableWidget> m_table;
+    QPointer<QLabel> m_labelConverting;
+    QPointer<QLabel> m_labelTotal;
+};
