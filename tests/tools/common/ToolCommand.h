@@ -22,5 +22,7 @@ const char* ToolName();
 void ToolWrite(const std::string& text);
 // Reads all of standard input.
 std::string ToolReadStdin();
+// The path made absolute against the working folder (as given when it already is).
+std::string ToolAbsolutePath(const std::string& path);
 // Prints "TOOL NAME: message" to standard error and returns 1.
 int ToolFail(const char* name, const std::string& message);

@@ -108,3 +108,15 @@ int main(int argc, char** argv)
         setup();
     return it->second.fn(argc - 1, argv + 1);
 }
+
+std::string ToolAbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char* cwd = getcwd(nullptr, 0);
+    std::string folder = cwd ? cwd : "/";
+    free(cwd);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder + path;
+}

@@ -39,14 +39,7 @@ bool TakeValue(int argc, char** argv, int& i, std::string& out)
 
 XStr AbsolutePath(const std::string& path)
 {
-    if (!path.empty() && path[0] == '/')
-        return Wide(path);
-    char* cwd = getcwd(nullptr, 0);
-    std::string folder = cwd ? cwd : "/";
-    free(cwd);
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return Wide(folder + path);
+    return Wide(ToolAbsolutePath(path));
 }
 
 int Expand(int argc, char** argv)

@@ -17,12 +17,7 @@ namespace {
 
 XStr Absolute(const std::string& path)
 {
-    if (!path.empty() && path[0] == '/')
-        return XStr::FromUTF8(path);
-    std::vector<char> cwd(4096);
-    if (!getcwd(cwd.data(), cwd.size()))
-        return XStr::FromUTF8(path);
-    return XStr::FromUTF8(std::string(cwd.data()) + "/" + path);
+    return XStr::FromUTF8(ToolAbsolutePath(path));
 }
 
 int ConcatList(int argc, char** argv)
