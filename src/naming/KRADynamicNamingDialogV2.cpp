@@ -1,11 +1,15 @@
 #include "naming/KRADynamicNamingDialogV2.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -14,6 +18,7 @@
 #include "kit/SheetFallback.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XFileName.h"
 
 namespace {
@@ -80,6 +85,8 @@ void KRADynamicNamingDialogV2::buildWindow()
         folderRow->addWidget(root);
         grid->addWidget(label, row, 0);
         grid->addLayout(folderRow, row++, 1);
+        connect(m_baseField, &QLineEdit::textChanged, this, [this](const QString& text) { m_baseLocation = text; });
+        // Only the user's typing forgets the chosen folder; setBaseLocation keeps it.
         connect(m_baseField, &QLineEdit::textEdited, this, [this] { m_baseLocationURL = QUrl(); });
         connect(choose, &QPushButton::clicked, this, &KRADynamicNamingDialogV2::onSetBaseLocation);
         connect(root, &QPushButton::clicked, this, &KRADynamicNamingDialogV2::onBaseLocationToSourceDrive);
@@ -99,7 +106,7 @@ void KRADynamicNamingDialogV2::buildWindow()
     auto* propertyButton = new QPushButton(QStringLiteral("&Property \u25BE"), this);
     auto* functionButton = new QPushButton(QStringLiteral("&Function \u25BE"), this);
     auto* examplesButton = new QPushButton(QStringLiteral("E&xamples \u25BE"), this);
-    for (QPushButton* button : {m_tagButton.data(), propertyButton, functionButton, examplesButton}) {
+    for (QPushButton* button : {m_tagButton, propertyButton, functionButton, examplesButton}) {
         button->setAutoDefault(false);
         insertRow->addWidget(button);
     }
@@ -167,12 +174,13 @@ void KRADynamicNamingDialogV2::setWindowTitleText(const QString& title)
 
 QString KRADynamicNamingDialogV2::baseLocation() const
 {
-    return m_baseField ? m_baseField->text() : m_baseLocationURL.toLocalFile();
+    return m_baseLocation;
 }
 
 void KRADynamicNamingDialogV2::setBaseLocation(const QString& text)
 {
-    if (m_baseField)
+    m_baseLocation = text;
+    if (m_baseField && m_baseField->text() != text)
         m_baseField->setText(text);
 }
 
@@ -180,15 +188,16 @@ void KRADynamicNamingDialogV2::fixBaseLocationURL()
 {
     if (!m_baseLocationURL.isEmpty())
         return;
-    QString text = baseLocation();
-    if (!text.startsWith(QLatin1Char('~')) && !text.startsWith(QLatin1Char('/')))
+    QString text = m_baseLocation;
+    // "~name" is taken below the home folder too: it is not ours to expand, and left as it is
+    // it would name a folder relative to wherever the program happened to be started.
+    const bool fromHome = text == QStringLiteral("~") || text.startsWith(QStringLiteral("~/"));
+    if (!fromHome && !text.startsWith(QLatin1Char('/')))
         text.prepend(QStringLiteral("~/"));
     XFileName path(XStrFromQString(text));
     path.ExpandHome();
-    QString local = XStrToQString(path);
-    if (!local.endsWith(QLatin1Char('/')))
-        local += QLatin1Char('/');
-    m_baseLocationURL = QUrl::fromLocalFile(local);
+    path.AddTrailingSlash();
+    m_baseLocationURL = XFileURL(path);
 }
 
 void KRADynamicNamingDialogV2::setExUseCurrentMeta(bool on)

@@ -2,9 +2,20 @@
 // example switches, and the example file read on a worker.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThread>
 #include <QThreadPool>
 
 #include "common/MediaTestFiles.h"
@@ -127,6 +138,18 @@ TEST(NamingDialog, BaseFolderAndEnding)
     EXPECT_EQ(fixed(QStringLiteral("/media/disk")), QStringLiteral("/media/disk"));
     EXPECT_EQ(fixed(QStringLiteral("~")), homePath);
     EXPECT_EQ(fixed(QStringLiteral("~/Clips")), homePath + QStringLiteral("/Clips"));
+    EXPECT_EQ(fixed(QStringLiteral("~backup")), homePath + QStringLiteral("/~backup"))
+        << "never a folder relative to the working directory";
+    EXPECT_EQ(fixed(QString()), homePath);
+
+    // A chosen folder is kept as it is, and the variant without the folder controls still
+    // answers what its opener set.
+    KRADynamicNamingDialogV2 plain(Context(), false);
+    plain.setBaseLocation(QStringLiteral("Movies"));
+    EXPECT_EQ(plain.baseLocation(), QStringLiteral("Movies"));
+    plain.setBaseLocationURL(QUrl::fromLocalFile(QStringLiteral("/srv/chosen/")));
+    plain.fixBaseLocationURL();
+    EXPECT_EQ(plain.baseLocationURL().toLocalFile(), QStringLiteral("/srv/chosen/"));
 
     KRADynamicNamingDialogV2 dialog(Context(), true);
     dialog.onBaseLocationToSourceDrive();
