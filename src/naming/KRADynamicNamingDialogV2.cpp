@@ -122,16 +122,19 @@ void KRADynamicNamingDialogV2::buildWindow()
             [this, examplesButton] { popUpMenu(examplesButton, m_examples, true); });
     examplesButton->setEnabled(m_context->allowSameFolder());
 
-    grid->addWidget(new QLabel(QStringLiteral("Example:"), this), row, 0, Qt::AlignTop);
+    grid->addWidget(new QLabel(QStringLiteral("Example:"), this), row, 0, Qt::AlignLeft | Qt::AlignTop);
     m_exampleLabel = new QLabel(this);
     m_exampleLabel->setObjectName(QStringLiteral("example"));
+    // The example carries the example file's tag values, which are anybody's text: never
+    // taken for markup.
+    m_exampleLabel->setTextFormat(Qt::PlainText);
     m_exampleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_exampleLabel->setWordWrap(true);
+    m_exampleLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_exampleLabel->setMinimumHeight(m_exampleLabel->fontMetrics().lineSpacing() * 2);
     grid->addWidget(m_exampleLabel, row++, 1);
-    grid->setColumnStretch(1, 1);
-    layout->addLayout(grid);
 
+    // The switches change only the example data, so they sit under the example.
     auto* switches = new QHBoxLayout;
     m_useCurrent = new QCheckBox(QStringLiteral("Use the &current file's tags"), this);
     m_useCurrent->setEnabled(false);
@@ -228,14 +231,22 @@ void KRADynamicNamingDialogV2::setExMultiDisc(bool on)
 
 void KRADynamicNamingDialogV2::setCurrentTrackMeta(const NTag& tags)
 {
+    // Given tags win over an example file still being read: its answer is dropped.
+    m_reading = false;
     m_currentTrackMeta = tags;
+    m_haveCurrentMeta = m_currentTrackMeta.Count() > 0;
+    m_useCurrent->setEnabled(m_haveCurrentMeta);
+    if (!m_haveCurrentMeta && m_exUseCurrentMeta)
+        setExUseCurrentMeta(false);
+    refreshExample();
 }
 
 // ---- The example file --------------------------------------------------------------------------
 
 // Reading a file's tags runs ffprobe, which on a slow or hung volume takes as long as the
 // volume wants: it happens on a worker, and the answer is taken only if the dialog is still
-// there when it arrives (checked on the main thread, where the dialog is deleted).
+// there when it arrives (checked on the main thread, where the dialog is deleted). The worker
+// is given the URL, not the context, whose answers may come live from a window.
 void KRADynamicNamingDialogV2::startReadingExample()
 {
     if (m_context->exampleMeta()) {
@@ -246,13 +257,13 @@ void KRADynamicNamingDialogV2::startReadingExample()
     if (url.isEmpty())
         return;
     m_reading = true;
-    QPointer<KRADynamicNamingDialogV2> guard(this);
+    const QPointer<KRADynamicNamingDialogV2> guard(this);
     QThreadPool::globalInstance()->start([guard, url] {
         const NTag tags = KRADynamicNamingDialogV2_Context::tagsOfFile(url);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [guard, tags] {
-                if (guard)
+                if (guard && guard->m_reading)
                     guard->exampleMetaArrived(tags);
             },
             Qt::QueuedConnection);
