@@ -144,11 +144,14 @@ void KRADynamicNamingDialogV2::buildWindow()
     switches->addWidget(m_compilation);
     switches->addWidget(m_multiDisc);
     switches->addStretch(1);
-    layout->addLayout(switches);
+    grid->addLayout(switches, row++, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
     connect(m_useCurrent, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExUseCurrentMeta);
     connect(m_compilation, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExCompilation);
     connect(m_multiDisc, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExMultiDisc);
 
+    layout->addStretch(1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &KRADynamicNamingDialogV2::onOK);
     connect(buttons, &QDialogButtonBox::rejected, this, &KRADynamicNamingDialogV2::onCancel);
