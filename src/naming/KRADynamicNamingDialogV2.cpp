@@ -1,11 +1,15 @@
 #include "naming/KRADynamicNamingDialogV2.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -14,6 +18,7 @@
 #include "kit/SheetFallback.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XFileName.h"
 
 namespace {
@@ -80,6 +85,8 @@ void KRADynamicNamingDialogV2::buildWindow()
         folderRow->addWidget(root);
         grid->addWidget(label, row, 0);
         grid->addLayout(folderRow, row++, 1);
+        connect(m_baseField, &QLineEdit::textChanged, this, [this](const QString& text) { m_baseLocation = text; });
+        // Only the user's typing forgets the chosen folder; setBaseLocation keeps it.
         connect(m_baseField, &QLineEdit::textEdited, this, [this] { m_baseLocationURL = QUrl(); });
         connect(choose, &QPushButton::clicked, this, &KRADynamicNamingDialogV2::onSetBaseLocation);
         connect(root, &QPushButton::clicked, this, &KRADynamicNamingDialogV2::onBaseLocationToSourceDrive);
@@ -99,7 +106,7 @@ void KRADynamicNamingDialogV2::buildWindow()
     auto* propertyButton = new QPushButton(QStringLiteral("&Property \u25BE"), this);
     auto* functionButton = new QPushButton(QStringLiteral("&Function \u25BE"), this);
     auto* examplesButton = new QPushButton(QStringLiteral("E&xamples \u25BE"), this);
-    for (QPushButton* button : {m_tagButton.data(), propertyButton, functionButton, examplesButton}) {
+    for (QPushButton* button : {m_tagButton, propertyButton, functionButton, examplesButton}) {
         button->setAutoDefault(false);
         insertRow->addWidget(button);
     }
@@ -115,16 +122,19 @@ void KRADynamicNamingDialogV2::buildWindow()
             [this, examplesButton] { popUpMenu(examplesButton, m_examples, true); });
     examplesButton->setEnabled(m_context->allowSameFolder());
 
-    grid->addWidget(new QLabel(QStringLiteral("Example:"), this), row, 0, Qt::AlignTop);
+    grid->addWidget(new QLabel(QStringLiteral("Example:"), this), row, 0, Qt::AlignLeft | Qt::AlignTop);
     m_exampleLabel = new QLabel(this);
     m_exampleLabel->setObjectName(QStringLiteral("example"));
+    // The example carries the example file's tag values, which are anybody's text: never
+    // taken for markup.
+    m_exampleLabel->setTextFormat(Qt::PlainText);
     m_exampleLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_exampleLabel->setWordWrap(true);
+    m_exampleLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_exampleLabel->setMinimumHeight(m_exampleLabel->fontMetrics().lineSpacing() * 2);
     grid->addWidget(m_exampleLabel, row++, 1);
-    grid->setColumnStretch(1, 1);
-    layout->addLayout(grid);
 
+    // The switches change only the example data, so they sit under the example.
     auto* switches = new QHBoxLayout;
     m_useCurrent = new QCheckBox(QStringLiteral("Use the &current file's tags"), this);
     m_useCurrent->setEnabled(false);
@@ -134,11 +144,14 @@ void KRADynamicNamingDialogV2::buildWindow()
     switches->addWidget(m_compilation);
     switches->addWidget(m_multiDisc);
     switches->addStretch(1);
-    layout->addLayout(switches);
+    grid->addLayout(switches, row++, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
     connect(m_useCurrent, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExUseCurrentMeta);
     connect(m_compilation, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExCompilation);
     connect(m_multiDisc, &QCheckBox::toggled, this, &KRADynamicNamingDialogV2::setExMultiDisc);
 
+    layout->addStretch(1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &KRADynamicNamingDialogV2::onOK);
     connect(buttons, &QDialogButtonBox::rejected, this, &KRADynamicNamingDialogV2::onCancel);
@@ -167,12 +180,13 @@ void KRADynamicNamingDialogV2::setWindowTitleText(const QString& title)
 
 QString KRADynamicNamingDialogV2::baseLocation() const
 {
-    return m_baseField ? m_baseField->text() : m_baseLocationURL.toLocalFile();
+    return m_baseLocation;
 }
 
 void KRADynamicNamingDialogV2::setBaseLocation(const QString& text)
 {
-    if (m_baseField)
+    m_baseLocation = text;
+    if (m_baseField && m_baseField->text() != text)
         m_baseField->setText(text);
 }
 
@@ -180,15 +194,16 @@ void KRADynamicNamingDialogV2::fixBaseLocationURL()
 {
     if (!m_baseLocationURL.isEmpty())
         return;
-    QString text = baseLocation();
-    if (!text.startsWith(QLatin1Char('~')) && !text.startsWith(QLatin1Char('/')))
+    QString text = m_baseLocation;
+    // "~name" is taken below the home folder too: it is not ours to expand, and left as it is
+    // it would name a folder relative to wherever the program happened to be started.
+    const bool fromHome = text == QStringLiteral("~") || text.startsWith(QStringLiteral("~/"));
+    if (!fromHome && !text.startsWith(QLatin1Char('/')))
         text.prepend(QStringLiteral("~/"));
     XFileName path(XStrFromQString(text));
     path.ExpandHome();
-    QString local = XStrToQString(path);
-    if (!local.endsWith(QLatin1Char('/')))
-        local += QLatin1Char('/');
-    m_baseLocationURL = QUrl::fromLocalFile(local);
+    path.AddTrailingSlash();
+    m_baseLocationURL = XFileURL(path);
 }
 
 void KRADynamicNamingDialogV2::setExUseCurrentMeta(bool on)
@@ -219,14 +234,22 @@ void KRADynamicNamingDialogV2::setExMultiDisc(bool on)
 
 void KRADynamicNamingDialogV2::setCurrentTrackMeta(const NTag& tags)
 {
+    // Given tags win over an example file still being read: its answer is dropped.
+    m_reading = false;
     m_currentTrackMeta = tags;
+    m_haveCurrentMeta = m_currentTrackMeta.Count() > 0;
+    m_useCurrent->setEnabled(m_haveCurrentMeta);
+    if (!m_haveCurrentMeta && m_exUseCurrentMeta)
+        setExUseCurrentMeta(false);
+    refreshExample();
 }
 
 // ---- The example file --------------------------------------------------------------------------
 
 // Reading a file's tags runs ffprobe, which on a slow or hung volume takes as long as the
 // volume wants: it happens on a worker, and the answer is taken only if the dialog is still
-// there when it arrives (checked on the main thread, where the dialog is deleted).
+// there when it arrives (checked on the main thread, where the dialog is deleted). The worker
+// is given the URL, not the context, whose answers may come live from a window.
 void KRADynamicNamingDialogV2::startReadingExample()
 {
     if (m_context->exampleMeta()) {
@@ -237,13 +260,13 @@ void KRADynamicNamingDialogV2::startReadingExample()
     if (url.isEmpty())
         return;
     m_reading = true;
-    QPointer<KRADynamicNamingDialogV2> guard(this);
+    const QPointer<KRADynamicNamingDialogV2> guard(this);
     QThreadPool::globalInstance()->start([guard, url] {
         const NTag tags = KRADynamicNamingDialogV2_Context::tagsOfFile(url);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [guard, tags] {
-                if (guard)
+                if (guard && guard->m_reading)
                     guard->exampleMetaArrived(tags);
             },
             Qt::QueuedConnection);

@@ -11,14 +11,10 @@
 // window, and a result that arrives after the dialog has gone is dropped.
 #pragma once
 
-#include <QCheckBox>
 #include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
 #include <QList>
 #include <QPair>
 #include <QPointer>
-#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -28,7 +24,11 @@
 #include "media/NTag.h"
 
 class KRADynamicNamingDialogV2_Context;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
 class QMenu;
+class QPushButton;
 
 class KRADynamicNamingDialogV2 : public QDialog {
     Q_OBJECT
@@ -112,6 +112,9 @@ private:
     bool m_folderPicker = false;
     bool m_didEndDialog = false;
     QString m_windowTitle;
+    // Kept here as well as in the field: the variant without base-folder controls still
+    // answers what the opener set.
+    QString m_baseLocation;
     QUrl m_baseLocationURL;
     NTag m_currentTrackMeta;
     bool m_haveCurrentMeta = false;
@@ -122,11 +125,12 @@ private:
     QString m_example;
     QList<QPair<QString, QString>> m_examples;
 
-    QPointer<QLineEdit> m_pattern;
-    QPointer<QLineEdit> m_baseField;
-    QPointer<QLabel> m_exampleLabel;
-    QPointer<QCheckBox> m_useCurrent;
-    QPointer<QCheckBox> m_compilation;
-    QPointer<QCheckBox> m_multiDisc;
-    QPointer<QPushButton> m_tagButton;
+    // Children of the dialog, made in the constructor, gone with it.
+    QLineEdit* m_pattern = nullptr;
+    QLineEdit* m_baseField = nullptr;
+    QLabel* m_exampleLabel = nullptr;
+    QCheckBox* m_useCurrent = nullptr;
+    QCheckBox* m_compilation = nullptr;
+    QCheckBox* m_multiDisc = nullptr;
+    QPushButton* m_tagButton = nullptr;
 };

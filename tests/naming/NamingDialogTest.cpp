@@ -2,17 +2,32 @@
 // example switches, and the example file read on a worker.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThread>
 #include <QThreadPool>
 
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
+#include "kit/SheetFallback.h"
+#include "media/FFprobeInfo.h"
+#include "media/QKTag.h"
 #include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
+#include "naming/NamingTestSupport.h"
 
 namespace {
 
@@ -23,6 +38,23 @@ std::shared_ptr<KRADynamicNamingDialogV2_Context> Context(bool allowSameFolder =
     context->setAllowSameFolder(allowSameFolder);
     context->setEncoder(encoder);
     return context;
+}
+
+// Opens the FIFO for writing once a reader has it open, writes bytes no media reader takes,
+// and closes it: a reader blocked on the FIFO then fails. False when no reader came.
+bool FeedJunkToFifo(const std::string& fifo)
+{
+    QElapsedTimer waited;
+    waited.start();
+    int fd = -1;
+    while ((fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && errno == ENXIO && waited.elapsed() < 20000)
+        QThread::msleep(20);
+    if (fd < 0)
+        return false;
+    const char junk[] = "not a media file at all";
+    const bool wrote = ::write(fd, junk, sizeof junk) == static_cast<ssize_t>(sizeof junk);
+    ::close(fd);
+    return wrote;
 }
 
 QStringList Names(const QList<QPair<QString, QString>>& items)
@@ -49,6 +81,11 @@ TEST(NamingDialog, MenusAndExamples)
     EXPECT_LT(tags.indexOf("ISRC"), tags.indexOf("Label")) << "capitals before lower case, no folding";
     EXPECT_LT(tags.indexOf("Track number"), tags.indexOf("Track number (unpadded)"));
 
+    for (const QStringList& menu : {Names(dialog.propertyMenuItems()), Names(dialog.functionMenuItems())})
+        EXPECT_TRUE(std::is_sorted(menu.begin(), menu.end(), [](const QString& a, const QString& b) { return a < b; }))
+            << menu.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(dialog.propertyMenuItems().size(), 26);
+
     const auto functions = dialog.functionMenuItems();
     ASSERT_EQ(functions.size(), 24);
     for (const auto& [name, text] : functions) {
@@ -64,6 +101,7 @@ TEST(NamingDialog, MenusAndExamples)
     KRADynamicNamingDialogV2 narrow(Context(false), false);
     EXPECT_TRUE(narrow.lstExamples().isEmpty());
     EXPECT_FALSE(Names(narrow.propertyMenuItems()).contains(QStringLiteral("Source Path")));
+    EXPECT_EQ(narrow.propertyMenuItems().size(), 24);
     EXPECT_EQ(narrow.functionMenuItems().size(), 20);
     EXPECT_FALSE(narrow.baseLocationField());
     narrow.setCurPattern(QStringLiteral("[origpath]|[origfilename]|[title]"));
@@ -127,6 +165,18 @@ TEST(NamingDialog, BaseFolderAndEnding)
     EXPECT_EQ(fixed(QStringLiteral("/media/disk")), QStringLiteral("/media/disk"));
     EXPECT_EQ(fixed(QStringLiteral("~")), homePath);
     EXPECT_EQ(fixed(QStringLiteral("~/Clips")), homePath + QStringLiteral("/Clips"));
+    EXPECT_EQ(fixed(QStringLiteral("~backup")), homePath + QStringLiteral("/~backup"))
+        << "never a folder relative to the working directory";
+    EXPECT_EQ(fixed(QString()), homePath);
+
+    // A chosen folder is kept as it is, and the variant without the folder controls still
+    // answers what its opener set.
+    KRADynamicNamingDialogV2 plain(Context(), false);
+    plain.setBaseLocation(QStringLiteral("Movies"));
+    EXPECT_EQ(plain.baseLocation(), QStringLiteral("Movies"));
+    plain.setBaseLocationURL(QUrl::fromLocalFile(QStringLiteral("/srv/chosen/")));
+    plain.fixBaseLocationURL();
+    EXPECT_EQ(plain.baseLocationURL().toLocalFile(), QStringLiteral("/srv/chosen/"));
 
     KRADynamicNamingDialogV2 dialog(Context(), true);
     dialog.onBaseLocationToSourceDrive();
@@ -140,6 +190,62 @@ TEST(NamingDialog, BaseFolderAndEnding)
     dialog.onOK();
     ASSERT_EQ(finished.count(), 1);
     EXPECT_EQ(finished.first().first().toInt(), 0);
+
+    // As the picker opens it: a sheet on a window, OK gives 1 and Escape 0, each once.
+    QWidget window;
+    window.show();
+    for (const bool escape : {false, true}) {
+        auto* sheet = new KRADynamicNamingDialogV2(Context(), true);
+        sheet->setCurPattern(QStringLiteral("[title]"));
+        QList<int64_t> codes;
+        ASSERT_TRUE(SheetFallback::beginSheet(sheet, &window, [&codes](int64_t code) { codes.append(code); }));
+        EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+        if (escape)
+            QTest::keyClick(sheet->patternField(), Qt::Key_Escape);
+        else
+            QTest::keyClick(sheet->patternField(), Qt::Key_Return);
+        sheet->onOK();
+        EXPECT_EQ(codes, QList<int64_t>{escape ? 0 : 1});
+        EXPECT_EQ(sheet->curPattern(), QStringLiteral("[title]"));
+        delete sheet;
+    }
+}
+
+TEST(NamingDialog, GivenTagsAndTheirSwitch)
+{
+    TestStoreScope store;
+    // Tags handed over on the context need no worker.
+    auto context = Context();
+    auto meta = std::make_shared<QKTag>();
+    meta->tag()->AddTag(L"artist", L"Grace Hopper");
+    context->setExampleMeta(meta);
+    KRADynamicNamingDialogV2 dialog(context, true);
+    EXPECT_FALSE(dialog.isReadingExample());
+    EXPECT_TRUE(dialog.haveCurrentMeta());
+    EXPECT_TRUE(dialog.useCurrentMetaSwitch()->isEnabled());
+    dialog.setCurPattern(QStringLiteral("[artist]"));
+    EXPECT_EQ(dialog.example(), QStringLiteral("Grace Hopper"));
+
+    // A tag value is shown as the text it is, never as markup.
+    dialog.setCurrentTrackMeta(MakeTags({{L"artist", L"<b>Bold <img src=\"x.png\">"}}));
+    EXPECT_EQ(dialog.exampleLabel()->text(), QStringLiteral("<b>Bold <img src=\"x.png\">"));
+    EXPECT_EQ(dialog.exampleLabel()->textFormat(), Qt::PlainText);
+
+    // Emptied tags switch the use of them off; the made-up example takes over.
+    dialog.setCurrentTrackMeta(NTag());
+    EXPECT_FALSE(dialog.haveCurrentMeta());
+    EXPECT_FALSE(dialog.exUseCurrentMeta());
+    EXPECT_FALSE(dialog.useCurrentMetaSwitch()->isEnabled());
+    EXPECT_EQ(dialog.example(), QStringLiteral("Artist"));
+
+    // Tags given later make the switch usable; the user turns it on.
+    KRADynamicNamingDialogV2 later(Context(), false);
+    later.setCurPattern(QStringLiteral("[artist]"));
+    later.setCurrentTrackMeta(MakeTags({{L"artist", L"Ada"}}));
+    EXPECT_TRUE(later.haveCurrentMeta());
+    EXPECT_TRUE(later.useCurrentMetaSwitch()->isEnabled());
+    later.useCurrentMetaSwitch()->setChecked(true);
+    EXPECT_EQ(later.example(), QStringLiteral("Ada"));
 }
 
 TEST(NamingDialog, ExampleFileIsReadOnAWorker)
@@ -171,4 +277,47 @@ TEST(NamingDialog, ExampleFileIsReadOnAWorker)
     QThreadPool::globalInstance()->waitForDone(30000);
     QApplication::processEvents();
     QApplication::processEvents();
+}
+
+// An example file that never answers (a FIFO nobody writes to: ffprobe waits in open(), as on
+// a hung volume) must not hold up the window, and the answer that comes after the dialog has
+// gone, or after tags were given, is dropped.
+TEST(NamingDialog, HungExampleFileNeverBlocksTheWindow)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    const std::string gone = dir.file("gone.mkv"), kept = dir.file("kept.mkv");
+    ASSERT_EQ(::mkfifo(gone.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(kept.c_str(), 0600), 0);
+    const int timeout = ffprobeTimeoutMs();
+    setFFprobeTimeoutMs(15000);
+
+    QElapsedTimer clock;
+    clock.start();
+    auto goneContext = Context();
+    goneContext->setExampleURL(QUrl::fromLocalFile(QString::fromStdString(gone)));
+    auto* early = new KRADynamicNamingDialogV2(goneContext, true);
+    auto keptContext = Context();
+    keptContext->setExampleURL(QUrl::fromLocalFile(QString::fromStdString(kept)));
+    KRADynamicNamingDialogV2 dialog(keptContext, true);
+    EXPECT_LT(clock.elapsed(), 3000) << "the example file was read on the main thread";
+    EXPECT_TRUE(dialog.isReadingExample());
+    dialog.setCurPattern(QStringLiteral("[title]"));
+    EXPECT_EQ(dialog.example(), QStringLiteral("Title")) << "the made-up example shows meanwhile";
+    QApplication::processEvents();
+
+    delete early;
+    dialog.setCurrentTrackMeta(MakeTags({{L"title", L"Given"}}));
+    dialog.setExUseCurrentMeta(true);
+    QSignalSpy loaded(&dialog, &KRADynamicNamingDialogV2::exampleMetaLoaded);
+    EXPECT_TRUE(FeedJunkToFifo(gone));
+    EXPECT_TRUE(FeedJunkToFifo(kept));
+    EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(30000));
+    QApplication::processEvents();
+    QApplication::processEvents();
+    setFFprobeTimeoutMs(timeout);
+
+    EXPECT_EQ(loaded.count(), 0);
+    EXPECT_EQ(dialog.example(), QStringLiteral("Given"));
+    EXPECT_TRUE(dialog.haveCurrentMeta());
 }

@@ -1,10 +1,13 @@
-// From Go to the batch: the files-already-exist dialog (an existing file and two outputs that
-// share a name), list and rename, and the please-wait panel of the destination check.
+// The naming library's windows: the dynamic naming dialog as the output-location picker opens
+// it; and from Go to the batch: the files-already-exist dialog (an existing file and two outputs
+// that share a name), list and rename, and the please-wait panel of the destination check.
 
 #include <QDir>
 #include <QVBoxLayout>
 
 #include "naming/KRACheckingFilenamesProgress.h"
+#include "naming/KRADynamicNamingDialogV2.h"
+#include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileAlreadyExistsDialog.h"
 #include "naming/KRAFileListDialog.h"
 #include "naming/KRAFileNaming.h"
@@ -85,5 +88,21 @@ const UiShotRegistration checking({"checking-names", "the destination check's pl
                                        keep.push_back(panel);
                                        return window;
                                    }});
+
+} // namespace
+
+namespace {
+
+const UiShotRegistration
+    naming({"naming-dialog", "the dynamic naming dialog with its base folder and example", QSize(), [](UiShotKeep&) {
+                auto context = std::make_shared<KRADynamicNamingDialogV2_Context>();
+                context->setEncoder(QStringLiteral("Matroska (VP9)"));
+                auto* dialog = new KRADynamicNamingDialogV2(context, true);
+                dialog->setWindowTitleText(QStringLiteral("Dynamic Naming"));
+                dialog->setBaseLocation(QStringLiteral("~/Videos/Converted"));
+                dialog->setCurPattern(QStringLiteral("[artist]/[album]/[track] - [title].[extension]"));
+                dialog->setExMultiDisc(true);
+                return static_cast<QWidget*>(dialog);
+            }});
 
 } // namespace

@@ -8,7 +8,6 @@
 
 #include "common/TestPreConvertHost.h"
 #include "kit/KRARichComboBox.h"
-#include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileNaming.h"
 #include "naming/KRAOutputLocationPickerV2.h"
@@ -79,21 +78,6 @@ const UiShotRegistration
                 layout->addWidget(rows, 1);
                 keep.push_back(picker);
                 return window;
-            }});
-
-} // namespace
-
-namespace {
-
-const UiShotRegistration
-    naming({"naming-dialog", "the dynamic naming dialog with its base folder and example", QSize(), [](UiShotKeep&) {
-                auto context = std::make_shared<KRADynamicNamingDialogV2_Context>();
-                context->setEncoder(QStringLiteral("Matroska (VP9)"));
-                auto* dialog = new KRADynamicNamingDialogV2(context, true);
-                dialog->setBaseLocation(QStringLiteral("~/Videos/Converted"));
-                dialog->setCurPattern(QStringLiteral("[artist]/[album]/[track] - [title].[extension]"));
-                dialog->setExMultiDisc(true);
-                return static_cast<QWidget*>(dialog);
             }});
 
 } // namespace
