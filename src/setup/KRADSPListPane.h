@@ -157,8 +157,8 @@ private:
     QPointer<QToolButton> m_remove;
 };
 
-// The dialog that hosts one effect's page. It edits a copy of the spec; the pane takes the
-// arguments back when the dialog ends with 1.
+// The dialog that hosts one effect's page. It edits a copy of the effect's name and settings;
+// the pane takes the arguments back when the dialog ends with 1.
 class KRADSPSettingsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -166,7 +166,7 @@ public:
     ~KRADSPSettingsDialog() override;
 
     const QKDSPSpec& spec() const { return m_spec; }
-    // Makes the effect's page and shows the spec's arguments on it.
+    // Makes the effect's page and shows the effect's arguments on it.
     void setSpec(const QKDSPSpec& spec);
     void setNamingDialogContext(std::shared_ptr<KRADynamicNamingDialogV2_Context> context)
     {

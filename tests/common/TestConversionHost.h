@@ -4,22 +4,11 @@
 
 #include <memory>
 
+#include "common/TestPanelHost.h"
 #include "engine/KRAConversionHost.h"
-#include "kit/KRAPanel.h"
 
-class TestConversionHost : public KRAPanelHostInterface, public KRAConversionHost {
+class TestConversionHost : public TestPanelHost, public KRAConversionHost {
 public:
-    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
-    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
-    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    bool returnToRoot() override { return false; }
-    void returnToRootOrClose() override {}
-    void panelNameChanged() override {}
-    QWidget* mainWindow() override { return nullptr; }
-    std::shared_ptr<void> contextData() const override { return nullptr; }
-    void setContextData(std::shared_ptr<void>) override {}
-
     void conversionAllDone() override { ++allDone; }
     void preConvertFrom(const QList<QKConvertSourceRef>& sources, const std::shared_ptr<KRAPanel>& invoker) override
     {
@@ -27,7 +16,6 @@ public:
         reconvertInvoker = invoker;
     }
 
-    std::shared_ptr<KRAPanel> current;
     int allDone = 0;
     QList<QKConvertSourceRef> reconverted;
     std::shared_ptr<KRAPanel> reconvertInvoker;

@@ -9,6 +9,7 @@
 
 #include "common/MediaTestFiles.h"
 #include "common/TestFiles.h"
+#include "common/TestPanelHost.h"
 #include "common/TestStore.h"
 #include "naming/KRACheckFilenames.h"
 #include "naming/KRACheckingFilenamesProgress.h"
@@ -203,18 +204,8 @@ TEST(CheckFilenames, BackgroundJobReportsOnceAndNeverAfterItIsGone)
 
 namespace {
 
-class CheckHost : public KRAPanelHostInterface, public KRACheckFilenamesHost {
+class CheckHost : public TestPanelHost, public KRACheckFilenamesHost {
 public:
-    void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    std::shared_ptr<KRAPanel> currentPanel() const override { return current; }
-    std::shared_ptr<KRAPanel> rootPanel() const override { return nullptr; }
-    void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override { current = panel; }
-    bool returnToRoot() override { return false; }
-    void returnToRootOrClose() override {}
-    void panelNameChanged() override {}
-    QWidget* mainWindow() override { return nullptr; }
-    std::shared_ptr<void> contextData() const override { return nullptr; }
-    void setContextData(std::shared_ptr<void>) override {}
     void checkFileNamesDone(const KRACheckFilenamesStateRef& state, bool needsDialog,
                             const std::shared_ptr<KRAPanel>& invoker) override
     {
@@ -228,7 +219,7 @@ public:
         ++cancelled;
         backTo = invoker;
     }
-    std::shared_ptr<KRAPanel> current, backTo;
+    std::shared_ptr<KRAPanel> backTo;
     KRACheckFilenamesStateRef result;
     int done = 0, cancelled = 0;
     bool dialog = false;
