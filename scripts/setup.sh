@@ -14,6 +14,7 @@ PACKAGES=(
   bzip2         # ffmpeg archives are .tar.bz2
   clang-format  # the format check among the tests
   fonts-dejavu-core  # widget pictures and tests draw text with a known font
+  libbenchmark-dev   # the image benchmarks
 )
 
 missing=()

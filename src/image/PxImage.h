@@ -1,0 +1,398 @@
+// The raster image: a bottom-up device-independent bitmap in memory with its palette, an
+// optional alpha plane, an optional selection, optional frames and layers, and the settings
+// every decoder and encoder reads. Reports by result and by an English last-error text;
+// nothing throws out of it. One image is used by one thread at a time, except that another
+// thread may set the escape flag (to cancel) and read the progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+#include "image/JpegExifInfo.h"
+#include "image/PxFile.h"
+
+// Blue, green, red, alpha; packed into 32 bits blue is the low byte.
+struct RGBQuad {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t alpha;
+};
+
+// 0x00BBGGRR.
+using ColorRef = uint32_t;
+
+inline uint32_t PxPack(RGBQuad c)
+{
+    return uint32_t(c.blue) | uint32_t(c.green) << 8 | uint32_t(c.red) << 16 | uint32_t(c.alpha) << 24;
+}
+inline RGBQuad PxUnpack(uint32_t v)
+{
+    return RGBQuad{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
+
+// The published 40-byte bitmap information header.
+#pragma pack(push, 1)
+struct PxBitmapInfoHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+};
+#pragma pack(pop)
+static_assert(sizeof(PxBitmapInfoHeader) == 40);
+
+struct PxRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+struct PxPoint {
+    int32_t x;
+    int32_t y;
+};
+
+// The last colour looked up in a palette and the index found for it.
+struct PxNearestCache {
+    uint32_t colour = 0;
+    bool valid = false;
+    uint8_t index = 0;
+};
+
+// Copied whole between an image and the short-lived format objects that decode and encode
+// it. Plain data only: no pointer into any image.
+struct PxSettings {
+    uint32_t rowSize;
+    uint32_t type;
+    char lastError[256];
+    int32_t backgroundIndex;
+    RGBQuad backgroundColor;
+    float quality;
+    uint8_t jpegScale;
+    int32_t frameIndex;
+    int32_t frameCount;
+    uint32_t frameDelay;
+    int32_t xDpi;
+    int32_t yDpi;
+    PxRect selectionBox;
+    uint8_t alphaMax;
+    bool paletteAlpha;
+    bool enabled;
+    int32_t xOffset;
+    int32_t yOffset;
+    uint32_t codecOptions[11];
+    int32_t layerCount;
+    uint32_t flags;
+    uint8_t disposal;
+    bool retrieveAllFrames;
+    bool littleEndianHost;
+    int32_t requestedWidth;
+    int32_t requestedHeight;
+    int32_t scale;
+    int32_t threadCount;
+    JpegExifInfo exif;
+};
+
+// Format ids.
+enum : uint32_t {
+    PXIMAGE_FORMAT_UNKNOWN = 0,
+    PXIMAGE_FORMAT_BMP = 1,
+    PXIMAGE_FORMAT_GIF = 2,
+    PXIMAGE_FORMAT_JPG = 3,
+    PXIMAGE_FORMAT_PNG = 4,
+    PXIMAGE_FORMAT_ICO = 5,
+    PXIMAGE_FORMAT_TGA = 7,
+    PXIMAGE_FORMAT_PCX = 8,
+    PXIMAGE_FORMAT_WBMP = 9,
+    PXIMAGE_FORMAT_WMF = 10,
+    PXIMAGE_FORMAT_SKA = 18,
+    PXIMAGE_FORMAT_WEBP = 21,
+};
+
+// The largest pixel block an image may hold.
+constexpr int64_t PXIMAGE_MAX_MEMORY = 268435456;
+
+// (117 blue + 601 green + 306 red) >> 10 of a minus the same of b; a and b are BGR triples.
+int CompareLuminance(const void* a, const void* b);
+
+class PxImage {
+public:
+    explicit PxImage(uint32_t type = 0);
+    PxImage(int32_t width, int32_t height, uint32_t bpp, uint32_t type = 0);
+    PxImage(const PxImage& source, bool copyPixels, bool copySelection = true, bool copyAlpha = true);
+    PxImage(const char* path, uint32_t type);
+    PxImage(FILE* stream, uint32_t type);
+    PxImage(PxFile* stream, uint32_t type);
+    PxImage(const uint8_t* data, uint32_t size, uint32_t type);
+    PxImage(const PxImage& other);
+    PxImage& operator=(const PxImage& other);
+    virtual ~PxImage();
+
+    // ---- storage ----
+    void Init(uint32_t type = 0);
+    uint8_t* Create(int32_t width, int32_t height, uint32_t bpp, uint32_t type = 0);
+    bool FreeImageData();
+    bool FreeFrames();
+    void CopyFrom(const PxImage& source, bool copyPixels = true, bool copySelection = true, bool copyAlpha = true);
+    bool Transfer(PxImage& source, bool transferFrames = true);
+    void MakeGhostOf(const PxImage* source);
+    bool IsGhost() const { return m_ghost != nullptr; }
+    void CopySettingsFrom(const PxImage& other);
+    uint32_t GetBlockSize() const;
+    uint8_t* GetRow(int32_t row) const;
+    bool IsInsideImage(int32_t x, int32_t y) const;
+    void Clear(uint8_t level = 0);
+    // Expands masked 16- or 32-bit pixels into the 24-bit rows. At 16 bits the source is the
+    // pixel rows themselves; at 32 bits it holds width x height pixels of 4 bytes.
+    bool UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t greenMask, uint32_t blueMask, int bits);
+    bool CreateFromArray(const uint8_t* data, int32_t width, int32_t height, uint32_t bpp, uint32_t bytesPerLine,
+                         bool flip);
+    bool CreateFromRows(const uint8_t* const* rows, int32_t width, int32_t height, uint32_t bpp, uint32_t bytesPerLine,
+                        bool flip);
+    uint64_t GetDumpSize() const;
+    uint64_t Dump(uint8_t* buffer) const;
+    // Reads back what Dump wrote in this same build; the number of bytes taken, 0 on failure.
+    uint64_t UnDump(const uint8_t* buffer, uint64_t size);
+    void SetRequestedSize(int32_t width, int32_t height);
+    void ComputeScale(int32_t width, int32_t height);
+    int32_t GetScale() const { return m_info.scale; }
+
+    // ---- accessors ----
+    bool IsValid() const { return m_block != nullptr; }
+    bool EncodeSafeCheck(PxFile* stream);
+    int32_t GetWidth() const { return m_head.width; }
+    int32_t GetHeight() const { return m_head.height; }
+    uint32_t GetBpp() const { return m_head.bitCount; }
+    uint32_t GetRowSize() const { return m_info.rowSize; }
+    uint32_t GetNumColors() const { return m_head.clrUsed; }
+    uint32_t GetType() const { return m_info.type; }
+    uint8_t* GetPixelBlock() const { return m_block; }
+    uint8_t* GetBits() const;
+    const PxBitmapInfoHeader& GetHeader() const { return m_head; }
+    bool IsIndexed() const { return m_head.clrUsed != 0; }
+    uint32_t GetColorType() const;
+    int32_t GetXDpi() const { return m_info.xDpi; }
+    int32_t GetYDpi() const { return m_info.yDpi; }
+    void SetXDpi(int32_t dpi);
+    void SetYDpi(int32_t dpi);
+    int32_t GetTransparentIndex() const { return m_info.backgroundIndex; }
+    void SetTransparentIndex(int32_t index);
+    bool HasTransparentIndex() const { return m_info.backgroundIndex >= 0; }
+    RGBQuad GetTransparentColor() const;
+    void SetTransparentColor(RGBQuad colour);
+    uint8_t GetQuality() const;
+    float GetQualityF() const { return m_info.quality; }
+    void SetQuality(int quality) { m_info.quality = float(quality); }
+    void SetQualityF(float quality) { m_info.quality = quality > 0 ? quality : 0; }
+    uint8_t GetJpegScale() const { return m_info.jpegScale; }
+    void SetJpegScale(uint8_t scale) { m_info.jpegScale = scale; }
+    // Progress (0 to 100) and escape (non-zero cancels; -1 asks a decoder for the size only).
+    // A format object at work follows the image it works for, so a cancel set there from
+    // another thread reaches the decoder.
+    int32_t GetProgress() const;
+    void SetProgress(int32_t progress);
+    int32_t GetEscape() const;
+    void SetEscape(int32_t escape);
+    bool IsEnabled() const { return m_info.enabled; }
+    void SetEnabled(bool enabled) { m_info.enabled = enabled; }
+    int32_t GetFrameCount() const { return m_info.frameCount; }
+    int32_t GetFrame() const { return m_info.frameIndex; }
+    void SetFrame(int32_t index) { m_info.frameIndex = index; }
+    uint32_t GetFrameDelay() const { return m_info.frameDelay; }
+    void SetFrameDelay(uint32_t delay) { m_info.frameDelay = delay; }
+    void GetOffset(int32_t* x, int32_t* y) const;
+    void SetOffset(int32_t x, int32_t y);
+    uint8_t GetDisposalMethod() const { return m_info.disposal; }
+    void SetDisposalMethod(uint8_t method) { m_info.disposal = method; }
+    bool GetRetrieveAllFrames() const { return m_info.retrieveAllFrames; }
+    void SetRetrieveAllFrames(bool all) { m_info.retrieveAllFrames = all; }
+    PxImage* GetFrameImage(int32_t index) const;
+    // Hands the images over to this one as its frames (taking ownership); false for a ghost.
+    bool SetFrames(PxImage** frames, int32_t count);
+    uint32_t GetFlags() const { return m_info.flags; }
+    void SetFlags(uint32_t flags, bool lockReserved = false);
+    uint32_t GetCodecOption(uint32_t format = 0) const;
+    bool SetCodecOption(uint32_t value, uint32_t format = 0);
+    static uint32_t GetTypeIndexFromId(uint32_t id);
+    static uint32_t GetTypeIdFromIndex(uint32_t index);
+    static uint32_t GetNumTypes() { return 11; }
+    bool SetType(uint32_t id);
+    const char* GetLastError() const { return m_info.lastError; }
+    void SetLastError(const char* text);
+    uint16_t Swap16(uint16_t v) const;
+    uint32_t Swap32(uint32_t v) const;
+    void SwapHeader(PxBitmapInfoHeader& header) const;
+    int32_t DetectThreadCount();
+    int32_t GetThreadCount() const { return m_info.threadCount; }
+    int32_t GetOrientation() const { return m_info.exif.orientation; }
+    const JpegExifInfo& GetExifInfo() const { return m_info.exif; }
+    const PxSettings& GetSettings() const { return m_info; }
+    static const char* GetVersion() { return "PxImage 7.0.2"; }
+    static float GetVersionNumber() { return 7.00002f; }
+
+    // ---- encoding and decoding by format id ----
+    bool Encode(PxFile* stream, uint32_t id);
+    bool Save(const char* path, uint32_t id);
+    bool EncodeToStdio(FILE* stream, uint32_t id);
+    bool EncodeToMemory(uint8_t** buffer, int32_t* size, uint32_t id);
+    static void FreeEncodedBuffer(uint8_t* buffer);
+    bool EncodeFrames(PxFile* stream, PxImage** images, int32_t count, uint32_t id);
+    bool EncodeFramesStdio(FILE* stream, PxImage** images, int32_t count, uint32_t id);
+    bool EncodeToRGBA(PxFile* stream, bool flip);
+    bool EncodeToRGBAMemory(uint8_t** buffer, int32_t* size, bool flip);
+    bool Decode(PxFile* stream, uint32_t id);
+    bool Load(const char* path, uint32_t id);
+    bool DecodeStdio(FILE* stream, uint32_t id);
+    bool DecodeMemory(const uint8_t* data, uint32_t size, uint32_t id);
+    bool CheckFormat(PxFile* stream, uint32_t id = 0);
+    bool CheckFormatMemory(const uint8_t* data, uint32_t size, uint32_t id = 0);
+    bool ExtractJpegThumbnail(const char* sourcePath, const char* destinationPath, uint32_t id);
+    static uint32_t GetTypeFromExtension(const char* extension);
+
+    // ---- palette ----
+    uint32_t GetPaletteSize() const;
+    RGBQuad* GetPalette() const;
+    RGBQuad GetPaletteColor(uint8_t index) const;
+    bool GetPaletteColor(uint8_t index, uint8_t* red, uint8_t* green, uint8_t* blue) const;
+    void SetPaletteColor(uint8_t index, uint8_t red, uint8_t green, uint8_t blue, uint8_t alpha = 0);
+    void SetPaletteColor(uint8_t index, RGBQuad colour);
+    void SetPaletteColor(uint8_t index, ColorRef colour);
+    void SetPalette(const RGBQuad* palette, uint32_t count = 256);
+    // count red, green, blue byte triples
+    void SetPaletteRGB(const uint8_t* triples, uint32_t count);
+    void SetPalette(uint32_t count, const uint8_t* red, const uint8_t* green = nullptr, const uint8_t* blue = nullptr);
+    void SetGrayPalette();
+    void SetStandardPalette();
+    bool IsGrayScale() const;
+    bool IsSamePalette(const PxImage& other, bool checkAlpha = true) const;
+    void BlendPalette(ColorRef colour, int32_t percent);
+    void SwapIndex(uint8_t a, uint8_t b);
+    void SwapRedBlue();
+    void SwapRedBlueInBuffer(uint8_t* buffer, uint32_t length) const;
+    uint32_t GetImportantColorCount() const { return m_head.clrImportant; }
+    void SetImportantColorCount(uint32_t count);
+    uint8_t GetNearestIndex(RGBQuad colour) const;
+    uint8_t GetNearestIndex(RGBQuad colour, PxNearestCache& cache) const;
+    static RGBQuad RGBQuadFromColorRef(ColorRef colour);
+    static ColorRef ColorRefFromRGBQuad(RGBQuad colour);
+
+    // ---- pixels (y counts stored rows: row 0 is the bottom of the picture) ----
+    uint8_t GetPixelIndex(int32_t x, int32_t y) const;
+    uint8_t GetPixelIndexUnchecked(int32_t x, int32_t y) const;
+    void SetPixelIndex(int32_t x, int32_t y, uint8_t index);
+    void SetPixelIndexUnchecked(int32_t x, int32_t y, uint8_t index);
+    RGBQuad GetPixelColor(int32_t x, int32_t y, bool withAlpha = true) const;
+    RGBQuad GetPixelColorUnchecked(int32_t x, int32_t y, bool withAlpha = true) const;
+    uint8_t GetPixelGray(int32_t x, int32_t y) const;
+    void SetPixelColor(int32_t x, int32_t y, RGBQuad colour, bool setAlpha = false);
+    void SetPixelColor(int32_t x, int32_t y, ColorRef colour);
+    void SetPixelColor(int32_t x, int32_t y, RGBQuad colour, PxNearestCache& cache, bool setAlpha);
+    void SetPixelColorUnchecked(int32_t x, int32_t y, RGBQuad colour, bool setAlpha = false);
+    void BlendPixelColor(int32_t x, int32_t y, RGBQuad colour, float blend, bool setAlpha = false);
+    uint8_t* GetPixelPointer(int32_t x, int32_t y) const;
+    bool IsTransparent(int32_t x, int32_t y) const;
+    bool GetTransparentMask(PxImage* destination = nullptr);
+
+    // ---- alpha plane ----
+    bool AlphaIsValid() const { return m_alpha != nullptr; }
+    bool AlphaCreate();
+    void RemoveAlpha();
+    void AlphaClear();
+    void AlphaSet(uint8_t level);
+    void AlphaSet(int32_t x, int32_t y, uint8_t level);
+    uint8_t AlphaGet(int32_t x, int32_t y) const;
+    uint8_t AlphaGetUnchecked(int32_t x, int32_t y) const;
+    uint8_t* AlphaGetPointer(int32_t x = 0, int32_t y = 0) const;
+    void AlphaInvert();
+    bool AlphaCopy(const PxImage& source);
+    bool AlphaSetFromGray(const PxImage& source);
+    bool AlphaFlip();
+    bool AlphaMirror();
+    bool AlphaSplit(PxImage* destination);
+    bool AlphaPaletteSplit(PxImage* destination);
+    bool AlphaFromTransparency();
+    void AlphaStrip();
+    uint8_t GetAlphaMax() const { return m_info.alphaMax; }
+    void SetAlphaMax(uint8_t max) { m_info.alphaMax = max; }
+    bool IsPaletteAlphaEnabled() const { return m_info.paletteAlpha; }
+    void SetPaletteAlphaEnabled(bool enabled) { m_info.paletteAlpha = enabled; }
+    void AlphaPaletteClear();
+    bool AlphaPaletteIsValid() const;
+
+    // ---- drawing ----
+    void DrawLine(int32_t startX, int32_t endX, int32_t startY, int32_t endY, ColorRef colour);
+    void DrawLine(int32_t startX, int32_t endX, int32_t startY, int32_t endY, RGBQuad colour, bool setAlpha = false);
+    // y counts from the top of the picture here.
+    bool FillRect(int32_t left, int32_t top, int32_t right, int32_t bottom, RGBQuad colour, bool setAlpha = false);
+    bool FillRect(const PxRect& rect, RGBQuad colour, bool setAlpha = false);
+
+    // ---- selection ----
+    bool SelectionIsValid() const { return m_selection != nullptr; }
+    void SelectionGetBox(PxRect& box) const { box = m_info.selectionBox; }
+    bool SelectionFill(uint8_t level);
+    bool SelectionCreate();
+    bool SelectionDelete();
+    bool SelectionIsInside(int32_t x, int32_t y) const;
+    bool SelectionIsInsideFast(int32_t x, int32_t y) const;
+    bool SelectionAddRect(PxRect rect, uint8_t level = 255);
+    bool SelectionAddEllipse(PxRect rect, uint8_t level = 255);
+    bool SelectionInvert();
+    void SelectionRebuildBox();
+    bool SelectionCopy(const PxImage& source);
+    bool SelectionAddPolygon(const PxPoint* points, int32_t count, uint8_t level = 255);
+    bool SelectionAddColor(RGBQuad colour, uint8_t level = 255);
+    bool SelectionAddPixel(int32_t x, int32_t y, uint8_t level = 255);
+    bool SelectionToGray(PxImage* destination);
+    bool SelectionSet(const PxImage& gray);
+    void SelectionSetValue(int32_t x, int32_t y, uint8_t level);
+    uint8_t SelectionGetValue(int32_t x, int32_t y) const;
+    uint8_t SelectionGetValueFast(int32_t x, int32_t y) const;
+    uint8_t* SelectionGetPointer(int32_t x = 0, int32_t y = 0) const;
+    bool SelectionFlip();
+    bool SelectionMirror();
+
+    // ---- depth and turns ----
+    bool IncreaseBitDepth(int32_t bpp);
+    bool FlipRows(bool withSelection = true, bool withAlpha = true);
+    bool MirrorColumns(bool withSelection = true, bool withAlpha = true);
+
+protected:
+    // Hands the temporary result of an operation over to the destination, or to this image
+    // when there is none; copies its last-error text here when that fails.
+    bool HandOver(PxImage& temporary, PxImage* destination);
+    // An empty image that carries this one's settings, created at the given size and depth;
+    // false (with its text copied here) when it could not be created.
+    bool MakeTemporary(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, uint32_t type);
+    // The image whose escape and progress this one follows while it works for it.
+    void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }
+    uint64_t PixelCount() const { return uint64_t(uint32_t(m_head.width)) * uint32_t(m_head.height); }
+    void ResetSelectionBox();
+
+    uint8_t* m_block = nullptr;
+    PxBitmapInfoHeader m_head{};
+    PxSettings m_info{};
+    uint8_t* m_selection = nullptr;
+    uint8_t* m_alpha = nullptr;
+    PxImage** m_layers = nullptr;
+    PxImage** m_frames = nullptr;
+
+private:
+    friend class PxImageDispatch;
+    void CopyControlsFrom(const PxImage& other);
+    void ClearMembers();
+
+    PxImage* m_ghost = nullptr;
+    PxImage* m_controlOwner = nullptr;
+    std::atomic<int32_t> m_progress{0};
+    std::atomic<int32_t> m_escape{0};
+};
