@@ -449,35 +449,12 @@ bool PxImage::UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t 
 {
     if (!m_block || m_head.bitCount != 24 || (bits != 16 && bits != 32))
         return false;
+    if (bits == 32)
+        return source && UnpackRows32(source, 0, m_head.height, redMask, greenMask, blueMask);
     const MaskShape r = ShapeOf(redMask), g = ShapeOf(greenMask), b = ShapeOf(blueMask);
     const uint32_t width = uint32_t(m_head.width);
     const uint32_t height = uint32_t(m_head.height);
     uint8_t* bits24 = GetBits();
-    if (bits == 32) {
-        if (!source)
-            return false;
-        const bool plain = redMask == 0xFF0000 && greenMask == 0xFF00 && blueMask == 0xFF;
-        for (uint32_t y = 0; y < height; ++y) {
-            const uint8_t* in = source + uint64_t(y) * width * 4;
-            uint8_t* out = bits24 + uint64_t(y) * m_info.rowSize;
-            if (plain) {
-                for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
-                    out[0] = in[0];
-                    out[1] = in[1];
-                    out[2] = in[2];
-                }
-                continue;
-            }
-            for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
-                const uint32_t p =
-                    uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
-                out[0] = Channel(p, b);
-                out[1] = Channel(p, g);
-                out[2] = Channel(p, r);
-            }
-        }
-        return true;
-    }
     // In place, from the last pixel back: a wider output pixel never lands on input not yet read.
     const uint64_t sourceStride = (uint64_t(width) + 1) / 2 * 4;
     for (uint32_t y = height; y-- > 0;) {
@@ -489,6 +466,36 @@ bool PxImage::UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t 
             out[3 * x] = blue;
             out[3 * x + 1] = green;
             out[3 * x + 2] = red;
+        }
+    }
+    return true;
+}
+
+bool PxImage::UnpackRows32(const uint8_t* source, int32_t firstRow, int32_t rows, uint32_t redMask, uint32_t greenMask,
+                           uint32_t blueMask)
+{
+    if (!m_block || m_head.bitCount != 24 || !source || firstRow < 0 || rows < 0 ||
+        int64_t(firstRow) + rows > m_head.height)
+        return false;
+    const MaskShape r = ShapeOf(redMask), g = ShapeOf(greenMask), b = ShapeOf(blueMask);
+    const uint32_t width = uint32_t(m_head.width);
+    const bool plain = redMask == 0xFF0000 && greenMask == 0xFF00 && blueMask == 0xFF;
+    for (int32_t i = 0; i < rows; ++i) {
+        const uint8_t* in = source + uint64_t(i) * width * 4;
+        uint8_t* out = GetBits() + uint64_t(firstRow + i) * m_info.rowSize;
+        if (plain) {
+            for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+                out[0] = in[0];
+                out[1] = in[1];
+                out[2] = in[2];
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < width; ++x, in += 4, out += 3) {
+            const uint32_t p = uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
+            out[0] = Channel(p, b);
+            out[1] = Channel(p, g);
+            out[2] = Channel(p, r);
         }
     }
     return true;

@@ -259,29 +259,34 @@ bool PxImageBMP::Decode(PxFile* stream)
             masks[1] = 0xFF00;
             masks[2] = 0xFF;
         }
-        const uint64_t pixels = uint64_t(uint32_t(bih.width)) * uint32_t(height);
-        uint8_t* buffer = static_cast<uint8_t*>(calloc(pixels ? pixels : 1, 4));
-        if (!buffer)
-            return Fail("can't allocate memory");
-        if (havePixels)
-            ReadUpTo(stream, buffer, pixels * 4);
+        // Row by row through one row buffer: no second copy of the whole picture.
+        const uint32_t width = uint32_t(bih.width);
+        std::vector<uint8_t> row(size_t(width) * 4);
+        uint8_t* alpha = nullptr;
         if (bih.compression == 0) {
-            if (!AlphaCreate()) {
-                free(buffer);
+            if (!AlphaCreate())
                 return Fail("can't allocate memory");
-            }
-            uint8_t* alpha = AlphaGetPointer();
-            uint8_t any = 0;
-            for (uint64_t i = 0; i < pixels; ++i) {
-                alpha[i] = buffer[4 * i + 3];
-                any |= alpha[i];
-            }
-            // A file that leaves the fourth byte 0 everywhere means no alpha at all: opaque.
-            if (!any)
-                AlphaInvert();
+            alpha = AlphaGetPointer();
         }
-        UnpackBitfields(buffer, masks[0], masks[1], masks[2], 32);
-        free(buffer);
+        uint8_t any = 0;
+        for (int32_t y = 0; y < height; ++y) {
+            const uint64_t got = havePixels ? ReadUpTo(stream, row.data(), row.size()) : 0;
+            if (got < row.size()) {
+                memset(row.data() + got, 0, row.size() - size_t(got));
+                havePixels = false;
+            }
+            if (alpha) {
+                uint8_t* a = alpha + uint64_t(y) * width;
+                for (uint32_t x = 0; x < width; ++x) {
+                    a[x] = row[4 * size_t(x) + 3];
+                    any |= a[x];
+                }
+            }
+            UnpackRows32(row.data(), y, 1, masks[0], masks[1], masks[2]);
+        }
+        // A file that leaves the fourth byte 0 everywhere means no alpha at all: opaque.
+        if (alpha && !any)
+            AlphaInvert();
         break;
     }
     default:

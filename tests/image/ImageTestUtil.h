@@ -10,10 +10,11 @@
 #include "image/PxImage.h"
 
 // A one-frame testsrc picture in the pixel format, written by ffmpeg; empty when it fails.
-inline std::string MakeFfmpegImage(const std::string& path, const std::string& pixelFormat, const std::string& size = "67x45")
+inline std::string MakeFfmpegImage(const std::string& path, const std::string& pixelFormat,
+                                   const std::string& size = "67x45")
 {
-    if (!RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i", "testsrc=size=" + size + ":d=1", "-frames:v", "1",
-                            "-pix_fmt", pixelFormat, path}))
+    if (!RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                            "testsrc=size=" + size + ":d=1", "-frames:v", "1", "-pix_fmt", pixelFormat, path}))
         return std::string();
     return ReadTestFile(path);
 }
@@ -23,7 +24,8 @@ inline std::string FfmpegPixels(const std::string& path, const std::string& rawF
 {
     ToolRunOptions options;
     options.searchPath = true;
-    const ToolRunResult r = RunProcess({"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-f", "rawvideo", "-pix_fmt", rawFormat, "-"}, options);
+    const ToolRunResult r = RunProcess(
+        {"ffmpeg", "-v", "error", "-nostdin", "-i", path, "-f", "rawvideo", "-pix_fmt", rawFormat, "-"}, options);
     return r.status == 0 ? r.out : std::string();
 }
 

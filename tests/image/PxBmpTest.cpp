@@ -129,14 +129,16 @@ TEST_F(PxBmp, HeaderVariants)
     PxImage rle24, bitfields8;
     EXPECT_FALSE(DecodeBytes(rle24, HandBmp(1, 1, 24, 1, "", std::string(4, '\0')), PXIMAGE_FORMAT_BMP));
     EXPECT_STREQ(rle24.GetLastError(), "unknown compression");
-    EXPECT_FALSE(DecodeBytes(bitfields8, HandBmp(1, 1, 8, 3, GrayPalette(256), std::string(4, '\0')), PXIMAGE_FORMAT_BMP));
+    EXPECT_FALSE(
+        DecodeBytes(bitfields8, HandBmp(1, 1, 8, 3, GrayPalette(256), std::string(4, '\0')), PXIMAGE_FORMAT_BMP));
     EXPECT_STREQ(bitfields8.GetLastError(), "compression type not supported");
 }
 
 TEST_F(PxBmp, RunLengthStaysInsideThePixelRows)
 {
     // RLE8: a run of 255 pixels into a 4x2 picture, then an absolute run and a delta past the end.
-    const std::string rle8 = std::string("\xFF\x07\x00\x00\x00\x03\x01\x02\x03\x00\x00\x02\x50\x50\x05\x09\x00\x01", 18);
+    const std::string rle8 =
+        std::string("\xFF\x07\x00\x00\x00\x03\x01\x02\x03\x00\x00\x02\x50\x50\x05\x09\x00\x01", 18);
     PxImage image;
     ASSERT_TRUE(DecodeBytes(image, HandBmp(4, 2, 8, 1, GrayPalette(256), rle8)));
     EXPECT_EQ(image.GetPixelIndex(3, 1), 7) << "the run fills to the end of the rows and stops";
@@ -213,7 +215,8 @@ TEST_F(PxBmp, DispatchMessagesAndDetection)
     EXPECT_STREQ(image.GetLastError(), "Multipage Encode, Unsupported operation for this format");
 
     PxImage check;
-    EXPECT_FALSE(check.CheckFormatMemory(reinterpret_cast<const uint8_t*>(bmp.data()), uint32_t(bmp.size()), PXIMAGE_FORMAT_PNG));
+    EXPECT_FALSE(check.CheckFormatMemory(reinterpret_cast<const uint8_t*>(bmp.data()), uint32_t(bmp.size()),
+                                         PXIMAGE_FORMAT_PNG));
     EXPECT_TRUE(check.CheckFormatMemory(reinterpret_cast<const uint8_t*>(bmp.data()), uint32_t(bmp.size()), 0));
     EXPECT_EQ(check.GetWidth(), 3);
     EXPECT_EQ(check.GetType(), PXIMAGE_FORMAT_BMP);

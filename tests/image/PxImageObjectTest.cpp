@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "image/ImageTestUtil.h"
 #include "image/PxFile.h"
 #include "image/PxImage.h"
-#include "image/ImageTestUtil.h"
 
 TEST(PxMemFile, GrowsInWholeStepsAndReadsShort)
 {
