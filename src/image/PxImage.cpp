@@ -451,13 +451,19 @@ bool PxImage::UnpackBitfields(const uint8_t* source, uint32_t redMask, uint32_t 
         return false;
     if (bits == 32)
         return source && UnpackRows32(source, 0, m_head.height, redMask, greenMask, blueMask);
+    return UnpackRows16(m_head.height, redMask, greenMask, blueMask);
+}
+
+bool PxImage::UnpackRows16(int32_t rows, uint32_t redMask, uint32_t greenMask, uint32_t blueMask)
+{
+    if (!m_block || m_head.bitCount != 24 || rows < 0 || rows > m_head.height)
+        return false;
     const MaskShape r = ShapeOf(redMask), g = ShapeOf(greenMask), b = ShapeOf(blueMask);
     const uint32_t width = uint32_t(m_head.width);
-    const uint32_t height = uint32_t(m_head.height);
     uint8_t* bits24 = GetBits();
     // In place, from the last pixel back: a wider output pixel never lands on input not yet read.
     const uint64_t sourceStride = (uint64_t(width) + 1) / 2 * 4;
-    for (uint32_t y = height; y-- > 0;) {
+    for (uint32_t y = uint32_t(rows); y-- > 0;) {
         const uint8_t* in = bits24 + y * sourceStride;
         uint8_t* out = bits24 + uint64_t(y) * m_info.rowSize;
         for (uint32_t x = width; x-- > 0;) {

@@ -377,6 +377,8 @@ protected:
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }
     uint64_t PixelCount() const { return uint64_t(uint32_t(m_head.width)) * uint32_t(m_head.height); }
     void ResetSelectionBox();
+    // Masked 16-bit pixels of the first stored rows, widened in place.
+    bool UnpackRows16(int32_t rows, uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
     // Masked 32-bit pixels of the given stored rows (source holds rows x width x 4 bytes).
     bool UnpackRows32(const uint8_t* source, int32_t firstRow, int32_t rows, uint32_t redMask, uint32_t greenMask,
                       uint32_t blueMask);

@@ -116,8 +116,8 @@ bool PxImageBMP::ReadBitmapInfo(PxFile* stream, PxBitmapInfoHeader* header, uint
     default: {
         if (h.size < 41)
             return false;
-        const int64_t needed = (int64_t(h.bitCount) * h.width + 31) / 32 * 4 * int64_t(h.height);
-        if (int64_t(h.sizeImage) < needed || h.planes != 1 || h.clrUsed != 0)
+        const __int128 needed = (__int128(h.bitCount) * h.width + 31) / 32 * 4 * __int128(h.height);
+        if (__int128(h.sizeImage) < needed || h.planes != 1 || h.clrUsed != 0)
             return false;
         if (h.compression == 0)
             Skip(stream, int64_t(h.size) - 40);
@@ -239,10 +239,11 @@ bool PxImageBMP::Decode(PxFile* stream)
             masks[1] = 0x03E0;
             masks[2] = 0x001F;
         }
-        const uint64_t packed = (uint64_t(uint32_t(bih.width)) + 1) / 2 * 4 * uint32_t(height);
-        if (havePixels)
-            ReadUpTo(stream, bits, packed <= ownSize ? packed : ownSize);
-        UnpackBitfields(nullptr, masks[0], masks[1], masks[2], 16);
+        const uint64_t stride = (uint64_t(uint32_t(bih.width)) + 1) / 2 * 4;
+        const uint64_t packed = stride * uint32_t(height);
+        const uint64_t got = havePixels ? ReadUpTo(stream, bits, packed <= ownSize ? packed : ownSize) : 0;
+        // Rows the file did not reach stay zero: only the rows read are widened.
+        UnpackRows16(int32_t((got + stride - 1) / stride), masks[0], masks[1], masks[2]);
         break;
     }
     case 24:
@@ -271,10 +272,8 @@ bool PxImageBMP::Decode(PxFile* stream)
         uint8_t any = 0;
         for (int32_t y = 0; y < height; ++y) {
             const uint64_t got = havePixels ? ReadUpTo(stream, row.data(), row.size()) : 0;
-            if (got < row.size()) {
+            if (got < row.size())
                 memset(row.data() + got, 0, row.size() - size_t(got));
-                havePixels = false;
-            }
             if (alpha) {
                 uint8_t* a = alpha + uint64_t(y) * width;
                 for (uint32_t x = 0; x < width; ++x) {
@@ -283,6 +282,12 @@ bool PxImageBMP::Decode(PxFile* stream)
                 }
             }
             UnpackRows32(row.data(), y, 1, masks[0], masks[1], masks[2]);
+            if (got < row.size()) {
+                // The file ends here: the rest of the rows stay zero, and so does their alpha.
+                if (alpha && y + 1 < height)
+                    memset(alpha + uint64_t(y + 1) * width, 0, uint64_t(height - y - 1) * width);
+                break;
+            }
         }
         // A file that leaves the fourth byte 0 everywhere means no alpha at all: opaque.
         if (alpha && !any)
