@@ -15,6 +15,8 @@ PACKAGES=(
   clang-format  # the format check among the tests
   fonts-dejavu-core  # widget pictures and tests draw text with a known font
   libbenchmark-dev   # the image benchmarks
+  zlib1g-dev libjpeg-dev libpng-dev libwebp-dev  # the image library's codecs
+  libjpeg-turbo-progs  # cjpeg, which the image benchmark compares the JPEG encoder against
 )
 
 missing=()
