@@ -365,6 +365,13 @@ public:
     bool IncreaseBitDepth(int32_t bpp);
     bool FlipRows(bool withSelection = true, bool withAlpha = true);
     bool MirrorColumns(bool withSelection = true, bool withAlpha = true);
+    // Turns into the destination, or into this image when there is none.
+    bool RotateQuarterLeft(PxImage* destination = nullptr);
+    bool RotateQuarterRight(PxImage* destination = nullptr);
+    bool RotateHalf(PxImage* destination = nullptr);
+    // The turn an orientation code asks for (0 or less: the code the JPEG reader stored);
+    // the stored code is 1 afterwards.
+    bool ApplyOrientation(int32_t code = 0);
 
 protected:
     // Hands the temporary result of an operation over to the destination, or to this image
@@ -372,6 +379,7 @@ protected:
     bool HandOver(PxImage& temporary, PxImage* destination);
     // An empty image that carries this one's settings, created at the given size and depth;
     // false (with its text copied here) when it could not be created.
+    bool RotateQuarter(bool left, PxImage* destination);
     bool MakeTemporary(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, uint32_t type);
     // The image whose escape and progress this one follows while it works for it.
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }

@@ -7,6 +7,8 @@
 
 #include "image/PxImage.h"
 #include "image/PxImageBMP.h"
+#include "image/PxImageJPG.h"
+#include "image/PxImageWebP.h"
 
 // The one place that knows which format classes exist; the rest of the library sees only
 // format ids.
@@ -18,6 +20,10 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return std::make_unique<PxImageBMP>();
+        case PXIMAGE_FORMAT_JPG:
+            return std::make_unique<PxImageJPG>();
+        case PXIMAGE_FORMAT_WEBP:
+            return std::make_unique<PxImageWebP>();
         default:
             return nullptr;
         }
@@ -28,6 +34,10 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return static_cast<PxImageBMP&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_JPG:
+            return static_cast<PxImageJPG&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_WEBP:
+            return static_cast<PxImageWebP&>(format).Decode(stream);
         default:
             return false;
         }
@@ -38,6 +48,10 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return static_cast<PxImageBMP&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_JPG:
+            return static_cast<PxImageJPG&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_WEBP:
+            return static_cast<PxImageWebP&>(format).Encode(stream);
         default:
             return false;
         }
@@ -320,9 +334,11 @@ bool PxImage::ExtractJpegThumbnail(const char* sourcePath, const char* destinati
 {
     if (id != PXIMAGE_FORMAT_JPG || !sourcePath || !destinationPath)
         return false;
-    // No JPEG codec is built yet.
-    SetLastError("Encode: Unknown format");
-    return false;
+    PxImageJPG reader;
+    const bool ok = reader.ExtractThumbnail(sourcePath, destinationPath);
+    if (!ok)
+        SetLastError(reader.GetLastError());
+    return ok;
 }
 
 uint32_t PxImage::GetTypeFromExtension(const char* extension)

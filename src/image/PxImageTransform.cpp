@@ -1,4 +1,5 @@
 // Flips and mirrors.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -61,4 +62,132 @@ bool PxImage::MirrorColumns(bool withSelection, bool withAlpha)
     if (m_alpha && mirrored.AlphaCopy(*this) && withAlpha)
         mirrored.AlphaMirror();
     return HandOver(mirrored, nullptr);
+}
+
+namespace {
+
+// Copies one pixel between images of the same depth: indices for palette images, the three
+// colour bytes otherwise.
+inline void CopyPixel(const PxImage& from, int32_t fx, int32_t fy, PxImage& to, int32_t tx, int32_t ty)
+{
+    if (from.GetNumColors()) {
+        to.SetPixelIndexUnchecked(tx, ty, from.GetPixelIndexUnchecked(fx, fy));
+        return;
+    }
+    const uint8_t* p = from.GetPixelPointer(fx, fy);
+    uint8_t* q = to.GetPixelPointer(tx, ty);
+    q[0] = p[0];
+    q[1] = p[1];
+    q[2] = p[2];
+}
+
+} // namespace
+
+// Target (x, y) = source (y, H - 1 - x) for a left turn, source (W - 1 - y, x) for a right one;
+// the work goes in 64 x 64 tiles of the target so that both images are walked in small blocks.
+bool PxImage::RotateQuarter(bool left, PxImage* destination)
+{
+    if (!m_block)
+        return false;
+    const int32_t w = m_head.width, h = m_head.height;
+    PxImage turned(0);
+    if (!MakeTemporary(turned, h, w, m_head.bitCount, m_info.type))
+        return false;
+    turned.SetPalette(GetPalette(), 256);
+    turned.m_head.clrImportant = m_head.clrImportant;
+    if (m_alpha && !turned.AlphaCreate()) {
+        SetLastError("PxImage::RotateQuarter can't allocate memory");
+        return false;
+    }
+    if (m_selection && !turned.SelectionCreate()) {
+        SetLastError("PxImage::RotateQuarter can't allocate memory");
+        return false;
+    }
+    const int32_t tw = h, th = w;
+    for (int32_t ty0 = 0; ty0 < th; ty0 += 64) {
+        if (GetEscape())
+            return false;
+        for (int32_t tx0 = 0; tx0 < tw; tx0 += 64) {
+            const int32_t ty1 = std::min(ty0 + 64, th), tx1 = std::min(tx0 + 64, tw);
+            for (int32_t ty = ty0; ty < ty1; ++ty)
+                for (int32_t tx = tx0; tx < tx1; ++tx) {
+                    const int32_t sx = left ? ty : w - 1 - ty;
+                    const int32_t sy = left ? h - 1 - tx : tx;
+                    CopyPixel(*this, sx, sy, turned, tx, ty);
+                    if (m_alpha)
+                        turned.m_alpha[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] = m_alpha[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
+                    if (m_selection)
+                        turned.m_selection[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] = m_selection[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
+                }
+        }
+        SetProgress(int32_t(int64_t(ty0) * 100 / th));
+    }
+    if (m_selection)
+        turned.SelectionRebuildBox();
+    turned.m_info.xDpi = m_info.yDpi;
+    turned.m_info.yDpi = m_info.xDpi;
+    turned.m_head.xPelsPerMeter = m_head.yPelsPerMeter;
+    turned.m_head.yPelsPerMeter = m_head.xPelsPerMeter;
+    return HandOver(turned, destination);
+}
+
+bool PxImage::RotateQuarterLeft(PxImage* destination)
+{
+    return RotateQuarter(true, destination);
+}
+
+bool PxImage::RotateQuarterRight(PxImage* destination)
+{
+    return RotateQuarter(false, destination);
+}
+
+bool PxImage::RotateHalf(PxImage* destination)
+{
+    if (!m_block)
+        return false;
+    const int32_t w = m_head.width, h = m_head.height;
+    PxImage turned(0);
+    if (!MakeTemporary(turned, w, h, m_head.bitCount, m_info.type))
+        return false;
+    turned.SetPalette(GetPalette(), 256);
+    turned.m_head.clrImportant = m_head.clrImportant;
+    if (m_alpha && !turned.AlphaCreate()) {
+        SetLastError("PxImage::RotateHalf can't allocate memory");
+        return false;
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        if (GetEscape())
+            return false;
+        for (int32_t x = 0; x < w; ++x) {
+            CopyPixel(*this, x, y, turned, w - 1 - x, h - 1 - y);
+            if (m_alpha)
+                turned.m_alpha[uint64_t(h - 1 - y) * uint32_t(w) + uint32_t(w - 1 - x)] = m_alpha[uint64_t(y) * uint32_t(w) + uint32_t(x)];
+        }
+        SetProgress(int32_t(int64_t(y) * 100 / h));
+    }
+    return HandOver(turned, destination);
+}
+
+bool PxImage::ApplyOrientation(int32_t code)
+{
+    if (code <= 0)
+        code = m_info.exif.orientation;
+    bool ok = true;
+    switch (code) {
+    case 3:
+        ok = RotateHalf(nullptr);
+        break;
+    case 5:
+    case 8:
+        ok = RotateQuarterLeft(nullptr);
+        break;
+    case 6:
+        ok = RotateQuarterRight(nullptr);
+        break;
+    default:
+        break;
+    }
+    if (ok)
+        m_info.exif.orientation = 1;
+    return ok;
 }
