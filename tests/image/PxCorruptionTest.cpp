@@ -17,7 +17,47 @@ namespace {
 struct Sample {
     std::string name;
     std::string bytes;
+    uint32_t id;
 };
+
+// A header field: its offset, its width in bytes and whether it is stored big-endian.
+struct Field {
+    size_t offset;
+    int width;
+    bool bigEndian;
+};
+
+void PutField(std::string& s, const Field& f, uint32_t v)
+{
+    if (f.offset + size_t(f.width) > s.size())
+        return;
+    for (int i = 0; i < f.width; ++i) {
+        const int shift = 8 * (f.bigEndian ? f.width - 1 - i : i);
+        s[f.offset + size_t(i)] = char(v >> shift);
+    }
+}
+
+// The fields of a JPEG's frame header (precision, height, width, components) and of every
+// segment length up to it.
+std::vector<Field> JpegFields(const std::string& jpeg)
+{
+    std::vector<Field> fields;
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && uint8_t(jpeg[at]) == 0xFF) {
+        const uint8_t marker = uint8_t(jpeg[at + 1]);
+        fields.push_back({at + 2, 2, true});
+        if (marker == 0xC0 || marker == 0xC2) {
+            fields.push_back({at + 4, 1, true});
+            fields.push_back({at + 5, 2, true});
+            fields.push_back({at + 7, 2, true});
+            fields.push_back({at + 9, 1, true});
+        }
+        if (marker == 0xDA)
+            break;
+        at += 2 + (uint8_t(jpeg[at + 2]) << 8 | uint8_t(jpeg[at + 3]));
+    }
+    return fields;
+}
 
 std::string RleFile(uint16_t bits, uint32_t compression, const std::string& data)
 {
@@ -40,33 +80,35 @@ std::string RleFile(uint16_t bits, uint32_t compression, const std::string& data
 }
 
 class PxCorruption : public TempFolderTest {
-protected:
+public:
     std::vector<Sample> Samples()
     {
         std::vector<Sample> out;
         for (const char* format : {"bgr24", "bgra", "pal8", "monob", "rgb4_byte", "rgb565"}) {
             const std::string bytes = MakeFfmpegImage(Path(std::string(format) + ".bmp"), format, "23x17");
             EXPECT_FALSE(bytes.empty()) << format;
-            out.push_back({format, bytes});
+            out.push_back({format, bytes, PXIMAGE_FORMAT_BMP});
         }
         out.push_back(
             {"rle8",
              RleFile(8, 1,
-                     std::string("\x05\x07\x00\x03\x01\x02\x03\x00\x00\x00\x02\x01\x01\x09\x04\x00\x00\x00\x01", 19))});
+                     std::string("\x05\x07\x00\x03\x01\x02\x03\x00\x00\x00\x02\x01\x01\x09\x04\x00\x00\x00\x01", 19)),
+             PXIMAGE_FORMAT_BMP});
         out.push_back(
             {"rle4",
-             RleFile(4, 2, std::string("\x05\x17\x00\x05\x12\x34\x50\x00\x00\x00\x02\x02\x01\x03\x45\x00\x01", 17))});
+             RleFile(4, 2, std::string("\x05\x17\x00\x05\x12\x34\x50\x00\x00\x00\x02\x02\x01\x03\x45\x00\x01", 17)),
+             PXIMAGE_FORMAT_BMP});
         return out;
     }
 
     // Decodes into an image that already holds a picture and checks the promise.
-    void Check(const std::string& what, const std::string& bytes)
+    void Check(const std::string& what, const std::string& bytes, uint32_t typed = PXIMAGE_FORMAT_BMP)
     {
         PxImage image(3, 2, 8);
         image.SetGrayPalette();
         image.SetPixelIndex(1, 1, 77);
         const std::string before = ImageFingerprint(image);
-        for (uint32_t id : {0u, 1u}) {
+        for (uint32_t id : {0u, typed}) {
             if (bytes.empty())
                 continue;
             const bool ok = DecodeBytes(image, bytes, id);
@@ -88,34 +130,80 @@ protected:
 
 } // namespace
 
+// Cuts at every 64th of the length, 500 single-byte flips with a fixed seed, and each header
+// field set to the values that break arithmetic.
+void Sweep(PxCorruption& test, const Sample& sample, const std::vector<Field>& fields, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    const std::string& good = sample.bytes;
+    ASSERT_FALSE(good.empty()) << sample.name;
+    for (size_t k = 0; k < 64; ++k)
+        test.Check(sample.name + " cut at " + std::to_string(k) + "/64", good.substr(0, good.size() * k / 64), sample.id);
+    for (int i = 0; i < 500; ++i) {
+        std::string flipped = good;
+        const size_t at = random() % flipped.size();
+        flipped[at] = char(uint8_t(flipped[at]) ^ uint8_t(1 + random() % 255));
+        test.Check(sample.name + " flip at " + std::to_string(at), flipped, sample.id);
+    }
+    for (const Field& field : fields) {
+        const uint32_t top = field.width == 4 ? 0xFFFFFFFFu : field.width == 2 ? 0xFFFFu : 0xFFu;
+        for (uint32_t value : {0u, top, top >> 1, (top >> 1) + 1}) {
+            std::string changed = good;
+            PutField(changed, field, value);
+            test.Check(sample.name + " field at " + std::to_string(field.offset) + " = " + std::to_string(value), changed, sample.id);
+        }
+    }
+}
+
 TEST_F(PxCorruption, CutsFlipsAndHostileHeaderFields)
 {
-    std::mt19937 random(20261209);
-    for (const Sample& sample : Samples()) {
-        const std::string& good = sample.bytes;
-        ASSERT_FALSE(good.empty());
-        for (size_t k = 0; k < 64; ++k)
-            Check(sample.name + " cut at " + std::to_string(k) + "/64", good.substr(0, good.size() * k / 64));
-        for (int i = 0; i < 500; ++i) {
-            std::string flipped = good;
-            const size_t at = random() % flipped.size();
-            flipped[at] = char(uint8_t(flipped[at]) ^ uint8_t(1 + random() % 255));
-            Check(sample.name + " flip at " + std::to_string(at), flipped);
-        }
-        // 32-bit fields of the file and information headers, then the 16-bit ones.
-        for (size_t offset : {2, 10, 14, 18, 22, 30, 34, 38, 42, 46, 50})
-            for (uint32_t value : {0u, 0xFFFFFFFFu, uint32_t(INT_MAX), uint32_t(INT_MIN)}) {
-                std::string changed = good;
-                PutLe32(changed, offset, value);
-                Check(sample.name + " field " + std::to_string(offset) + "=" + std::to_string(value), changed);
-            }
-        for (size_t offset : {26, 28})
-            for (uint16_t value :
-                 {uint16_t(0), uint16_t(0xFFFF), uint16_t(0x7FFF), uint16_t(0x8000), uint16_t(2), uint16_t(32)}) {
-                std::string changed = good;
-                changed[offset] = char(value);
-                changed[offset + 1] = char(value >> 8);
-                Check(sample.name + " field " + std::to_string(offset) + "=" + std::to_string(value), changed);
-            }
+    std::vector<Field> bmpFields;
+    for (size_t offset : {2, 10, 14, 18, 22, 30, 34, 38, 42, 46, 50})
+        bmpFields.push_back({offset, 4, false});
+    bmpFields.push_back({26, 2, false});
+    bmpFields.push_back({28, 2, false});
+    uint32_t seed = 20261209;
+    for (const Sample& sample : Samples())
+        Sweep(*this, sample, bmpFields, seed++);
+}
+
+TEST_F(PxCorruption, JpegWithExifAndWebp)
+{
+    std::vector<Sample> jpegs;
+    for (const char* format : {"yuvj420p", "yuvj444p", "gray"}) {
+        const std::string path = Path(std::string(format) + ".jpg");
+        jpegs.push_back({format, MakeFfmpegImage(path, format, "37x29"), PXIMAGE_FORMAT_JPG});
     }
+    // Ours, with an EXIF block (little-endian, with a sub-directory) in front.
+    PxImage picture(21, 13, 24);
+    picture.FillRect(0, 0, 10, 6, RGBQuad{10, 200, 30, 0});
+    const std::string ours = EncodeBytes(picture, PXIMAGE_FORMAT_JPG);
+    std::string tiff = std::string("II*\0\x08\0\0\0", 8);
+    tiff += std::string("\x03\0", 2);
+    tiff += std::string("\x12\x01\x03\0\x01\0\0\0\x06\0\0\0", 12);      // orientation 6
+    tiff += std::string("\x1a\x01\x05\0\x01\0\0\0\x32\0\0\0", 12);      // x resolution at 50
+    tiff += std::string("\x69\x87\x04\0\x01\0\0\0\x3a\0\0\0", 12);      // EXIF directory at 58
+    tiff += std::string("\0\0\0\0", 4);
+    tiff += std::string("\x48\0\0\0\x01\0\0\0", 8);                         // 72 / 1
+    tiff += std::string("\x01\0\x27\x88\x03\0\x01\0\0\0\x02\0\0\0\0\0\0\0", 18); // ISO 2
+    const std::string body = std::string("Exif\0\0", 6) + tiff;
+    std::string segment = "\xFF\xE1";
+    segment += char((body.size() + 2) >> 8);
+    segment += char((body.size() + 2) & 0xFF);
+    jpegs.push_back({"exif", ours.substr(0, 2) + segment + body + ours.substr(2), PXIMAGE_FORMAT_JPG});
+    PxImage check;
+    ASSERT_TRUE(DecodeBytes(check, jpegs.back().bytes));
+    ASSERT_EQ(check.GetExifInfo().isoEquivalent, 400) << "the hand-made block reads as meant";
+
+    uint32_t seed = 7;
+    for (const Sample& sample : jpegs)
+        Sweep(*this, sample, JpegFields(sample.bytes), seed++);
+
+    PxImage webp(19, 11, 24);
+    webp.FillRect(0, 0, 9, 5, RGBQuad{200, 10, 30, 0});
+    Sweep(*this, {"webp lossy", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP}, {{4, 4, false}, {16, 4, false}, {26, 2, false}, {28, 2, false}},
+          seed++);
+    webp.AlphaCreate();
+    webp.AlphaSet(3, 3, 7);
+    Sweep(*this, {"webp alpha", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP}, {{4, 4, false}, {16, 4, false}}, seed++);
 }
