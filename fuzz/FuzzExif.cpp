@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     memchr(info.dateTime, 0, sizeof info.dateTime) && memchr(info.version, 0, sizeof info.version),
                 "texts stay terminated");
     if (ok && reader.Thumbnail())
-        fuzz::Check(reader.Thumbnail() >= data && reader.Thumbnail() + info.thumbnailSize <= data + size, "the thumbnail lies inside the block");
+        fuzz::Check(reader.Thumbnail() >= data && reader.Thumbnail() + info.thumbnailSize <= data + size,
+                    "the thumbnail lies inside the block");
 
     if (size > 65533)
         return 0;

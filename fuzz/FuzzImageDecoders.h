@@ -16,7 +16,8 @@ inline void CheckImageDecode(const uint8_t* data, size_t size, uint32_t id)
     PxImage image(2, 2, 24);
     const std::string before(reinterpret_cast<const char*>(image.GetPixelBlock()), image.GetBlockSize());
     if (!image.DecodeMemory(data, uint32_t(size), id)) {
-        Check(image.IsValid() && before == std::string(reinterpret_cast<const char*>(image.GetPixelBlock()), image.GetBlockSize()),
+        Check(image.IsValid() &&
+                  before == std::string(reinterpret_cast<const char*>(image.GetPixelBlock()), image.GetBlockSize()),
               "a failed decode left the image changed");
         return;
     }

@@ -32,9 +32,7 @@ void ErrorExit(j_common_ptr cinfo)
 }
 
 // A library does not print: warnings (a cut file, say) are counted by libjpeg and dropped.
-void OutputMessage(j_common_ptr)
-{
-}
+void OutputMessage(j_common_ptr) {}
 
 // One record serves libjpeg as the source and as the destination over a PxFile.
 struct StreamBridge {
@@ -120,9 +118,7 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
     b->source.bytes_in_buffer -= size_t(count);
 }
 
-void TermSource(j_decompress_ptr)
-{
-}
+void TermSource(j_decompress_ptr) {}
 
 int32_t ClampDpi(double dpi)
 {
@@ -133,11 +129,7 @@ int32_t ClampDpi(double dpi)
 
 } // namespace
 
-PxImageJPG::PxImageJPG()
-    : PxImage(PXIMAGE_FORMAT_JPG)
-    , m_exif(nullptr)
-    , m_smoothing(0)
-    , m_dither(0)
+PxImageJPG::PxImageJPG() : PxImage(PXIMAGE_FORMAT_JPG), m_exif(nullptr), m_smoothing(0), m_dither(0)
 {
     memset(&m_info.exif, 0, sizeof m_info.exif);
 }
@@ -182,7 +174,8 @@ bool PxImageJPG::Decode(PxFile* stream)
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    bridge.buffer = static_cast<JOCTET*>((*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, kBufferSize));
+    bridge.buffer = static_cast<JOCTET*>(
+        (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, kBufferSize));
     bridge.source.init_source = InitSource;
     bridge.source.fill_input_buffer = FillInputBuffer;
     bridge.source.skip_input_data = SkipInputData;
@@ -220,7 +213,8 @@ bool PxImageJPG::Decode(PxFile* stream)
         return true;
     }
     jpeg_start_decompress(&cinfo);
-    if (!Create(int32_t(cinfo.output_width), int32_t(cinfo.output_height), uint32_t(cinfo.output_components) * 8, PXIMAGE_FORMAT_JPG))
+    if (!Create(int32_t(cinfo.output_width), int32_t(cinfo.output_height), uint32_t(cinfo.output_components) * 8,
+                PXIMAGE_FORMAT_JPG))
         longjmp(error.jump, 1);
 
     if (exif) {
@@ -252,7 +246,8 @@ bool PxImageJPG::Decode(PxFile* stream)
 
     const int components = cinfo.output_components;
     const uint32_t width = cinfo.output_width, height = cinfo.output_height;
-    JSAMPARRAY buffer = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, width * uint32_t(components), 1);
+    JSAMPARRAY buffer = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                                   width * uint32_t(components), 1);
     while (cinfo.output_scanline < height) {
         if (GetEscape()) {
             SetLastError("Cancelled");
@@ -309,7 +304,8 @@ bool PxImageJPG::Encode(PxFile* stream)
         return false;
     }
     jpeg_create_compress(&cinfo);
-    bridge.buffer = static_cast<JOCTET*>((*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, kBufferSize));
+    bridge.buffer = static_cast<JOCTET*>(
+        (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, kBufferSize));
     bridge.destination.init_destination = InitDestination;
     bridge.destination.empty_output_buffer = EmptyOutputBuffer;
     bridge.destination.term_destination = TermDestination;
@@ -345,7 +341,8 @@ bool PxImageJPG::Encode(PxFile* stream)
     cinfo.Y_density = UINT16(GetYDpi() > 65535 ? 65535 : GetYDpi());
     jpeg_start_compress(&cinfo, TRUE);
     // Grey pictures below 8 bits are widened pixel by pixel; others are fed as their rows stand.
-    JSAMPARRAY wide = bpp < 8 ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, width, 1) : nullptr;
+    JSAMPARRAY wide =
+        bpp < 8 ? (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, width, 1) : nullptr;
     while (cinfo.next_scanline < height) {
         const int32_t y = int32_t(height - 1 - cinfo.next_scanline);
         JSAMPROW row = GetRow(y);
@@ -362,7 +359,8 @@ bool PxImageJPG::Encode(PxFile* stream)
     // An object that decoded a JPEG with EXIF and writes it again puts the EXIF block back.
     if (m_exif && m_info.exif.isExif) {
         m_exif->KeepOnlyExif();
-        if (!stream->Seek(position, 0) || !m_exif->ReadSections(stream, 2) || !stream->Seek(position, 0) || !m_exif->WriteSections(stream)) {
+        if (!stream->Seek(position, 0) || !m_exif->ReadSections(stream, 2) || !stream->Seek(position, 0) ||
+            !m_exif->WriteSections(stream)) {
             SetLastError("JPEG: the EXIF block could not be written back");
             return false;
         }

@@ -18,8 +18,8 @@ const int kFormatSize[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
 
 bool IsStartOfFrame(int marker)
 {
-    return (marker >= 0xC0 && marker <= 0xC3) || (marker >= 0xC5 && marker <= 0xC7) || (marker >= 0xC9 && marker <= 0xCB) ||
-           (marker >= 0xCD && marker <= 0xCF);
+    return (marker >= 0xC0 && marker <= 0xC3) || (marker >= 0xC5 && marker <= 0xC7) ||
+           (marker >= 0xC9 && marker <= 0xCB) || (marker >= 0xCD && marker <= 0xCF);
 }
 
 float UnitFactor(double unit, float current)
@@ -70,15 +70,8 @@ void CopyText(char* to, size_t capacity, const uint8_t* from, uint64_t length)
 } // namespace
 
 PxImageJPG::ExifReader::ExifReader(JpegExifInfo* info)
-    : m_info(info)
-    , m_ownsInfo(info == nullptr)
-    , m_lastError{}
-    , m_sections{}
-    , m_exifImageWidth(0)
-    , m_motorola(false)
-    , m_count(0)
-    , m_thumbnail(nullptr)
-    , m_directoriesSeen(0)
+    : m_info(info), m_ownsInfo(info == nullptr), m_lastError{}, m_sections{}, m_exifImageWidth(0), m_motorola(false),
+      m_count(0), m_thumbnail(nullptr), m_directoriesSeen(0)
 {
     if (!m_info)
         m_info = static_cast<JpegExifInfo*>(calloc(1, sizeof(JpegExifInfo)));
@@ -211,7 +204,8 @@ bool PxImageJPG::ExifReader::ProcessExif(const uint8_t* body, uint32_t length)
     return true;
 }
 
-bool PxImageJPG::ExifReader::ProcessDirectory(const uint8_t* directory, const uint8_t* base, uint32_t length, int nesting)
+bool PxImageJPG::ExifReader::ProcessDirectory(const uint8_t* directory, const uint8_t* base, uint32_t length,
+                                              int nesting)
 {
     if (nesting >= 5) {
         SetError("Maximum directory nesting exceeded (corrupt exif header)");
@@ -570,13 +564,15 @@ bool PxImageJPG::ExifReader::WriteSections(PxFile* stream)
         return false;
     }
     static const uint8_t start[2] = {0xFF, 0xD8};
-    static const uint8_t jfif[18] = {0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x01, 0x01, 0x01, 0x2C, 0x01, 0x2C, 0x00, 0x00};
+    static const uint8_t jfif[18] = {0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00,
+                                     0x01, 0x01, 0x01, 0x01, 0x2C, 0x01, 0x2C, 0x00, 0x00};
     bool ok = stream->Write(start, 1, 2) == 2;
     if (m_sections[0].type != 0xE0 && m_sections[0].type != 0xE1)
         ok = ok && stream->Write(jfif, 1, sizeof jfif) == sizeof jfif;
     for (int32_t i = 0; i + 1 < m_count && ok; ++i) {
         const uint8_t marker[2] = {0xFF, uint8_t(m_sections[i].type)};
-        ok = stream->Write(marker, 1, 2) == 2 && stream->Write(m_sections[i].data, 1, size_t(m_sections[i].size)) == size_t(m_sections[i].size);
+        ok = stream->Write(marker, 1, 2) == 2 &&
+             stream->Write(m_sections[i].data, 1, size_t(m_sections[i].size)) == size_t(m_sections[i].size);
     }
     const Section& last = m_sections[m_count - 1];
     return ok && (last.size == 0 || stream->Write(last.data, 1, size_t(last.size)) == size_t(last.size));

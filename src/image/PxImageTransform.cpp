@@ -115,9 +115,11 @@ bool PxImage::RotateQuarter(bool left, PxImage* destination)
                     const int32_t sy = left ? h - 1 - tx : tx;
                     CopyPixel(*this, sx, sy, turned, tx, ty);
                     if (m_alpha)
-                        turned.m_alpha[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] = m_alpha[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
+                        turned.m_alpha[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] =
+                            m_alpha[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
                     if (m_selection)
-                        turned.m_selection[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] = m_selection[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
+                        turned.m_selection[uint64_t(ty) * uint32_t(tw) + uint32_t(tx)] =
+                            m_selection[uint64_t(sy) * uint32_t(w) + uint32_t(sx)];
                 }
         }
         SetProgress(int32_t(int64_t(ty0) * 100 / th));
@@ -161,7 +163,8 @@ bool PxImage::RotateHalf(PxImage* destination)
         for (int32_t x = 0; x < w; ++x) {
             CopyPixel(*this, x, y, turned, w - 1 - x, h - 1 - y);
             if (m_alpha)
-                turned.m_alpha[uint64_t(h - 1 - y) * uint32_t(w) + uint32_t(w - 1 - x)] = m_alpha[uint64_t(y) * uint32_t(w) + uint32_t(x)];
+                turned.m_alpha[uint64_t(h - 1 - y) * uint32_t(w) + uint32_t(w - 1 - x)] =
+                    m_alpha[uint64_t(y) * uint32_t(w) + uint32_t(x)];
         }
         SetProgress(int32_t(int64_t(y) * 100 / h));
     }

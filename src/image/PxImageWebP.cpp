@@ -24,7 +24,8 @@ bool PxImageWebP::Decode(PxFile* stream)
     if (!stream->Seek(0, 0))
         return false;
     std::vector<uint8_t> file(static_cast<size_t>(size));
-    if (stream->Read(file.data(), 1, 12) != 12 || memcmp(file.data(), "RIFF", 4) != 0 || memcmp(file.data() + 8, "WEBP", 4) != 0)
+    if (stream->Read(file.data(), 1, 12) != 12 || memcmp(file.data(), "RIFF", 4) != 0 ||
+        memcmp(file.data() + 8, "WEBP", 4) != 0)
         return false;
     if (stream->Read(file.data() + 12, 1, size_t(size - 12)) != size_t(size - 12))
         return false;

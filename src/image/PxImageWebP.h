@@ -5,10 +5,7 @@
 
 class PxImageWebP : public PxImage {
 public:
-    PxImageWebP()
-        : PxImage(PXIMAGE_FORMAT_WEBP)
-    {
-    }
+    PxImageWebP() : PxImage(PXIMAGE_FORMAT_WEBP) {}
 
     bool Decode(PxFile* stream);
     bool Encode(PxFile* stream);

@@ -138,7 +138,8 @@ void Sweep(PxCorruption& test, const Sample& sample, const std::vector<Field>& f
     const std::string& good = sample.bytes;
     ASSERT_FALSE(good.empty()) << sample.name;
     for (size_t k = 0; k < 64; ++k)
-        test.Check(sample.name + " cut at " + std::to_string(k) + "/64", good.substr(0, good.size() * k / 64), sample.id);
+        test.Check(sample.name + " cut at " + std::to_string(k) + "/64", good.substr(0, good.size() * k / 64),
+                   sample.id);
     for (int i = 0; i < 500; ++i) {
         std::string flipped = good;
         const size_t at = random() % flipped.size();
@@ -150,7 +151,8 @@ void Sweep(PxCorruption& test, const Sample& sample, const std::vector<Field>& f
         for (uint32_t value : {0u, top, top >> 1, (top >> 1) + 1}) {
             std::string changed = good;
             PutField(changed, field, value);
-            test.Check(sample.name + " field at " + std::to_string(field.offset) + " = " + std::to_string(value), changed, sample.id);
+            test.Check(sample.name + " field at " + std::to_string(field.offset) + " = " + std::to_string(value),
+                       changed, sample.id);
         }
     }
 }
@@ -180,11 +182,11 @@ TEST_F(PxCorruption, JpegWithExifAndWebp)
     const std::string ours = EncodeBytes(picture, PXIMAGE_FORMAT_JPG);
     std::string tiff = std::string("II*\0\x08\0\0\0", 8);
     tiff += std::string("\x03\0", 2);
-    tiff += std::string("\x12\x01\x03\0\x01\0\0\0\x06\0\0\0", 12);      // orientation 6
-    tiff += std::string("\x1a\x01\x05\0\x01\0\0\0\x32\0\0\0", 12);      // x resolution at 50
-    tiff += std::string("\x69\x87\x04\0\x01\0\0\0\x3a\0\0\0", 12);      // EXIF directory at 58
+    tiff += std::string("\x12\x01\x03\0\x01\0\0\0\x06\0\0\0", 12); // orientation 6
+    tiff += std::string("\x1a\x01\x05\0\x01\0\0\0\x32\0\0\0", 12); // x resolution at 50
+    tiff += std::string("\x69\x87\x04\0\x01\0\0\0\x3a\0\0\0", 12); // EXIF directory at 58
     tiff += std::string("\0\0\0\0", 4);
-    tiff += std::string("\x48\0\0\0\x01\0\0\0", 8);                         // 72 / 1
+    tiff += std::string("\x48\0\0\0\x01\0\0\0", 8);                              // 72 / 1
     tiff += std::string("\x01\0\x27\x88\x03\0\x01\0\0\0\x02\0\0\0\0\0\0\0", 18); // ISO 2
     const std::string body = std::string("Exif\0\0", 6) + tiff;
     std::string segment = "\xFF\xE1";
@@ -201,9 +203,10 @@ TEST_F(PxCorruption, JpegWithExifAndWebp)
 
     PxImage webp(19, 11, 24);
     webp.FillRect(0, 0, 9, 5, RGBQuad{200, 10, 30, 0});
-    Sweep(*this, {"webp lossy", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP}, {{4, 4, false}, {16, 4, false}, {26, 2, false}, {28, 2, false}},
-          seed++);
+    Sweep(*this, {"webp lossy", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP},
+          {{4, 4, false}, {16, 4, false}, {26, 2, false}, {28, 2, false}}, seed++);
     webp.AlphaCreate();
     webp.AlphaSet(3, 3, 7);
-    Sweep(*this, {"webp alpha", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP}, {{4, 4, false}, {16, 4, false}}, seed++);
+    Sweep(*this, {"webp alpha", EncodeBytes(webp, PXIMAGE_FORMAT_WEBP), PXIMAGE_FORMAT_WEBP},
+          {{4, 4, false}, {16, 4, false}}, seed++);
 }

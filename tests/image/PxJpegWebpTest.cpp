@@ -71,7 +71,11 @@ std::string ExifSegment(uint32_t xres, uint16_t unit, uint16_t orientation, uint
                         const std::string& thumbnail = std::string())
 {
     std::vector<TiffEntry> sub = {Short(34855, iso), {37510, 7, uint32_t(comment.size()), comment}};
-    std::vector<TiffEntry> ifd0 = {Rational(282, xres, 1), Rational(283, xres, 1), Short(296, unit), Short(274, orientation), {34665, 4, 1, Be32(0)}};
+    std::vector<TiffEntry> ifd0 = {Rational(282, xres, 1),
+                                   Rational(283, xres, 1),
+                                   Short(296, unit),
+                                   Short(274, orientation),
+                                   {34665, 4, 1, Be32(0)}};
     const uint32_t ifd0Size = DirectorySize(ifd0);
     const uint32_t subAt = 8 + ifd0Size;
     ifd0.back().value = Be32(subAt);
@@ -82,7 +86,8 @@ std::string ExifSegment(uint32_t xres, uint16_t unit, uint16_t orientation, uint
     const uint32_t thumbAt = ifd1At + DirectorySize(ifd1);
     if (!thumbnail.empty())
         ifd1[0].value = Be32(thumbAt);
-    std::string tiff = "MM" + Be16(42) + Be32(8) + Directory(ifd0, 8, thumbnail.empty() ? 0 : ifd1At) + Directory(sub, subAt, 0);
+    std::string tiff =
+        "MM" + Be16(42) + Be32(8) + Directory(ifd0, 8, thumbnail.empty() ? 0 : ifd1At) + Directory(sub, subAt, 0);
     if (!thumbnail.empty())
         tiff += Directory(ifd1, ifd1At, 0) + thumbnail;
     const std::string body = std::string("Exif\0\0", 6) + tiff;
@@ -250,7 +255,8 @@ TEST_F(PxJpeg, ExifResolutionOrientationCommentAndThumbnail)
     PxImage picture = Gradient(30, 20);
     const std::string plain = EncodeBytes(picture, PXIMAGE_FORMAT_JPG);
 
-    const std::string tagged = WithSegments(plain, ExifSegment(72, 2, 6, 2, std::string("ASCII\0\0\0word   ", 15), thumbnail));
+    const std::string tagged =
+        WithSegments(plain, ExifSegment(72, 2, 6, 2, std::string("ASCII\0\0\0word   ", 15), thumbnail));
     PxImage image;
     ASSERT_TRUE(DecodeBytes(image, tagged));
     const JpegExifInfo& exif = image.GetExifInfo();
@@ -270,7 +276,8 @@ TEST_F(PxJpeg, ExifResolutionOrientationCommentAndThumbnail)
 
     WriteTestFile(Path("tagged.jpg"), tagged);
     PxImage extractor;
-    ASSERT_TRUE(extractor.ExtractJpegThumbnail(Path("tagged.jpg").c_str(), Path("thumb.jpg").c_str(), PXIMAGE_FORMAT_JPG))
+    ASSERT_TRUE(
+        extractor.ExtractJpegThumbnail(Path("tagged.jpg").c_str(), Path("thumb.jpg").c_str(), PXIMAGE_FORMAT_JPG))
         << extractor.GetLastError();
     PxImage thumb(Path("thumb.jpg").c_str(), 0);
     ASSERT_TRUE(thumb.IsValid());
@@ -305,12 +312,14 @@ TEST_F(PxJpeg, ExifReaderRefusesBrokenBlocks)
     EXPECT_STREQ(reader.GetLastError(), "Maximum directory nesting exceeded (corrupt exif header)");
 
     // A directory that links to itself ends, and a value pointing past the block is refused.
-    std::string loop = "MM" + Be16(42) + Be32(8) + Be16(1) + Be16(271) + Be16(2) + Be32(3) + std::string("ab\0\0", 4) + Be32(8);
+    std::string loop =
+        "MM" + Be16(42) + Be32(8) + Be16(1) + Be16(271) + Be16(2) + Be32(3) + std::string("ab\0\0", 4) + Be32(8);
     loop = std::string("Exif\0\0", 6) + loop;
     PxImageJPG::ExifReader looping;
     looping.ProcessExif(reinterpret_cast<const uint8_t*>(loop.data()), uint32_t(loop.size()));
     EXPECT_STREQ(looping.Info()->cameraMake, "ab");
-    std::string outside = "MM" + Be16(42) + Be32(8) + Be16(1) + Be16(271) + Be16(2) + Be32(64) + Be32(0xFFFFFFF0) + Be32(0);
+    std::string outside =
+        "MM" + Be16(42) + Be32(8) + Be16(1) + Be16(271) + Be16(2) + Be32(64) + Be32(0xFFFFFFF0) + Be32(0);
     outside = std::string("Exif\0\0", 6) + outside;
     PxImageJPG::ExifReader far;
     EXPECT_FALSE(far.ProcessExif(reinterpret_cast<const uint8_t*>(outside.data()), uint32_t(outside.size())));
@@ -347,7 +356,8 @@ TEST_F(PxJpeg, WebpRoundTripsAndRefusals)
     translucent.AlphaCreate();
     for (int32_t y = 0; y < 21; ++y)
         for (int32_t x = 0; x < 33; ++x)
-            translucent.AlphaSet(x, y, uint8_t(1 + x * 7 + y)); // never 0: lossless WebP may drop the colour of clear pixels
+            translucent.AlphaSet(x, y,
+                                 uint8_t(1 + x * 7 + y)); // never 0: lossless WebP may drop the colour of clear pixels
     for (bool alpha : {true, false}) {
         SCOPED_TRACE(alpha);
         if (!alpha)
@@ -355,7 +365,11 @@ TEST_F(PxJpeg, WebpRoundTripsAndRefusals)
         WriteTestFile(Path("src.bmp"), EncodeBytes(translucent, PXIMAGE_FORMAT_BMP));
         ToolRunOptions options;
         options.searchPath = true;
-        ASSERT_EQ(RunProcess({"ffmpeg", "-v", "error", "-y", "-i", Path("src.bmp"), "-c:v", "libwebp", "-lossless", "1", Path("w.webp")}, options).status, 0);
+        ASSERT_EQ(RunProcess({"ffmpeg", "-v", "error", "-y", "-i", Path("src.bmp"), "-c:v", "libwebp", "-lossless", "1",
+                              Path("w.webp")},
+                             options)
+                      .status,
+                  0);
         PxImage webp;
         ASSERT_TRUE(DecodeBytes(webp, ReadTestFile(Path("w.webp"))));
         EXPECT_EQ(webp.AlphaIsValid(), alpha);
@@ -372,7 +386,8 @@ TEST_F(PxJpeg, WebpRoundTripsAndRefusals)
     PxImage refused;
     EXPECT_FALSE(DecodeBytes(refused, "RIFF\x10\0\0\0WAVEfmt ", PXIMAGE_FORMAT_WEBP));
     EXPECT_FALSE(DecodeBytes(refused, "RIFF", PXIMAGE_FORMAT_WEBP));
-    EXPECT_FALSE(DecodeBytes(refused, "junk" + lossy, PXIMAGE_FORMAT_WEBP)) << "the decoder starts at the stream's very start";
+    EXPECT_FALSE(DecodeBytes(refused, "junk" + lossy, PXIMAGE_FORMAT_WEBP))
+        << "the decoder starts at the stream's very start";
 }
 
 TEST(PxTurnsQuarter, QuarterAndHalfTurnsAtEveryDepth)
