@@ -80,9 +80,14 @@ bool PxImage::Encode(PxFile* stream, uint32_t id)
     // A ghost: it encodes this image's pixels and settings without copying or owning them.
     format->MakeGhostOf(this);
     PxImageDispatch::Follow(*format, this);
-    const bool ok = PxImageDispatch::EncodeWith(*format, id, stream);
+    bool ok = PxImageDispatch::EncodeWith(*format, id, stream);
     if (!ok)
         SetLastError(format->GetLastError());
+    // A buffered stream takes the bytes before the disk refuses them: only a flush tells.
+    if (ok && (!stream->Flush() || stream->Error() != 0)) {
+        SetLastError("write error");
+        ok = false;
+    }
     return ok;
 }
 

@@ -428,6 +428,21 @@ TEST(PxTurnsQuarter, QuarterAndHalfTurnsAtEveryDepth)
     EXPECT_EQ(untouched.GetOrientation(), 1);
 }
 
+TEST(PxEncoders, AFullDiskIsAFailureAndTheImageStaysAsItWas)
+{
+    PxImage image = Gradient(300, 200);
+    image.AlphaCreate();
+    const std::string before = ImageFingerprint(image);
+    for (uint32_t id : {PXIMAGE_FORMAT_BMP, PXIMAGE_FORMAT_JPG, PXIMAGE_FORMAT_WEBP}) {
+        FILE* full = fopen("/dev/full", "wb");
+        ASSERT_NE(full, nullptr);
+        EXPECT_FALSE(image.EncodeToStdio(full, id)) << id;
+        EXPECT_STRNE(image.GetLastError(), "") << id;
+        fclose(full);
+        EXPECT_EQ(ImageFingerprint(image), before) << id;
+    }
+}
+
 // The contact sheet's road: a BMP in memory, alpha dropped, raised to 24 bits when it is grey,
 // written as JPEG at quality 85.
 TEST(PxContactSheetRoad, BmpInMemoryToJpeg)
