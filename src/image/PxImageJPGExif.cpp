@@ -24,6 +24,8 @@ bool IsStartOfFrame(int marker)
 
 float UnitFactor(double unit, float current)
 {
+    if (!(unit >= 0 && unit < 16))
+        return current;
     switch (int(unit)) {
     case 1:
     case 2:
