@@ -6,6 +6,7 @@
 
 #include "engine/QKDebugLog.h"
 #include "engine/clFFMPEG.h"
+#include "media/QKImageHelpers.h"
 #include "xclass/XBuffer.h"
 #include "xclass/XFile.h"
 
@@ -16,17 +17,6 @@ bool KRAProcess::convertWithArg(const KRAProcessArgRef& arg)
     const bool success = runner.run(arg);
     runner.DebugLog.Close();
     return success;
-}
-
-QByteArray exportPNG(const QImage& image)
-{
-    QByteArray data;
-    if (image.isNull())
-        return data;
-    QBuffer buffer(&data);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG"))
-        return QByteArray();
-    return data;
 }
 
 bool KRAProcess::convertImageToPNG(const XStr& imagePath, const XStr& pngPath)
@@ -44,7 +34,7 @@ bool KRAProcess::convertImageToPNG(const XStr& imagePath, const XStr& pngPath)
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
     const QImage image = reader.read();
-    const QByteArray png = exportPNG(image);
+    const QByteArray png = QKImage::exportPNG(image);
     if (png.isEmpty())
         return false;
     return XFileWriteDirect(pngPath, png.constData(), static_cast<size_t>(png.size()));

@@ -20,6 +20,3 @@ public:
     // the source then goes to ffmpeg as it is.
     static bool convertImageToPNG(const XStr& imagePath, const XStr& pngPath);
 };
-
-// The PNG data of an image; empty when it cannot be encoded.
-QByteArray exportPNG(const QImage& image);
