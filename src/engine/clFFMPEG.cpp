@@ -232,20 +232,6 @@ void clFFMPEG::error(const XStr& line)
         Arg->callback->onErrorLine(Q(line));
 }
 
-bool clFFMPEG::prepareSpecialOutputs(const SpecialValues& values, XStr& args)
-{
-    (void)args;
-    if (!values.prevGenEncNset.IsEmpty()) {
-        error(XStr(L"The output type \"[Preview Generator]\" is not available yet"));
-        return false;
-    }
-    if (!values.contactCol.IsEmpty()) {
-        error(XStr(L"The output type \"[Contact Sheet]\" is not available yet"));
-        return false;
-    }
-    return true;
-}
-
 bool clFFMPEG::reapIfExited()
 {
     if (m_pid == 0)
@@ -646,7 +632,54 @@ struct clFFMPEG::RunState {
     XStrList argv;
     XStr inputText;     // the inputs of argv as command-line text
     XTempFile listFile; // the concatenation list, when the sources are joined by copying
+
+    // A contact sheet: ffmpeg writes numbered frames into this folder, and the sheet made of
+    // them becomes the output.
+    bool contactSheet = false;
+    KRAContactSheetSettings sheet;
+    XStr specialInputArgs; // the preview generator's skip at the start
+    XTempFolder contactFrames;
 };
+
+bool clFFMPEG::prepareSpecialOutputs(RunState& run)
+{
+    const SpecialValues& values = run.special;
+    if (!values.prevGenEncNset.IsEmpty()) {
+        const KRAOutputPlan plan = PlanPreviewGenerator(values, FrameRate, LengthMS);
+        run.specialInputArgs = plan.inputArgs;
+        AppendText(run.args, plan.appendArgs);
+        ExpectedFrames = plan.expectedFrames;
+        FpsFactor = plan.fpsFactor;
+    }
+    if (!values.contactCol.IsEmpty()) {
+        XStr why;
+        if (!ReadContactSheetSettings(values, run.sheet, why))
+            return fail(why);
+        if (!run.contactFrames.Create("qkp"))
+            return fail(XStr(L"Could not create a folder for the contact sheet's frames"));
+        const KRAOutputPlan plan = PlanContactSheet(run.sheet, FrameRate, LengthMS);
+        AppendText(run.args, plan.appendArgs);
+        ExpectedFrames = plan.expectedFrames;
+        FpsFactor = plan.fpsFactor;
+        run.contactSheet = true;
+    }
+    return true;
+}
+
+bool clFFMPEG::composeContactSheet(RunState& run)
+{
+    KRAContactSheetSource source;
+    source.path = run.sourcesOnce.empty() ? XStr() : run.sourcesOnce.front();
+    source.probeJSON = ProbeJSON;
+    source.lengthMS = LengthMS;
+    QByteArray sheet;
+    XStr why;
+    if (!ComposeContactSheet(run.sheet, run.contactFrames, source, sheet, why))
+        return fail(why);
+    if (!XFileWriteDirect(run.output.path.p, sheet.constData(), size_t(sheet.size())))
+        return fail(XStr(L"Could not write the contact sheet: ") + run.output.path);
+    return true;
+}
 
 bool clFFMPEG::fail(const XStr& message)
 {
@@ -660,11 +693,13 @@ bool clFFMPEG::runInner(std::vector<XTempFile>& temporaryFiles)
     if (!collectSources(run, temporaryFiles) || !openProgressFile(run))
         return false;
     pullNamedArguments(run);
-    if (!planInputs(run) || !prepareSpecialOutputs(run.special, run.args))
+    if (!planInputs(run) || !prepareSpecialOutputs(run))
         return false;
     addFadesTrimsAndFilters(run);
     if (!prepareDestination(run) || !createOutput(run, temporaryFiles))
         return false;
+    if (run.contactSheet)
+        run.out = XStr(run.contactFrames) + L"/%06d.png";
     if (!buildCommand(run, temporaryFiles) || !startFFmpeg(run))
         return false;
     startReaders(run);
@@ -854,6 +889,7 @@ bool clFFMPEG::prepareDestination(RunState& run)
         return fail(XStr(L"No destination file given."));
 
     run.pre = run.arg.inputArgs ? XStrFromQString(*run.arg.inputArgs) : XStr();
+    AppendText(run.pre, run.specialInputArgs);
     // ffmpeg's own output: errors only; with the debug log, everything, each line with its
     // level so that the filter still drops the information and warnings. A run that takes the
     // length from ffmpeg reads its information too (without the statistics lines).
@@ -1247,10 +1283,11 @@ bool clFFMPEG::finish(RunState& run)
         m_sync->debugLog = nullptr;
     }
 
-    composeSpecialOutputs(run.special);
-
     const bool quit = run.arg.events && run.arg.events->bEvtQuit();
     bool success = !HadError && !Killed && !quit && ChildEndedNormally;
+    // A sheet that could not be made is a failed run: there is no output to stand for it.
+    if (success && run.contactSheet)
+        success = composeContactSheet(run);
     if (!Killed && !quit && !ChildEndedNormally) {
         if (ChildSignal != 0)
             error(XStr::FromFormat(L"FFmpeg ended by signal %d", ChildSignal));

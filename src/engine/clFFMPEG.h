@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/KRAProcessArg.h"
+#include "engine/KRASpecialOutputs.h"
 #include "xclass/XFile.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
@@ -84,18 +85,7 @@ public:
     bool run(const KRAProcessArgRef& arg);
 
 protected:
-    // The preview-generator and contact-sheet outputs. Their named arguments have been pulled
-    // from args already (values given here); an implementation may append to args, change the
-    // output and set ExpectedFrames and FpsFactor. False ends the run as failed; the message
-    // has been sent. This build has neither output yet and refuses a run that asks for one.
-    struct SpecialValues {
-        XStr prevGenEncNset, prevGenUfe, prevGenGfe, prevGenGtf, prevGenInputval, prevGenFirstdelay;
-        XStr contactCol, contactRow, contactPng, contactJpeg, contactWidth, contactBackcol, contactTopinfo,
-            contactTimestamp, contactPadding;
-    };
-    virtual bool prepareSpecialOutputs(const SpecialValues& values, XStr& args);
-    // After ffmpeg has ended: composes what prepareSpecialOutputs set up.
-    virtual void composeSpecialOutputs(const SpecialValues& values) { (void)values; }
+    using SpecialValues = KRASpecialValues;
 
     void info(const XStr& line);
     void error(const XStr& line);
@@ -138,6 +128,12 @@ private:
     void waitForOutputOrEnd();
     // The length ffmpeg reported of its input, once it has (runs without a probe).
     void takeReportedDuration(RunState& run);
+    // The preview-generator and contact-sheet outputs: arguments appended, progress counted in
+    // frames; a contact sheet's frames go to a folder of their own. False (with the reason
+    // sent) ends the run as failed.
+    bool prepareSpecialOutputs(RunState& run);
+    // After ffmpeg has ended well: the contact sheet from its frames, written to the output.
+    bool composeContactSheet(RunState& run);
     void encodingLoop(RunState& run);
     // Waits for the readers, decides the outcome, and on success moves the output into place.
     bool finish(RunState& run);

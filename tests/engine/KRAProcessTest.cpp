@@ -427,14 +427,31 @@ TEST_F(KRAProcessRun, QuitAndPause)
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
 
-TEST_F(KRAProcessRun, SpecialOutputsAreRefusedClearly)
+TEST_F(KRAProcessRun, ContactSheetsAndPreviewsAreMadeOrFailClearly)
 {
-    const std::string out = dir.file("sheet.jpg");
-    const ToolRunResult r = Run(
-        {"run", "--src", src, "--dst", out, "--encoder", "[Contact Sheet]", "--args", "-contact_col=4 -contact_row=3"});
+    const std::string sheet = dir.file("sheet.jpg");
+    ToolRunResult r = Run({"run", "--src", src, "--dst", sheet, "--encoder", "[Contact Sheet]", "--args",
+                           "-contact_col=4 -contact_row=3 -contact_width=800 -contact_padding=4 -contact_topinfo=1 "
+                           "-contact_backcol=000000 -contact_png=0"});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(FFprobeText(sheet, "stream=codec_name,width"), "mjpeg,800\n");
+    EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+
+    // A hand-edited width far beyond what a sheet can be is refused before ffmpeg starts.
+    const std::string huge = dir.file("huge.jpg");
+    r = Run({"run", "--src", src, "--dst", huge, "--encoder", "[Contact Sheet]", "--args",
+             "-contact_col=4 -contact_row=3 -contact_width=100000 -contact_padding=4"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
-    EXPECT_NE(r.out.find("error: The output type \"[Contact Sheet]\" is not available yet"), std::string::npos);
-    EXPECT_FALSE(PathExists(out));
+    EXPECT_NE(r.out.find("error: The contact sheet's width 100000 is out of range"), std::string::npos) << r.out;
+    EXPECT_FALSE(PathExists(huge));
+
+    // The preview generator's default settings, a skip at the start included, write a picture.
+    const std::string preview = dir.file("preview.gif");
+    r = Run({"run", "--src", src, "--dst", preview, "--encoder", "[Preview Generator]", "--args",
+             "-prev_gen_ufe 0.5 -prev_gen_gfe 1 -prev_gen_inputval 1 -prev_gen_firstdelay 1 -prev_gen_encNset \"GIF "
+             "Animation_eSep_\""});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(FFprobeText(preview, "stream=codec_name"), "gif\n");
 }
 
 // The options the run takes for switches without a value are read so by the real ffmpeg: the

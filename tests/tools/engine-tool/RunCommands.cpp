@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <QGuiApplication>
+
 #include "engine/KRABatch.h"
 #include "engine/KRAProcess.h"
 #include "engine/KRAProcessArg.h"
@@ -104,6 +106,18 @@ int Run(int argc, char** argv)
     }
     if (sources.empty() || !dest || !args)
         return ToolFail(argv[0], "needs --src, --dst and --args");
+
+    // A contact sheet draws its header text, which takes the GUI side of Qt; the tool has no
+    // screen and draws offscreen.
+    std::unique_ptr<QGuiApplication> gui;
+    if (!QCoreApplication::instance()) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int qtArgc = 1;
+        static char toolName[] = "engine-tool";
+        static char* qtArgv[] = {toolName, nullptr};
+        gui = std::make_unique<QGuiApplication>(qtArgc, qtArgv);
+    }
 
     auto arg = std::make_shared<KRAProcessArg>();
     if (sources.size() == 1) {

@@ -1,0 +1,99 @@
+// The preview generator's and the contact sheet's plans, and a sheet composed from frames
+// ffmpeg wrote.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/MediaTestFiles.h"
+#include "common/TestFiles.h"
+#include "engine/KRASpecialOutputs.h"
+#include "image/PxImage.h"
+
+TEST(SpecialOutputs, PlansFromTheNamedArguments)
+{
+    KRASpecialValues preview;
+    preview.prevGenInputval = XStr(L"20");
+    // Interval mode, 20 s on a 60 s, 25 fps source: a frame every 500, three of them.
+    KRAOutputPlan plan = PlanPreviewGenerator(preview, 25, 60000);
+    EXPECT_EQ(plan.expectedFrames, 3);
+    EXPECT_NE(plan.appendArgs.ToUTF8String().find("-vf \"setpts =N/TB/1000\" -r 2"), std::string::npos)
+        << plan.appendArgs.ToUTF8String();
+    EXPECT_TRUE(plan.inputArgs.IsEmpty());
+    preview.prevGenGtf = XStr(L"1");
+    preview.prevGenInputval = XStr(L"10");
+    preview.prevGenFirstdelay = XStr(L"5");
+    preview.prevGenEncNset = XStr(L"H.264_eSep_-cli_cmd=\"-vcodec libx264 -x264opts {qt}a=1{qt}\"");
+    plan = PlanPreviewGenerator(preview, 25, 60000);
+    EXPECT_EQ(plan.expectedFrames, 10);
+    EXPECT_EQ(plan.inputArgs.ToUTF8String(), "-ss 5");
+    EXPECT_EQ(plan.appendArgs.ToUTF8String().rfind("-vcodec libx264 -x264opts \"a=1\" -map 0:v?", 0), 0u)
+        << plan.appendArgs.ToUTF8String();
+
+    KRASpecialValues sheet;
+    sheet.contactCol = XStr(L"4");
+    sheet.contactRow = XStr(L"3");
+    sheet.contactWidth = XStr(L"800");
+    sheet.contactPadding = XStr(L"4");
+    sheet.contactBackcol = XStr(L"ff0000");
+    KRAContactSheetSettings settings;
+    XStr why;
+    ASSERT_TRUE(ReadContactSheetSettings(sheet, settings, why)) << why.ToUTF8String();
+    EXPECT_EQ(settings.background, 0xFF0000u);
+    EXPECT_EQ(PlanContactSheet(settings, 25, 8000).expectedFrames, 16);
+    for (const auto& [field, value] : {std::pair{&KRASpecialValues::contactWidth, L"100000"},
+                                       {&KRASpecialValues::contactCol, L"101"},
+                                       {&KRASpecialValues::contactPadding, L"-3"},
+                                       {&KRASpecialValues::contactPadding, L"300"}}) {
+        KRASpecialValues bad = sheet;
+        bad.*field = XStr(value);
+        EXPECT_FALSE(ReadContactSheetSettings(bad, settings, why)) << XStr(value).ToUTF8String();
+        EXPECT_FALSE(why.IsEmpty());
+    }
+}
+
+TEST(SpecialOutputs, SheetComposedFromFrames)
+{
+    TestTempDir dir;
+    // 16 frames: the first red, the rest green; more than the 4 x 3 grid holds, so the first goes.
+    for (int i = 1; i <= 16; ++i) {
+        const std::string colour = i == 1 ? "red" : "green";
+        char name[32];
+        snprintf(name, sizeof name, "%06d.png", i);
+        ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+                                       "color=c=" + colour + ":s=64x36", "-frames:v", "1", dir.file(name)}));
+    }
+    KRAContactSheetSettings s;
+    s.cols = 4;
+    s.rows = 3;
+    s.width = 400;
+    s.padding = 4;
+    s.background = 0xFF0000; // blue
+    KRAContactSheetSource source;
+    QByteArray encoded;
+    XStr why;
+    ASSERT_TRUE(ComposeContactSheet(s, XStr::FromUTF8(dir.path()), source, encoded, why)) << why.ToUTF8String();
+    PxImage sheet(reinterpret_cast<const uint8_t*>(encoded.constData()), uint32_t(encoded.size()), 0);
+    ASSERT_TRUE(sheet.IsValid());
+    EXPECT_EQ(sheet.GetType(), PXIMAGE_FORMAT_JPG);
+    // thumbnails 97 x 54 (97 / 64 of 36), three rows with 4 px between them
+    EXPECT_EQ(sheet.GetWidth(), 3 * 4 + 4 * 97);
+    EXPECT_EQ(sheet.GetHeight(), 2 * 4 + 3 * 54);
+    const int32_t top = sheet.GetHeight() - 1;
+    const RGBQuad first = sheet.GetPixelColor(5, top - 5);
+    EXPECT_GT(first.green, 100) << "the red opening frame was dropped";
+    EXPECT_LT(first.red, 60);
+    const RGBQuad gap = sheet.GetPixelColor(99, top - 20);
+    EXPECT_GT(gap.blue, 150) << "padding shows the background";
+
+    s.png = true;
+    s.topInfo = true;
+    ASSERT_TRUE(ComposeContactSheet(s, XStr::FromUTF8(dir.path()), source, encoded, why)) << why.ToUTF8String();
+    PxImage png(reinterpret_cast<const uint8_t*>(encoded.constData()), uint32_t(encoded.size()), 0);
+    ASSERT_TRUE(png.IsValid()) << png.GetLastError();
+    EXPECT_EQ(png.GetType(), PXIMAGE_FORMAT_PNG);
+    EXPECT_EQ(png.GetHeight(), 392 / 20 + 2 * 4 + 3 * 54) << "a header band of a twentieth of the width";
+
+    TestTempDir empty;
+    EXPECT_TRUE(ComposeContactSheet(s, XStr::FromUTF8(empty.path()), source, encoded, why) == false ||
+                !encoded.isEmpty());
+}
