@@ -120,6 +120,18 @@ void SkipInputData(j_decompress_ptr cinfo, long count)
 
 void TermSource(j_decompress_ptr) {}
 
+// libjpeg's standard error manager, its fatal errors written into text and sent back by a
+// long jump, its warnings dropped; the bridge starts over the stream.
+void SetUpErrors(jpeg_error_mgr*& err, ErrorManager& error, StreamBridge& bridge, PxFile* stream, char* text)
+{
+    memset(&bridge, 0, sizeof bridge);
+    bridge.file = stream;
+    err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = ErrorExit;
+    error.pub.output_message = OutputMessage;
+    error.text = text;
+}
+
 int32_t ClampDpi(double dpi)
 {
     if (!(dpi > 0))
@@ -163,12 +175,7 @@ bool PxImageJPG::Decode(PxFile* stream)
     jpeg_decompress_struct cinfo;
     ErrorManager error;
     StreamBridge bridge;
-    memset(&bridge, 0, sizeof bridge);
-    bridge.file = stream;
-    cinfo.err = jpeg_std_error(&error.pub);
-    error.pub.error_exit = ErrorExit;
-    error.pub.output_message = OutputMessage;
-    error.text = m_info.lastError;
+    SetUpErrors(cinfo.err, error, bridge, stream, m_info.lastError);
     if (setjmp(error.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -293,12 +300,7 @@ bool PxImageJPG::Encode(PxFile* stream)
     jpeg_compress_struct cinfo;
     ErrorManager error;
     StreamBridge bridge;
-    memset(&bridge, 0, sizeof bridge);
-    bridge.file = stream;
-    cinfo.err = jpeg_std_error(&error.pub);
-    error.pub.error_exit = ErrorExit;
-    error.pub.output_message = OutputMessage;
-    error.text = m_info.lastError;
+    SetUpErrors(cinfo.err, error, bridge, stream, m_info.lastError);
     if (setjmp(error.jump)) {
         jpeg_destroy_compress(&cinfo);
         return false;

@@ -5,7 +5,7 @@
 
 #include "xclass/XFile.h"
 
-namespace {
+namespace imageInfoDetail {
 
 // Any short read, failed check or seek out of range ends the parse; the constructors turn it
 // into the all-zero record.
@@ -406,15 +406,13 @@ int32_t KindOf(const char* name)
     return 0;
 }
 
-} // namespace
+} // namespace imageInfoDetail
 
-imageInfo_t::imageInfo_t(const XStr& path)
+using namespace imageInfoDetail;
+
+void imageInfo_t::take(fileIn& in)
 {
-    XFile file;
-    if (!file.Open(path.p, XFILE_READ, XFILE_OPEN_EXISTING, false, XFILE_SHARE_READ))
-        return;
     try {
-        fileInFile in(file);
         const Parsed p = Parse(in);
         name = p.name;
         kind = KindOf(p.name);
@@ -426,17 +424,20 @@ imageInfo_t::imageInfo_t(const XStr& path)
     }
 }
 
-imageInfo_t::imageInfo_t(const uint8_t* data, size_t size)
+imageInfo_t::imageInfo_t(const XStr& path)
 {
+    XFile file;
+    if (!file.Open(path.p, XFILE_READ, XFILE_OPEN_EXISTING, false, XFILE_SHARE_READ))
+        return;
     try {
-        fileInMemRef in(data, size);
-        const Parsed p = Parse(in);
-        name = p.name;
-        kind = KindOf(p.name);
-        width = p.width;
-        height = p.height;
-        bitsPerPixel = p.bitsPerPixel;
-        m_alpha = p.alpha;
+        fileInFile in(file);
+        take(in);
     } catch (const ParseFailure&) {
     }
+}
+
+imageInfo_t::imageInfo_t(const uint8_t* data, size_t size)
+{
+    fileInMemRef in(data, size);
+    take(in);
 }

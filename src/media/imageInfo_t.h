@@ -9,6 +9,10 @@
 
 #include "xclass/XStr.h"
 
+namespace imageInfoDetail {
+class fileIn;
+}
+
 struct imageInfo_t {
     const char* name = nullptr; // "JPEG", "PNG", "GIF", "BMP", "WebP", "TIFF"
     int32_t kind = 0;           // JPEG 1, PNG 2, GIF 3, BMP 4, WebP 5; 0 for TIFF and for none
@@ -24,5 +28,6 @@ struct imageInfo_t {
     bool hasAlpha() const { return m_alpha; }
 
 private:
+    void take(imageInfoDetail::fileIn& in);
     bool m_alpha = false;
 };
