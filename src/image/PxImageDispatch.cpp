@@ -7,6 +7,7 @@
 
 #include "image/PxImage.h"
 #include "image/PxImageBMP.h"
+#include "image/PxImagePNG.h"
 
 // The one place that knows which format classes exist; the rest of the library sees only
 // format ids.
@@ -18,6 +19,8 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return std::make_unique<PxImageBMP>();
+        case PXIMAGE_FORMAT_PNG:
+            return std::make_unique<PxImagePNG>();
         default:
             return nullptr;
         }
@@ -28,6 +31,8 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return static_cast<PxImageBMP&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_PNG:
+            return static_cast<PxImagePNG&>(format).Decode(stream);
         default:
             return false;
         }
@@ -38,6 +43,8 @@ public:
         switch (id) {
         case PXIMAGE_FORMAT_BMP:
             return static_cast<PxImageBMP&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_PNG:
+            return static_cast<PxImagePNG&>(format).Encode(stream);
         default:
             return false;
         }
