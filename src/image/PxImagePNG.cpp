@@ -444,8 +444,9 @@ bool PxImagePNG::PlanWrite(PxPngWriter& w)
     const uint32_t bpp = GetBpp(), colours = GetNumColors();
     const bool alpha = AlphaIsValid();
     // Only the 8-bit identity palette is grey as a PNG sees it: a 1- or 4-bit palette 0, 1, ...
-    // written as grey samples would come back as other levels.
-    const bool grey = colours && bpp == 8 && IsGrayScale();
+    // written as grey samples would come back as other levels. Palette alpha needs a palette
+    // to go with it; grey samples would lose it.
+    const bool grey = colours && bpp == 8 && IsGrayScale() && !IsPaletteAlphaEnabled();
     w.colorType = bpp == 24 ? PNG_COLOR_TYPE_RGB : grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_PALETTE;
     if (alpha) {
         // PNG has no palette with an alpha plane beside it.

@@ -7,11 +7,11 @@
 struct PxPngReader;
 struct PxPngWriter;
 
-// Codec option bits of the PNG slot.
-enum : uint32_t {
-    PXPNG_INTERLACED = 0x1, // Adam7: set by the decoder when the file has it; the encoder writes it
-    PXPNG_LEVEL_MASK = 0xE, // 2: zlib level 0, 4: level 1, 6: level 9, anything else zlib's default
-};
+// Codec option bits of the PNG slot. Adam7: set by the decoder when the file has it; the
+// encoder writes it.
+constexpr uint32_t PXPNG_INTERLACED = 0x1;
+// The zlib level: 2 asks for 0, 4 for 1, 6 for 9, anything else for zlib's default.
+constexpr uint32_t PXPNG_LEVEL_MASK = 0xE;
 
 class PxImagePNG : public PxImage {
 public:
