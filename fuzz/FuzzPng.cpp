@@ -1,6 +1,8 @@
-// Bytes through the PNG decoder, at full size and asked for a reduced size: a decode either
-// fails with a message and leaves the image as it was, or gives an image that writes back as a
-// PNG (leaving the image untouched) which decodes again to the same pixels and alpha.
+// Bytes through the PNG decoder, at full size and asked for a reduced size, as they come and
+// with every chunk's CRC made right (so that mutations reach the image data rather than stop
+// at the checksum): a decode either fails with a message and leaves the image as it was, or
+// gives an image that writes back as a PNG (leaving the image untouched) which decodes again
+// to the same pixels and alpha.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,9 +36,34 @@ std::string Pixels(const PxImage& image)
     return out;
 }
 
-} // namespace
+uint32_t Crc(const uint8_t* p, size_t n)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+std::string Resealed(const uint8_t* data, size_t size)
+{
+    std::string png(reinterpret_cast<const char*>(data), size);
+    uint8_t* p = reinterpret_cast<uint8_t*>(png.data());
+    for (size_t at = 8; at + 12 <= size;) {
+        const uint64_t length = uint64_t(p[at]) << 24 | p[at + 1] << 16 | p[at + 2] << 8 | p[at + 3];
+        if (length > size - at - 12)
+            break;
+        const uint32_t crc = Crc(p + at + 4, size_t(length) + 4);
+        for (int i = 0; i < 4; ++i)
+            p[at + 8 + length + i] = uint8_t(crc >> (24 - 8 * i));
+        at += 12 + size_t(length);
+    }
+    return png;
+}
+
+void Exercise(const uint8_t* data, size_t size)
 {
     PxImage probe;
     const bool known = probe.CheckFormatMemory(data, uint32_t(size), PXIMAGE_FORMAT_PNG);
@@ -71,5 +98,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         fuzz::Check(ok, "our own PNG decodes", again.GetLastError());
         fuzz::Check(Pixels(again) == Pixels(image), "the PNG round trip kept the pixels");
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Exercise(data, size);
+    const std::string sealed = Resealed(data, size);
+    if (sealed.compare(0, std::string::npos, reinterpret_cast<const char*>(data), size) != 0)
+        Exercise(reinterpret_cast<const uint8_t*>(sealed.data()), sealed.size());
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 inline uint32_t PngCrc(const std::string& bytes, size_t from, size_t count)
 {
     uint32_t crc = 0xFFFFFFFFu;
@@ -125,82 +127,28 @@ inline std::string ResealPng(std::string png)
     return png;
 }
 
-// A width x height RGB file of one colour whose image data deflates at about 1000:1: the top
-// row literally, every row below it filtered "up" (all zero) in runs of distance 1, coded with
-// deflate's fixed Huffman codes. Big pictures without big files.
+// A width x height RGB file of one colour, its rows deflated one by one as they are made: big
+// pictures without big memory. (zlib comes with the image library, which is built on it.)
 inline std::string FlatRgbPng(uint32_t width, uint32_t height, uint8_t red, uint8_t green, uint8_t blue)
 {
-    struct Bits {
-        std::string out;
-        uint32_t held = 0;
-        int count = 0;
-        void Put(uint32_t v, int n)
-        {
-            held |= v << count;
-            count += n;
-            for (; count >= 8; count -= 8, held >>= 8)
-                out += char(held);
-        }
-        // Huffman codes go most significant bit first.
-        void Code(uint32_t code, int n)
-        {
-            uint32_t reversed = 0;
-            for (int i = 0; i < n; ++i)
-                reversed |= ((code >> i) & 1) << (n - 1 - i);
-            Put(reversed, n);
-        }
-        void Literal(uint8_t v) { v < 144 ? Code(0x30 + v, 8) : Code(0x190 + v - 144, 9); }
-        void Match(uint32_t length, uint32_t distanceCode)
-        {
-            static const uint32_t base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                              31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-            static const int extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-            int i = 28;
-            while (base[i] > length)
-                --i;
-            const uint32_t code = 257 + uint32_t(i);
-            code < 280 ? Code(code - 256, 7) : Code(0xC0 + code - 280, 8);
-            Put(length - base[i], extra[i]);
-            Code(distanceCode, 5);
-        }
-        // n >= 3 bytes copied from the given distance (code 0: 1 byte back, code 2: 3 back).
-        void Run(uint64_t n, uint32_t distanceCode)
-        {
-            while (n) {
-                uint64_t length = n > 258 ? 258 : n;
-                if (n - length > 0 && n - length < 3)
-                    length = n - 3;
-                Match(uint32_t(length), distanceCode);
-                n -= length;
-            }
-        }
-    } bits;
-    const uint64_t rowBytes = 3 * uint64_t(width);
-    uint64_t a = 1, b = 0;
-    const auto sum = [&](uint8_t v) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    };
-    bits.Put(1, 1); // the last block
-    bits.Put(1, 2); // fixed codes
-    bits.Literal(0);
-    sum(0);
-    for (uint8_t v : {red, green, blue})
-        bits.Literal(v);
-    for (uint64_t i = 0; i < rowBytes; ++i)
-        sum(i % 3 == 0 ? red : i % 3 == 1 ? green : blue);
-    bits.Run(rowBytes - 3, 2);
-    for (uint32_t y = 1; y < height; ++y) {
-        bits.Literal(2);
-        bits.Literal(0);
-        bits.Run(rowBytes - 1, 0);
-        sum(2);
-        b = (b + a * (rowBytes % 65521)) % 65521;
+    std::string row(1, '\0');
+    for (uint32_t x = 0; x < width; ++x)
+        row += std::string{char(red), char(green), char(blue)};
+    z_stream z{};
+    deflateInit(&z, 1);
+    std::string data;
+    unsigned char out[1 << 16];
+    for (uint32_t y = 0; y < height; ++y) {
+        z.next_in = reinterpret_cast<Bytef*>(row.data());
+        z.avail_in = uInt(row.size());
+        do {
+            z.next_out = out;
+            z.avail_out = sizeof out;
+            deflate(&z, y + 1 == height ? Z_FINISH : Z_NO_FLUSH);
+            data.append(reinterpret_cast<char*>(out), sizeof out - z.avail_out);
+        } while (z.avail_out == 0);
     }
-    bits.Code(0, 7); // end of block
-    bits.Put(0, 7);
-    const std::string zlib = std::string("\x78\x01", 2) + bits.out + Be32(uint32_t(b << 16 | a));
-    return std::string("\x89PNG\r\n\x1a\n", 8) + PngHeader(width, height, 8, 2) + PngChunk("IDAT", zlib) +
+    deflateEnd(&z);
+    return std::string("\x89PNG\r\n\x1a\n", 8) + PngHeader(width, height, 8, 2) + PngChunk("IDAT", data) +
            PngChunk("IEND", "");
 }

@@ -506,8 +506,6 @@ TEST_F(PxPng, DispatchCancelAndCutStreams)
     ASSERT_TRUE(DecodeBytes(detected, bytes, 0)) << "found after the decoders tried before it";
     EXPECT_EQ(detected.GetType(), PXIMAGE_FORMAT_PNG);
     EXPECT_STREQ(detected.GetLastError(), "");
-    PxImage asBmp;
-    EXPECT_FALSE(DecodeBytes(asBmp, bytes, PXIMAGE_FORMAT_BMP));
 
     PxImage check;
     EXPECT_TRUE(check.CheckFormatMemory(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()),
@@ -536,23 +534,4 @@ TEST_F(PxPng, DispatchCancelAndCutStreams)
     memory.Open();
     EXPECT_FALSE(empty.Encode(&memory, PXIMAGE_FORMAT_PNG));
     EXPECT_STREQ(empty.GetLastError(), "null image!!!");
-
-    // Saved to a path and loaded by its extension's id.
-    ASSERT_TRUE(detected.Save(Path("s.png").c_str(), PXIMAGE_FORMAT_PNG));
-    PxImage loaded(Path("s.png").c_str(), PxImage::GetTypeFromExtension("png"));
-    EXPECT_TRUE(ImagePixels(loaded) == ImagePixels(detected));
-}
-
-TEST(PxPngRows, TwoBitPixelsWidenInPlace)
-{
-    for (uint32_t width : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u}) {
-        uint8_t row[8] = {0x1B, 0xE4, 0x6C, 0, 0, 0, 0, 0};
-        const uint8_t source[3] = {0x1B, 0xE4, 0x6C};
-        PxImagePNG::Expand2To4(row, width);
-        for (uint32_t x = 0; x < width; ++x) {
-            const uint8_t two = (source[x / 4] >> (6 - 2 * (x % 4))) & 3;
-            const uint8_t four = (row[x / 2] >> ((x % 2) ? 0 : 4)) & 15;
-            EXPECT_EQ(four, two) << width << ":" << x;
-        }
-    }
 }
