@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Writes seed pictures for the image fuzz targets into FOLDER: every pixel layout ffmpeg can
 # write in the given container, at an odd size so that rows are padded.
-#   scripts/make-image-seeds.sh FOLDER bmp
+png|png
 set -euo pipefail
 folder=$1
 kind=$2
@@ -18,6 +18,7 @@ case "$kind" in
     ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -pix_fmt rgba "$folder/rgba.png"
     ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -c:v libwebp -lossless 1 "$folder/lossless.webp"
     exit 0 ;;
+  png) formats=(rgb24 rgba gray pal8 monob ya8 rgb48be gray16be rgba64be ya16be) ;;
   *) echo "unknown seed kind: $kind" >&2; exit 2 ;;
 esac
 for pf in "${formats[@]}"; do
@@ -28,4 +29,11 @@ if [ "$kind" = jpg ]; then
 fi
 if [ "$kind" = webp ]; then
   ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -c:v libwebp -lossless 1 "$folder/lossless.$kind"
+fi
+# PNG also comes Adam7-interlaced: ffmpeg writes that when asked for interlaced coding.
+if [ "$kind" = png ]; then
+  for pf in rgb24 rgba gray pal8 monob ya8 gray16be; do
+    ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -pix_fmt "$pf" -flags +ildct \
+      "$folder/$pf-adam7.png"
+  done
 fi

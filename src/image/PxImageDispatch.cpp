@@ -8,6 +8,7 @@
 #include "image/PxImage.h"
 #include "image/PxImageBMP.h"
 #include "image/PxImageJPG.h"
+#include "image/PxImagePNG.h"
 #include "image/PxImageWebP.h"
 
 // The one place that knows which format classes exist; the rest of the library sees only
@@ -24,6 +25,8 @@ public:
             return std::make_unique<PxImageJPG>();
         case PXIMAGE_FORMAT_WEBP:
             return std::make_unique<PxImageWebP>();
+        case PXIMAGE_FORMAT_PNG:
+            return std::make_unique<PxImagePNG>();
         default:
             return nullptr;
         }
@@ -38,6 +41,8 @@ public:
             return static_cast<PxImageJPG&>(format).Decode(stream);
         case PXIMAGE_FORMAT_WEBP:
             return static_cast<PxImageWebP&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_PNG:
+            return static_cast<PxImagePNG&>(format).Decode(stream);
         default:
             return false;
         }
@@ -52,6 +57,8 @@ public:
             return static_cast<PxImageJPG&>(format).Encode(stream);
         case PXIMAGE_FORMAT_WEBP:
             return static_cast<PxImageWebP&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_PNG:
+            return static_cast<PxImagePNG&>(format).Encode(stream);
         default:
             return false;
         }
