@@ -433,7 +433,7 @@ TEST(PxEncoders, AFullDiskIsAFailureAndTheImageStaysAsItWas)
     PxImage image = Gradient(300, 200);
     image.AlphaCreate();
     const std::string before = ImageFingerprint(image);
-    for (uint32_t id : {PXIMAGE_FORMAT_BMP, PXIMAGE_FORMAT_JPG, PXIMAGE_FORMAT_WEBP}) {
+    for (uint32_t id : {PXIMAGE_FORMAT_BMP, PXIMAGE_FORMAT_JPG, PXIMAGE_FORMAT_PNG, PXIMAGE_FORMAT_WEBP}) {
         FILE* full = fopen("/dev/full", "wb");
         ASSERT_NE(full, nullptr);
         EXPECT_FALSE(image.EncodeToStdio(full, id)) << id;
@@ -444,7 +444,7 @@ TEST(PxEncoders, AFullDiskIsAFailureAndTheImageStaysAsItWas)
 }
 
 // The contact sheet's road: a BMP in memory, alpha dropped, raised to 24 bits when it is grey,
-// written as JPEG at quality 85.
+// written as JPEG at quality 85 and as PNG.
 TEST(PxContactSheetRoad, BmpInMemoryToJpeg)
 {
     PxImage sheet(120, 90, 8);
@@ -467,4 +467,12 @@ TEST(PxContactSheetRoad, BmpInMemoryToJpeg)
     ASSERT_TRUE(jpeg.IsValid());
     EXPECT_EQ(jpeg.GetType(), PXIMAGE_FORMAT_JPG);
     EXPECT_NEAR(jpeg.GetPixelColor(20, 70).red, 220, 6);
+
+    buffer = nullptr;
+    ASSERT_TRUE(image.EncodeToMemory(&buffer, &size, PXIMAGE_FORMAT_PNG)) << image.GetLastError();
+    PxImage png(buffer, uint32_t(size), 0);
+    PxImage::FreeEncodedBuffer(buffer);
+    ASSERT_TRUE(png.IsValid());
+    EXPECT_EQ(png.GetType(), PXIMAGE_FORMAT_PNG);
+    EXPECT_TRUE(ImagePixels(png) == ImagePixels(image)) << "PNG keeps every pixel";
 }
