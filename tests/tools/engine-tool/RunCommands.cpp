@@ -108,9 +108,10 @@ int Run(int argc, char** argv)
         return ToolFail(argv[0], "needs --src, --dst and --args");
 
     // A contact sheet draws its header text, which takes the GUI side of Qt; the tool has no
-    // screen and draws offscreen.
+    // screen and draws offscreen. Other runs go without it (it costs start-up time and leaves a
+    // runtime folder behind).
     std::unique_ptr<QGuiApplication> gui;
-    if (!QCoreApplication::instance()) {
+    if (!QCoreApplication::instance() && args->contains(QStringLiteral("contact_col"))) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         static int qtArgc = 1;
