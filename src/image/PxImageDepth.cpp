@@ -54,7 +54,8 @@ bool PxImage::IncreaseBitDepth(int32_t bpp)
             }
         }
     } else {
-        temporary.SetPalette(GetPalette(), 256);
+        // Only the entries this image has: a 1- or 4-bit palette is shorter than the new one.
+        temporary.SetPalette(GetPalette(), GetNumColors());
         for (int32_t y = 0; y < h; ++y) {
             if (GetEscape())
                 return false;

@@ -1,6 +1,6 @@
-// Hand-made PNG files: chunks with their CRC, and image data in stored (uncompressed) deflate
-// blocks, so that a test says exactly which samples a file holds; and the chunks of a file
-// walked, found and re-sealed after a test changed them.
+// Hand-made PNG files: chunks with their CRC and scanlines of exactly the samples a test names;
+// and the chunks of a file walked, found and re-sealed after a test changed them. (zlib comes
+// with the image library, which is built on it.)
 #pragma once
 
 #include <cstdint>
@@ -11,13 +11,7 @@
 
 inline uint32_t PngCrc(const std::string& bytes, size_t from, size_t count)
 {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = from; i < from + count; ++i) {
-        crc ^= uint8_t(bytes[i]);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + from), uInt(count)));
 }
 
 inline std::string Be32(uint32_t v)
@@ -41,27 +35,6 @@ inline std::string PngHeader(uint32_t width, uint32_t height, int depth, int col
 {
     return PngChunk("IHDR",
                     Be32(width) + Be32(height) + std::string{char(depth), char(colorType), 0, 0, char(interlace)});
-}
-
-// A zlib stream of stored blocks.
-inline std::string StoredZlib(const std::string& raw)
-{
-    std::string z("\x78\x01", 2);
-    uint32_t a = 1, b = 0;
-    for (unsigned char c : raw) {
-        a = (a + c) % 65521;
-        b = (b + a) % 65521;
-    }
-    size_t at = 0;
-    do {
-        const size_t n = raw.size() - at < 65535 ? raw.size() - at : 65535;
-        const bool last = at + n == raw.size();
-        z += char(last ? 1 : 0);
-        z += std::string{char(n), char(n >> 8), char(~n), char(~n >> 8)};
-        z += raw.substr(at, n);
-        at += n;
-    } while (at < raw.size());
-    return z + Be32(b << 16 | a);
 }
 
 // Scanlines (filter 0) of one-sample pixels at depth 1, 2, 4 or 8, values top row first; with
@@ -95,11 +68,20 @@ inline std::string PngScanlines(const std::vector<uint8_t>& values, uint32_t wid
     return out;
 }
 
+inline std::string Deflated(const std::string& raw)
+{
+    std::string out(compressBound(uLong(raw.size())), '\0');
+    uLongf size = uLongf(out.size());
+    compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+             uLong(raw.size()));
+    return out.substr(0, size);
+}
+
 inline std::string HandPng(uint32_t width, uint32_t height, int depth, int colorType, const std::string& scanlines,
                            const std::string& chunksBeforeData = std::string(), int interlace = 0)
 {
     return std::string("\x89PNG\r\n\x1a\n", 8) + PngHeader(width, height, depth, colorType, interlace) +
-           chunksBeforeData + PngChunk("IDAT", StoredZlib(scanlines)) + PngChunk("IEND", "");
+           chunksBeforeData + PngChunk("IDAT", Deflated(scanlines)) + PngChunk("IEND", "");
 }
 
 // Where the chunk of that type starts (its length field), or npos.
@@ -128,7 +110,7 @@ inline std::string ResealPng(std::string png)
 }
 
 // A width x height RGB file of one colour, its rows deflated one by one as they are made: big
-// pictures without big memory. (zlib comes with the image library, which is built on it.)
+// pictures without big memory.
 inline std::string FlatRgbPng(uint32_t width, uint32_t height, uint8_t red, uint8_t green, uint8_t blue)
 {
     std::string row(1, '\0');
