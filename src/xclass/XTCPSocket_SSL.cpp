@@ -16,8 +16,11 @@ struct XTCPSocketSSLAccess {
         const int got = socket->XTCPSocketStd::Receive(buffer, length, socket->ActiveStop);
         if (got < 0)
             socket->m_ioErrno = errno;
+        if (got == 0)
+            socket->m_peerClosed = true;
         return got;
     }
+    static bool PeerClosed(XTCPSocket_SSL* socket) { return socket->m_peerClosed; }
     static int Write(XTCPSocket_SSL* socket, const char* data, int length)
     {
         if (!socket->XTCPSocketStd::Send(data, length)) {
@@ -44,9 +47,13 @@ int BioWrite(BIO* bio, const char* data, int length)
     return XTCPSocketSSLAccess::Write(socket, data, length);
 }
 
-long BioControl(BIO*, int command, long, void*)
+long BioControl(BIO* bio, int command, long, void*)
 {
-    return command == BIO_CTRL_FLUSH ? 1 : 0;
+    if (command == BIO_CTRL_FLUSH)
+        return 1;
+    if (command == BIO_CTRL_EOF)
+        return XTCPSocketSSLAccess::PeerClosed(static_cast<XTCPSocket_SSL*>(BIO_get_data(bio))) ? 1 : 0;
+    return 0;
 }
 
 int BioCreate(BIO* bio)
@@ -172,6 +179,7 @@ bool XTCPSocket_SSL::StartTLS(const XStr& peerName)
         Context = nullptr;
     }
     m_tlsBroken = false;
+    m_peerClosed = false;
     if (peerName.IsEmpty()) {
         Fail(EINVAL, L"no host name to check the certificate against");
         return false;
@@ -265,7 +273,7 @@ int XTCPSocket_SSL::Receive(void* buffer, int size, XEvent* stop)
         return -1;
     }
     const unsigned long code = ERR_peek_error();
-    if (m_ioErrno == 0 && ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+    if (m_ioErrno == 0 && (m_peerClosed || ERR_GET_REASON(code) == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
         // The peer closed the connection without ending the session: what came may be cut.
         ERR_clear_error();
         Fail(ECONNRESET, L"the connection to " + Host + L" ended without the TLS close notification");

@@ -40,8 +40,9 @@ public:
     bool HasTLS() const { return Context != nullptr; }
 
 private:
-    bool m_tlsBroken = false; // a fatal TLS error: no close notification may be sent
-    int m_ioErrno = 0;        // errno of the last failed record read or write
+    bool m_tlsBroken = false;  // a fatal TLS error: no close notification may be sent
+    int m_ioErrno = 0;         // errno of the last failed record read or write
+    bool m_peerClosed = false; // the connection under the session has ended
 
     friend struct XTCPSocketSSLAccess;
 };
