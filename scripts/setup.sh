@@ -15,6 +15,9 @@ PACKAGES=(
   clang-format  # the format check among the tests
   fonts-dejavu-core  # widget pictures and tests draw text with a known font
   libbenchmark-dev   # the image benchmarks
+  libssl-dev         # TLS of the HTTP client
+  openssl            # the network tests make certificates and run a TLS server
+  python3            # the network tests' HTTP server and proxy
 )
 
 missing=()
