@@ -5,6 +5,9 @@
 // dispatch thread feeds to workers as they become free. The dispatcher also ends connections
 // that stay longer than the idle limit, and a limit per client address turns the surplus away.
 //
+// A derived class calls Stop in its own destructor: the workers call its handler, which must
+// not be running while the derived part is torn down.
+//
 // A handler owns its socket and closes it. When the server ends a connection under a running
 // handler (idle limit), it only shuts the connection down abortively: the handler's reads and
 // writes fail at once, and the descriptor stays the handler's to close, so that it can never
