@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -294,7 +295,8 @@ bool XTCPSocket::Send(const void* data, int size)
         }
         if (WatchForReply && XCanReadNow(Socket))
             return true;
-        const int ready = XWaitWritable(Socket, kPollStepMs);
+        const int events = XPollEvents(Socket, POLLOUT, kPollStepMs);
+        const int ready = (events & (POLLERR | POLLNVAL)) ? -1 : (events & (POLLOUT | POLLHUP)) ? 1 : 0;
         if (ready < 0) {
             LastError = L"the connection to " + Host + L" broke";
             errno = ECONNRESET;
@@ -339,7 +341,11 @@ int XTCPSocket::Receive(void* buffer, int size, XEvent* stop)
             errno = ECONNABORTED;
             return -1;
         }
-        const int ready = XWaitReadable(Socket, kPollStepMs);
+        // An ended connection may show as POLLHUP alone; recv then returns 0 (or its error).
+        const int events = XPollEvents(Socket, POLLIN, kPollStepMs);
+        const int ready = (events & (POLLERR | POLLNVAL)) && !(events & POLLIN) ? -1
+                          : (events & (POLLIN | POLLHUP))                       ? 1
+                                                                                : 0;
         if (ready < 0) {
             LastError = L"the connection to " + Host + L" broke";
             errno = ECONNRESET;

@@ -405,7 +405,8 @@ bool XTCPSocketStd::WaitReady(bool* readable, bool* writable, XEvent* stop, unsi
             *readable = true;
             any = true;
         }
-        if (writable && (got & POLLOUT)) {
+        // A connection closed both ways shows as POLLHUP alone: a send then says why.
+        if (writable && (got & (POLLOUT | POLLHUP))) {
             *writable = true;
             any = true;
         }
