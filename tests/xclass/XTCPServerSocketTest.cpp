@@ -118,8 +118,11 @@ TEST(XTCPServerSocket, TheSurplusOfOneClientIsTurnedAway)
     Client first, second;
     ASSERT_TRUE(first.socket.Connect("127.0.0.1", server.LocalPort()));
     EXPECT_EQ(first.Hello(), "hello 1\n");
-    ASSERT_TRUE(second.socket.Connect("127.0.0.1", server.LocalPort()));
-    EXPECT_EQ(second.Hello(), "");
+    // The reset may come before the client sees its connection made: either way no hello.
+    if (second.socket.Connect("127.0.0.1", server.LocalPort()))
+        EXPECT_EQ(second.Hello(), "");
+    for (int i = 0; i < 300 && server.TooMany == 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(server.TooMany, 1);
     EXPECT_EQ(server.Served, 1);
     server.Release.Set();
