@@ -638,13 +638,6 @@ bool PxImageGIF::Decode(PxFile* stream)
     if (stream->Read(h, 1, 13) != 13 || memcmp(h, "GIF8", 4) != 0)
         return Fail("Not a GIF");
     uint32_t screenWidth = Le16(h + 6), screenHeight = Le16(h + 8);
-    if (GetEscape() == -1) {
-        m_head.width = int32_t(screenWidth);
-        m_head.height = int32_t(screenHeight);
-        m_info.type = PXIMAGE_FORMAT_GIF;
-        SetLastError("output dimensions returned");
-        return screenWidth > 0 && screenHeight > 0 ? true : Fail("GIF screen is empty");
-    }
     uint8_t globalTable[768];
     uint32_t globalEntries = 0;
     if (h[10] & 0x80) {
@@ -653,6 +646,14 @@ bool PxImageGIF::Decode(PxFile* stream)
             return Fail("GIF colour table is cut short");
     }
     const int32_t count = CountFrames(stream, screenWidth, screenHeight);
+    // A screen of 0 x 0 has taken the first image's size.
+    if (GetEscape() == -1) {
+        m_head.width = int32_t(screenWidth);
+        m_head.height = int32_t(screenHeight);
+        m_info.type = PXIMAGE_FORMAT_GIF;
+        SetLastError("output dimensions returned");
+        return screenWidth > 0 && screenHeight > 0 ? true : Fail("GIF screen is empty");
+    }
     const int32_t wanted = GetFrame();
     if (wanted < 0 || wanted >= count) {
         // The caller learns how many frames there are.

@@ -319,6 +319,24 @@ TEST_F(PxCodecs, GifHandMadeStreams)
     EXPECT_EQ(tall.GetPixelIndex(0, 8), 0) << "line 0 is the top row";
     EXPECT_EQ(tall.GetPixelIndex(1, 8), 1);
     EXPECT_EQ(tall.GetPixelIndex(0, 0), 1) << "line 1 goes to row 8 of the picture";
+    // Disposal 2 clears the whole canvas, not only the last image's place; a 0 x 0 screen takes
+    // the first image's size.
+    for (int screen : {2, 0}) {
+        std::string two = gif("89a", 2);
+        two.replace(6, 4, Le16s(uint32_t(screen)) + Le16s(uint32_t(screen)));
+        two.insert(19, Raw({0x21, 0xF9, 4, 0x09, 0, 0, 0, 0}));
+        two.insert(two.size() - 1, Raw({0x21, 0xF9, 4, 0, 0, 0, 0, 0, 0x2C, 1, 0, 1, 0, 1, 0, 1, 0, 0}));
+        two.insert(two.size() - 1, Raw({2, 2, 0x4C, 0x01, 0}));
+        PxImage second;
+        second.SetFrame(1);
+        ASSERT_TRUE(DecodeBytes(second, two, PXIMAGE_FORMAT_GIF)) << second.GetLastError();
+        EXPECT_EQ(second.GetWidth(), 2);
+        EXPECT_EQ(PaletteIndices(second), Raw({0, 1, 0, 0})) << screen;
+        PxImage size;
+        EXPECT_TRUE(size.CheckFormatMemory(reinterpret_cast<const uint8_t*>(two.data()), uint32_t(two.size()),
+                                           PXIMAGE_FORMAT_GIF));
+        EXPECT_EQ(size.GetHeight(), 2);
+    }
     // A frame index past the frames fails and says how many there are.
     PxImage second;
     second.SetFrame(1);
@@ -444,8 +462,9 @@ TEST_F(PxCodecs, PcxLayoutsBothWays)
         PxImage back;
         ASSERT_TRUE(DecodeBytes(back, bytes, PXIMAGE_FORMAT_PCX)) << back.GetLastError();
         EXPECT_TRUE(ImagePixels(back, true) == ImagePixels(picture, true));
-        if (bpp == 24)
+        if (bpp == 24) {
             EXPECT_EQ(back.AlphaGet(2, 4), 17);
+        }
     }
     // A 1-bit image whose entry 0 is white is written inverted: it shows the same.
     PxImage inverted(9, 2, 1);
@@ -544,10 +563,11 @@ TEST_F(PxCodecs, IcoEntriesMasksAndSeveralImages)
     ASSERT_TRUE(DecodeBytes(smallBack, file, PXIMAGE_FORMAT_ICO));
     for (int32_t y = 0; y < 16; ++y)
         for (int32_t x = 0; x < 16; ++x) {
-            if (small.GetPixelIndex(x, y) == 1)
-                EXPECT_TRUE(smallBack.IsTransparent(x, y));
-            else
+            const bool transparent = small.GetPixelIndex(x, y) == 1;
+            EXPECT_EQ(smallBack.IsTransparent(x, y), transparent) << x << "," << y;
+            if (!transparent) {
                 EXPECT_EQ(PxPack(smallBack.GetPixelColor(x, y, false)), PxPack(small.GetPixelColor(x, y, false)));
+            }
         }
     PxImage* nothing[1] = {nullptr};
     EXPECT_FALSE(writer.EncodeFrames(&memory, nothing, 1, PXIMAGE_FORMAT_ICO));
