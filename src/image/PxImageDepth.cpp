@@ -54,7 +54,8 @@ bool PxImage::IncreaseBitDepth(int32_t bpp)
             }
         }
     } else {
-        temporary.SetPalette(GetPalette(), 256);
+        // Only the entries this image has: reading 256 from a smaller palette runs off its end.
+        temporary.SetPalette(GetPalette(), m_head.clrUsed);
         for (int32_t y = 0; y < h; ++y) {
             if (GetEscape())
                 return false;
