@@ -19,6 +19,10 @@ case "$kind" in
     ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -c:v libwebp -lossless 1 "$folder/lossless.webp"
     exit 0 ;;
   png) formats=(rgb24 rgba gray pal8 monob ya8 rgb48be gray16be rgba64be ya16be) ;;
+  tga) formats=(bgr24 bgra pal8 gray rgb555) ;;
+  pcx) formats=(rgb24 pal8 gray monob rgb4_byte) ;;
+  gif) formats=(pal8 rgb8 gray monob) ;;
+  ico) formats=(bgra pal8 bgr24 rgb555) ;;
   *) echo "unknown seed kind: $kind" >&2; exit 2 ;;
 esac
 for pf in "${formats[@]}"; do
@@ -29,6 +33,14 @@ if [ "$kind" = jpg ]; then
 fi
 if [ "$kind" = webp ]; then
   ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -c:v libwebp -lossless 1 "$folder/lossless.$kind"
+fi
+# TGA also uncompressed; GIF also as a short palettegen animation (transparency, disposal).
+if [ "$kind" = tga ]; then
+  ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:d=1 -frames:v 1 -pix_fmt bgr24 -rle 0 "$folder/plain.tga"
+fi
+if [ "$kind" = gif ]; then
+  ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=13x7:rate=5:d=1 \
+    -vf "split[a][b];[a]palettegen[p];[b][p]paletteuse" "$folder/anim.gif"
 fi
 # PNG also comes Adam7-interlaced: ffmpeg writes that when asked for interlaced coding.
 if [ "$kind" = png ]; then

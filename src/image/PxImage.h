@@ -372,6 +372,10 @@ public:
     // The turn an orientation code asks for (0 or less: the code the JPEG reader stored);
     // the stored code is 1 afterwards.
     bool ApplyOrientation(int32_t code = 0);
+    // The colour negative, through the selection when there is one: above 8 bits the pixels
+    // (alpha kept) and the background colour; at 8 bits or fewer the palette, or the indices
+    // themselves when the palette is the grey ramp.
+    bool Negative();
 
 protected:
     // Hands the temporary result of an operation over to the destination, or to this image

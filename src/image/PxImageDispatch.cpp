@@ -7,8 +7,13 @@
 
 #include "image/PxImage.h"
 #include "image/PxImageBMP.h"
+#include "image/PxImageGIF.h"
+#include "image/PxImageICO.h"
 #include "image/PxImageJPG.h"
+#include "image/PxImagePCX.h"
 #include "image/PxImagePNG.h"
+#include "image/PxImageTGA.h"
+#include "image/PxImageWBMP.h"
 #include "image/PxImageWebP.h"
 
 // The one place that knows which format classes exist; the rest of the library sees only
@@ -27,6 +32,18 @@ public:
             return std::make_unique<PxImageWebP>();
         case PXIMAGE_FORMAT_PNG:
             return std::make_unique<PxImagePNG>();
+        case PXIMAGE_FORMAT_GIF:
+            return std::make_unique<PxImageGIF>();
+        case PXIMAGE_FORMAT_ICO:
+            return std::make_unique<PxImageICO>();
+        case PXIMAGE_FORMAT_TGA:
+            return std::make_unique<PxImageTGA>();
+        case PXIMAGE_FORMAT_PCX:
+            return std::make_unique<PxImagePCX>();
+        case PXIMAGE_FORMAT_WBMP:
+            return std::make_unique<PxImageWBMP>();
+        case PXIMAGE_FORMAT_SKA:
+            return std::make_unique<PxImageSKA>();
         default:
             return nullptr;
         }
@@ -43,6 +60,18 @@ public:
             return static_cast<PxImageWebP&>(format).Decode(stream);
         case PXIMAGE_FORMAT_PNG:
             return static_cast<PxImagePNG&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_GIF:
+            return static_cast<PxImageGIF&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_ICO:
+            return static_cast<PxImageICO&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_TGA:
+            return static_cast<PxImageTGA&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_PCX:
+            return static_cast<PxImagePCX&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_WBMP:
+            return static_cast<PxImageWBMP&>(format).Decode(stream);
+        case PXIMAGE_FORMAT_SKA:
+            return static_cast<PxImageSKA&>(format).Decode(stream);
         default:
             return false;
         }
@@ -59,6 +88,18 @@ public:
             return static_cast<PxImageWebP&>(format).Encode(stream);
         case PXIMAGE_FORMAT_PNG:
             return static_cast<PxImagePNG&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_GIF:
+            return static_cast<PxImageGIF&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_ICO:
+            return static_cast<PxImageICO&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_TGA:
+            return static_cast<PxImageTGA&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_PCX:
+            return static_cast<PxImagePCX&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_WBMP:
+            return static_cast<PxImageWBMP&>(format).Encode(stream);
+        case PXIMAGE_FORMAT_SKA:
+            return static_cast<PxImageSKA&>(format).Encode(stream);
         default:
             return false;
         }
@@ -175,9 +216,27 @@ bool PxImage::EncodeFrames(PxFile* stream, PxImage** images, int32_t count, uint
         SetLastError("null image!!!");
         return false;
     }
-    // No multi-image writer is built for these formats yet.
-    SetLastError("Encode: Unknown format");
-    return false;
+    bool ok;
+    if (id == PXIMAGE_FORMAT_ICO) {
+        PxImageICO format;
+        format.MakeGhostOf(this);
+        PxImageDispatch::Follow(format, this);
+        ok = format.EncodeFrames(stream, images, count);
+        if (!ok)
+            SetLastError(format.GetLastError());
+    } else {
+        PxImageGIF format;
+        format.MakeGhostOf(this);
+        PxImageDispatch::Follow(format, this);
+        ok = format.EncodeFrames(stream, images, count, false, false);
+        if (!ok)
+            SetLastError(format.GetLastError());
+    }
+    if (ok && (!stream->Flush() || stream->Error() != 0)) {
+        SetLastError("write error");
+        ok = false;
+    }
+    return ok;
 }
 
 bool PxImage::EncodeFramesStdio(FILE* stream, PxImage** images, int32_t count, uint32_t id)
@@ -260,8 +319,15 @@ bool PxImage::Decode(PxFile* stream, uint32_t id)
         PxImageDispatch::Follow(*format, this);
         const bool ok = PxImageDispatch::DecodeWith(*format, tryId, stream);
         PxImageDispatch::Follow(*format, nullptr);
-        if (ok)
-            return Transfer(*format, true);
+        if (ok) {
+            // An icon or animation read one image at a time still tells how many it holds.
+            const int32_t frames = format->GetFrameCount();
+            if (!Transfer(*format, true))
+                return false;
+            if (!m_frames && (tryId == PXIMAGE_FORMAT_ICO || tryId == PXIMAGE_FORMAT_GIF))
+                m_info.frameCount = frames;
+            return true;
+        }
         if (tryId == PXIMAGE_FORMAT_ICO || tryId == PXIMAGE_FORMAT_GIF)
             m_info.frameCount = m_frames ? m_info.frameCount : format->GetFrameCount();
         SetLastError(format->GetLastError());

@@ -194,3 +194,49 @@ bool PxImage::ApplyOrientation(int32_t code)
         m_info.exif.orientation = 1;
     return ok;
 }
+
+bool PxImage::Negative()
+{
+    if (!m_block)
+        return false;
+    const uint32_t w = uint32_t(m_head.width);
+    const PxRect box = m_info.selectionBox;
+    const auto selected = [&](int32_t x, int32_t y) { return m_selection[uint64_t(y) * w + uint32_t(x)] != 0; };
+    if (m_head.bitCount > 8) {
+        if (m_selection) {
+            for (int32_t y = box.bottom < 0 ? 0 : box.bottom; y < box.top && y < m_head.height; ++y) {
+                uint8_t* row = GetRow(y);
+                for (int32_t x = box.left < 0 ? 0 : box.left; x < box.right && x < m_head.width; ++x)
+                    if (selected(x, y))
+                        for (int k = 0; k < 3; ++k)
+                            row[3 * x + k] = uint8_t(~row[3 * x + k]);
+            }
+        } else {
+            uint8_t* bits = GetBits();
+            for (uint64_t i = 0; i < m_head.sizeImage; ++i)
+                bits[i] = uint8_t(~bits[i]);
+        }
+        RGBQuad& b = m_info.backgroundColor;
+        b = RGBQuad{uint8_t(~b.blue), uint8_t(~b.green), uint8_t(~b.red), b.alpha};
+        return true;
+    }
+    if (!IsGrayScale()) {
+        RGBQuad* palette = GetPalette();
+        for (uint32_t i = 0; palette && i < m_head.clrUsed; ++i)
+            palette[i] = RGBQuad{uint8_t(~palette[i].blue), uint8_t(~palette[i].green), uint8_t(~palette[i].red),
+                                 palette[i].alpha};
+        return true;
+    }
+    if (m_selection) {
+        const uint8_t top = uint8_t((1u << m_head.bitCount) - 1);
+        for (int32_t y = box.bottom < 0 ? 0 : box.bottom; y < box.top && y < m_head.height; ++y)
+            for (int32_t x = box.left < 0 ? 0 : box.left; x < box.right && x < m_head.width; ++x)
+                if (selected(x, y))
+                    SetPixelIndexUnchecked(x, y, uint8_t(top - GetPixelIndexUnchecked(x, y)));
+    } else {
+        uint8_t* bits = GetBits();
+        for (uint64_t i = 0; i < m_head.sizeImage; ++i)
+            bits[i] = uint8_t(~bits[i]);
+    }
+    return true;
+}

@@ -1,0 +1,8 @@
+// WBMP bytes through the WBMP decoder.
+#include "fuzz/FuzzImageDecoders.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fuzz::CheckImageDecode(data, size, PXIMAGE_FORMAT_WBMP);
+    return 0;
+}

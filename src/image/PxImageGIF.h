@@ -1,0 +1,63 @@
+// GIF87a and GIF89a: frames composed on a canvas by their disposal methods, one frame or all
+// of them kept; written as a palette picture, an animation from a frame array, or a 24-bit
+// picture cut into palette tiles, with one of three image-data coders. Format id 2.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/PxImage.h"
+
+// The GIF codec option: which coder writes the image data.
+enum : uint32_t {
+    PXGIF_CODER_LZW = 0,
+    // Every pixel a code of its own: large files, read by any decoder.
+    PXGIF_CODER_PLAIN = 1,
+    // Runs of equal pixels through codes any LZW decoder expands.
+    PXGIF_CODER_RLE = 2,
+};
+
+class PxImageGIF : public PxImage {
+public:
+    PxImageGIF() : PxImage(PXIMAGE_FORMAT_GIF) {}
+
+    bool Decode(PxFile* stream);
+    // Never changes the image it writes (nor its frames).
+    bool Encode(PxFile* stream);
+    // An animation: the screen size and global table are frame 0's; with localTables every
+    // later frame carries its own table; with localDisposal each frame's own disposal method
+    // is written, else this image's.
+    bool EncodeFrames(PxFile* stream, PxImage** frames, int32_t count, bool localTables = false,
+                      bool localDisposal = false);
+
+    int32_t GetLoops() const { return m_loops; }
+    void SetLoops(int32_t loops) { m_loops = loops; }
+    const char* GetComment() const { return m_comment.c_str(); }
+    void SetComment(const char* text);
+
+    // The bits, packets and pixel cursor of one image being written.
+    struct Writer;
+
+private:
+    struct Descriptor {
+        uint32_t left, top, width, height;
+        uint8_t packed;
+    };
+    bool Fail(const char* message);
+    // The images that fit the screen; the stream is left where it was.
+    int32_t CountFrames(PxFile* stream, uint32_t& screenWidth, uint32_t& screenHeight);
+    // Reads one extension after its introducer; false ends the block loop.
+    bool ReadExtension(PxFile* stream, int32_t& transparent, uint8_t& transparentByte, uint8_t& disposal,
+                       uint32_t& delay);
+    // The LZW data of one image into width x height indices, rows in file order; the number
+    // of pixels decoded, or -1 when the initial code size is outside 2 to 9.
+    static int64_t DecodeImageData(PxFile* stream, std::vector<uint8_t>& out, uint64_t pixels);
+    static void SkipSubBlocks(PxFile* stream);
+
+    bool EncodeTrueColor(PxFile* stream);
+    bool WriteImage(Writer& w, const PxImage& image, bool localTable);
+
+    int32_t m_loops = 0;
+    std::string m_comment;
+};
