@@ -384,6 +384,8 @@ protected:
     // An empty image that carries this one's settings, created at the given size and depth;
     // false (with its text copied here) when it could not be created.
     bool RotateQuarter(bool left, PxImage* destination);
+    // The checks every encode into a caller's buffer starts with, and its empty stream.
+    bool StartMemoryEncode(uint8_t** buffer, int32_t* size, PxMemFile& memory);
     bool MakeTemporary(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, uint32_t type);
     // The image whose escape and progress this one follows while it works for it.
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }

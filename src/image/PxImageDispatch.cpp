@@ -171,7 +171,7 @@ bool PxImage::EncodeToStdio(FILE* stream, uint32_t id)
     return Encode(&file, id);
 }
 
-bool PxImage::EncodeToMemory(uint8_t** buffer, int32_t* size, uint32_t id)
+bool PxImage::StartMemoryEncode(uint8_t** buffer, int32_t* size, PxMemFile& memory)
 {
     if (!buffer || !size) {
         SetLastError("null file handler");
@@ -181,11 +181,18 @@ bool PxImage::EncodeToMemory(uint8_t** buffer, int32_t* size, uint32_t id)
         SetLastError("the buffer must be empty");
         return false;
     }
-    PxMemFile memory;
     if (!memory.Open()) {
         SetLastError("can't allocate memory");
         return false;
     }
+    return true;
+}
+
+bool PxImage::EncodeToMemory(uint8_t** buffer, int32_t* size, uint32_t id)
+{
+    PxMemFile memory;
+    if (!StartMemoryEncode(buffer, size, memory))
+        return false;
     // A BMP is the block as it stands: room for all of it at once, so that a large encode
     // does not grow step by step.
     if (m_block && id == PXIMAGE_FORMAT_BMP)
@@ -280,19 +287,9 @@ bool PxImage::EncodeToRGBA(PxFile* stream, bool flip)
 
 bool PxImage::EncodeToRGBAMemory(uint8_t** buffer, int32_t* size, bool flip)
 {
-    if (!buffer || !size) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (*buffer) {
-        SetLastError("the buffer must be empty");
-        return false;
-    }
     PxMemFile memory;
-    if (!memory.Open()) {
-        SetLastError("can't allocate memory");
+    if (!StartMemoryEncode(buffer, size, memory))
         return false;
-    }
     if (!EncodeToRGBA(&memory, flip))
         return false;
     *size = memory.Size();
