@@ -118,15 +118,18 @@ KRAOutputPlan PlanContactSheet(const KRAContactSheetSettings& s, double fps, int
 {
     KRAOutputPlan plan;
     const int64_t n = std::max<int64_t>(1, int64_t(s.cols) * s.rows) + 4;
-    plan.expectedFrames = n;
     const double frames = std::max(0.0, double(lengthMS) * fps / 1000.0);
     // One frame a second of the squeezed timeline, picked in the filter: an output rate alone
     // leaves the image writer encoding every decoded frame before it drops all but n. The
     // frames are written at the thumbnails' width, which is all the sheet uses of them.
     const int c1 = s.cols == 0 ? 1 : s.cols;
     const int thumbW = std::max(1, (s.width - (s.cols - 1) * s.padding) / c1);
+    // Of the n frames spread over the source the sheet shows the 2nd to the (grid + 1)th: ffmpeg
+    // stops there instead of decoding the rest of the source for frames no one uses.
+    const int64_t used = std::max<int64_t>(1, int64_t(s.cols) * s.rows) + 1;
+    plan.expectedFrames = used;
     plan.appendArgs = XStr(L"-f image2 -vf \"setpts =N/TB/") + Decimals2(std::max(1.0, frames / double(n))) +
-                      XStr::FromFormat(L",fps=1,scale=%d:-1\"", thumbW);
+                      XStr::FromFormat(L",fps=1,scale=%d:-1\" -frames:v %lld", thumbW, static_cast<long long>(used));
     plan.fpsFactor = std::max(1.0, std::min(1000.0, double(lengthMS) / (double(n) * 1000.0)));
     return plan;
 }

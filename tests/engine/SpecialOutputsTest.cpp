@@ -39,7 +39,13 @@ TEST(SpecialOutputs, PlansFromTheNamedArguments)
     XStr why;
     ASSERT_TRUE(ReadContactSheetSettings(sheet, settings, why)) << why.ToUTF8String();
     EXPECT_EQ(settings.background, 0xFF0000u);
-    EXPECT_EQ(PlanContactSheet(settings, 25, 8000).expectedFrames, 16);
+    // 16 frames spread over the source, of which the sheet shows the 2nd to the 13th: ffmpeg
+    // writes 13 and stops.
+    const KRAOutputPlan sheetPlan = PlanContactSheet(settings, 25, 8000);
+    EXPECT_EQ(sheetPlan.expectedFrames, 13);
+    EXPECT_NE(sheetPlan.appendArgs.ToUTF8String().find("setpts =N/TB/12.5,fps=1,scale=197:-1\" -frames:v 13"),
+              std::string::npos)
+        << sheetPlan.appendArgs.ToUTF8String();
     for (const auto& [field, value] : {std::pair{&KRASpecialValues::contactWidth, L"100000"},
                                        {&KRASpecialValues::contactCol, L"101"},
                                        {&KRASpecialValues::contactPadding, L"-3"},
