@@ -589,11 +589,12 @@ XStr XURLEscape(const XStr& text)
     return XStr::FromUTF8(out);
 }
 
-void XSplitURL(const XStr& url, XStr& host, int& port, XStr& path, XStr& scheme)
+namespace {
+
+// Host, port and path of a URL; what the two forms differ in is the port and the path a URL
+// without them gets.
+void SplitHostPortPath(const XStr& url, XStr& host, int& port, XStr& path, int defaultPort, const wchar_t* noPath)
 {
-    const int colon = url.FindChar(L':');
-    scheme = colon ? url.Left(colon - 1).ToLower() : XStr();
-    const int defaultPort = scheme == L"https" ? 443 : 80;
     const int slashes = url.Find(L"//");
     host = slashes ? url.MidToEnd(slashes + 2) : url;
     const int slash = host.FindChar(L'/');
@@ -601,7 +602,7 @@ void XSplitURL(const XStr& url, XStr& host, int& port, XStr& path, XStr& scheme)
         path = host.MidToEnd(slash);
         host = host.Left(slash - 1);
     } else {
-        path = L"/";
+        path = noPath;
     }
     port = defaultPort;
     const int portColon = host.FindChar(L':');
@@ -613,23 +614,16 @@ void XSplitURL(const XStr& url, XStr& host, int& port, XStr& path, XStr& scheme)
     }
 }
 
+} // namespace
+
+void XSplitURL(const XStr& url, XStr& host, int& port, XStr& path, XStr& scheme)
+{
+    const int colon = url.FindChar(L':');
+    scheme = colon ? url.Left(colon - 1).ToLower() : XStr();
+    SplitHostPortPath(url, host, port, path, scheme == L"https" ? 443 : 80, L"/");
+}
+
 void XSplitURL(const XStr& url, XStr& host, int& port, XStr& path)
 {
-    const int slashes = url.Find(L"//");
-    host = slashes ? url.MidToEnd(slashes + 2) : url;
-    const int slash = host.FindChar(L'/');
-    if (slash) {
-        path = host.MidToEnd(slash);
-        host = host.Left(slash - 1);
-    } else {
-        path = L"";
-    }
-    port = 80;
-    const int portColon = host.FindChar(L':');
-    if (portColon) {
-        const int given = ParsePort(host.MidToEnd(portColon + 1));
-        if (given > 0)
-            port = given;
-        host = host.Left(portColon - 1);
-    }
+    SplitHostPortPath(url, host, port, path, 80, L"");
 }
