@@ -17,6 +17,7 @@ PACKAGES=(
   libbenchmark-dev   # the image benchmarks
   zlib1g-dev libjpeg-dev libpng-dev libwebp-dev  # the image library's codecs
   libjpeg-turbo-progs  # cjpeg, which the image benchmark compares the JPEG encoder against
+  libstb-dev         # stb_image_resize, which the image benchmark compares resampling against
   libssl-dev         # TLS of the HTTP client
   openssl            # the network tests make certificates and run a TLS server
   python3            # the network tests' HTTP server and proxy

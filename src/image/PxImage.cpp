@@ -26,6 +26,16 @@ uint64_t RowSizeFor(int32_t width, uint32_t bits)
     return (uint64_t(uint32_t(width)) * bits + 31) / 32 * 4;
 }
 
+// Asked once: the answer reads a file of the kernel's, and every image starts with it.
+int32_t HardwareThreads()
+{
+    static const int32_t count = [] {
+        const unsigned n = std::thread::hardware_concurrency();
+        return n ? int32_t(n) : 1;
+    }();
+    return count;
+}
+
 int32_t PelsPerMeter(int32_t dpi)
 {
     const double pels = std::floor(double(dpi) * 10000.0 / 254.0 + 0.5);
@@ -134,6 +144,7 @@ void PxImage::Init(uint32_t type)
     m_info.enabled = true;
     m_info.jpegScale = 1;
     m_info.littleEndianHost = true;
+    m_info.threadCount = HardwareThreads();
     SetXDpi(96);
     SetYDpi(96);
     ResetSelectionBox();
@@ -924,7 +935,6 @@ void PxImage::SwapHeader(PxBitmapInfoHeader& h) const
 
 int32_t PxImage::DetectThreadCount()
 {
-    const unsigned n = std::thread::hardware_concurrency();
-    m_info.threadCount = n ? int32_t(n) : 1;
+    m_info.threadCount = HardwareThreads();
     return m_info.threadCount;
 }

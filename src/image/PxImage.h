@@ -62,6 +62,32 @@ struct PxPoint {
     int32_t y;
 };
 
+// A point and a rectangle in pixel units, for sampling between pixel centres. The unit square
+// of pixel (i, j) is (i - 0.5, j - 0.5, i + 0.5, j + 0.5).
+struct PxPointF {
+    float x = 0;
+    float y = 0;
+    PxPointF() = default;
+    PxPointF(float px, float py) : x(px), y(py) {}
+    float Distance(const PxPointF& other) const { return Distance(other.x, other.y); }
+    float Distance(float px, float py) const;
+};
+
+struct PxRectF {
+    float left = 0;
+    float top = 0;
+    float right = 0;
+    float bottom = 0;
+    PxRectF() = default;
+    PxRectF(float l, float t, float r, float b) : left(l), top(t), right(r), bottom(b) {}
+    float Width() const { return right - left; }
+    float Height() const { return bottom - top; }
+    float Area() const { return Width() * Height(); }
+    PxPointF Centre() const { return PxPointF((left + right) / 2, (top + bottom) / 2); }
+    // The all-zero rectangle when the two do not meet.
+    PxRectF Intersect(const PxRectF& other) const;
+};
+
 // The last colour looked up in a palette and the index found for it.
 struct PxNearestCache {
     uint32_t colour = 0;
@@ -122,11 +148,50 @@ enum : uint32_t {
 // The largest pixel block an image may hold.
 constexpr int64_t PXIMAGE_MAX_MEMORY = 268435456;
 
+// The grey level of a colour: (117 blue + 601 green + 306 red) >> 10.
+inline uint8_t PxGrayLevel(uint8_t blue, uint8_t green, uint8_t red)
+{
+    return uint8_t((blue * 117 + green * 601 + red * 306) >> 10);
+}
+
 // (117 blue + 601 green + 306 red) >> 10 of a minus the same of b; a and b are BGR triples.
 int CompareLuminance(const void* a, const void* b);
 
 class PxImage {
 public:
+    // How a colour between pixel centres is found. 0 and unknown values mean bilinear.
+    enum InterpolationMethod {
+        InterpDefault = 0,
+        InterpNearest = 1,
+        InterpBilinear = 2,
+        InterpCubicBSpline = 3,
+        InterpCubicSharp = 4,
+        InterpCubicKeys = 5,
+        InterpLanczos6 = 6,
+        InterpBox = 7,
+        InterpHermite = 8,
+        InterpHermiteDamped = 9,
+        InterpSinc = 10,
+        InterpBlackman = 11,
+        InterpBessel = 12,
+        InterpGaussian = 13,
+        InterpQuadratic = 14,
+        InterpMitchell = 15,
+        InterpCatmullRom = 16,
+        InterpHannSinc = 17,
+        InterpParabolic = 18,
+    };
+    // What a point outside the image reads.
+    enum OverflowMethod {
+        OverflowPlain = 0,
+        OverflowColor = 1,
+        OverflowBackground = 2,
+        OverflowTransparent = 3,
+        OverflowWrap = 4,
+        OverflowRepeat = 5,
+        OverflowMirror = 6,
+    };
+
     explicit PxImage(uint32_t type = 0);
     PxImage(int32_t width, int32_t height, uint32_t bpp, uint32_t type = 0);
     PxImage(const PxImage& source, bool copyPixels, bool copySelection = true, bool copyAlpha = true);
@@ -232,8 +297,10 @@ public:
     uint16_t Swap16(uint16_t v) const;
     uint32_t Swap32(uint32_t v) const;
     void SwapHeader(PxBitmapInfoHeader& header) const;
+    // The number of workers a resample may run (every image starts with the hardware's count).
     int32_t DetectThreadCount();
     int32_t GetThreadCount() const { return m_info.threadCount; }
+    void SetThreadCount(int32_t count) { m_info.threadCount = count > 0 ? count : 1; }
     int32_t GetOrientation() const { return m_info.exif.orientation; }
     const JpegExifInfo& GetExifInfo() const { return m_info.exif; }
     const PxSettings& GetSettings() const { return m_info; }
@@ -361,8 +428,88 @@ public:
     bool SelectionFlip();
     bool SelectionMirror();
 
-    // ---- depth and turns ----
+    // ---- depth and dithering ----
+    // The depth changes build the result apart and leave the image as it was when they fail
+    // or are cancelled (false).
     bool IncreaseBitDepth(int32_t bpp);
+    // To the given palette (count entries, 0: all of the depth's) or the standard one; with
+    // errorDiffusion the error of each pixel is spread over its neighbours.
+    bool DecreaseBpp(uint32_t bpp, bool errorDiffusion, const RGBQuad* palette = nullptr, uint32_t count = 0);
+    // 8 bits on the grey ramp.
+    bool ConvertToGray();
+    // 1 bit through the grey image: 0 Floyd-Steinberg (and unknown values), 1 ordered 4 x 4,
+    // 2 Burkes, 3 Stucki, 4 Jarvis-Judice-Ninke, 5 Sierra, 6 Stevenson-Arce, 7 computed
+    // 4 x 4, 8 ordered 8 x 8, 9 a 16 x 16 threshold map.
+    bool DitherTo1Bit(uint32_t method = 0);
+
+    // ---- sampling (read-only: any number of threads may sample one image at once) ----
+    // Brings a point back into the image for wrap, repeat and mirror; other methods, and an
+    // image without pixels, leave it. Coordinates that are not finite stay as they are.
+    void ApplyOverflow(int32_t& x, int32_t& y, OverflowMethod method) const;
+    void ApplyOverflow(float& x, float& y, OverflowMethod method) const;
+    // The pixel, or what the overflow method gives outside (replacement: the colour for
+    // outside, null for white with alpha 0).
+    RGBQuad SampleWithOverflow(int32_t x, int32_t y, OverflowMethod method, const RGBQuad* replacement) const;
+    // The colour at a point between pixel centres. A point that is not a number, or an
+    // infinite one, reads as far outside.
+    RGBQuad SampleInterpolated(float x, float y, InterpolationMethod method, OverflowMethod overflow,
+                               const RGBQuad* replacement) const;
+    // The average over the width x height area about the centre, weighted by coverage and
+    // alpha; an area is cut to two image sizes around the image.
+    RGBQuad SampleArea(float xCentre, float yCentre, float width, float height, InterpolationMethod method,
+                       OverflowMethod overflow, const RGBQuad* replacement) const;
+    // alpha += A x weight, each colour sum += channel x weight x A / 255. The sums are doubles:
+    // an area may hold every pixel of the largest image, and a float sum stops growing long
+    // before that.
+    static void AccumulateWeighted(RGBQuad colour, float weight, double& red, double& green, double& blue,
+                                   double& alpha);
+    // The interpolation kernels, of the distance t between sample and point.
+    static float KernelBSpline(float t);
+    static float KernelCubic(float t, float a);
+    static float KernelLanczosSinc(float t, float window);
+    static float KernelBox(float t);
+    static float KernelHermite(float t);
+    static float KernelHermiteDamped(float t);
+    static float KernelSinc(float t);
+    static float KernelBlackman(float t);
+    static float KernelBessel(float t);
+    static float KernelGaussian(float t);
+    static float KernelQuadratic(float t);
+    static float KernelMitchell(float t);
+    static float KernelCatmullRom(float t);
+    static float KernelHannSinc(float t);
+    static float KernelParabolic(float t);
+    // The kernel of a four-tap or Lanczos method (bilinear's triangle for the others).
+    static float Kernel(InterpolationMethod method, float t);
+
+    // ---- resampling (into the destination, or into this image when there is none) ----
+    // mode 1 nearest, 2 cubic B-spline, else the box average when shrinking a 24-bit image
+    // and bilinear otherwise.
+    bool Resample(int32_t newWidth, int32_t newHeight, int32_t mode = 0, PxImage* destination = nullptr);
+    // Any interpolation and overflow, averaging over the covered area when shrinking, the
+    // rows spread over up to GetThreadCount() workers; the result does not depend on how
+    // many. A cancel (the escape flag, from any thread) answers false and changes nothing.
+    bool Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod method = InterpBilinear,
+                   OverflowMethod overflow = OverflowRepeat, PxImage* destination = nullptr,
+                   bool disableAveraging = false);
+    // The fast integer box reduction; never enlarges.
+    bool QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination = nullptr, bool changeTo24Bits = false);
+
+    // ---- crop, expand, thumbnail, warps (y of rectangles counts from the top) ----
+    bool Crop(int32_t left, int32_t top, int32_t right, int32_t bottom, PxImage* destination = nullptr);
+    bool Crop(const PxRect& rect, PxImage* destination = nullptr);
+    // Margins in pixels on each side, filled with the colour (its nearest entry in palettes).
+    bool Expand(int32_t left, int32_t top, int32_t right, int32_t bottom, RGBQuad colour,
+                PxImage* destination = nullptr);
+    bool ExpandCentred(int32_t newWidth, int32_t newHeight, RGBQuad colour, PxImage* destination = nullptr);
+    // Shrunk to fit the box, keeping its proportions, and centred on the colour.
+    bool Thumbnail(int32_t newWidth, int32_t newHeight, RGBQuad colour, PxImage* destination = nullptr);
+    // Over the selection: each pixel (x, y) takes (x + (y - yPivot) xGain, y + (x - xPivot) yGain).
+    bool Skew(float xGain, float yGain, int32_t xPivot, int32_t yPivot, bool interpolate);
+    // Over the selection, about the centre: 0 and 1 bulge, 2 twirl, 3 polar, above 3 ripple.
+    bool CircleWarp(int32_t type, int32_t radius, float factor);
+
+    // ---- turns ----
     bool FlipRows(bool withSelection = true, bool withAlpha = true);
     bool MirrorColumns(bool withSelection = true, bool withAlpha = true);
     // Turns into the destination, or into this image when there is none.
@@ -372,6 +519,17 @@ public:
     // The turn an orientation code asks for (0 or less: the code the JPEG reader stored);
     // the stored code is 1 afterwards.
     bool ApplyOrientation(int32_t code = 0);
+    // A turn by any angle, positive clockwise, nearest pixel; the result holds the whole turned picture.
+    bool RotateAngle(float degrees, PxImage* destination = nullptr);
+    // The same through an interpolation and overflow method; optimiseRightAngles turns right
+    // angles exactly, keepSize keeps the size and turns about the centre.
+    bool RotateAngleInterpolated(float degrees, PxImage* destination = nullptr,
+                                 InterpolationMethod method = InterpBilinear,
+                                 OverflowMethod overflow = OverflowBackground, const RGBQuad* replacement = nullptr,
+                                 bool optimiseRightAngles = true, bool keepSize = false);
+    // The width x height rectangle whose top-left corner is (left, top), turned by radians.
+    bool CropRotatedRect(int32_t left, int32_t top, int32_t width, int32_t height, float radians,
+                         PxImage* destination = nullptr);
     // The colour negative, through the selection when there is one: above 8 bits the pixels
     // (alpha kept) and the background colour; at 8 bits or fewer the palette, or the indices
     // themselves when the palette is the grey ramp.
@@ -391,6 +549,8 @@ protected:
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }
     uint64_t PixelCount() const { return uint64_t(uint32_t(m_head.width)) * uint32_t(m_head.height); }
     void ResetSelectionBox();
+    // The columns and stored rows a warp visits: the selection box, or the whole image.
+    void WarpRegion(int32_t& left, int32_t& bottom, int32_t& right, int32_t& top) const;
     // Masked 16-bit pixels of the first stored rows, widened in place.
     bool UnpackRows16(int32_t rows, uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
     // Masked 32-bit pixels of the given stored rows (source holds rows x width x 4 bytes).

@@ -28,7 +28,7 @@ TgaHeader ParseHeader(const uint8_t* b)
 }
 
 // One stored pixel of 1 to 4 bytes to blue, green, red, alpha.
-RGBQuad Expand(const uint8_t* p, uint32_t bytes)
+RGBQuad StoredColour(const uint8_t* p, uint32_t bytes)
 {
     switch (bytes) {
     case 1:
@@ -127,7 +127,7 @@ bool PxImageTGA::Decode(PxFile* stream)
         if (stream->Read(map.data(), 1, map.size()) != map.size())
             return Fail("corrupted TGA");
         for (uint32_t j = 0; j < h.mapLength; ++j) {
-            const RGBQuad c = Expand(map.data() + j * mapEntryBytes, mapEntryBytes);
+            const RGBQuad c = StoredColour(map.data() + j * mapEntryBytes, mapEntryBytes);
             SetPaletteColor(uint8_t(j), c.red, c.green, c.blue, 0);
         }
     }
@@ -184,7 +184,7 @@ bool PxImageTGA::Decode(PxFile* stream)
                 out[x] = in[0];
                 continue;
             }
-            const RGBQuad c = Expand(in, pixelBytes);
+            const RGBQuad c = StoredColour(in, pixelBytes);
             out[3 * x] = c.blue;
             out[3 * x + 1] = c.green;
             out[3 * x + 2] = c.red;
