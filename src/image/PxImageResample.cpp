@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "image/PxImage.h"
@@ -369,14 +370,34 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
     const int32_t taps = Taps(method);
     const bool averaging = !enlarging && xScale > 1 && yScale > 1 && !m_alpha;
     const bool tables = !palette && (enlarging || averaging) && uint64_t(nw) * uint64_t(taps + 3) * 4 <= kTableLimit &&
-                        uint64_t(w) * 24 <= kTableLimit;
-    std::vector<int32_t> colFirst;
-    std::vector<uint8_t> colInside;
-    std::vector<int32_t> colFraction;
-    std::vector<float> colWeights;
-    std::vector<AreaSpan> colSpans;
-    std::vector<double> colSums;
+                        uint64_t(w) * 16 * uint64_t(taps + 1) <= kTableLimit;
+    std::vector<int32_t> colFirstTable;
+    std::vector<uint8_t> colInsideTable;
+    std::vector<int32_t> colFractionTable;
+    std::vector<float> colWeightsTable;
+    std::vector<AreaSpan> colSpansTable;
+    std::vector<double> colSumsTable;
+    // With wrap, repeat and mirror every pixel a kernel reaches outside is some pixel inside:
+    // the columns and rows it stands for are looked up, and the edges take the table road too.
+    const bool remap = overflow == OverflowWrap || overflow == OverflowRepeat || overflow == OverflowMirror;
+    const auto mapColumn = [&](int32_t c) {
+        int32_t y0 = 0;
+        ApplyOverflow(c, y0, overflow);
+        return c;
+    };
+    const auto mapRow = [&](int32_t r) {
+        int32_t x0 = 0;
+        ApplyOverflow(x0, r, overflow);
+        return r;
+    };
+    std::vector<int32_t> colIndexTable;
     if (tables) {
+        std::vector<int32_t>& colFirst = colFirstTable;
+        std::vector<uint8_t>& colInside = colInsideTable;
+        std::vector<int32_t>& colFraction = colFractionTable;
+        std::vector<float>& colWeights = colWeightsTable;
+        std::vector<AreaSpan>& colSpans = colSpansTable;
+        std::vector<double>& colSums = colSumsTable;
         colFirst.resize(nw);
         colInside.resize(nw);
         if (!enlarging) {
@@ -414,6 +435,12 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
             }
             for (int32_t k = 0; k < taps; ++k)
                 colWeights[size_t(x) * size_t(taps) + size_t(k)] = Kernel(method, float(first + k) - sx);
+            if (remap && !colInside[x]) {
+                if (colIndexTable.empty())
+                    colIndexTable.assign(size_t(nw) * size_t(taps), 0);
+                for (int32_t k = 0; k < taps; ++k)
+                    colIndexTable[size_t(x) * size_t(taps) + size_t(k)] = mapColumn(first + k);
+            }
         }
     }
 
@@ -421,11 +448,37 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
     const uint8_t* const bits = GetBits();
     // Per worker: the weighted sums of one target row's source rows, column by column.
     struct Scratch {
-        std::vector<float> sums;
-        std::vector<float> alphaSums;
+        std::vector<PxFloat4> sums;
         std::vector<double> areaSums;
+        // Source rows as vectors, a ring of as many as a target row reads.
+        std::vector<PxFloat4> rows;
+        std::vector<int32_t> rowOf;
+
+        const PxFloat4* SourceRow(int32_t row, const uint8_t* bits, uint32_t stride, const uint8_t* alpha, int32_t w)
+        {
+            const size_t slot = size_t(row) % rowOf.size();
+            PxFloat4* out = rows.data() + slot * size_t(w);
+            if (rowOf[slot] == row)
+                return out;
+            rowOf[slot] = row;
+            const uint8_t* in = bits + uint64_t(row) * stride;
+            const uint8_t* a = alpha ? alpha + uint64_t(row) * uint32_t(w) : nullptr;
+            for (int32_t k = 0; k < w; ++k, in += 3)
+                out[k] = PxFloat4{float(in[0]), float(in[1]), float(in[2]), a ? float(a[k]) : 0.0f};
+            return out;
+        }
     };
     const auto tableRow = [&](int32_t y, Scratch& scratch) {
+        // Byte stores may alias anything: the tables are read through locals, so that the
+        // loops below do not fetch them again after every byte they write.
+        const int32_t* const colFirst = colFirstTable.data();
+        const uint8_t* const colInside = colInsideTable.data();
+        const int32_t* const colFraction = colFractionTable.data();
+        const float* const colWeights = colWeightsTable.data();
+        const AreaSpan* const colSpans = colSpansTable.data();
+        const double* const colSums = colSumsTable.data();
+        const int32_t* const colIndex = colIndexTable.data();
+        const uint8_t* const alphaPlane = m_alpha;
         const float sy = sourceY(y);
         uint8_t* out = target.GetBits() + uint64_t(y) * target.m_info.rowSize;
         uint8_t* outAlpha = targetAlpha ? targetAlpha + uint64_t(y) * nw : nullptr;
@@ -491,13 +544,14 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
                 out[3 * x + 1] = p[1];
                 out[3 * x + 2] = p[2];
                 if (outAlpha)
-                    outAlpha[x] = m_alpha[uint64_t(iy) * uint32_t(w) + uint32_t(colFirst[x])];
+                    outAlpha[x] = alphaPlane[uint64_t(iy) * uint32_t(w) + uint32_t(colFirst[x])];
             }
             return;
         }
         const float fy = std::floor(sy);
         const int32_t firstRow = int32_t(fy) - Before(method);
-        if (!(firstRow >= 0 && firstRow + taps - 1 < h)) {
+        const bool rowInside = firstRow >= 0 && firstRow + taps - 1 < h;
+        if (!rowInside && (method == InterpBilinear || !remap)) {
             for (int32_t x = 0; x < newWidth; ++x)
                 fallBack(x);
             return;
@@ -506,21 +560,21 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
             const int32_t b = Fraction256(sy, fy);
             const uint8_t* r0 = bits + uint64_t(firstRow) * stride;
             const uint8_t* r1 = r0 + stride;
-            const uint8_t* a0 = m_alpha ? m_alpha + uint64_t(firstRow) * uint32_t(w) : nullptr;
+            const uint8_t* a0 = alphaPlane ? alphaPlane + uint64_t(firstRow) * uint32_t(w) : nullptr;
             const uint8_t* a1 = a0 ? a0 + uint32_t(w) : nullptr;
             for (uint32_t x = 0; x < nw; ++x) {
                 if (!colInside[x]) {
                     fallBack(int32_t(x));
                     continue;
                 }
-                const int32_t a = colFraction[x];
+                const Bilinear256 blend(colFraction[x], b);
                 const size_t i = 3 * size_t(colFirst[x]);
-                out[3 * x] = Bilinear256(a, b, r0[i], r0[i + 3], r1[i], r1[i + 3]);
-                out[3 * x + 1] = Bilinear256(a, b, r0[i + 1], r0[i + 4], r1[i + 1], r1[i + 4]);
-                out[3 * x + 2] = Bilinear256(a, b, r0[i + 2], r0[i + 5], r1[i + 2], r1[i + 5]);
+                out[3 * x] = blend(r0[i], r0[i + 3], r1[i], r1[i + 3]);
+                out[3 * x + 1] = blend(r0[i + 1], r0[i + 4], r1[i + 1], r1[i + 4]);
+                out[3 * x + 2] = blend(r0[i + 2], r0[i + 5], r1[i + 2], r1[i + 5]);
                 if (outAlpha) {
                     const size_t k = size_t(colFirst[x]);
-                    outAlpha[x] = Bilinear256(a, b, a0[k], a0[k + 1], a1[k], a1[k + 1]);
+                    outAlpha[x] = blend(a0[k], a0[k + 1], a1[k], a1[k + 1]);
                 }
             }
             return;
@@ -528,57 +582,62 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
         float wy[12];
         for (int32_t k = 0; k < taps; ++k)
             wy[k] = Kernel(method, float(firstRow + k) - sy);
-        // Each source column's rows first, for the whole row at once.
-        float* cs = scratch.sums.data();
-        const size_t n = 3 * size_t(w);
-        std::fill(cs, cs + n, 0.0f);
+        // Each source column's rows first, for the whole row at once, blue, green, red and alpha
+        // in the four lanes of one vector: each lane takes the point sampler's steps. The source
+        // rows as vectors are kept for the next target rows, which mostly read the same ones.
+        PxFloat4* cs = scratch.sums.data();
+        std::fill(cs, cs + w, PxFloat4{0, 0, 0, 0});
         for (int32_t j = 0; j < taps; ++j) {
-            const uint8_t* in = bits + uint64_t(firstRow + j) * stride;
-            const float wj = wy[j];
-            for (size_t k = 0; k < n; ++k)
-                cs[k] += wj * float(in[k]);
+            const int32_t row = rowInside ? firstRow + j : mapRow(firstRow + j);
+            const PxFloat4* in = scratch.SourceRow(row, bits, stride, alphaPlane, w);
+            const PxFloat4 wj = {wy[j], wy[j], wy[j], wy[j]};
+            for (int32_t k = 0; k < w; ++k)
+                cs[k] += wj * in[k];
         }
-        float* ca = m_alpha ? scratch.alphaSums.data() : nullptr;
-        if (ca) {
-            std::fill(ca, ca + w, 0.0f);
-            for (int32_t j = 0; j < taps; ++j) {
-                const uint8_t* in = m_alpha + uint64_t(firstRow + j) * uint32_t(w);
-                const float wj = wy[j];
-                for (int32_t k = 0; k < w; ++k)
-                    ca[k] += wj * float(in[k]);
-            }
-        }
+        const auto store = [&](uint32_t x, PxFloat4 sum) {
+            const PxFloat4 zero = {0, 0, 0, 0}, top = {255, 255, 255, 255};
+            sum = sum > top ? top : sum;
+            sum = sum > zero ? sum : zero;
+            const PxInt4 bytes = __builtin_convertvector(sum, PxInt4);
+            out[3 * x] = uint8_t(bytes[0]);
+            out[3 * x + 1] = uint8_t(bytes[1]);
+            out[3 * x + 2] = uint8_t(bytes[2]);
+            if (outAlpha)
+                outAlpha[x] = uint8_t(bytes[3]);
+        };
         for (uint32_t x = 0; x < nw; ++x) {
+            const float* wx = &colWeights[size_t(x) * size_t(taps)];
             if (!colInside[x]) {
-                fallBack(int32_t(x));
+                if (!remap) {
+                    fallBack(int32_t(x));
+                    continue;
+                }
+                const int32_t* index = colIndex + size_t(x) * size_t(taps);
+                PxFloat4 sum = {0, 0, 0, 0};
+                for (int32_t k = 0; k < taps; ++k)
+                    sum += PxFloat4{wx[k], wx[k], wx[k], wx[k]} * cs[index[k]];
+                store(x, sum);
                 continue;
             }
-            const float* wx = &colWeights[size_t(x) * size_t(taps)];
-            const float* p = cs + 3 * size_t(colFirst[x]);
-            float sb = 0, sg = 0, sr = 0;
-            for (int32_t k = 0; k < taps; ++k, p += 3) {
-                sb += wx[k] * p[0];
-                sg += wx[k] * p[1];
-                sr += wx[k] * p[2];
-            }
-            out[3 * x] = ClampTruncate(sb);
-            out[3 * x + 1] = ClampTruncate(sg);
-            out[3 * x + 2] = ClampTruncate(sr);
-            if (outAlpha) {
-                const float* q = ca + colFirst[x];
-                float sa = 0;
+            const PxFloat4* p = cs + colFirst[x];
+            PxFloat4 sum = {0, 0, 0, 0};
+            if (taps == 4) {
+                for (int32_t k = 0; k < 4; ++k)
+                    sum += PxFloat4{wx[k], wx[k], wx[k], wx[k]} * p[k];
+            } else {
                 for (int32_t k = 0; k < taps; ++k)
-                    sa += wx[k] * q[k];
-                outAlpha[x] = ClampTruncate(sa);
+                    sum += PxFloat4{wx[k], wx[k], wx[k], wx[k]} * p[k];
             }
+            store(x, sum);
         }
     };
     if (tables)
         makeRowFunction = [&]() {
             auto scratch = std::make_shared<Scratch>();
             if (enlarging) {
-                scratch->sums.resize(3 * size_t(w));
-                scratch->alphaSums.resize(m_alpha ? size_t(w) : 0);
+                scratch->sums.resize(size_t(w));
+                scratch->rows.resize(size_t(w) * size_t(taps));
+                scratch->rowOf.assign(size_t(taps), -1);
             } else {
                 scratch->areaSums.resize(3 * size_t(w));
             }
@@ -601,10 +660,12 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
     return HandOver(target, destination);
 }
 
-// Sums are 64-bit: a target pixel may gather every pixel of the largest image the library
-// allows. Each target column takes the source columns up to the one where the running sum of
-// the new width first exceeds the old; each target row the source rows up to the one where the
-// running sum of the new height reaches the old.
+// Each target column takes the source columns up to the one where the running sum of the new
+// width first exceeds the old; each target row the source rows up to the one where the running
+// sum of the new height reaches the old. The rows of a band are added column by column first
+// (32-bit sums, a byte at a time, flushed into 64-bit ones long before they could overflow), and
+// the columns of each target pixel gathered after; a target pixel may gather every pixel of the
+// largest image the library allows. Wide images go in stripes of whole target columns.
 bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination, bool changeTo24Bits)
 {
     if (!m_block || newWidth < 1 || newHeight < 1)
@@ -630,16 +691,25 @@ bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination
         return false;
     }
     const bool withAlpha = m_alpha != nullptr;
+    const uint32_t nw = uint32_t(newWidth);
     const size_t channels = withAlpha ? 4 : 3;
+    // Source columns per stripe, and rows per flush of the 32-bit sums (255 x rows < 2^32).
+    constexpr uint32_t kStripe = 1u << 20;
+    constexpr uint32_t kFlushRows = 16000000;
+    const uint32_t stripe = std::min<uint32_t>(uint32_t(w), kStripe);
+    std::vector<uint32_t> colStart, rowSums, alphaSums;
+    std::vector<uint16_t> narrowSums, narrowAlpha;
     std::vector<uint64_t> sums;
-    std::vector<uint32_t> columnOf, columnWidth;
     std::vector<uint8_t> colours;
     try {
-        sums.assign(channels * size_t(newWidth), 0);
-        columnOf.resize(size_t(w));
-        columnWidth.assign(size_t(newWidth), 0);
+        colStart.resize(size_t(nw) + 1);
+        rowSums.resize(3 * size_t(stripe));
+        alphaSums.resize(withAlpha ? size_t(stripe) : 0);
+        narrowSums.resize(3 * size_t(stripe));
+        narrowAlpha.resize(withAlpha ? size_t(stripe) : 0);
+        sums.resize(channels * (size_t(stripe) + 1));
         if (palette)
-            colours.resize(3 * size_t(w));
+            colours.resize(3 * size_t(stripe));
     } catch (const std::bad_alloc&) {
         SetLastError("QIShrink can't allocate memory");
         return false;
@@ -647,67 +717,151 @@ bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination
     int64_t running = 0;
     uint32_t col = 0;
     for (int32_t x = 0; x < w; ++x) {
-        columnOf[size_t(x)] = col;
-        ++columnWidth[col];
         running += newWidth;
-        if (running > w) {
-            col = std::min<uint32_t>(col + 1, uint32_t(newWidth - 1));
+        if (running > w && col + 1 < nw) {
+            colStart[++col] = uint32_t(x) + 1;
             running -= w;
         }
     }
-    int64_t rowRunning = 0;
-    uint32_t rowsInBand = 0;
-    int32_t targetRow = 0;
-    const uint32_t nw = uint32_t(newWidth);
-    for (int32_t y = 0; y < h && targetRow < newHeight; ++y) {
-        if (Cancelled(*this, y, h)) {
-            SetLastError("Cancelled");
-            return false;
+    colStart[nw] = uint32_t(w);
+    const auto columnOf = [&](uint32_t x) {
+        return uint32_t(std::upper_bound(colStart.begin(), colStart.end(), x) - colStart.begin()) - 1;
+    };
+
+    // sum / count, by a multiplication with the rounded-up reciprocal of the count, which is
+    // exact for sums and counts below 2^32; a division otherwise. The counts take few values.
+    uint64_t lastCount = 0;
+    unsigned __int128 reciprocal = 0;
+    const auto divide = [&](uint64_t sum, uint64_t count) {
+        if (sum >> 32 || count >> 32)
+            return uint8_t(sum / count);
+        if (count != lastCount) {
+            lastCount = count;
+            reciprocal = (~(unsigned __int128)0 >> 64) / count + 1;
         }
-        const uint8_t* in = GetRow(y);
-        if (palette) {
-            for (int32_t x = 0; x < w; ++x) {
-                const RGBQuad c = GetPaletteColor(GetPixelIndexUnchecked(x, y));
-                colours[3 * size_t(x)] = c.blue;
-                colours[3 * size_t(x) + 1] = c.green;
-                colours[3 * size_t(x) + 2] = c.red;
+        return uint8_t(uint64_t((sum * reciprocal) >> 64));
+    };
+    // Adds the rows of a band to the sums of each source column of a stripe, then those into the
+    // 64-bit sums of the target columns; false when cancelled.
+    bool addedBand = true;
+    const auto AddBand = [&](auto& columnSums, auto& alphaColumnSums, int32_t bandStart, int32_t bandEnd, uint32_t s0,
+                             uint32_t span, uint32_t t0, uint32_t t1) {
+        using Sum = typename std::decay_t<decltype(columnSums)>::value_type;
+        const size_t bytes = 3 * size_t(span), pixels = span;
+        const auto flush = [&]() {
+            for (uint32_t t = t0; t < t1; ++t) {
+                uint64_t* total = &sums[channels * (t - t0)];
+                const uint32_t from = std::max(colStart[t], s0), to = std::min(colStart[t + 1], s0 + span);
+                uint64_t b = 0, g = 0, r = 0, a = 0;
+                for (uint32_t i = from; i < to; ++i) {
+                    const Sum* in = &columnSums[3 * size_t(i - s0)];
+                    b += in[0];
+                    g += in[1];
+                    r += in[2];
+                    if (withAlpha)
+                        a += alphaColumnSums[i - s0];
+                }
+                total[0] += b;
+                total[1] += g;
+                total[2] += r;
+                if (withAlpha)
+                    total[3] += a;
             }
-            in = colours.data();
+            std::fill(columnSums.begin(), columnSums.begin() + ptrdiff_t(bytes), 0);
+            if (withAlpha)
+                std::fill(alphaColumnSums.begin(), alphaColumnSums.begin() + ptrdiff_t(pixels), 0);
+        };
+        // The column sums start at zero (as made, and as every flush leaves them).
+        uint32_t pending = 0;
+        for (int32_t row = bandStart; row < bandEnd; ++row) {
+            if (Cancelled(*this, row, h)) {
+                addedBand = false;
+                return;
+            }
+            const uint8_t* in = GetRow(row) + 3 * size_t(s0);
+            if (palette) {
+                for (uint32_t x = 0; x < span; ++x) {
+                    const RGBQuad c = GetPaletteColor(GetPixelIndexUnchecked(int32_t(s0 + x), row));
+                    colours[3 * size_t(x)] = c.blue;
+                    colours[3 * size_t(x) + 1] = c.green;
+                    colours[3 * size_t(x) + 2] = c.red;
+                }
+                in = colours.data();
+            }
+            Sum* acc = columnSums.data();
+            for (size_t i = 0; i < bytes; ++i)
+                acc[i] = Sum(acc[i] + in[i]);
+            if (withAlpha) {
+                const uint8_t* a = m_alpha + uint64_t(row) * uint32_t(w) + s0;
+                Sum* accA = alphaColumnSums.data();
+                for (size_t i = 0; i < pixels; ++i)
+                    accA[i] = Sum(accA[i] + a[i]);
+            }
+            if (++pending == kFlushRows) {
+                flush();
+                pending = 0;
+            }
         }
-        const uint8_t* alpha = withAlpha ? m_alpha + uint64_t(y) * uint32_t(w) : nullptr;
-        for (int32_t x = 0; x < w; ++x, in += 3) {
-            uint64_t* s = &sums[channels * columnOf[size_t(x)]];
-            s[0] += in[0];
-            s[1] += in[1];
-            s[2] += in[2];
-            if (alpha)
-                s[3] += alpha[x];
+        flush();
+    };
+    int32_t y = 0;
+    int64_t rowRunning = 0;
+    for (int32_t targetRow = 0; targetRow < newHeight; ++targetRow) {
+        // The band of source rows of this target row.
+        const int32_t bandStart = y;
+        while (y < h) {
+            ++y;
+            rowRunning += newHeight;
+            if (rowRunning >= h) {
+                rowRunning -= h;
+                break;
+            }
         }
-        ++rowsInBand;
-        rowRunning += newHeight;
-        if (rowRunning < h)
-            continue;
-        rowRunning -= h;
+        const int32_t bandEnd = y;
+        const uint64_t bandRows = uint64_t(bandEnd - bandStart);
         PxNearestCache cache;
         uint8_t* out = target.GetRow(targetRow);
-        for (uint32_t x = 0; x < nw; ++x) {
-            uint64_t* s = &sums[channels * x];
-            const uint64_t count = uint64_t(rowsInBand) * columnWidth[x];
-            const RGBQuad c{uint8_t(s[0] / count), uint8_t(s[1] / count), uint8_t(s[2] / count),
-                            uint8_t(withAlpha ? s[3] / count : 255)};
-            if (target.IsIndexed()) {
-                target.SetPixelIndexUnchecked(int32_t(x), targetRow, target.GetNearestIndex(c, cache));
-            } else {
-                out[3 * x] = c.blue;
-                out[3 * x + 1] = c.green;
-                out[3 * x + 2] = c.red;
+        // The sums of a target column that runs on into the next stripe, in slot 0.
+        bool carried = false;
+        for (uint32_t s0 = 0; s0 < uint32_t(w); s0 += stripe) {
+            const uint32_t s1 = std::min<uint32_t>(s0 + stripe, uint32_t(w)), span = s1 - s0;
+            const uint32_t t0 = columnOf(s0), t1 = columnOf(s1 - 1) + 1;
+            if (carried)
+                std::fill(sums.begin() + ptrdiff_t(channels), sums.end(), 0);
+            else
+                std::fill(sums.begin(), sums.end(), 0);
+            // A band of at most 257 rows fits 16-bit sums (255 x 257 = 65535): half the memory
+            // to walk for each row added.
+            if (bandRows <= 257)
+                AddBand(narrowSums, narrowAlpha, bandStart, bandEnd, s0, span, t0, t1);
+            else
+                AddBand(rowSums, alphaSums, bandStart, bandEnd, s0, span, t0, t1);
+            if (!addedBand)
+                return false;
+            for (uint32_t t = t0; t < t1; ++t) {
+                const uint64_t* sum = &sums[channels * (t - t0)];
+                if (colStart[t + 1] > s1) {
+                    // Runs on into the next stripe: its sums move to slot 0.
+                    std::copy(sum, sum + channels, sums.begin());
+                    carried = true;
+                    break;
+                }
+                carried = false;
+                const RGBQuad c{divide(sum[0], bandRows * (colStart[t + 1] - colStart[t])),
+                                divide(sum[1], bandRows * (colStart[t + 1] - colStart[t])),
+                                divide(sum[2], bandRows * (colStart[t + 1] - colStart[t])),
+                                withAlpha ? divide(sum[3], bandRows * (colStart[t + 1] - colStart[t])) : uint8_t(255)};
+                if (target.IsIndexed()) {
+                    target.SetPixelIndexUnchecked(int32_t(t), targetRow, target.GetNearestIndex(c, cache));
+                } else {
+                    out[3 * t] = c.blue;
+                    out[3 * t + 1] = c.green;
+                    out[3 * t + 2] = c.red;
+                }
+                if (withAlpha)
+                    target.m_alpha[uint64_t(targetRow) * nw + t] = c.alpha;
             }
-            if (withAlpha)
-                target.m_alpha[uint64_t(targetRow) * nw + x] = c.alpha;
         }
-        std::fill(sums.begin(), sums.end(), 0);
-        rowsInBand = 0;
-        ++targetRow;
     }
     return HandOver(target, destination);
 }

@@ -376,17 +376,17 @@ RGBQuad PxImage::SampleInterpolated(float x, float y, InterpolationMethod method
 
     if (method == InterpBilinear) {
         if (!palette && ix >= 0 && ix + 1 < w && iy >= 0 && iy + 1 < h) {
-            const int32_t a = Fraction256(x, fx), b = Fraction256(y, fy);
+            const Bilinear256 blend(Fraction256(x, fx), Fraction256(y, fy));
             const uint8_t* r0 = GetBits() + uint64_t(iy) * m_info.rowSize + 3 * uint64_t(ix);
             const uint8_t* r1 = r0 + m_info.rowSize;
             RGBQuad c;
-            c.blue = Bilinear256(a, b, r0[0], r0[3], r1[0], r1[3]);
-            c.green = Bilinear256(a, b, r0[1], r0[4], r1[1], r1[4]);
-            c.red = Bilinear256(a, b, r0[2], r0[5], r1[2], r1[5]);
+            c.blue = blend(r0[0], r0[3], r1[0], r1[3]);
+            c.green = blend(r0[1], r0[4], r1[1], r1[4]);
+            c.red = blend(r0[2], r0[5], r1[2], r1[5]);
             if (m_alpha) {
                 const uint8_t* a0 = m_alpha + uint64_t(iy) * uint32_t(w) + uint32_t(ix);
                 const uint8_t* a1 = a0 + uint32_t(w);
-                c.alpha = Bilinear256(a, b, a0[0], a0[1], a1[0], a1[1]);
+                c.alpha = blend(a0[0], a0[1], a1[0], a1[1]);
             } else {
                 c.alpha = 255;
             }

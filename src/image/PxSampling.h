@@ -73,12 +73,27 @@ inline int32_t Fraction256(float v, float floorOfV)
     return int32_t((v - floorOfV) * 256);
 }
 
-// One channel of the fixed-point bilinear blend.
-inline uint8_t Bilinear256(int32_t a, int32_t b, uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11)
-{
-    const int32_t w11 = (a * b) / 256, w10 = a - w11, w01 = b - w11, w00 = 256 - a - b + w11;
-    return uint8_t((uint32_t(w00) * p00 + uint32_t(w10) * p10 + uint32_t(w01) * p01 + uint32_t(w11) * p11) >> 8);
-}
+// The fixed-point bilinear weights of a point a/256 and b/256 past a pixel, and one channel's
+// blend of the four pixels around it.
+struct Bilinear256 {
+    uint32_t w00, w10, w01, w11;
+    Bilinear256(int32_t a, int32_t b)
+    {
+        const uint32_t ua = uint32_t(a), ub = uint32_t(b);
+        w11 = (ua * ub) / 256;
+        w10 = ua - w11;
+        w01 = ub - w11;
+        w00 = 256 - ua - ub + w11;
+    }
+    uint8_t operator()(uint32_t p00, uint32_t p10, uint32_t p01, uint32_t p11) const
+    {
+        return uint8_t((w00 * p00 + w10 * p10 + w01 * p01 + w11 * p11) >> 8);
+    }
+};
+
+// Four float lanes (blue, green, red, alpha), each lane summed exactly as one float would be.
+typedef float PxFloat4 __attribute__((vector_size(16)));
+typedef int32_t PxInt4 __attribute__((vector_size(16)));
 
 // A kernel sum brought to a byte.
 inline uint8_t ClampTruncate(float v)

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,21 +45,21 @@ bool Same(RGBQuad a, RGBQuad b, bool alpha)
 }
 
 // Resample2's output against the point sampler's answer for every target pixel.
-void ExpectPointForPoint(const PxImage& source, int32_t nw, int32_t nh, PxImage::InterpolationMethod method)
+void ExpectPointForPoint(const PxImage& source, int32_t nw, int32_t nh, PxImage::InterpolationMethod method,
+                         PxImage::OverflowMethod overflow = PxImage::OverflowRepeat)
 {
-    SCOPED_TRACE(testing::Message() << nw << "x" << nh << " method " << method);
+    SCOPED_TRACE(testing::Message() << nw << "x" << nh << " method " << method << " overflow " << overflow);
     PxImage out;
     PxImage copy(source, true);
-    ASSERT_TRUE(copy.Resample2(nw, nh, method, PxImage::OverflowRepeat, &out));
+    ASSERT_TRUE(copy.Resample2(nw, nh, method, overflow, &out));
     const float xs = float(source.GetWidth()) / float(nw), ys = float(source.GetHeight()) / float(nh);
     const bool shrinking = xs > 1 || ys > 1;
     int differences = 0;
     for (int32_t y = 0; y < nh; ++y)
         for (int32_t x = 0; x < nw; ++x) {
             const float sx = (float(x) + 0.5f) * xs - 0.5f, sy = (float(y) + 0.5f) * ys - 0.5f;
-            const RGBQuad want = shrinking
-                                     ? source.SampleArea(sx, sy, xs, ys, method, PxImage::OverflowRepeat, nullptr)
-                                     : source.SampleInterpolated(sx, sy, method, PxImage::OverflowRepeat, nullptr);
+            const RGBQuad want = shrinking ? source.SampleArea(sx, sy, xs, ys, method, overflow, nullptr)
+                                           : source.SampleInterpolated(sx, sy, method, overflow, nullptr);
             differences += !Same(out.GetPixelColorUnchecked(x, y, true), want, source.AlphaIsValid());
         }
     EXPECT_EQ(differences, 0);
@@ -149,6 +150,9 @@ TEST(PxResample2, FastRowsAreThePointSamplersAnswer)
         ExpectPointForPoint(plain, 91, 67, PxImage::InterpolationMethod(m));
         ExpectPointForPoint(withAlpha, 80, 40, PxImage::InterpolationMethod(m));
     }
+    for (auto overflow : {PxImage::OverflowWrap, PxImage::OverflowMirror, PxImage::OverflowBackground})
+        for (auto method : {PxImage::InterpBilinear, PxImage::InterpCubicKeys, PxImage::InterpLanczos6})
+            ExpectPointForPoint(withAlpha, 50, 33, method, overflow);
     // Shrinking averages the covered area, in both directions or in one.
     ExpectPointForPoint(Noise(97, 83, 4), 31, 27, PxImage::InterpBilinear);
     ExpectPointForPoint(Noise(97, 83, 5, true), 31, 27, PxImage::InterpBilinear);
@@ -197,10 +201,10 @@ TEST(PxResample2, AnyThreadCountGivesTheSameBytes)
 // given the whole result.
 TEST(PxResample2, CancelFromAnotherThreadChangesNothing)
 {
-    PxImage image = Noise(160, 120, 7, true);
+    PxImage image = Noise(400, 300, 7, true);
     PxImage whole;
     image.SetThreadCount(4);
-    ASSERT_TRUE(image.Resample2(1200, 900, PxImage::InterpLanczos6, PxImage::OverflowRepeat, &whole));
+    ASSERT_TRUE(image.Resample2(2400, 1800, PxImage::InterpLanczos6, PxImage::OverflowRepeat, &whole));
     const std::string before = ImageFingerprint(image);
     std::mt19937 random(8);
     int cancelled = 0;
@@ -214,12 +218,12 @@ TEST(PxResample2, CancelFromAnotherThreadChangesNothing)
                 std::this_thread::yield();
             image.SetEscape(1);
         });
-        const bool done = image.Resample2(1200, 900, PxImage::InterpLanczos6, PxImage::OverflowRepeat, nullptr);
+        const bool done = image.Resample2(2400, 1800, PxImage::InterpLanczos6, PxImage::OverflowRepeat, nullptr);
         finished = true;
         canceller.join();
         if (done) {
             EXPECT_TRUE(ImageFingerprint(image) == ImageFingerprint(whole)) << "finished before the cancel";
-            image = PxImage(Noise(160, 120, 7, true));
+            image = PxImage(Noise(400, 300, 7, true));
             image.SetThreadCount(4);
             continue;
         }
@@ -303,6 +307,58 @@ TEST(PxResample, FixedModesAndTheFastShrink)
     EXPECT_EQ(three.GetPixelColor(2, 0).blue, 30);
     EXPECT_FALSE(ten.QIShrink(11, 1, &three));
     EXPECT_STREQ(ten.GetLastError(), "QIShrink can't enlarge image");
+}
+
+// QIShrink against the sums written out: columns and rows grouped by the running sums, each
+// target pixel the truncated mean of its group, also across the stripes of a very wide image.
+TEST(PxResample, FastShrinkIsTheMeanOfEachGroup)
+{
+    const auto groups = [](int32_t from, int32_t to, bool rows) {
+        std::vector<int32_t> of(static_cast<size_t>(from));
+        int64_t sum = 0;
+        int32_t g = 0;
+        for (int32_t i = 0; i < from; ++i) {
+            of[size_t(i)] = std::min(g, to - 1);
+            sum += to;
+            if (rows ? sum >= from : sum > from) {
+                ++g;
+                sum -= from;
+            }
+        }
+        return of;
+    };
+    struct Case {
+        int32_t w, h, nw, nh;
+        bool alpha;
+    };
+    for (const Case& c : {Case{37, 29, 10, 7, true}, Case{64, 48, 16, 12, false}, Case{2100000, 2, 3, 1, true},
+                          Case{300, 600, 299, 1, false}}) {
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " to " << c.nw << "x" << c.nh);
+        const PxImage image = Noise(c.w, c.h, 11, c.alpha);
+        PxImage small;
+        ASSERT_TRUE(PxImage(image, true).QIShrink(c.nw, c.nh, &small));
+        const std::vector<int32_t> col = groups(c.w, c.nw, false), row = groups(c.h, c.nh, true);
+        std::vector<uint64_t> sums(size_t(c.nw) * size_t(c.nh) * 5);
+        for (int32_t y = 0; y < c.h; ++y)
+            for (int32_t x = 0; x < c.w; ++x) {
+                uint64_t* s = &sums[5 * (size_t(row[size_t(y)]) * size_t(c.nw) + size_t(col[size_t(x)]))];
+                const RGBQuad p = image.GetPixelColorUnchecked(x, y, true);
+                s[0] += p.blue;
+                s[1] += p.green;
+                s[2] += p.red;
+                s[3] += p.alpha;
+                ++s[4];
+            }
+        int wrong = 0;
+        for (int32_t y = 0; y < c.nh; ++y)
+            for (int32_t x = 0; x < c.nw; ++x) {
+                const uint64_t* s = &sums[5 * (size_t(y) * size_t(c.nw) + size_t(x))];
+                const RGBQuad p = small.GetPixelColorUnchecked(x, y, true);
+                wrong += p.blue != s[0] / s[4] || p.green != s[1] / s[4] || p.red != s[2] / s[4] ||
+                         (c.alpha && p.alpha != s[3] / s[4]);
+            }
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 // A 2 x 8,000,000 picture shrunk to one pixel: 16 million pixels in one sum, beyond what a
