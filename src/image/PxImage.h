@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "image/JpegExifInfo.h"
 #include "image/PxFile.h"
@@ -549,8 +550,12 @@ protected:
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }
     uint64_t PixelCount() const { return uint64_t(uint32_t(m_head.width)) * uint32_t(m_head.height); }
     void ResetSelectionBox();
+    bool StartResize(int32_t newWidth, int32_t newHeight, uint32_t bpp, PxImage& target, PxImage* destination,
+                     bool& sameSize);
     // The columns and stored rows a warp visits: the selection box, or the whole image.
     void WarpRegion(int32_t& left, int32_t& bottom, int32_t& right, int32_t& top) const;
+    // Runs warp over the selected pixels of the region on a copy, which then replaces this image.
+    bool WarpPixels(const std::function<void(int32_t x, int32_t y, PxImage& target)>& warp);
     // Masked 16-bit pixels of the first stored rows, widened in place.
     bool UnpackRows16(int32_t rows, uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
     // Masked 32-bit pixels of the given stored rows (source holds rows x width x 4 bytes).

@@ -51,74 +51,74 @@ bool ResampleNearest(PxImage& source, PxImage& target, float xScale, float yScal
     return true;
 }
 
-// Writes a colour: bytes at 24 bits, the nearest entry (with a one-colour cache) in palettes.
-inline void Put(PxImage& target, int32_t x, int32_t y, RGBQuad c, PxNearestCache& cache)
+// Runs over the target's rows (false when cancelled), writing each pixel's colour: bytes at 24
+// bits, the nearest entry (with a one-colour cache a row) in palettes.
+template <class ColourAt>
+bool EachTargetPixel(PxImage& source, PxImage& target, ColourAt colourAt)
 {
-    if (target.IsIndexed())
-        target.SetPixelIndexUnchecked(x, y, target.GetNearestIndex(c, cache));
-    else
-        target.SetPixelColorUnchecked(x, y, c);
+    const int32_t nw = target.GetWidth(), nh = target.GetHeight();
+    for (int32_t y = 0; y < nh; ++y) {
+        if (Cancelled(source, y, nh))
+            return false;
+        PxNearestCache cache;
+        for (int32_t x = 0; x < nw; ++x) {
+            const RGBQuad c = colourAt(x, y);
+            if (target.IsIndexed())
+                target.SetPixelIndexUnchecked(x, y, target.GetNearestIndex(c, cache));
+            else
+                target.SetPixelColorUnchecked(x, y, c);
+        }
+    }
+    return true;
 }
 
 bool ResampleBSpline(PxImage& source, PxImage& target, float xScale, float yScale)
 {
-    const int32_t w = source.GetWidth(), h = source.GetHeight(), nw = target.GetWidth(), nh = target.GetHeight();
-    for (int32_t y = 0; y < nh; ++y) {
-        if (Cancelled(source, y, nh))
-            return false;
-        PxNearestCache cache;
+    const int32_t w = source.GetWidth(), h = source.GetHeight();
+    return EachTargetPixel(source, target, [&](int32_t x, int32_t y) {
         const float fy = float(y) * yScale - 0.5f;
         const float iyf = std::floor(fy), dy = fy - iyf;
         const int32_t iy = int32_t(iyf);
-        for (int32_t x = 0; x < nw; ++x) {
-            const float fx = float(x) * xScale - 0.5f;
-            const float ixf = std::floor(fx), dx = fx - ixf;
-            const int32_t ix = int32_t(ixf);
-            float sb = 0, sg = 0, sr = 0;
-            for (int32_t m = -1; m <= 2; ++m) {
-                const float wy = PxImage::KernelBSpline(float(m) - dy);
-                const int32_t row = std::clamp(iy + m, 0, h - 1);
-                for (int32_t n = -1; n <= 2; ++n) {
-                    const float wxy = PxImage::KernelBSpline(dx - float(n)) * wy;
-                    const RGBQuad c = source.GetPixelColorUnchecked(std::clamp(ix + n, 0, w - 1), row, false);
-                    sb += wxy * float(c.blue);
-                    sg += wxy * float(c.green);
-                    sr += wxy * float(c.red);
-                }
+        const float fx = float(x) * xScale - 0.5f;
+        const float ixf = std::floor(fx), dx = fx - ixf;
+        const int32_t ix = int32_t(ixf);
+        float sb = 0, sg = 0, sr = 0;
+        for (int32_t m = -1; m <= 2; ++m) {
+            const float wy = PxImage::KernelBSpline(float(m) - dy);
+            const int32_t row = std::clamp(iy + m, 0, h - 1);
+            for (int32_t n = -1; n <= 2; ++n) {
+                const float wxy = PxImage::KernelBSpline(dx - float(n)) * wy;
+                const RGBQuad c = source.GetPixelColorUnchecked(std::clamp(ix + n, 0, w - 1), row, false);
+                sb += wxy * float(c.blue);
+                sg += wxy * float(c.green);
+                sr += wxy * float(c.red);
             }
-            Put(target, x, y, RGBQuad{ClampTruncate(sb), ClampTruncate(sg), ClampTruncate(sr), 0}, cache);
         }
-    }
-    return true;
+        return RGBQuad{ClampTruncate(sb), ClampTruncate(sg), ClampTruncate(sr), 0};
+    });
 }
 
 bool ResampleBilinear(PxImage& source, PxImage& target, float xScale, float yScale)
 {
-    const int32_t w = source.GetWidth(), h = source.GetHeight(), nw = target.GetWidth(), nh = target.GetHeight();
-    for (int32_t y = 0; y < nh; ++y) {
-        if (Cancelled(source, y, nh))
-            return false;
-        PxNearestCache cache;
+    const int32_t w = source.GetWidth(), h = source.GetHeight();
+    return EachTargetPixel(source, target, [&](int32_t x, int32_t y) {
         const float fy = float(y) * yScale;
         const int32_t y0 = std::min(int32_t(fy), h - 1), y1 = std::min(y0 + 1, h - 1);
         const float v = fy - float(y0);
-        for (int32_t x = 0; x < nw; ++x) {
-            const float fx = float(x) * xScale;
-            const int32_t x0 = std::min(int32_t(fx), w - 1), x1 = std::min(x0 + 1, w - 1);
-            const float u = fx - float(x0);
-            const RGBQuad c00 = source.GetPixelColorUnchecked(x0, y0, false);
-            const RGBQuad c01 = source.GetPixelColorUnchecked(x0, y1, false);
-            const RGBQuad c10 = source.GetPixelColorUnchecked(x1, y0, false);
-            const RGBQuad c11 = source.GetPixelColorUnchecked(x1, y1, false);
-            const auto mix = [&](uint8_t RGBQuad::*ch) {
-                const float a = float(c00.*ch) + float(int(c01.*ch) - int(c00.*ch)) * v;
-                const float b = float(c10.*ch) + float(int(c11.*ch) - int(c10.*ch)) * v;
-                return uint8_t(int32_t(a + (b - a) * u) & 0xFF);
-            };
-            Put(target, x, y, RGBQuad{mix(&RGBQuad::blue), mix(&RGBQuad::green), mix(&RGBQuad::red), 0}, cache);
-        }
-    }
-    return true;
+        const float fx = float(x) * xScale;
+        const int32_t x0 = std::min(int32_t(fx), w - 1), x1 = std::min(x0 + 1, w - 1);
+        const float u = fx - float(x0);
+        const RGBQuad c00 = source.GetPixelColorUnchecked(x0, y0, false);
+        const RGBQuad c01 = source.GetPixelColorUnchecked(x0, y1, false);
+        const RGBQuad c10 = source.GetPixelColorUnchecked(x1, y0, false);
+        const RGBQuad c11 = source.GetPixelColorUnchecked(x1, y1, false);
+        const auto mix = [&](uint8_t RGBQuad::*ch) {
+            const float a = float(c00.*ch) + float(int(c01.*ch) - int(c00.*ch)) * v;
+            const float b = float(c10.*ch) + float(int(c11.*ch) - int(c10.*ch)) * v;
+            return uint8_t(int32_t(a + (b - a) * u) & 0xFF);
+        };
+        return RGBQuad{mix(&RGBQuad::blue), mix(&RGBQuad::green), mix(&RGBQuad::red), 0};
+    });
 }
 
 // The box average in fixed point (weights in thousandths) for shrinking 24-bit images: each
@@ -252,21 +252,34 @@ bool RunRows(PxImage& source, int32_t rows, int32_t workers,
 
 } // namespace
 
+// What every resize starts with: an image of the same size is only copied (into the
+// destination, when there is one; sameSize says so), otherwise the target is made at the new
+// size and depth with this image's palette. False when the target cannot be made.
+bool PxImage::StartResize(int32_t newWidth, int32_t newHeight, uint32_t bpp, PxImage& target, PxImage* destination,
+                          bool& sameSize)
+{
+    sameSize = newWidth == m_head.width && newHeight == m_head.height;
+    if (sameSize) {
+        if (destination)
+            destination->CopyFrom(*this, true, true, true);
+        return true;
+    }
+    if (!MakeTemporary(target, newWidth, newHeight, bpp, m_info.type))
+        return false;
+    target.SetPalette(GetPalette(), 256);
+    target.m_head.clrImportant = m_head.clrImportant;
+    return true;
+}
+
 bool PxImage::Resample(int32_t newWidth, int32_t newHeight, int32_t mode, PxImage* destination)
 {
     if (!m_block || newWidth <= 0 || newHeight <= 0)
         return false;
     const int32_t w = m_head.width, h = m_head.height;
-    if (newWidth == w && newHeight == h) {
-        if (destination)
-            destination->CopyFrom(*this, true, true, true);
-        return true;
-    }
     PxImage target(0);
-    if (!MakeTemporary(target, newWidth, newHeight, m_head.bitCount, m_info.type))
-        return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
+    bool sameSize;
+    if (!StartResize(newWidth, newHeight, m_head.bitCount, target, destination, sameSize) || sameSize)
+        return sameSize;
     const float xScale = float(w) / float(newWidth), yScale = float(h) / float(newHeight);
     bool done;
     if (mode == 1)
@@ -314,17 +327,11 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
     if (!m_block || newWidth < 1 || newHeight < 1)
         return false;
     const int32_t w = m_head.width, h = m_head.height;
-    if (newWidth == w && newHeight == h) {
-        if (destination)
-            destination->CopyFrom(*this, true, true, true);
-        return true;
-    }
     method = Normalise(method);
     PxImage target(0);
-    if (!MakeTemporary(target, newWidth, newHeight, m_head.bitCount, m_info.type))
-        return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
+    bool sameSize;
+    if (!StartResize(newWidth, newHeight, m_head.bitCount, target, destination, sameSize) || sameSize)
+        return sameSize;
     if (m_alpha && !target.AlphaCreate()) {
         SetLastError("PxImage::Resample2 can't allocate memory");
         return false;
@@ -675,17 +682,12 @@ bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination
         SetLastError("QIShrink can't enlarge image");
         return false;
     }
-    if (newWidth == w && newHeight == h) {
-        if (destination)
-            destination->CopyFrom(*this, true, true, true);
-        return true;
-    }
     const bool palette = m_head.clrUsed != 0;
     PxImage target(0);
-    if (!MakeTemporary(target, newWidth, newHeight, changeTo24Bits ? 24 : m_head.bitCount, m_info.type))
-        return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
+    bool sameSize;
+    if (!StartResize(newWidth, newHeight, changeTo24Bits ? 24 : m_head.bitCount, target, destination, sameSize) ||
+        sameSize)
+        return sameSize;
     if (m_alpha && !target.AlphaCreate()) {
         SetLastError("QIShrink can't allocate memory");
         return false;

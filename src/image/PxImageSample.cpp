@@ -259,23 +259,20 @@ inline bool IsWrapping(PxImage::OverflowMethod method)
     return method == PxImage::OverflowWrap || method == PxImage::OverflowRepeat || method == PxImage::OverflowMirror;
 }
 
-} // namespace
-
-void PxImage::ApplyOverflow(int32_t& x, int32_t& y, OverflowMethod method) const
+// Each coordinate on its own: wrap, repeat (clamp) or mirror into 0 .. size - 1.
+template <class T>
+void Overflow(T& x, T& y, T w, T h, PxImage::OverflowMethod method)
 {
-    const int32_t w = m_head.width, h = m_head.height;
-    if (!m_block || w <= 0 || h <= 0 || IsInsideImage(x, y))
-        return;
     switch (method) {
-    case OverflowWrap:
+    case PxImage::OverflowWrap:
         x = Wrap(x, w);
         y = Wrap(y, h);
         break;
-    case OverflowRepeat:
-        x = x < 0 ? 0 : x >= w ? w - 1 : x;
-        y = y < 0 ? 0 : y >= h ? h - 1 : y;
+    case PxImage::OverflowRepeat:
+        x = x < 0 ? 0 : x > w - 1 ? w - 1 : x;
+        y = y < 0 ? 0 : y > h - 1 ? h - 1 : y;
         break;
-    case OverflowMirror:
+    case PxImage::OverflowMirror:
         x = Mirror(x, w);
         y = Mirror(y, h);
         break;
@@ -284,29 +281,21 @@ void PxImage::ApplyOverflow(int32_t& x, int32_t& y, OverflowMethod method) const
     }
 }
 
+} // namespace
+
+void PxImage::ApplyOverflow(int32_t& x, int32_t& y, OverflowMethod method) const
+{
+    if (m_block && m_head.width > 0 && m_head.height > 0 && !IsInsideImage(x, y))
+        Overflow(x, y, m_head.width, m_head.height, method);
+}
+
 void PxImage::ApplyOverflow(float& x, float& y, OverflowMethod method) const
 {
     const float w = float(m_head.width), h = float(m_head.height);
     if (!m_block || !(w > 0) || !(h > 0) || !std::isfinite(x) || !std::isfinite(y))
         return;
-    if (x >= 0 && x < w && y >= 0 && y < h)
-        return;
-    switch (method) {
-    case OverflowWrap:
-        x = Wrap(x, w);
-        y = Wrap(y, h);
-        break;
-    case OverflowRepeat:
-        x = x < 0 ? 0 : x > w - 1 ? w - 1 : x;
-        y = y < 0 ? 0 : y > h - 1 ? h - 1 : y;
-        break;
-    case OverflowMirror:
-        x = Mirror(x, w);
-        y = Mirror(y, h);
-        break;
-    default:
-        break;
-    }
+    if (!(x >= 0 && x < w && y >= 0 && y < h))
+        Overflow(x, y, w, h, method);
 }
 
 // ---- sampling ----
@@ -412,44 +401,39 @@ RGBQuad PxImage::SampleInterpolated(float x, float y, InterpolationMethod method
         wx[k] = Kernel(method, float(x0 + k) - x);
         wy[k] = Kernel(method, float(y0 + k) - y);
     }
-    float sb = 0, sg = 0, sr = 0, sa = 0;
-    if (!palette && x0 >= 0 && x0 + taps - 1 < w && y0 >= 0 && y0 + taps - 1 < h) {
-        const uint32_t stride = m_info.rowSize;
-        const uint8_t* base = GetBits() + uint64_t(y0) * stride + 3 * uint64_t(x0);
-        const uint8_t* alphaBase = m_alpha ? m_alpha + uint64_t(y0) * uint32_t(w) + uint32_t(x0) : nullptr;
+    // The sum over the taps of one reading of pixels (column k, row j of the window).
+    const auto sum = [&](auto pixel) {
+        float sb = 0, sg = 0, sr = 0, sa = 0;
         for (int32_t k = 0; k < taps; ++k) {
             float cb = 0, cg = 0, cr = 0, ca = 0;
             for (int32_t j = 0; j < taps; ++j) {
-                const uint8_t* p = base + uint64_t(j) * stride + 3 * uint32_t(k);
-                cb += wy[j] * float(p[0]);
-                cg += wy[j] * float(p[1]);
-                cr += wy[j] * float(p[2]);
-                if (alphaBase)
-                    ca += wy[j] * float(alphaBase[uint64_t(j) * uint32_t(w) + uint32_t(k)]);
+                const RGBQuad p = pixel(k, j);
+                cb += wy[j] * float(p.blue);
+                cg += wy[j] * float(p.green);
+                cr += wy[j] * float(p.red);
+                ca += wy[j] * float(p.alpha);
             }
             sb += wx[k] * cb;
             sg += wx[k] * cg;
             sr += wx[k] * cr;
             sa += wx[k] * ca;
         }
-        return RGBQuad{ClampTruncate(sb), ClampTruncate(sg), ClampTruncate(sr),
-                       alphaBase ? ClampTruncate(sa) : uint8_t(255)};
+        return RGBQuad{ClampTruncate(sb), ClampTruncate(sg), ClampTruncate(sr), ClampTruncate(sa)};
+    };
+    if (!palette && x0 >= 0 && x0 + taps - 1 < w && y0 >= 0 && y0 + taps - 1 < h) {
+        const uint32_t stride = m_info.rowSize;
+        const uint8_t* base = GetBits() + uint64_t(y0) * stride + 3 * uint64_t(x0);
+        const uint8_t* alphaBase = m_alpha ? m_alpha + uint64_t(y0) * uint32_t(w) + uint32_t(x0) : nullptr;
+        RGBQuad c = sum([&](int32_t k, int32_t j) {
+            const uint8_t* p = base + uint64_t(j) * stride + 3 * uint32_t(k);
+            return RGBQuad{p[0], p[1], p[2],
+                           alphaBase ? alphaBase[uint64_t(j) * uint32_t(w) + uint32_t(k)] : uint8_t(0)};
+        });
+        if (!alphaBase)
+            c.alpha = 255;
+        return c;
     }
-    for (int32_t k = 0; k < taps; ++k) {
-        float cb = 0, cg = 0, cr = 0, ca = 0;
-        for (int32_t j = 0; j < taps; ++j) {
-            const RGBQuad p = SampleWithOverflow(x0 + k, y0 + j, overflow, replacement);
-            cb += wy[j] * float(p.blue);
-            cg += wy[j] * float(p.green);
-            cr += wy[j] * float(p.red);
-            ca += wy[j] * float(p.alpha);
-        }
-        sb += wx[k] * cb;
-        sg += wx[k] * cg;
-        sr += wx[k] * cr;
-        sa += wx[k] * ca;
-    }
-    return RGBQuad{ClampTruncate(sb), ClampTruncate(sg), ClampTruncate(sr), ClampTruncate(sa)};
+    return sum([&](int32_t k, int32_t j) { return SampleWithOverflow(x0 + k, y0 + j, overflow, replacement); });
 }
 
 void PxImage::AccumulateWeighted(RGBQuad colour, float weight, double& red, double& green, double& blue, double& alpha)
