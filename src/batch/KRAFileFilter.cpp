@@ -1,0 +1,99 @@
+#include "batch/KRAFileFilter.h"
+
+#include "media/QKMediaFileInfo.h"
+#include "media/QKTag.h"
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
+
+bool KRAFileFilter::testJustURL(const QUrl& url) const
+{
+    const auto types = m_filters.find(QStringLiteral("File Types"));
+    if (types == m_filters.end())
+        return true;
+    const QString path = XStrToQString(XPathFromFileURL(url));
+    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || dot + 1 >= name.size())
+        return false;
+    return !types->contains(name.mid(dot).toUpper());
+}
+
+bool KRAFileFilter::testURL(const QUrl& url, const QKMediaFileInfo* info, std::optional<uint64_t> lastModified) const
+{
+    if (!testJustURL(url))
+        return false;
+    for (auto it = m_filters.begin(); it != m_filters.end(); ++it) {
+        if (it.key() == QLatin1String("File Types") || it->isEmpty())
+            continue;
+        if (it.key() == QLatin1String("Date")) {
+            const qint64 days = it->begin()->toInt();
+            // No limit for 0, and none for counts no file can be older than (negative ones,
+            // or periods longer than the file-time era).
+            if (days <= 0 || days >= 150000)
+                continue;
+            const uint64_t modified = lastModified ? *lastModified : info ? info->lastModified() : 0;
+            const uint64_t period = static_cast<uint64_t>(days) * QKMediaFileInfo::fileTime1Second() * 86400ULL;
+            const uint64_t now = QKMediaFileInfo::fileTimeNow();
+            if (period < now && modified < now - period)
+                return false;
+            continue;
+        }
+        const QKTagRef tags = info ? info->IDTags() : nullptr;
+        if (!tags)
+            continue;
+        std::optional<QStringList> values = tags->getTagStrings(it.key());
+        if (!values && it.key().toLower() == QLatin1String("album artist"))
+            values = tags->getTagStrings(QStringLiteral("artist"));
+        if (values)
+            for (const QString& value : *values)
+                if (it->contains(value))
+                    return false;
+    }
+    return true;
+}
+
+bool KRAFileFilter::needsInfo() const
+{
+    for (auto it = m_filters.begin(); it != m_filters.end(); ++it)
+        if (it.key() != QLatin1String("File Types") && it.key() != QLatin1String("Date") && !it->isEmpty())
+            return true;
+    return false;
+}
+
+void KRAFileFilter::setFilterMeta(const QString& key, const QSet<QString>& entries)
+{
+    if (entries.isEmpty())
+        m_filters.remove(key);
+    else
+        m_filters.insert(key, entries);
+}
+
+void KRAFileFilter::setFilterMeta(const QString& key, const std::optional<QStringList>& entries)
+{
+    if (!entries)
+        m_filters.remove(key);
+    else
+        m_filters.insert(key, QSet<QString>(entries->begin(), entries->end()));
+}
+
+std::optional<QSet<QString>> KRAFileFilter::filterForMeta(const QString& key) const
+{
+    const auto it = m_filters.find(key);
+    return it == m_filters.end() ? std::nullopt : std::optional<QSet<QString>>(*it);
+}
+
+bool KRAFileFilter::active() const
+{
+    for (const QSet<QString>& set : m_filters)
+        if (!set.isEmpty())
+            return true;
+    return false;
+}
+
+bool KRAFileFilter::metaActive() const
+{
+    for (auto it = m_filters.begin(); it != m_filters.end(); ++it)
+        if (it.key() != QLatin1String("File Types") && !it->isEmpty())
+            return true;
+    return false;
+}
