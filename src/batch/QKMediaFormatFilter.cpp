@@ -61,7 +61,11 @@ QKMediaFormatFilter::QKMediaFormatFilter()
 
 std::optional<QString> QKMediaFormatFilter::fileTypeOf(const QUrl& url) const
 {
-    const QString path = XStrToQString(XPathFromFileURL(url));
+    return fileTypeOfPath(XStrToQString(XPathFromFileURL(url)));
+}
+
+std::optional<QString> QKMediaFormatFilter::fileTypeOfPath(const QString& path) const
+{
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot > 0 ? name.mid(dot) : QStringLiteral(".");

@@ -27,6 +27,8 @@ public:
 
     const QList<QKMediaFormatFilterEntry>& formats() const { return m_formats; }
     std::optional<QString> fileTypeOf(const QUrl& url) const;
+    // The same for a path (text as XStrToQString gives it).
+    std::optional<QString> fileTypeOfPath(const QString& path) const;
     bool isMediaFile(const QUrl& url) const { return fileTypeOf(url).has_value(); }
     void toggleAll(bool enabled);
     QStringList extensions() const;

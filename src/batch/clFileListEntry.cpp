@@ -39,6 +39,14 @@ clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
     refreshWithURL(url, formatName, info);
 }
 
+clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
+                                 const std::shared_ptr<clFolderListEntry>& folder, const QKMediaFileInfoRef& info,
+                                 uint64_t size, const QDateTime& lastModified)
+    : m_columnsInfo(info ? std::make_shared<QKFileInfoColumns>(info.get()) : nullptr), m_url(url), m_parent(folder),
+      m_formatName(formatName), m_size(size), m_lastModified(lastModified), m_info(info)
+{
+}
+
 void clFileListEntry::refreshWithURL(const QUrl& url, const QString& formatName, const QKMediaFileInfoRef& info)
 {
     const std::string path = XPathFromFileURL(url).ToUTF8String();

@@ -28,6 +28,10 @@ public:
     clFileListEntry(const QUrl& url, const QString& formatName, const std::shared_ptr<clFolderListEntry>& folder,
                     const QKMediaFileInfoRef& info);
 
+    // With the size and modification date a listing has just read.
+    clFileListEntry(const QUrl& url, const QString& formatName, const std::shared_ptr<clFolderListEntry>& folder,
+                    const QKMediaFileInfoRef& info, uint64_t size, const QDateTime& lastModified);
+
     // Stores the URL, its size and modification date (read now), the format name and the
     // information; the tick is kept.
     void refreshWithURL(const QUrl& url, const QString& formatName, const QKMediaFileInfoRef& info);

@@ -30,9 +30,16 @@ std::string Bytes(const QString& path)
     return XStrFromQString(path).ToUTF8String();
 }
 
-QString Text(const std::string& bytes)
+QString Text(const char* bytes)
 {
-    return XStrToQString(XStr::FromUTF8(bytes.c_str()));
+    // Most names are plain ASCII: those need none of the lossless decoding's work.
+    bool ascii = true;
+    size_t length = 0;
+    for (; bytes[length]; ++length)
+        ascii = ascii && static_cast<unsigned char>(bytes[length]) < 0x80;
+    if (ascii)
+        return QString::fromLatin1(bytes, static_cast<qsizetype>(length));
+    return XStrToQString(XStr::FromUTF8(bytes));
 }
 
 QString JoinPath(const QString& folder, const QString& name)
@@ -890,18 +897,25 @@ int ChildStateFromSelection(const CollectContext& context, int parentState, cons
 void EmitFromListing(CollectContext& context, const std::vector<clFolderListEntry::ListItem>& items, int state)
 {
     const bool getMeta = context.filter && context.filter->needsInfo();
-    const auto records = clFolderListEntry::readFromURLs(items, {}, getMeta, nullptr);
-    for (const clAsyncReadFileRef& record : *records) {
+    for (const clFolderListEntry::ListItem& item : items) {
         if (context.sink.aborting())
             return;
-        const std::optional<QString> format = context.formats.fileTypeOf(record->url);
-        if (!format || (context.filter &&
-                        !context.filter->testURL(record->url, record->info.get(), FileTime(record->lastModified))))
+        if (item.isFolder || !item.modified.isValid())
             continue;
-        const QString path = XStrToQString(XPathFromFileURL(record->url));
-        if (state != Recursive && state != NonRecursive && !context.selection.contains(path))
+        const std::optional<QString> format = context.formats.fileTypeOfPath(item.path);
+        if (!format)
             continue;
-        auto file = std::make_shared<clFileListEntry>(record->url, *format, nullptr, record->info);
+        if (state != Recursive && state != NonRecursive && !context.selection.contains(item.path))
+            continue;
+        QKMediaFileInfoRef info;
+        if (getMeta) {
+            info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item.path));
+            if (!info)
+                continue;
+        }
+        if (context.filter && !context.filter->testURL(item.url, info.get(), FileTime(item.modified)))
+            continue;
+        auto file = std::make_shared<clFileListEntry>(item.url, *format, nullptr, info, item.size, item.modified);
         file->setCheckedInner(true);
         context.sink.addFile(file);
     }
