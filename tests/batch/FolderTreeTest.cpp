@@ -225,3 +225,33 @@ TEST_F(FolderTree, FiltersByTypeAndAge)
     EXPECT_EQ(root->files()[0]->name(), QStringLiteral("one.mkv"));
     EXPECT_FALSE(owner->fileFilter->needsInfo()); // the age comes from the listing, not ffprobe
 }
+
+TEST_F(FolderTree, RowsSortByRawValuesAndRootsFollowTheEnvironment)
+{
+    std::ofstream(dir.file("top/big.mkv")) << std::string(2048, 'x');
+    ASSERT_TRUE(LoadFiles(root));
+    auto files = root->sortFilesUsingDescriptors({KRASortDescriptor::forColumn(QStringLiteral("Size"))});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0]->name(), QStringLiteral("one.mkv")); // 1 byte before 2048, not "1 byte" after "2 KB"
+    EXPECT_EQ(files[1]->attribByName(QStringLiteral("Size"), true).toULongLong(), 2048u);
+    EXPECT_TRUE(files[0]->attribByName(QStringLiteral("Frame Rate")).isEmpty()); // no information read
+    EXPECT_EQ(clFileListEntry::formatDate(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC)), QString());
+    files[1]->setChecked(true);
+    files[1]->refreshWithURL(files[1]->url(), QStringLiteral("Matroska"), nullptr);
+    EXPECT_TRUE(files[1]->checked());
+    EXPECT_EQ(root->checkState(), IndivSelected);
+
+    auto names = [](const QList<clFolderListEntryRef>& roots) {
+        QStringList list;
+        for (const auto& entry : roots)
+            list << entry->name();
+        return list;
+    };
+    {
+        TestEnvScope user("USER", "anna");
+        EXPECT_TRUE(names(clFolderListEntry::rootFoldersWithOwner(owner)).contains(QStringLiteral("anna's Home")));
+    }
+    TestEnvScope noUser("USER", nullptr);
+    const QStringList without = names(clFolderListEntry::rootFoldersWithOwner(owner));
+    EXPECT_EQ(without.value(0), QStringLiteral("Computer"));
+}
