@@ -3,10 +3,7 @@
 #include "app/KRAErrorHandler.h"
 #include "app/KRELauncher.h"
 #include "app/QKProbePermissionsView.h"
-#if __has_include("batch/QKMediaFormatFilter.h")
 #include "batch/QKMediaFormatFilter.h"
-#define HAVE_FORMAT_FILTER 1
-#endif
 #include "engine/KRAMultiEncConfig.h"
 #include "engine/KRAProgressDialog.h"
 #include "job/QKConversionSpec.h"
@@ -51,12 +48,7 @@ void ShowNotice(QWidget* parent, const QString& text)
 QStringList OpenDialogNameFilters()
 {
     QStringList patterns;
-#ifdef HAVE_FORMAT_FILTER
-    const QStringList extensions = QKMediaFormatFilter().extensions();
-#else
-    const QStringList extensions;
-#endif
-    for (const QString& extension : extensions) {
+    for (const QString& extension : QKMediaFormatFilter().extensions()) {
         if (extension.size() < 2 || !extension.startsWith(QLatin1Char('.')))
             continue;
         patterns << QLatin1Char('*') + extension.toLower() << QLatin1Char('*') + extension.toUpper();

@@ -267,6 +267,7 @@ TEST_F(ConverterWindow, OpenFileDialogRemembersItsFolderOnlyOnOK)
     QFileDialog* dialog = host->openFileDialog();
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(dialog->isModal());
+    EXPECT_TRUE(dialog->nameFilters().value(0).contains(QStringLiteral("*.MKV")));
     dialog->setDirectory(QString::fromStdString(dir.path()));
     dialog->selectFile(QStringLiteral("a clip.mkv"));
     QMetaObject::invokeMethod(dialog, "accept"); // as its Open button does
