@@ -710,10 +710,23 @@ void clFolderListEntry::setCheckState(int state)
     if (!parent)
         return;
     const int parentState = parent->checkState();
-    if (state != Unchecked && parentState == Unchecked)
+    if (state != Recursive && parentState == Recursive) {
+        // Not everything below the parent is ticked any more: it keeps its own files and the
+        // ticks of its sub-folders as they are, which a saved selection can say exactly.
+        parent->demoteRecursive();
+    } else if (state != Unchecked && parentState == Unchecked)
         parent->setCheckState(SubSelected);
     else if (state == Unchecked && parentState == SubSelected && parent->allChildrenUnchecked())
         parent->setCheckState(parent->filesCheckState() != 0 ? IndivSelected : Unchecked);
+}
+
+void clFolderListEntry::demoteRecursive()
+{
+    if (checkState() != Recursive)
+        return;
+    m_checkState = NonRecursive; // nothing below changes
+    if (const clFolderListEntryRef parent = this->parent())
+        parent->demoteRecursive();
 }
 
 bool clFolderListEntry::allChildrenUnchecked() const
@@ -738,7 +751,7 @@ void clFolderListEntry::setFilesCheckState(int state)
     if (state != 0 && state != 1)
         return;
     setFileChecksDown(state == 1);
-    onHaveFileChecked(m_checkedFiles > 0);
+    settleAfterFileChange();
 }
 
 void clFolderListEntry::invertFilesCheckState()
@@ -750,13 +763,23 @@ void clFolderListEntry::invertFilesCheckState()
         count += checked ? 1 : 0;
     }
     m_checkedFiles = count;
-    onHaveFileChecked(count > 0);
+    settleAfterFileChange();
 }
 
 void clFolderListEntry::onFileChecked(bool checked)
 {
     m_checkedFiles += checked ? 1 : -1;
-    onHaveFileChecked(checked || m_checkedFiles > 0);
+    settleAfterFileChange();
+}
+
+void clFolderListEntry::settleAfterFileChange()
+{
+    // A folder ticked as a whole whose files are no longer all ticked holds individual ticks:
+    // saying so keeps a saved selection exact (a whole-folder tick brings back every file).
+    const int state = checkState();
+    if ((state == Recursive || state == NonRecursive) && m_checkedFiles < static_cast<int64_t>(files().size()))
+        setCheckState(IndivSelected);
+    onHaveFileChecked(m_checkedFiles > 0);
 }
 
 void clFolderListEntry::onHaveFileChecked(bool any)
@@ -824,8 +847,9 @@ void clFolderListEntry::collectSelectionData(QVariantMap& data, const QVariantMa
     } else if (state != Recursive && state != Unchecked) {
         keepPrevious(false);
     }
-    // Ticked files of a folder do not make its sub-folders' ticks less worth keeping.
-    if (state == SubSelected || state == IndivSelected) {
+    // Below a folder ticked recursively everything is ticked; below any other ticked folder
+    // the sub-folders have ticks of their own.
+    if (state == NonRecursive || state == SubSelected || state == IndivSelected) {
         if (hasListing())
             for (const clFolderListEntryRef& child : folders())
                 child->collectSelectionData(data, previous);
@@ -852,7 +876,7 @@ void clFolderListEntry::applySelectionData(const QVariant& data)
         count += checked ? 1 : 0;
     }
     m_checkedFiles = count;
-    if (state == SubSelected || state == IndivSelected)
+    if (state == NonRecursive || state == SubSelected || state == IndivSelected)
         for (const clFolderListEntryRef& child : folders())
             child->applySelectionData(data);
 }
@@ -883,6 +907,21 @@ bool FirstVisit(CollectContext& context, const QString& path)
         return false;
     }
     return context.visited.insert({st.st_dev, st.st_ino}).second;
+}
+
+// Whether the selection says anything about folders below the path.
+bool SelectionBelow(const CollectContext& context, const QString& path)
+{
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    const auto it = context.selection.lowerBound(prefix);
+    return it != context.selection.end() && it.key().startsWith(prefix);
+}
+
+// Whether the sub-folders of a folder in that state can hold ticked files.
+bool DescendInto(const CollectContext& context, int state, const QString& path)
+{
+    return state == Recursive || state == SubSelected ||
+           ((state == NonRecursive || state == IndivSelected) && SelectionBelow(context, path));
 }
 
 int ChildStateFromSelection(const CollectContext& context, int parentState, const QString& path)
@@ -948,7 +987,7 @@ void CollectDisk(CollectContext& context, const QString& path, int state)
     }
     if (Readable(state))
         EmitFromListing(context, listing.items, state);
-    if (state == Recursive || state == SubSelected)
+    if (DescendInto(context, state, path))
         CollectDiskChildren(context, listing.items, state);
 }
 
@@ -983,7 +1022,7 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
         }
         const bool filesReady = node->m_filesReady;
         std::optional<Listing> listing;
-        if ((!filesReady && Readable(state)) || (!listed && (state == Recursive || state == SubSelected))) {
+        if ((!filesReady && Readable(state)) || (!listed && DescendInto(context, state, node->path()))) {
             listing = listFolder(node->path());
             if (!listing->ok()) {
                 LogSkipped(node->path(), listing->error);

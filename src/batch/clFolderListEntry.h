@@ -233,6 +233,8 @@ private:
     void makeFoldersRefreshOwner();
     bool newFileChecked(const QString& path) const;
     void recountChecked();
+    void settleAfterFileChange();
+    void demoteRecursive();
     void setFileChecksDown(bool checked);
 
     const QUrl m_url;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <fstream>
 #include <mutex>
+#include <random>
 
 namespace {
 
@@ -254,4 +255,98 @@ TEST_F(FolderTree, RowsSortByRawValuesAndRootsFollowTheEnvironment)
     TestEnvScope noUser("USER", nullptr);
     const QStringList without = names(clFolderListEntry::rootFoldersWithOwner(owner));
     EXPECT_EQ(without.value(0), QStringLiteral("Computer"));
+}
+
+// Random trees, random ticks: what a saved selection collects after a load is what the tree
+// collected when it was saved, however much of either tree was ever opened.
+TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
+{
+    TestTempDir app;
+    TestStoreScope store;
+    TestEnvScope appData("_APPDATA_OVERRIDE", app.path());
+    XSetAppDataFolder(L"MarvoniVideo");
+    std::mt19937 random(20261209);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % std::max<size_t>(n, 1)); };
+    for (int trial = 0; trial < 25; ++trial) {
+        TestTempDir dir;
+        std::function<void(const std::string&, int)> make = [&](const std::string& folder, int depth) {
+            ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+            for (size_t i = 0, n = pick(4); i < n; ++i)
+                std::ofstream(folder + "/c" + std::to_string(i) + (i % 3 == 2 ? ".txt" : ".mkv")) << "x";
+            if (depth < 3)
+                for (size_t i = 0, n = pick(4); i < n; ++i)
+                    make(folder + "/d" + std::to_string(i), depth + 1);
+        };
+        make(dir.file("t"), 0);
+        auto collect = [](const clFolderListEntryRef& root) {
+            struct Sink : KRACollectSink {
+                std::vector<std::string> files;
+                bool aborting() const override { return false; }
+                void addFile(const clFileListEntryRef& file) override
+                {
+                    files.push_back(XStrFromQString(file->path()).ToUTF8String());
+                }
+            } sink;
+            std::thread worker([&] { root->collectCheckedFiles(sink); });
+            worker.join();
+            return sink.files;
+        };
+        // Random clicks on folders and files, opening folders on the way.
+        auto owner = std::make_shared<TestTreeOwner>();
+        auto root = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner);
+        root->globals()->loadInfoForColumns = false;
+        std::vector<clFolderListEntryRef> opened{root};
+        ASSERT_TRUE(LoadFiles(root));
+        for (int step = 0; step < 12; ++step) {
+            const clFolderListEntryRef node = opened[pick(opened.size())];
+            const std::vector<clFolderListEntryRef> children = node->folders();
+            const std::vector<clFileListEntryRef> files = node->files();
+            switch (pick(3)) {
+            case 0:
+                if (!children.empty()) {
+                    const clFolderListEntryRef child = children[pick(children.size())];
+                    ASSERT_TRUE(LoadFiles(child));
+                    opened.push_back(child);
+                }
+                break;
+            case 1:
+                node->setCheckState(clFolderListEntry::nextCheckStateOnClick(node->checkState()));
+                break;
+            default:
+                if (!files.empty())
+                    files[pick(files.size())]->setChecked(!files[pick(files.size())]->checked());
+            }
+        }
+        const std::vector<std::string> expected = collect(root);
+
+        QVariantMap selection;
+        root->collectSelectionData(selection);
+        auto profile = KRABatchConverterProfile::newProfileNamed(QStringLiteral("random"));
+        profile->selection = selection;
+        ASSERT_TRUE(profile->save());
+        auto loaded = KRABatchConverterProfile::profileByName(QStringLiteral("random"));
+        ASSERT_EQ(loaded->selection.toMap(), selection);
+
+        auto owner2 = std::make_shared<TestTreeOwner>();
+        owner2->selection = loaded->selection;
+        auto again = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner2);
+        again->globals()->loadInfoForColumns = false;
+        again->applySelectionData(owner2->selection);
+        EXPECT_EQ(collect(again), expected) << "trial " << trial << " (nothing opened)";
+        // Open some folders of the new tree: the same again, and saving it loses nothing.
+        std::vector<clFolderListEntryRef> queue{again};
+        for (size_t i = 0; i < queue.size() && i < 6; ++i) {
+            ASSERT_TRUE(LoadFiles(queue[i]));
+            for (const auto& child : queue[i]->folders())
+                queue.push_back(child);
+        }
+        EXPECT_EQ(collect(again), expected) << "trial " << trial << " (partly opened)";
+        QVariantMap back;
+        again->collectSelectionData(back, selection);
+        auto owner3 = std::make_shared<TestTreeOwner>();
+        owner3->selection = back;
+        auto third = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner3);
+        third->applySelectionData(back);
+        EXPECT_EQ(collect(third), expected) << "trial " << trial << " (saved again)";
+    }
 }
