@@ -9,17 +9,17 @@
 //
 //   build/bench/tree_bench [N] [F]
 
+#include "BenchTime.h"
 #include "batch/KRAFileFilter.h"
 #include "batch/QKMediaFormatFilter.h"
 #include "batch/clFolderListEntry.h"
+#include "common/ToolRun.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XMainQueue.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,21 +32,10 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace {
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Since;
 
 std::string TempFolder(const char* name)
 {
@@ -69,21 +58,14 @@ void Touch(const std::string& path)
 // The shell's pipeline, its output thrown away (the folder names are our own).
 double TimeShell(const std::string& command)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::string sh = "/bin/sh", c = "-c", text = command;
-    char* argv[] = {sh.data(), c.data(), text.data(), nullptr};
     const auto start = Clock::now();
-    pid_t pid = -1;
-    if (posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ) != 0) {
-        perror("posix_spawn");
+    const ToolRunResult result = RunProcess({"/bin/sh", "-c", command + " > /dev/null"});
+    const double seconds = Since(start);
+    if (result.status != 0) {
+        fprintf(stderr, "the shell's pipeline failed: %s\n", result.err.c_str());
         exit(1);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return Since(start);
+    return seconds;
 }
 
 class Owner : public KRAFolderTreeOwner {

@@ -25,15 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)ready;
     const QString name = QStringLiteral("fuzz");
     const std::string path = XStrFromQString(KRABatchConverterProfile::profilePath(name)).ToUTF8String();
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    fuzz::Check(fd >= 0, "cannot write the profile file", path);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        fuzz::Check(n > 0, "cannot write the profile file", path);
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
+    fuzz::WriteFileAtomically(path, data, size);
 
     const auto first = KRABatchConverterProfile::profileByName(name);
     const QVariantMap held = first->grabForJSON();

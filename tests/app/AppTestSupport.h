@@ -17,19 +17,4 @@ inline void ProcessPendingEvents()
     }
 }
 
-#include <QElapsedTimer>
-#include <QThread>
-
-#include <functional>
-
-// Runs events until done() holds or ms have passed (a hang guard, not a timing).
-inline bool WaitFor(const std::function<bool()>& done, int ms = 60000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
-}
+#include "common/QtWait.h"

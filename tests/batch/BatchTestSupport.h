@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 class TestTreeOwner : public KRAFolderTreeOwner {
 public:
@@ -57,4 +58,21 @@ inline clFolderListEntryRef Child(const clFolderListEntryRef& folder, const char
 {
     folder->getFoldersSynchronously(60000);
     return folder->subFolderAt(QPath(name));
+}
+
+// The paths a collection over the roots hands over, in order, collected on a worker thread as
+// the grabber does.
+inline std::vector<std::string> CollectPaths(const QList<clFolderListEntryRef>& roots)
+{
+    struct Sink : KRACollectSink {
+        std::vector<std::string> files;
+        bool aborting() const override { return false; }
+        void addFile(const clFileListEntryRef& file) override
+        {
+            files.push_back(XStrFromQString(file->path()).ToUTF8String());
+        }
+    } sink;
+    std::thread worker([&] { clFolderListEntry::collectCheckedFiles(roots, sink); });
+    worker.join();
+    return sink.files;
 }

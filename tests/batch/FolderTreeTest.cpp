@@ -30,21 +30,6 @@ protected:
         root->globals()->loadInfoForColumns = false;
     }
 
-    std::vector<std::string> Collect(const QList<clFolderListEntryRef>& roots)
-    {
-        struct Sink : KRACollectSink {
-            std::vector<std::string> files;
-            bool aborting() const override { return false; }
-            void addFile(const clFileListEntryRef& file) override
-            {
-                files.push_back(XStrFromQString(file->path()).ToUTF8String());
-            }
-        } sink;
-        std::thread worker([&] { clFolderListEntry::collectCheckedFiles(roots, sink); });
-        worker.join();
-        return sink.files;
-    }
-
     TestTempDir dir;
     std::shared_ptr<TestTreeOwner> owner = std::make_shared<TestTreeOwner>();
     clFolderListEntryRef root;
@@ -158,12 +143,12 @@ TEST_F(FolderTree, CollectsDepthFirstEachRealFolderOnce)
     const std::vector<std::string> expected{dir.file("top/one.mkv"), dir.file("top/a/three.mkv"),
                                             dir.file("top/a/two.mkv"), dir.file("top/a/deep/four.mkv"),
                                             dir.file("top/bad\xff/six.mkv")};
-    EXPECT_EQ(Collect({root}), expected);
+    EXPECT_EQ(CollectPaths({root}), expected);
 
     // The same folders reached through a second root count once.
     auto second = clFolderListEntry::rootForURL(QFileUrl(dir.file("top/a")), owner);
     second->setCheckState(Recursive);
-    EXPECT_EQ(Collect({root, second}), expected);
+    EXPECT_EQ(CollectPaths({root, second}), expected);
 }
 
 TEST_F(FolderTree, LateResultsForAGoneTreeAreDroppedWhileTicksChange)
@@ -278,19 +263,7 @@ TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
                     make(folder + "/d" + std::to_string(i), depth + 1);
         };
         make(dir.file("t"), 0);
-        auto collect = [](const clFolderListEntryRef& root) {
-            struct Sink : KRACollectSink {
-                std::vector<std::string> files;
-                bool aborting() const override { return false; }
-                void addFile(const clFileListEntryRef& file) override
-                {
-                    files.push_back(XStrFromQString(file->path()).ToUTF8String());
-                }
-            } sink;
-            std::thread worker([&] { root->collectCheckedFiles(sink); });
-            worker.join();
-            return sink.files;
-        };
+        auto collect = [](const clFolderListEntryRef& root) { return CollectPaths({root}); };
         // Random clicks on folders and files, opening folders on the way.
         auto owner = std::make_shared<TestTreeOwner>();
         auto root = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner);

@@ -203,6 +203,24 @@ bool ReadTicks(int argc, char** argv, int first, Ticks& ticks)
     return true;
 }
 
+// The whole computer as one tree, with the ticks of the arguments from first on; none (after
+// a message) when they cannot be read or applied.
+clFolderListEntryRef TickedTree(int argc, char** argv, int first, int* status)
+{
+    Ticks ticks;
+    *status = 2;
+    if (!ReadTicks(argc, argv, first, ticks))
+        return nullptr;
+    static const auto owner = std::make_shared<Owner>();
+    auto root = clFolderListEntry::rootForURL(XFileURL(XStr(L"/")), owner);
+    root->globals()->loadInfoForColumns = false;
+    *status = 1;
+    if (!ApplyTicks(root, ticks, argv[0]))
+        return nullptr;
+    *status = 0;
+    return root;
+}
+
 class PrintSink : public KRACollectSink {
 public:
     bool aborting() const override { return false; }
@@ -212,14 +230,10 @@ public:
 int Collect(int argc, char** argv)
 {
     Queue();
-    Ticks ticks;
-    if (!ReadTicks(argc, argv, 1, ticks))
-        return 2;
-    auto owner = std::make_shared<Owner>();
-    auto root = clFolderListEntry::rootForURL(XFileURL(XStr(L"/")), owner);
-    root->globals()->loadInfoForColumns = false;
-    if (!ApplyTicks(root, ticks, argv[0]))
-        return 1;
+    int status = 0;
+    const clFolderListEntryRef root = TickedTree(argc, argv, 1, &status);
+    if (!root)
+        return status;
     PrintSink sink;
     std::thread worker([&] { root->collectCheckedFiles(sink); });
     worker.join();
@@ -244,14 +258,10 @@ int Profile(int argc, char** argv)
     }
     if (verb != "save")
         return ToolFail(argv[0], "unknown verb '" + verb + "'");
-    Ticks ticks;
-    if (!ReadTicks(argc, argv, 3, ticks))
-        return 2;
-    auto owner = std::make_shared<Owner>();
-    auto root = clFolderListEntry::rootForURL(XFileURL(XStr(L"/")), owner);
-    root->globals()->loadInfoForColumns = false;
-    if (!ApplyTicks(root, ticks, argv[0]))
-        return 1;
+    int status = 0;
+    const clFolderListEntryRef root = TickedTree(argc, argv, 3, &status);
+    if (!root)
+        return status;
     QVariantMap selection;
     root->collectSelectionData(selection);
     auto profile = KRABatchConverterProfile::newProfileNamed(name);
