@@ -49,13 +49,15 @@ bool KRAFileFilter::testURL(const QUrl& url, const QKMediaFileInfo* info, std::o
             continue;
         if (it.key() == QLatin1String("Date")) {
             const qint64 days = LeadingDays(*it->begin());
-            // No limit for 0, and none for counts no file can be older than (negative ones,
-            // or periods longer than the file-time era).
-            if (days <= 0 || days >= 150000)
-                continue;
-            const uint64_t modified = lastModified ? *lastModified : info ? info->lastModified() : 0;
-            const uint64_t period = static_cast<uint64_t>(days) * QKMediaFileInfo::fileTime1Second() * 86400ULL;
+            const uint64_t day = QKMediaFileInfo::fileTime1Second() * 86400ULL;
             const uint64_t now = QKMediaFileInfo::fileTimeNow();
+            // No limit for 0, and none for counts whose period is not smaller than the time
+            // since 1601 (negative ones, or about 155,000 days and more): the cut-off would
+            // wrap round and leave out every file.
+            if (days <= 0 || static_cast<uint64_t>(days) > now / day)
+                continue;
+            const uint64_t period = static_cast<uint64_t>(days) * day;
+            const uint64_t modified = lastModified ? *lastModified : info ? info->lastModified() : 0;
             if (period < now && modified < now - period)
                 return false;
             continue;
