@@ -42,7 +42,7 @@ QPlainTextEdit* InfoView(const QString& name)
     view->setTabChangesFocus(true);
     QFont font(QStringLiteral("Courier"));
     font.setStyleHint(QFont::TypeWriter);
-    font.setPointSize(13);
+    font.setPixelSize(13);
     view->setFont(font);
     return view;
 }

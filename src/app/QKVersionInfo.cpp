@@ -146,10 +146,10 @@ std::optional<QKVersionInfo> QKVersionInfoGlobals::getVersionInfo()
     return m_info;
 }
 
-QKLauncherBase::VersionLookup QKVersionInfoGlobals::launcherLookup()
+QKLauncherBase::VersionLookup QKVersionInfoGlobals::launcherLookup(std::shared_ptr<QKVersionInfoGlobals> globals)
 {
-    return [](const QString& appName) -> std::optional<QKLauncherBase::ListedVersion> {
-        const auto info = shared(XStrFromQString(appName))->getVersionInfo();
+    return [globals](const QString& appName) -> std::optional<QKLauncherBase::ListedVersion> {
+        const auto info = (globals ? globals : shared(XStrFromQString(appName)))->getVersionInfo();
         if (!info || !QKWebServer::isWebAddress(info->URL))
             return std::nullopt;
         return QKLauncherBase::ListedVersion{XStrToQString(info->Version), XStrToQString(info->URL)};

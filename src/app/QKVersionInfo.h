@@ -57,8 +57,9 @@ public:
     static bool fetchList(std::vector<uint8_t>& list, XStr* error = nullptr);
 
     // The launcher's look-up: the listed version of the name, when its address is http or
-    // https (no other kind of address is ever opened from the list).
-    static QKLauncherBase::VersionLookup launcherLookup();
+    // https (no other kind of address is ever opened from the list). Asks the process-wide
+    // object unless given another.
+    static QKLauncherBase::VersionLookup launcherLookup(std::shared_ptr<QKVersionInfoGlobals> globals = nullptr);
 
 private:
     explicit QKVersionInfoGlobals(const XStr& name) : m_appName(name) {}
