@@ -53,11 +53,8 @@ std::shared_ptr<KREConfigPanel> KREConfigPanel::showIn(const std::shared_ptr<KRA
     if (!target)
         target = KRAPanelHost::newWindow();
     target->setCurrentPanel(panel);
-    if (QWidget* window = target->mainWindow()) {
+    if (QWidget* window = target->mainWindow(); window && !host)
         window->show();
-        window->raise();
-        window->activateWindow();
-    }
     return panel;
 }
 
