@@ -2,7 +2,10 @@
 // else runs, then hands over to the Qt event loop.
 #include "app/KRAPanelHost.h"
 #include "app/KREAppDelegate.h"
+#include "app/KREConfigPanel.h"
 #include "app/KREStartup.h"
+#include "app/QKLauncherBase.h"
+#include "app/QKVersionInfo.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
 #include "setup/KRACodecLogos.h"
@@ -70,6 +73,12 @@ int main(int argc, char** argv)
     XQtMainThreadPosterScope mainThreadPoster;
     // Encoder menus show each encoder's logo.
     KRACodecLogos::installAsEncoderMenuLogos();
+
+    // The launchers' update link asks the maker's version list; "Advanced settings…" and
+    // "Install missing codecs" open the configuration window.
+    QKLauncherBase::setVersionLookup(QKVersionInfoGlobals::launcherLookup());
+    KRAPanelHost::setConfigWindowOpener(
+        [](const std::shared_ptr<KRAPanelHost>& host, bool ffmpegPage) { KREConfigPanel::showIn(host, ffmpegPage); });
 
     KREAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
