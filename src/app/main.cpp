@@ -3,6 +3,7 @@
 #include "app/KRAPanelHost.h"
 #include "app/KREAppDelegate.h"
 #include "app/KREStartup.h"
+#include "batch/KRABatchConvertDialog.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
 #include "setup/KRACodecLogos.h"
@@ -70,6 +71,12 @@ int main(int argc, char** argv)
     XQtMainThreadPosterScope mainThreadPoster;
     // Encoder menus show each encoder's logo.
     KRACodecLogos::installAsEncoderMenuLogos();
+
+    // The launcher's Batch Converter tile and --convert-folder open the batch converter.
+    KRAPanelHost::setBatchConverterFactory(
+        [](const std::shared_ptr<KRAPanelHost>& host, const std::optional<QList<QUrl>>& selection) {
+            return std::static_pointer_cast<KRAPanel>(KRABatchConvertDialog::create(host, selection));
+        });
 
     KREAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
