@@ -20,6 +20,7 @@ PACKAGES=(
   libssl-dev         # TLS of the HTTP client
   openssl            # the network tests make certificates and run a TLS server
   python3            # the network tests' HTTP server and proxy
+  desktop-file-utils # desktop-file-validate checks the .desktop entries
 )
 
 missing=()

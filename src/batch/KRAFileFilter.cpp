@@ -5,6 +5,28 @@
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
+#include <algorithm>
+
+namespace {
+
+// The leading integer of a text ("30 Days (1 month)" is 30): blanks, a sign, digits; 0 when
+// there is none. Kept within 32 bits.
+qint64 LeadingDays(const QString& text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == QLatin1Char('-') || text[i] == QLatin1Char('+')))
+        negative = text[i++] == QLatin1Char('-');
+    qint64 value = 0;
+    for (; i < text.size() && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9'); ++i)
+        value = std::min<qint64>(value * 10 + (text[i].unicode() - '0'), 0x7FFFFFFF);
+    return negative ? -value : value;
+}
+
+} // namespace
+
 bool KRAFileFilter::testJustURL(const QUrl& url) const
 {
     const auto types = m_filters.find(QStringLiteral("File Types"));
@@ -26,7 +48,7 @@ bool KRAFileFilter::testURL(const QUrl& url, const QKMediaFileInfo* info, std::o
         if (it.key() == QLatin1String("File Types") || it->isEmpty())
             continue;
         if (it.key() == QLatin1String("Date")) {
-            const qint64 days = it->begin()->toInt();
+            const qint64 days = LeadingDays(*it->begin());
             // No limit for 0, and none for counts no file can be older than (negative ones,
             // or periods longer than the file-time era).
             if (days <= 0 || days >= 150000)

@@ -1,5 +1,11 @@
-// The user's exclusions of the batch converter: file types, a maximum age, values of
-// file-information fields.
+// The user's exclusions of the batch converter, as a map from a key to a set of texts:
+//   "File Types": extensions to leave out, upper case with their dot (".AVI"); a file without
+//     extension is left out whenever the key exists;
+//   "Date": one text whose leading integer is a number of days; files modified longer ago are
+//     left out (0, and counts no file can be that old, set no limit);
+//   any other key, a field of the files' information: values to leave out ("album artist"
+//     falls back on "artist").
+// An absent key restricts nothing; empty sets are not kept. A copy is a filter of its own.
 #pragma once
 
 #include <QMap>

@@ -6,15 +6,67 @@
 #include "xclass/XRegistry.h"
 
 #include <QFile>
+#include <QtDebug>
 
-decoderList_t QKMediaFormatFilter::parse(const QByteArray& data, bool* damaged)
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+std::atomic<int> g_listReads{0};
+
+// A list file, read and parsed once per process.
+const decoderList_t& ListFile(const wchar_t* name)
 {
-    decoderList_t list;
-    if (damaged)
-        *damaged = data.isEmpty() || data.size() % 2 != 0;
-    if (data.size() < 2 || data.size() % 2 != 0)
-        return list;
-    const QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2);
+    static std::mutex mutex;
+    static std::map<std::wstring, std::shared_ptr<const decoderList_t>> lists;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto& list = lists[name];
+    if (!list) {
+        ++g_listReads;
+        const QString path = XStrToQString(XFindProgramFile(name));
+        QFile file(path);
+        decoderList_t parsed;
+        if (!file.open(QIODevice::ReadOnly)) {
+            qWarning("Marvoni Video Converter: the format list %s cannot be read: no file counts as media",
+                     qUtf8Printable(path));
+        } else {
+            QString damaged;
+            parsed = QKMediaFormatFilter::parse(file.read(1 << 20), &damaged);
+            if (!damaged.isEmpty())
+                qWarning("Marvoni Video Converter: the format list %s is damaged (%s): no file counts as media",
+                         qUtf8Printable(path), qUtf8Printable(damaged));
+        }
+        list = std::make_shared<const decoderList_t>(std::move(parsed));
+    }
+    return *list;
+}
+
+} // namespace
+
+decoderList_t QKMediaFormatFilter::parse(const QByteArray& data, QString* damaged)
+{
+    auto fail = [&](const char* why) {
+        if (damaged)
+            *damaged = QString::fromLatin1(why);
+        return decoderList_t();
+    };
+    if (data.isEmpty())
+        return fail("empty");
+    if (data.size() % 2 != 0)
+        return fail("an odd number of bytes");
+    // Taken unit for unit: Qt's UTF-16 decoding would eat the mark this check wants to see.
+    const QString text = QStringView(reinterpret_cast<const char16_t*>(data.constData()), data.size() / 2).toString();
+    if (!text.startsWith(QChar(0xFEFF)))
+        return fail("no byte-order mark");
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return fail("a lone surrogate");
+    }
     QStringList lines;
     QString line;
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -24,14 +76,13 @@ decoderList_t QKMediaFormatFilter::parse(const QByteArray& data, bool* damaged)
             line.clear();
             if (ch == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
                 ++i;
-            continue;
+        } else if (ch != QChar(0xFEFF) || !line.isEmpty()) {
+            line += ch; // a mark at the start of a line is skipped
         }
-        if (ch == QChar(0xFEFF) && line.isEmpty())
-            continue;
-        line += ch;
     }
     if (!line.isEmpty())
         lines << line;
+    decoderList_t list;
     for (qsizetype i = 0; i + 1 < lines.size(); i += 2) {
         if (lines[i].isEmpty() || lines[i + 1].isEmpty())
             continue;
@@ -43,18 +94,20 @@ decoderList_t QKMediaFormatFilter::parse(const QByteArray& data, bool* damaged)
     return list;
 }
 
+int QKMediaFormatFilter::listReads()
+{
+    return g_listReads;
+}
+
 QKMediaFormatFilter::QKMediaFormatFilter()
 {
-    auto read = [](const wchar_t* name) {
-        QFile file(XStrToQString(XFindProgramFile(name)));
-        return file.open(QIODevice::ReadOnly) ? parse(file.readAll()) : decoderList_t();
-    };
-    m_list = read(L"decoders.bin");
+    m_list = ListFile(L"decoders.bin");
     if (XRegistry::GetDWORD(L"ShowAudioOnly") != 0) {
-        const decoderList_t audio = read(L"decoders-audio.bin");
+        const decoderList_t& audio = ListFile(L"decoders-audio.bin");
         m_list.lstExtension << audio.lstExtension;
         m_list.lstExtDescription << audio.lstExtDescription;
     }
+    m_formats.reserve(m_list.lstExtension.size());
     for (qsizetype i = 0; i < m_list.lstExtension.size(); ++i)
         m_formats.append({m_list.lstExtension[i], m_list.lstExtDescription[i], true});
 }
@@ -68,7 +121,7 @@ std::optional<QString> QKMediaFormatFilter::fileTypeOfPath(const QString& path) 
 {
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot > 0 ? name.mid(dot) : QStringLiteral(".");
+    const QString extension = dot >= 0 ? name.mid(dot) : QStringLiteral(".");
     for (const QKMediaFormatFilterEntry& entry : m_formats)
         if (entry.extension.compare(extension, Qt::CaseInsensitive) == 0)
             return entry.enabled ? std::optional<QString>(entry.name) : std::nullopt;
@@ -79,9 +132,4 @@ void QKMediaFormatFilter::toggleAll(bool enabled)
 {
     for (QKMediaFormatFilterEntry& entry : m_formats)
         entry.enabled = enabled;
-}
-
-QStringList QKMediaFormatFilter::extensions() const
-{
-    return m_list.lstExtension;
 }
