@@ -2,8 +2,8 @@
 
 #include "batch/KRABatchConverterFiltersDialog.h"
 #include "batch/KRABatchFileListDialog.h"
-#include "batch/KRABatchFileRowsModel.h"
 #include "batch/KRABatchFileListGrabberDialog.h"
+#include "batch/KRABatchFileRowsModel.h"
 #include "batch/KRAFileFilter.h"
 #include "batch/QKMediaFormatFilter.h"
 #include "batch/QKNoFilesSelectedMsg.h"
@@ -277,9 +277,9 @@ private:
 
 // ---- Construction ----
 
-std::shared_ptr<KRABatchConvertDialog>
-KRABatchConvertDialog::create(const std::shared_ptr<KRAPanelHostInterface>& host,
-                              const std::optional<QList<QUrl>>& selection, const QList<std::pair<QUrl, QString>>& roots)
+std::shared_ptr<KRABatchConvertDialog> KRABatchConvertDialog::create(const std::shared_ptr<KRAPanelHostInterface>& host,
+                                                                     const std::optional<QList<QUrl>>& selection,
+                                                                     const QList<std::pair<QUrl, QString>>& roots)
 {
     // The grabber's worker and the tree's workers hold the panel for a moment now and then:
     // should the last hold end on one of them, the panel still goes on the main thread.
@@ -302,8 +302,7 @@ KRABatchConvertDialog::KRABatchConvertDialog(const std::shared_ptr<KRAPanelHostI
 void KRABatchConvertDialog::init(const std::optional<QList<QUrl>>& selection,
                                  const QList<std::pair<QUrl, QString>>& roots)
 {
-    const std::weak_ptr<KRAFolderTreeOwner> owner =
-        std::static_pointer_cast<KRAFolderTreeOwner>(shared_from_this());
+    const std::weak_ptr<KRAFolderTreeOwner> owner = std::static_pointer_cast<KRAFolderTreeOwner>(shared_from_this());
     if (roots.isEmpty())
         m_rootFolders = clFolderListEntry::rootFoldersWithOwner(owner);
     else
@@ -439,13 +438,14 @@ void KRABatchConvertDialog::loadView()
             m_folderTree->viewport()->update();
         refreshStatusBar();
     };
-    connect(table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, [this](int section, Qt::SortOrder order) {
-        const KRATableColumnRef column = m_filesModel->columnAt(section);
-        if (!column)
-            return;
-        m_sort = KRASortDescriptor::forColumn(column->identifier());
-        m_sort.ascending = order == Qt::AscendingOrder;
-    });
+    connect(table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int section, Qt::SortOrder order) {
+                const KRATableColumnRef column = m_filesModel->columnAt(section);
+                if (!column)
+                    return;
+                m_sort = KRASortDescriptor::forColumn(column->identifier());
+                m_sort.ascending = order == Qt::AscendingOrder;
+            });
     split->addWidget(tree);
     split->addWidget(table);
     split->setStretchFactor(0, 1);
@@ -816,7 +816,8 @@ void KRABatchConvertDialog::walkOn()
 {
     while (!m_walk.names.isEmpty()) {
         const std::vector<clFolderListEntryRef> level =
-            m_walk.at ? m_walk.at->folders() : std::vector<clFolderListEntryRef>(m_rootFolders.begin(), m_rootFolders.end());
+            m_walk.at ? m_walk.at->folders()
+                      : std::vector<clFolderListEntryRef>(m_rootFolders.begin(), m_rootFolders.end());
         const clFolderListEntryRef next = clFolderListEntry::subFolderAt(m_walk.names.first(), level);
         if (!next) {
             m_walk.names.clear();
@@ -1270,7 +1271,8 @@ void KRABatchConvertDialog::showFolderMenu(const QPoint& at)
         item->setEnabled(enabled);
         connect(item, &QAction::triggered, this, std::move(action));
     };
-    add(QStringLiteral("Tick With Sub-folders"), folder != nullptr, [this, folder] { setFolderCheck(folder, Recursive); });
+    add(QStringLiteral("Tick With Sub-folders"), folder != nullptr,
+        [this, folder] { setFolderCheck(folder, Recursive); });
     add(QStringLiteral("Tick This Folder Only"), folder != nullptr,
         [this, folder] { setFolderCheck(folder, NonRecursive); });
     add(QStringLiteral("Untick"), folder != nullptr, [this, folder] { setFolderCheck(folder, Unchecked); });

@@ -18,10 +18,10 @@
 #include "kit/KRATableView.h"
 #include "kit/QKAppDelegateMethods.h"
 
-#include <QHash>
-#include <QPointer>
 #include <QComboBox>
+#include <QHash>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 

@@ -9,13 +9,13 @@
 #include "kit/KRAPanel.h"
 #include "media/KRAMetaFieldCache.h"
 
+#include <QComboBox>
 #include <QMap>
 #include <QPointer>
-#include <QComboBox>
-#include <QTabWidget>
-#include <QTableView>
 #include <QProgressBar>
 #include <QStringList>
+#include <QTabWidget>
+#include <QTableView>
 
 #include <memory>
 #include <optional>
@@ -42,9 +42,18 @@ public:
     bool loading() const { return !m_data.has_value(); }
     QTableView* tableView() const { return m_table; }
 
-    void onCheckAll() { setAll([](bool) { return true; }); }
-    void onUncheckAll() { setAll([](bool) { return false; }); }
-    void onInvertSelection() { setAll([](bool checked) { return !checked; }); }
+    void onCheckAll()
+    {
+        setAll([](bool) { return true; });
+    }
+    void onUncheckAll()
+    {
+        setAll([](bool) { return false; });
+    }
+    void onInvertSelection()
+    {
+        setAll([](bool checked) { return !checked; });
+    }
     void onCheckSelected(bool checked);
     void setRowChecked(int row, bool checked);
 
@@ -87,8 +96,8 @@ class KRABatchConverterFiltersDialog : public QKPanelViewController,
                                        public std::enable_shared_from_this<KRABatchConverterFiltersDialog> {
     Q_OBJECT
 public:
-    static std::shared_ptr<KRABatchConverterFiltersDialog> startWithDialog(
-        const std::shared_ptr<KRABatchConvertDialog>& owner);
+    static std::shared_ptr<KRABatchConverterFiltersDialog>
+    startWithDialog(const std::shared_ptr<KRABatchConvertDialog>& owner);
     ~KRABatchConverterFiltersDialog() override;
 
     const KRAFileFilter& filter() const { return m_filter; }

@@ -21,8 +21,9 @@
 
 #include <limits>
 
-std::shared_ptr<KRABatchFileListDialog> KRABatchFileListDialog::create(const std::vector<clFileListEntryRef>& files,
-                                                                       const std::shared_ptr<KRABatchConvertDialog>& host)
+std::shared_ptr<KRABatchFileListDialog>
+KRABatchFileListDialog::create(const std::vector<clFileListEntryRef>& files,
+                               const std::shared_ptr<KRABatchConvertDialog>& host)
 {
     auto dialog = std::shared_ptr<KRABatchFileListDialog>(new KRABatchFileListDialog(host));
     // Rows of their own: ticks changed here must not change the folder tree's.

@@ -9,8 +9,8 @@
 #include "kit/KillSwitch.h"
 
 #include <QHash>
-#include <QPointer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 
@@ -48,9 +48,18 @@ public:
     void onButtonOK();
     void onCheckOnlySelected();
     void onToggleSelected();
-    void onMenuCheckAll() { setAll([](bool) { return true; }); }
-    void onMenuUncheckAll() { setAll([](bool) { return false; }); }
-    void onMenuInvertSelection() { setAll([](bool checked) { return !checked; }); }
+    void onMenuCheckAll()
+    {
+        setAll([](bool) { return true; });
+    }
+    void onMenuUncheckAll()
+    {
+        setAll([](bool) { return false; });
+    }
+    void onMenuInvertSelection()
+    {
+        setAll([](bool checked) { return !checked; });
+    }
     void onRevealInFinder();
 
     QString statusText() const;

@@ -35,8 +35,7 @@ struct KRABatchFileListGrabberDialog::State : public KRACollectSink {
 KRABatchFileListGrabberDialog::KRABatchFileListGrabberDialog(const std::weak_ptr<KRABatchConvertDialog>& host,
                                                              unsigned tag, bool justURLs,
                                                              const QList<clFolderListEntryRef>& sourceFolders)
-    : m_host(host), m_tag(tag), m_justURLs(justURLs), m_sourceFolders(sourceFolders),
-      m_state(std::make_shared<State>())
+    : m_host(host), m_tag(tag), m_justURLs(justURLs), m_sourceFolders(sourceFolders), m_state(std::make_shared<State>())
 {
 }
 

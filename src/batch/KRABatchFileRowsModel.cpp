@@ -5,8 +5,8 @@
 
 #include <QHeaderView>
 
-KRABatchFileRowsModel* KRABatchFileRowsModel::install(KRATableView* table, bool haveFolder,
-                                                      const QString& autosaveName, KRATableColumns** columns)
+KRABatchFileRowsModel* KRABatchFileRowsModel::install(KRATableView* table, bool haveFolder, const QString& autosaveName,
+                                                      KRATableColumns** columns)
 {
     table->verticalHeader()->hide();
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

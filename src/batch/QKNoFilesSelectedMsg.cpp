@@ -17,7 +17,8 @@ QKNoFilesSelectedMsg::QKNoFilesSelectedMsg(const QString& text, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 18, 24, 18);
     m_label = new QLabel(
-        text.isEmpty() ? QStringLiteral("No %1 files selected for conversion!").arg(QStringLiteral("video")) : text, this);
+        text.isEmpty() ? QStringLiteral("No %1 files selected for conversion!").arg(QStringLiteral("video")) : text,
+        this);
     QFont font = m_label->font();
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 1.2);

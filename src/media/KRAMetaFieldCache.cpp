@@ -77,9 +77,8 @@ KRAMetaFieldCache::KRAMetaFieldCache(MediaFileTest isMediaFile, const QStringLis
     m_shared->isMediaFile = std::move(isMediaFile);
     m_shared->metaFieldNames = metaFieldNames;
     m_shared->infoFieldNames = infoFieldNames;
-    m_shared->reader = reader ? std::move(reader) : [](const QString& path) {
-        return QKMediaFileInfo::infoForFile(XStrFromQString(path));
-    };
+    m_shared->reader = reader ? std::move(reader)
+                              : [](const QString& path) { return QKMediaFileInfo::infoForFile(XStrFromQString(path)); };
 }
 
 KRAMetaFieldCache::~KRAMetaFieldCache()

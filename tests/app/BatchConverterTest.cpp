@@ -67,9 +67,9 @@ protected:
                                                   bool tick = false)
     {
         auto host = KRAPanelHost::newWindow();
-        auto dialog = KRABatchConvertDialog::create(host, tick ? std::optional<QList<QUrl>>(QList<QUrl>{Url(folder)})
-                                                               : std::optional<QList<QUrl>>(),
-                                                    {{Url(folder), QStringLiteral("Test")}});
+        auto dialog = KRABatchConvertDialog::create(
+            host, tick ? std::optional<QList<QUrl>>(QList<QUrl>{Url(folder)}) : std::optional<QList<QUrl>>(),
+            {{Url(folder), QStringLiteral("Test")}});
         host->setCurrentPanel(dialog);
         if (!tick)
             dialog->selectThisFolder(dialog->rootFolders().first());
@@ -107,11 +107,13 @@ TEST_F(BatchConverter, ConvertsATickedTreeEndToEnd)
     EXPECT_EQ(dialog->selectedFolders(), QList<QUrl>{Url(root)});
 
     dialog->convertButton()->click();
-    ASSERT_TRUE(WaitFor([&] { return std::dynamic_pointer_cast<KRAPreConvertDialog>(host->currentPanel()) != nullptr; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return std::dynamic_pointer_cast<KRAPreConvertDialog>(host->currentPanel()) != nullptr; }));
     QList<std::string> sources;
     for (const KRAPreConvertEntryRef& entry : host->conversionEntries())
         sources << PathOf(entry->namingURL());
-    EXPECT_EQ(sources, (QList<std::string>{root + "/a clip.mkv", root + "/b clip.mkv", root + "/nested/deeper/c clip.mkv"}));
+    EXPECT_EQ(sources,
+              (QList<std::string>{root + "/a clip.mkv", root + "/b clip.mkv", root + "/nested/deeper/c clip.mkv"}));
 
     auto setup = std::dynamic_pointer_cast<KRAPreConvertDialog>(host->currentPanel());
     setup->buttonConvert()->click();
@@ -143,8 +145,9 @@ TEST_F(BatchConverter, StatusLineCountsShownAndTickedRows)
     dialog->currentFiles()[0]->setChecked(false);
     dialog->currentFiles()[1]->setChecked(false);
     dialog->refreshStatusBar();
-    EXPECT_EQ(dialog->statusText(), QStringLiteral("5 Video Files Shown (15 KB), 3 Files Selected (12 KB) in Folder: %1")
-                                        .arg(QString::fromStdString(root)));
+    EXPECT_EQ(dialog->statusText(),
+              QStringLiteral("5 Video Files Shown (15 KB), 3 Files Selected (12 KB) in Folder: %1")
+                  .arg(QString::fromStdString(root)));
 }
 
 TEST_F(BatchConverter, SaysWhatIsMissingInsteadOfConverting)
@@ -236,8 +239,8 @@ TEST_F(BatchConverter, ASelectionWaitingForAHungListingNeverBlocksTheWindow)
     const std::string root = dir.file("hung");
     std::filesystem::create_directories(root + "/a/b");
     std::shared_ptr<KRAPanelHost> host = KRAPanelHost::newWindow();
-    auto dialog = KRABatchConvertDialog::create(host, QList<QUrl>{Url(root + "/a/b")},
-                                                {{Url(root), QStringLiteral("Test")}});
+    auto dialog =
+        KRABatchConvertDialog::create(host, QList<QUrl>{Url(root + "/a/b")}, {{Url(root), QStringLiteral("Test")}});
     // Every worker of the pool busy, as on a mount that does not answer.
     struct Gate {
         std::mutex lock;
@@ -280,8 +283,8 @@ TEST_F(BatchConverter, ClosingTheWindowDuringAScanOrAGrabDropsTheLateResults)
     // During the scan of the big folder.
     {
         auto host = KRAPanelHost::newWindow();
-        auto dialog = KRABatchConvertDialog::create(host, QList<QUrl>{Url(root + "/sub")},
-                                                    {{Url(root), QStringLiteral("Test")}});
+        auto dialog =
+            KRABatchConvertDialog::create(host, QList<QUrl>{Url(root + "/sub")}, {{Url(root), QStringLiteral("Test")}});
         host->setCurrentPanel(dialog);
         WaitFor([&] { return dialog->currentFolder() != nullptr; });
         host->window()->close();
@@ -319,7 +322,8 @@ TEST_F(BatchConverter, ClosingTheWindowDuringAScanOrAGrabDropsTheLateResults)
 
     // Let it finish: the file list of all 10,000.
     dialog->onButtonList();
-    ASSERT_TRUE(WaitFor([&] { return std::dynamic_pointer_cast<KRABatchFileListDialog>(host->currentPanel()) != nullptr; }));
+    ASSERT_TRUE(
+        WaitFor([&] { return std::dynamic_pointer_cast<KRABatchFileListDialog>(host->currentPanel()) != nullptr; }));
     auto list = std::dynamic_pointer_cast<KRABatchFileListDialog>(host->currentPanel());
     EXPECT_EQ(list->files().size(), 10000u);
 }

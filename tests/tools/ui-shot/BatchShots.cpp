@@ -91,8 +91,9 @@ std::shared_ptr<KRABatchConvertDialog> MakeBatchWindow(UiShotKeep& keep, std::sh
     return dialog;
 }
 
-const UiShotRegistration batch({"batch-converter", "the batch converter over a generated folder tree, one folder ticked",
-                                QSize(1000, 600), [](UiShotKeep& keep) -> QWidget* {
+const UiShotRegistration batch({"batch-converter",
+                                "the batch converter over a generated folder tree, one folder ticked", QSize(1000, 600),
+                                [](UiShotKeep& keep) -> QWidget* {
                                     std::shared_ptr<KRAPanelHost> host;
                                     MakeBatchWindow(keep, &host);
                                     return host->mainWindow();
