@@ -7,6 +7,7 @@
 
 #include "batch/KRAFileFilter.h"
 #include "kit/KRAPanel.h"
+#include "kit/QKWindowCancellable.h"
 #include "media/KRAMetaFieldCache.h"
 
 #include <QComboBox>
@@ -93,6 +94,7 @@ private:
 };
 
 class KRABatchConverterFiltersDialog : public QKPanelViewController,
+                                       public QKCancelOperation,
                                        public std::enable_shared_from_this<KRABatchConverterFiltersDialog> {
     Q_OBJECT
 public:
@@ -111,6 +113,9 @@ public:
     void apply();
     // The tag-field cache's answer, on the main thread.
     void deliverMetaFieldCacheResults(const KRAMetaFieldResults& results);
+
+    // Escape: Cancel.
+    void cancelOperation(QObject*) override { onCancel(); }
 
     QString panelName() override { return QStringLiteral("Filter"); }
     QString panelSizeClass() override { return QStringLiteral("Batch Converter"); }

@@ -6,6 +6,7 @@
 #include "app/KREAppDelegate.h"
 #include "batch/KRABatchConvertDialog.h"
 #include "batch/KRABatchConverterFiltersDialog.h"
+#include "batch/KRABatchConverterProfile.h"
 #include "batch/KRABatchFileListDialog.h"
 #include "batch/KRABatchFileListGrabberDialog.h"
 #include "batch/KRAFileFilter.h"
@@ -70,7 +71,8 @@ protected:
         auto dialog = KRABatchConvertDialog::create(
             host, tick ? std::optional<QList<QUrl>>(QList<QUrl>{Url(folder)}) : std::optional<QList<QUrl>>(),
             {{Url(folder), QStringLiteral("Test")}});
-        host->setCurrentPanel(dialog);
+        host->startBatchConvertDialog(dialog);
+        EXPECT_EQ(host->currentPanel(), dialog);
         if (!tick)
             dialog->selectThisFolder(dialog->rootFolders().first());
         EXPECT_TRUE(WaitFor([&] {
@@ -368,4 +370,45 @@ TEST_F(BatchConverter, InformationFillsTheTablesInBatches)
     EXPECT_FALSE(list->buttonConvert()->isEnabled());
     // Its ticks are its own.
     EXPECT_TRUE(dialog->currentFiles()[0]->checked());
+}
+
+TEST_F(BatchConverter, SwitchingProfilesKeepsTheTicksOfTheOneLeft)
+{
+    const std::string root = dir.file("profiles");
+    std::filesystem::create_directories(root + "/x");
+    std::filesystem::create_directories(root + "/y");
+    Touch(root + "/x/one.mkv", 10);
+    Touch(root + "/y/two.mov", 10);
+    auto a = KRABatchConverterProfile::newProfileNamed(QStringLiteral("A"));
+    ASSERT_TRUE(a->save());
+    auto b = KRABatchConverterProfile::newProfileNamed(QStringLiteral("B"));
+    b->selection = QVariantMap{{QString::fromStdString(root), QStringLiteral("SubSelected")},
+                               {QString::fromStdString(root + "/y"), QStringLiteral("Recursive")}};
+    b->filtersData.insert(QStringLiteral("File Types"), {QStringLiteral(".MKV")});
+    ASSERT_TRUE(b->save());
+
+    std::shared_ptr<KRAPanelHost> host;
+    auto dialog = OpenAt(root, &host);
+    EXPECT_TRUE(dialog->profileList().contains(QStringLiteral("A")));
+    dialog->onProfileSelected(QStringLiteral("A"));
+    const auto x = dialog->rootFolders().first()->subFolderAt(QStringLiteral("x"));
+    const auto y = dialog->rootFolders().first()->subFolderAt(QStringLiteral("y"));
+    ASSERT_TRUE(x && y);
+    dialog->setFolderCheck(x, Recursive);
+
+    dialog->onProfileSelected(QStringLiteral("B"));
+    EXPECT_EQ(KRABatchConverterProfile::profileByName(QStringLiteral("A"))
+                  ->selection.toMap()
+                  .value(QString::fromStdString(root + "/x")),
+              QVariant(QStringLiteral("Recursive")));
+    EXPECT_EQ(x->checkState(), Unchecked);
+    EXPECT_EQ(y->checkState(), Recursive);
+    EXPECT_EQ(host->batchConverterProfile(), QStringLiteral("B"));
+    EXPECT_FALSE(dialog->filter()->testJustURL(Url(root + "/x/one.mkv")));
+
+    // "(none selected)" keeps what is ticked; the converter window then asks for no profile.
+    dialog->onProfileSelected(QString::fromLatin1(KRABatchConvertDialog::kNoneSelected));
+    EXPECT_EQ(y->checkState(), Recursive);
+    EXPECT_FALSE(dialog->currentProfileName());
+    EXPECT_FALSE(host->batchConverterProfile());
 }
