@@ -826,7 +826,8 @@ void KRABatchConvertDialog::walkOn()
         m_walk.names.removeFirst();
         m_walk.at = next;
         m_walk.toExpand.push_back(next);
-        if (m_walk.names.isEmpty())
+        // The folder reached last is listed too when items below it are to be ticked.
+        if (m_walk.names.isEmpty() && (m_walk.tickItems.isEmpty() || next->hasListing()))
             break;
         if (!next->hasListing()) {
             // A slow or hung mount must not freeze the window: the walk goes on when the

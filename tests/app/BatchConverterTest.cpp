@@ -412,3 +412,26 @@ TEST_F(BatchConverter, SwitchingProfilesKeepsTheTicksOfTheOneLeft)
     EXPECT_FALSE(dialog->currentProfileName());
     EXPECT_FALSE(host->batchConverterProfile());
 }
+
+TEST_F(BatchConverter, DroppedFoldersAreTickedAloneAndTheirParentSelected)
+{
+    const std::string root = dir.file("drop");
+    for (const char* folder : {"/p/x", "/p/y", "/p/z", "/q"})
+        std::filesystem::create_directories(root + folder);
+    Touch(root + "/q/file.mkv");
+    std::shared_ptr<KRAPanelHost> host;
+    auto dialog = OpenAt(root, &host);
+    dialog->setFolderCheck(dialog->rootFolders().first()->subFolderAt(QStringLiteral("q")), Recursive);
+
+    dialog->selectTheseItems({Url(root + "/p/x"), Url(root + "/p/y")}, false);
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isSelecting(); }));
+    ASSERT_TRUE(dialog->currentFolder());
+    EXPECT_EQ(dialog->currentFolder()->path(), QString::fromStdString(root + "/p"));
+    EXPECT_EQ(dialog->selectedFolders(), (QList<QUrl>{Url(root + "/p/x"), Url(root + "/p/y")}));
+
+    // A single file: nothing ticked, the selection stays.
+    dialog->selectTheseItems({Url(root + "/q/file.mkv")}, false);
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isSelecting(); }));
+    EXPECT_EQ(dialog->currentFolder()->path(), QString::fromStdString(root + "/p"));
+    EXPECT_EQ(dialog->selectedFolders(), QList<QUrl>{Url(root + "/p")});
+}
