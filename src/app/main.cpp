@@ -6,6 +6,7 @@
 #include "app/KREStartup.h"
 #include "app/QKLauncherBase.h"
 #include "app/QKVersionInfo.h"
+#include "batch/KRABatchConvertDialog.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
 #include "setup/KRACodecLogos.h"
@@ -79,6 +80,11 @@ int main(int argc, char** argv)
     QKLauncherBase::setVersionLookup(QKVersionInfoGlobals::launcherLookup());
     KRAPanelHost::setConfigWindowOpener(
         [](const std::shared_ptr<KRAPanelHost>& host, bool ffmpegPage) { KREConfigPanel::showIn(host, ffmpegPage); });
+    // The launcher's Batch Converter tile and --convert-folder open the batch converter.
+    KRAPanelHost::setBatchConverterFactory(
+        [](const std::shared_ptr<KRAPanelHost>& host, const std::optional<QList<QUrl>>& selection) {
+            return std::static_pointer_cast<KRAPanel>(KRABatchConvertDialog::create(host, selection));
+        });
 
     KREAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
