@@ -62,12 +62,17 @@ bool KRAFileFilter::testURL(const QUrl& url, const QKMediaFileInfo* info, std::o
                 return false;
             continue;
         }
-        const QKTagRef tags = info ? info->IDTags() : nullptr;
-        if (!tags)
+        if (!info)
             continue;
-        std::optional<QStringList> values = tags->getTagStrings(it.key());
-        if (!values && it.key().toLower() == QLatin1String("album artist"))
+        const QKTagRef tags = info->IDTags();
+        std::optional<QStringList> values = tags ? tags->getTagStrings(it.key()) : std::nullopt;
+        if (!values && tags && it.key().toLower() == QLatin1String("album artist"))
             values = tags->getTagStrings(QStringLiteral("artist"));
+        // The information fields the filters dialog offers (resolution, frame rate, ...) are
+        // media properties, not tags: their values are the ones the dialog listed.
+        if (!values)
+            if (const std::optional<QString> property = info->getAudioPropsValueOf(it.key()))
+                values = property->split(QLatin1Char('\r'), Qt::SkipEmptyParts);
         if (values)
             for (const QString& value : *values)
                 if (it->contains(value))

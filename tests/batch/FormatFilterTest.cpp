@@ -3,6 +3,7 @@
 #include "batch/BatchTestSupport.h"
 #include "batch/KRAFileFilter.h"
 #include "batch/QKMediaFormatFilter.h"
+#include "common/MediaTestFiles.h"
 #include "common/TestStore.h"
 #include "media/QKMediaFileInfo.h"
 #include "xclass/XRegistry.h"
@@ -101,4 +102,23 @@ TEST(FileFilter, EachKindOfExclusion)
     EXPECT_TRUE(copy.needsInfo());
     copy.setFilterMeta(QStringLiteral("Resolution"), QSet<QString>{});
     EXPECT_FALSE(copy.filterForMeta(QStringLiteral("Resolution")));
+}
+
+TEST(FileFilter, InformationFieldsExcludeByTheFilesMediaProperties)
+{
+    TestTempDir dir;
+    const std::string clip = dir.file("clip.mkv");
+    ASSERT_TRUE(MakeTestVideo(clip, "320x240"));
+    const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStr::FromUTF8(clip.c_str()));
+    ASSERT_TRUE(info);
+    const std::optional<QString> resolution = info->getAudioPropsValueOf(QStringLiteral("Resolution"));
+    ASSERT_TRUE(resolution && !resolution->isEmpty());
+
+    KRAFileFilter filter;
+    filter.setFilterMeta(QStringLiteral("Resolution"), QSet<QString>{QStringLiteral("1920x1080")});
+    EXPECT_TRUE(filter.testURL(File(clip.c_str()), info.get()));
+    filter.setFilterMeta(QStringLiteral("Resolution"), QSet<QString>{*resolution});
+    EXPECT_FALSE(filter.testURL(File(clip.c_str()), info.get()));
+    // A file without information (or without that field) stays.
+    EXPECT_TRUE(filter.testURL(File(clip.c_str()), nullptr));
 }
