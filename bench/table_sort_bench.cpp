@@ -10,6 +10,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/table_sort_bench [N]
 
+#include "BenchTime.h"
 #include "kit/KRAColumnsModel.h"
 #include "kit/KRATableColumns.h"
 #include "platform/XStrQString.h"
@@ -38,18 +39,9 @@
 extern char** environ;
 
 namespace {
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Since;
 
 // A file record as the file list holds it: the row only knows its name.
 class NameRow : public KRAColumnsRow {

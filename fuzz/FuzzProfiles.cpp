@@ -23,17 +23,7 @@ namespace {
 
 void WriteStore(const std::string& path, const uint8_t* data, size_t size)
 {
-    const std::string temporary = path + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    fuzz::Check(fd >= 0, "cannot write the store file", temporary);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        fuzz::Check(n > 0, "cannot write the store file", temporary);
-        done += static_cast<size_t>(n);
-    }
-    close(fd);
-    fuzz::Check(rename(temporary.c_str(), path.c_str()) == 0, "cannot rename the store file", path);
+    fuzz::WriteFileAtomically(path, data, size);
     unlink((path + ".lock").c_str());
 }
 

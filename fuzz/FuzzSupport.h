@@ -3,6 +3,10 @@
 // name, and a check that turns a broken promise of a parser into a crash the fuzzer keeps.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -53,6 +57,23 @@ inline void Check(bool ok, const char* what, const std::string& detail = std::st
 {
     if (!ok)
         Fail(what, detail);
+}
+
+// Writes the bytes to path through a temporary and a rename, so that a reader never sees half
+// a file.
+inline void WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size)
+{
+    const std::string temporary = path + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    Check(fd >= 0, "cannot write the file", temporary);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
+        Check(n > 0, "cannot write the file", temporary);
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+    Check(rename(temporary.c_str(), path.c_str()) == 0, "cannot rename the file", path);
 }
 
 } // namespace fuzz

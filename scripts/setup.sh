@@ -21,6 +21,8 @@ PACKAGES=(
   libssl-dev         # TLS of the HTTP client
   openssl            # the network tests make certificates and run a TLS server
   python3            # the network tests' HTTP server and proxy
+  desktop-file-utils # desktop-file-validate checks the .desktop entries
+  xvfb xauth xdotool # end-to-end tests of real windows under an X server of their own
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPushButton>
 
 QKPanelHostWnd::QKPanelHostWnd(KRAPanelHostBase* controller) : m_controller(controller)
 {
@@ -49,6 +50,21 @@ bool QKPanelHostWnd::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QKWindowCancellable::eventFilter(watched, event);
+}
+
+void QKPanelHostWnd::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        for (QPushButton* button : findChildren<QPushButton*>()) {
+            if (button->isDefault() && button->isVisible() && button->isEnabled()) {
+                button->animateClick();
+                event->accept();
+                return;
+            }
+        }
+    }
+    QKWindowCancellable::keyPressEvent(event);
 }
 
 void QKPanelHostWnd::closeEvent(QCloseEvent* event)

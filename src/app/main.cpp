@@ -1,7 +1,12 @@
 // marvoni-video: the program. Sets up the data folder and the settings store before anything
 // else runs, then hands over to the Qt event loop.
-#include "app/KRAPanelHostBase.h"
+#include "app/KRAPanelHost.h"
+#include "app/KREAppDelegate.h"
+#include "app/KREConfigPanel.h"
 #include "app/KREStartup.h"
+#include "app/QKLauncherBase.h"
+#include "app/QKVersionInfo.h"
+#include "batch/KRABatchConvertDialog.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
 #include "setup/KRACodecLogos.h"
@@ -22,6 +27,9 @@ QtMessageHandler g_defaultMessageHandler = nullptr;
 void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    // The offscreen platform (tests, pictures) says this for every window it sizes.
+    if (message == QLatin1String("This plugin does not support propagateSizeHints()"))
         return;
     if (g_defaultMessageHandler)
         g_defaultMessageHandler(type, context, message);
@@ -51,16 +59,36 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName(QString::fromWCharArray(KREStartup::kInternalName));
     QCoreApplication::setApplicationVersion(QStringLiteral(MARVONI_APP_VERSION));
 
+    // Qt has taken its own arguments out of argv; the rest are ours, bytes as they came.
+    const KREAppDelegate::CommandLine commandLine = KREAppDelegate::parseCommandLine(argc, argv);
+    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Help) {
+        std::fputs(KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Wrong) {
+        std::fprintf(stderr, "marvoni-video: %s\n%s", commandLine.error.toLocal8Bit().constData(),
+                     KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData());
+        return 2;
+    }
+
     XQtMainThreadPosterScope mainThreadPoster;
     // Encoder menus show each encoder's logo.
     KRACodecLogos::installAsEncoderMenuLogos();
 
-    // Until there is a launcher: one window host without a panel.
-    {
-        auto host = KRAPanelHostBase::newWindow();
-        host->window()->setWindowTitle(QString::fromLatin1(KREStartup::kDisplayName));
-        host->showWindow();
-    }
+    // The launchers' update link asks the maker's version list; "Advanced settings…" and
+    // "Install missing codecs" open the configuration window.
+    QKLauncherBase::setVersionLookup(QKVersionInfoGlobals::launcherLookup());
+    KRAPanelHost::setConfigWindowOpener(
+        [](const std::shared_ptr<KRAPanelHost>& host, bool ffmpegPage) { KREConfigPanel::showIn(host, ffmpegPage); });
+    // The launcher's Batch Converter tile and --convert-folder open the batch converter.
+    KRAPanelHost::setBatchConverterFactory(
+        [](const std::shared_ptr<KRAPanelHost>& host, const std::optional<QList<QUrl>>& selection) {
+            return std::static_pointer_cast<KRAPanel>(KRABatchConvertDialog::create(host, selection));
+        });
+
+    KREAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.start(commandLine);
 
     const int result = app.exec();
     KRAPanelHostBase::releaseAllInstances();

@@ -275,6 +275,10 @@ QString KRAProgressDialog::speedText() const
     return sum > 0 ? QStringLiteral("%1, %2 FPS").arg(speed, QString::number(sum, 'f', 1)) : speed;
 }
 
+namespace {
+constexpr int kViewWidth = 600;
+}
+
 void KRAProgressDialog::loadView()
 {
     auto* view = new QWidget;
@@ -355,6 +359,8 @@ void KRAProgressDialog::loadView()
     layout->addWidget(m_labelSpeed);
     layout->addWidget(m_table, 1);
     layout->addLayout(buttons);
+    // The window takes its width from the view: wide enough for a file name per encoder.
+    view->resize(std::max(kViewWidth, view->sizeHint().width()), view->sizeHint().height());
     setView(view);
 }
 

@@ -5,11 +5,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
 #include <QMimeDatabase>
 #include <QMimeType>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -166,4 +168,55 @@ XStr XGetTypeDescription(const XStr& path)
     if (!type.isValid() || type.isDefault())
         return XStr();
     return XStrFromQString(type.comment());
+}
+
+XStr XResolveDisplayPath(const QString& path)
+{
+    const XStr direct = XStrFromQString(path);
+    const QChar replacement(0xFFFD);
+    if (!path.contains(replacement) || !path.startsWith(QLatin1Char('/')))
+        return direct;
+    struct stat st {};
+    if (lstat(direct.ToUTF8String().c_str(), &st) == 0)
+        return direct;
+    std::string resolved;
+    const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString& part : parts) {
+        std::string name = XStrFromQString(part).ToUTF8String();
+        if (part.contains(replacement)) {
+            if (DIR* dir = opendir(resolved.empty() ? "/" : resolved.c_str())) {
+                int matches = 0;
+                std::string found;
+                while (const dirent* entry = readdir(dir)) {
+                    if (QFile::decodeName(entry->d_name) == part) {
+                        ++matches;
+                        found = entry->d_name;
+                    }
+                }
+                closedir(dir);
+                if (matches == 1)
+                    name = found;
+            }
+        }
+        resolved += '/';
+        resolved += name;
+    }
+    return XStr::FromUTF8(resolved.empty() ? "/" : resolved.c_str());
+}
+
+QList<QUrl> XFileURLsFromUriList(const QByteArray& uriList)
+{
+    QList<QUrl> urls;
+    for (QByteArray line : uriList.split('\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QUrl url = QUrl::fromEncoded(line, QUrl::TolerantMode);
+        if (!url.isLocalFile())
+            continue;
+        const XStr path = XPathFromFileURL(url);
+        if (!path.IsEmpty())
+            urls << XFileURL(path);
+    }
+    return urls;
 }

@@ -15,6 +15,15 @@
 QUrl XFileURL(const XStr& path);
 XStr XPathFromFileURL(const QUrl& url);
 
+// A path as Qt's own file dialogs and lists give it back: names that are not UTF-8 arrive
+// there with U+FFFD in place of their odd bytes. Each such name is looked up in its folder
+// and replaced by the one name on the disk that reads the same; a name that matches none or
+// several stays as it came. Other paths are converted as they are.
+XStr XResolveDisplayPath(const QString& path);
+// The file URLs of a "text/uri-list" as a drag carries it, read from the raw bytes so that
+// names that are not UTF-8 survive; other schemes and comment lines are left out.
+QList<QUrl> XFileURLsFromUriList(const QByteArray& uriList);
+
 // The URL as it is (a null URL stays null).
 QUrl checkedURL(const QUrl& url);
 

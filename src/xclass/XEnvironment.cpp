@@ -346,6 +346,15 @@ XStr XFindProgramFile(const XStr& name)
     XFileName resources(XGetResourcesFolder());
     if (XIsFolder(resources)) {
         resources.AppendPath(name);
+#ifdef MARVONI_GENERATED_RESOURCES
+        // In the build tree, files written at build time sit apart from the source tree's.
+        if (!XFileExists(resources)) {
+            XFileName generated(XStr::FromUTF8(MARVONI_GENERATED_RESOURCES));
+            generated.AppendPath(name);
+            if (XFileExists(generated))
+                return generated;
+        }
+#endif
         return resources;
     }
     return candidate;

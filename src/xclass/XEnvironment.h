@@ -54,7 +54,8 @@ XStr XGetExecutableFolder();
 // source tree's resources/ folder when it exists, else the first one.
 XStr XGetResourcesFolder();
 // A file shipped with the program: next to the executable when it exists there, else in
-// the resources folder when that exists, else the path next to the executable.
+// the resources folder when that exists (in the build tree, files written at build time are
+// found in its generated-resources/), else the path next to the executable.
 XStr XFindProgramFile(const XStr& name);
 
 // The process arguments, program first; false when they cannot be read.

@@ -894,7 +894,8 @@ void XHTTPClient::PrepareRequest(XHTTPRequest& request) const
     request.CAFile = CAFile;
 }
 
-bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size, XBuffer* out, XStr* contentType)
+bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size, XBuffer* out, XStr* contentType,
+                      const BodySink* sink)
 {
     LastError = L"";
     LastStatus = XHTTPStatusLine();
@@ -930,7 +931,7 @@ bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size
             errno = EACCES;
             return false;
         }
-        const bool ok = request.Execute(StopEvent);
+        const bool ok = mode == 3 ? request.BeginStream(StopEvent) : request.Execute(StopEvent);
         const int error = errno;
         LastStatus = request.Status;
         LastHeaders = request.ResponseHeaders;
@@ -940,6 +941,8 @@ bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size
             return false;
         }
         if (request.Status.Code == 200) {
+            if (mode == 3)
+                return StreamBody(request, *sink);
             if (mode == 2) {
                 *contentType = request.GetResponseHeader(L"content-type");
                 if (contentType->IsEmpty())
@@ -968,6 +971,39 @@ bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size
     LastError = L"too many redirects: more than " + XStr::FromLong(Attempts > 0 ? Attempts - 1 : 0) + L" in a row";
     errno = ELOOP;
     return false;
+}
+
+bool XHTTPClient::StreamBody(XHTTPRequest& request, const BodySink& sink)
+{
+    uint8_t piece[65536];
+    uint64_t total = 0;
+    for (;;) {
+        const int64_t got = request.ReadStream(piece, sizeof piece, StopEvent);
+        if (got < 0) {
+            const int error = errno;
+            LastError = request.LastError.IsEmpty() ? XStr(L"the body could not be read") : request.LastError;
+            errno = error;
+            return false;
+        }
+        if (got == 0)
+            return true;
+        total += static_cast<uint64_t>(got);
+        if (BodyLimit >= 0 && total > static_cast<uint64_t>(BodyLimit)) {
+            LastError = L"the body is larger than " + XStr::FromLong(BodyLimit) + L" bytes";
+            errno = EFBIG;
+            return false;
+        }
+        if (!sink(piece, static_cast<size_t>(got))) {
+            if (LastError.IsEmpty())
+                LastError = L"the body could not be kept";
+            return false;
+        }
+    }
+}
+
+bool XHTTPClient::GetStream(const XStr& url, const BodySink& sink)
+{
+    return Run(3, url, nullptr, 0, nullptr, nullptr, &sink);
 }
 
 bool XHTTPClient::Get(const XStr& url, XBuffer& out)

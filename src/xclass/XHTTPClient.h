@@ -14,7 +14,9 @@
 // tunnel, and the proxy's credentials go to the proxy only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "xclass/XBuffer.h"
 #include "xclass/XList.h"
@@ -168,6 +170,12 @@ public:
 
     // GET following redirects; on status 200 the body is copied into out.
     bool Get(const XStr& url, XBuffer& out);
+    // Receives a piece of a streamed body; false stops the transfer (the call then fails).
+    using BodySink = std::function<bool(const uint8_t* data, size_t size)>;
+    // GET following redirects; on status 200 the body goes to sink piece by piece as it
+    // arrives, never held whole. True only when the body arrived complete (BodyLimit, when
+    // set, bounds it); a cut body, a refusal of the sink or a stop fails the call.
+    bool GetStream(const XStr& url, const BodySink& sink);
     // POST; out, when given, is emptied first and receives the body of a 200; without out no
     // response body is read.
     bool Post(const XStr& url, const void* data, uint64_t size, XBuffer* out);
@@ -177,8 +185,10 @@ public:
     void PrepareRequest(XHTTPRequest& request) const;
 
 private:
-    // mode: 0 GET, 1 POST, 2 content type.
-    bool Run(int mode, const XStr& url, const void* data, uint64_t size, XBuffer* out, XStr* contentType);
+    // mode: 0 GET, 1 POST, 2 content type, 3 GET streamed to sink.
+    bool Run(int mode, const XStr& url, const void* data, uint64_t size, XBuffer* out, XStr* contentType,
+             const BodySink* sink = nullptr);
+    bool StreamBody(XHTTPRequest& request, const BodySink& sink);
 };
 
 // Form encoding of the UTF-8 bytes: blank -> "+", A-Z a-z 0-9 - . _ kept, others "%XX".

@@ -16,3 +16,5 @@ inline void ProcessPendingEvents()
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
 }
+
+#include "common/QtWait.h"

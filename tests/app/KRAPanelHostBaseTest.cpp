@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTest>
@@ -427,6 +428,19 @@ TEST_F(KRAPanelHostBaseTest, ThePanelGetsKeysBeforeTheWindowDoes)
     QTest::keyClicks(a->edit, QStringLiteral("xy"));
     EXPECT_EQ(a->edit->text(), QStringLiteral("qxy"));
     EXPECT_EQ(offered, 2);
+
+    // Return that no control takes presses the panel's default button, as in a dialog.
+    auto* go = new QPushButton(QStringLiteral("Go"), a->view());
+    go->setDefault(true);
+    go->show();
+    int pressed = 0;
+    QObject::connect(go, &QPushButton::clicked, [&] { ++pressed; });
+    QTest::keyClick(a->edit, Qt::Key_Return);
+    EXPECT_TRUE(WaitFor([&] { return pressed == 1; }, 5000));
+    go->setEnabled(false);
+    QTest::keyClick(a->edit, Qt::Key_Enter, Qt::KeypadModifier);
+    ProcessPendingEvents();
+    EXPECT_EQ(pressed, 1);
 }
 
 TEST_F(KRAPanelHostBaseTest, ThePanelHearsWhenItsWindowLosesTheFocus)

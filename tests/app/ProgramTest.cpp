@@ -1,5 +1,6 @@
 // The program itself: it starts, makes its data folder and runs its event loop quietly.
 #include "app/AppTestSupport.h"
+#include "common/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,26 @@ TEST(Program, StartsMakesItsPrivateDataFolderAndRunsWithoutComplaint)
     std::ifstream in(errors);
     const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(output, "");
+}
+
+TEST(Program, AWrongArgumentGetsTheUsageAndAFailingStatus)
+{
+    TestTempDir dir;
+    ToolRunOptions options;
+    options.timeoutMs = 60000;
+    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "HOME=" + dir.path(), "_APPDATA_OVERRIDE=" + dir.path(),
+                                 "XCLASS_XREGISTRY_LOCATION=" + dir.file("store")};
+    if (const char* path = getenv("PATH"))
+        env.push_back(std::string("PATH=") + path);
+    options.env = env;
+    const ToolRunResult wrong = RunProcess({MARVONI_APP_EXECUTABLE, "--convert-file", "x.mkv"}, options);
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("unknown argument '--convert-file'"), std::string::npos) << wrong.err;
+    EXPECT_NE(wrong.err.find("--convert-files FILE..."), std::string::npos);
+    EXPECT_NE(wrong.err.find("--convert-folder FOLDER..."), std::string::npos);
+    const ToolRunResult help = RunProcess({MARVONI_APP_EXECUTABLE, "--help"}, options);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--convert-files"), std::string::npos);
 }
 
 } // namespace

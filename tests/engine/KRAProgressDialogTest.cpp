@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "common/MediaTestFiles.h"
+#include "common/QtWait.h"
 #include "common/TestConversionHost.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
@@ -56,17 +57,6 @@ std::shared_ptr<QKConversionSpec> Spec(const QStringList& sources, const QString
         spec->entries.append(entry);
     }
     return spec;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms = 60000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return done();
 }
 
 class ProgressDialog : public ::testing::Test {

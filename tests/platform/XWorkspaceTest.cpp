@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cerrno>
 #include <cstdlib>
@@ -52,6 +53,30 @@ TEST(XWorkspace, StringsAndUrlsKeepEveryByteOfAPath)
 
     EXPECT_TRUE(checkedURL(QUrl()).isEmpty());
     EXPECT_EQ(checkedURL(url), url);
+}
+
+// Qt's own lists give names that are not UTF-8 with U+FFFD; the name on the disk that reads
+// the same comes back, and a drag's raw URI list keeps the bytes.
+TEST(XWorkspace, LossyDisplayPathsAndUriListsFindTheFileOnTheDisk)
+{
+    TestTempDir dir;
+    ASSERT_EQ(mkdir(dir.file("sub\xfe").c_str(), 0700), 0);
+    const std::string clip = dir.file("sub\xfe/clip\xff.mkv");
+    WriteFile(clip, "x");
+    const QString lossy = QFile::decodeName(QByteArray::fromStdString(clip));
+    ASSERT_TRUE(lossy.contains(QChar(0xFFFD)));
+    EXPECT_EQ(XResolveDisplayPath(lossy).ToUTF8String(), clip);
+    // Two names that read the same: which one was meant cannot be told, so that name stays.
+    WriteFile(dir.file("sub\xfe/clip\xfe.mkv"), "y");
+    EXPECT_EQ(XResolveDisplayPath(lossy).ToUTF8String(), dir.file("sub\xfe/clip\xef\xbf\xbd.mkv"));
+    EXPECT_EQ(XResolveDisplayPath(QStringLiteral("/plain/name.mkv")).ToUTF8String(), "/plain/name.mkv");
+
+    const QByteArray list = XFileURL(XStr::FromUTF8(clip.c_str())).toEncoded() +
+                            "\r\n# a comment\r\nhttp://127.0.0.1/x.mkv\r\nfile:///tmp/a%20b.mkv\n";
+    const QList<QUrl> urls = XFileURLsFromUriList(list);
+    ASSERT_EQ(urls.size(), 2);
+    EXPECT_EQ(XPathFromFileURL(urls[0]).ToUTF8String(), clip);
+    EXPECT_EQ(XPathFromFileURL(urls[1]).ToUTF8String(), "/tmp/a b.mkv");
 }
 
 // Names that are not UTF-8 cross every bridge as the same bytes: encoded surrogates that a

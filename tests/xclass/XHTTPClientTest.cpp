@@ -299,6 +299,34 @@ TEST_F(HTTPClientTest, StreamedBodiesEndCleanlyOrFail)
     EXPECT_EQ(total, 500);
 }
 
+TEST_F(HTTPClientTest, GetStreamHandsTheBodyOverInPiecesAndOnlyWhole)
+{
+    XHTTPClient client;
+    std::string got;
+    size_t pieces = 0;
+    const XHTTPClient::BodySink keep = [&](const uint8_t* data, size_t size) {
+        got.append(reinterpret_cast<const char*>(data), size);
+        pieces++;
+        return true;
+    };
+    ASSERT_TRUE(client.GetStream(XStr::FromUTF8(Url("/redirect?to=pattern%3Fn%3D300000")), keep))
+        << client.LastError.ToUTF8String();
+    EXPECT_EQ(got, NetTestPattern(300000));
+    EXPECT_GT(pieces, 1u);
+
+    got.clear();
+    EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url("/cut")), keep));
+    EXPECT_NE(client.LastError.ToUTF8String().find("cut off"), std::string::npos) << client.LastError.ToUTF8String();
+    EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url("/chunked-cut")), keep));
+    EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url("/no-such-thing")), keep));
+    EXPECT_EQ(client.LastStatus.Code, 404);
+
+    EXPECT_FALSE(
+        client.GetStream(XStr::FromUTF8(Url("/pattern?n=1000")), [](const uint8_t*, size_t) { return false; }));
+    client.BodyLimit = 999;
+    EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url("/pattern?n=1000")), keep));
+}
+
 // ---- Through the proxy -------------------------------------------------------------------
 
 class HTTPProxyTest : public HTTPClientTest {

@@ -43,6 +43,10 @@ const Logo kLogos[] = {
     {"ContactSheet-square", "SHEET", 0xff00838f},
     {"H264", "H.264", 0xff0277bd},
     {"H265", "H.265", 0xff01579b},
+    // The launcher's tiles.
+    {"VideoConverter", "VIDEO", 0xff1565c0},
+    {"VideoBatchConverter", "BATCH", 0xff00695c},
+    {"Help", "?", 0xff546e7a},
 };
 
 // Effects: picture (blue), time (green), sound (purple), actions (orange), the rest (grey).

@@ -2,7 +2,7 @@
 
 #include "tools/ui-shot/UiShot.h"
 
-#include "app/KRAPanelHostBase.h"
+#include "app/KRAPanelHost.h"
 #include "engine/KRAStatusLogDialog.h"
 
 namespace {
@@ -35,7 +35,7 @@ const UiShotRegistration statusLog(
              Entry("/home/anna/Videos/Family/First Day at School.mkv", "First Day at School.mp4",
                    {"Guessed Channel Layout for Input Stream #0.1 : mono"}),
          };
-         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHostBase::newWindow();
+         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHost::newWindow(); // the converter window
          context.host = host;
          auto panel = KRAStatusLogDialog::create(context);
          host->setCurrentPanel(panel);
@@ -79,7 +79,7 @@ const UiShotRegistration progress(
              entry->sourceSizeBytes = 700u * 1024 * 1024;
              spec->entries.append(entry);
          }
-         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHostBase::newWindow();
+         std::shared_ptr<KRAPanelHostBase> host = KRAPanelHost::newWindow(); // the converter window
          auto dialog = std::make_shared<PictureProgress>(spec, host);
          host->setCurrentPanel(dialog);
          const int percents[] = {72, 55, 31, 8};

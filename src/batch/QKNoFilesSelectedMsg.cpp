@@ -1,0 +1,71 @@
+#include "batch/QKNoFilesSelectedMsg.h"
+
+#include "kit/SheetFallback.h"
+
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+QPointer<QKNoFilesSelectedMsg> g_last;
+}
+
+QKNoFilesSelectedMsg::QKNoFilesSelectedMsg(const QString& text, QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("QKNoFilesSelectedMsg"));
+    setWindowTitle(QStringLiteral("Batch Converter"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 18, 24, 18);
+    m_label = new QLabel(
+        text.isEmpty() ? QStringLiteral("No %1 files selected for conversion!").arg(QStringLiteral("video")) : text,
+        this);
+    QFont font = m_label->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * 1.2);
+    m_label->setFont(font);
+    m_label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_label);
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, [this] { endOnce(); });
+    m_timer->start();
+}
+
+QString QKNoFilesSelectedMsg::message() const
+{
+    return m_label ? m_label->text() : QString();
+}
+
+void QKNoFilesSelectedMsg::reject()
+{
+    endOnce();
+}
+
+void QKNoFilesSelectedMsg::endOnce()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    if (m_timer)
+        m_timer->stop();
+    if (!SheetFallback::endSheet(this, 1))
+        done(1);
+}
+
+QKNoFilesSelectedMsg* QKNoFilesSelectedMsg::runWithWindow(QWidget* window, const QString& text)
+{
+    auto* sheet = new QKNoFilesSelectedMsg(text, window);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    if (!SheetFallback::beginSheet(sheet, window, [](int64_t) {})) {
+        sheet->setWindowModality(Qt::ApplicationModal);
+        sheet->open();
+    }
+    g_last = sheet;
+    return sheet;
+}
+
+QKNoFilesSelectedMsg* QKNoFilesSelectedMsg::lastShown()
+{
+    return g_last;
+}

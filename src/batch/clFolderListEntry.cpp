@@ -1,0 +1,1082 @@
+#include "batch/clFolderListEntry.h"
+
+#include "batch/KRAFileFilter.h"
+#include "batch/KRAWorkerPool.h"
+#include "batch/QKMediaFormatFilter.h"
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
+#include "xclass/XMainQueue.h"
+
+#include <QtDebug>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace {
+
+const char* const kWords[] = {"Recursive", "NonRecursive", "SubSelected", "IndivSelected"};
+
+std::string Bytes(const QString& path)
+{
+    return XStrFromQString(path).ToUTF8String();
+}
+
+QString Text(const char* bytes)
+{
+    // Most names are plain ASCII: those need none of the lossless decoding's work.
+    bool ascii = true;
+    size_t length = 0;
+    for (; bytes[length]; ++length)
+        ascii = ascii && static_cast<unsigned char>(bytes[length]) < 0x80;
+    if (ascii)
+        return QString::fromLatin1(bytes, static_cast<qsizetype>(length));
+    return XStrToQString(XStr::FromUTF8(bytes));
+}
+
+QString JoinPath(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+
+QDateTime FromTimespec(const timespec& time)
+{
+    return QDateTime::fromMSecsSinceEpoch(time.tv_sec * 1000LL + time.tv_nsec / 1000000, Qt::UTC);
+}
+
+// The state a selection word stands for; Unchecked for anything else.
+int StateOfWord(const QVariant& value)
+{
+    if (value.typeId() != QMetaType::QString)
+        return Unchecked;
+    const QString word = value.toString();
+    for (int state = Recursive; state <= IndivSelected; ++state)
+        if (word == QLatin1String(kWords[state]))
+            return state;
+    return Unchecked;
+}
+
+// A time in the file-time units of the media information: 100 ns since 1601.
+uint64_t FileTime(const QDateTime& time)
+{
+    constexpr int64_t kSeconds1601To1970 = 11644473600LL;
+    return static_cast<uint64_t>((time.toMSecsSinceEpoch() + kSeconds1601To1970 * 1000) * 10000);
+}
+
+bool HasEntry(const QVariant& selection, const QString& path)
+{
+    return selection.typeId() == QMetaType::QVariantMap && selection.toMap().contains(path);
+}
+
+bool Readable(int state)
+{
+    return state == Recursive || state == NonRecursive || state == IndivSelected || state == Checked;
+}
+
+} // namespace
+
+KRAFolderTreeOwner::~KRAFolderTreeOwner() = default;
+KRACollectSink::~KRACollectSink() = default;
+
+// ---- Globals ----
+
+folderListGlobals::folderListGlobals(const std::weak_ptr<KRAFolderTreeOwner>& owner)
+    : m_formats(std::make_unique<QKMediaFormatFilter>()), m_owner(owner)
+{
+    m_formats->toggleAll(true);
+}
+
+folderListGlobals::~folderListGlobals() = default;
+
+std::shared_ptr<KRAFileFilter> folderListGlobals::fileFilter() const
+{
+    const auto owner = m_owner.lock();
+    return owner ? owner->filter() : nullptr;
+}
+
+// ---- Construction ----
+
+clFolderListEntry::clFolderListEntry(const QUrl& url, const folderListGlobalsRef& globals,
+                                     const clFolderListEntryRef& parent)
+    : m_url(url), m_path(XStrToQString(XPathFromFileURL(url))), m_globals(globals), m_parent(parent)
+{
+    if (parent && parent->checkState() == Recursive)
+        m_checkState = Recursive;
+}
+
+clFolderListEntry::~clFolderListEntry() = default;
+
+clFolderListEntryRef clFolderListEntry::create(const QUrl& url, const clFolderListEntryRef& parent)
+{
+    return clFolderListEntryRef(new clFolderListEntry(url, parent ? parent->m_globals : nullptr, parent));
+}
+
+clFolderListEntryRef clFolderListEntry::rootForURL(const QUrl& url, const std::weak_ptr<KRAFolderTreeOwner>& owner,
+                                                   const QString& customName)
+{
+    auto root = clFolderListEntryRef(new clFolderListEntry(url, std::make_shared<folderListGlobals>(owner), nullptr));
+    root->m_customName = customName;
+    return root;
+}
+
+QList<clFolderListEntryRef> clFolderListEntry::rootFoldersWithOwner(const std::weak_ptr<KRAFolderTreeOwner>& owner)
+{
+    auto hasEntries = [](const std::string& path) {
+        DIR* dir = opendir(path.c_str());
+        if (!dir)
+            return false;
+        bool any = false;
+        while (const dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') {
+                any = true;
+                break;
+            }
+        closedir(dir);
+        return any;
+    };
+    QList<clFolderListEntryRef> roots;
+    const char* home = getenv("HOME");
+    const char* user = getenv("USER");
+    if (home && user && *home)
+        roots << rootForURL(XFileURL(XStr::FromUTF8(home)), owner, QStringLiteral("%1's Home").arg(Text(user)));
+    roots << rootForURL(XFileURL(XStr(L"/")), owner, QStringLiteral("Computer"));
+    if (user && *user)
+        for (const std::string& volumes : {std::string("/run/media/") + user, std::string("/media/") + user})
+            if (hasEntries(volumes)) {
+                roots << rootForURL(XFileURL(XStr::FromUTF8(volumes.c_str())), owner, QStringLiteral("Volumes"));
+                break;
+            }
+    const std::string network = "/run/user/" + std::to_string(getuid()) + "/gvfs";
+    if (hasEntries(network))
+        roots << rootForURL(XFileURL(XStr::FromUTF8(network.c_str())), owner, QStringLiteral("Network"));
+    return roots;
+}
+
+QString clFolderListEntry::name() const
+{
+    if (!m_customName.isEmpty())
+        return m_customName;
+    const qsizetype slash = m_path.lastIndexOf(QLatin1Char('/'));
+    return slash >= 0 ? m_path.mid(slash + 1) : m_path;
+}
+
+bool clFolderListEntry::lessThan(const clFolderListEntry& other) const
+{
+    return KRACompareNatural(name(), other.name()) < 0;
+}
+
+std::vector<clFileListEntryRef> clFolderListEntry::files() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_files;
+}
+
+std::vector<clFolderListEntryRef> clFolderListEntry::folders() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_folders;
+}
+
+QList<QUrl> clFolderListEntry::fileURLs() const
+{
+    QList<QUrl> urls;
+    for (const clFileListEntryRef& file : files())
+        urls << file->url();
+    return urls;
+}
+
+clFolderListEntryRef clFolderListEntry::subFolderAt(const QString& name) const
+{
+    return subFolderAt(name, folders());
+}
+
+clFolderListEntryRef clFolderListEntry::subFolderAt(const QString& name,
+                                                    const std::vector<clFolderListEntryRef>& folders)
+{
+    for (const clFolderListEntryRef& folder : folders)
+        if (folder->name() == name)
+            return folder;
+    return nullptr;
+}
+
+void clFolderListEntry::grabRelativePath(QStringList& names, const clFolderListEntry* ancestor) const
+{
+    QStringList mine;
+    for (const clFolderListEntry* node = this; node && node != ancestor;) {
+        mine.prepend(node->name());
+        const clFolderListEntryRef parent = node->parent();
+        node = parent.get();
+    }
+    names << mine;
+}
+
+std::vector<clFileListEntryRef>
+clFolderListEntry::sortFilesUsingDescriptors(const QList<KRASortDescriptor>& descriptors)
+{
+    std::vector<clFileListEntryRef> sorted = files();
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const clFileListEntryRef& a, const clFileListEntryRef& b) {
+        for (const KRASortDescriptor& descriptor : descriptors) {
+            const QString column = descriptor.identifier();
+            int order = 0;
+            if (descriptor.comparison == KRASortComparison::Natural)
+                order = KRACompareNatural(a->attribByName(column, true).toString(),
+                                          b->attribByName(column, true).toString());
+            else
+                order = KRAComparePlain(a->attribByName(column, true), b->attribByName(column, true));
+            if (order != 0)
+                return descriptor.ascending ? order < 0 : order > 0;
+        }
+        return false;
+    });
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_files = sorted;
+    return sorted;
+}
+
+// ---- Listing and scanning (any thread) ----
+
+clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
+{
+    Listing listing;
+    const std::string folder = Bytes(path);
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        listing.errorNumber = errno;
+        listing.error = QString::fromLocal8Bit(strerror(errno));
+        return listing;
+    }
+    const int fd = dirfd(dir);
+    std::vector<std::pair<QString, ListItem>> keyed;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') // hidden, and "." and ".."
+            continue;
+        struct stat st {};
+        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISLNK(st.st_mode)) {
+            // A link to a file counts as that file; a link to a folder is not followed, so
+            // that a ticked tree cannot loop or wander off to the whole disk.
+            if (fstatat(fd, entry->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode))
+                continue;
+        }
+        ListItem item;
+        const QString name = Text(entry->d_name);
+        item.path = JoinPath(path, name);
+        item.url = XFileURL(XStrFromQString(item.path));
+        item.isFolder = S_ISDIR(st.st_mode);
+        item.size = static_cast<uint64_t>(st.st_size);
+        item.modified = FromTimespec(st.st_mtim);
+        item.device = st.st_dev;
+        item.inode = st.st_ino;
+        keyed.emplace_back(KRANaturalSortKey(name), std::move(item));
+    }
+    closedir(dir);
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        return KRACompareNatural(a.first, a.second.path, b.first, b.second.path) < 0;
+    });
+    listing.items.reserve(keyed.size());
+    for (auto& [key, item] : keyed)
+        listing.items.push_back(std::move(item));
+    return listing;
+}
+
+std::optional<std::vector<clAsyncReadFileRef>>
+clFolderListEntry::readFromURLs(const std::vector<ListItem>& items, const std::vector<clAsyncReadFileRef>& hints,
+                                bool getMeta, const KillSwitchRef& killSwitch)
+{
+    std::map<QString, clAsyncReadFileRef> byPath;
+    for (const clAsyncReadFileRef& hint : hints)
+        byPath[XStrToQString(XPathFromFileURL(hint->url))] = hint;
+    std::vector<clAsyncReadFileRef> records;
+    for (const ListItem& item : items) {
+        if (killSwitch && killSwitch->die())
+            return std::nullopt;
+        if (item.isFolder || !item.modified.isValid())
+            continue;
+        const auto hint = byPath.find(item.path);
+        if (hint != byPath.end() && hint->second->lastModified == item.modified && (!getMeta || hint->second->info)) {
+            records.push_back(hint->second);
+            continue;
+        }
+        auto record = std::make_shared<clAsyncReadFile>();
+        record->url = item.url;
+        record->lastModified = item.modified;
+        if (getMeta) {
+            record->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item.path));
+            if (!record->info)
+                continue;
+        }
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// ---- Loading (main thread) ----
+
+bool clFolderListEntry::hasListing() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_allContent.has_value();
+}
+
+bool clFolderListEntry::isWorking() const
+{
+    return m_loader != nullptr;
+}
+
+void clFolderListEntry::wantFolders()
+{
+    if (!m_wantFolders)
+        beginLoadFolders();
+}
+
+void clFolderListEntry::wantFiles()
+{
+    wantFolders();
+    if (!m_wantFiles)
+        beginLoadFiles();
+}
+
+void clFolderListEntry::beginRefresh()
+{
+    if (!m_loader)
+        beginLoadFolders();
+}
+
+void clFolderListEntry::beginLoadFolders()
+{
+    m_wantFolders = true;
+    m_loader = std::make_unique<KillSwitchHolder>(); // raises the switch of the load it replaces
+    const KillSwitchRef cookie = m_loader->killSwitch();
+    const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
+    const QString path = m_path;
+    const bool posted = KRAWorkerPool::shared().post([weak, path, cookie] {
+        if (cookie->die())
+            return;
+        Listing listing = listFolder(path);
+        XPostToMainThread([weak, listing = std::move(listing), cookie] {
+            if (const auto self = weak.lock())
+                self->contentLoaded(listing, cookie);
+        });
+    });
+    if (!posted)
+        m_loader.reset();
+}
+
+void clFolderListEntry::contentLoaded(const Listing& listing, const KillSwitchRef& cookie)
+{
+    if (!m_loader || !m_loader->isCurrent(cookie))
+        return;
+    m_loader.reset();
+    if (!listing.ok()) {
+        m_accessError = listing.error;
+        if (const auto owner = m_globals->owner())
+            owner->folderAccessError(this, listing.error, listing.errorNumber);
+        return;
+    }
+    m_accessError.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_allContent = listing.items;
+    }
+    makeFoldersRefreshOwner();
+    if (m_wantFiles)
+        beginLoadFiles();
+}
+
+std::vector<clFolderListEntryRef> clFolderListEntry::getFoldersSynchronously(int timeLimitMs)
+{
+    m_wantFolders = true;
+    if (!hasListing()) {
+        struct Waiter {
+            std::mutex mutex;
+            std::condition_variable done;
+            std::optional<Listing> listing;
+        };
+        auto waiter = std::make_shared<Waiter>();
+        m_loader = std::make_unique<KillSwitchHolder>();
+        const KillSwitchRef cookie = m_loader->killSwitch();
+        const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
+        const QString path = m_path;
+        const bool posted = KRAWorkerPool::shared().post([weak, path, cookie, waiter] {
+            Listing listing = listFolder(path);
+            {
+                std::lock_guard<std::mutex> lock(waiter->mutex);
+                waiter->listing = listing;
+            }
+            waiter->done.notify_all();
+            // Too late for the caller: it arrives like any background listing.
+            XPostToMainThread([weak, listing = std::move(listing), cookie] {
+                if (const auto self = weak.lock())
+                    self->contentLoaded(listing, cookie);
+            });
+        });
+        std::optional<Listing> got;
+        if (posted) {
+            std::unique_lock<std::mutex> lock(waiter->mutex);
+            waiter->done.wait_for(lock, std::chrono::milliseconds(std::max(timeLimitMs, 0)),
+                                  [&] { return waiter->listing.has_value(); });
+            got = waiter->listing;
+        } else {
+            m_loader.reset();
+        }
+        if (got)
+            contentLoaded(*got, cookie); // the posted copy is then stale and dropped
+    }
+    return folders();
+}
+
+std::optional<clFoldersAddRemove> clFolderListEntry::makeFolders()
+{
+    std::vector<ListItem> listing;
+    std::vector<clFolderListEntryRef> old;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_allContent)
+            return std::nullopt;
+        listing = *m_allContent;
+        old = m_folders;
+    }
+    std::map<QString, clFolderListEntryRef> byPath;
+    for (const clFolderListEntryRef& child : old)
+        byPath[child->path()] = child;
+    const QVariant selection = [&] {
+        const auto owner = m_globals->owner();
+        return owner ? owner->currentSelection() : QVariant();
+    }();
+    std::vector<clFolderListEntryRef> added;
+    for (const ListItem& item : listing) {
+        if (!item.isFolder)
+            continue;
+        const auto it = byPath.find(item.path);
+        if (it != byPath.end()) {
+            byPath.erase(it);
+            continue;
+        }
+        auto child = create(item.url, shared_from_this());
+        child->applySelectionData(selection);
+        added.push_back(child);
+    }
+    std::stable_sort(added.begin(), added.end(),
+                     [](const clFolderListEntryRef& a, const clFolderListEntryRef& b) { return a->lessThan(*b); });
+    clFoldersAddRemove change;
+    change.numFoldersBefore = old.size();
+    std::vector<clFolderListEntryRef> kept;
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (byPath.count(old[i]->path()))
+            change.foldersRemoved << static_cast<int>(i);
+        else
+            kept.push_back(old[i]);
+    }
+    for (size_t i = 0; i < added.size(); ++i)
+        change.foldersAdded << static_cast<int>(kept.size() + i);
+    change.foldersToRefresh = QList<clFolderListEntryRef>(kept.begin(), kept.end());
+    kept.insert(kept.end(), added.begin(), added.end());
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_folders = std::move(kept);
+    }
+    return change;
+}
+
+void clFolderListEntry::makeFoldersRefreshOwner()
+{
+    const std::optional<clFoldersAddRemove> change = makeFolders();
+    if (!change)
+        return;
+    if (const auto owner = m_globals->owner())
+        owner->folderAddRemoveFolders(this, *change);
+}
+
+void clFolderListEntry::beginLoadFiles()
+{
+    m_wantFiles = true;
+    std::vector<ListItem> items;
+    std::vector<clAsyncReadFileRef> hints;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (!m_allContent)
+            return;
+        items = *m_allContent;
+        hints = m_filesIntermediate;
+    }
+    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
+    const bool getMeta = filter && filter->needsInfo();
+    m_loader = std::make_unique<KillSwitchHolder>();
+    const KillSwitchRef cookie = m_loader->killSwitch();
+    const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
+    const bool posted =
+        KRAWorkerPool::shared().post([weak, items = std::move(items), hints = std::move(hints), getMeta, cookie] {
+            auto records = readFromURLs(items, hints, getMeta, cookie);
+            if (!records)
+                return;
+            XPostToMainThread([weak, records = std::move(*records), cookie]() mutable {
+                if (const auto self = weak.lock())
+                    self->filesLoaded(std::move(records), cookie);
+            });
+        });
+    if (!posted)
+        m_loader.reset();
+}
+
+void clFolderListEntry::filesLoaded(std::vector<clAsyncReadFileRef> records, const KillSwitchRef& cookie)
+{
+    if (!m_loader || !m_loader->isCurrent(cookie))
+        return;
+    m_loader.reset();
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_filesIntermediate = std::move(records);
+    }
+    m_filesReady = true;
+    filterFileList();
+    beginLoadFileInfo();
+}
+
+void clFolderListEntry::beginLoadFileInfo()
+{
+    m_infoLoader.reset();
+    if (!m_globals->loadInfoForColumns)
+        return;
+    std::vector<QString> paths;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const clAsyncReadFileRef& record : m_filesIntermediate)
+            if (!record->info)
+                paths.push_back(XStrToQString(XPathFromFileURL(record->url)));
+    }
+    if (paths.empty())
+        return;
+    std::sort(paths.begin(), paths.end(),
+              [](const QString& a, const QString& b) { return KRACompareNatural(a, b) < 0; });
+    m_infoLoader = std::make_unique<KillSwitchHolder>();
+    const KillSwitchRef cookie = m_infoLoader->killSwitch();
+    const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
+    KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie] {
+        for (const QString& path : paths) {
+            if (cookie->die())
+                return;
+            const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(path));
+            if (!info)
+                continue;
+            const QUrl url = XFileURL(XStrFromQString(path));
+            XPostToMainThread([weak, url, info, cookie] {
+                if (const auto self = weak.lock())
+                    self->deliverInfo(url, info, cookie);
+            });
+        }
+    });
+}
+
+void clFolderListEntry::deliverInfo(const QUrl& url, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
+{
+    if (!m_infoLoader || !m_infoLoader->isCurrent(cookie))
+        return;
+    clFileListEntryRef file;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (clAsyncReadFileRef& record : m_filesIntermediate)
+            if (record->url == url) {
+                auto updated = std::make_shared<clAsyncReadFile>(*record);
+                updated->info = info;
+                record = updated;
+                break;
+            }
+        for (const clFileListEntryRef& entry : m_files)
+            if (entry->url() == url) {
+                file = entry;
+                break;
+            }
+    }
+    if (!file)
+        return;
+    file->refreshWithURL(url, m_globals->formats().fileTypeOf(url).value_or(QString()), info);
+    if (const auto owner = m_globals->owner())
+        owner->folderFileInfoLoaded(this, file);
+}
+
+// ---- Filtering ----
+
+bool clFolderListEntry::newFileChecked(const QString& path) const
+{
+    const int state = checkState();
+    if (state == Recursive || state == NonRecursive)
+        return true;
+    const auto owner = m_globals->owner();
+    return owner && HasEntry(owner->currentSelection(), path);
+}
+
+void clFolderListEntry::filterFileList()
+{
+    std::vector<clAsyncReadFileRef> records;
+    std::map<QUrl, clFileListEntryRef> existing;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        records = m_filesIntermediate;
+        for (const clFileListEntryRef& file : m_files)
+            existing[file->url()] = file;
+    }
+    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
+    std::vector<clFileListEntryRef> files;
+    files.reserve(records.size());
+    bool newTicks = false;
+    for (const clAsyncReadFileRef& record : records) {
+        const std::optional<QString> format = m_globals->formats().fileTypeOf(record->url);
+        if (!format)
+            continue;
+        if (filter && !filter->testURL(record->url, record->info.get(), FileTime(record->lastModified)))
+            continue;
+        const auto it = existing.find(record->url);
+        if (it != existing.end()) {
+            it->second->refreshWithURL(record->url, *format, record->info);
+            files.push_back(it->second);
+            continue;
+        }
+        auto file = std::make_shared<clFileListEntry>(record->url, *format, shared_from_this(), record->info);
+        if (newFileChecked(XStrToQString(XPathFromFileURL(record->url)))) {
+            file->setCheckedInner(true);
+            newTicks = true;
+        }
+        files.push_back(std::move(file));
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_files = std::move(files);
+    }
+    recountChecked();
+    if (newTicks)
+        onHaveFileChecked(true);
+    if (const auto owner = m_globals->owner())
+        owner->folderFilesListReady(this);
+}
+
+void clFolderListEntry::applyFormatFilterRecur()
+{
+    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
+    bool missingInfo = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const clAsyncReadFileRef& record : m_filesIntermediate)
+            missingInfo = missingInfo || !record->info;
+    }
+    if (filter && filter->needsInfo() && missingInfo) {
+        if (m_wantFiles && hasListing())
+            beginLoadFiles();
+    } else if (m_filesReady) {
+        filterFileList();
+    }
+    for (const clFolderListEntryRef& child : folders())
+        child->applyFormatFilterRecur();
+}
+
+// ---- Checks ----
+
+void clFolderListEntry::recountChecked()
+{
+    int64_t count = 0;
+    for (const clFileListEntryRef& file : files())
+        count += file->checked() ? 1 : 0;
+    m_checkedFiles = count;
+}
+
+void clFolderListEntry::setFileChecksDown(bool checked)
+{
+    const std::vector<clFileListEntryRef> all = files();
+    for (const clFileListEntryRef& file : all)
+        file->setCheckedInner(checked);
+    m_checkedFiles = checked ? static_cast<int64_t>(all.size()) : 0;
+}
+
+void clFolderListEntry::setCheckState(int state)
+{
+    if (state == m_checkState.load() || state < Recursive || state > Checked)
+        return;
+    m_checkState = state;
+    if (state == Unchecked || state == NonRecursive || state == Recursive) {
+        const int childState = state == Recursive ? Recursive : Unchecked;
+        for (const clFolderListEntryRef& child : folders())
+            child->setCheckState(childState);
+        setFileChecksDown(state != Unchecked);
+    }
+    const clFolderListEntryRef parent = this->parent();
+    if (!parent)
+        return;
+    const int parentState = parent->checkState();
+    if (state != Recursive && parentState == Recursive) {
+        // Not everything below the parent is ticked any more: it keeps its own files and the
+        // ticks of its sub-folders as they are, which a saved selection can say exactly.
+        parent->demoteRecursive();
+    } else if (state != Unchecked && parentState == Unchecked)
+        parent->setCheckState(SubSelected);
+    else if (state == Unchecked && parentState == SubSelected && parent->allChildrenUnchecked())
+        parent->setCheckState(parent->filesCheckState() != 0 ? IndivSelected : Unchecked);
+}
+
+void clFolderListEntry::demoteRecursive()
+{
+    if (checkState() != Recursive)
+        return;
+    m_checkState = NonRecursive; // nothing below changes
+    if (const clFolderListEntryRef parent = this->parent())
+        parent->demoteRecursive();
+}
+
+bool clFolderListEntry::allChildrenUnchecked() const
+{
+    for (const clFolderListEntryRef& child : folders())
+        if (child->checkState() != Unchecked)
+            return false;
+    return true;
+}
+
+int clFolderListEntry::filesCheckState() const
+{
+    const int64_t checked = m_checkedFiles;
+    if (checked <= 0)
+        return 0;
+    std::lock_guard<std::mutex> lock(m_lock);
+    return checked >= static_cast<int64_t>(m_files.size()) ? 1 : -1;
+}
+
+void clFolderListEntry::setFilesCheckState(int state)
+{
+    if (state != 0 && state != 1)
+        return;
+    setFileChecksDown(state == 1);
+    settleAfterFileChange();
+}
+
+void clFolderListEntry::invertFilesCheckState()
+{
+    int64_t count = 0;
+    for (const clFileListEntryRef& file : files()) {
+        const bool checked = !file->checked();
+        file->setCheckedInner(checked);
+        count += checked ? 1 : 0;
+    }
+    m_checkedFiles = count;
+    settleAfterFileChange();
+}
+
+void clFolderListEntry::onFileChecked(bool checked)
+{
+    m_checkedFiles += checked ? 1 : -1;
+    settleAfterFileChange();
+}
+
+void clFolderListEntry::settleAfterFileChange()
+{
+    // A folder ticked as a whole whose files are no longer all ticked holds individual ticks:
+    // saying so keeps a saved selection exact (a whole-folder tick brings back every file).
+    const int state = checkState();
+    if ((state == Recursive || state == NonRecursive) && m_checkedFiles < static_cast<int64_t>(files().size()))
+        setCheckState(IndivSelected);
+    onHaveFileChecked(m_checkedFiles > 0);
+}
+
+void clFolderListEntry::onHaveFileChecked(bool any)
+{
+    const int state = checkState();
+    if (any) {
+        if (state == Unchecked || state == SubSelected)
+            setCheckState(IndivSelected);
+    } else if (state == IndivSelected) {
+        setCheckState(allChildrenUnchecked() ? Unchecked : SubSelected);
+    }
+}
+
+void clFolderListEntry::postRefresh()
+{
+    const int state = checkState();
+    if (state == IndivSelected && m_checkedFiles <= 0)
+        setCheckState(allChildrenUnchecked() ? Unchecked : SubSelected);
+    else if (state == SubSelected && allChildrenUnchecked())
+        setCheckState(Unchecked);
+}
+
+int clFolderListEntry::nextCheckStateOnClick(int state)
+{
+    switch (state) {
+    case Recursive:
+        return NonRecursive;
+    case Unchecked:
+        return Recursive;
+    default:
+        return Unchecked;
+    }
+}
+
+QString clFolderListEntry::imageNameForState(int state)
+{
+    static const char* const kImages[] = {"1-SelRecursive", "2-SelNonRecur", "3-SubSelected",
+                                          "4-Indiv",        "5-Unchecked",   "6-Checked"};
+    return state >= Recursive && state <= Checked ? QString::fromLatin1(kImages[state]) : QString();
+}
+
+// ---- Selection data ----
+
+void clFolderListEntry::collectSelectionData(QVariantMap& data, const QVariantMap& previous) const
+{
+    const int state = checkState();
+    if (state >= Recursive && state <= IndivSelected)
+        data.insert(m_path, QString::fromLatin1(kWords[state]));
+    else
+        data.remove(m_path);
+    // What this tree never listed it cannot say: the previous data's entries stand for it.
+    const QString prefix = m_path.endsWith(QLatin1Char('/')) ? m_path : m_path + QLatin1Char('/');
+    auto keepPrevious = [&](bool deeper) {
+        for (auto it = previous.lowerBound(prefix); it != previous.end() && it.key().startsWith(prefix); ++it)
+            if (deeper || !it.key().mid(prefix.size()).contains(QLatin1Char('/')))
+                data.insert(it.key(), it.value());
+    };
+    if (m_filesReady) {
+        for (const clFileListEntryRef& file : files()) {
+            if (file->checked())
+                data.insert(file->path(), QStringLiteral("Checked"));
+            else
+                data.remove(file->path());
+        }
+    } else if (state != Recursive && state != Unchecked) {
+        keepPrevious(false);
+    }
+    // Below a folder ticked recursively everything is ticked; below any other ticked folder
+    // the sub-folders have ticks of their own.
+    if (state == NonRecursive || state == SubSelected || state == IndivSelected) {
+        if (hasListing())
+            for (const clFolderListEntryRef& child : folders())
+                child->collectSelectionData(data, previous);
+        else
+            keepPrevious(true);
+    }
+}
+
+void clFolderListEntry::applySelectionData(const QVariant& data)
+{
+    const clFolderListEntryRef parent = this->parent();
+    if (parent && parent->checkState() == Recursive)
+        return;
+    const QVariantMap map = data.typeId() == QMetaType::QVariantMap ? data.toMap() : QVariantMap();
+    const auto it = map.find(m_path);
+    const int state = it == map.end() ? Unchecked : StateOfWord(it.value());
+    m_checkState = state; // straight in: the whole tree is being set from the data
+    if (state == Unchecked)
+        return;
+    int64_t count = 0;
+    for (const clFileListEntryRef& file : files()) {
+        const bool checked = map.contains(file->path());
+        file->setCheckedInner(checked);
+        count += checked ? 1 : 0;
+    }
+    m_checkedFiles = count;
+    if (state == NonRecursive || state == SubSelected || state == IndivSelected)
+        for (const clFolderListEntryRef& child : folders())
+            child->applySelectionData(data);
+}
+
+// ---- Collecting (worker) ----
+
+namespace {
+
+struct CollectContext {
+    KRACollectSink& sink;
+    const QKMediaFormatFilter& formats;
+    std::shared_ptr<KRAFileFilter> filter;
+    QVariantMap selection;
+    std::set<std::pair<uint64_t, uint64_t>> visited;
+};
+
+void LogSkipped(const QString& path, const QString& why)
+{
+    qWarning("Marvoni Video Converter: a ticked folder was skipped: %s: %s", qUtf8Printable(path), qUtf8Printable(why));
+}
+
+// First visit of the real folder at path.
+bool FirstVisit(CollectContext& context, const QString& path)
+{
+    struct stat st {};
+    if (stat(Bytes(path).c_str(), &st) != 0) {
+        LogSkipped(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return context.visited.insert({st.st_dev, st.st_ino}).second;
+}
+
+// Whether the selection says anything about folders below the path.
+bool SelectionBelow(const CollectContext& context, const QString& path)
+{
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    const auto it = context.selection.lowerBound(prefix);
+    return it != context.selection.end() && it.key().startsWith(prefix);
+}
+
+// Whether the sub-folders of a folder in that state can hold ticked files.
+bool DescendInto(const CollectContext& context, int state, const QString& path)
+{
+    return state == Recursive || state == SubSelected ||
+           ((state == NonRecursive || state == IndivSelected) && SelectionBelow(context, path));
+}
+
+int ChildStateFromSelection(const CollectContext& context, int parentState, const QString& path)
+{
+    if (parentState == Recursive)
+        return Recursive;
+    const auto it = context.selection.find(path);
+    return it == context.selection.end() ? static_cast<int>(Unchecked) : StateOfWord(it.value());
+}
+
+// The ticked media files of a listing, for a folder in that state.
+void EmitFromListing(CollectContext& context, const std::vector<clFolderListEntry::ListItem>& items, int state)
+{
+    const bool getMeta = context.filter && context.filter->needsInfo();
+    for (const clFolderListEntry::ListItem& item : items) {
+        if (context.sink.aborting())
+            return;
+        if (item.isFolder || !item.modified.isValid())
+            continue;
+        const std::optional<QString> format = context.formats.fileTypeOfPath(item.path);
+        if (!format)
+            continue;
+        if (state != Recursive && state != NonRecursive && !context.selection.contains(item.path))
+            continue;
+        QKMediaFileInfoRef info;
+        if (getMeta) {
+            info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item.path));
+            if (!info)
+                continue;
+        }
+        if (context.filter && !context.filter->testURL(item.url, info.get(), FileTime(item.modified)))
+            continue;
+        auto file = std::make_shared<clFileListEntry>(item.url, *format, nullptr, info, item.size, item.modified);
+        file->setCheckedInner(true);
+        context.sink.addFile(file);
+    }
+}
+
+void CollectDisk(CollectContext& context, const QString& path, int state);
+
+// The sub-folders of a listing that is not in the tree, in name order.
+void CollectDiskChildren(CollectContext& context, const std::vector<clFolderListEntry::ListItem>& items, int state)
+{
+    std::vector<const clFolderListEntry::ListItem*> folders;
+    for (const auto& item : items)
+        if (item.isFolder)
+            folders.push_back(&item);
+    for (const auto* folder : folders) {
+        if (context.sink.aborting())
+            return;
+        CollectDisk(context, folder->path, ChildStateFromSelection(context, state, folder->path));
+    }
+}
+
+void CollectDisk(CollectContext& context, const QString& path, int state)
+{
+    if (state == Unchecked || context.sink.aborting() || !FirstVisit(context, path))
+        return;
+    const clFolderListEntry::Listing listing = clFolderListEntry::listFolder(path);
+    if (!listing.ok()) {
+        LogSkipped(path, listing.error);
+        return;
+    }
+    if (Readable(state))
+        EmitFromListing(context, listing.items, state);
+    if (DescendInto(context, state, path))
+        CollectDiskChildren(context, listing.items, state);
+}
+
+} // namespace
+
+void clFolderListEntry::collectCheckedFiles(KRACollectSink& sink)
+{
+    collectCheckedFiles({shared_from_this()}, sink);
+}
+
+void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& roots, KRACollectSink& sink)
+{
+    if (roots.isEmpty())
+        return;
+    const folderListGlobalsRef globals = roots.first()->m_globals;
+    const auto owner = globals->owner();
+    CollectContext context{
+        sink, globals->formats(), globals->fileFilter(), owner ? owner->currentSelection().toMap() : QVariantMap(), {}};
+    // The whole walk shares one record of visited folders, so overlapping roots count once.
+    std::function<void(const clFolderListEntryRef&)> collect = [&](const clFolderListEntryRef& node) {
+        const int state = node->checkState();
+        if (state == Unchecked || sink.aborting() || !FirstVisit(context, node->path()))
+            return;
+        std::vector<clFileListEntryRef> files;
+        std::vector<clFolderListEntryRef> children;
+        bool listed = false;
+        {
+            std::lock_guard<std::mutex> lock(node->m_lock);
+            files = node->m_files;
+            children = node->m_folders;
+            listed = node->m_allContent.has_value();
+        }
+        const bool filesReady = node->m_filesReady;
+        std::optional<Listing> listing;
+        if ((!filesReady && Readable(state)) || (!listed && DescendInto(context, state, node->path()))) {
+            listing = listFolder(node->path());
+            if (!listing->ok()) {
+                LogSkipped(node->path(), listing->error);
+                return;
+            }
+        }
+        if (!filesReady && Readable(state))
+            EmitFromListing(context, listing->items, state);
+        else
+            for (const clFileListEntryRef& file : files) {
+                if (sink.aborting())
+                    return;
+                if (file->checked())
+                    sink.addFile(file);
+            }
+        if (listed || !listing) {
+            for (const clFolderListEntryRef& child : children) {
+                if (sink.aborting())
+                    return;
+                collect(child);
+            }
+            return;
+        }
+        // Sub-folders never listed: those the tree has, the others from the disk.
+        std::map<QString, clFolderListEntryRef> known;
+        for (const clFolderListEntryRef& child : children)
+            known[child->path()] = child;
+        for (const ListItem& item : listing->items) {
+            if (!item.isFolder)
+                continue;
+            if (sink.aborting())
+                return;
+            const auto it = known.find(item.path);
+            if (it != known.end())
+                collect(it->second);
+            else
+                CollectDisk(context, item.path, ChildStateFromSelection(context, state, item.path));
+        }
+    };
+    for (const clFolderListEntryRef& root : roots) {
+        if (sink.aborting())
+            return;
+        collect(root);
+    }
+}
+
+QList<QUrl> clFolderListEntry::collectCheckedFolders() const
+{
+    const int state = checkState();
+    if (Readable(state))
+        return {m_url};
+    QList<QUrl> urls;
+    if (state == SubSelected)
+        for (const clFolderListEntryRef& child : folders())
+            urls << child->collectCheckedFolders();
+    return urls;
+}
