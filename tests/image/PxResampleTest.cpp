@@ -332,7 +332,8 @@ TEST(PxResample, FastShrinkIsTheMeanOfEachGroup)
         bool alpha;
     };
     for (const Case& c : {Case{37, 29, 10, 7, true}, Case{64, 48, 16, 12, false}, Case{2100000, 2, 3, 1, true},
-                          Case{300, 600, 299, 1, false}}) {
+                          Case{300, 600, 299, 1, false}, Case{97, 53, 13, 11, false}, Case{1001, 257, 3, 1, false},
+                          Case{5000, 40, 2, 3, false}}) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " to " << c.nw << "x" << c.nh);
         const PxImage image = Noise(c.w, c.h, 11, c.alpha);
         PxImage small;
@@ -365,6 +366,13 @@ TEST(PxResample, FastShrinkIsTheMeanOfEachGroup)
 // 32-bit sum or a float holds exactly.
 TEST(PxResample, SumsHoldTheLargestImages)
 {
+    // 257 rows of white in a band: the most a 16-bit column sum takes.
+    PxImage white = Uniform(600, 257, 255);
+    PxImage few;
+    ASSERT_TRUE(white.QIShrink(7, 1, &few));
+    for (int32_t x = 0; x < 7; ++x)
+        EXPECT_EQ(few.GetPixelColor(x, 0).green, 255) << x;
+
     PxImage tall = Uniform(2, 8000000, 100);
     PxImage one;
     ASSERT_TRUE(tall.QIShrink(1, 1, &one));
