@@ -35,10 +35,35 @@ void FilterMessages(QtMsgType type, const QMessageLogContext& context, const QSt
         g_defaultMessageHandler(type, context, message);
 }
 
+// Prints the usage for --help (0) or a wrong argument (2); -1 when the arguments are to be used.
+int AnswerUsage(const KREAppDelegate::CommandLine& commandLine)
+{
+    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Help) {
+        std::fputs(KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Wrong) {
+        std::fprintf(stderr, "marvoni-video: %s\n%s", commandLine.error.toLocal8Bit().constData(),
+                     KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData());
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // Help and a plainly wrong argument are answered first, on a terminal without a display too.
+    // A first argument with one dash may be one of Qt's own (-platform, -style): Qt takes those
+    // out below, and what is left is judged then.
+    {
+        const bool maybeQtOption = argc > 1 && argv[1][0] == '-' && argv[1][1] != '-' && argv[1][1] != '\0';
+        const KREAppDelegate::CommandLine early = KREAppDelegate::parseCommandLine(argc, argv);
+        if (early.kind == KREAppDelegate::CommandLine::Kind::Help ||
+            (early.kind == KREAppDelegate::CommandLine::Kind::Wrong && !maybeQtOption))
+            return AnswerUsage(early);
+    }
     // First, before any thread: a SIGTERM, SIGINT or SIGHUP ends the program only after its
     // ffmpeg and ffprobe children are gone and their temporary files removed.
     const bool cleanupInstalled = XExitCleanup::InstallSignalHandlers();
@@ -61,15 +86,8 @@ int main(int argc, char** argv)
 
     // Qt has taken its own arguments out of argv; the rest are ours, bytes as they came.
     const KREAppDelegate::CommandLine commandLine = KREAppDelegate::parseCommandLine(argc, argv);
-    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Help) {
-        std::fputs(KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData(), stdout);
-        return 0;
-    }
-    if (commandLine.kind == KREAppDelegate::CommandLine::Kind::Wrong) {
-        std::fprintf(stderr, "marvoni-video: %s\n%s", commandLine.error.toLocal8Bit().constData(),
-                     KREAppDelegate::usage("marvoni-video").toLocal8Bit().constData());
-        return 2;
-    }
+    if (const int status = AnswerUsage(commandLine); status >= 0)
+        return status;
 
     XQtMainThreadPosterScope mainThreadPoster;
     // Encoder menus show each encoder's logo.
