@@ -153,6 +153,22 @@ void BM_JpegEncode12MP(benchmark::State& state)
     }
 }
 
+// Runs the comparison program argv names once per iteration and waits for it.
+void RunEachIteration(benchmark::State& state, char* const* argv, const char* missing)
+{
+    for (auto _ : state) {
+        pid_t pid;
+        if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv, environ) != 0) {
+            state.SkipWithError(missing);
+            break;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            state.SkipWithError((std::string(argv[0]) + " failed").c_str());
+    }
+}
+
 // cjpeg reading the same pixels as a PPM file and writing to /dev/null: a whole program run.
 void BM_CjpegEncode12MP(benchmark::State& state)
 {
@@ -183,17 +199,7 @@ void BM_CjpegEncode12MP(benchmark::State& state)
                     const_cast<char*>("/dev/null"),
                     path,
                     nullptr};
-    for (auto _ : state) {
-        pid_t pid;
-        if (posix_spawnp(&pid, "cjpeg", nullptr, nullptr, argv, environ) != 0) {
-            state.SkipWithError("cjpeg did not start (libjpeg-turbo-progs)");
-            break;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            state.SkipWithError("cjpeg failed");
-    }
+    RunEachIteration(state, argv, "cjpeg did not start (libjpeg-turbo-progs)");
     unlink(path);
 }
 
@@ -296,17 +302,10 @@ void BM_Ffmpeg(benchmark::State& state)
     for (std::string& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (auto _ : state) {
-        pid_t pid;
-        if (raw.empty() || posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) {
-            state.SkipWithError("ffmpeg did not start");
-            break;
-        }
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            state.SkipWithError("ffmpeg failed");
-    }
+    if (raw.empty())
+        state.SkipWithError("the raw picture could not be written");
+    else
+        RunEachIteration(state, argv.data(), "ffmpeg did not start");
     unlink(raw.c_str());
     CountOutput(state, w, h);
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 namespace {
@@ -387,6 +388,19 @@ bool PxImage::MakeTemporary(PxImage& temporary, int32_t width, int32_t height, u
     temporary.m_head.xPelsPerMeter = m_head.xPelsPerMeter;
     temporary.m_head.yPelsPerMeter = m_head.yPelsPerMeter;
     memcpy(temporary.m_block, &temporary.m_head, sizeof temporary.m_head);
+    return true;
+}
+
+bool PxImage::MakeLike(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, const char* alphaFor)
+{
+    if (!MakeTemporary(temporary, width, height, bpp, m_info.type))
+        return false;
+    temporary.SetPalette(GetPalette(), 256);
+    temporary.m_head.clrImportant = m_head.clrImportant;
+    if (alphaFor && m_alpha && !temporary.AlphaCreate()) {
+        SetLastError((std::string("PxImage::") + alphaFor + " can't allocate memory").c_str());
+        return false;
+    }
     return true;
 }
 

@@ -546,6 +546,9 @@ protected:
     // The checks every encode into a caller's buffer starts with, and its empty stream.
     bool StartMemoryEncode(uint8_t** buffer, int32_t* size, PxMemFile& memory);
     bool MakeTemporary(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, uint32_t type);
+    // MakeTemporary at the given depth with this image's palette; with an operation's name, also
+    // an alpha channel when this image has one (its failure is reported under that name).
+    bool MakeLike(PxImage& temporary, int32_t width, int32_t height, uint32_t bpp, const char* alphaFor = nullptr);
     // The image whose escape and progress this one follows while it works for it.
     void FollowControlsOf(PxImage* owner) { m_controlOwner = owner; }
     uint64_t PixelCount() const { return uint64_t(uint32_t(m_head.width)) * uint32_t(m_head.height); }

@@ -24,10 +24,8 @@ bool PxImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom, PxI
     const int32_t x0 = std::min(left, right), cw = std::max(left, right) - x0;
     const int32_t y0 = h - std::max(top, bottom), ch = std::max(top, bottom) - std::min(top, bottom);
     PxImage target(0);
-    if (!MakeTemporary(target, cw, ch, m_head.bitCount, m_info.type))
+    if (!MakeLike(target, cw, ch, m_head.bitCount))
         return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
     target.ResetSelectionBox();
     for (int32_t y = 0; y < ch; ++y) {
         const uint8_t* in = GetRow(y0 + y);
@@ -69,10 +67,8 @@ bool PxImage::Expand(int32_t left, int32_t top, int32_t right, int32_t bottom, R
     }
     const int32_t nw = int32_t(nw64), nh = int32_t(nh64);
     PxImage target(0);
-    if (!MakeTemporary(target, nw, nh, m_head.bitCount, m_info.type))
+    if (!MakeLike(target, nw, nh, m_head.bitCount))
         return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
     target.ResetSelectionBox();
     const uint8_t index = target.GetNearestIndex(colour);
     switch (m_head.bitCount) {

@@ -268,11 +268,7 @@ bool PxImage::StartResize(int32_t newWidth, int32_t newHeight, uint32_t bpp, PxI
             destination->CopyFrom(*this, true, true, true);
         return true;
     }
-    if (!MakeTemporary(target, newWidth, newHeight, bpp, m_info.type))
-        return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
-    return true;
+    return MakeLike(target, newWidth, newHeight, bpp);
 }
 
 bool PxImage::Resample(int32_t newWidth, int32_t newHeight, int32_t mode, PxImage* destination)

@@ -51,17 +51,10 @@ bool PxImage::RotateAngle(float degrees, PxImage* destination)
     b.Turn(float(w), float(h), c, s, false);
     const int32_t tw = int32_t(std::floor(b.maxX - b.minX + 0.5f)), th = int32_t(std::floor(b.maxY - b.minY + 0.5f));
     PxImage target(0);
-    if (!MakeTemporary(target, std::max(tw, 1), std::max(th, 1), m_head.bitCount, m_info.type))
+    if (!MakeLike(target, std::max(tw, 1), std::max(th, 1), m_head.bitCount, "RotateAngle"))
         return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
-    if (m_alpha) {
-        if (!target.AlphaCreate()) {
-            SetLastError("PxImage::RotateAngle can't allocate memory");
-            return false;
-        }
+    if (m_alpha)
         target.AlphaClear();
-    }
     for (int32_t g = 0; g < target.GetHeight(); ++g) {
         SetProgress(int32_t(int64_t(g) * 100 / target.GetHeight()));
         if (GetEscape()) {
@@ -120,14 +113,8 @@ bool PxImage::RotateAngleInterpolated(float degrees, PxImage* destination, Inter
         th = std::max(int32_t(std::floor(b.maxY - b.minY + 0.5f)), 1);
     }
     PxImage target(0);
-    if (!MakeTemporary(target, tw, th, m_head.bitCount, m_info.type))
+    if (!MakeLike(target, tw, th, m_head.bitCount, "RotateAngleInterpolated"))
         return false;
-    target.SetPalette(GetPalette(), 256);
-    target.m_head.clrImportant = m_head.clrImportant;
-    if (m_alpha && !target.AlphaCreate()) {
-        SetLastError("PxImage::RotateAngleInterpolated can't allocate memory");
-        return false;
-    }
     const RGBQuad outside = replacement ? *replacement : RGBQuad{255, 255, 255, 0};
     const float x0 = (b.maxX + b.minX - float(tw - 1)) / 2 - (keepSize ? fw / 2 : 0);
     const float y0 = (b.maxY + b.minY - float(th - 1)) / 2 - (keepSize ? fh / 2 : 0);

@@ -31,10 +31,8 @@ bool PxImage::MirrorColumns(bool withSelection, bool withAlpha)
         return false;
     const int32_t w = m_head.width, h = m_head.height;
     PxImage mirrored(0);
-    if (!MakeTemporary(mirrored, w, h, m_head.bitCount, m_info.type))
+    if (!MakeLike(mirrored, w, h, m_head.bitCount))
         return false;
-    mirrored.SetPalette(GetPalette(), 256);
-    mirrored.m_head.clrImportant = m_head.clrImportant;
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* in = GetRow(y);
         uint8_t* out = mirrored.GetRow(y);
@@ -91,14 +89,8 @@ bool PxImage::RotateQuarter(bool left, PxImage* destination)
         return false;
     const int32_t w = m_head.width, h = m_head.height;
     PxImage turned(0);
-    if (!MakeTemporary(turned, h, w, m_head.bitCount, m_info.type))
+    if (!MakeLike(turned, h, w, m_head.bitCount, "RotateQuarter"))
         return false;
-    turned.SetPalette(GetPalette(), 256);
-    turned.m_head.clrImportant = m_head.clrImportant;
-    if (m_alpha && !turned.AlphaCreate()) {
-        SetLastError("PxImage::RotateQuarter can't allocate memory");
-        return false;
-    }
     if (m_selection && !turned.SelectionCreate()) {
         SetLastError("PxImage::RotateQuarter can't allocate memory");
         return false;
@@ -149,14 +141,8 @@ bool PxImage::RotateHalf(PxImage* destination)
         return false;
     const int32_t w = m_head.width, h = m_head.height;
     PxImage turned(0);
-    if (!MakeTemporary(turned, w, h, m_head.bitCount, m_info.type))
+    if (!MakeLike(turned, w, h, m_head.bitCount, "RotateHalf"))
         return false;
-    turned.SetPalette(GetPalette(), 256);
-    turned.m_head.clrImportant = m_head.clrImportant;
-    if (m_alpha && !turned.AlphaCreate()) {
-        SetLastError("PxImage::RotateHalf can't allocate memory");
-        return false;
-    }
     for (int32_t y = 0; y < h; ++y) {
         if (GetEscape())
             return false;
