@@ -334,8 +334,13 @@ void KRAProgressDialog::loadView()
     QAction* skip = m_menuOptions->addAction(QStringLiteral("Skip Finished Screen"));
     skip->setCheckable(true);
     connect(skip, &QAction::toggled, this, &KRAProgressDialog::setSkipFinished);
+    m_menuOptions->addSeparator();
+    // The way back to the lines the options kept from the finished screen.
+    QAction* showLog = m_menuOptions->addAction(QStringLiteral("Show Conversion Log"));
+    connect(showLog, &QAction::triggered, this, &KRAProgressDialog::onShowConversionLog);
     // Check marks follow the options each time the menu opens.
-    connect(m_menuOptions, &QMenu::aboutToShow, this, [this, showInfo, skip] {
+    connect(m_menuOptions, &QMenu::aboutToShow, this, [this, showInfo, skip, showLog] {
+        showLog->setEnabled(m_canShowConversionLog);
         for (QAction* item : m_menuAfterConversion->actions())
             item->setChecked(item->data().toInt() == m_optAfterConversion);
         const QSignalBlocker a(showInfo), b(skip);
@@ -577,6 +582,7 @@ void KRAProgressDialog::onAllDone()
         host->panelNameChanged();
     if (m_preventSleep)
         m_preventSleep->clear();
+    m_canShowConversionLog = !m_logErrors.isEmpty() || !m_logInfos.isEmpty();
 
     if (m_optAfterConversion != AfterNothing) {
         const KRAPowerAction::Result result = requestPowerAction(m_optAfterConversion);

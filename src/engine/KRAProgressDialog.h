@@ -92,6 +92,7 @@ public:
     static int heightForNumCPUs(uint64_t count);
     // "1 minute 1 second", "2 minutes", "59 seconds", "0 seconds".
     static QString formatTimeSeconds(uint64_t seconds);
+    static QString formatTimeMS(uint64_t milliseconds) { return formatTimeSeconds(milliseconds / 1000); }
 
     // KRAPanel
     QString panelName() override { return title(); }
@@ -121,6 +122,11 @@ public:
 
     // Queries.
     uint64_t numFiles() const { return static_cast<uint64_t>(m_spec->entries.size()); }
+    // Null when the index is out of range.
+    QKConversionEntryRef entryAtIndex(uint64_t index) const
+    {
+        return index < numFiles() ? m_spec->entries.at(qsizetype(index)) : QKConversionEntryRef();
+    }
     uint64_t optNumCPUs() const { return m_optNumCPUs; }
     const std::vector<KRACPU>& cpus() const { return m_cpus; }
     bool singleCPU() const { return m_cpus.size() == 1; }
@@ -136,6 +142,8 @@ public:
     int optAfterConversion() const { return m_optAfterConversion; }
     bool optShowInfoLog() const { return m_optShowInfoLog; }
     bool skipFinished() const { return m_skipFinished; }
+    // Once the batch is done and either log has lines, whatever the options hid.
+    bool canShowConversionLog() const { return m_canShowConversionLog; }
     const QMap<uint64_t, KRAStatusLogEntryRef>& logErrors() const { return m_logErrors; }
     const QMap<uint64_t, KRAStatusLogEntryRef>& logInfos() const { return m_logInfos; }
     const KRAProcessEventsRef& events() const { return m_shared->events; }
@@ -195,6 +203,7 @@ private:
     bool m_optShowErrorLog = true;
     bool m_optShowInfoLog = false;
     bool m_skipFinished = false;
+    bool m_canShowConversionLog = false;
     uint64_t m_numAssigned = 0;
     uint64_t m_numDone = 0;
     uint64_t m_sizeTotal = 0;

@@ -87,6 +87,7 @@ TEST_F(ProgressDialog, SlotsMenusHeightsAndTimeTexts)
     EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(120), "2 minutes");
     EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(59), "59 seconds");
     EXPECT_EQ(KRAProgressDialog::formatTimeSeconds(0), "0 seconds");
+    EXPECT_EQ(KRAProgressDialog::formatTimeMS(61999), "1 minute 1 second");
     EXPECT_TRUE(WaitFor([&] { return dialog->allDone(); }));
 }
 
@@ -125,6 +126,24 @@ TEST_F(ProgressDialog, ARealBatchWithADamagedFile)
     EXPECT_TRUE(spec->entries[1]->hadErrors);
     EXPECT_FALSE(spec->entries[0]->hadErrors);
     EXPECT_EQ(dialog->getPercentDone(), 100);
+    EXPECT_EQ(dialog->entryAtIndex(2), spec->entries[2]);
+    EXPECT_EQ(dialog->entryAtIndex(3), nullptr);
+
+    // The info lines the options kept from the finished screen can still be read, all of them.
+    EXPECT_TRUE(dialog->log->infos.isEmpty());
+    ASSERT_TRUE(dialog->canShowConversionLog());
+    QAction* showLog = nullptr;
+    for (QAction* item : dialog->menuOptions()->actions())
+        if (item->text() == "Show Conversion Log")
+            showLog = item;
+    ASSERT_NE(showLog, nullptr);
+    emit dialog->menuOptions()->aboutToShow();
+    ASSERT_TRUE(showLog->isEnabled());
+    dialog->log.reset();
+    showLog->trigger();
+    ASSERT_TRUE(dialog->log.has_value());
+    EXPECT_EQ(dialog->log->errors.size(), 1);
+    EXPECT_EQ(dialog->log->infos.size(), 3);
 }
 
 TEST_F(ProgressDialog, PauseHoldsBackNewFilesAndCancelEndsEverything)
