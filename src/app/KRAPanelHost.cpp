@@ -11,6 +11,7 @@
 #include "naming/KRAFileAlreadyExistsDialog.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "setup/KRADSPListPane.h"
 #include "setup/KRAPreConvertDialog.h"
 #include "setup/KRAProfile.h"
 
@@ -102,8 +103,25 @@ bool KRAPanelHost::hasBatchConverter()
     return static_cast<bool>(BatchConverters());
 }
 
+// "Install missing effects" in a setup's effect list goes where "Install missing codecs" goes:
+// the ffmpeg page, in the window the list is in.
+static void InstallMissingEffects(QWidget* parent)
+{
+    QWidget* top = parent ? parent->window() : nullptr;
+    for (const std::shared_ptr<KRAPanelHostBase>& host : KRAPanelHostBase::allInstances()) {
+        auto converter = std::dynamic_pointer_cast<KRAPanelHost>(host);
+        if (converter && converter->window() == top) {
+            converter->showConfigWindow(true);
+            return;
+        }
+    }
+    if (const KRAPanelHost::ConfigWindowOpener& open = ConfigWindows())
+        open(nullptr, true);
+}
+
 void KRAPanelHost::setConfigWindowOpener(ConfigWindowOpener opener)
 {
+    KRADSPListPane::setInstallFFmpegHandler(opener ? InstallMissingEffects : std::function<void(QWidget*)>());
     ConfigWindows() = std::move(opener);
 }
 

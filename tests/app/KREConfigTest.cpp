@@ -10,6 +10,7 @@
 #include "app/KREFFmpegDownload.h"
 #include "engine/QKDebugLog.h"
 #include "media/QKLocateFFmpeg.h"
+#include "setup/KRADSPListPane.h"
 #include "xclass/XTempFile.h"
 
 #include <gtest/gtest.h>
@@ -208,9 +209,17 @@ TEST_F(ConfigTest, ASecondRequestBringsTheOnePanelToTheFront)
     auto second = KRAPanelHost::newLauncher();
     const auto launcher = second->currentPanel();
     second->showConfigWindow(true); // "Install missing codecs" from another window
-    KRAPanelHost::setConfigWindowOpener(nullptr);
     EXPECT_EQ(second->currentPanel(), launcher);
     EXPECT_EQ(KREConfigPanel::current(), panel);
+    EXPECT_EQ(panel->contentNow(), panel->contentFFmpeg());
+
+    // "Install missing effects" in an effect list reaches the same panel, at its ffmpeg page.
+    panel->switchToOptions();
+    KRADSPListPane effects;
+    effects.view()->setParent(second->window());
+    effects.onInstallFFmpeg();
+    KRAPanelHost::setConfigWindowOpener(nullptr);
+    EXPECT_EQ(second->currentPanel(), launcher);
     EXPECT_EQ(panel->contentNow(), panel->contentFFmpeg());
 }
 
