@@ -50,6 +50,9 @@ public:
     uint32_t QScale() const;
     // The slider's bit rate in ffmpeg's form ("1.5M"); none beyond the table.
     std::optional<QString> bitrateStr() const;
+    // Both modes read the same slider.
+    std::optional<QString> constantBitrateStr() const { return bitrateStr(); }
+    std::optional<QString> averageBitrateStr() const { return bitrateStr(); }
     QString bitrateUserStr() const;
     bool isCRF() const { return m_mode == ModeCRF; }
     bool isCBR() const { return m_mode == ModeCBR; }
