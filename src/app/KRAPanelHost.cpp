@@ -45,7 +45,8 @@ void ShowNotice(QWidget* parent, const QString& text)
 }
 
 // The name filter of the open-file dialog: every extension the converter reads, in both
-// letter cases, then everything.
+// letter cases. Only a damaged format list (no extensions at all) leaves every file on offer,
+// rather than none.
 QStringList OpenDialogNameFilters()
 {
     QStringList patterns;
@@ -55,11 +56,9 @@ QStringList OpenDialogNameFilters()
         patterns << QLatin1Char('*') + extension.toLower() << QLatin1Char('*') + extension.toUpper();
     }
     patterns.removeDuplicates();
-    QStringList filters;
-    if (!patterns.isEmpty())
-        filters << QStringLiteral("Media files (%1)").arg(patterns.join(QLatin1Char(' ')));
-    filters << QStringLiteral("All files (*)");
-    return filters;
+    if (patterns.isEmpty())
+        return {QStringLiteral("All files (*)")};
+    return {QStringLiteral("Media files (%1)").arg(patterns.join(QLatin1Char(' ')))};
 }
 
 } // namespace
