@@ -129,8 +129,7 @@ TEST_F(FileAlreadyExists, SpaceTicksTheSelectionAndReturnRenamesRowAfterRow)
 
     // The existing file and one of the pair: skipping both leaves nothing to overwrite and
     // nothing clashing.
-    table->selectionModel()->select(dialog.tableModel()->index(0, 0),
-                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    table->selectRow(0);
     table->selectionModel()->select(dialog.tableModel()->index(1, 0),
                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
     key(Qt::Key_Space);
