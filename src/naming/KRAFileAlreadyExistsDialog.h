@@ -15,15 +15,16 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardItemModel>
 #include <QStringList>
-#include <QTableWidget>
 
 #include <memory>
 
+#include "kit/KRATableView.h"
 #include "kit/KillSwitch.h"
 #include "naming/KRACheckFilenames.h"
 
-class KRAFileAlreadyExistsDialog : public QDialog {
+class KRAFileAlreadyExistsDialog : public QDialog, public KRATableViewDelegate {
     Q_OBJECT
 public:
     explicit KRAFileAlreadyExistsDialog(QWidget* parent = nullptr);
@@ -53,7 +54,8 @@ public:
     // A check is pending or running (tests wait for the caption).
     bool isChecking() const { return m_checkPending || m_checkRunning; }
     QString lastRefusal() const { return m_lastRefusal; }
-    QTableWidget* table() const { return m_table; }
+    KRATableView* table() const { return m_table; }
+    QStandardItemModel* tableModel() const { return m_model; }
     QPushButton* okButton() const { return m_ok; }
 
 signals:
@@ -63,10 +65,16 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
 
+    // Space toggles the ticks of the selected rows; Return after a rename edits the next row's
+    // destination, unless the name was refused.
+    std::optional<QString> checkboxColumnIdentifier(KRATableView*) override;
+    std::optional<bool> editEnterToNextRow(KRATableView*) override;
+
 private:
     struct Cache;
     void reloadTable();
     void refreshAllRows();
+    void refreshAllRowsLater();
     void refreshRow(int row);
     void refreshButtons();
     void checkOverwrite();
@@ -87,8 +95,10 @@ private:
     bool m_overwrite = true;
     bool m_filling = false;
     bool m_batching = false;
+    bool m_refreshPending = false;
     QString m_lastRefusal;
-    QPointer<QTableWidget> m_table;
+    QPointer<KRATableView> m_table;
+    QPointer<QStandardItemModel> m_model;
     QPointer<QPushButton> m_ok;
     QPointer<QLabel> m_message;
 };

@@ -30,6 +30,8 @@ KRAFileListDialog::KRAFileListDialog(KRAFileListOwner* owner) : m_owner(owner)
 
 KRAFileListDialog::~KRAFileListDialog()
 {
+    if (m_table)
+        m_table->setTableDelegate(nullptr);
     if (m_cache && m_callback)
         m_cache->removeCallback(m_callback);
 }
@@ -40,10 +42,13 @@ void KRAFileListDialog::loadView()
     auto* layout = new QVBoxLayout(view);
     m_labelConverting = new QLabel(view);
     layout->addWidget(m_labelConverting);
-    m_table = new QTableWidget(0, ColCount, view);
-    m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("Source"), QStringLiteral("Destination"),
+    m_model = new QStandardItemModel(0, ColCount, view);
+    m_model->setHorizontalHeaderLabels({QString(), QStringLiteral("Source"), QStringLiteral("Destination"),
                                         QStringLiteral("Duration"), QStringLiteral("Type"),
                                         QStringLiteral("Estimated Size")});
+    m_table = new KRATableView(view);
+    m_table->setModel(m_model);
+    m_table->setTableDelegate(this);
     m_table->horizontalHeader()->setSectionResizeMode(ColCheck, QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(ColSource, QHeaderView::Stretch);
     m_table->horizontalHeader()->setSectionResizeMode(ColDestination, QHeaderView::Stretch);
@@ -80,7 +85,7 @@ void KRAFileListDialog::loadView()
         reveal->setText(selected < 2 ? QStringLiteral("Reveal Source File in File Manager")
                                      : QStringLiteral("Reveal Source Files in File Manager"));
     };
-    connect(m_table, &QTableWidget::itemSelectionChanged, this, validate);
+    connect(m_table->selectionModel(), &QItemSelectionModel::selectionChanged, this, validate);
     validate();
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, view);
@@ -88,7 +93,7 @@ void KRAFileListDialog::loadView()
     connect(buttons, &QDialogButtonBox::accepted, this, &KRAFileListDialog::onOK);
     connect(buttons, &QDialogButtonBox::rejected, this, &KRAFileListDialog::onCancel);
     layout->addWidget(buttons);
-    connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
+    connect(m_model, &QStandardItemModel::itemChanged, this, [this](QStandardItem* item) {
         if (m_filling)
             return;
         if (item->column() == ColCheck)
@@ -106,6 +111,12 @@ void KRAFileListDialog::loadView()
         });
     }
     reloadTable();
+}
+
+std::optional<bool> KRAFileListDialog::editEnterToNextRow(KRATableView*)
+{
+    // A refused name is still on screen in its alert: the user fixes that row first.
+    return m_lastRefusal.isEmpty();
 }
 
 void KRAFileListDialog::refreshDialog()
@@ -288,11 +299,11 @@ void KRAFileListDialog::reloadTable()
     if (!m_table)
         return;
     m_filling = true;
-    m_table->setRowCount(static_cast<int>(m_items.size()));
+    m_model->setRowCount(static_cast<int>(m_items.size()));
     const bool editable = m_encoder && m_encoder->outputsFiles;
     for (int row = 0; row < m_items.size(); ++row) {
         for (int column = 0; column < ColCount; ++column) {
-            auto* item = new QTableWidgetItem;
+            auto* item = new QStandardItem;
             Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
             if (column == ColCheck)
                 flags |= Qt::ItemIsUserCheckable;
@@ -301,7 +312,7 @@ void KRAFileListDialog::reloadTable()
             if (column >= ColDuration)
                 item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             item->setFlags(flags);
-            m_table->setItem(row, column, item);
+            m_model->setItem(row, column, item);
         }
     }
     m_filling = false;
@@ -312,24 +323,24 @@ void KRAFileListDialog::reloadTable()
 
 void KRAFileListDialog::refreshRow(int row)
 {
-    if (!m_table || row < 0 || row >= m_table->rowCount())
+    if (!m_model || row < 0 || row >= m_model->rowCount())
         return;
     m_filling = true;
     const KRAFileListItem& file = m_items[row];
     const QKFileInfoCache::Result* result = m_cache ? m_cache->infoForIndex(row) : nullptr;
-    m_table->item(row, ColCheck)->setCheckState(itemCheckedAt(row) ? Qt::Checked : Qt::Unchecked);
+    m_model->item(row, ColCheck)->setCheckState(itemCheckedAt(row) ? Qt::Checked : Qt::Unchecked);
     QString source = UrlProps::friendlyNameExt(file.url);
     if (!file.specialActionDesc.isEmpty())
         source = QStringLiteral("%1 [%2]").arg(source, file.specialActionDesc);
-    m_table->item(row, ColSource)->setText(source);
-    m_table->item(row, ColSource)->setToolTip(file.url.toLocalFile());
-    m_table->item(row, ColDestination)->setText(destinationUserAt(row));
+    m_model->item(row, ColSource)->setText(source);
+    m_model->item(row, ColSource)->setToolTip(file.url.toLocalFile());
+    m_model->item(row, ColDestination)->setText(destinationUserAt(row));
     const uint64_t length = result && result->info ? result->info->lengthMS() : 0;
-    m_table->item(row, ColDuration)->setText(length ? QKStringTools::formatDuration(length) : QStringLiteral("N/A"));
+    m_model->item(row, ColDuration)->setText(length ? QKStringTools::formatDuration(length) : QStringLiteral("N/A"));
     const QString type = result && result->info ? result->info->formatName() : QString();
-    m_table->item(row, ColType)->setText(type.isEmpty() ? QStringLiteral("N/A") : type);
+    m_model->item(row, ColType)->setText(type.isEmpty() ? QStringLiteral("N/A") : type);
     const uint64_t estimate = m_estimatedSizes.value(row, 0);
-    m_table->item(row, ColSize)->setText(estimate ? QKStringTools::formatFileSize(estimate) : QStringLiteral("N/A"));
+    m_model->item(row, ColSize)->setText(estimate ? QKStringTools::formatFileSize(estimate) : QStringLiteral("N/A"));
     m_filling = false;
 }
 

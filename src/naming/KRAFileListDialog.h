@@ -10,8 +10,8 @@
 #include <QList>
 #include <QMap>
 #include <QPointer>
+#include <QStandardItemModel>
 #include <QString>
-#include <QTableWidget>
 #include <QUrl>
 
 #include <memory>
@@ -19,6 +19,7 @@
 
 #include "job/QKEncoderDesc.h"
 #include "kit/KRAPanel.h"
+#include "kit/KRATableView.h"
 #include "media/QKFileInfoCache.h"
 
 class KRAFileNaming;
@@ -51,7 +52,7 @@ public:
     virtual void onSubDialogClose() = 0;
 };
 
-class KRAFileListDialog : public QKPanelViewController {
+class KRAFileListDialog : public QKPanelViewController, public KRATableViewDelegate {
     Q_OBJECT
 public:
     explicit KRAFileListDialog(KRAFileListOwner* owner);
@@ -87,10 +88,13 @@ public:
     QMap<int, KRAFileListEdit> edits() const { return m_edits; }
     QString convertingLabel() const;
     QString estimatedTotalLabel() const;
-    QTableWidget* table() const { return m_table; }
+    KRATableView* table() const { return m_table; }
+    QStandardItemModel* tableModel() const { return m_model; }
 
 protected:
     void loadView() override;
+    // Return after typing a destination edits the next row's, unless the name was refused.
+    std::optional<bool> editEnterToNextRow(KRATableView*) override;
 
 private:
     KRAFileListEdit& editItemAt(int row);
@@ -112,7 +116,8 @@ private:
     int m_callback = 0;
     bool m_filling = false;
     QString m_lastRefusal;
-    QPointer<QTableWidget> m_table;
+    QPointer<KRATableView> m_table;
+    QPointer<QStandardItemModel> m_model;
     QPointer<QLabel> m_labelConverting;
     QPointer<QLabel> m_labelTotal;
 };

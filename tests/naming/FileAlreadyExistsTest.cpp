@@ -1,11 +1,14 @@
 // The files-already-exist dialog: its caption follows the files, outputs the batch cannot
-// write keep it from going on, renames are checked, and the three ways out.
+// write keep it from going on, renames are checked, the keyboard, and the three ways out.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTest>
 
 #include "common/MediaTestFiles.h"
+#include "common/QtWait.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
@@ -105,6 +108,57 @@ TEST_F(FileAlreadyExists, RenamesAreCheckedAndStayWhereTheUserSays)
     }
     ASSERT_TRUE(waitForCheck(dialog));
     EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Continue"));
+}
+
+TEST_F(FileAlreadyExists, SpaceTicksTheSelectionAndReturnRenamesRowAfterRow)
+{
+    KRAFileAlreadyExistsDialog dialog;
+    const KRACheckFilenamesStateRef state = makeState();
+    dialog.setState(state);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(waitForCheck(dialog));
+    KRATableView* table = dialog.table();
+    table->setFocus();
+    const auto key = [&](Qt::Key which) {
+        QWidget* target = table->currentEditor() ? table->currentEditor() : static_cast<QWidget*>(table);
+        QTest::keyClick(target, which);
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    };
+
+    // The existing file and one of the pair: skipping both leaves nothing to overwrite and
+    // nothing clashing.
+    table->selectRow(0);
+    table->selectionModel()->select(dialog.tableModel()->index(1, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    key(Qt::Key_Space);
+    EXPECT_FALSE(state->entries[0]->checked || state->entries[1]->checked);
+    EXPECT_TRUE(state->entries[2]->checked);
+    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Continue"); }, 10000));
+    EXPECT_TRUE(dialog.okButton()->isEnabled());
+    key(Qt::Key_Space);
+    EXPECT_TRUE(state->entries[0]->checked && state->entries[1]->checked);
+    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Overwrite"); }, 10000));
+
+    // Return renames and moves on to the next destination; it does not press the OK button,
+    // which the pair no longer blocks.
+    dialog.setChecked(2, false);
+    ASSERT_TRUE(dialog.okButton()->isEnabled());
+    table->beginEditRow(0, 1);
+    auto* line = qobject_cast<QLineEdit*>(table->currentEditor());
+    ASSERT_NE(line, nullptr);
+    line->setText(QString::fromStdString(dir.file("renamed")));
+    key(Qt::Key_Return);
+    EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("renamed.mkv")));
+    EXPECT_EQ(table->editedIndex(), dialog.tableModel()->index(1, 1));
+    EXPECT_TRUE(dialog.isVisible());
+    // A refused name keeps editing where it is.
+    qobject_cast<QLineEdit*>(table->currentEditor())->setText(QStringLiteral("no path"));
+    key(Qt::Key_Return);
+    EXPECT_FALSE(dialog.lastRefusal().isEmpty());
+    EXPECT_EQ(table->currentEditor(), nullptr);
+    EXPECT_TRUE(dialog.isVisible());
 }
 
 TEST_F(FileAlreadyExists, WaysOut)

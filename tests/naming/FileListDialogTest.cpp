@@ -1,9 +1,11 @@
-// List and rename: edits are kept apart until OK, the labels, encoders without files, and
-// the file information shown as it arrives.
+// List and rename: edits are kept apart until OK, the labels, encoders without files, Return
+// while renaming, and the file information shown as it arrives.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
 
 #include "common/MediaTestFiles.h"
 #include "common/TestFiles.h"
@@ -101,6 +103,30 @@ TEST(FileListDialog, EditsWaitForOK)
     EXPECT_FALSE(dialog.itemCheckedAt(1));
 }
 
+TEST(FileListDialog, ReturnMovesRenamingToTheNextRow)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    Owner owner = MakeOwner(dir, 3);
+    KRAFileListDialog dialog(&owner);
+    dialog.refreshDialog();
+    QWidget* view = dialog.view();
+    view->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    KRATableView* table = dialog.table();
+    table->beginEditRow(0, 2);
+    auto* line = qobject_cast<QLineEdit*>(table->currentEditor());
+    ASSERT_NE(line, nullptr);
+    line->setText(QStringLiteral("renamed"));
+    QTest::keyClick(line, Qt::Key_Return);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(dialog.destinationUserAt(0), QStringLiteral("renamed"));
+    EXPECT_EQ(table->editedIndex(), dialog.tableModel()->index(1, 2));
+    EXPECT_EQ(dialog.destinationUserAt(1), QStringLiteral("clip1")) << "moving on changes nothing";
+    view->hide();
+}
+
 TEST(FileListDialog, EncoderWithoutFilesAndFileInformation)
 {
     TestStoreScope store;
@@ -129,6 +155,6 @@ TEST(FileListDialog, EncoderWithoutFilesAndFileInformation)
     while (real.cache->countLoaded() == 0 && timer.elapsed() < 20000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     QApplication::processEvents();
-    EXPECT_NE(withInfo.table()->item(0, 3)->text(), QStringLiteral("N/A"));
-    EXPECT_EQ(withInfo.table()->item(0, 5)->text(), QStringLiteral("N/A"));
+    EXPECT_NE(withInfo.tableModel()->item(0, 3)->text(), QStringLiteral("N/A"));
+    EXPECT_EQ(withInfo.tableModel()->item(0, 5)->text(), QStringLiteral("N/A"));
 }
