@@ -1,5 +1,7 @@
 #include "image/PxImageICO.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -291,12 +293,45 @@ bool PxImageICO::MakeEntry(const PxImage& image, uint8_t entry[16], std::vector<
     return true;
 }
 
-bool PxImageICO::Encode(PxFile* stream)
+bool PxImageICO::Encode(PxFile* stream, bool append, int32_t pageCount)
 {
     if (EncodeSafeCheck(stream))
         return false;
-    PxImage* self = this;
-    return EncodeFrames(stream, &self, 1);
+    if (pageCount < 0 || pageCount > 65535)
+        return Fail("an ICO file holds at most 65535 images");
+    if (append && pageCount > m_pieceCount)
+        return true;
+    const bool headerOnly = !append && pageCount != 0;
+    uint8_t entry[16];
+    std::vector<uint8_t> body;
+    std::string error;
+    // The image is made into an entry before anything is written, so that an image that cannot
+    // be one leaves no piece of a file behind.
+    if (!headerOnly && !MakeEntry(*this, entry, body, error))
+        return Fail(error.c_str());
+    if (!append) {
+        m_pieceCount = std::max(pageCount, 1);
+        m_nextBodyOffset = uint32_t(6 + 16 * m_pieceCount);
+        uint8_t header[6] = {0, 0, 1, 0, 0, 0};
+        pxio::PutLe16(header + 4, uint32_t(m_pieceCount));
+        if (!pxio::WriteAll(stream, header, sizeof header))
+            return Fail("Error writing ICO file header");
+        if (headerOnly)
+            return true;
+    }
+    if (!append || pageCount == m_pieceCount) {
+        if (uint64_t(m_nextBodyOffset) + body.size() > UINT32_MAX)
+            return Fail("ICO file too large");
+        pxio::PutLe32(entry + 12, m_nextBodyOffset);
+        m_nextBodyOffset += uint32_t(body.size());
+        if (!pxio::WriteAll(stream, entry, sizeof entry))
+            return Fail("Error saving ICO image header");
+        if (append)
+            return true;
+    }
+    if (!pxio::WriteAll(stream, body.data(), body.size()))
+        return Fail("Error saving ICO body");
+    return true;
 }
 
 bool PxImageICO::EncodeFrames(PxFile* stream, PxImage** images, int32_t count)

@@ -13,12 +13,20 @@ public:
 
     // The entry at the frame index; the frame count is the directory's.
     bool Decode(PxFile* stream);
-    // One image as a one-entry icon file. Never changes the image it writes.
-    bool Encode(PxFile* stream);
+    // One image as a one-entry icon file, or one piece of a file that a caller puts together
+    // image by image: without append, the directory header for max(pageCount, 1) images (and,
+    // when pageCount is 0, this image's entry and body); with append and pageCount equal to the
+    // header's count, this image's directory entry; with append and a smaller pageCount, this
+    // image's body. The offset of the next body is kept from call to call. Never changes the
+    // image it writes.
+    bool Encode(PxFile* stream, bool append = false, int32_t pageCount = 0);
     // Several images as one icon file: the directory, every entry, then every body in order.
     bool EncodeFrames(PxFile* stream, PxImage** images, int32_t count);
 
 private:
+    uint32_t m_nextBodyOffset = 0;
+    int32_t m_pieceCount = 0;
+
     bool Fail(const char* message);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow);
     // The entry's 16 directory bytes (its offset left 0) and its body.

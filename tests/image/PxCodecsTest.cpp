@@ -552,6 +552,18 @@ TEST_F(PxCodecs, IcoEntriesMasksAndSeveralImages)
         EXPECT_TRUE(ImagePixels(back) == ImagePixels(*images[k]) || k == 0);
     }
     EXPECT_EQ(expectedOffset, file.size());
+    // The same file put together piece by piece: the header, every entry, then every body.
+    PxImageICO pieces;
+    PxMemFile pieced;
+    ASSERT_TRUE(pieced.Open());
+    pieces.MakeGhostOf(images[0]);
+    ASSERT_TRUE(pieces.Encode(&pieced, false, 3));
+    for (int pass = 0; pass < 2; ++pass)
+        for (int k = 0; k < 3; ++k) {
+            pieces.MakeGhostOf(images[k]);
+            ASSERT_TRUE(pieces.Encode(&pieced, true, pass == 0 ? 3 : k)) << pieces.GetLastError();
+        }
+    EXPECT_TRUE(std::string(reinterpret_cast<const char*>(pieced.GetBuffer(false)), size_t(pieced.Size())) == file);
     EXPECT_EQ(file[6 + 32], 0) << "a large image is a PNG entry of width byte 0";
     PxImage alphaBack;
     alphaBack.SetFrame(1);
