@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPropertyAnimation>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -419,8 +420,13 @@ void KRAProgressDialog::onCoreCount(uint64_t count)
     assignIdleCores();
     QWidget* window = view() ? view()->window() : nullptr;
     const int wanted = heightForNumCPUs(count);
-    if (window && view()->height() < wanted)
-        window->resize(window->width(), window->height() + wanted - view()->height());
+    if (!window || view()->height() >= wanted)
+        return;
+    // The window grows downwards in a short animation, its top-left corner where it was.
+    auto* grow = new QPropertyAnimation(window, "size", window);
+    grow->setDuration(200);
+    grow->setEndValue(QSize(window->width(), window->height() + wanted - view()->height()));
+    grow->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void KRAProgressDialog::beginConversion()

@@ -248,9 +248,12 @@ TEST_F(ProgressDialog, RaisingTheCountStartsMoreFilesAtOnce)
     dialog->onCoreCount(1);
     dialog->view();
     EXPECT_EQ(dialog->numWorkingCores(), 1u);
+    dialog->view()->resize(400, 100);
     dialog->onCoreCount(3); // completions arrive on later turns: the count is exact here
     EXPECT_EQ(dialog->numWorkingCores(), 3u);
     EXPECT_EQ(dialog->optNumCPUs(), 3u);
+    // The window grows to show the three slots.
+    EXPECT_TRUE(WaitFor([&] { return dialog->view()->height() == KRAProgressDialog::heightForNumCPUs(3); }, 3000));
     ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 4);
 }
