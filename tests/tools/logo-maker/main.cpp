@@ -189,7 +189,7 @@ QImage DrawCheck(const CheckPicture& picture)
     QPainter painter(&image);
     QRect box(1, 1, 14, 14);
     if (picture.stacked) {
-        DrawBox(painter, QRect(2, 2, 14, 14), kAccent);
+        DrawBox(painter, QRect(2, 2, 14, 14), kBoxFill);
         box = QRect(0, 0, 14, 14);
     }
     DrawBox(painter, box, picture.front == Front::FilledTick ? kAccent : kBoxFill);
