@@ -30,13 +30,16 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <unordered_map>
 
@@ -77,6 +80,60 @@ QString CheckStateTip(int state)
         return QStringLiteral("Not ticked");
     }
 }
+
+// Item data of the tree: the picture of the folder's check state.
+constexpr int kStatePictureRole = Qt::UserRole + 1;
+
+// Draws the folder's state picture where the style would draw its check box. The rest of the
+// row is the base class's, and so are the clicks on the box: they still reach the model as
+// check-state changes.
+class KRAFolderStateDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QImage picture = index.data(kStatePictureRole).value<QImage>();
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        if (picture.isNull() || !(item.features & QStyleOptionViewItem::HasCheckIndicator)) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QWidget* widget = item.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        const QRect box = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, widget);
+        painter->save();
+        // The style's own check box is never drawn, so a picture with clear edges shows the
+        // row beneath it rather than that box.
+        painter->setClipRegion(QRegion(item.rect).subtracted(QRegion(box)), Qt::IntersectClip);
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->restore();
+
+        painter->save();
+        painter->setClipRect(box, Qt::IntersectClip);
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, widget);
+        painter->restore();
+
+        // At its own size (the box it draws is the style's), unless the style's box is much
+        // larger or smaller.
+        const QSize own = picture.deviceIndependentSize().toSize();
+        const int side = std::clamp(own.height(), box.height(), box.height() + 2);
+        QRect target(0, 0, side * own.width() / std::max(1, own.height()), side);
+        target.moveCenter(box.center());
+        painter->drawImage(target, picture);
+    }
+
+    // Rows tall enough for the picture with a pixel to spare above and below.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        const QImage picture = index.data(kStatePictureRole).value<QImage>();
+        if (!picture.isNull())
+            size.setHeight(std::max(size.height(), picture.deviceIndependentSize().toSize().height() + 2));
+        return size;
+    }
+};
 
 } // namespace
 
@@ -201,6 +258,8 @@ public:
             return entry->name();
         case Qt::CheckStateRole:
             return CheckStateOf(entry->checkState());
+        case kStatePictureRole:
+            return entry->checkImage();
         case Qt::ToolTipRole:
             return QStringLiteral("%1\n%2").arg(entry->path(), CheckStateTip(entry->checkState()));
         case Qt::FontRole:
@@ -422,6 +481,7 @@ void KRABatchConvertDialog::loadView()
     m_treeModel = new KRAFolderTreeModel(this, tree);
     m_treeModel->setRoots(m_rootFolders);
     tree->setModel(m_treeModel);
+    tree->setItemDelegate(new KRAFolderStateDelegate(tree));
 
     auto* table = new KRATableView(split);
     table->setTableDelegate(this);

@@ -3,6 +3,7 @@
 #include "batch/KRAFileFilter.h"
 #include "batch/KRAWorkerPool.h"
 #include "batch/QKMediaFormatFilter.h"
+#include "kit/QKNamedImages.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XMainQueue.h"
@@ -87,6 +88,17 @@ KRAFolderTreeOwner::~KRAFolderTreeOwner() = default;
 KRACollectSink::~KRACollectSink() = default;
 
 // ---- Globals ----
+
+folderStateImageHelper::folderStateImageHelper()
+{
+    for (int state = Recursive; state <= Checked; ++state)
+        m_images[state] = QKNamedImages::imageNamed(clFolderListEntry::imageNameForState(state));
+}
+
+QImage folderStateImageHelper::checkBoxImageForState(int state) const
+{
+    return state >= Recursive && state <= Checked ? m_images[state] : QImage();
+}
 
 folderListGlobals::folderListGlobals(const std::weak_ptr<KRAFolderTreeOwner>& owner)
     : m_formats(std::make_unique<QKMediaFormatFilter>()), m_owner(owner)
@@ -819,6 +831,11 @@ QString clFolderListEntry::imageNameForState(int state)
     static const char* const kImages[] = {"1-SelRecursive", "2-SelNonRecur", "3-SubSelected",
                                           "4-Indiv",        "5-Unchecked",   "6-Checked"};
     return state >= Recursive && state <= Checked ? QString::fromLatin1(kImages[state]) : QString();
+}
+
+QImage clFolderListEntry::checkImage() const
+{
+    return m_globals ? m_globals->images().checkBoxImageForState(checkState()) : QImage();
 }
 
 // ---- Selection data ----

@@ -15,6 +15,7 @@
 #include "kit/KillSwitch.h"
 
 #include <QDateTime>
+#include <QImage>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -89,6 +90,17 @@ public:
     }
 };
 
+// The six check-box pictures of the tree, loaded once from the resources.
+class folderStateImageHelper {
+public:
+    folderStateImageHelper();
+    // The picture of states 0-5; a null image for any other value.
+    QImage checkBoxImageForState(int state) const;
+
+private:
+    QImage m_images[6];
+};
+
 // Shared by every node below one root.
 class folderListGlobals {
 public:
@@ -98,12 +110,14 @@ public:
     const QKMediaFormatFilter& formats() const { return *m_formats; }
     std::shared_ptr<KRAFolderTreeOwner> owner() const { return m_owner.lock(); }
     std::shared_ptr<KRAFileFilter> fileFilter() const;
+    const folderStateImageHelper& images() const { return m_images; }
     // Whether the files' lite information is read after listing, for the table's columns.
     bool loadInfoForColumns = true;
 
 private:
     std::unique_ptr<QKMediaFormatFilter> m_formats;
     std::weak_ptr<KRAFolderTreeOwner> m_owner;
+    folderStateImageHelper m_images;
 };
 using folderListGlobalsRef = std::shared_ptr<folderListGlobals>;
 
@@ -172,6 +186,8 @@ public:
     // What a click on the folder's check box makes of a state.
     static int nextCheckStateOnClick(int state);
     static QString imageNameForState(int state);
+    // The picture of the current state (null for a node made without a root).
+    QImage checkImage() const;
     int64_t checkedFileCount() const { return m_checkedFiles; }
 
     // ---- Selection data: path -> "Recursive", "NonRecursive", "SubSelected",

@@ -22,6 +22,7 @@
 
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTest>
 
 #include <condition_variable>
 #include <filesystem>
@@ -43,6 +44,30 @@ std::string PathOf(const QUrl& url)
 void Touch(const std::string& path, size_t bytes = 0)
 {
     std::ofstream(path) << std::string(bytes, 'x');
+}
+
+// Whether the opaque pixels of the picture are in the shot with its corner at the point.
+bool ShowsAt(const QImage& shot, const QImage& picture, const QPoint& at)
+{
+    if (!shot.rect().contains(QRect(at, picture.size())))
+        return false;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            if (qAlpha(pixel) == 255 && shot.pixel(at.x() + x, at.y() + y) != pixel)
+                return false;
+        }
+    return true;
+}
+
+// Where the row shows the picture, or a null point.
+QPoint FindInRow(const QImage& shot, const QImage& picture, const QRect& row)
+{
+    for (int y = row.top(); y <= row.bottom() - picture.height() + 1; ++y)
+        for (int x = row.left(); x <= row.right() - picture.width() + 1; ++x)
+            if (ShowsAt(shot, picture, QPoint(x, y)))
+                return QPoint(x, y);
+    return {};
 }
 
 class BatchConverter : public ::testing::Test {
@@ -434,4 +459,51 @@ TEST_F(BatchConverter, DroppedFoldersAreTickedAloneAndTheirParentSelected)
     ASSERT_TRUE(WaitFor([&] { return !dialog->isSelecting(); }));
     EXPECT_EQ(dialog->currentFolder()->path(), QString::fromStdString(root + "/p"));
     EXPECT_EQ(dialog->selectedFolders(), QList<QUrl>{Url(root + "/p")});
+}
+
+TEST_F(BatchConverter, TreeRowsShowTheirStatePictureWhereTheCheckBoxWas)
+{
+    const std::string root = dir.file("states");
+    for (const char* folder : {"/all/below", "/own"})
+        std::filesystem::create_directories(root + folder);
+    std::shared_ptr<KRAPanelHost> host;
+    auto dialog = OpenAt(root, &host);
+    host->mainWindow()->resize(900, 500);
+    host->mainWindow()->show();
+    KRAOutlineView* tree = dialog->folderTree();
+    QAbstractItemModel* model = tree->model();
+    const QModelIndex top = model->index(0, 0);
+    tree->expand(top);
+    ASSERT_TRUE(WaitFor([&] { return model->rowCount(top) == 2; }));
+    const QModelIndex all = model->index(0, 0, top);
+    const QModelIndex own = model->index(1, 0, top);
+    ASSERT_EQ(all.data().toString(), QStringLiteral("all"));
+    const clFolderListEntryRef rootFolder = dialog->rootFolders().first();
+    const folderStateImageHelper& images = rootFolder->globals()->images();
+    auto shot = [&] { return tree->viewport()->grab().toImage().convertToFormat(QImage::Format_ARGB32); };
+    auto picture = [&](int state) {
+        return images.checkBoxImageForState(state).convertToFormat(QImage::Format_ARGB32);
+    };
+
+    QImage before = shot();
+    const QPoint allAt = FindInRow(before, picture(Unchecked), tree->visualRect(all));
+    const QPoint ownAt = FindInRow(before, picture(Unchecked), tree->visualRect(own));
+    ASSERT_FALSE(allAt.isNull());
+    ASSERT_FALSE(ownAt.isNull());
+
+    // A click on the picture and Space on a selected row change the ticks as on a check box.
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, allAt + QPoint(8, 8));
+    EXPECT_EQ(rootFolder->subFolderAt(QStringLiteral("all"))->checkState(), Recursive);
+    tree->selectionModel()->setCurrentIndex(own, QItemSelectionModel::ClearAndSelect);
+    QTest::keyClick(tree, Qt::Key_Space);
+    QTest::keyClick(tree, Qt::Key_Space);
+    EXPECT_EQ(rootFolder->subFolderAt(QStringLiteral("own"))->checkState(), NonRecursive);
+    EXPECT_EQ(rootFolder->checkState(), SubSelected);
+
+    const QImage after = shot();
+    EXPECT_TRUE(ShowsAt(after, picture(Recursive), allAt));
+    EXPECT_FALSE(ShowsAt(after, picture(NonRecursive), allAt));
+    EXPECT_TRUE(ShowsAt(after, picture(NonRecursive), ownAt)); // on the selected row
+    EXPECT_FALSE(ShowsAt(after, picture(Recursive), ownAt));
+    EXPECT_FALSE(FindInRow(after, picture(SubSelected), tree->visualRect(top)).isNull());
 }

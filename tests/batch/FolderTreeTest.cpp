@@ -323,3 +323,23 @@ TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
         EXPECT_EQ(collect(third), expected) << "trial " << trial << " (saved again)";
     }
 }
+
+TEST_F(FolderTree, EachStateHasAPictureOfItsOwn)
+{
+    const folderStateImageHelper& images = root->globals()->images();
+    QList<QImage> seen;
+    for (int state = Recursive; state <= Checked; ++state) {
+        const QImage picture = images.checkBoxImageForState(state);
+        ASSERT_FALSE(picture.isNull()) << clFolderListEntry::imageNameForState(state).toStdString();
+        for (const QImage& other : seen)
+            EXPECT_NE(picture, other) << state;
+        seen << picture;
+    }
+    for (const int outside : {-1, 6, 1000})
+        EXPECT_TRUE(images.checkBoxImageForState(outside).isNull()) << outside;
+
+    // The entry's picture follows its state.
+    EXPECT_EQ(root->checkImage(), images.checkBoxImageForState(Unchecked));
+    root->setCheckState(Recursive);
+    EXPECT_EQ(root->checkImage(), images.checkBoxImageForState(Recursive));
+}

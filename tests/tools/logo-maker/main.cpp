@@ -1,7 +1,8 @@
 // logo-maker: draws the program's encoder logos (a rounded square in a colour of the format's
-// family with a short label) and the effects' small logos ("dsp-logo-NAME", a round badge in
-// the colour of the effect's kind) and writes them as NAME.png into a folder. Run once by hand when
-// the logo table changes; the pictures are kept under resources/.
+// family with a short label), the effects' small logos ("dsp-logo-NAME", a round badge in
+// the colour of the effect's kind) and the folder tree's six check-box pictures, and writes them
+// as NAME.png into a folder. Run once by hand when the logo table changes; the pictures are kept
+// under resources/.
 //
 //   logo-maker FOLDER
 
@@ -11,6 +12,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPen>
+#include <QPolygonF>
 
 #include <cstdio>
 
@@ -148,6 +151,62 @@ QImage Draw(const Logo& logo)
     return image;
 }
 
+// The folder tree's check boxes, 16 pixels square around a 14-pixel box (the size of the
+// Fusion style's indicator, so the picture sits where that one would). A stacked box behind
+// means "and the folders below": ticked with it, the whole tree; empty with it, only something
+// further down. Square corners and solid fills keep them sharp at 1:1 and legible on a
+// selected (blue) row as on a plain one.
+enum class Front { Empty, Tick, Square, FilledTick };
+
+struct CheckPicture {
+    const char* file;
+    Front front;
+    bool stacked;
+};
+
+const CheckPicture kCheckPictures[] = {
+    {"1-SelRecursive", Front::Tick, true}, {"2-SelNonRecur", Front::Tick, false},
+    {"3-SubSelected", Front::Empty, true}, {"4-Indiv", Front::Square, false},
+    {"5-Unchecked", Front::Empty, false},  {"6-Checked", Front::FilledTick, false},
+};
+
+const QColor kBoxEdge(0x4a, 0x4a, 0x4a);
+const QColor kBoxFill(Qt::white);
+const QColor kAccent(0x1f, 0x5f, 0xc4);
+const QColor kTickInk(0x1a, 0x1a, 0x1a);
+
+// A box with a 1-pixel edge filling the pixels of rect.
+void DrawBox(QPainter& painter, const QRect& rect, const QColor& fill)
+{
+    painter.fillRect(rect, kBoxEdge);
+    painter.fillRect(rect.adjusted(1, 1, -1, -1), fill);
+}
+
+QImage DrawCheck(const CheckPicture& picture)
+{
+    QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    QRect box(1, 1, 14, 14);
+    if (picture.stacked) {
+        DrawBox(painter, QRect(2, 2, 14, 14), kBoxFill);
+        box = QRect(0, 0, 14, 14);
+    }
+    DrawBox(painter, box, picture.front == Front::FilledTick ? kAccent : kBoxFill);
+    if (picture.front == Front::Square)
+        painter.fillRect(QRect(box.left() + 4, box.top() + 4, 6, 6), kAccent);
+    if (picture.front == Front::Tick || picture.front == Front::FilledTick) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(picture.front == Front::Tick ? kTickInk : QColor(Qt::white), 2.2);
+        pen.setCapStyle(Qt::FlatCap);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        const QPointF at = box.topLeft();
+        painter.drawPolyline(QPolygonF{at + QPointF(3, 7.2), at + QPointF(5.8, 10), at + QPointF(11, 4)});
+    }
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -167,6 +226,11 @@ int main(int argc, char** argv)
     for (const Logo& logo : kEffectLogos) {
         const QString name = QStringLiteral("dsp-logo-") + QString::fromLatin1(logo.file);
         if (!Save(DrawEffect(logo), folder + QLatin1Char('/') + name + QStringLiteral(".png")))
+            return 1;
+    }
+    for (const CheckPicture& picture : kCheckPictures) {
+        if (!Save(DrawCheck(picture),
+                  folder + QLatin1Char('/') + QString::fromLatin1(picture.file) + QStringLiteral(".png")))
             return 1;
     }
     return 0;
