@@ -115,8 +115,8 @@ public:
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &item, painter, widget);
         painter->restore();
 
-        // At its own size (the box it draws is the style's), unless the style's box is much
-        // larger or smaller.
+        // At its own size when that is the style's box height or up to two pixels more; else
+        // scaled into that range, so that it never shrinks below the box nor grows far past it.
         const QSize own = picture.deviceIndependentSize().toSize();
         const int side = std::clamp(own.height(), box.height(), box.height() + 2);
         QRect target(0, 0, side * own.width() / std::max(1, own.height()), side);
