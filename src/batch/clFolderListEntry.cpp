@@ -584,9 +584,10 @@ void clFolderListEntry::filesLoaded(std::vector<clAsyncReadFileRef> records, con
 
 void clFolderListEntry::beginLoadFileInfo()
 {
-    m_infoLoader.reset();
-    if (!m_globals->loadInfoForColumns)
+    if (!m_globals->loadInfoForColumns) {
+        m_infoLoader.reset();
         return;
+    }
     std::vector<QString> paths;
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -594,14 +595,28 @@ void clFolderListEntry::beginLoadFileInfo()
             if (!record->info)
                 paths.push_back(XStrToQString(XPathFromFileURL(record->url)));
     }
+    // A reader still at work on these files goes on: a rescan of an unchanged folder must
+    // not start the probing over.
+    if (m_infoLoader && m_infoRunning && *m_infoRunning &&
+        std::all_of(paths.begin(), paths.end(), [&](const QString& path) { return m_infoPaths.count(path); }))
+        return;
+    m_infoLoader.reset();
+    m_infoPaths.clear();
     if (paths.empty())
         return;
     std::sort(paths.begin(), paths.end(),
               [](const QString& a, const QString& b) { return KRACompareNatural(a, b) < 0; });
     m_infoLoader = std::make_unique<KillSwitchHolder>();
+    m_infoPaths.insert(paths.begin(), paths.end());
+    m_infoRunning = std::make_shared<std::atomic<bool>>(true);
     const KillSwitchRef cookie = m_infoLoader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
-    KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie] {
+    const std::shared_ptr<std::atomic<bool>> running = m_infoRunning;
+    const bool posted = KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie, running] {
+        struct Done {
+            std::atomic<bool>& running;
+            ~Done() { running = false; }
+        } done{*running};
         for (const QString& path : paths) {
             if (cookie->die())
                 return;
@@ -615,6 +630,10 @@ void clFolderListEntry::beginLoadFileInfo()
             });
         }
     });
+    if (!posted) {
+        *m_infoRunning = false;
+        m_infoLoader.reset();
+    }
 }
 
 void clFolderListEntry::deliverInfo(const QUrl& url, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)

@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 class KRAFileFilter;
@@ -290,5 +291,7 @@ private:
     std::atomic<bool> m_filesReady{false}; // read by the collection's worker
     std::unique_ptr<KillSwitchHolder> m_loader;
     std::unique_ptr<KillSwitchHolder> m_infoLoader;
+    std::set<QString> m_infoPaths;                    // the files the reader above probes
+    std::shared_ptr<std::atomic<bool>> m_infoRunning; // cleared when it has done them all
     QString m_accessError;
 };
