@@ -41,6 +41,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <set>
 #include <unordered_map>
 
 namespace {
@@ -374,12 +376,23 @@ void KRABatchConvertDialog::init(const std::optional<QList<QUrl>>& selection,
         m_shownProfileName = QString::fromLatin1(kNoneSelected);
     } else {
         const QString name = QSettings().value(QString::fromLatin1(kProfileKey)).toString();
-        if (name.isEmpty() || name == QLatin1String(kNoneSelected)) {
-            m_shownProfileName = QString::fromLatin1(kNoneSelected);
-            m_currentProfile = KRABatchConverterProfile::noProfileSelected();
-        } else {
-            m_shownProfileName = name;
-            m_currentProfile = KRABatchConverterProfile::profileByName(name);
+        m_shownProfileName = QString::fromLatin1(kNoneSelected);
+        m_currentProfile = KRABatchConverterProfile::noProfileSelected();
+        if (!name.isEmpty() && name != QLatin1String(kNoneSelected)) {
+            auto profile = std::make_shared<KRABatchConverterProfile>();
+            if (profile->loadExisting(name)) {
+                m_shownProfileName = name;
+                m_currentProfile = profile;
+                // The window works with what the pop-up names: the profile's filters, and
+                // its ticks as the folders appear.
+                profile->getFilters(*m_filter);
+                if (profile->saveSelection)
+                    for (const clFolderListEntryRef& root : m_rootFolders)
+                        root->applySelectionData(profile->selection);
+            } else {
+                m_pendingProblem = profile->lastError() + QStringLiteral(" No profile is selected.");
+                QSettings().remove(QString::fromLatin1(kProfileKey));
+            }
         }
     }
     m_startupPending = true;
@@ -422,8 +435,17 @@ void KRABatchConvertDialog::setFilter(const std::shared_ptr<KRAFileFilter>& filt
 
 QVariant KRABatchConvertDialog::currentSelection() const
 {
+    // A profile that does not keep ticks still holds, in memory, the data of the ticks it
+    // took over, for the folders not listed yet.
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_currentProfile && m_currentProfile->saveSelection ? m_currentProfile->selection : QVariant();
+    return m_currentProfile ? m_currentProfile->selection : QVariant();
+}
+
+void KRABatchConvertDialog::forgetSelection(const QString& path)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_currentProfile)
+        clFolderListEntry::forgetInSelection(m_currentProfile->selection, path);
 }
 
 void KRABatchConvertDialog::setProfile(const KRABatchConverterProfileRef& profile)
@@ -572,6 +594,7 @@ void KRABatchConvertDialog::loadView()
 
     popup->addItems(m_profileList);
     showProfileName(m_shownProfileName);
+    refreshFiltersButton();
     connect(popup, &QComboBox::activated, this, [this](int index) { onProfileSelected(m_profileList.value(index)); });
     connect(filters, &QPushButton::clicked, this, [this] { onButtonFilter(); });
     connect(reset, &QPushButton::clicked, this, [this] { onButtonReset(); });
@@ -592,6 +615,8 @@ void KRABatchConvertDialog::loadView()
         m_startupPending = false;
         const QList<QUrl> items = std::exchange(m_startupSelectMe, {});
         selectTheseItems(items, true);
+        if (!m_pendingProblem.isEmpty())
+            showProblem(std::exchange(m_pendingProblem, QString()));
     });
     refreshStatusBar();
 }
@@ -647,7 +672,9 @@ void KRABatchConvertDialog::onProfileSelected(const QString& name)
     const QString revertTo = currentProfileName().value_or(QString::fromLatin1(kNoneSelected));
     if (name == QLatin1String(kNoneSelected)) {
         saveProfile();
-        setProfile(KRABatchConverterProfile::noProfileSelected());
+        const KRABatchConverterProfileRef none = KRABatchConverterProfile::noProfileSelected();
+        none->selection = collectSelection();
+        setProfile(none);
         onProfileChanged();
         QSettings().remove(QString::fromLatin1(kProfileKey));
         showProfileName(name);
@@ -657,28 +684,14 @@ void KRABatchConvertDialog::onProfileSelected(const QString& name)
         auto* sheet = new KRAChooseProfileName(host ? host->mainWindow() : nullptr);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         sheet->setInvalidValues(m_profileList);
+        sheet->setValidator(&KRABatchConverterProfile::nameProblem);
         const std::weak_ptr<KRABatchConvertDialog> weak = weak_from_this();
         QPointer<KRAChooseProfileName> guard(sheet);
         auto done = [weak, guard](int64_t code) {
             const auto self = weak.lock();
             if (!self || !guard || code != 1)
                 return;
-            const QString newName = guard->value();
-            if (newName.isEmpty() || self->m_profileList.contains(newName))
-                return;
-            KRABatchConverterProfileRef profile;
-            const KRABatchConverterProfileRef current = self->currentProfile();
-            if (guard->copyCurrent() && current)
-                profile = current->copyWithName(newName);
-            else
-                profile = KRABatchConverterProfile::newProfileNamed(newName);
-            profile->saveSelection = guard->saveSelection();
-            self->setProfile(profile);
-            self->saveProfile();
-            self->onProfileChanged();
-            QSettings().setValue(QString::fromLatin1(kProfileKey), newName);
-            self->m_shownProfileName = newName;
-            self->loadProfileList();
+            self->createProfile(guard->value(), guard->copyCurrent(), guard->saveSelection());
         };
         if (!SheetFallback::beginSheet(sheet, host ? host->mainWindow() : nullptr, done)) {
             sheet->setWindowModality(Qt::ApplicationModal);
@@ -703,24 +716,85 @@ void KRABatchConvertDialog::onProfileSelected(const QString& name)
             const auto self = weak.lock();
             if (!self || box->clickedButton() != box->button(QMessageBox::Yes))
                 return;
-            const KRABatchConverterProfileRef profile = self->currentProfile();
-            if (!profile || !profile->deleteProfile())
-                return;
-            self->setProfile(KRABatchConverterProfile::newProfileNamed(QString()));
-            self->currentProfile()->name.reset();
-            self->onProfileChanged();
-            QSettings().remove(QString::fromLatin1(kProfileKey));
-            self->m_shownProfileName = QString::fromLatin1(kNoneSelected);
-            self->loadProfileList();
+            self->deleteCurrentProfile();
         });
         box->open();
     } else {
+        // A profile that cannot be loaded is not used: saving it later would write an empty
+        // profile over whatever its file holds.
+        auto next = std::make_shared<KRABatchConverterProfile>();
+        if (!next->loadExisting(name)) {
+            showProfileName(revertTo);
+            showProblem(next->lastError());
+            return;
+        }
         saveProfile();
-        setProfile(KRABatchConverterProfile::profileByName(name));
+        if (!next->saveSelection)
+            next->selection = collectSelection();
+        setProfile(next);
         onProfileChanged();
         QSettings().setValue(QString::fromLatin1(kProfileKey), name);
         showProfileName(name);
     }
+}
+
+bool KRABatchConvertDialog::createProfile(const QString& newName, bool copyCurrent, bool keepTicks)
+{
+    if (m_profileList.contains(newName) || !KRABatchConverterProfile::nameProblem(newName).isEmpty())
+        return false;
+    const KRABatchConverterProfileRef current = currentProfile();
+    const KRABatchConverterProfileRef profile =
+        copyCurrent && current ? current->copyWithName(newName) : KRABatchConverterProfile::newProfileNamed(newName);
+    // The filters in force go with it; names this build does not know stay as the copy had them.
+    QMap<QString, QSet<QString>> unknown;
+    const QStringList known = KRABatchConverterProfile::filterNames();
+    for (auto it = profile->filtersData.begin(); it != profile->filtersData.end(); ++it)
+        if (!known.contains(it.key()))
+            unknown.insert(it.key(), it.value());
+    profile->setFilters(*filter());
+    profile->filtersData.insert(unknown);
+    profile->saveSelection = keepTicks;
+    profile->selection = collectSelection();
+    if (!saveProfileAs(profile)) {
+        showProblem(profile->lastError());
+        return false;
+    }
+    saveProfile();
+    setProfile(profile);
+    onProfileChanged();
+    QSettings().setValue(QString::fromLatin1(kProfileKey), newName);
+    m_shownProfileName = newName;
+    loadProfileList();
+    return true;
+}
+
+bool KRABatchConvertDialog::deleteCurrentProfile()
+{
+    const KRABatchConverterProfileRef profile = currentProfile();
+    if (!profile || !profile->name || profile->name->isEmpty())
+        return false;
+    const QString name = *profile->name;
+    if (!profile->deleteProfile()) {
+        showProblem(QStringLiteral("The batch profile \"%1\" could not be deleted: %2")
+                        .arg(name, QString::fromLocal8Bit(strerror(errno))));
+        return false;
+    }
+    // The new empty profile keeps ticks: applying its empty selection clears every tick.
+    const KRABatchConverterProfileRef empty = KRABatchConverterProfile::newProfileNamed(QString());
+    empty->name.reset();
+    setProfile(empty);
+    onProfileChanged();
+    QSettings().remove(QString::fromLatin1(kProfileKey));
+    m_shownProfileName = QString::fromLatin1(kNoneSelected);
+    loadProfileList();
+    return true;
+}
+
+void KRABatchConvertDialog::showProblem(const QString& text)
+{
+    m_lastProblem = text;
+    const auto host = m_host.lock();
+    QKNoFilesSelectedMsg::showWarning(host ? host->mainWindow() : nullptr, text);
 }
 
 void KRABatchConvertDialog::onProfileChanged()
@@ -746,21 +820,32 @@ void KRABatchConvertDialog::onProfileChanged()
     }
 }
 
-void KRABatchConvertDialog::saveProfile()
+QVariantMap KRABatchConvertDialog::collectSelection() const
 {
     const KRABatchConverterProfileRef profile = currentProfile();
-    if (!profile || !profile->name || profile->name->isEmpty())
-        return;
-    const QVariantMap previous = profile->selection.toMap();
+    const QVariantMap previous = profile ? profile->selection.toMap() : QVariantMap();
     QVariantMap data;
     for (const clFolderListEntryRef& root : m_rootFolders)
         root->collectSelectionData(data, previous);
-    {
+    return data;
+}
+
+bool KRABatchConvertDialog::saveProfileAs(const KRABatchConverterProfileRef& profile)
+{
+    if (!profile || !profile->name || profile->name->isEmpty())
+        return true;
+    if (profile->saveSelection) {
+        const QVariantMap data = collectSelection();
         std::lock_guard<std::mutex> guard(m_lock);
-        if (profile->saveSelection)
-            profile->selection = data;
+        profile->selection = data;
     }
-    if (!profile->save())
+    return profile->save();
+}
+
+void KRABatchConvertDialog::saveProfile()
+{
+    const KRABatchConverterProfileRef profile = currentProfile();
+    if (!saveProfileAs(profile))
         qWarning("Marvoni Video Converter: the batch profile could not be saved: %s",
                  qUtf8Printable(profile->lastError()));
 }
@@ -789,15 +874,20 @@ void KRABatchConvertDialog::returnFromFiltersDialog(const KRAFileFilter& filter,
     onFiltersChanged();
 }
 
+void KRABatchConvertDialog::refreshFiltersButton()
+{
+    if (!m_btnFilters)
+        return;
+    const bool active = filter()->active();
+    m_btnFilters->setText(active ? QStringLiteral("&Filters (on)...") : QStringLiteral("&Filters..."));
+    QFont font = m_btnFilters->font();
+    font.setBold(active);
+    m_btnFilters->setFont(font);
+}
+
 void KRABatchConvertDialog::onFiltersChanged()
 {
-    if (m_btnFilters) {
-        const bool active = filter()->active();
-        m_btnFilters->setText(active ? QStringLiteral("&Filters (on)...") : QStringLiteral("&Filters..."));
-        QFont font = m_btnFilters->font();
-        font.setBold(active);
-        m_btnFilters->setFont(font);
-    }
+    refreshFiltersButton();
     for (const clFolderListEntryRef& root : m_rootFolders)
         root->applyFormatFilterRecur();
     refreshCurrentFiles();
@@ -980,8 +1070,12 @@ void KRABatchConvertDialog::folderSelChanged()
 
 void KRABatchConvertDialog::onFileChangeEventFrom(KRAFileChangeNotify*)
 {
-    if (m_curFolder)
-        m_curFolder->beginRefresh();
+    if (!m_curFolder)
+        return;
+    m_curFolder->beginRefresh();
+    // The folder itself renamed, deleted or made again: its parent's listing says so.
+    if (const clFolderListEntryRef parent = m_curFolder->parent())
+        parent->beginRefresh();
 }
 
 void KRABatchConvertDialog::refreshCurrentFiles()
@@ -1012,6 +1106,18 @@ void KRABatchConvertDialog::refreshCurrentFiles()
 
 void KRABatchConvertDialog::folderAddRemoveFolders(clFolderListEntry* folder, const clFoldersAddRemove& change)
 {
+    // The folder shown (or one above it) is gone from the disk: the table shows its parent,
+    // chosen before the rows go, so that the tree does not pick a neighbour by itself.
+    for (clFolderListEntryRef node = m_curFolder; node && !change.foldersRemoved.isEmpty();) {
+        const clFolderListEntryRef parent = node->parent();
+        if (parent.get() == folder) {
+            const std::vector<clFolderListEntryRef> now = folder->folders();
+            if (std::find(now.begin(), now.end(), node) == now.end())
+                selectThisFolder(folder->shared_from_this());
+            break;
+        }
+        node = parent;
+    }
     if (m_treeModel)
         m_treeModel->foldersChanged(folder, change);
     if (m_walk.waitingFor.get() == folder) {
@@ -1256,7 +1362,8 @@ void KRABatchConvertDialog::startGrabCheckedFiles(unsigned tag, bool justURLs)
     grabber->view(); // starts the worker even where the host shows nothing (tests)
 }
 
-void KRABatchConvertDialog::onGrabListDone(unsigned tag, const std::optional<std::vector<clFileListEntryRef>>& results)
+void KRABatchConvertDialog::onGrabListDone(unsigned tag, const std::optional<std::vector<clFileListEntryRef>>& results,
+                                           const std::vector<clFileListEntryRef>& missing)
 {
     const auto host = m_host.lock();
     if (!host)
@@ -1264,6 +1371,21 @@ void KRABatchConvertDialog::onGrabListDone(unsigned tag, const std::optional<std
     if (!results) {
         host->setCurrentPanel(shared_from_this());
         return;
+    }
+    if (!missing.empty()) {
+        // One message for all of them; their folders are listed again, which drops them.
+        QStringList paths;
+        std::set<clFolderListEntry*> refreshed;
+        for (const clFileListEntryRef& file : missing) {
+            paths << file->path();
+            if (const clFolderListEntryRef folder = file->parent(); folder && refreshed.insert(folder.get()).second)
+                folder->beginRefresh();
+        }
+        if (results->empty())
+            host->setCurrentPanel(shared_from_this());
+        showProblem(QKNoFilesSelectedMsg::missingFilesText(paths));
+        if (results->empty())
+            return;
     }
     if (results->empty()) {
         host->setCurrentPanel(shared_from_this());

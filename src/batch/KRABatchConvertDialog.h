@@ -96,7 +96,17 @@ public:
     void onFilesInvertSelection();
     void onProfileSelected(const QString& name);
     void startGrabCheckedFiles(unsigned tag, bool justURLs);
-    void onGrabListDone(unsigned tag, const std::optional<std::vector<clFileListEntryRef>>& results);
+    // missing: ticked files that were no longer on the disk; they are named in one message.
+    void onGrabListDone(unsigned tag, const std::optional<std::vector<clFileListEntryRef>>& results,
+                        const std::vector<clFileListEntryRef>& missing = {});
+    // What the name sheet's OK does: a new profile of that name with the filters in force,
+    // from a copy of the current one or empty, keeping the ticks or not. False (and a
+    // message when the file cannot be written) when nothing was made.
+    bool createProfile(const QString& name, bool copyCurrent, bool keepTicks);
+    // What Yes to "Delete profile" does: the file goes, and every tick with the profile.
+    bool deleteCurrentProfile();
+    // The last warning shown (a profile that cannot be loaded, files that are gone).
+    QString lastProblem() const { return m_lastProblem; }
     // The filters dialog ended (1: OK) with its filter.
     void returnFromFiltersDialog(const KRAFileFilter& filter, int status);
     void onSubDialogDone();
@@ -118,6 +128,7 @@ public:
     // ---- KRAFolderTreeOwner (filter and selection: any thread) ----
     std::shared_ptr<KRAFileFilter> filter() const override;
     QVariant currentSelection() const override;
+    void forgetSelection(const QString& path) override;
     void folderAddRemoveFolders(clFolderListEntry* folder, const clFoldersAddRemove& change) override;
     void folderFilesListReady(clFolderListEntry* folder) override;
     void folderFileInfoLoaded(clFolderListEntry* folder, const clFileListEntryRef& file) override;
@@ -157,6 +168,11 @@ private:
     void showProfileName(const QString& name);
     void onProfileChanged();
     void saveProfile();
+    bool saveProfileAs(const KRABatchConverterProfileRef& profile);
+    // The ticks of the whole tree as selection data, the folders never listed included.
+    QVariantMap collectSelection() const;
+    void showProblem(const QString& text);
+    void refreshFiltersButton();
     void onFiltersChanged();
     void folderSelChanged();
     void onFolderSelectionChanged();
@@ -190,6 +206,8 @@ private:
 
     QStringList m_profileList;
     QString m_shownProfileName;
+    QString m_pendingProblem; // found before the window was shown
+    QString m_lastProblem;
 
     // Lite-information rows waiting for the next table update.
     std::vector<std::pair<std::weak_ptr<clFolderListEntry>, clFileListEntryRef>> m_infosLoaded;

@@ -64,6 +64,26 @@ QStringList KRABatchConverterProfile::listProfileNames()
     return names;
 }
 
+QString KRABatchConverterProfile::nameProblem(const QString& name)
+{
+    if (name.trimmed().isEmpty())
+        return QStringLiteral("Please type a name for the profile.");
+    if (name.contains(QLatin1Char('/')))
+        return QStringLiteral("A profile name cannot contain \"/\": each profile is kept as one file named after it.");
+    if (name.startsWith(QLatin1Char('.')) || name.startsWith(QLatin1Char(' ')))
+        return QStringLiteral("A profile name cannot begin with a dot or a blank.");
+    for (const QChar c : name)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return QStringLiteral("A profile name cannot contain control characters.");
+    const QString file = name + QStringLiteral(".txt");
+    if (profilePath(name) != profilesFolder() + file) {
+        if (XStrFromQString(file).ToUTF8String().size() > 240)
+            return QStringLiteral("This profile name is too long to be a file name; please choose a shorter one.");
+        return QStringLiteral("This profile name cannot be kept as a file name; please choose another one.");
+    }
+    return QString();
+}
+
 KRABatchConverterProfileRef KRABatchConverterProfile::newProfileNamed(const QString& name)
 {
     auto profile = std::make_shared<KRABatchConverterProfile>();
@@ -93,12 +113,42 @@ bool KRABatchConverterProfile::load(const QString& profileName)
     struct stat st {};
     if (stat(XStrFromQString(path).ToUTF8String().c_str(), &st) != 0)
         return true; // a profile never saved: the defaults
+    if (!S_ISREG(st.st_mode)) {
+        // A folder or a FIFO of that name: reading it would fail or block the window.
+        m_lastError = QStringLiteral("The batch profile \"%1\" cannot be read; it was loaded empty.").arg(profileName);
+        return false;
+    }
     const QVariant object = JSON::read(XFileURL(XStrFromQString(path)));
     if (object.typeId() != QMetaType::QVariantMap) {
         m_lastError = QStringLiteral("The batch profile \"%1\" cannot be read; it was loaded empty.").arg(profileName);
         return false;
     }
     applyFromJSON(object);
+    return true;
+}
+
+bool KRABatchConverterProfile::loadExisting(const QString& profileName)
+{
+    m_lastError.clear();
+    const QString path = profilePath(profileName);
+    auto refuse = [&](const QString& why) {
+        m_lastError = QStringLiteral("The batch profile \"%1\" cannot be loaded: %2").arg(profileName, why);
+        return false;
+    };
+    if (profileName.contains(QLatin1Char('/')))
+        return refuse(QStringLiteral("its name holds a \"/\", so it is not one file of the profiles folder."));
+    // Not opened before it is known to be a plain file: a FIFO would block the window.
+    struct stat st {};
+    if (stat(XStrFromQString(path).ToUTF8String().c_str(), &st) != 0)
+        return refuse(QStringLiteral("%1 (%2).").arg(path, QString::fromLocal8Bit(strerror(errno))));
+    if (!S_ISREG(st.st_mode))
+        return refuse(QStringLiteral("%1 is not a profile file.").arg(path));
+    if (!load(profileName)) {
+        m_lastError = QStringLiteral("The batch profile \"%1\" cannot be loaded: %2 is damaged (it holds no "
+                                     "profile). Delete or mend the file to use the name again.")
+                          .arg(profileName, path);
+        return false;
+    }
     return true;
 }
 

@@ -30,6 +30,10 @@ public:
     static QString profilePath(const QString& name);
     // Every entry of the folder, as its name without extension, in the order found.
     static QStringList listProfileNames();
+    // Why a new profile cannot have this name (empty: it can): each profile is one file
+    // named after it in the profiles folder, so "/" and whatever that file name could not
+    // keep letter for letter are refused.
+    static QString nameProblem(const QString& name);
 
     static KRABatchConverterProfileRef newProfileNamed(const QString& name);
     static KRABatchConverterProfileRef profileByName(const QString& name);
@@ -43,6 +47,9 @@ public:
     // Reads the profile's file. A missing file keeps the defaults; a damaged one too, and
     // lastError() then says what was wrong with it. False for a damaged file.
     bool load(const QString& name);
+    // The same for a profile the user chose: false, with lastError() saying why, also when
+    // its file is missing or is no profile file (a folder, a device), and nothing is read.
+    bool loadExisting(const QString& name);
     void applyFromJSON(const QVariant& object);
     QVariantMap grabForJSON() const;
     // Only a named profile is saved. False, with lastError(), when the file cannot be written.

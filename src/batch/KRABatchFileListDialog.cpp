@@ -270,11 +270,24 @@ bool KRABatchFileListDialog::toggleRowCheckboxes(KRATableView*, const QList<int>
 void KRABatchFileListDialog::onButtonConvert()
 {
     QList<QUrl> urls;
+    QStringList missing;
     for (const clFileListEntryRef& file : m_files)
-        if (file->checked())
-            urls << file->url();
+        if (file->checked()) {
+            if (file->existsAsFile())
+                urls << file->url();
+            else
+                missing << file->path();
+        }
     const auto host = m_host.lock();
     const auto window = host ? host->host() : nullptr;
+    if (!missing.isEmpty()) {
+        // Gone since they were listed: named in one message and left out.
+        m_lastMissing = missing;
+        QKNoFilesSelectedMsg::showWarning(window ? window->mainWindow() : nullptr,
+                                          QKNoFilesSelectedMsg::missingFilesText(missing));
+        if (urls.isEmpty())
+            return;
+    }
     if (urls.isEmpty()) {
         QKNoFilesSelectedMsg::runWithWindow(window ? window->mainWindow() : nullptr);
         return;

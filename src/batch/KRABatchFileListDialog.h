@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QStringList>
 #include <QUrl>
 
 #include <memory>
@@ -68,6 +69,8 @@ public:
     // Deliveries of information so far, and whether the reader has finished (tests).
     int deliveries() const { return m_deliveries; }
     bool infoDone() const { return m_infoDone; }
+    // The ticked rows the last Convert left out because their files were gone (tests).
+    QStringList lastMissing() const { return m_lastMissing; }
 
     std::optional<int> checkboxColumn(KRATableView*) override { return 0; }
     bool toggleRowCheckboxes(KRATableView*, const QList<int>& rows) override;
@@ -101,4 +104,5 @@ private:
     KRATableColumns* m_columns = nullptr;
     int m_deliveries = 0;
     bool m_infoDone = false;
+    QStringList m_lastMissing;
 };

@@ -14,6 +14,7 @@ struct KRABatchFileListGrabberDialog::State : public KRACollectSink {
     mutable std::mutex lock;
     std::atomic<bool> aborter{false};
     std::vector<clFileListEntryRef> output;
+    std::vector<clFileListEntryRef> missing;
 
     bool aborting() const override { return aborter.load(); }
     void addFile(const clFileListEntryRef& file) override
@@ -21,6 +22,12 @@ struct KRABatchFileListGrabberDialog::State : public KRACollectSink {
         std::lock_guard<std::mutex> guard(lock);
         if (!aborter.load())
             output.push_back(file);
+    }
+    void fileMissing(const clFileListEntryRef& file) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!aborter.load())
+            missing.push_back(file);
     }
     // The result, once: none when the collection had already ended (cancelled).
     std::optional<std::vector<clFileListEntryRef>> finish()
@@ -88,8 +95,13 @@ void KRABatchFileListGrabberDialog::completed()
     if (m_doneSent)
         return;
     m_doneSent = true;
+    std::vector<clFileListEntryRef> missing;
+    if (result) {
+        std::lock_guard<std::mutex> guard(m_state->lock);
+        missing = m_state->missing;
+    }
     if (const auto host = m_host.lock())
-        host->onGrabListDone(m_tag, result);
+        host->onGrabListDone(m_tag, result, missing);
 }
 
 void KRABatchFileListGrabberDialog::onCancel()

@@ -79,10 +79,20 @@ public:
             std::chrono::duration<double>(std::isfinite(latency) ? std::clamp(latency, 0.0, 3600.0) : 1.0));
         for (const QString& folder : folders) {
             reg.folders.insert(folder);
-            if (recursive)
-                watchTree(Bytes(folder), id);
-            else
-                addWatch(Bytes(folder), id);
+            const std::string bytes = Bytes(folder);
+            if (recursive) {
+                watchTree(bytes, id);
+                continue;
+            }
+            // A kernel watch follows the folder it was put on, not its path: the parent's
+            // watch sees the folder renamed, deleted or made again, and the folder's own
+            // watch is then put on whatever is at the path now.
+            addWatch(bytes, id);
+            const size_t slash = bytes.find_last_of('/');
+            if (slash != std::string::npos && bytes.size() > 1) {
+                reg.followed.insert(bytes);
+                addWatch(slash == 0 ? std::string("/") : bytes.substr(0, slash), id);
+            }
         }
         return id;
     }
@@ -112,6 +122,7 @@ private:
         bool recursive = false;
         Clock::duration latency{};
         std::set<int> watches;
+        std::set<std::string> followed; // watched folders whose parent is watched too
         bool pending = false;
         Clock::time_point deadline;
     };
@@ -174,6 +185,24 @@ private:
         }
     }
 
+    // The watch of a followed folder, put anew on what is at its path now (nothing when the
+    // path is gone).
+    void rearm(uint64_t id, const std::string& folder)
+    {
+        Registration& reg = m_regs[id];
+        std::vector<int> stale;
+        for (const int wd : reg.watches) {
+            const auto it = m_watches.find(wd);
+            if (it != m_watches.end() && it->second.path == folder)
+                stale.push_back(wd);
+        }
+        for (const int wd : stale) {
+            reg.watches.erase(wd);
+            releaseWatch(wd, id);
+        }
+        addWatch(folder, id);
+    }
+
     // The folder and every folder below it (links not followed), within the bound.
     void watchTree(const std::string& root, uint64_t id)
     {
@@ -225,6 +254,10 @@ private:
             Registration& reg = m_regs[id];
             if (reg.recursive && (event.mask & IN_ISDIR) && (event.mask & (IN_CREATE | IN_MOVED_TO)))
                 watchTree(path, id);
+            constexpr uint32_t kMoved =
+                IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+            if (!reg.recursive && (event.mask & kMoved) && reg.followed.count(path))
+                rearm(id, path);
             if (!Concerns(reg.folders, reg.recursive, changed) || reg.pending)
                 continue;
             reg.pending = true;

@@ -9,7 +9,9 @@
 // user, so that watchers made and dropped as the user browses leave nothing behind.
 //
 // Changes below the first level count only when the notifier is recursive (its sub-folders
-// are then watched too, new ones as they appear). Main thread only, except where noted.
+// are then watched too, new ones as they appear). A folder watched alone is followed by its
+// path: renamed, deleted or made again, it notifies, and the folder at that path is watched
+// from then on. Main thread only, except where noted.
 #pragma once
 
 #include <QList>

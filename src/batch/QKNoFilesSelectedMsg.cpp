@@ -3,11 +3,34 @@
 #include "kit/SheetFallback.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 QPointer<QKNoFilesSelectedMsg> g_last;
+}
+
+void QKNoFilesSelectedMsg::showWarning(QWidget* window, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Batch Converter"), text, QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
+    box->open();
+}
+
+QString QKNoFilesSelectedMsg::missingFilesText(const QStringList& paths)
+{
+    constexpr qsizetype kListed = 12;
+    QString text = paths.size() == 1
+                       ? QStringLiteral("A ticked file no longer exists and was left out:")
+                       : QStringLiteral("%1 ticked files no longer exist and were left out:").arg(paths.size());
+    text += QLatin1Char('\n');
+    for (qsizetype i = 0; i < paths.size() && i < kListed; ++i)
+        text += QLatin1Char('\n') + paths[i];
+    if (paths.size() > kListed)
+        text += QStringLiteral("\n... and %1 more.").arg(paths.size() - kListed);
+    return text;
 }
 
 QKNoFilesSelectedMsg::QKNoFilesSelectedMsg(const QString& text, QWidget* parent) : QDialog(parent)

@@ -18,6 +18,11 @@ public:
     QString message() const;
     // Shows the sheet on the window (application-modal without one); it deletes itself.
     static QKNoFilesSelectedMsg* runWithWindow(QWidget* window, const QString& text = QString());
+    // A warning that stays until it is answered, window-modal on the window (application-
+    // modal without one); it deletes itself.
+    static void showWarning(QWidget* window, const QString& text);
+    // The one message that names ticked files no longer on the disk, which were left out.
+    static QString missingFilesText(const QStringList& paths);
     // The last one shown, while it is (tests).
     static QKNoFilesSelectedMsg* lastShown();
 

@@ -83,6 +83,12 @@ QString clFileListEntry::path() const
     return XStrToQString(XPathFromFileURL(url()));
 }
 
+bool clFileListEntry::existsAsFile() const
+{
+    struct stat st {};
+    return stat(XPathFromFileURL(url()).ToUTF8String().c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 QString clFileListEntry::name() const
 {
     const QString full = path();

@@ -46,6 +46,8 @@ public:
 
     QUrl url() const;
     QString path() const;
+    // Whether the file is still on the disk as a file (a link to one counts).
+    bool existsAsFile() const;
     QString name() const;
     QString formatName() const;
     uint64_t size() const;

@@ -359,8 +359,18 @@ void clFolderListEntry::wantFiles()
 
 void clFolderListEntry::beginRefresh()
 {
-    if (!m_loader)
+    if (m_loader)
+        m_refreshPending = true;
+    else
         beginLoadFolders();
+}
+
+void clFolderListEntry::finishLoad()
+{
+    if (m_refreshPending && !m_loader) {
+        m_refreshPending = false;
+        beginLoadFolders();
+    }
 }
 
 void clFolderListEntry::beginLoadFolders()
@@ -388,13 +398,17 @@ void clFolderListEntry::contentLoaded(const Listing& listing, const KillSwitchRe
     if (!m_loader || !m_loader->isCurrent(cookie))
         return;
     m_loader.reset();
-    if (!listing.ok()) {
+    // A folder that is gone has nothing in it any more; one that cannot be read for another
+    // reason (a permission, a mount that went away for a moment) keeps what it showed.
+    const bool gone = listing.errorNumber == ENOENT || listing.errorNumber == ENOTDIR;
+    if (!listing.ok() && !gone) {
         m_accessError = listing.error;
         if (const auto owner = m_globals->owner())
             owner->folderAccessError(this, listing.error, listing.errorNumber);
+        finishLoad();
         return;
     }
-    m_accessError.clear();
+    m_accessError = listing.error;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_allContent = listing.items;
@@ -402,6 +416,10 @@ void clFolderListEntry::contentLoaded(const Listing& listing, const KillSwitchRe
     makeFoldersRefreshOwner();
     if (m_wantFiles)
         beginLoadFiles();
+    if (gone)
+        if (const auto owner = m_globals->owner())
+            owner->folderAccessError(this, listing.error, listing.errorNumber);
+    finishLoad();
 }
 
 std::vector<clFolderListEntryRef> clFolderListEntry::getFoldersSynchronously(int timeLimitMs)
@@ -482,11 +500,19 @@ std::optional<clFoldersAddRemove> clFolderListEntry::makeFolders()
     clFoldersAddRemove change;
     change.numFoldersBefore = old.size();
     std::vector<clFolderListEntryRef> kept;
+    bool tickedGone = false;
     for (size_t i = 0; i < old.size(); ++i) {
-        if (byPath.count(old[i]->path()))
+        if (byPath.count(old[i]->path())) {
             change.foldersRemoved << static_cast<int>(i);
-        else
+            if (old[i]->checkState() != Unchecked) {
+                // A ticked folder that is gone takes its ticks along: made again, it comes
+                // back unticked rather than from stale data.
+                tickedGone = true;
+                forget(old[i]->path());
+            }
+        } else {
             kept.push_back(old[i]);
+        }
     }
     for (size_t i = 0; i < added.size(); ++i)
         change.foldersAdded << static_cast<int>(kept.size() + i);
@@ -496,6 +522,8 @@ std::optional<clFoldersAddRemove> clFolderListEntry::makeFolders()
         std::lock_guard<std::mutex> lock(m_lock);
         m_folders = std::move(kept);
     }
+    if (tickedGone)
+        settleAfterRemoval();
     return change;
 }
 
@@ -551,13 +579,15 @@ void clFolderListEntry::filesLoaded(std::vector<clAsyncReadFileRef> records, con
     m_filesReady = true;
     filterFileList();
     beginLoadFileInfo();
+    finishLoad();
 }
 
 void clFolderListEntry::beginLoadFileInfo()
 {
-    m_infoLoader.reset();
-    if (!m_globals->loadInfoForColumns)
+    if (!m_globals->loadInfoForColumns) {
+        m_infoLoader.reset();
         return;
+    }
     std::vector<QString> paths;
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -565,14 +595,28 @@ void clFolderListEntry::beginLoadFileInfo()
             if (!record->info)
                 paths.push_back(XStrToQString(XPathFromFileURL(record->url)));
     }
+    // A reader still at work on these files goes on: a rescan of an unchanged folder must
+    // not start the probing over.
+    if (m_infoLoader && m_infoRunning && *m_infoRunning &&
+        std::all_of(paths.begin(), paths.end(), [&](const QString& path) { return m_infoPaths.count(path); }))
+        return;
+    m_infoLoader.reset();
+    m_infoPaths.clear();
     if (paths.empty())
         return;
     std::sort(paths.begin(), paths.end(),
               [](const QString& a, const QString& b) { return KRACompareNatural(a, b) < 0; });
     m_infoLoader = std::make_unique<KillSwitchHolder>();
+    m_infoPaths.insert(paths.begin(), paths.end());
+    m_infoRunning = std::make_shared<std::atomic<bool>>(true);
     const KillSwitchRef cookie = m_infoLoader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
-    KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie] {
+    const std::shared_ptr<std::atomic<bool>> running = m_infoRunning;
+    const bool posted = KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie, running] {
+        struct Done {
+            std::atomic<bool>& running;
+            ~Done() { running = false; }
+        } done{*running};
         for (const QString& path : paths) {
             if (cookie->die())
                 return;
@@ -586,6 +630,10 @@ void clFolderListEntry::beginLoadFileInfo()
             });
         }
     });
+    if (!posted) {
+        *m_infoRunning = false;
+        m_infoLoader.reset();
+    }
 }
 
 void clFolderListEntry::deliverInfo(const QUrl& url, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
@@ -640,6 +688,13 @@ void clFolderListEntry::filterFileList()
     std::vector<clFileListEntryRef> files;
     files.reserve(records.size());
     bool newTicks = false;
+    // The ticks of files that are no longer on the disk go with them.
+    std::set<QUrl> onDisk;
+    for (const clAsyncReadFileRef& record : records)
+        onDisk.insert(record->url);
+    for (const auto& [url, file] : existing)
+        if (file->checked() && !onDisk.count(url))
+            forget(file->path());
     for (const clAsyncReadFileRef& record : records) {
         const std::optional<QString> format = m_globals->formats().fileTypeOf(record->url);
         if (!format)
@@ -666,6 +721,10 @@ void clFolderListEntry::filterFileList()
     recountChecked();
     if (newTicks)
         onHaveFileChecked(true);
+    // Individual ticks of files gone from the disk, or from the list by the filter, leave
+    // nothing ticked here.
+    if (checkState() == IndivSelected && m_checkedFiles <= 0)
+        settleAfterRemoval();
     if (const auto owner = m_globals->owner())
         owner->folderFilesListReady(this);
 }
@@ -713,6 +772,8 @@ void clFolderListEntry::setCheckState(int state)
         return;
     m_checkState = state;
     if (state == Unchecked || state == NonRecursive || state == Recursive) {
+        // Everything below is now what this state says: no older data may tick it again.
+        forget(m_path);
         const int childState = state == Recursive ? Recursive : Unchecked;
         for (const clFolderListEntryRef& child : folders())
             child->setCheckState(childState);
@@ -805,6 +866,35 @@ void clFolderListEntry::onHaveFileChecked(bool any)
     }
 }
 
+namespace {
+// While a folder settles after its rows changed, its new state is a consequence, not the
+// user's word: the selection data keeps what it says below (the ticks of files a filter hides
+// come back with them).
+int g_keepSelectionData = 0;
+} // namespace
+
+void clFolderListEntry::settleAfterRemoval()
+{
+    ++g_keepSelectionData;
+    struct Done {
+        ~Done() { --g_keepSelectionData; }
+    } done;
+    const int state = checkState();
+    const bool noFolders = allChildrenUnchecked();
+    if (state == IndivSelected && m_checkedFiles <= 0)
+        setCheckState(noFolders ? Unchecked : SubSelected);
+    else if (state == SubSelected && noFolders)
+        setCheckState(m_checkedFiles > 0 ? IndivSelected : Unchecked);
+}
+
+void clFolderListEntry::forget(const QString& path) const
+{
+    if (g_keepSelectionData > 0)
+        return;
+    if (const auto owner = m_globals ? m_globals->owner() : nullptr)
+        owner->forgetSelection(path);
+}
+
 void clFolderListEntry::postRefresh()
 {
     const int state = checkState();
@@ -877,25 +967,51 @@ void clFolderListEntry::collectSelectionData(QVariantMap& data, const QVariantMa
 
 void clFolderListEntry::applySelectionData(const QVariant& data)
 {
-    const clFolderListEntryRef parent = this->parent();
-    if (parent && parent->checkState() == Recursive)
-        return;
     const QVariantMap map = data.typeId() == QMetaType::QVariantMap ? data.toMap() : QVariantMap();
-    const auto it = map.find(m_path);
-    const int state = it == map.end() ? Unchecked : StateOfWord(it.value());
-    m_checkState = state; // straight in: the whole tree is being set from the data
-    if (state == Unchecked)
+    const clFolderListEntryRef parent = this->parent();
+    const int parentState = parent ? parent->checkState() : static_cast<int>(SubSelected);
+    if (parentState == Recursive || parentState == Unchecked) {
+        applyState(parentState, map);
         return;
+    }
+    const auto it = map.find(m_path);
+    applyState(it == map.end() ? static_cast<int>(Unchecked) : StateOfWord(it.value()), map);
+}
+
+bool clFolderListEntry::forgetInSelection(QVariant& selection, const QString& path)
+{
+    if (selection.typeId() != QMetaType::QVariantMap)
+        return false;
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    const QVariantMap old = selection.toMap();
+    const auto below = old.lowerBound(prefix);
+    if (!old.contains(path) && (below == old.end() || !below.key().startsWith(prefix)))
+        return false;
+    QVariantMap map = old;
+    map.remove(path);
+    for (auto it = map.lowerBound(prefix); it != map.end() && it.key().startsWith(prefix);)
+        it = map.erase(it);
+    selection = map;
+    return true;
+}
+
+void clFolderListEntry::applyState(int state, const QVariantMap& data)
+{
+    m_checkState = state; // straight in: the whole subtree is being set from the data
+    const bool all = state == Recursive || state == NonRecursive;
     int64_t count = 0;
     for (const clFileListEntryRef& file : files()) {
-        const bool checked = map.contains(file->path());
+        const bool checked = all || (state != Unchecked && data.contains(file->path()));
         file->setCheckedInner(checked);
         count += checked ? 1 : 0;
     }
     m_checkedFiles = count;
-    if (state == NonRecursive || state == SubSelected || state == IndivSelected)
-        for (const clFolderListEntryRef& child : folders())
+    for (const clFolderListEntryRef& child : folders()) {
+        if (state == Recursive || state == Unchecked)
+            child->applyState(state, data);
+        else
             child->applySelectionData(data);
+    }
 }
 
 // ---- Collecting (worker) ----
@@ -1052,7 +1168,12 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
             for (const clFileListEntryRef& file : files) {
                 if (sink.aborting())
                     return;
-                if (file->checked())
+                if (!file->checked())
+                    continue;
+                // The tree may not have caught up with the disk yet.
+                if (!file->existsAsFile())
+                    sink.fileMissing(file);
+                else
                     sink.addFile(file);
             }
         if (listed || !listing) {

@@ -28,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 class KRAFileFilter;
@@ -88,6 +89,9 @@ public:
         (void)error;
         (void)errorNumber;
     }
+    // The tree no longer holds ticks at the path or below it (gone from the disk, or set
+    // anew by the user): the selection data must not bring them back later.
+    virtual void forgetSelection(const QString& path) { (void)path; }
 };
 
 // The six check-box pictures of the tree, loaded once from the resources.
@@ -127,6 +131,8 @@ public:
     virtual ~KRACollectSink();
     virtual bool aborting() const = 0;
     virtual void addFile(const clFileListEntryRef& file) = 0;
+    // A ticked file of the tree that is no longer on the disk: it is not handed over.
+    virtual void fileMissing(const clFileListEntryRef& file) { (void)file; }
 };
 
 class clFolderListEntry : public std::enable_shared_from_this<clFolderListEntry> {
@@ -163,6 +169,8 @@ public:
     // ---- Loading (main thread) ----
     void wantFolders();
     void wantFiles();
+    // Lists the folder again; while a load runs, once that load is done (the change may have
+    // come after it read the disk).
     void beginRefresh();
     bool isWorking() const;
     bool hasListing() const;
@@ -195,7 +203,13 @@ public:
     // previous: the selection data the tree was made from; its entries stand for the folders
     // the tree never listed, so that saving again loses nothing of them.
     void collectSelectionData(QVariantMap& data, const QVariantMap& previous = {}) const;
+    // Sets this folder and everything below it from the data, whatever it showed before: a
+    // child of a folder ticked with everything below is ticked so too, a child of an
+    // unticked one is unticked, the others take the data's word.
     void applySelectionData(const QVariant& data);
+    // Removes the path and everything below it from selection data (a map; anything else
+    // stays). False when there was nothing to remove.
+    static bool forgetInSelection(QVariant& selection, const QString& path);
 
     // ---- Collecting (the grabber's worker) ----
     // Ticked files, depth-first: a folder's own files, then its sub-folders in tree order.
@@ -252,6 +266,10 @@ private:
     void settleAfterFileChange();
     void demoteRecursive();
     void setFileChecksDown(bool checked);
+    void applyState(int state, const QVariantMap& data);
+    void settleAfterRemoval();
+    void forget(const QString& path) const;
+    void finishLoad();
 
     const QUrl m_url;
     const QString m_path;
@@ -269,8 +287,11 @@ private:
     std::atomic<int64_t> m_checkedFiles{0};
     bool m_wantFolders = false;
     bool m_wantFiles = false;
+    bool m_refreshPending = false;         // a change came in while a load ran
     std::atomic<bool> m_filesReady{false}; // read by the collection's worker
     std::unique_ptr<KillSwitchHolder> m_loader;
     std::unique_ptr<KillSwitchHolder> m_infoLoader;
+    std::set<QString> m_infoPaths;                    // the files the reader above probes
+    std::shared_ptr<std::atomic<bool>> m_infoRunning; // cleared when it has done them all
     QString m_accessError;
 };

@@ -1,5 +1,6 @@
 #include "setup/KRAProfileDialogs.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -98,11 +99,26 @@ KRAChooseProfileName::KRAChooseProfileName(QWidget* parent) : QDialog(parent)
     auto* layout = new QVBoxLayout(this);
     auto* label = new QLabel(QStringLiteral("Profile &name:"), this);
     m_edit = new QLineEdit(QStringLiteral("<profile name here>"), this);
-    m_edit->setMinimumWidth(280);
+    m_edit->setMinimumWidth(320);
     m_edit->selectAll();
     label->setBuddy(m_edit);
     layout->addWidget(label);
     layout->addWidget(m_edit);
+    m_refusal = new QLabel(this);
+    m_refusal->setWordWrap(true);
+    m_refusal->setObjectName(QStringLiteral("refusal"));
+    m_refusal->hide();
+    layout->addWidget(m_refusal);
+    layout->addSpacing(6);
+    m_copyBox = new QCheckBox(QStringLiteral("&Copy the current profile"), this);
+    m_copyBox->setToolTip(QStringLiteral("The new profile starts with the converter settings of the profile in use; "
+                                         "otherwise with the default settings."));
+    m_selectionBox = new QCheckBox(QStringLiteral("&Keep the ticks of the folder tree in the profile"), this);
+    m_selectionBox->setToolTip(QStringLiteral("Otherwise the profile keeps its filters and converter settings only, "
+                                              "and choosing it leaves the ticks as they are."));
+    m_selectionBox->setChecked(true);
+    layout->addWidget(m_copyBox);
+    layout->addWidget(m_selectionBox);
     QPushButton* ok = nullptr;
     layout->addWidget(MakeButtons(this, &ok));
     m_ok = ok;
@@ -117,16 +133,55 @@ void KRAChooseProfileName::setInvalidValues(const QStringList& values)
     refreshOK();
 }
 
-bool KRAChooseProfileName::isValid(const QString& text) const
+void KRAChooseProfileName::setValidator(std::function<QString(const QString&)> validator)
 {
-    return !m_invalidValues.contains(text);
+    m_validator = std::move(validator);
+    refreshOK();
 }
 
-// The field refuses an invalid text while it is typed: OK stays off until the text is valid.
+bool KRAChooseProfileName::copyCurrent() const
+{
+    return m_copyBox->isChecked();
+}
+
+void KRAChooseProfileName::setCopyCurrent(bool on)
+{
+    m_copyBox->setChecked(on);
+}
+
+bool KRAChooseProfileName::saveSelection() const
+{
+    return m_selectionBox->isChecked();
+}
+
+void KRAChooseProfileName::setSaveSelection(bool on)
+{
+    m_selectionBox->setChecked(on);
+}
+
+QString KRAChooseProfileName::refusal(const QString& text) const
+{
+    if (m_invalidValues.contains(text))
+        return QStringLiteral("Please choose another profile name: \"%1\" is taken.").arg(text);
+    return m_validator ? m_validator(text) : QString();
+}
+
+bool KRAChooseProfileName::isValid(const QString& text) const
+{
+    return refusal(text).isEmpty();
+}
+
+// The field refuses an invalid text while it is typed: OK stays off, and the line below the
+// field says why.
 void KRAChooseProfileName::refreshOK()
 {
+    const QString why = refusal(m_edit->text());
     if (m_ok)
-        m_ok->setEnabled(isValid(m_edit->text()));
+        m_ok->setEnabled(why.isEmpty());
+    if (m_refusal) {
+        m_refusal->setText(why);
+        m_refusal->setVisible(!why.isEmpty());
+    }
 }
 
 void KRAChooseProfileName::onOK()

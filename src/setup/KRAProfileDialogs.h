@@ -3,6 +3,7 @@
 // and end with 1 (OK) or 0 (Cancel, Escape).
 #pragma once
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPointer>
@@ -52,24 +53,37 @@ public:
     QString value() const { return m_value; }
     QStringList invalidValues() const { return m_invalidValues; }
     void setInvalidValues(const QStringList& values);
-    bool copyCurrent() const { return m_copyCurrent; }
-    void setCopyCurrent(bool on) { m_copyCurrent = on; }
-    bool saveSelection() const { return m_saveSelection; }
-    void setSaveSelection(bool on) { m_saveSelection = on; }
+    // Further checks of the typed text (empty: fine); the batch converter refuses names its
+    // profile files could not keep.
+    void setValidator(std::function<QString(const QString&)> validator);
+    // Start the new profile from a copy of the current one (its converter settings too).
+    bool copyCurrent() const;
+    void setCopyCurrent(bool on);
+    // Keep the folder tree's ticks in the new profile.
+    bool saveSelection() const;
+    void setSaveSelection(bool on);
 
     bool isValid(const QString& text) const;
+    // Why the text is refused; empty when it is valid.
+    QString refusal(const QString& text) const;
     // A valid text becomes value and the dialog ends with 1.
     void onOK();
     QLineEdit* edit() const { return m_edit; }
     QPushButton* buttonOK() const { return m_ok; }
+    QCheckBox* copyCurrentBox() const { return m_copyBox; }
+    QCheckBox* saveSelectionBox() const { return m_selectionBox; }
+    // The line that says why the typed name is refused (hidden while it is fine).
+    QLabel* refusalLabel() const { return m_refusal; }
 
 private:
     void refreshOK();
 
     QString m_value;
     QStringList m_invalidValues;
-    bool m_copyCurrent = false;
-    bool m_saveSelection = true;
+    std::function<QString(const QString&)> m_validator;
     QPointer<QLineEdit> m_edit;
     QPointer<QPushButton> m_ok;
+    QPointer<QLabel> m_refusal;
+    QPointer<QCheckBox> m_copyBox;
+    QPointer<QCheckBox> m_selectionBox;
 };

@@ -20,6 +20,7 @@ public:
     std::shared_ptr<KRAFileFilter> filter() const override { return fileFilter; }
     QVariant currentSelection() const override { return selection; }
     void folderAccessError(clFolderListEntry*, const QString& error, int) override { errors << error; }
+    void forgetSelection(const QString& path) override { clFolderListEntry::forgetInSelection(selection, path); }
 
     std::shared_ptr<KRAFileFilter> fileFilter = std::make_shared<KRAFileFilter>();
     QVariant selection;
@@ -61,18 +62,25 @@ inline clFolderListEntryRef Child(const clFolderListEntryRef& folder, const char
 }
 
 // The paths a collection over the roots hands over, in order, collected on a worker thread as
-// the grabber does.
-inline std::vector<std::string> CollectPaths(const QList<clFolderListEntryRef>& roots)
+// the grabber does; missing: the ticked files it found gone from the disk.
+inline std::vector<std::string> CollectPaths(const QList<clFolderListEntryRef>& roots,
+                                             std::vector<std::string>* missing = nullptr)
 {
     struct Sink : KRACollectSink {
-        std::vector<std::string> files;
+        std::vector<std::string> files, gone;
         bool aborting() const override { return false; }
         void addFile(const clFileListEntryRef& file) override
         {
             files.push_back(XStrFromQString(file->path()).ToUTF8String());
         }
+        void fileMissing(const clFileListEntryRef& file) override
+        {
+            gone.push_back(XStrFromQString(file->path()).ToUTF8String());
+        }
     } sink;
     std::thread worker([&] { clFolderListEntry::collectCheckedFiles(roots, sink); });
     worker.join();
+    if (missing)
+        *missing = sink.gone;
     return sink.files;
 }

@@ -11,9 +11,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -125,6 +127,112 @@ TEST_F(FolderTree, ASelectionComesBackExactlyThroughAProfile)
     QVariantMap back;
     again->collectSelectionData(back, owner->selection.toMap());
     EXPECT_EQ(back, selection);
+}
+
+TEST_F(FolderTree, ASelectionReplacesEveryTickBelowWhereItIsApplied)
+{
+    ASSERT_TRUE(LoadFiles(root));
+    const auto a = Child(root, "a");
+    ASSERT_TRUE(LoadFiles(a));
+    const auto deep = Child(a, "deep");
+    ASSERT_TRUE(LoadFiles(deep));
+    deep->setCheckState(Recursive);
+    Child(root, "b")->setCheckState(NonRecursive);
+    a->files()[0]->setChecked(true);
+
+    // A profile without ticks: nothing is left ticked at any depth, and only what is ticked
+    // afterwards is collected.
+    root->applySelectionData(QVariant());
+    for (const auto& node : {root, a, deep, Child(root, "b")}) {
+        EXPECT_EQ(node->checkState(), Unchecked) << node->path().toStdString();
+        EXPECT_EQ(node->checkedFileCount(), 0) << node->path().toStdString();
+    }
+    EXPECT_FALSE(deep->files()[0]->checked());
+    root->files()[0]->setChecked(true);
+    EXPECT_EQ(CollectPaths({root}), std::vector<std::string>{dir.file("top/one.mkv")});
+
+    // A folder ticked as a whole ticks all its files, whatever the data lists of them, and
+    // what lies below a folder the data does not tick is unticked.
+    deep->setCheckState(Recursive);
+    root->applySelectionData(QVariantMap{{QPath(dir.file("top")), QStringLiteral("SubSelected")},
+                                         {QPath(dir.file("top/a")), QStringLiteral("NonRecursive")}});
+    EXPECT_EQ(a->checkedFileCount(), 2);
+    EXPECT_EQ(deep->checkState(), Unchecked);
+    EXPECT_FALSE(root->files()[0]->checked());
+    EXPECT_EQ(CollectPaths({root}), (std::vector<std::string>{dir.file("top/a/three.mkv"), dir.file("top/a/two.mkv")}));
+
+    // Below an unticked folder, a folder listed later stays unticked whatever old data says.
+    owner->selection = QVariantMap{{QPath(dir.file("top/b/late")), QStringLiteral("Recursive")}};
+    ASSERT_EQ(mkdir(dir.file("top/b/late").c_str(), 0700), 0);
+    const auto late = Child(Child(root, "b"), "late");
+    ASSERT_TRUE(late);
+    EXPECT_EQ(late->checkState(), Unchecked);
+}
+
+TEST_F(FolderTree, TicksOfWhatLeftTheDiskGoWithIt)
+{
+    ASSERT_TRUE(LoadFiles(root));
+    const auto a = Child(root, "a");
+    const auto b = Child(root, "b");
+    ASSERT_TRUE(LoadFiles(a));
+    a->files()[1]->setChecked(true); // two.mkv
+    b->setCheckState(Recursive);
+    owner->selection = [&] {
+        QVariantMap data;
+        root->collectSelectionData(data);
+        return data;
+    }();
+    ASSERT_TRUE(owner->selection.toMap().contains(QPath(dir.file("top/a/two.mkv"))));
+    EXPECT_EQ(root->checkState(), SubSelected);
+
+    // The ticked file goes: its folder, and then the root, are unticked where nothing else
+    // was; made again, it comes back unticked.
+    ASSERT_EQ(unlink(dir.file("top/a/two.mkv").c_str()), 0);
+    a->beginRefresh();
+    ASSERT_TRUE(RunMainUntil([&] { return !a->isWorking() && a->files().size() == 1; }));
+    EXPECT_EQ(a->checkState(), Unchecked);
+    EXPECT_FALSE(owner->selection.toMap().contains(QPath(dir.file("top/a/two.mkv"))));
+    std::ofstream(dir.file("top/a/two.mkv")) << "x";
+    a->beginRefresh();
+    ASSERT_TRUE(RunMainUntil([&] { return !a->isWorking() && a->files().size() == 2; }));
+    EXPECT_EQ(a->checkedFileCount(), 0);
+
+    // The ticked folder goes: so do its ticks; made again, it is unticked.
+    std::filesystem::remove_all(dir.file("top/b"));
+    root->beginRefresh();
+    ASSERT_TRUE(RunMainUntil([&] { return !root->isWorking() && !root->subFolderAt(QStringLiteral("b")); }));
+    EXPECT_EQ(root->checkState(), Unchecked);
+    EXPECT_FALSE(owner->selection.toMap().contains(QPath(dir.file("top/b"))));
+    ASSERT_EQ(mkdir(dir.file("top/b").c_str(), 0700), 0);
+    root->beginRefresh();
+    ASSERT_TRUE(RunMainUntil([&] { return !root->isWorking() && root->subFolderAt(QStringLiteral("b")); }));
+    EXPECT_EQ(root->subFolderAt(QStringLiteral("b"))->checkState(), Unchecked);
+
+    // A folder whose own path is gone lists nothing any more; one that cannot be read for
+    // another reason keeps what it showed.
+    const auto deep = Child(a, "deep");
+    ASSERT_TRUE(LoadFiles(deep));
+    std::filesystem::remove_all(dir.file("top/a/deep"));
+    deep->beginRefresh();
+    ASSERT_TRUE(RunMainUntil([&] { return !deep->isWorking() && deep->files().empty(); }));
+    EXPECT_FALSE(deep->accessError().isEmpty());
+    if (geteuid() != 0) {
+        ASSERT_EQ(chmod(dir.file("top/a").c_str(), 0), 0);
+        a->beginRefresh();
+        ASSERT_TRUE(RunMainUntil([&] { return !a->isWorking() && !a->accessError().isEmpty(); }));
+        EXPECT_EQ(a->files().size(), 2u);
+        chmod(dir.file("top/a").c_str(), 0700);
+    }
+}
+
+TEST_F(FolderTree, AChangeDuringALoadIsListedAfterIt)
+{
+    ASSERT_TRUE(LoadFiles(root));
+    root->beginRefresh();
+    ASSERT_TRUE(root->isWorking());
+    std::ofstream(dir.file("top/late.mkv")) << "x";
+    root->beginRefresh(); // the load running may have read the folder already
+    ASSERT_TRUE(RunMainUntil([&] { return !root->isWorking() && root->files().size() == 2; }));
 }
 
 TEST_F(FolderTree, CollectsDepthFirstEachRealFolderOnce)
@@ -242,58 +350,96 @@ TEST_F(FolderTree, RowsSortByRawValuesAndRootsFollowTheEnvironment)
     EXPECT_EQ(without.value(0), QStringLiteral("Computer"));
 }
 
-// Random trees, random ticks: what a saved selection collects after a load is what the tree
-// collected when it was saved, however much of either tree was ever opened.
-TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
+namespace {
+
+using Random = std::mt19937;
+
+size_t Pick(Random& random, size_t n)
 {
-    TestTempDir app;
-    TestStoreScope store;
-    TestEnvScope appData("_APPDATA_OVERRIDE", app.path());
-    XSetAppDataFolder(L"MarvoniVideo");
-    std::mt19937 random(20261209);
-    auto pick = [&](size_t n) { return static_cast<size_t>(random() % std::max<size_t>(n, 1)); };
-    for (int trial = 0; trial < 25; ++trial) {
-        TestTempDir dir;
-        std::function<void(const std::string&, int)> make = [&](const std::string& folder, int depth) {
-            ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-            for (size_t i = 0, n = pick(4); i < n; ++i)
-                std::ofstream(folder + "/c" + std::to_string(i) + (i % 3 == 2 ? ".txt" : ".mkv")) << "x";
-            if (depth < 3)
-                for (size_t i = 0, n = pick(4); i < n; ++i)
-                    make(folder + "/d" + std::to_string(i), depth + 1);
-        };
-        make(dir.file("t"), 0);
-        auto collect = [](const clFolderListEntryRef& root) { return CollectPaths({root}); };
-        // Random clicks on folders and files, opening folders on the way.
-        auto owner = std::make_shared<TestTreeOwner>();
-        auto root = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner);
-        root->globals()->loadInfoForColumns = false;
-        std::vector<clFolderListEntryRef> opened{root};
-        ASSERT_TRUE(LoadFiles(root));
-        for (int step = 0; step < 12; ++step) {
-            const clFolderListEntryRef node = opened[pick(opened.size())];
-            const std::vector<clFolderListEntryRef> children = node->folders();
-            const std::vector<clFileListEntryRef> files = node->files();
-            switch (pick(3)) {
-            case 0:
-                if (!children.empty()) {
-                    const clFolderListEntryRef child = children[pick(children.size())];
-                    ASSERT_TRUE(LoadFiles(child));
-                    opened.push_back(child);
-                }
-                break;
-            case 1:
-                node->setCheckState(clFolderListEntry::nextCheckStateOnClick(node->checkState()));
-                break;
-            default:
-                if (!files.empty())
-                    files[pick(files.size())]->setChecked(!files[pick(files.size())]->checked());
+    return static_cast<size_t>(random() % std::max<size_t>(n, 1));
+}
+
+// Up to four files (every third no media) and four sub-folders a level, three levels deep.
+void MakeRandomTree(Random& random, const std::string& folder, int depth = 0)
+{
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    for (size_t i = 0, n = Pick(random, 4); i < n; ++i)
+        std::ofstream(folder + "/c" + std::to_string(i) + (i % 3 == 2 ? ".txt" : ".mkv")) << "x";
+    if (depth < 3)
+        for (size_t i = 0, n = Pick(random, 4); i < n; ++i)
+            MakeRandomTree(random, folder + "/d" + std::to_string(i), depth + 1);
+}
+
+// A tree over the folder for its own owner, nothing read yet.
+clFolderListEntryRef NewTree(const std::string& folder, const std::shared_ptr<TestTreeOwner>& owner)
+{
+    auto root = clFolderListEntry::rootForURL(QFileUrl(folder), owner);
+    root->globals()->loadInfoForColumns = false;
+    return root;
+}
+
+// Random clicks on folders and files, opening folders on the way; the folders opened.
+std::vector<clFolderListEntryRef> RandomClicks(Random& random, const clFolderListEntryRef& root, int steps)
+{
+    std::vector<clFolderListEntryRef> opened{root};
+    EXPECT_TRUE(LoadFiles(root));
+    for (int step = 0; step < steps; ++step) {
+        const clFolderListEntryRef node = opened[Pick(random, opened.size())];
+        const std::vector<clFolderListEntryRef> children = node->folders();
+        const std::vector<clFileListEntryRef> files = node->files();
+        switch (Pick(random, 3)) {
+        case 0:
+            if (!children.empty()) {
+                const clFolderListEntryRef child = children[Pick(random, children.size())];
+                EXPECT_TRUE(LoadFiles(child));
+                opened.push_back(child);
+            }
+            break;
+        case 1:
+            node->setCheckState(clFolderListEntry::nextCheckStateOnClick(node->checkState()));
+            break;
+        default:
+            if (!files.empty()) {
+                const clFileListEntryRef file = files[Pick(random, files.size())];
+                file->setChecked(!file->checked());
             }
         }
-        const std::vector<std::string> expected = collect(root);
+    }
+    return opened;
+}
 
-        QVariantMap selection;
-        root->collectSelectionData(selection);
+QVariantMap SelectionOf(const clFolderListEntryRef& root, const QVariantMap& previous = {})
+{
+    QVariantMap data;
+    root->collectSelectionData(data, previous);
+    return data;
+}
+
+class SelectionProperty : public ::testing::Test {
+protected:
+    void SetUp() override { XSetAppDataFolder(L"MarvoniVideo"); }
+
+    TestTempDir app;
+    TestStoreScope store;
+    TestEnvScope appData{"_APPDATA_OVERRIDE", app.path()};
+    Random random{20261209};
+};
+
+} // namespace
+
+// Random trees, random ticks: what a saved selection collects after a load is what the tree
+// collected when it was saved, however much of either tree was ever opened.
+TEST_F(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
+{
+    for (int trial = 0; trial < 25; ++trial) {
+        TestTempDir dir;
+        MakeRandomTree(random, dir.file("t"));
+        auto owner = std::make_shared<TestTreeOwner>();
+        auto root = NewTree(dir.file("t"), owner);
+        RandomClicks(random, root, 12);
+        const std::vector<std::string> expected = CollectPaths({root});
+
+        const QVariantMap selection = SelectionOf(root);
         auto profile = KRABatchConverterProfile::newProfileNamed(QStringLiteral("random"));
         profile->selection = selection;
         ASSERT_TRUE(profile->save());
@@ -302,10 +448,9 @@ TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
 
         auto owner2 = std::make_shared<TestTreeOwner>();
         owner2->selection = loaded->selection;
-        auto again = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner2);
-        again->globals()->loadInfoForColumns = false;
+        auto again = NewTree(dir.file("t"), owner2);
         again->applySelectionData(owner2->selection);
-        EXPECT_EQ(collect(again), expected) << "trial " << trial << " (nothing opened)";
+        EXPECT_EQ(CollectPaths({again}), expected) << "trial " << trial << " (nothing opened)";
         // Open some folders of the new tree: the same again, and saving it loses nothing.
         std::vector<clFolderListEntryRef> queue{again};
         for (size_t i = 0; i < queue.size() && i < 6; ++i) {
@@ -313,14 +458,105 @@ TEST(SelectionProperty, RandomTicksSavedAndLoadedCollectTheSameFiles)
             for (const auto& child : queue[i]->folders())
                 queue.push_back(child);
         }
-        EXPECT_EQ(collect(again), expected) << "trial " << trial << " (partly opened)";
-        QVariantMap back;
-        again->collectSelectionData(back, selection);
+        EXPECT_EQ(CollectPaths({again}), expected) << "trial " << trial << " (partly opened)";
+        const QVariantMap back = SelectionOf(again, selection);
         auto owner3 = std::make_shared<TestTreeOwner>();
         owner3->selection = back;
-        auto third = clFolderListEntry::rootForURL(QFileUrl(dir.file("t")), owner3);
+        auto third = NewTree(dir.file("t"), owner3);
         third->applySelectionData(back);
-        EXPECT_EQ(collect(third), expected) << "trial " << trial << " (saved again)";
+        EXPECT_EQ(CollectPaths({third}), expected) << "trial " << trial << " (saved again)";
+    }
+}
+
+// A selection applied onto a tree the user has ticked already replaces every tick at every
+// depth: the tree then collects what the selection's own tree did, and the empty selection
+// leaves nothing ticked anywhere.
+TEST_F(SelectionProperty, SelectionsAppliedOntoTickedTreesReplaceEveryTick)
+{
+    for (int trial = 0; trial < 25; ++trial) {
+        TestTempDir dir;
+        MakeRandomTree(random, dir.file("t"));
+        auto owner = std::make_shared<TestTreeOwner>();
+        auto source = NewTree(dir.file("t"), owner);
+        RandomClicks(random, source, 12);
+        const std::vector<std::string> expected = CollectPaths({source});
+        const QVariantMap selection = SelectionOf(source);
+
+        auto target = std::make_shared<TestTreeOwner>();
+        auto tree = NewTree(dir.file("t"), target);
+        std::vector<clFolderListEntryRef> opened = RandomClicks(random, tree, 16);
+        target->selection = selection;
+        tree->applySelectionData(selection);
+        EXPECT_EQ(CollectPaths({tree}), expected) << "trial " << trial;
+        // Opening more of it changes nothing, and saving it gives the same files back.
+        for (const auto& node : opened)
+            for (const auto& child : node->folders())
+                ASSERT_TRUE(LoadFiles(child));
+        EXPECT_EQ(CollectPaths({tree}), expected) << "trial " << trial << " (opened further)";
+        const QVariantMap back = SelectionOf(tree, selection);
+        auto fresh = std::make_shared<TestTreeOwner>();
+        fresh->selection = back;
+        auto third = NewTree(dir.file("t"), fresh);
+        third->applySelectionData(back);
+        EXPECT_EQ(CollectPaths({third}), expected) << "trial " << trial << " (saved again)";
+
+        target->selection = QVariant();
+        tree->applySelectionData(QVariant());
+        EXPECT_EQ(CollectPaths({tree}), std::vector<std::string>{}) << "trial " << trial;
+        std::function<void(const clFolderListEntryRef&)> untouched = [&](const clFolderListEntryRef& node) {
+            EXPECT_EQ(node->checkState(), Unchecked) << node->path().toStdString();
+            EXPECT_EQ(node->checkedFileCount(), 0) << node->path().toStdString();
+            for (const auto& file : node->files())
+                EXPECT_FALSE(file->checked()) << file->path().toStdString();
+            for (const auto& child : node->folders())
+                untouched(child);
+        };
+        untouched(tree);
+    }
+}
+
+// Files deleted behind the tree's back are never handed over, and are named as missing; the
+// files handed over are ticked wherever the tree shows them.
+TEST_F(SelectionProperty, TheCollectionNeverHandsOverAnUntickedOrMissingFile)
+{
+    for (int trial = 0; trial < 25; ++trial) {
+        TestTempDir dir;
+        MakeRandomTree(random, dir.file("t"));
+        auto owner = std::make_shared<TestTreeOwner>();
+        auto root = NewTree(dir.file("t"), owner);
+        RandomClicks(random, root, 14);
+        const std::vector<std::string> before = CollectPaths({root});
+        std::set<std::string> deleted;
+        for (const std::string& path : before)
+            if (Pick(random, 3) == 0 && unlink(path.c_str()) == 0)
+                deleted.insert(path);
+        std::vector<std::string> missing;
+        const std::vector<std::string> after = CollectPaths({root}, &missing);
+        std::vector<std::string> expected;
+        for (const std::string& path : before)
+            if (!deleted.count(path))
+                expected.push_back(path);
+        EXPECT_EQ(after, expected) << "trial " << trial;
+        for (const std::string& path : missing)
+            EXPECT_TRUE(deleted.count(path)) << path;
+        // A handed-over file of a folder the tree has listed is a ticked row there.
+        for (const std::string& path : after) {
+            const QString file = QPath(path);
+            clFolderListEntryRef node = root;
+            QStringList names = file.mid(root->path().size() + 1).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+            names.removeLast();
+            for (const QString& name : names) {
+                if (!node)
+                    break;
+                node = node->hasListing() ? node->subFolderAt(name) : nullptr;
+            }
+            if (!node || !node->filesLoaded())
+                continue;
+            const auto files = node->files();
+            const auto row = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f->path() == file; });
+            ASSERT_NE(row, files.end()) << path;
+            EXPECT_TRUE((*row)->checked()) << path;
+        }
     }
 }
 

@@ -1,6 +1,6 @@
 // Folder watching: changes directly in a watched folder reach the client once per burst,
-// deeper ones do not, a replaced watch drops its late events, and watches come and go
-// without leaving descriptors behind.
+// deeper ones do not, a replaced watch drops its late events, the watch follows the folder's
+// path, and watches come and go without leaving descriptors behind.
 #include "batch/BatchTestSupport.h"
 #include "batch/KRAFileChangeNotify.h"
 
@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 
 namespace {
@@ -90,11 +91,55 @@ TEST(FolderWatch, ManyStartsAndStopsLeaveNothingBehind)
         watcher->setWatchedFolder(QPath(dir.path()));
         auto other = KRAFileChangeNotify::create();
         other->setNotifyClient(client);
-        other->setWatchedFolder(QPath(dir.path())); // the same folder: one kernel watch
-        EXPECT_EQ(KRAFileChangeNotify::activeWatchCount(), watches + 1);
+        other->setWatchedFolder(QPath(dir.path())); // the same folder: one kernel watch for it, one for its parent
+        EXPECT_EQ(KRAFileChangeNotify::activeWatchCount(), watches + 2);
         if (i % 2)
             watcher->dispose();
     }
     EXPECT_EQ(KRAFileChangeNotify::activeWatchCount(), watches);
     EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// The watch follows the folder's path, not the folder first found there: renamed, deleted and
+// made again, each notifies, and what is made at the path is watched from then on; changes
+// beside the folder, in its parent, do not count.
+TEST(FolderWatch, FollowsTheFolderByItsPath)
+{
+    TestTempDir dir;
+    const std::string shown = dir.file("shown");
+    ASSERT_EQ(mkdir(shown.c_str(), 0700), 0);
+    auto client = std::make_shared<Client>();
+    auto watcher = KRAFileChangeNotify::create();
+    watcher->setLatency(0.1);
+    watcher->setNotifyClient(client);
+    watcher->setWatchedFolder(QPath(shown));
+    auto expectOneMore = [&](const char* what) {
+        const int before = client->events;
+        EXPECT_TRUE(RunMainUntil([&] { return client->events > before; })) << what;
+        RunFor(300); // the rest of the burst
+    };
+
+    std::ofstream(dir.file("beside.mkv")) << "x";
+    RunFor(400);
+    EXPECT_EQ(client->events, 0);
+
+    ASSERT_EQ(rename(shown.c_str(), dir.file("renamed").c_str()), 0);
+    expectOneMore("renamed");
+    std::ofstream(dir.file("renamed/in-the-old-one.mkv")) << "x";
+    RunFor(400);
+    const int afterRename = client->events;
+
+    ASSERT_EQ(mkdir(shown.c_str(), 0700), 0);
+    expectOneMore("made again");
+    std::ofstream(shown + "/new.mkv") << "x";
+    expectOneMore("a file in the new folder");
+
+    std::filesystem::remove_all(shown);
+    expectOneMore("deleted");
+    ASSERT_EQ(mkdir(shown.c_str(), 0700), 0);
+    expectOneMore("made once more");
+    std::ofstream(shown + "/again.mkv") << "x";
+    expectOneMore("a file in it");
+    EXPECT_GE(client->events, afterRename + 4);
+    watcher->dispose();
 }

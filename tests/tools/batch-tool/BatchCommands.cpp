@@ -58,6 +58,7 @@ class Owner : public KRAFolderTreeOwner {
 public:
     std::shared_ptr<KRAFileFilter> filter() const override { return m_filter; }
     QVariant currentSelection() const override { return m_selection; }
+    void forgetSelection(const QString& path) override { clFolderListEntry::forgetInSelection(m_selection, path); }
     std::shared_ptr<KRAFileFilter> m_filter = std::make_shared<KRAFileFilter>();
     QVariant m_selection;
 };

@@ -6,9 +6,11 @@
 #include "app/KRAPanelHost.h"
 #include "batch/KRABatchConvertDialog.h"
 #include "batch/KRABatchConverterFiltersDialog.h"
+#include "batch/KRABatchConverterProfile.h"
 #include "batch/KRABatchFileListDialog.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "setup/KRAProfileDialogs.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -125,5 +127,16 @@ const UiShotRegistration fileList({"batch-file-list", "the list of the files the
                                        panel->onMenuInvertSelection();
                                        return host->mainWindow();
                                    }});
+
+const UiShotRegistration profileName({"batch-profile-name",
+                                      "the name sheet of a new batch profile, refusing a name with \"/\"", QSize(),
+                                      [](UiShotKeep&) -> QWidget* {
+                                          auto* sheet = new KRAChooseProfileName;
+                                          sheet->setInvalidValues({QStringLiteral("(none selected)")});
+                                          sheet->setValidator(&KRABatchConverterProfile::nameProblem);
+                                          sheet->edit()->setText(QStringLiteral("Holiday/2026"));
+                                          sheet->adjustSize();
+                                          return sheet;
+                                      }});
 
 } // namespace
