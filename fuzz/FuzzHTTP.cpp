@@ -1,6 +1,7 @@
 // The HTTP answer readers on any bytes, as a server (or anything that pretends to be one)
 // might send them: the client's head, status line, length, chunk and trailer reader; the
 // socket HTTP client's header and body lookups; and URLs taken from a Location header.
+// Interim (1xx) answers are never the answer.
 // Whatever the bytes, a body that is read must stay within what came and within the limit.
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     request.SetURL(XStr(L"http://127.0.0.1:8080/dir/file"));
     if (request.ReadResponse(nullptr)) {
         fuzz::Check(request.ResponseBody.Used <= length, "a body larger than what came");
+        fuzz::Check(request.Status.Code < 100 || request.Status.Code > 199, "an interim answer taken for the answer");
         if (request.BodyLimit >= 0)
             fuzz::Check(request.ResponseBody.Used <= static_cast<uint64_t>(request.BodyLimit), "a body past the limit");
         (void)request.GetResponseHeader(L"Content-Type");

@@ -26,10 +26,13 @@ bool Fetch(const XStr& url, XEvent* stop, XTempFile& file, XStr* error)
         return false;
     }
     XHTTPClient client;
-    QKWebServer::prepareClient(client);
+    QKWebServer::prepareClient(client, QKWebServer::Request::Download);
     client.StopEvent = stop;
+    client.BodyLimit = KREFFmpegDownload::kMaxArchiveBytes;
     bool writeFailed = false;
+    uint64_t received = 0;
     const bool ok = client.GetStream(url, [&](const uint8_t* data, size_t size) {
+        received += size;
         if (out.Write(data, size))
             return true;
         writeFailed = true;
@@ -37,9 +40,17 @@ bool Fetch(const XStr& url, XEvent* stop, XTempFile& file, XStr* error)
         return false;
     });
     out.Close();
-    if (!ok)
+    if (!ok) {
         *error = url + L": " + client.LastError;
-    return ok && !writeFailed;
+        return false;
+    }
+    if (writeFailed)
+        return false;
+    if (received == 0) {
+        *error = url + L": the server sent an empty file";
+        return false;
+    }
+    return true;
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 //
 // The archive is streamed into a temporary file as it arrives, and only a body that arrived
 // whole is handed to the locator, which unpacks it and puts the new ffmpeg in place only once
-// it answers "-version": a failed or cut download leaves the ffmpeg in use as it was.
+// it answers "-version" as ffmpeg: a failed, cut, empty or stalled download leaves the ffmpeg
+// in use as it was. The download has a deadline, and fails sooner when it makes too little
+// progress for a while (QKWebTimes).
 #pragma once
 
 #include "xclass/XStr.h"
@@ -26,6 +28,8 @@ public:
     // The processor-specific archive first, then the generic one.
     static XStr specificPath();
     static constexpr const wchar_t* kGenericPath = L"/install/ffmpeg-mac.tar.bz2";
+    // No ffmpeg build comes near this; a larger body is refused rather than filling the disk.
+    static constexpr int kMaxArchiveBytes = 1 << 30;
 
     // Fetches the archive into file (a fresh temporary ".tar.bz2" file); true when one of the
     // two addresses gave a whole body. stop cancels between and during the requests.

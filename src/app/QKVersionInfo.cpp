@@ -64,7 +64,7 @@ bool Fetch(const wchar_t* path, std::vector<uint8_t>& list, XStr* error)
     if (url.IsEmpty())
         return false;
     XHTTPClient client;
-    QKWebServer::prepareClient(client);
+    QKWebServer::prepareClient(client, QKWebServer::Request::List);
     client.BodyLimit = QKVersionInfoGlobals::kMaxListBytes;
     list.clear();
     const bool ok = client.GetStream(url, [&list](const uint8_t* data, size_t size) {

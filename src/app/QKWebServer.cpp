@@ -4,6 +4,7 @@
 #include "xclass/XHTTPClient.h"
 #include "xclass/XProxySettings.h"
 
+#include <mutex>
 #include <string>
 
 namespace {
@@ -20,6 +21,18 @@ bool StartsWithNoCase(const std::string& text, const char* prefix)
             return false;
     }
     return true;
+}
+
+// The limits in use, read by download threads while a tool or test may set them.
+struct TimesStore {
+    std::mutex lock;
+    QKWebTimes times;
+};
+
+TimesStore& Times()
+{
+    static TimesStore store;
+    return store;
 }
 
 bool IsWebAddress(const std::string& text)
@@ -70,10 +83,32 @@ XStr QKWebServer::urlFor(const wchar_t* path, XStr* error)
     return base + path;
 }
 
-void QKWebServer::prepareClient(XHTTPClient& client)
+QKWebTimes QKWebServer::times()
 {
+    std::lock_guard<std::mutex> hold(Times().lock);
+    return Times().times;
+}
+
+void QKWebServer::setTimes(const QKWebTimes& times)
+{
+    std::lock_guard<std::mutex> hold(Times().lock);
+    Times().times = times;
+}
+
+void QKWebServer::prepareClient(XHTTPClient& client, Request kind)
+{
+    const QKWebTimes limits = times();
     client.UserAgent = L"Marvoni";
-    client.TimeoutMs = 20000;
+    client.TimeoutMs = limits.waitMs;
     client.Attempts = 3;
     client.Proxy = XGetProxySettings();
+    if (kind == Request::Download) {
+        client.DeadlineMs = limits.downloadDeadlineMs;
+        client.StallWindowMs = limits.stallWindowMs;
+        client.StallMinBytes = limits.stallMinBytes;
+    } else {
+        client.DeadlineMs = limits.listDeadlineMs;
+        client.StallWindowMs = 0;
+        client.StallMinBytes = 0;
+    }
 }

@@ -6,7 +6,21 @@
 
 #include "xclass/XStr.h"
 
+#include <cstdint>
+
 class XHTTPClient;
+
+// The time limits of the requests to the web server. Every single wait has waitMs; the
+// version list, all its requests together, listDeadlineMs; an ffmpeg archive
+// downloadDeadlineMs, and it fails sooner when fewer than stallMinBytes arrive within any
+// stallWindowMs (a server that sends a byte now and then is no download).
+struct QKWebTimes {
+    int waitMs = 20000;
+    int listDeadlineMs = 15000;
+    int downloadDeadlineMs = 3600000;
+    int stallWindowMs = 30000;
+    int64_t stallMinBytes = 16384;
+};
 
 class QKWebServer {
 public:
@@ -18,9 +32,14 @@ public:
     // The base address followed by path (which begins with "/"); empty with the reason when
     // there is no usable base.
     static XStr urlFor(const wchar_t* path, XStr* error);
+    enum class Request { List, Download };
     // The request settings shared by the version check and the download: user agent
-    // "Marvoni", 20 s for every wait, 3 requests per call, the proxy of the settings store.
-    static void prepareClient(XHTTPClient& client);
+    // "Marvoni", the time limits of times() for that kind of request, 3 requests per call,
+    // the proxy of the settings store.
+    static void prepareClient(XHTTPClient& client, Request kind);
+    // The time limits in use; the defaults unless set (tests and tools set short ones).
+    static QKWebTimes times();
+    static void setTimes(const QKWebTimes& times);
     // Whether text is an http or https address (the only ones the program opens or asks).
     static bool isWebAddress(const XStr& text);
 };

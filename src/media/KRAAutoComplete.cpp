@@ -170,9 +170,10 @@ KRAAutoComplete::Reply KRAAutoComplete::parseReply(const uint8_t* data, size_t s
 }
 
 KRAAutoComplete::Reply KRAAutoComplete::askOnce(const Endpoint& endpoint, const QString& field, const QString& match,
-                                                QStringList& out)
+                                                const XNetDeadline& deadline, QStringList& out)
 {
     XTCPSocket socket;
+    socket.Deadline = deadline;
     const XProxySettings proxy = XGetProxySettings();
     XStr host(endpoint.host);
     if (!socket.Connect(host.Ansi(), endpoint.port, "Veloria Backend", &proxy, kReceiveTimeoutMs, false, &m_cancel)) {
@@ -228,15 +229,21 @@ std::optional<QStringList> KRAAutoComplete::readSuggestions(const QString& field
     Endpoint endpoint;
     if (!serviceEndpoint(endpoint, &m_lastError))
         return QStringList();
+    const XNetDeadline deadline = XNetDeadline::In(m_deadlineMs);
     for (int attempt = 0; attempt < m_attempts; attempt++) {
         QStringList suggestions;
-        const Reply reply = askOnce(endpoint, field, match, suggestions);
+        const Reply reply = askOnce(endpoint, field, match, deadline, suggestions);
         if (m_cancel.IsSet())
             return std::nullopt;
         if (reply != Reply::Refused)
             return suggestions;
-        if (attempt + 1 < m_attempts && m_cancel.WaitUntilSet(m_retryDelayMs))
+        if (deadline.Passed())
+            break;
+        if (attempt + 1 < m_attempts && m_cancel.WaitUntilSet(deadline.Cap(m_retryDelayMs)))
             return std::nullopt;
     }
+    if (deadline.Passed())
+        m_lastError = QStringLiteral("The tag suggestion server gave no answer within ") +
+                      XStrToQString(XDurationText(deadline.SpanMs())) + '.';
     return QStringList();
 }

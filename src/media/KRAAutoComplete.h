@@ -17,17 +17,21 @@
 
 #include "xclass/XEvent.h"
 #include "xclass/XStr.h"
+#include "xclass/XTCPSocketStd.h"
 
 class KRAAutoComplete {
 public:
     static constexpr int kDefaultPort = 42531;
     static constexpr int kReceiveTimeoutMs = 30000;
+    // All attempts of one look-up together: suggestions are only worth having while typing.
+    static constexpr int kDeadlineMs = 15000;
     // The largest answer body taken; the service sends short lists.
     static constexpr uint64_t kMaxBody = 1 << 20;
 
     XEvent m_cancel;
     int m_attempts = 20;       // connections tried before giving up
     int m_retryDelayMs = 1000; // pause after a failed attempt
+    int m_deadlineMs = kDeadlineMs;
 
     KRAAutoComplete() = default;
     KRAAutoComplete(const KRAAutoComplete&) = delete;
@@ -63,5 +67,6 @@ private:
     QString m_lastError;
 
     // One connection: Refused when the attempt failed and may be repeated.
-    Reply askOnce(const Endpoint& endpoint, const QString& field, const QString& match, QStringList& out);
+    Reply askOnce(const Endpoint& endpoint, const QString& field, const QString& match, const XNetDeadline& deadline,
+                  QStringList& out);
 };

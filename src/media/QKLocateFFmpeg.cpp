@@ -1,6 +1,8 @@
 #include "media/QKLocateFFmpeg.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -131,7 +133,89 @@ bool ListsEncoder(const std::string& listing, const std::string& encoder)
     return false;
 }
 
+std::atomic<int>& CheckTimeout()
+{
+    static std::atomic<int> ms{QKLocateFFmpeg::kQueryTimeoutMs};
+    return ms;
+}
+
+std::string RealPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::string();
+    std::string text(resolved);
+    std::free(resolved);
+    return text;
+}
+
+enum class Candidate { Missing, Usable, Refused };
+
+// relative ("ffmpeg", "bin/ffmpeg") inside folder, looked at without following any link: each
+// folder on the way a real folder, the last a regular file, and its real path still inside
+// folder. A link could point anywhere (at /bin/echo, or bin at /usr/bin),
+// and copying what it names would install a program the archive never held.
+Candidate LookAtCandidate(const std::string& folder, const std::string& relative, std::string& path, XStr& why)
+{
+    path = folder;
+    size_t begin = 0;
+    while (begin < relative.size()) {
+        size_t end = relative.find('/', begin);
+        if (end == std::string::npos)
+            end = relative.size();
+        const bool last = end == relative.size();
+        path += "/" + relative.substr(begin, end - begin);
+        const std::string shown = relative.substr(0, end);
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0)
+            return Candidate::Missing;
+        if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+            const std::string to = n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string("?");
+            why = XStr::FromFormat(L"The archive's \"%s\" is a link (to \"%s\"), not a program of its own.",
+                                   XStr::FromUTF8(shown).p, XStr::FromUTF8(to).p);
+            return Candidate::Refused;
+        }
+        if (!last && !S_ISDIR(st.st_mode))
+            return Candidate::Missing;
+        if (last && S_ISDIR(st.st_mode))
+            return Candidate::Missing; // a folder named ffmpeg: look in bin/
+        if (last && !S_ISREG(st.st_mode)) {
+            why = XStr::FromFormat(L"The archive's \"%s\" is not a regular file.", XStr::FromUTF8(shown).p);
+            return Candidate::Refused;
+        }
+        begin = end + 1;
+    }
+    const std::string root = RealPath(folder);
+    const std::string real = RealPath(path);
+    if (root.empty() || real.size() <= root.size() + 1 || real.compare(0, root.size() + 1, root + "/") != 0) {
+        why = XStr::FromFormat(L"The archive's \"%s\" lies outside the unpacked archive.", XStr::FromUTF8(relative).p);
+        return Candidate::Refused;
+    }
+    return Candidate::Usable;
+}
+
+// The first line of a program's answer, short enough to quote.
+XStr FirstLineQuoted(const std::string& out)
+{
+    std::string line = out.substr(0, out.find_first_of("\r\n"));
+    if (line.size() > 60)
+        line = line.substr(0, 60) + "...";
+    return XStr::FromUTF8(line);
+}
+
 } // namespace
+
+int QKLocateFFmpeg::checkTimeoutMs()
+{
+    return CheckTimeout().load();
+}
+
+void QKLocateFFmpeg::setCheckTimeoutMs(int ms)
+{
+    CheckTimeout().store(ms > 0 ? ms : kQueryTimeoutMs);
+}
 
 XStr QKLocateFFmpeg::pathToExternalFFmpeg()
 {
@@ -252,14 +336,20 @@ bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* 
         args.Add(name.EndsWith(L".tar.bz2") ? L"-xjf" : L"-xzf");
         args.Add(source);
         const QKToolResult r = QKToolRun::run(args, kUnpackTimeoutMs, 1 << 20);
-        XFileName top(unpacked);
-        top.AppendPath(L"ffmpeg");
-        XFileName inBin(unpacked);
-        inBin.AppendPath(L"bin/ffmpeg");
-        if (IsRegularFile(top))
-            found = top;
-        else if (IsRegularFile(inBin))
-            found = inBin;
+        const std::string folder = XStr(unpacked).ToUTF8String();
+        for (const char* relative : {"ffmpeg", "bin/ffmpeg"}) {
+            std::string candidate;
+            XStr why;
+            const Candidate look = LookAtCandidate(folder, relative, candidate, why);
+            if (look == Candidate::Refused) {
+                SetError(error, why);
+                return false;
+            }
+            if (look == Candidate::Usable) {
+                found = XStr::FromUTF8(candidate);
+                break;
+            }
+        }
         if (found.IsEmpty()) {
             if (!r.succeeded())
                 SetError(error,
@@ -290,15 +380,29 @@ bool QKLocateFFmpeg::installWorker(const XStr& path, const XStr& staging, XStr* 
         SetError(error, XStr::FromFormat(L"ffmpeg could not be made executable (%s).", ErrnoText(saved).p));
         return false;
     }
-    // Only an ffmpeg that runs replaces the one in use.
+    // Only a program that answers as ffmpeg replaces the one in use. It is not trusted yet:
+    // whatever it starts goes with it.
     XStrList args;
     args.Add(staging);
     args.Add(L"-version");
-    const QKToolResult check = QKToolRun::run(args, kQueryTimeoutMs, 1 << 20);
-    if (!check.succeeded() || check.out.empty()) {
+    const int timeoutMs = checkTimeoutMs();
+    const QKToolResult check = QKToolRun::runIsolated(args, timeoutMs);
+    if (!check.succeeded()) {
         XDeleteFile(staging);
-        SetError(error,
-                 XStr(L"The new ffmpeg does not run. ") + RunFailureText(check, L"ffmpeg -version", kQueryTimeoutMs));
+        SetError(error, check.timedOut ? XStr::FromFormat(L"The new ffmpeg did not answer \"-version\" within %d "
+                                                          L"seconds and was stopped.",
+                                                          (timeoutMs + 999) / 1000)
+                                       : XStr(L"The new ffmpeg does not run. ") +
+                                             RunFailureText(check, L"ffmpeg -version", timeoutMs));
+        return false;
+    }
+    if (check.out.rfind("ffmpeg version", 0) != 0) {
+        XDeleteFile(staging);
+        SetError(error, check.out.empty()
+                            ? XStr(L"The new program is no ffmpeg: it prints nothing for \"-version\".")
+                            : XStr::FromFormat(L"The new program is no ffmpeg: its \"-version\" answer begins with "
+                                               L"\"%s\", not \"ffmpeg version\".",
+                                               FirstLineQuoted(check.out).p));
         return false;
     }
     return true;

@@ -9,8 +9,12 @@
 // asks anew, so an install or a revert takes effect with the next conversion.
 //
 // Installing never puts a half-made copy in place: the new ffmpeg is staged beside the old
-// one and renamed over it only once it is complete and answers "-version". A failed install
-// leaves whatever was there before (copy and marker) as it was.
+// one and renamed over it only once it is complete and its "-version" answer begins with
+// "ffmpeg version". From an archive only a regular file inside the unpacked folder counts: a
+// link, or a folder on the way that is a link, is refused rather than followed out of it. The
+// check runs the staged copy in a process group of its own, killed whole when it does not
+// answer in time. A failed install leaves whatever was there before (copy and marker) as it
+// was.
 #pragma once
 
 #include "xclass/XStr.h"
@@ -57,4 +61,8 @@ public:
     // Time limits of the child runs, in milliseconds.
     static constexpr int kQueryTimeoutMs = 20000;   // "-encoders", "-version"
     static constexpr int kUnpackTimeoutMs = 600000; // tar
+    // The time a new ffmpeg has to answer "-version" before it is killed; kQueryTimeoutMs
+    // unless set (tests set a short one).
+    static int checkTimeoutMs();
+    static void setCheckTimeoutMs(int ms);
 };

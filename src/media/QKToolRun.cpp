@@ -76,11 +76,14 @@ XStr QKToolRun::absolutePath(const XStr& path)
 // How often a caller's stop test is asked while the child runs.
 constexpr int kStopPollMs = 25;
 
-QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr,
-                            const std::function<bool()>& stop)
+namespace {
+
+QKToolResult RunChild(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr,
+                      const std::function<bool()>& stop, bool isolated)
 {
     QKToolResult result;
     XWorkerProcess child;
+    child.OwnProcessGroup = isolated;
     if (!child.Create(args, XWP_PIPE_STDOUT | XWP_PIPE_STDERR)) {
         result.startErrno = errno ? errno : ENOENT;
         return result;
@@ -142,6 +145,9 @@ QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, 
     }
 
     int code = -1;
+    // The child is not reaped yet, so its number still names its own group alone.
+    if (isolated)
+        child.KillGroup(SIGKILL);
     if (killed)
         child.Close(0, &code);
     else
@@ -152,4 +158,17 @@ QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, 
         result.timedOut = true;
     result.exitCode = (result.timedOut || result.tooLarge || result.stopped) ? -1 : code;
     return result;
+}
+
+} // namespace
+
+QKToolResult QKToolRun::run(const XStrList& args, int timeoutMs, size_t maxOut, size_t maxErr,
+                            const std::function<bool()>& stop)
+{
+    return RunChild(args, timeoutMs, maxOut, maxErr, stop, false);
+}
+
+QKToolResult QKToolRun::runIsolated(const XStrList& args, int timeoutMs, size_t maxOut)
+{
+    return RunChild(args, timeoutMs, maxOut, 16384, {}, true);
 }

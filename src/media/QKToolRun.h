@@ -34,6 +34,10 @@ public:
     // stop, when given, is asked every few milliseconds while the child runs; true kills it.
     static QKToolResult run(const XStrList& args, int timeoutMs, size_t maxOut = 64u << 20, size_t maxErr = 16384,
                             const std::function<bool()>& stop = {});
+    // As run, for a program not trusted yet: it runs in a process group of its own, and once
+    // its output has ended (or its time is up) whatever is left of that group, the program
+    // and anything it started, is killed.
+    static QKToolResult runIsolated(const XStrList& args, int timeoutMs, size_t maxOut = 1u << 20);
     // A file name to pass as an argument: a relative one gets the working folder in front, so
     // that a child never reads it as an option ("-name") or a URL scheme ("name:") and it
     // survives a change of folder. Unchanged when the working folder cannot be had.

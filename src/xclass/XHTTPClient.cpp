@@ -316,16 +316,10 @@ bool XHTTPRequest::OpenTunnel(const XStr& target, XEvent* stop)
     const std::string bytes = head.ToUTF8String();
     if (!Send(bytes.data(), static_cast<int>(bytes.size())))
         return false;
-    XBuffer answer;
     XHTTPStatusLine status;
     XStrList headers;
-    const bool read = ReadHead(answer, stop, L"the proxy");
-    const bool parsed = read && ParseHead(answer.Data, answer.Used, status, headers);
-    answer.Free();
-    if (!read)
+    if (!ReadFinalHead(stop, L"the proxy", status, headers))
         return false;
-    if (!parsed)
-        return RequestFailed(EPROTO, L"the proxy's answer to CONNECT is not HTTP");
     if (status.Code < 200 || status.Code > 299)
         return RequestFailed(ECONNREFUSED, L"the proxy refused the tunnel to " + target + L": " + status.Line);
     if (Buffered() > 0)
@@ -426,6 +420,26 @@ bool XHTTPRequest::ReadHead(XBuffer& head, XEvent* stop, const wchar_t* who)
     }
     return head.Assign(bytes.data(), bytes.size() - 4) ||
            RequestFailed(ENOMEM, L"out of memory"); // the final CR LF CR LF is not kept
+}
+
+bool XHTTPRequest::ReadFinalHead(XEvent* stop, const wchar_t* who, XHTTPStatusLine& status, XStrList& headers)
+{
+    for (int interim = 0;; interim++) {
+        XBuffer head;
+        const bool read = ReadHead(head, stop, who);
+        const bool parsed = read && ParseHead(head.Data, head.Used, status, headers);
+        head.Free();
+        if (!read)
+            return false;
+        if (!parsed)
+            return RequestFailed(EPROTO, XStr(L"the answer from ") + who + L" is not an HTTP response");
+        // "100 Continue" and its kin say that the real answer is still to come.
+        if (status.Code < 100 || status.Code > 199)
+            return true;
+        if (interim >= kMaxInterimAnswers)
+            return RequestFailed(EPROTO, XStr(who) + L" sent more than " + XStr::FromLong(kMaxInterimAnswers) +
+                                             L" interim answers and no real one");
+    }
 }
 
 bool XHTTPRequest::ParseStatusLine(const XStr& line, XHTTPStatusLine& status)
@@ -631,8 +645,12 @@ bool XHTTPRequest::ReadChunkSize(uint64_t& size, XEvent* stop)
         if (size > kMaxChunkSize)
             return RequestFailed(EMSGSIZE, L"the answer announces a chunk larger than 16 MiB");
     }
-    if (digits == 0)
-        return RequestFailed(EPROTO, L"the chunked body has a size line without a size: \"" + line + L"\"");
+    // After the digits only blanks, and an extension after ";": "0x5" is no zero chunk.
+    int rest = digits;
+    while (rest < line.Length() && IsBlank(line.p[rest]))
+        rest++;
+    if (digits == 0 || (rest < line.Length() && line.p[rest] != L';'))
+        return RequestFailed(EPROTO, L"the chunked body has an invalid size line: \"" + line + L"\"");
     return true;
 }
 
@@ -726,14 +744,8 @@ bool XHTTPRequest::ReadResponse(XEvent* stop)
     ResponseHeaders.Clear();
     ResponseBody.Used = 0;
     Status = XHTTPStatusLine();
-    XBuffer head;
-    const bool read = ReadHead(head, stop, L"the server");
-    const bool parsed = read && ParseHead(head.Data, head.Used, Status, ResponseHeaders);
-    head.Free();
-    if (!read)
+    if (!ReadFinalHead(stop, L"the server", Status, ResponseHeaders))
         return false;
-    if (!parsed)
-        return RequestFailed(EPROTO, L"the answer is not an HTTP response");
     int64_t length = 0;
     const int kind = BodyKind(length);
     if (kind < 0)
@@ -801,11 +813,7 @@ bool XHTTPRequest::BeginStream(XEvent* stop)
     m_stream = StreamState();
     if (!ConnectTarget(stop))
         return false;
-    XBuffer head;
-    bool ok = SendRequest(stop) && ReadHead(head, stop, L"the server");
-    if (ok && !ParseHead(head.Data, head.Used, Status, ResponseHeaders))
-        ok = RequestFailed(EPROTO, L"the answer is not an HTTP response");
-    head.Free();
+    const bool ok = SendRequest(stop) && ReadFinalHead(stop, L"the server", Status, ResponseHeaders);
     int64_t length = 0;
     const int kind = ok ? BodyKind(length) : -1;
     if (kind < 0) {
@@ -904,14 +912,23 @@ bool XHTTPClient::Run(int mode, const XStr& url, const void* data, uint64_t size
         out->Free();
     XStr current = url;
     bool fromHTTPS = false;
+    // One deadline for every request of the call: redirects do not buy more time.
+    const XNetDeadline deadline = XNetDeadline::In(DeadlineMs);
     for (int attempt = 0; attempt < Attempts; attempt++) {
         if (StopEvent && StopEvent->IsSet()) {
             LastError = L"the request was cancelled";
             errno = ECONNABORTED;
             return false;
         }
+        if (deadline.Passed()) {
+            LastError = L"the request took longer than " + XDurationText(deadline.SpanMs()) + L" and was stopped";
+            errno = ETIMEDOUT;
+            return false;
+        }
         XHTTPRequest request(mode == 1 ? L"POST" : L"GET", TimeoutMs);
         PrepareRequest(request);
+        request.Deadline = deadline;
+        request.SetStallRule(StallWindowMs, StallMinBytes);
         if (mode == 2)
             request.BodyLimit = 0;
         if (mode == 1) {

@@ -7,11 +7,14 @@
 // body (fixed length, chunked, or up to the end of the connection).
 //
 // What the peer sends is never trusted for sizes: the head is limited to 64 KiB, chunk-size
-// lines to 256 bytes and chunks to 16 MiB, lengths are checked for overflow and against the
-// caller's limit. A body that ends before its length, a chunked body that is cut, a read that
-// fails or times out: each fails the request, so a download is never cut short in silence.
-// Redirects never lead from https to http. Through a proxy, https goes through a CONNECT
-// tunnel, and the proxy's credentials go to the proxy only.
+// lines to 256 bytes (plain hexadecimal, then at most an extension after ";") and chunks to
+// 16 MiB, lengths are checked for overflow and against the caller's limit. Interim answers
+// (1xx) before the real one are skipped, a bounded number of them. Nor for time: besides the
+// time-out of each wait, a call has a deadline for all its requests together, and can ask
+// for a least progress, so a server that sends a byte now and then cannot hold it for ever. A body that ends before its
+// length, a chunked body that is cut, a read that fails or times out: each fails the request, so a download is never
+// cut short in silence. Redirects never lead from https to http. Through a proxy, https goes through a CONNECT tunnel,
+// and the proxy's credentials go to the proxy only.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +58,7 @@ public:
     static constexpr uint64_t kMaxHeadBytes = 65535;
     static constexpr int kMaxChunkLine = 256;
     static constexpr uint64_t kMaxChunkSize = 16777216;
+    static constexpr int kMaxInterimAnswers = 16; // 1xx answers skipped before the real one
 
     int ConnectRetries = 0; // further connection attempts after a failed one, 5 s apart
     bool KeepAlive = false; // keep the connection open after the exchange
@@ -133,6 +137,8 @@ private:
     void Disconnect();
     bool SendRequest(XEvent* stop);
     bool ReadHead(XBuffer& head, XEvent* stop, const wchar_t* who);
+    // The head of the final answer, interim (1xx) ones skipped: parsed into status and headers.
+    bool ReadFinalHead(XEvent* stop, const wchar_t* who, XHTTPStatusLine& status, XStrList& headers);
     // 1 when every byte came, 0 when the peer closed first, -1 on a failed read.
     int ReadExact(uint8_t* destination, uint64_t length, XEvent* stop);
     bool ReadLine(XStr& line, int limit, XEvent* stop, const wchar_t* what);
@@ -153,9 +159,14 @@ class XHTTPClient {
 public:
     XStr UserAgent;
     XProxySettings Proxy;
-    int TimeoutMs = 20000; // every wait of a request
-    int Attempts = 3;      // requests per call, the first one and each redirect counted
-    int BodyLimit = -1;    // largest response body; -1 none
+    int TimeoutMs = 20000;  // every wait of a request
+    int DeadlineMs = 60000; // the whole call, redirects and a streamed body included; <= 0 none
+    // A transfer that moves fewer than StallMinBytes within StallWindowMs fails; 0 for
+    // either: no such rule.
+    int StallWindowMs = 0;
+    int64_t StallMinBytes = 0;
+    int Attempts = 3;   // requests per call, the first one and each redirect counted
+    int BodyLimit = -1; // largest response body; -1 none
     XEvent* StopEvent = nullptr;
     XStrList ExtraHeaders; // whole header lines sent with every request
     XStr CAFile;           // certificates trusted beside the system's; empty: the system's alone

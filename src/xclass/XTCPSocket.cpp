@@ -16,8 +16,6 @@
 #include "xclass/XEvent.h"
 #include "xclass/XFileRewrite.h"
 #include "xclass/XPlatform.h"
-#include "xclass/XTCPSocketStd.h"
-
 namespace {
 
 constexpr int kPollStepMs = 50;
@@ -137,6 +135,16 @@ int XTCPSocket::SetReceiveBufferSize(int bytes)
     return setsockopt(Socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
+bool XTCPSocket::BeforeDeadline()
+{
+    if (!Deadline.Passed())
+        return true;
+    LastError =
+        L"the exchange with " + Host + L" took longer than " + XDurationText(Deadline.SpanMs()) + L" and was stopped";
+    errno = ETIMEDOUT;
+    return false;
+}
+
 bool XTCPSocket::OnConnected()
 {
     XSetInheritable(Socket, false);
@@ -174,7 +182,12 @@ bool XTCPSocket::Connect(const char* host, int port, const char* userAgent, cons
         LastError = L"cannot make a socket";
         return false;
     }
-    const int connectTimeout = receiveTimeoutMs > 0 ? receiveTimeoutMs : SendTimeoutMS;
+    if (!BeforeDeadline()) {
+        Close();
+        return false;
+    }
+    const int wanted = Deadline.Cap(receiveTimeoutMs > 0 ? receiveTimeoutMs : SendTimeoutMS);
+    const int connectTimeout = wanted > 0 ? wanted : 1;
     if (!XTCPConnectTo(Socket, UseProxy ? settings.Server : Host, UseProxy ? settings.Port : Port, numericOnly,
                        connectTimeout, stop, &LastError) ||
         !OnConnected()) {
@@ -288,6 +301,8 @@ bool XTCPSocket::Send(const void* data, int size)
     const auto* bytes = static_cast<const uint8_t*>(data);
     int left = size;
     while (left > 0) {
+        if (!BeforeDeadline())
+            return false;
         if (!Throttle->Wait(0)) {
             LastError = L"sending was stopped";
             errno = ECONNABORTED;
@@ -336,6 +351,8 @@ int XTCPSocket::Receive(void* buffer, int size, XEvent* stop)
             errno = ECONNABORTED;
             return -1;
         }
+        if (!BeforeDeadline())
+            return -1;
         if (!Throttle->Wait(0)) {
             LastError = L"receiving was stopped";
             errno = ECONNABORTED;

@@ -3,7 +3,8 @@
 // collects the raw response in a byte buffer, from which the caller takes header values and
 // the body. The tag-suggestion client uses it.
 //
-// It polls in 50 ms steps and measures its time-outs from the last transfer. Every send and
+// It polls in 50 ms steps and measures its time-outs from the last transfer; a Deadline, when
+// set, bounds the whole exchange, however often the peer sends a byte. Every send and
 // receive is non-blocking underneath whatever mode the descriptor is in, so a time-out always
 // holds. The response is limited to MaxResponseSize bytes, and a response that stops short of
 // its Content-Length, or whose read fails, is a failure.
@@ -14,9 +15,9 @@
 #include "xclass/XBuffer.h"
 #include "xclass/XProxySettings.h"
 #include "xclass/XStr.h"
+#include "xclass/XTCPSocketStd.h"
 
 class XEvent;
-class XNetThrottle;
 
 class XTCPSocket {
 public:
@@ -38,6 +39,7 @@ public:
     uint32_t LastActivityMS = 0;
     bool WatchForReply = false; // a peer that starts answering ends the send with success
     uint64_t MaxResponseSize = 64ull << 20;
+    XNetDeadline Deadline; // connect, sends and receives fail with ETIMEDOUT once it has passed
     XStr LastError;
 
     XTCPSocket();
@@ -89,6 +91,8 @@ public:
 
 private:
     bool SendBytes(const void* data, int size);
+    // False with ETIMEDOUT and LastError once the deadline has passed.
+    bool BeforeDeadline();
     // The length of the head (up to and including CR LF CR LF) in Response; 0 without one.
     uint64_t HeadLength() const;
 };

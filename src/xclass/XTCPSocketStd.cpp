@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 
 #include "xclass/XEvent.h"
 #include "xclass/XPlatform.h"
@@ -33,6 +35,50 @@ XNetThrottle* XNetThrottle::Default()
 {
     static XNetThrottle instance;
     return &instance;
+}
+
+// ---- Deadlines ----------------------------------------------------------------------------
+
+namespace {
+
+int64_t NowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+XNetDeadline XNetDeadline::In(int64_t ms)
+{
+    XNetDeadline deadline;
+    if (ms > 0) {
+        deadline.m_at = NowMs() + ms;
+        deadline.m_span = ms;
+    }
+    return deadline;
+}
+
+bool XNetDeadline::Passed() const
+{
+    return m_at != 0 && NowMs() >= m_at;
+}
+
+int XNetDeadline::Cap(int capMs) const
+{
+    if (m_at == 0)
+        return capMs < 0 ? -1 : capMs;
+    const int64_t left = std::max<int64_t>(0, m_at - NowMs());
+    if (capMs >= 0 && capMs < left)
+        return capMs;
+    return static_cast<int>(std::min<int64_t>(left, INT_MAX));
+}
+
+XStr XDurationText(int64_t ms)
+{
+    if (ms >= 10000 || (ms >= 1000 && ms % 1000 == 0))
+        return XStr::FromLong(static_cast<long>((ms + 500) / 1000)) + L" s";
+    return XStr::FromLong(static_cast<long>(ms)) + L" ms";
 }
 
 // ---- Address helpers ---------------------------------------------------------------------
@@ -242,13 +288,67 @@ void XTCPSocketStd::FailWait(const char* what)
 {
     const int error = errno;
     XStr text;
-    if (error == ETIMEDOUT)
+    if (error == ETIMEDOUT && (m_expired == Expired::Deadline || m_expired == Expired::Stall))
+        text = ExpiredText(m_expired);
+    else if (error == ETIMEDOUT)
         text = L"no data from " + HostAndPort(Host, Port) + L" within " + XStr::FromLong(TimeoutMS) + L" ms";
     else if (error == ECONNABORTED)
         text = XStr::FromUTF8(what) + L" was cancelled";
     else
         text = L"the connection to " + HostAndPort(Host, Port) + L" broke: " + ErrnoText(error);
     Fail(error, text);
+}
+
+XStr XTCPSocketStd::ExpiredText(Expired what) const
+{
+    if (what == Expired::Deadline)
+        return L"the exchange with " + HostAndPort(Host, Port) + L" took longer than " +
+               XDurationText(Deadline.SpanMs()) + L" and was stopped";
+    return L"the transfer from " + HostAndPort(Host, Port) + L" made no progress: fewer than " +
+           XStr::FromLong(static_cast<long>(m_stallMinBytes)) + L" bytes in " + XDurationText(m_stallWindowMs);
+}
+
+void XTCPSocketStd::SetStallRule(int windowMs, int64_t minBytes)
+{
+    m_stallWindowMs = windowMs > 0 && minBytes > 0 ? windowMs : 0;
+    m_stallMinBytes = m_stallWindowMs ? minBytes : 0;
+    RestartProgressWindow();
+}
+
+void XTCPSocketStd::RestartProgressWindow()
+{
+    m_windowStart = NowMs();
+    m_windowBytes = 0;
+}
+
+int XTCPSocketStd::StallLeftMs() const
+{
+    if (m_stallWindowMs <= 0)
+        return -1;
+    return static_cast<int>(std::max<int64_t>(0, m_windowStart + m_stallWindowMs - NowMs()));
+}
+
+void XTCPSocketStd::CountProgress(int64_t bytes)
+{
+    if (m_stallWindowMs <= 0 || bytes <= 0)
+        return;
+    m_windowBytes += bytes;
+    if (m_windowBytes >= m_stallMinBytes)
+        RestartProgressWindow();
+}
+
+bool XTCPSocketStd::WithinLimits()
+{
+    Expired what = Expired::None;
+    if (Deadline.Passed())
+        what = Expired::Deadline;
+    else if (StallLeftMs() == 0)
+        what = Expired::Stall;
+    if (what == Expired::None)
+        return true;
+    m_expired = what;
+    Fail(ETIMEDOUT, ExpiredText(what));
+    return false;
 }
 
 void XTCPSocketStd::ShutdownSend()
@@ -277,15 +377,22 @@ bool XTCPSocketStd::Connect(const XStr& host, int port, bool numericOnly, XEvent
     LastError = L"";
     Host = host;
     Port = port;
+    RestartProgressWindow();
+    if (!WithinLimits())
+        return false;
     Socket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (Socket == -1) {
         Fail(errno, L"cannot make a socket: " + ErrnoText(errno));
         return false;
     }
     XStr error;
-    if (!XTCPConnectTo(Socket, host, port, numericOnly, TimeoutMS, stop, &error)) {
+    // A connect that the deadline cuts short says so, not that the host is silent.
+    const int connectLimit = Deadline.Cap(TimeoutMS > 0 ? TimeoutMS : -1);
+    if (!XTCPConnectTo(Socket, host, port, numericOnly, connectLimit == 0 ? 1 : connectLimit, stop, &error)) {
         const int saved = errno;
         Close();
+        if (saved == ETIMEDOUT && Deadline.Passed())
+            error = ExpiredText(Expired::Deadline);
         Fail(saved, error);
         return false;
     }
@@ -311,6 +418,7 @@ bool XTCPSocketStd::Attach(int fd, const char* host)
     Host = XStr::FromAnsi(host ? host : "");
     Port = 0;
     Socket = fd;
+    RestartProgressWindow();
     if (!OnConnected(true)) {
         const int saved = errno;
         Close();
@@ -371,6 +479,7 @@ bool XTCPSocketStd::WaitReady(bool* readable, bool* writable, XEvent* stop, unsi
     const unsigned effective = EffectiveTimeout(timeoutMs);
     const int limit = effective > 0x7fffffffu ? -1 : static_cast<int>(effective);
     const uint32_t start = GetTickCount();
+    m_expired = Expired::None;
     for (;;) {
         short events = 0;
         if (readable)
@@ -379,7 +488,11 @@ bool XTCPSocketStd::WaitReady(bool* readable, bool* writable, XEvent* stop, unsi
             events |= POLLOUT;
         pollfd fds[2] = {{Socket, events, 0}, {stop ? stop->fd[0] : -1, POLLIN, 0}};
         const int left = Remaining(limit, start);
-        const int r = poll(fds, stop ? 2 : 1, left);
+        int wait = Deadline.Cap(left);
+        const int stall = StallLeftMs();
+        if (stall >= 0 && (wait < 0 || stall < wait))
+            wait = stall;
+        const int r = poll(fds, stop ? 2 : 1, wait);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -412,7 +525,8 @@ bool XTCPSocketStd::WaitReady(bool* readable, bool* writable, XEvent* stop, unsi
         }
         if (any)
             return true;
-        if (left == 0) {
+        if (wait == 0) {
+            m_expired = left == 0 ? Expired::Wait : (Deadline.Passed() ? Expired::Deadline : Expired::Stall);
             errno = ETIMEDOUT;
             return false;
         }
@@ -440,6 +554,8 @@ bool XTCPSocketStd::Send(const void* data, int size)
             Fail(ENOTCONN, L"not connected");
             return false;
         }
+        if (!WithinLimits())
+            return false;
         if (!Throttle->Wait(0)) {
             Fail(ECONNABORTED, L"sending was stopped");
             return false;
@@ -468,6 +584,7 @@ bool XTCPSocketStd::Send(const void* data, int size)
             return false;
         }
         Throttle->OnSent(sent);
+        CountProgress(sent);
         bytes += sent;
         left -= static_cast<int>(sent);
     }
@@ -481,6 +598,8 @@ int XTCPSocketStd::Receive(void* buffer, int size, XEvent* stop)
             Fail(ENOTCONN, L"not connected");
             return -1;
         }
+        if (!WithinLimits())
+            return -1;
         if (!Throttle->Wait(0)) {
             Fail(ECONNABORTED, L"receiving was stopped");
             return -1;
@@ -502,8 +621,10 @@ int XTCPSocketStd::Receive(void* buffer, int size, XEvent* stop)
             Fail(error, L"the connection to " + HostAndPort(Host, Port) + L" broke: " + ErrnoText(error));
             return -1;
         }
-        if (got > 0)
+        if (got > 0) {
             Throttle->OnReceived(got);
+            CountProgress(got);
+        }
         return static_cast<int>(got);
     }
 }

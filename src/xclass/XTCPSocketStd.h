@@ -7,6 +7,10 @@
 // from a broken connection (ECONNRESET) and a time-out (ETIMEDOUT); LastError says the same
 // in words for the user.
 //
+// Beside the time-out of each wait, a socket can carry a deadline for the whole exchange and a
+// rule on progress (so many bytes within so many milliseconds): a peer that sends a byte now
+// and then keeps every single wait short, and only these two bound it.
+//
 // One thread uses a socket at a time; only the stop event is set from elsewhere.
 #pragma once
 
@@ -29,6 +33,29 @@ public:
     // The shared instance of sockets without a hook of their own. It has no state.
     static XNetThrottle* Default();
 };
+
+// A moment on the monotonic clock after which a transfer gives up; none by default. Copies
+// share the moment, so every request of one call can end by the same time.
+class XNetDeadline {
+public:
+    XNetDeadline() = default;
+    // ms from now; ms <= 0 gives none.
+    static XNetDeadline In(int64_t ms);
+    bool IsSet() const { return m_at != 0; }
+    bool Passed() const;
+    // The milliseconds a wait may take: capMs (< 0: no cap of its own) shortened to what is
+    // left; -1 when neither bounds it.
+    int Cap(int capMs) const;
+    // How long it was set for, for messages.
+    int64_t SpanMs() const { return m_span; }
+
+private:
+    int64_t m_at = 0; // monotonic milliseconds; 0 none
+    int64_t m_span = 0;
+};
+
+// "750 ms", "20 s": a time span for messages.
+XStr XDurationText(int64_t ms);
 
 // The text before the first "." and the rest (empty when there is no ".").
 void XSplitAtDot(const XStr& text, XStr& before, XStr& rest);
@@ -56,6 +83,8 @@ public:
     // records); set by whoever runs an exchange that must be cancellable.
     XEvent* ActiveStop = nullptr;
     XStr LastError; // why the last operation failed, in words; empty after success
+    // Every wait, send and receive fails with ETIMEDOUT once this has passed.
+    XNetDeadline Deadline;
 
     explicit XTCPSocketStd(int timeoutMs);
     virtual ~XTCPSocketStd();
@@ -96,9 +125,30 @@ public:
     // TimeoutMS when it is positive and below the request, else the request.
     unsigned EffectiveTimeout(unsigned requestedMs) const;
     bool IsConnected() const { return Socket != -1; }
+    // Fails a transfer (ETIMEDOUT) that moves fewer than minBytes, sent and received
+    // together, within any windowMs; 0 for either switches the rule off. The first window
+    // starts now, and again at each connect.
+    void SetStallRule(int windowMs, int64_t minBytes);
 
 protected:
     // Sets errno and LastError together.
     void Fail(int error, const XStr& text);
     void FailWait(const char* what);
+    // Counts bytes moved towards the progress rule.
+    void CountProgress(int64_t bytes);
+    // False with errno and LastError when the deadline has passed or the progress rule is
+    // broken.
+    bool WithinLimits();
+
+private:
+    enum class Expired { None, Wait, Deadline, Stall };
+    int StallLeftMs() const;
+    XStr ExpiredText(Expired what) const;
+    void RestartProgressWindow();
+
+    int m_stallWindowMs = 0;
+    int64_t m_stallMinBytes = 0;
+    int64_t m_windowStart = 0; // monotonic milliseconds
+    int64_t m_windowBytes = 0;
+    Expired m_expired = Expired::None; // what ended the last wait that timed out
 };

@@ -246,7 +246,12 @@ bool XWorkerProcess::Spawn(const XStrList& args, int in, int out, int err)
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short spawnFlags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (OwnProcessGroup) {
+        posix_spawnattr_setpgroup(&attributes, 0);
+        spawnFlags |= POSIX_SPAWN_SETPGROUP;
+    }
+    posix_spawnattr_setflags(&attributes, spawnFlags);
 
     pid_t pid = 0;
     int r;
@@ -321,7 +326,7 @@ void XWorkerProcess::Close(int timeoutMs, int* exitCode)
 {
     int code = -1;
     if (!Wait(timeoutMs, &code)) {
-        ::kill(Pid, SIGKILL);
+        KillGroup(SIGKILL);
         int status = 0;
         if (ReapChild(Pid, true, status) == 1)
             KeepStatus(status);
@@ -366,6 +371,15 @@ void XWorkerProcess::Detach()
 bool XWorkerProcess::Kill(int signal)
 {
     return Pid > 0 && ::kill(Pid, signal) == 0;
+}
+
+bool XWorkerProcess::KillGroup(int signal)
+{
+    if (Pid <= 0)
+        return false;
+    if (OwnProcessGroup && ::kill(-Pid, signal) == 0)
+        return true;
+    return ::kill(Pid, signal) == 0;
 }
 
 bool XRunProgram(const wchar_t* program, const wchar_t* argumentText, bool wait)

@@ -31,6 +31,9 @@ public:
     int64_t StdoutHandle = -1; // parent's read end of the child's standard output
     int64_t StderrHandle = -1; // parent's read end of the child's standard error
     int32_t Pid = 0;           // 0 = no child
+    // Set before starting: the child leads a process group of its own, so that KillGroup (and
+    // the kill of Close after its time) reaches whatever it started too.
+    bool OwnProcessGroup = false;
 
     XWorkerProcess() = default;
     ~XWorkerProcess();
@@ -66,6 +69,9 @@ public:
     void Detach();
     // Sends a signal to the running child; false when there is none.
     bool Kill(int signal);
+    // With OwnProcessGroup: the signal to the child's whole group, while the child is not yet
+    // reaped (so its number cannot name anybody else's group); else as Kill.
+    bool KillGroup(int signal);
 
     // Status of the last child that ended: the exit code (-1 for a signal or unknown), whether
     // a signal ended it, and which.

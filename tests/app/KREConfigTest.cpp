@@ -45,7 +45,7 @@ protected:
     std::string Installed() const { return XStr(QKLocateFFmpeg::pathToExternalFFmpeg()).ToUTF8String(); }
     void InstallOldCopy()
     {
-        WriteTestFile(m_old.file("ffmpeg"), "#!/bin/sh\necho old ffmpeg\n", 0755);
+        WriteTestFile(m_old.file("ffmpeg"), "#!/bin/sh\necho ffmpeg version old\n", 0755);
         ASSERT_TRUE(QKLocateFFmpeg::installFrom(m_old.wfile("ffmpeg"), false));
     }
 
@@ -110,7 +110,7 @@ TEST_F(ConfigTest, ACutOffArchiveLeavesTheOldCopyAndNoTemporaryFile)
     server.join();
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.error.ToUTF8String().find("cut off"), std::string::npos) << result.error.ToUTF8String();
-    EXPECT_EQ(ReadTestFile(Installed()), "#!/bin/sh\necho old ffmpeg\n");
+    EXPECT_EQ(ReadTestFile(Installed()), "#!/bin/sh\necho ffmpeg version old\n");
     EXPECT_FALSE(std::filesystem::exists(Installed() + ".auto"));
     for (const auto& entry : std::filesystem::directory_iterator(XGetTempFolder().ToUTF8String()))
         EXPECT_NE(entry.path().filename().string().rfind("KRE", 0), 0u) << entry.path();
@@ -146,7 +146,7 @@ TEST_F(ConfigTest, OneDownloadSheetAtATimeAndResultsAfterCloseAreDropped)
     ASSERT_TRUE(page);
     ASSERT_TRUE(WaitFor([&] {
         return page->strVersion() == QStringLiteral("ffmpeg version -version \n") ||
-               page->strVersion() == QStringLiteral("old ffmpeg\n");
+               page->strVersion() == QStringLiteral("ffmpeg version old\n");
     }));
     EXPECT_TRUE(page->bCustom());
 
@@ -160,7 +160,7 @@ TEST_F(ConfigTest, OneDownloadSheetAtATimeAndResultsAfterCloseAreDropped)
     ASSERT_TRUE(WaitFor([&] { return host->mainWindow()->findChild<QMessageBox*>(QStringLiteral("ffmpegAlert")); }));
     EXPECT_FALSE(page->openInProgress());
     EXPECT_TRUE(page->bCustom());
-    EXPECT_EQ(ReadTestFile(Installed()), "#!/bin/sh\necho old ffmpeg\n");
+    EXPECT_EQ(ReadTestFile(Installed()), "#!/bin/sh\necho ffmpeg version old\n");
 
     // A query and a download still running when their page goes answer into nothing.
     page->refresh();

@@ -6,10 +6,12 @@
 #include "app/QKLauncherBase.h"
 #include "app/QKVersionInfo.h"
 #include "app/QKWebServer.h"
+#include "xclass/XHTTPClient.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -112,6 +114,39 @@ TEST_F(VersionCheckTest, OversizedListsAndAddressesThatAreNoWebPagesGiveNoLink)
     EXPECT_FALSE(lookup(QStringLiteral("Marvoni Video Converter Mac")));
     EXPECT_FALSE(QKWebServer::isWebAddress(L"javascript:alert(1)"));
     EXPECT_TRUE(QKWebServer::isWebAddress(L"HTTPS://example.org/x"));
+}
+
+TEST_F(VersionCheckTest, ADrippingServerGivesNoAnswerWithinTheListsShortDeadline)
+{
+    // The list's own deadline, the download's stays as it is: the list is a few lines.
+    const QKWebTimes saved = QKWebServer::times();
+    struct Restore {
+        QKWebTimes times;
+        ~Restore() { QKWebServer::setTimes(times); }
+    } restore{saved};
+    QKWebTimes times = saved;
+    times.listDeadlineMs = 1500;
+    QKWebServer::setTimes(times);
+    XHTTPClient list, download;
+    QKWebServer::prepareClient(list, QKWebServer::Request::List);
+    QKWebServer::prepareClient(download, QKWebServer::Request::Download);
+    EXPECT_EQ(list.DeadlineMs, 1500);
+    EXPECT_EQ(list.TimeoutMs, 20000);
+    EXPECT_EQ(download.DeadlineMs, saved.downloadDeadlineMs);
+    EXPECT_GT(download.StallWindowMs, 0);
+
+    // A byte every 200 ms, for both the beta list and the normal one.
+    TestServerProcess script;
+    ASSERT_TRUE(StartScriptServer(script)) << script.output();
+    TestEnvScope base("MARVONI_WEB_BASE", "http://127.0.0.1:" + std::to_string(script.port()) + "/drip/0.2");
+    XRegistry::SetDWORD(1, L"CheckBetaUpdates");
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<uint8_t> got;
+    XStr error;
+    EXPECT_FALSE(QKVersionInfoGlobals::fetchList(got, &error));
+    EXPECT_NE(error.ToUTF8String().find("took longer than 1500 ms"), std::string::npos) << error.ToUTF8String();
+    EXPECT_FALSE(QKVersionInfoGlobals::createWithAppName(L"Marvoni Video Converter Mac")->getVersionInfo());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(90));
 }
 
 QKLauncherBase* LauncherOf(const std::shared_ptr<KRAPanelHost>& host)

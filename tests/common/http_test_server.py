@@ -9,6 +9,15 @@ Prints "PORT n" once it listens (port 0: a free one). One process plays both par
   server, and CONNECT opens a tunnel. Both go to 127.0.0.1 only. With --auth USER:PASS the
   proxy wants those credentials and answers 407 without them.
 
+Slow servers take their pace from the path, so that a test can put one in front of any path
+the program asks for (a base address such as http://127.0.0.1:n/drip/0.2):
+
+- /drip/GAP/... answers 200 with a body of 100000 bytes, one byte every GAP seconds;
+- /drip-head/GAP/... sends its head one byte every GAP seconds and never ends it;
+- /stall/N/... sends the head and N bytes of a body of ten million, then nothing.
+
+Each stops once the client has gone.
+
 The proxy keeps what it was sent: GET /proxy-log lists every proxied head, each followed by
 a line "----", with "tunnel-first-byte N" after a tunnel's head once the client has spoken.
 """
@@ -53,6 +62,42 @@ class Handler(BaseHTTPRequestHandler):
             head += "%s: %s\r\n" % (name, value)
         head += "Content-Length: %d\r\n\r\n" % len(body)
         self.raw(head.encode("latin-1") + body)
+
+    def client_gone(self, seconds):
+        """Waits up to seconds; True once the client has closed its side."""
+        ready, _, _ = select.select([self.connection], [], [], seconds)
+        if not ready:
+            return False
+        try:
+            return not self.connection.recv(1, socket.MSG_PEEK)
+        except OSError:
+            return True
+
+    def drip(self, data, gap):
+        """Sends data one byte every gap seconds until it is sent or the client has gone."""
+        for i in range(len(data)):
+            try:
+                self.raw(data[i:i + 1])
+            except OSError:
+                return
+            if self.client_gone(gap):
+                return
+
+    def slow_prefix(self, path):
+        """The answers of /drip/, /drip-head/ and /stall/; False for any other path."""
+        parts = path.split("/")
+        if len(parts) < 3 or parts[1] not in ("drip", "drip-head", "stall"):
+            return False
+        kind, value = parts[1], float(parts[2])
+        if kind == "drip":
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n")
+            self.drip(pattern(100000), value)
+        elif kind == "drip-head":
+            self.drip(b"HTTP/1.0 200 OK\r\nX-Slow: " + b"s" * 100000, value)
+        else:
+            self.raw(b"HTTP/1.0 200 OK\r\nContent-Length: 10000000\r\n\r\n" + pattern(int(value)))
+            self.client_gone(3600)
+        return True
 
     def request_head(self):
         return (self.requestline + "\r\n" + str(self.headers).replace("\n", "\r\n")).encode("latin-1", "replace")
@@ -159,6 +204,8 @@ class Handler(BaseHTTPRequestHandler):
         query = parse_qs(url.query)
         with LOCK:
             HITS[path] = HITS.get(path, 0) + 1
+        if self.slow_prefix(path):
+            return
         if path == "/echo":
             length = int(self.headers.get("Content-Length", "0"))
             body = self.rfile.read(length) if length else b""
@@ -184,6 +231,30 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/chunked":
             self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
                      b"5;name=value\r\nhello\r\n6\r\n world\r\n0\r\n\r\n")
+        elif path == "/chunked-size":
+            # The size line as the query gives it, then a five-byte chunk and the last one.
+            line = query.get("line", [""])[0].encode("latin-1")
+            self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n" + line +
+                     b"\r\nhello\r\n0\r\n\r\n")
+        elif path == "/chunked-empty":
+            self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n0\r\n\r\n")
+        elif path == "/chunked-none":
+            self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n")
+        elif path == "/continue":
+            # Interim answers of several kinds before the real one.
+            self.raw(b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n"
+                     b"HTTP/1.1 103 Early Hints\r\nLink: </style.css>; rel=preload\r\n\r\n"
+                     b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello")
+        elif path == "/continue-chunked":
+            self.raw(b"HTTP/1.1 100 Continue\r\n\r\n"
+                     b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+                     b"5\r\nhello\r\n0\r\n\r\n")
+        elif path == "/continue-for-ever":
+            try:
+                for _ in range(100000):
+                    self.raw(b"HTTP/1.1 100 Continue\r\n\r\n")
+            except OSError:
+                pass
         elif path == "/chunked-trailer":
             self.raw(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
                      b"3\r\nabc\r\n0\r\nX-Checksum: 1\r\n\r\n")
@@ -251,6 +322,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         if match == "Slow":
             time.sleep(20)
+            return
+        if match == "Drip":
+            self.drip(b"HTTP/1.0 200 OK\r\nCRCList: 1\r\nContent-Length: 100000\r\n\r\n" + b"d" * 100000, 0.1)
             return
         text = texts.get(match, match).encode("utf-8")
         crc = zlib.crc32(text)

@@ -97,6 +97,31 @@ TEST_F(SuggestionTest, RefusalsAreRetriedABoundedNumberOfTimes)
     EXPECT_FALSE(client.lastError().isEmpty());
 }
 
+TEST_F(SuggestionTest, OneDeadlineBoundsADrippingServerAndTheRetries)
+{
+    // The server sends a byte every 100 ms: no single wait runs out, the answer never ends.
+    KRAAutoComplete dripped;
+    dripped.m_deadlineMs = 1500;
+    auto start = std::chrono::steady_clock::now();
+    const auto none = dripped.readSuggestions(QStringLiteral("artist"), QStringLiteral("Drip"));
+    ASSERT_TRUE(none.has_value());
+    EXPECT_TRUE(none->isEmpty());
+    EXPECT_NE(dripped.lastError().indexOf(QStringLiteral("no answer within 1500 ms")), -1)
+        << dripped.lastError().toStdString();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+
+    // Refusals are not retried past it either.
+    KRAAutoComplete refused;
+    refused.m_deadlineMs = 1500;
+    refused.m_attempts = 100000;
+    refused.m_retryDelayMs = 50;
+    start = std::chrono::steady_clock::now();
+    const int before = Hits();
+    EXPECT_EQ(refused.readSuggestions(QStringLiteral("artist"), QStringLiteral("Refuse")), QStringList());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_LT(Hits() - before, 1000);
+}
+
 TEST_F(SuggestionTest, UnservedFieldsAndSwitchedOffInternetAskNobody)
 {
     KRAAutoComplete client;

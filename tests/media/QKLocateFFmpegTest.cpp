@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <optional>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "common/MediaTestFiles.h"
+#include "common/QtWait.h"
 #include "common/TestEnv.h"
 #include "media/QKExternalFFmpeg.h"
 #include "media/QKLocateFFmpeg.h"
@@ -301,3 +305,146 @@ TEST_F(QKLocateFFmpegTest, ThreadsAskingAtOnceShareOneAnswer)
     EXPECT_EQ(yes.load(), 8);
     EXPECT_EQ(ReadFile(count), "asked\n");
 }
+
+namespace {
+
+// Whether the process has ended: no such process, or one that is only waiting to be reaped.
+bool ProcessGone(pid_t pid)
+{
+    if (kill(pid, 0) != 0)
+        return errno == ESRCH;
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+}
+
+class QKInstallCheckTest : public QKLocateFFmpegTest {
+protected:
+    void SetUp() override
+    {
+        QKLocateFFmpegTest::SetUp();
+        // The working copy every refused archive must leave as it is, marker included.
+        ASSERT_TRUE(Install(ArchiveWithFFmpegAt("good.tar.bz2", "bin/ffmpeg"), true));
+        m_good = ReadFile(installed());
+    }
+    void TearDown() override
+    {
+        QKLocateFFmpeg::setCheckTimeoutMs(0);
+        QKLocateFFmpegTest::TearDown();
+    }
+
+    // A fresh folder to pack; made beside the archives.
+    std::string Root()
+    {
+        const std::string root = m_dir.file("hostile-" + std::to_string(m_roots++));
+        EXPECT_TRUE(RunProgramQuietly({"mkdir", "-p", root}));
+        return root;
+    }
+    // Installing the archive is refused with a reason holding expected, and the working copy
+    // is byte for byte what it was.
+    void ExpectRefused(const std::string& archive, const std::string& expected)
+    {
+        XStr error;
+        EXPECT_FALSE(Install(archive, true, &error)) << archive;
+        EXPECT_NE(error.ToUTF8String().find(expected), std::string::npos) << archive << ": " << error.ToUTF8String();
+        EXPECT_TRUE(ReadFile(installed()) == m_good) << archive;
+        EXPECT_TRUE(QKLocateFFmpeg::isAutoInstalled()) << archive;
+        EXPECT_EQ(FolderEntries(appFolder()), (std::set<std::string>{"ffmpeg", "ffmpeg.auto"})) << archive;
+    }
+
+    std::string m_good;
+};
+
+TEST_F(QKInstallCheckTest, AProgramThatDoesNotAnswerAsFFmpegIsRefused)
+{
+    std::string root = Root();
+    WriteScript(root + "/ffmpeg", "echo hello\n");
+    ExpectRefused(MakeArchive("hello.tar.bz2", root, "ffmpeg"), "begins with \"hello\", not \"ffmpeg version\"");
+
+    // Close is not enough: the text must begin the answer, on standard output.
+    root = Root();
+    WriteScript(root + "/ffmpeg", "echo 'this is ffmpeg version 6'\n");
+    ExpectRefused(MakeArchive("late.tar.bz2", root, "ffmpeg"), "not \"ffmpeg version\"");
+    root = Root();
+    WriteScript(root + "/ffmpeg", "echo 'ffmpeg version 6' >&2\n");
+    ExpectRefused(MakeArchive("stderr.tar.bz2", root, "ffmpeg"), "prints nothing");
+
+    // A file the user picks is held to the same answer.
+    const std::string picked = Root();
+    WriteScript(picked + "/ffmpeg", "echo hello\n");
+    XStr error;
+    EXPECT_FALSE(Install(picked + "/ffmpeg", false, &error));
+    EXPECT_NE(error.Find(L"no ffmpeg"), 0) << error.ToUTF8String();
+    EXPECT_TRUE(ReadFile(installed()) == m_good);
+    EXPECT_TRUE(QKLocateFFmpeg::isAutoInstalled());
+}
+
+TEST_F(QKInstallCheckTest, LinksInTheArchiveAreNotFollowed)
+{
+    // ffmpeg itself a link to another program.
+    std::string root = Root();
+    ASSERT_EQ(symlink("/bin/echo", (root + "/ffmpeg").c_str()), 0);
+    ExpectRefused(MakeArchive("echo.tar.bz2", root, "ffmpeg"), "\"ffmpeg\" is a link (to \"/bin/echo\")");
+
+    // bin a link to the system's folder, where a real ffmpeg lies: still not the archive's.
+    root = Root();
+    ASSERT_EQ(symlink("/usr/bin", (root + "/bin").c_str()), 0);
+    ExpectRefused(MakeArchive("usrbin.tar.bz2", root, "bin"), "\"bin\" is a link (to \"/usr/bin\")");
+    root = Root();
+    ASSERT_EQ(symlink(m_realFFmpeg.c_str(), (root + "/ffmpeg").c_str()), 0);
+    ExpectRefused(MakeArchive("real-elsewhere.tar.bz2", root, "ffmpeg"), "is a link");
+
+    // A link that stays inside the archive is no program of the archive's own either.
+    root = Root();
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", "-p", root + "/pack/bin"}));
+    WriteScript(root + "/pack/real", "echo 'ffmpeg version 9'\n");
+    ASSERT_EQ(symlink("../real", (root + "/pack/bin/ffmpeg").c_str()), 0);
+    ExpectRefused(MakeArchive("inner-link.tar.bz2", root + "/pack", "."), "\"bin/ffmpeg\" is a link");
+
+    // A folder named ffmpeg is passed over for bin/ffmpeg, which must be a file.
+    root = Root();
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", "-p", root + "/pack/ffmpeg", root + "/pack/bin/ffmpeg"}));
+    ExpectRefused(MakeArchive("folders.tar.bz2", root + "/pack", "."), "holds no ffmpeg");
+}
+
+TEST_F(QKInstallCheckTest, ACandidateThatHangsIsKilledWithWhatItStarted)
+{
+    const std::string root = Root();
+    QKLocateFFmpeg::setCheckTimeoutMs(3000);
+    const std::string pids = m_dir.file("pids");
+    // It starts a child that holds the answer's pipe open, then sleeps itself.
+    WriteScript(root + "/ffmpeg", "sleep 300 &\necho $! > '" + pids + "'\necho $$ >> '" + pids + "'\nsleep 300\n");
+    const auto start = std::chrono::steady_clock::now();
+    ExpectRefused(MakeArchive("hangs.tar.bz2", root, "ffmpeg"), "did not answer \"-version\" within 3 seconds");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+    std::istringstream lines(ReadFile(pids));
+    std::vector<pid_t> started;
+    for (pid_t pid; lines >> pid;)
+        started.push_back(pid);
+    ASSERT_EQ(started.size(), 2u) << ReadFile(pids);
+    for (const pid_t pid : started)
+        EXPECT_TRUE(WaitFor([pid] { return ProcessGone(pid); }, 30000)) << "process " << pid << " still runs";
+
+    // One that answers at once but leaves a child running is not left behind either.
+    const std::string quick = Root();
+    const std::string childPid = m_dir.file("child-pid");
+    QKLocateFFmpeg::setCheckTimeoutMs(0);
+    WriteScript(quick + "/ffmpeg",
+                "sleep 300 > /dev/null 2>&1 &\necho $! > '" + childPid + "'\necho 'ffmpeg version 7'\n");
+    ASSERT_TRUE(Install(MakeArchive("quick.tar.bz2", quick, "ffmpeg"), false));
+    const pid_t child = static_cast<pid_t>(std::stol(ReadFile(childPid)));
+    EXPECT_TRUE(WaitFor([child] { return ProcessGone(child); }, 30000)) << "process " << child << " still runs";
+}
+
+TEST_F(QKInstallCheckTest, AnyProgramAnsweringAsFFmpegFromInsideTheArchiveIsInstalled)
+{
+    const std::string root = Root();
+    ASSERT_TRUE(RunProgramQuietly({"mkdir", "-p", root + "/bin"}));
+    WriteScript(root + "/bin/ffmpeg", "echo 'ffmpeg version 9.9-test Copyright (c) the testers'\n");
+    ASSERT_TRUE(Install(MakeArchive("stand-in.tar.bz2", root, "bin"), true));
+    EXPECT_EQ(ReadFile(installed()), ReadFile(root + "/bin/ffmpeg"));
+    EXPECT_TRUE(QKLocateFFmpeg::isAutoInstalled());
+    EXPECT_EQ(FolderEntries(appFolder()), (std::set<std::string>{"ffmpeg", "ffmpeg.auto"}));
+}
+
+} // namespace

@@ -40,6 +40,20 @@ TEST_F(NetToolTest, HttpGetFetchesALargeFileWhole)
     EXPECT_EQ(ReadTestFile(Path("none"), "absent"), "absent");
 }
 
+TEST_F(NetToolTest, HttpGetGivesUpOnADrippingServerAtItsDeadline)
+{
+    // One byte every 200 ms: 100000 bytes would take hours, and no single wait runs out.
+    TestServerProcess server;
+    ASSERT_TRUE(StartScriptServer(server)) << server.output();
+    const auto start = std::chrono::steady_clock::now();
+    const ToolRunResult run = Tool({"http-get", "http://127.0.0.1:" + std::to_string(server.port()) + "/drip/0.2/x",
+                                    "--deadline-ms", "1500", "--out", Path("dripped")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("took longer than 1500 ms"), std::string::npos) << run.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(50));
+    EXPECT_EQ(ReadTestFile(Path("dripped"), "absent"), "absent");
+}
+
 TEST_F(NetToolTest, ServeOnceAnswersOneRequestAndExits)
 {
     WriteTestFile(Path("served"), TestPattern(100000, 3));

@@ -327,6 +327,123 @@ TEST_F(HTTPClientTest, GetStreamHandsTheBodyOverInPiecesAndOnlyWhole)
     EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url("/pattern?n=1000")), keep));
 }
 
+// ---- Chunk sizes, interim answers ---------------------------------------------------------
+
+TEST_F(HTTPClientTest, ChunkSizesArePlainHexadecimalWithExtensionsOnly)
+{
+    // Blanks may stand before an extension (or alone after the digits); nothing else may.
+    for (const char* line : {"5", "05", "5;name=value", "5%20;x", "5%09;%20a=%22b%20c%22", "5%20", "0000000000005"}) {
+        const Result result = Fetch(std::string("/chunked-size?line=") + line);
+        EXPECT_TRUE(result.ok) << line << ": " << result.error;
+        EXPECT_EQ(result.body, "hello") << line;
+    }
+    // "0x5" once read as the last chunk: an empty body and success.
+    for (const char* line : {"0x5", "0X5", "%2B5", "-5", "%205", "5x", "5%206", "x5", "5,6", "0%205", "", "%3B5"}) {
+        const Result result = Fetch(std::string("/chunked-size?line=") + line);
+        EXPECT_FALSE(result.ok) << line;
+        EXPECT_TRUE(result.body.empty()) << line;
+        EXPECT_NE(result.error.find("invalid size line"), std::string::npos) << line << ": " << result.error;
+    }
+    XHTTPClient client;
+    EXPECT_FALSE(
+        client.GetStream(XStr::FromUTF8(Url("/chunked-size?line=0x5")), [](const uint8_t*, size_t) { return true; }));
+    EXPECT_NE(client.LastError.ToUTF8String().find("invalid size line"), std::string::npos)
+        << client.LastError.ToUTF8String();
+
+    // A body of the last chunk alone is empty and whole; a head with no chunk at all is cut.
+    const Result empty = Fetch("/chunked-empty");
+    EXPECT_TRUE(empty.ok) << empty.error;
+    EXPECT_TRUE(empty.body.empty());
+    const Result none = Fetch("/chunked-none");
+    EXPECT_FALSE(none.ok);
+    EXPECT_NE(none.error.find("closed"), std::string::npos) << none.error;
+}
+
+TEST_F(HTTPClientTest, InterimAnswersBeforeTheRealOneAreSkipped)
+{
+    for (const char* path : {"/continue", "/continue-chunked"}) {
+        const Result result = Fetch(path);
+        ASSERT_TRUE(result.ok) << path << ": " << result.error;
+        EXPECT_EQ(result.code, 200) << path;
+        EXPECT_EQ(result.body, "hello") << path;
+    }
+    XHTTPClient client;
+    std::string streamed;
+    EXPECT_TRUE(client.GetStream(XStr::FromUTF8(Url("/continue")), [&](const uint8_t* data, size_t size) {
+        streamed.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    })) << client.LastError.ToUTF8String();
+    EXPECT_EQ(streamed, "hello");
+
+    const Result endless = Fetch("/continue-for-ever");
+    EXPECT_FALSE(endless.ok);
+    EXPECT_NE(endless.error.find("interim answers"), std::string::npos) << endless.error;
+}
+
+// ---- Slow servers ----------------------------------------------------------------------
+//
+// The servers send a byte every 100 or 200 ms: each single wait is short, and the whole body
+// would take hours. The limits below are a second or two; the bound asserted is far above
+// them, so that a loaded machine cannot fail the test, and far below the server's own pace.
+
+TEST_F(HTTPClientTest, AWholeCallDeadlineCutsOffADrippingServer)
+{
+    const auto keep = [](const uint8_t*, size_t) { return true; };
+    for (const char* path : {"/drip/0.2/file", "/drip-head/0.2/file", "/redirect?to=/drip/0.2/file"}) {
+        for (const bool streamed : {false, true}) {
+            XHTTPClient client;
+            client.DeadlineMs = 1500;
+            XBuffer body;
+            const auto start = std::chrono::steady_clock::now();
+            const bool ok = streamed ? client.GetStream(XStr::FromUTF8(Url(path)), keep)
+                                     : client.Get(XStr::FromUTF8(Url(path)), body);
+            const int error = errno;
+            const auto spent = std::chrono::steady_clock::now() - start;
+            body.Free();
+            EXPECT_FALSE(ok) << path;
+            EXPECT_EQ(error, ETIMEDOUT) << path;
+            EXPECT_NE(client.LastError.ToUTF8String().find("took longer than 1500 ms"), std::string::npos)
+                << path << ": " << client.LastError.ToUTF8String();
+            EXPECT_LT(spent, std::chrono::seconds(60)) << path;
+        }
+    }
+}
+
+TEST_F(HTTPClientTest, TooLittleProgressFailsATransferThatHasNoDeadline)
+{
+    const auto keep = [](const uint8_t*, size_t) { return true; };
+    for (const char* path : {"/drip/0.1/file", "/stall/5000/file"}) {
+        XHTTPClient client;
+        client.DeadlineMs = 0;
+        client.StallWindowMs = 1000;
+        client.StallMinBytes = 16384;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.GetStream(XStr::FromUTF8(Url(path)), keep)) << path;
+        EXPECT_NE(client.LastError.ToUTF8String().find("made no progress: fewer than 16384 bytes in 1 s"),
+                  std::string::npos)
+            << path << ": " << client.LastError.ToUTF8String();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << path;
+    }
+    // Slow but steady is progress: here the deadline ends it, not the rule.
+    XHTTPClient steady;
+    steady.DeadlineMs = 5000;
+    steady.StallWindowMs = 3000;
+    steady.StallMinBytes = 1;
+    EXPECT_FALSE(steady.GetStream(XStr::FromUTF8(Url("/drip/0.1/file")), keep));
+    EXPECT_NE(steady.LastError.ToUTF8String().find("took longer than 5 s"), std::string::npos)
+        << steady.LastError.ToUTF8String();
+
+    // A body that keeps coming is not cut. (The window is wide here: the server makes the
+    // body before it sends a byte, and a busy machine may take its time over that.)
+    XHTTPClient client;
+    client.StallWindowMs = 20000;
+    client.StallMinBytes = 16384;
+    XBuffer body;
+    EXPECT_TRUE(client.Get(XStr::FromUTF8(Url("/pattern?n=300000")), body)) << client.LastError.ToUTF8String();
+    EXPECT_EQ(body.Used, 300000u);
+    body.Free();
+}
+
 // ---- Through the proxy -------------------------------------------------------------------
 
 class HTTPProxyTest : public HTTPClientTest {

@@ -119,8 +119,9 @@ TEST(XTCPServerSocket, TheSurplusOfOneClientIsTurnedAway)
     ASSERT_TRUE(first.socket.Connect("127.0.0.1", server.LocalPort()));
     EXPECT_EQ(first.Hello(), "hello 1\n");
     // The reset may come before the client sees its connection made: either way no hello.
-    if (second.socket.Connect("127.0.0.1", server.LocalPort()))
+    if (second.socket.Connect("127.0.0.1", server.LocalPort())) {
         EXPECT_EQ(second.Hello(), "");
+    }
     for (int i = 0; i < 300 && server.TooMany == 0; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(server.TooMany, 1);

@@ -2,6 +2,7 @@
 // socket of the test, and what it makes of the answers written back.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -176,6 +177,33 @@ TEST(XTCPSocket, CutSilentAndOversizedAnswersFail)
         EXPECT_FALSE(socket.ReadResponse(0, 0, nullptr));
         EXPECT_NE(socket.LastError.ToUTF8String().find("without an answer"), std::string::npos);
     }
+}
+
+TEST(XTCPSocket, ADeadlineEndsAnAnswerThatComesAByteAtATime)
+{
+    TestListener listener;
+    XTCPSocket socket;
+    socket.Deadline = XNetDeadline::In(1000);
+    const int peer = ConnectPair(listener, socket, "127.0.0.1", nullptr, 5000);
+    ASSERT_GE(peer, 0);
+    std::atomic<bool> done{false};
+    std::thread drip([&] {
+        SendAllTo(peer, "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\n");
+        for (int i = 0; i < 100000 && !done; i++) {
+            if (!SendAllTo(peer, "d"))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    const auto start = Clock::now();
+    EXPECT_FALSE(socket.ReadResponse(0, 0, nullptr));
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_NE(socket.LastError.ToUTF8String().find("took longer than 1 s"), std::string::npos)
+        << socket.LastError.ToUTF8String();
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
+    done = true;
+    drip.join();
+    close(peer);
 }
 
 TEST(XTCPSocket, TextHelpers)

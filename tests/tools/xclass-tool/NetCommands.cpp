@@ -1,9 +1,11 @@
-// http-get URL [--out FILE] [--proxy HOST:PORT] [--ca FILE]
+// http-get URL [--out FILE] [--proxy HOST:PORT] [--ca FILE] [--timeout-ms N] [--deadline-ms N]
 //
 // Fetches URL with the class library's HTTP client (redirects followed), prints the status
 // line and the header lines of the last answer, and writes the body of a 200 answer to FILE.
 // --proxy goes through that proxy (CONNECT for https); --ca trusts the certificates in FILE
-// beside the system's. Exits 0 on success, 1 with the reason on standard error otherwise.
+// beside the system's; --timeout-ms sets the longest single wait and --deadline-ms the whole
+// call (the client's defaults otherwise). Exits 0 on success, 1 with the reason on standard
+// error otherwise.
 //
 // serve-once PORT FILE
 //
@@ -38,14 +40,27 @@ bool ParsePort(const std::string& text, int& port)
     return port <= 65535;
 }
 
+bool ParseMilliseconds(const std::string& text, int& ms)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    ms = std::stoi(text);
+    return true;
+}
+
 int HttpGet(int argc, char** argv)
 {
-    const char* usage = "usage: http-get URL [--out FILE] [--proxy HOST:PORT] [--ca FILE]";
+    const char* usage =
+        "usage: http-get URL [--out FILE] [--proxy HOST:PORT] [--ca FILE] [--timeout-ms N] [--deadline-ms N]";
     std::string url, out, proxy, ca;
+    XHTTPClient client;
     for (int i = 1; i < argc; i++) {
         const std::string arg = argv[i];
         if ((arg == "--out" || arg == "--proxy" || arg == "--ca") && i + 1 < argc) {
             (arg == "--out" ? out : arg == "--proxy" ? proxy : ca) = argv[++i];
+        } else if ((arg == "--timeout-ms" || arg == "--deadline-ms") && i + 1 < argc) {
+            if (!ParseMilliseconds(argv[++i], arg == "--timeout-ms" ? client.TimeoutMs : client.DeadlineMs))
+                return ToolFail(argv[0], arg + " takes a number of milliseconds");
         } else if (url.empty() && arg.rfind("--", 0) != 0) {
             url = arg;
         } else {
@@ -55,7 +70,6 @@ int HttpGet(int argc, char** argv)
     if (url.empty())
         return ToolFail(argv[0], usage);
 
-    XHTTPClient client;
     client.UserAgent = L"xclass-tool";
     if (!ca.empty())
         client.CAFile = XStr::FromUTF8(ToolAbsolutePath(ca));
