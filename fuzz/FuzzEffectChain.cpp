@@ -1,7 +1,9 @@
-// The effect-chain string on any text (it comes from profiles and from the multi-encoder
-// string): the chain read must write a string that reads to the same chain.
+// The effect-chain string on any text (it comes from profiles, the multi-encoder string and
+// saved selection files, cut or foreign ones too): the chain read must write a string that
+// reads to the same chain, and the strict reader of files takes only whole chains.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
@@ -40,5 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::Check(QKConversionSpec::splitDSPString(doubled) == chain + chain,
                 "a chain combined with itself is not twice the chain");
     fuzz::Check(QKDSPList::stringToDSPs(text) == chain, "the list reader reads another chain");
+
+    // The strict reader of saved files: what it takes is what the loose reader reads, and the
+    // chain it takes written again is taken again the same; what it refuses has a reason.
+    QString error;
+    if (const std::optional<QKDSPChain> whole = QKConversionSpec::readWholeDSPString(text, &error)) {
+        fuzz::Check(*whole == QKConversionSpec::splitDSPString(text.trimmed()),
+                    "the strict reader reads another chain than the loose one");
+        const std::optional<QKDSPChain> again = QKConversionSpec::readWholeDSPString(written, &error);
+        fuzz::Check(again && *again == *whole, "a whole chain written again is not taken the same",
+                    XStrFromQString(written).ToUTF8String());
+    } else {
+        fuzz::Check(!error.isEmpty(), "a chain text was refused without a reason");
+    }
     return 0;
 }

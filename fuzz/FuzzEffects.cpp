@@ -60,6 +60,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const QString merged = QKConversionSpec::mergeDSPString(QKConversionSpec::splitDSPString(*chain));
         fuzz::Check(QKConversionSpec::mergeDSPString(QKConversionSpec::splitDSPString(merged)) == merged,
                     "a chain read from a file does not read back to itself", fuzz::Bytes(merged));
+        // A chain a load takes holds only settings its pages write.
+        if (const std::optional<QKDSPChain> taken = KRADSPListPane::chainFromText(*chain, &error)) {
+            for (const QKDSPSpec& spec : *taken) {
+                std::unique_ptr<KRADSPPage> check = KRADSPPageIndex::createFor(spec.name);
+                fuzz::Check(check != nullptr, "a load took an effect without a page", fuzz::Bytes(spec.name));
+                check->setDspArgs(spec.args);
+                fuzz::Check(check->dspArgs() == spec.args, "a load took settings its page does not write",
+                            fuzz::Bytes(spec.name) + "\n" + fuzz::Bytes(spec.args));
+            }
+        } else {
+            fuzz::Check(!error.isEmpty(), "a chain was refused without a reason", rest);
+        }
     } else {
         fuzz::Check(!error.isEmpty(), "a chain file was refused without a reason", rest);
     }

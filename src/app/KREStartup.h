@@ -17,9 +17,22 @@ public:
     static constexpr const char* kDisplayName = "Marvoni Video Converter";
 
     // The start-up steps; returns the data folder (with a trailing "/"). What could not be
-    // put right about the folder is described in warning (empty otherwise); the program goes
-    // on regardless: registry writes are then lost, reads give each caller's default.
-    static XStr run(std::string* warning = nullptr);
+    // put right about the folder is described in warning (empty otherwise), once, with what it
+    // means; the program goes on regardless: registry writes are then lost, reads give each
+    // caller's default, conversions still run. What start-up did on its own (moving the
+    // folder of an earlier build) is told in notice.
+    static XStr run(std::string* warning = nullptr, std::string* notice = nullptr);
+
+    // The folder ~/Library/MarvoniVideo/ of builds before the XDG place is moved to the XDG
+    // place once: only without _APPDATA_OVERRIDE, when it exists and the new place does not
+    // (a folder at the new place is never merged into or replaced). When it cannot be moved
+    // it stays in use where it is (for this process and the children it starts).
+    static void moveOldDataFolder(std::string* warning, std::string* notice);
+
+    // Whether files can be made in folder (tried, so that a read-only mount counts as root
+    // too); the reason when not. No reason for a folder that is not there or no folder at all
+    // (prepareDataFolder has said so).
+    static bool dataFolderWritable(const XStr& folder, std::string* reason);
 
     // Makes sure folder exists and is readable by its owner only: creates it with mode 0700,
     // or takes the group's and others' rights away from an existing real folder of ours (never

@@ -68,7 +68,10 @@ int main(int argc, char** argv)
     // ffmpeg and ffprobe children are gone and their temporary files removed.
     const bool cleanupInstalled = XExitCleanup::InstallSignalHandlers();
     std::string warning;
-    KREStartup::run(&warning);
+    std::string notice;
+    KREStartup::run(&warning, &notice);
+    if (!notice.empty())
+        std::fprintf(stderr, "marvoni-video: %s\n", notice.c_str());
     if (!warning.empty())
         std::fprintf(stderr, "marvoni-video: %s\n", warning.c_str());
     if (!cleanupInstalled)

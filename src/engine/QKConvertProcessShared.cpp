@@ -18,7 +18,34 @@
 namespace {
 
 const QString kRecycle = QStringLiteral("-DELSOURCERECYCLE");
+const QString kPermanent = QStringLiteral("-DELSOURCEPERM");
 const QString kRemoveEmpty = QStringLiteral("-DELSOURCEREMOVEEMPTY");
+
+// The words of Delete Source File's settings, taken only as its page writes them: recycle or
+// permanent (never both; none reads as permanent), and remove-empty. A cut or foreign text
+// ("-DELSOURC" of a file cut in the middle of "-DELSOURCERECYCLE") must not turn a move to the
+// trash into a deletion for good: it deletes nothing. False with the reason in why.
+bool ReadDeleteWords(const QString& args, bool& recycle, bool& removeEmpty, QString& why)
+{
+    bool permanent = false;
+    recycle = removeEmpty = false;
+    bool known = true;
+    for (const QString& word : args.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (word == kRecycle)
+            recycle = true;
+        else if (word == kPermanent)
+            permanent = true;
+        else if (word == kRemoveEmpty)
+            removeEmpty = true;
+        else
+            known = false;
+    }
+    if (known && !(recycle && permanent))
+        return true;
+    why = QStringLiteral("The source file was kept: Delete Source File has settings it does not know (\u201c%1\u201d)")
+              .arg(args);
+    return false;
+}
 
 void ReportError(KRAStatusCallback* callback, const QString& line)
 {
@@ -166,10 +193,13 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
     }
 
     const auto deleteIt = arg.specialActions2.constFind(deleteSourceName());
-    if (deleteIt != arg.specialActions2.constEnd()) {
-        const QStringList tokens = deleteIt->args.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        const bool recycle = tokens.contains(kRecycle);
-        const bool removeEmpty = tokens.contains(kRemoveEmpty);
+    bool recycle = false;
+    bool removeEmpty = false;
+    QString unreadable;
+    if (deleteIt != arg.specialActions2.constEnd() &&
+        !ReadDeleteWords(deleteIt->args, recycle, removeEmpty, unreadable)) {
+        ReportError(callback, unreadable);
+    } else if (deleteIt != arg.specialActions2.constEnd()) {
         // The source goes only when a real output is there and is another file: converting
         // a file onto itself replaces it, and deleting "the source" would delete the output.
         struct stat destStat;

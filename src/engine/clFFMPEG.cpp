@@ -145,17 +145,17 @@ bool StatPath(const XStr& path, struct stat& st)
     return ::stat(copy.UTF8(), &st) == 0;
 }
 
-// Makes an empty file beside dest, named after it with ".tmp" before its extension (a number
-// added when that name is taken), never over an existing file, with the permission bits of
-// mode (less the umask). Empty on failure.
+// Makes an empty file beside dest, named after it with ".tmp-" and the id of this process
+// before its extension, never over an existing file, with the permission bits of mode (less
+// the umask). The id lets a later run remove what a killed one left in that folder, which it
+// does here. Empty on failure.
 XStr MakeTemporaryOutput(const XStr& dest, mode_t mode)
 {
     const XStr ext = ExtensionOf(dest);
     const XStr stem = ext.IsEmpty() ? dest : dest.Mid(1, dest.Length() - ext.Length());
+    XRemoveStaleTemporariesSoon(XFileName(dest).GetFolder());
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        XStr name = stem + L".tmp";
-        if (attempt > 0)
-            name += XStr(L"-") + XTempUniqueId();
+        XStr name = stem + L".tmp-" + XTempOwnedId();
         name += ext;
         const std::string bytes = name.ToUTF8String();
         const int fd = ::open(bytes.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);

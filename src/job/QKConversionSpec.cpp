@@ -1,5 +1,6 @@
 #include "job/QKConversionSpec.h"
 
+#include "job/KREDSPs.h"
 #include "job/QKElemValueList.h"
 
 namespace {
@@ -108,6 +109,75 @@ QString QKConversionSpec::combineDSPString(const QString& first, const QString& 
     QKDSPChain chain = splitDSPString(first);
     splitDSPString(second, chain);
     return mergeDSPString(chain);
+}
+
+std::optional<QKDSPChain> QKConversionSpec::readWholeDSPString(const QString& text, QString* error)
+{
+    auto refuse = [error](const QString& reason) -> std::optional<QKDSPChain> {
+        if (error)
+            *error = reason;
+        return std::nullopt;
+    };
+    // Line ends and blanks around the whole are a file's business; between entries only blanks
+    // part them, as for every reader of the string.
+    const QString body = text.trimmed();
+    auto isSpace = [](QChar c) { return c == QLatin1Char(' '); };
+    QSet<QString> known;
+    for (const QKDSPDescRef& desc : KREDSPs::list())
+        known.insert(desc->name);
+
+    QKDSPChain chain;
+    qsizetype i = 0;
+    const qsizetype n = body.size();
+    for (;;) {
+        while (i < n && isSpace(body[i]))
+            ++i;
+        if (i == n)
+            break;
+        const int number = static_cast<int>(chain.size()) + 1;
+        const QString head = QLatin1String("-dspeffect") + QString::number(number) + QLatin1String("=\"");
+        if (!QStringView(body).mid(i).startsWith(head)) {
+            if (QStringView(head).startsWith(QStringView(body).mid(i)))
+                return refuse(QStringLiteral("Effect %1 is cut short.").arg(number));
+            return refuse(chain.isEmpty()
+                              ? QStringLiteral("The file holds no effect chain.")
+                              : QStringLiteral("What follows effect %1 is no effect %2.").arg(number - 1).arg(number));
+        }
+        i += head.size();
+        QString value;
+        bool closed = false;
+        while (i < n) {
+            const QChar c = body[i++];
+            if (c == QLatin1Char('"')) {
+                closed = true;
+                break;
+            }
+            if (c == QLatin1Char('\\')) {
+                if (i == n)
+                    break;
+                value += body[i++];
+                continue;
+            }
+            value += c;
+        }
+        if (!closed)
+            return refuse(QStringLiteral("Effect %1 is cut short: its closing quote is missing.").arg(number));
+        if (i < n && !isSpace(body[i]))
+            return refuse(QStringLiteral("Effect %1 does not end at its closing quote.").arg(number));
+        const qsizetype equals = value.indexOf(QLatin1Char('='));
+        const QString name = equals < 0 ? value : value.left(equals);
+        if (equals < 0)
+            return refuse(QStringLiteral("Effect %1 (\u201c%2\u201d) has no settings part.").arg(number).arg(name));
+        if (!known.contains(name))
+            return refuse(QStringLiteral("Effect %1 names no known effect: \u201c%2\u201d.").arg(number).arg(name));
+        chain.append(QKDSPSpec(name, UnescapeArgs(value.mid(equals + 1))));
+    }
+    if (chain.isEmpty())
+        return refuse(QStringLiteral("The file holds no effects."));
+    // The chain goes on as its string (profiles, the batch): that must read as the same chain.
+    if (splitDSPString(mergeDSPString(chain)) != chain)
+        return refuse(QStringLiteral("The file holds no effect chain."));
+    return chain;
 }
 
 QString QKConversionSpec::coreConverterArgs() const

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "job/QKDSPSpec.h"
 #include "job/QKEncoderArgs.h"
@@ -50,6 +51,11 @@ public:
     static void splitDSPString(const QString& text, QKDSPChain& chain);
     // The second chain's effects after the first's, renumbered.
     static QString combineDSPString(const QString& first, const QString& second);
+    // A chain read from outside (a saved selections file): taken only when it is made of whole
+    // entries numbered 1, 2, ... in order, each closed by its quote and naming an effect of
+    // the catalogue, with nothing else around them but blanks and line ends. None, with the
+    // reason in error, for any other text (a cut file reads as a cut last effect otherwise).
+    static std::optional<QKDSPChain> readWholeDSPString(const QString& text, QString* error);
 
     QString dspString() const { return mergeDSPString(dspEffects); }
     void setDspString(const QString& text) { dspEffects = splitDSPString(text); }

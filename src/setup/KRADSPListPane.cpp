@@ -26,6 +26,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "job/QKConversionSpec.h"
@@ -518,11 +520,37 @@ std::optional<QString> KRADSPListPane::readChainFile(const QString& path, QStrin
             *error = reason;
         return std::nullopt;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(file.errorString());
+    const std::string bytesPath = XStrFromQString(path).ToUTF8String();
+    // Looked at before it is opened: opening a pipe waits for a writer, and opening some
+    // devices does something.
+    struct stat st {};
+    if (::stat(bytesPath.c_str(), &st) != 0)
+        return refuse(QString::fromLocal8Bit(strerror(errno)));
+    if (!S_ISREG(st.st_mode))
+        return refuse(QStringLiteral("It is no plain file (a folder, a pipe or a device): it is no effect chain."));
+    const int fd = ::open(bytesPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return refuse(QString::fromLocal8Bit(strerror(errno)));
+    QByteArray bytes;
+    bool failed = ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode); // swapped meanwhile
     // Reading one byte more than allowed tells a file over the limit without trusting its size.
-    return decodeChainFile(file.read(kMaxChainFile + 1), error);
+    char buffer[65536];
+    while (!failed && bytes.size() <= kMaxChainFile) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            failed = true;
+        if (got <= 0)
+            break;
+        bytes.append(buffer, static_cast<qsizetype>(got));
+    }
+    const int readError = errno;
+    ::close(fd);
+    if (failed)
+        return refuse(S_ISREG(st.st_mode) ? QString::fromLocal8Bit(strerror(readError))
+                                          : QStringLiteral("It is no plain file: it is no effect chain."));
+    return decodeChainFile(bytes, error);
 }
 
 std::optional<QString> KRADSPListPane::decodeChainFile(const QByteArray& bytes, QString* error)
@@ -534,23 +562,69 @@ std::optional<QString> KRADSPListPane::decodeChainFile(const QByteArray& bytes, 
     };
     if (bytes.size() > kMaxChainFile)
         return refuse(QStringLiteral("The file is larger than 1 MB: it is no effect chain."));
-    if (bytes.size() % 2 != 0)
+    QStringDecoder::Encoding encoding = QStringDecoder::Utf16LE;
+    QByteArray body = bytes;
+    if (bytes.startsWith("\xef\xbb\xbf")) {
+        encoding = QStringDecoder::Utf8;
+        body.remove(0, 3);
+    } else if (bytes.startsWith("\xfe\xff")) {
+        encoding = QStringDecoder::Utf16BE;
+        body.remove(0, 2);
+    } else if (bytes.startsWith("\xff\xfe")) {
+        body.remove(0, 2);
+    } else if (!bytes.contains('\0')) {
+        encoding = QStringDecoder::Utf8; // a chain written by hand or by another program
+    }
+    const bool utf16 = encoding != QStringDecoder::Utf8;
+    if (utf16 && body.size() % 2 != 0)
         return refuse(QStringLiteral("The file is not UTF-16 text: it is no effect chain."));
-    QStringDecoder decoder(QStringDecoder::Utf16LE, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(body);
     if (decoder.hasError() || text.contains(QChar(0)) || !PairedSurrogates(text))
-        return refuse(QStringLiteral("The file is not UTF-16 text: it is no effect chain."));
-    if (text.startsWith(QChar(0xfeff)))
-        text.remove(0, 1);
+        return refuse(utf16 ? QStringLiteral("The file is not UTF-16 text: it is no effect chain.")
+                            : QStringLiteral("The file is not UTF-8 text: it is no effect chain."));
     return text;
+}
+
+std::optional<QKDSPChain> KRADSPListPane::chainFromText(const QString& text, QString* error)
+{
+    std::optional<QKDSPChain> chain = QKConversionSpec::readWholeDSPString(text, error);
+    if (!chain)
+        return std::nullopt;
+    for (qsizetype i = 0; i < chain->size(); ++i) {
+        const QKDSPSpec& spec = chain->at(i);
+        std::unique_ptr<KRADSPPage> page = KRADSPPageIndex::createFor(spec.name);
+        if (!page) {
+            if (error)
+                *error = QStringLiteral("Effect %1 names no known effect: \u201c%2\u201d.").arg(i + 1).arg(spec.name);
+            return std::nullopt;
+        }
+        page->setDspArgs(spec.args);
+        if (page->dspArgs() != spec.args) {
+            if (error)
+                *error = QStringLiteral("The settings of effect %1 (\u201c%2\u201d) are not whole: \u201c%3\u201d.")
+                             .arg(i + 1)
+                             .arg(spec.name, spec.args);
+            return std::nullopt;
+        }
+    }
+    return chain;
+}
+
+std::optional<QKDSPChain> KRADSPListPane::readChain(const QString& path, QString* error)
+{
+    const std::optional<QString> text = readChainFile(path, error);
+    if (!text)
+        return std::nullopt;
+    return chainFromText(*text, error);
 }
 
 bool KRADSPListPane::loadFrom(const QString& path, QString* error)
 {
-    const std::optional<QString> text = readChainFile(path, error);
-    if (!text)
+    std::optional<QKDSPChain> chain = readChain(path, error);
+    if (!chain)
         return false;
-    *m_effects = QKConversionSpec::splitDSPString(*text);
+    *m_effects = std::move(*chain);
     reloadTable();
     onChanged();
     return true;

@@ -84,11 +84,19 @@ public:
     // The chain file: the chain string as UTF-16 little-endian text without byte-order mark,
     // written through a temporary file so that a failed save leaves the old file whole.
     static bool writeChainFile(const QString& path, const QString& chainString, QString* error);
-    // The chain string of a file; none, with the reason, for a file that cannot be read, is
-    // larger than 1 MB or is not UTF-16 little-endian text.
+    // The chain string of a file; none, with the reason, for a file that cannot be read, is no
+    // plain file (a pipe or a device is refused without waiting on it), is larger than 1 MB or
+    // is no text. The text is UTF-16 little-endian as saved; a byte-order mark (UTF-16 of
+    // either order, UTF-8) is followed, and bytes without a NUL that are UTF-8 are read as
+    // UTF-8 (a chain in UTF-16 always holds NULs: its names are ASCII).
     static std::optional<QString> readChainFile(const QString& path, QString* error);
     // The same over the file's bytes.
     static std::optional<QString> decodeChainFile(const QByteArray& bytes, QString* error);
+    // The chain of a file: only whole entries of known effects whose settings their page reads
+    // back as they stand (a cut "-DELSOURCERECYCLE" is no setting of Delete Source File).
+    static std::optional<QKDSPChain> readChain(const QString& path, QString* error);
+    // The same over a decoded text.
+    static std::optional<QKDSPChain> chainFromText(const QString& text, QString* error);
     // Loads the file into the pane (the chain stays on failure).
     bool loadFrom(const QString& path, QString* error);
 

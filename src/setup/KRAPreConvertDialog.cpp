@@ -9,6 +9,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "kit/SheetFallback.h"
 #include "media/QKExternalFFmpeg.h"
 #include "naming/KRAFileNaming.h"
@@ -626,10 +628,11 @@ void KRAPreConvertDialog::onButtonGo()
     KRAPreConvertHost* host = preConvertHost();
     if (!profile || !config || !host)
         return;
-    if (!profile->saveProfile()) {
-        showAlert(QStringLiteral("The settings could not be saved: the settings file cannot be written."));
-        return;
-    }
+    // The conversion runs on the settings in hand: a store that cannot be written (start-up
+    // has said why) only means they are not remembered for the next time.
+    if (!profile->saveProfile())
+        std::fprintf(stderr, "marvoni-video: the converter settings could not be saved: the settings file cannot be "
+                             "written; the conversion runs with them unsaved\n");
     if (m_locationPicker)
         m_locationPicker->saveToRecentList();
     const QKEncoderDescRef encoder = config->activeEncoder();

@@ -178,12 +178,37 @@ XStr XGetAppDataBase()
     const std::string overrideBase = XGetEnv("_APPDATA_OVERRIDE");
     if (!overrideBase.empty())
         return WithTrailingSlash(XStr::FromUTF8(overrideBase));
+    return XGetXdgDataHome();
+}
+
+XStr XGetXdgDataHome()
+{
+    // A relative value is to be ignored, as the base-directory rules say.
+    const std::string dataHome = XGetEnv("XDG_DATA_HOME");
+    if (!dataHome.empty() && dataHome[0] == '/')
+        return WithTrailingSlash(XStr::FromUTF8(dataHome));
     XStr home = HomeFolder();
     if (home.IsEmpty()) // no home at all: keep the data with the process's temporary files
         return XGetTempFolder();
     XFileName base(home);
-    base.AppendPath(L"Library");
+    base.AppendPath(L".local/share");
     return WithTrailingSlash(base);
+}
+
+XStr XGetOldAppDataFolder()
+{
+    XStr name;
+    {
+        std::lock_guard<std::mutex> lock(AppNameMutex());
+        name = AppName();
+    }
+    const XStr home = HomeFolder();
+    if (home.IsEmpty() || name.IsEmpty())
+        return XStr();
+    XFileName folder(home);
+    folder.AppendPath(L"Library");
+    folder.AppendPath(name);
+    return WithTrailingSlash(folder);
 }
 
 XStr XGetAppDataFolder()
@@ -279,7 +304,9 @@ XStr XGetSpecialFolder(unsigned kind, const wchar_t* fallback)
         folder = XGetXdgUserFolder("PICTURES", L"Pictures");
         break;
     case XSPECIAL_LIBRARY:
-        folder = L"~/Library";
+        folder = XGetXdgDataHome(); // where this system keeps the user's application data
+        if (folder.Length() > 1)
+            folder = folder.Left(folder.Length() - 1);
         break;
     default:
         break;

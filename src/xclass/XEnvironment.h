@@ -23,9 +23,15 @@ std::mutex& XEnvironmentMutex();
 
 // The name of the application's folder inside the data folder ("MarvoniVideo").
 void XSetAppDataFolder(const wchar_t* name);
-// "_APPDATA_OVERRIDE" when set, else $HOME/Library (the password database's home when
-// HOME is unset); always with a trailing "/".
+// "_APPDATA_OVERRIDE" when set, else the XDG data folder (XGetXdgDataHome); always with a
+// trailing "/".
 XStr XGetAppDataBase();
+// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share (the password database's
+// home when HOME is unset; the temporary folder without any home); with a trailing "/".
+XStr XGetXdgDataHome();
+// Where builds before the XDG place kept the application folder: ~/Library/<name>/ (empty
+// without a home or a folder name). Start-up moves it to XGetAppDataFolder once.
+XStr XGetOldAppDataFolder();
 // XGetAppDataBase joined with the folder name and a trailing "/".
 XStr XGetAppDataFolder();
 XStr XGetAppDataPath(const wchar_t* name);
@@ -38,8 +44,8 @@ enum : unsigned {
     XSPECIAL_PICTURES = 4,
     XSPECIAL_LIBRARY = 5,
 };
-// The folder of a kind (music, movies and pictures are the XDG user folders); the
-// fallback when there is none; "~" expanded.
+// The folder of a kind (music, movies and pictures are the XDG user folders, the library is
+// the XDG data folder); the fallback when there is none; "~" expanded.
 XStr XGetSpecialFolder(unsigned kind, const wchar_t* fallback = nullptr);
 // An XDG user folder by its key without "XDG_" and "_DIR" ("VIDEOS", "DOCUMENTS"), read from
 // $XDG_CONFIG_HOME/user-dirs.dirs (default ~/.config); the home folder joined with

@@ -6,10 +6,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,7 +39,7 @@ XStr CandidateName(const XStr& folder, const XStr& prefix, const XStr& extension
 {
     XStr name(prefix);
     name += L"XTempFile-";
-    name += XTempUniqueId();
+    name += XTempOwnedId();
     XFileName path(folder);
     path.AppendPath(name);
     path += extension;
@@ -72,7 +79,224 @@ bool RemoveStaleScopeFolder(const XStr& folder)
     return removed;
 }
 
+// ---- Who made a temporary ----
+
+// Field 22 of /proc/PID/stat: when the process started, in clock ticks after boot. 0 when
+// there is no such process (or it cannot be read).
+uint64_t ProcessStartTime(uint64_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char buffer[1024];
+    const ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0)
+        return 0;
+    const std::string text(buffer, static_cast<size_t>(got));
+    size_t at = text.rfind(')'); // the command name may hold blanks and parentheses
+    if (at == std::string::npos)
+        return 0;
+    ++at;
+    for (int field = 2; field < 22; ++field) {
+        at = text.find(' ', at);
+        if (at == std::string::npos)
+            return 0;
+        ++at;
+    }
+    uint64_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+        value = value * 10 + static_cast<uint64_t>(text[at] - '0');
+    return value;
+}
+
+uint64_t OwnPidNamespace()
+{
+    struct stat st;
+    return stat("/proc/self/ns/pid", &st) == 0 ? static_cast<uint64_t>(st.st_ino) : 0;
+}
+
+struct OwnIdentity {
+    uint64_t start = ProcessStartTime(static_cast<uint64_t>(getpid()));
+    uint64_t pidNamespace = OwnPidNamespace();
+};
+
+// Read again after a fork: the child is another process.
+const OwnIdentity& Own()
+{
+    static thread_local pid_t cachedFor = 0;
+    static thread_local OwnIdentity identity;
+    if (cachedFor != getpid()) {
+        identity = OwnIdentity();
+        cachedFor = getpid();
+    }
+    return identity;
+}
+
+struct TempOwner {
+    uint64_t pid = 0;
+    bool full = false; // with start time and namespace
+    uint64_t start = 0;
+    uint64_t pidNamespace = 0;
+};
+
+// Digits at text[at...]; false when there are none or too many.
+bool ReadNumber(const std::string& text, size_t& at, uint64_t& value)
+{
+    const size_t begin = at;
+    value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - begin < 19)
+        value = value * 10 + static_cast<uint64_t>(text[at++] - '0');
+    return at > begin && (at == text.size() || text[at] < '0' || text[at] > '9');
+}
+
+// "<pid>-<n>" or "<pid>-<n>-<start>-<namespace>" at text[at...]; at is left after it.
+bool ReadOwnerId(const std::string& text, size_t& at, TempOwner& owner)
+{
+    uint64_t numbers[4] = {};
+    int count = 0;
+    while (count < 4) {
+        if (!ReadNumber(text, at, numbers[count]))
+            return false;
+        ++count;
+        if (at >= text.size() || text[at] != '-')
+            break;
+        ++at;
+    }
+    if (count != 2 && count != 4)
+        return false;
+    owner.pid = numbers[0];
+    owner.full = count == 4;
+    owner.start = numbers[2];
+    owner.pidNamespace = numbers[3];
+    return true;
+}
+
+bool IsPlainWord(const std::string& text, size_t from, size_t to)
+{
+    for (size_t i = from; i < to; ++i) {
+        const char c = text[i];
+        if (!(c == '_' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+            return false;
+    }
+    return true;
+}
+
+// Whether name is one of the temporaries' names, and whose; folderName: it may be a folder.
+bool ParseTemporaryName(const std::string& name, TempOwner& owner, bool& folderName)
+{
+    static const std::string kLibrary = "XTempFile-";
+    static const std::string kOutput = ".tmp-";
+    const size_t library = name.find(kLibrary);
+    if (library != std::string::npos && IsPlainWord(name, 0, library)) {
+        size_t at = library + kLibrary.size();
+        if (!ReadOwnerId(name, at, owner))
+            return false;
+        // Then the extension the callers give: ".tmp", ".png", ".txt", or none.
+        if (at < name.size() && (name[at] != '.' || at + 1 == name.size() || !IsPlainWord(name, at + 1, name.size())))
+            return false;
+        folderName = name.compare(at, std::string::npos, ".tmp") == 0;
+        return true;
+    }
+    const size_t output = name.rfind(kOutput);
+    if (output == std::string::npos || output == 0)
+        return false;
+    size_t at = output + kOutput.size();
+    if (!ReadOwnerId(name, at, owner))
+        return false;
+    // The destination's extension, or none.
+    if (at < name.size() && (name[at] != '.' || name.find('.', at + 1) != std::string::npos))
+        return false;
+    folderName = false;
+    return true;
+}
+
+bool OwnerIsGone(const TempOwner& owner)
+{
+    if (owner.pid <= 1 || owner.pid > 0x7fffffffu)
+        return false; // no process id this library ever wrote
+    if (owner.full && owner.pidNamespace != Own().pidNamespace)
+        return false; // that pid means another process there
+    const uint64_t start = ProcessStartTime(owner.pid);
+    if (start == 0) {
+        // No such process, or one whose stat cannot be read: only a missing one counts.
+        const std::string path = "/proc/" + std::to_string(owner.pid);
+        struct stat st;
+        return stat(path.c_str(), &st) != 0 && errno == ENOENT;
+    }
+    return owner.full && start != owner.start;
+}
+
 } // namespace
+
+XStr XTempOwnedId()
+{
+    XStr id = XTempUniqueId();
+    id += L"-";
+    id += XStr::FromULong(Own().start);
+    id += L"-";
+    id += XStr::FromULong(Own().pidNamespace);
+    return id;
+}
+
+int XRemoveStaleTemporaries(const XStr& folder)
+{
+    std::string path = folder.ToUTF8String();
+    if (path.empty())
+        return 0;
+    if (path.back() != '/')
+        path += '/';
+    const int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return 0;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return 0;
+    }
+    std::vector<std::pair<std::string, bool>> stale;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        TempOwner owner;
+        bool folderName = false;
+        if (!ParseTemporaryName(name, owner, folderName) || !OwnerIsGone(owner))
+            continue;
+        struct stat st;
+        if (fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != geteuid())
+            continue;
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))
+            stale.emplace_back(name, false);
+        else if (S_ISDIR(st.st_mode) && folderName)
+            stale.emplace_back(name, true);
+    }
+    int removed = 0;
+    for (const auto& [name, isFolder] : stale) {
+        if (isFolder ? XDeleteFolderTree(XStr::FromUTF8(path + name), true, L"*.*", true)
+                     : unlinkat(dirfd(dir), name.c_str(), 0) == 0)
+            ++removed;
+    }
+    closedir(dir);
+    return removed;
+}
+
+void XRemoveStaleTemporariesSoon(const XStr& folder)
+{
+    static std::mutex mutex;
+    static std::map<std::string, std::chrono::steady_clock::time_point> looked;
+    const std::string key = folder.ToUTF8String();
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = looked.find(key);
+        if (it != looked.end() && now - it->second < std::chrono::seconds(10))
+            return;
+        if (looked.size() > 1000)
+            looked.clear(); // a bound for a process that writes into very many folders
+        looked[key] = now;
+    }
+    XRemoveStaleTemporaries(folder);
+}
 
 XStr XGetTempFolder()
 {
@@ -118,6 +342,7 @@ bool XTempFile::Create(const char* prefix, const char* extension)
     XExitCleanup::RemoveFile(*this);
     static_cast<XStr&>(*this) = L"";
     const XStr folder = XGetTempFolder();
+    XRemoveStaleTemporariesSoon(folder);
     const XStr prefixText = prefix ? XStr::FromAnsi(prefix) : XStr();
     const XStr extensionText = extension ? XStr::FromAnsi(extension) : XStr(L".tmp");
     XExitCleanup::Section making; // removed at a signal from the moment it exists
@@ -177,6 +402,7 @@ bool XTempFolder::Create(const char* prefix)
     XExitCleanup::RemoveFolder(*this);
     static_cast<XStr&>(*this) = L"";
     const XStr folder = XGetTempFolder();
+    XRemoveStaleTemporariesSoon(folder);
     const XStr prefixText = prefix ? XStr::FromAnsi(prefix) : XStr();
     XExitCleanup::Section making;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {

@@ -15,6 +15,22 @@ XStr XGetTempFolder();
 
 // "<process id>-<counter>"; the process-wide counter never repeats a value.
 XStr XTempUniqueId();
+// XTempUniqueId followed by the process's start time (clock ticks after boot) and its pid
+// namespace: "<pid>-<counter>-<start>-<namespace>". Temporaries are named with it so that a
+// later process can tell whether their maker still runs, even once its pid has been reused.
+XStr XTempOwnedId();
+
+// Removes from folder (not below it) the temporaries of makers that no longer run, owned by
+// this user: "<prefix>XTempFile-<id><extension>" files, links and folders of this library,
+// and "<stem>.tmp-<id><extension>" outputs made beside a destination. With the full id the
+// maker is gone when no process of that pid runs or it started at another time; a maker in
+// another pid namespace cannot be judged and its files stay. Names of earlier builds with
+// only "<pid>-<counter>" are removed when no process of that pid runs at all. Nothing else
+// is touched (a "clip.tmp.mkv" of the user's stays). Returns the number of entries removed.
+int XRemoveStaleTemporaries(const XStr& folder);
+// The same, unless this process looked at that folder a few seconds ago: for code that makes
+// a temporary in a folder and tidies it on the way.
+void XRemoveStaleTemporariesSoon(const XStr& folder);
 
 // The full path of an empty file made at construction (or by Create) and deleted by the
 // destructor. Empty when no file could be made.
@@ -28,7 +44,8 @@ public:
     XTempFile& operator=(const XTempFile&) = delete;
     ~XTempFile();
 
-    // Deletes the file held, then makes "<folder><prefix>XTempFile-<pid>-<n><extension>".
+    // Deletes the file held, then makes "<folder><prefix>XTempFile-<XTempOwnedId><extension>"
+    // (the folder tidied of leftovers of killed processes first, XRemoveStaleTemporariesSoon).
     // False (and an empty name) when no file can be made in the temporary folder.
     bool Create(const char* prefix, const char* extension);
     // Deletes the file; the name stays.

@@ -284,6 +284,42 @@ TEST_F(AfterConversion, RemovalStopsAtAMountPoint)
     EXPECT_FALSE(PathExists(top));
 }
 
+// Only the words the Delete Source File page writes are acted on: a cut or foreign text keeps
+// the source (and the emptied folders) and says so in an error line.
+TEST_F(AfterConversion, SettingsThatAreNotThePagesOwnWordsKeepTheSource)
+{
+    const std::string dest = make("out.mp4");
+    for (const char* args : {"-DELSOURC", "-DELSOURCERECYCLE -DELSOURCEPERM", "-delsourceperm", "-DELSOURCEPERM junk",
+                             "-DELSOURCERECYCLEX", "-DELSOURCERECYCLE\t-DELSOURCEREMOVEEMPTY", "DELSOURCEPERM"}) {
+        SCOPED_TRACE(args);
+        recorder->errors.clear();
+        const std::string source = make("in/a/clip.mov");
+        const QKDSPSpec effect(QStringLiteral("Delete Source File"), QString::fromUtf8(args));
+        QKConvertProcessShared::conversionFinished(arg({effect}, source, dest), true);
+        EXPECT_TRUE(PathExists(source));
+        EXPECT_FALSE(PathExists(trashed("clip.mov")));
+        ASSERT_EQ(recorder->errors.size(), 1);
+        EXPECT_NE(recorder->errors[0].indexOf(QString::fromUtf8(args)), -1) << recorder->errors[0].toStdString();
+    }
+    // The page's own words still act.
+    const std::string source = make("in/b/clip.mov");
+    QKConvertProcessShared::conversionFinished(
+        arg({QKDSPSpec(QStringLiteral("Delete Source File"), QStringLiteral("-DELSOURCEPERM -DELSOURCEREMOVEEMPTY"))},
+            source, dest),
+        true);
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_FALSE(PathExists(dir.file("in/b")));
+
+    // The reproduction through the tool: the cut word of a cut chain file.
+    const std::string kept = make("s.mp4");
+    const ToolRunResult result =
+        RunTestTool(TestToolPath("engine-tool"),
+                    {"after", "--success", "--effect", "Delete Source File=-DELSOURC", "--src", kept, "--dst", dest});
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_TRUE(PathExists(kept));
+    EXPECT_NE((result.out + result.err).find("-DELSOURC"), std::string::npos) << result.out << result.err;
+}
+
 TEST_F(AfterConversion, FailuresAreReportedAndNothingElseIsTouched)
 {
     const std::string gone = dir.file("in/nothing.mov");

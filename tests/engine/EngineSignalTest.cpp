@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <sstream>
@@ -235,6 +236,96 @@ TEST_F(EngineSignal, APausedOrRunningFFmpegEndsWithTheTool)
     ASSERT_GT(tool, 0);
     ASSERT_TRUE(WaitFor(tool, ffmpegIn(0)));
     EndAndCheck(tool, SIGINT);
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& names, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : names)
+        if (name.rfind(prefix, 0) == 0)
+            found.push_back(name);
+    return found;
+}
+
+bool Has(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// SIGKILL leaves no chance to tidy: the killed run's temporary output and progress file stay
+// until a later run writes into those folders. That run removes them, and nothing of a run
+// still at work, nor a file of the user's that looks alike.
+TEST_F(EngineSignal, WhatAKilledRunLeftGoesWithTheNextRunIntoThoseFolders)
+{
+    const std::string src = dir.file("in.mp4");
+    ASSERT_TRUE(MakeTestVideo(src, "160x120", "25", "4"));
+    const auto ffmpegRuns = [](const std::vector<ProcessInfo>& kids) {
+        for (const ProcessInfo& p : kids)
+            if (p.name == "ffmpeg")
+                return true;
+        return false;
+    };
+    const std::vector<std::string> slow{"--pre", "-re", "--args", "-vcodec libx264 -preset ultrafast"};
+    auto runArgs = [&](const std::string& dest, bool paced) {
+        std::vector<std::string> args{"--src", src, "--dst", dir.file("out/" + dest)};
+        if (paced)
+            args.insert(args.end(), slow.begin(), slow.end());
+        else
+            args.insert(args.end(), {"--args", "-vcodec libx264 -preset ultrafast"});
+        return args;
+    };
+
+    const pid_t killed = Start(runArgs("killed.mkv", true));
+    ASSERT_GT(killed, 0);
+    ASSERT_TRUE(WaitFor(killed, ffmpegRuns));
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
+    for (const ProcessInfo& p : MediaChildrenOf(getpid())) { // its ffmpeg, orphaned, is ours now
+        kill(p.pid, SIGKILL);
+        waitpid(p.pid, nullptr, 0);
+    }
+    const std::vector<std::string> leftOutputs = Starting(Entries(dir.file("out")), "killed.tmp-");
+    const std::vector<std::string> leftTemporaries = Entries(dir.file("tmp"));
+    ASSERT_EQ(leftOutputs.size(), 1u);
+    ASSERT_FALSE(leftTemporaries.empty());
+    WriteTextFile(dir.file("out/mine.tmp.mkv"), "the user's");
+    WriteTextFile(dir.file("out/killed.tmp-notes.mkv"), "the user's");
+    WriteTextFile(dir.file("tmp/notes.tmp"), "the user's");
+
+    // A run at work in the same folders, then a whole run beside it.
+    const pid_t running = Start(runArgs("running.mkv", true));
+    ASSERT_GT(running, 0);
+    ASSERT_TRUE(WaitFor(running, ffmpegRuns));
+    const std::vector<std::string> runningOutput = Starting(Entries(dir.file("out")), "running.tmp-");
+    ASSERT_EQ(runningOutput.size(), 1u);
+    std::vector<std::string> runningTemporaries;
+    for (const std::string& name : Entries(dir.file("tmp")))
+        if (!Has(leftTemporaries, name) && name != "notes.tmp")
+            runningTemporaries.push_back(name);
+    ASSERT_FALSE(runningTemporaries.empty());
+
+    const pid_t next = Start(runArgs("next.mkv", false));
+    ASSERT_GT(next, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(next, &status, 0), next);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(PathExists(dir.file("out/next.mkv")));
+
+    const std::vector<std::string> out = Entries(dir.file("out"));
+    const std::vector<std::string> tmp = Entries(dir.file("tmp"));
+    EXPECT_FALSE(Has(out, leftOutputs[0]));
+    for (const std::string& name : leftTemporaries)
+        EXPECT_FALSE(Has(tmp, name)) << name;
+    EXPECT_TRUE(Has(out, runningOutput[0]));
+    for (const std::string& name : runningTemporaries)
+        EXPECT_TRUE(Has(tmp, name)) << name;
+    for (const char* name : {"mine.tmp.mkv", "killed.tmp-notes.mkv"})
+        EXPECT_TRUE(Has(out, name)) << name;
+    EXPECT_TRUE(Has(tmp, "notes.tmp"));
+
+    ASSERT_EQ(kill(running, SIGTERM), 0);
+    ASSERT_EQ(waitpid(running, nullptr, 0), running);
+    EXPECT_FALSE(PathExists(dir.file("out/" + runningOutput[0])));
 }
 
 } // namespace

@@ -13,16 +13,22 @@
 #include <QTest>
 #include <QVBoxLayout>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <csignal>
+#include <future>
 #include <memory>
 
 #include "common/TestFiles.h"
+#include "job/QKConversionSpec.h"
 #include "job/QKEncoderDesc.h"
 #include "media/QKExternalFFmpeg.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRADSPPage.h"
+#include "setup/KRADSPPageIndex.h"
 #include "setup/KREDSPPagesTime.h"
 
 namespace {
@@ -39,6 +45,16 @@ QKDSPChain Chain(std::initializer_list<const char*> names)
     for (const char* name : names)
         chain.append(QKDSPSpec(QString::fromUtf8(name), QString()));
     return chain;
+}
+
+// The text an effect's page writes for the settings it reads from stored.
+QString PageArgs(const QString& name, const QString& stored = QString())
+{
+    std::unique_ptr<KRADSPPage> page = KRADSPPageIndex::createFor(name);
+    if (!page)
+        return QString();
+    page->setDspArgs(stored);
+    return page->dspArgs();
 }
 
 QStringList Names(const QKDSPChain& chain)
@@ -250,8 +266,11 @@ TEST_F(DSPChainPane, ChainFilesAreUtf16AndWrittenWhole)
 {
     TestTempDir dir;
     const QString path = QString::fromStdString(dir.file("chain é.dspeffect"));
-    *effects = {QKDSPSpec(QStringLiteral("Crop"), QStringLiteral("-vf crop=10:10:0:0")),
-                QKDSPSpec(QStringLiteral("Watermark"), QStringLiteral("-i \"/ä b.png\" -filter_complex overlay=0:0"))};
+    *effects = {
+        QKDSPSpec(QStringLiteral("Crop"), PageArgs(QStringLiteral("Crop"), QStringLiteral("-vf crop=10:10:0:0"))),
+        QKDSPSpec(
+            QStringLiteral("Watermark"),
+            PageArgs(QStringLiteral("Watermark"), QStringLiteral("-i \"/ä b.png\" -filter_complex overlay=0:0")))};
     const QString chain = pane.dspEffectsString();
     QString error;
     ASSERT_TRUE(KRADSPListPane::writeChainFile(path, chain, &error)) << error.toStdString();
@@ -300,6 +319,135 @@ TEST_F(DSPChainPane, FilesThatAreNoChainAreRefusedAndTheChainStays)
     EXPECT_FALSE(pane.loadFrom(QString::fromStdString(dir.file("missing")), &error));
     EXPECT_EQ(Names(*effects), QStringList({"Flip"}));
     EXPECT_EQ(changes, 0);
+}
+
+// A saved chain cut at any byte is either refused (the chain stays) or, cut right after an
+// entry, reads as the whole entries before the cut: never as a cut effect. The cut in the
+// middle of "-DELSOURCERECYCLE" that read as "-DELSOURC" (a deletion for good) is refused.
+TEST_F(DSPChainPane, ACutChainFileIsRefusedUnlessWholeEntriesAreLeft)
+{
+    TestTempDir dir;
+    const QKDSPChain saved = {
+        QKDSPSpec(QStringLiteral("Crop"), PageArgs(QStringLiteral("Crop"))),
+        QKDSPSpec(QStringLiteral("[Custom]"), QStringLiteral("-vf \"hue=s=0\" -metadata a=\\x")),
+        QKDSPSpec(QStringLiteral("Delete Source File"), QStringLiteral("-DELSOURCERECYCLE")),
+    };
+    const QString chain = QKConversionSpec::mergeDSPString(saved);
+    const std::string whole = dir.file("whole.dspeffect");
+    QString error;
+    ASSERT_TRUE(KRADSPListPane::writeChainFile(QString::fromStdString(whole), chain, &error));
+    const std::string bytes = ReadTestFile(whole);
+    *effects = Chain({"Flip"});
+    pane.setDspEffects(effects);
+    const std::string path = dir.file("cut.dspeffect");
+    int refused = 0;
+    for (size_t length = 0; length < bytes.size(); ++length) {
+        WriteTestFile(path, bytes.substr(0, length));
+        error.clear();
+        if (pane.loadFrom(QString::fromStdString(path), &error)) {
+            // Only whole entries: exactly the first ones of the saved chain.
+            ASSERT_LE(effects->size(), saved.size()) << length;
+            ASSERT_FALSE(effects->isEmpty()) << length;
+            EXPECT_EQ(*effects, saved.mid(0, effects->size())) << length;
+            *effects = Chain({"Flip"});
+            pane.setDspEffects(effects);
+        } else {
+            ++refused;
+            EXPECT_FALSE(error.isEmpty()) << length;
+            EXPECT_EQ(Names(*effects), QStringList({"Flip"})) << length;
+        }
+    }
+    EXPECT_GT(refused, static_cast<int>(bytes.size()) - 8);
+    const qsizetype inWord = chain.indexOf(QStringLiteral("-DELSOURCERECYCLE")) + 9;
+    WriteTestFile(path, bytes.substr(0, static_cast<size_t>(inWord) * 2));
+    EXPECT_FALSE(pane.loadFrom(QString::fromStdString(path), &error));
+    // Even with its quote closed, "-DELSOURC" is no setting of Delete Source File.
+    EXPECT_FALSE(KRADSPListPane::chainFromText(QStringLiteral("-dspeffect1=\"Delete Source File=-DELSOURC\""), &error));
+    EXPECT_NE(error.indexOf(QStringLiteral("-DELSOURC")), -1) << error.toStdString();
+    EXPECT_TRUE(KRADSPListPane::readChain(QString::fromStdString(whole), &error)) << error.toStdString();
+}
+
+// The same chain written in another encoding reads as the same chain, or is refused with a
+// reason: never as an empty chain without a word. Foreign texts are refused.
+TEST_F(DSPChainPane, ForeignChainFilesReadRightOrAreRefused)
+{
+    TestTempDir dir;
+    const QKDSPChain saved = {QKDSPSpec(QStringLiteral("Crop"), PageArgs(QStringLiteral("Crop"))),
+                              QKDSPSpec(QStringLiteral("Delete Source File"), QStringLiteral("-DELSOURCEPERM"))};
+    const QString chain = QKConversionSpec::mergeDSPString(saved);
+    const QByteArray utf8 = chain.toUtf8();
+    QByteArray utf16be;
+    for (const QChar c : chain) {
+        utf16be.append(static_cast<char>(c.unicode() >> 8));
+        utf16be.append(static_cast<char>(c.unicode() & 0xff));
+    }
+    QByteArray utf16le;
+    for (const QChar c : chain) {
+        utf16le.append(static_cast<char>(c.unicode() & 0xff));
+        utf16le.append(static_cast<char>(c.unicode() >> 8));
+    }
+    const std::pair<const char*, QByteArray> same[] = {
+        {"utf-8", utf8},
+        {"utf-8 with a mark and a line end", QByteArray("\xef\xbb\xbf") + utf8 + "\r\n"},
+        {"utf-16 with a mark", QByteArray("\xff\xfe") + utf16le},
+        {"utf-16 big-endian with a mark", QByteArray("\xfe\xff") + utf16be},
+    };
+    for (const auto& [name, bytes] : same) {
+        QString error;
+        const std::optional<QString> text = KRADSPListPane::decodeChainFile(bytes, &error);
+        ASSERT_TRUE(text) << name << ": " << error.toStdString();
+        const std::optional<QKDSPChain> read = KRADSPListPane::chainFromText(*text, &error);
+        ASSERT_TRUE(read) << name << ": " << error.toStdString();
+        EXPECT_EQ(*read, saved) << name;
+    }
+
+    *effects = Chain({"Flip"});
+    pane.setDspEffects(effects);
+    const std::pair<const char*, std::string> refusedFiles[] = {
+        {"empty", std::string()},
+        {"latin-1", std::string("-dspeffect1=\"Crop=\xe9\"")},
+        {"utf-16 big-endian without a mark", utf16be.toStdString()},
+        {"unknown effect", "-dspeffect1=\"Blur Everything=\""},
+        {"no settings part", "-dspeffect1=\"Flip\""},
+        {"a gap", "-dspeffect1=\"Flip=\" -dspeffect3=\"Flip=\""},
+        {"text after it", "-dspeffect1=\"Flip=\" and more"},
+        {"glued on", "-dspeffect1=\"Flip=\"x"},
+        {"another program's text", "[effects]\nflip=1\n"},
+        {"settings its page does not write", "-dspeffect1=\"Delete Source File=-DELSOURCEPERM -x\""},
+    };
+    const int before = changes;
+    for (const auto& [name, bytes] : refusedFiles) {
+        const std::string path = dir.file("refused.dspeffect");
+        WriteTestFile(path, bytes);
+        QString error;
+        EXPECT_FALSE(pane.loadFrom(QString::fromStdString(path), &error)) << name;
+        EXPECT_FALSE(error.isEmpty()) << name;
+    }
+    EXPECT_EQ(Names(*effects), QStringList({"Flip"}));
+    EXPECT_EQ(changes, before);
+}
+
+// A pipe (with no writer) or a device is refused at once, never waited on.
+TEST_F(DSPChainPane, PipesAndDevicesAreRefusedWithoutWaiting)
+{
+    TestTempDir dir;
+    const std::string fifo = dir.file("chain.dspeffect");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null"), dir.path()}) {
+        std::future<bool> loaded = std::async(std::launch::async, [path] {
+            QString error;
+            return KRADSPListPane::readChain(QString::fromStdString(path), &error).has_value() || error.isEmpty();
+        });
+        if (loaded.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // lets a blocked open go
+            ADD_FAILURE() << path << " was waited on";
+            loaded.wait();
+            if (writer >= 0)
+                close(writer);
+            continue;
+        }
+        EXPECT_FALSE(loaded.get()) << path;
+    }
 }
 
 TEST_F(DSPChainPane, TheKeyboardReachesEveryRowAction)

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestPreConvertHost.h"
 #include "common/TestStore.h"
@@ -230,4 +231,22 @@ TEST_F(PreConvertDialog, GoHandsOverOnlyAUsableSetup)
     ASSERT_EQ(host->done.size(), 2);
     XRegistry::DropCache();
     EXPECT_EQ(KRAConfig().activeProfile()->fileNaming->dynamicFormat(), QStringLiteral("[origfilename]"));
+}
+
+// A settings store that cannot be written (start-up has said why) costs only the memory of the
+// settings: the conversion is still handed over, with no alert.
+TEST_F(PreConvertDialog, AStoreThatCannotBeWrittenDoesNotStopTheConversion)
+{
+    auto dialog = open(1);
+    ASSERT_TRUE(dialog->chooseItem(QStringLiteral("AVI")));
+    host->config()->activeProfile()->fileNaming->copyFrom(*KRAFileNaming::namingSameFolder());
+    const std::string plain = dir.file("plain");
+    WriteTestFile(plain, "a file where the data folder should be");
+    TestEnvScope unwritable("XCLASS_XREGISTRY_LOCATION", plain + "/XRegistry");
+    XRegistry::DropCache();
+    ASSERT_FALSE(host->config()->activeProfile()->saveProfile());
+    dialog->onButtonGo();
+    ASSERT_EQ(host->done.size(), 1);
+    EXPECT_EQ(host->done[0].encoder->name(), QStringLiteral("AVI"));
+    EXPECT_FALSE(dialog->openAlert());
 }

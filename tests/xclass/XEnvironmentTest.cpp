@@ -69,9 +69,10 @@ const std::string kTool = std::string(MARVONI_TEST_TOOLS_DIR) + "/xclass-tool";
 
 } // namespace
 
-TEST(XEnvironment, AppDataFolderFromOverrideOrHome)
+TEST(XEnvironment, AppDataFolderFromOverrideOrXdgDataHome)
 {
-    EnvGuard guard({"_APPDATA_OVERRIDE", "HOME"});
+    EnvGuard guard({"_APPDATA_OVERRIDE", "HOME", "XDG_DATA_HOME"});
+    XUnsetEnv("XDG_DATA_HOME");
     XSetEnv("_APPDATA_OVERRIDE", "/tmp/x");
     EXPECT_EQ(U(XGetAppDataBase()), "/tmp/x/");
     EXPECT_EQ(U(XGetAppDataFolder()), "/tmp/x/"); // no name yet
@@ -83,7 +84,16 @@ TEST(XEnvironment, AppDataFolderFromOverrideOrHome)
 
     XUnsetEnv("_APPDATA_OVERRIDE");
     XSetEnv("HOME", "/home/someone");
-    EXPECT_EQ(U(XGetAppDataFolder()), "/home/someone/Library/MarvoniVideo/");
+    EXPECT_EQ(U(XGetAppDataFolder()), "/home/someone/.local/share/MarvoniVideo/");
+    EXPECT_EQ(U(XGetOldAppDataFolder()), "/home/someone/Library/MarvoniVideo/");
+    XSetEnv("XDG_DATA_HOME", "/data/me");
+    EXPECT_EQ(U(XGetAppDataFolder()), "/data/me/MarvoniVideo/");
+    XSetEnv("XDG_DATA_HOME", "not/absolute"); // ignored, as the base-directory rules say
+    EXPECT_EQ(U(XGetAppDataFolder()), "/home/someone/.local/share/MarvoniVideo/");
+    XSetEnv("_APPDATA_OVERRIDE", "/tmp/x");
+    EXPECT_EQ(U(XGetAppDataFolder()), "/tmp/x/MarvoniVideo/"); // the override comes first
+    XUnsetEnv("_APPDATA_OVERRIDE");
+    XUnsetEnv("XDG_DATA_HOME");
 
     // Without HOME the password database still knows a home.
     XUnsetEnv("HOME");
@@ -95,13 +105,17 @@ TEST(XEnvironment, AppDataFolderFromOverrideOrHome)
 TEST(XEnvironment, AppDataFolderFromTheTool)
 {
     EXPECT_EQ(Output({"env", "_APPDATA_OVERRIDE=/tmp/x", kTool, "appdata"}), "/tmp/x/MarvoniVideo/");
-    EXPECT_EQ(Output({"env", "-u", "_APPDATA_OVERRIDE", "HOME=/h", kTool, "appdata"}), "/h/Library/MarvoniVideo/");
+    EXPECT_EQ(Output({"env", "-u", "_APPDATA_OVERRIDE", "-u", "XDG_DATA_HOME", "HOME=/h", kTool, "appdata"}),
+              "/h/.local/share/MarvoniVideo/");
+    EXPECT_EQ(Output({"env", "-u", "_APPDATA_OVERRIDE", "XDG_DATA_HOME=/d", "HOME=/h", kTool, "appdata"}),
+              "/d/MarvoniVideo/");
 }
 
 TEST(XEnvironment, SpecialFoldersFollowXdgUserDirs)
 {
-    EnvGuard guard({"HOME", "XDG_CONFIG_HOME", "TMPDIR", "XTempFolderScope_Location"});
+    EnvGuard guard({"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "TMPDIR", "XTempFolderScope_Location"});
     TempDir config;
+    XUnsetEnv("XDG_DATA_HOME");
     XSetEnv("HOME", "/home/me");
     XSetEnv("XDG_CONFIG_HOME", config.path().c_str());
     XUnsetEnv("XTempFolderScope_Location");
@@ -125,7 +139,7 @@ TEST(XEnvironment, SpecialFoldersFollowXdgUserDirs)
 
     EXPECT_EQ(U(XGetSpecialFolder(XSPECIAL_TEMP)), "/var/tmp/");
     EXPECT_EQ(U(XGetSpecialFolder(XSPECIAL_HOME)), "/home/me");
-    EXPECT_EQ(U(XGetSpecialFolder(XSPECIAL_LIBRARY)), "/home/me/Library");
+    EXPECT_EQ(U(XGetSpecialFolder(XSPECIAL_LIBRARY)), "/home/me/.local/share"); // this system's library
     EXPECT_EQ(U(XGetSpecialFolder(6)), "");
     EXPECT_EQ(U(XGetSpecialFolder(6, L"~/Elsewhere")), "/home/me/Elsewhere");
 }

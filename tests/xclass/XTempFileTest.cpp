@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -58,6 +59,16 @@ protected:
 std::string U(const XStr& s)
 {
     return s.ToUTF8String();
+}
+
+// The owned id the next temporary of this process gets: the counter one further.
+std::string NextOwnedId()
+{
+    const std::string id = U(XTempOwnedId()); // pid-counter-start-namespace
+    const size_t first = id.find('-');
+    const size_t second = id.find('-', first + 1);
+    const unsigned next = std::stoul(id.substr(first + 1, second - first - 1)) + 1;
+    return id.substr(0, first) + "-" + std::to_string(next) + id.substr(second);
 }
 
 } // namespace
@@ -115,9 +126,7 @@ TEST_F(XTempFileTest, ExistingNamesAndLinksAreNeverTaken)
 {
     // Plant a link at the next name the counter will give: the file must be made under a
     // later name and the link's target must not appear.
-    const std::string id = U(XTempUniqueId());
-    const unsigned next = std::stoul(id.substr(id.find('-') + 1)) + 1;
-    const std::string planted = dir + "/pXTempFile-" + Pid() + "-" + std::to_string(next) + ".tmp";
+    const std::string planted = dir + "/pXTempFile-" + NextOwnedId() + ".tmp";
     const std::string target = dir + "/target";
     ASSERT_EQ(symlink(target.c_str(), planted.c_str()), 0);
     XTempFile file("p", nullptr);
@@ -172,9 +181,7 @@ TEST_F(XTempFileTest, FolderDeletionNeverFollowsLinks)
 
 TEST_F(XTempFileTest, ExistingFolderIsNeverAdopted)
 {
-    const std::string id = U(XTempUniqueId());
-    const unsigned next = std::stoul(id.substr(id.find('-') + 1)) + 1;
-    const std::string planted = dir + "/fXTempFile-" + Pid() + "-" + std::to_string(next) + ".tmp";
+    const std::string planted = dir + "/fXTempFile-" + NextOwnedId() + ".tmp";
     ASSERT_EQ(mkdir(planted.c_str(), 0777), 0);
     XTempFolder folder("f");
     ASSERT_FALSE(folder.IsEmpty());
@@ -303,4 +310,127 @@ TEST(XScopeExit, RunsAtScopeEnd)
         EXPECT_EQ(calls, 0);
     }
     EXPECT_EQ(calls, 1);
+}
+
+namespace {
+
+// Field 22 of /proc/PID/stat, the process's start in clock ticks after boot.
+std::string StartTimeOf(pid_t pid)
+{
+    std::string stat = ReadTestFile("/proc/" + std::to_string(pid) + "/stat");
+    std::string rest = stat.substr(stat.rfind(')') + 2);
+    for (int field = 3; field < 22; ++field)
+        rest = rest.substr(rest.find(' ') + 1);
+    return rest.substr(0, rest.find(' '));
+}
+
+std::string OwnNamespace()
+{
+    struct stat st {};
+    stat("/proc/self/ns/pid", &st);
+    return std::to_string(st.st_ino);
+}
+
+pid_t StartSleeper()
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execlp("sleep", "sleep", "600", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+} // namespace
+
+TEST_F(XTempFileTest, OwnedIdsNameThisProcessAndWhenItStarted)
+{
+    const std::string id = U(XTempOwnedId());
+    EXPECT_EQ(id.rfind(Pid() + "-", 0), 0u) << id;
+    const std::string tail = "-" + StartTimeOf(getpid()) + "-" + OwnNamespace();
+    ASSERT_GT(id.size(), tail.size());
+    EXPECT_EQ(id.substr(id.size() - tail.size()), tail) << id;
+    XTempFile file("qk", nullptr);
+    EXPECT_NE(U(file).find("qkXTempFile-" + Pid() + "-"), std::string::npos);
+    EXPECT_TRUE(file.EndsWith(XStr::FromUTF8(tail + ".tmp").p)) << U(file);
+}
+
+// Two real processes: one still running, one killed with SIGKILL. What the killed one left
+// goes; what a running process holds, what another pid namespace holds, and whatever merely
+// looks like a temporary stay.
+TEST_F(XTempFileTest, LeftoversOfKilledProcessesGoAndNothingElse)
+{
+    XTempFile mine("_qk", nullptr); // made first: making it tidies the folder too
+    const pid_t alive = StartSleeper();
+    const pid_t killed = StartSleeper();
+    ASSERT_GT(alive, 0);
+    ASSERT_GT(killed, 0);
+    const std::string ns = OwnNamespace();
+    const std::string aliveStart = StartTimeOf(alive);
+    const std::string killedStart = StartTimeOf(killed);
+    ASSERT_FALSE(killedStart.empty());
+    ASSERT_EQ(kill(killed, SIGKILL), 0);
+    ASSERT_EQ(waitpid(killed, nullptr, 0), killed);
+    const std::string k = std::to_string(killed), a = std::to_string(alive);
+    const std::string killedId = "-" + killedStart + "-" + ns;
+    const std::string aliveId = "-" + aliveStart + "-" + ns;
+
+    const std::vector<std::string> gone = {
+        "_qkXTempFile-" + k + "-3" + killedId + ".tmp", // a progress file
+        "qkvXTempFile-" + k + "-4" + killedId + ".txt", // a concatenation list
+        "XTempFile-" + k + "-5" + killedId + ".png",    // a converted picture
+        "clip.tmp-" + k + "-7" + killedId + ".mkv",     // an output beside its destination
+        "clip two.tmp-" + k + "-8" + killedId,          // one without an extension
+        "clip.tmp-" + a + "-2-" + std::to_string(std::stoull(aliveStart) + 1) + "-" + ns + ".mkv", // pid reused
+        "_qkXTempFile-" + k + "-9.tmp", // the name of an earlier build
+        "clip.tmp-" + k + "-9.mkv",
+    };
+    const std::vector<std::string> kept = {
+        "clip.tmp-" + a + "-1" + aliveId + ".mkv",                  // its maker runs
+        "_qkXTempFile-" + a + "-9.tmp",                             // an earlier build's, maker runs
+        "clip.tmp-" + k + "-1-" + killedStart + "-" + ns + "1.mkv", // another pid namespace
+        "clip.tmp.mkv",                                             // the user's own names
+        "clip.tmp-" + k + ".mkv",
+        "clip.tmp-" + k + "-7" + killedId + ".mkv.part",
+        "notes XTempFile-" + k + "-1.tmp",
+        "XTempFile-" + k + "-1-x.tmp",
+        ".tmp-" + k + "-7" + killedId + ".mkv",
+        "clip.tmp-1-7" + killedId + ".mkv", // no pid we ever had
+    };
+    for (const std::string& name : gone)
+        WriteTestFile(dir + "/" + name, "x");
+    for (const std::string& name : kept)
+        WriteTestFile(dir + "/" + name, "x");
+    // A folder of the killed process with a link out of it, a link it left, and a pipe under
+    // one of its names (no temporary of ours is a pipe).
+    const std::string outside = temp.file("outside");
+    WriteTestFile(outside, "keep");
+    const std::string folder = dir + "/fXTempFile-" + k + "-10" + killedId + ".tmp";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    WriteTestFile(folder + "/frame-1.png", "x");
+    ASSERT_EQ(symlink(outside.c_str(), (folder + "/out").c_str()), 0);
+    const std::string link = dir + "/qklXTempFile-" + k + "-11" + killedId + ".png";
+    ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+    const std::string pipe = dir + "/_qkXTempFile-" + k + "-12" + killedId + ".tmp";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+
+    EXPECT_EQ(XRemoveStaleTemporaries(XStr::FromUTF8(dir)), static_cast<int>(gone.size()) + 2);
+    for (const std::string& name : gone)
+        EXPECT_FALSE(Exists(dir + "/" + name)) << name;
+    for (const std::string& name : kept)
+        EXPECT_TRUE(Exists(dir + "/" + name)) << name;
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(link));
+    EXPECT_EQ(ReadTestFile(outside), "keep");
+    EXPECT_TRUE(Exists(pipe));
+    EXPECT_TRUE(Exists(U(mine)));
+
+    // Once the other maker is gone too, its files go as well.
+    ASSERT_EQ(kill(alive, SIGKILL), 0);
+    ASSERT_EQ(waitpid(alive, nullptr, 0), alive);
+    const std::string aliveFile = dir + "/_qkXTempFile-" + a + "-1" + aliveId + ".tmp";
+    WriteTestFile(aliveFile, "x");
+    EXPECT_EQ(XRemoveStaleTemporaries(XStr::FromUTF8(dir)), 3); // with its two other files
+    EXPECT_FALSE(Exists(aliveFile));
+    EXPECT_TRUE(Exists(U(mine)));
 }

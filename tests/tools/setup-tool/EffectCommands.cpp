@@ -75,10 +75,10 @@ int ChainLoad(int argc, char** argv)
     if (argc != 2)
         return ToolFail(argv[0], "FILE is needed");
     QString error;
-    const std::optional<QString> text = KRADSPListPane::readChainFile(QString::fromUtf8(argv[1]), &error);
-    if (!text)
+    const std::optional<QKDSPChain> chain = KRADSPListPane::readChain(QString::fromUtf8(argv[1]), &error);
+    if (!chain)
         return ToolFail(argv[0], error.toStdString());
-    ToolWrite(text->toStdString() + "\n");
+    ToolWrite(QKConversionSpec::mergeDSPString(*chain).toStdString() + "\n");
     return 0;
 }
 
