@@ -88,19 +88,33 @@ bool WritesAFile(const KRACheckFileNamesEntry& entry)
 }
 
 // The names under which clashes are kept: the key, and the identity once the file exists.
-std::vector<std::string> Names(const std::string& key, const XFileId& id)
+// An entry whose files were never looked at is known by its path text alone.
+std::vector<std::string> Names(const std::string& key, const XFileId& id, const QUrl& url)
 {
     std::vector<std::string> names;
     if (!key.empty())
         names.push_back(key);
+    else if (!url.isEmpty())
+        names.push_back("text:" + LocalPath(url));
     if (id.exists)
         names.push_back("#" + std::to_string(id.device) + ":" + std::to_string(id.inode));
     return names;
 }
 
+std::vector<std::string> DestinationNames(const KRACheckFileNamesEntry& entry)
+{
+    return Names(entry.destinationKey, entry.destinationId, entry.destination);
+}
+
+std::vector<std::string> SourceNames(const KRACheckFileNamesEntry& entry)
+{
+    return Names(entry.sourceKey, entry.sourceId, entry.namingURL);
+}
+
 bool SameSource(const KRACheckFileNamesEntry& a, const KRACheckFileNamesEntry& b)
 {
-    return (!a.sourceKey.empty() && a.sourceKey == b.sourceKey) || a.sourceId == b.sourceId;
+    const std::vector<std::string> namesA = SourceNames(a), namesB = SourceNames(b);
+    return (!namesA.empty() && !namesB.empty() && namesA.front() == namesB.front()) || a.sourceId == b.sourceId;
 }
 
 } // namespace
@@ -109,7 +123,7 @@ const KRACheckFileNamesEntry* KRACheckClashes::otherDestination(const KRACheckFi
 {
     if (!WritesAFile(entry))
         return nullptr;
-    for (const std::string& name : Names(entry.destinationKey, entry.destinationId)) {
+    for (const std::string& name : DestinationNames(entry)) {
         const auto it = destinations.find(name);
         if (it != destinations.end() && it->second.count > 1)
             return it->second.first != &entry ? it->second.first : it->second.second;
@@ -121,7 +135,7 @@ const KRACheckFileNamesEntry* KRACheckClashes::sourceHit(const KRACheckFileNames
 {
     if (!WritesAFile(entry))
         return nullptr;
-    for (const std::string& name : Names(entry.destinationKey, entry.destinationId)) {
+    for (const std::string& name : DestinationNames(entry)) {
         const auto it = sources.find(name);
         if (it != sources.end() && !SameSource(*it->second, entry))
             return it->second;
@@ -143,11 +157,11 @@ KRACheckClashes KRACheckFilenamesState::clashes() const
     for (const KRACheckFileNamesEntryRef& entry : entries) {
         if (!entry->checked)
             continue;
-        for (const std::string& name : Names(entry->sourceKey, entry->sourceId))
+        for (const std::string& name : SourceNames(*entry))
             clashes.sources.emplace(name, entry.get());
         if (!WritesAFile(*entry))
             continue;
-        for (const std::string& name : Names(entry->destinationKey, entry->destinationId)) {
+        for (const std::string& name : DestinationNames(*entry)) {
             KRACheckClashes::Use& use = clashes.destinations[name];
             if (!use.first)
                 use.first = entry.get();

@@ -163,8 +163,13 @@ QString KRAFileAlreadyExistsDialog::statusOf(const KRACheckFileNamesEntry& entry
     }
     if (!entry.checked)
         return QStringLiteral("Skipped");
-    // As of the row's last rename: a new name that is free is no longer "Exists".
-    return entry.destinationId.exists ? QStringLiteral("Exists") : QStringLiteral("New name");
+    // What is known of the name now: a row renamed to a free name is no longer "Exists".
+    bool exists = entry.destinationId.exists;
+    if (m_cache) {
+        std::lock_guard<std::mutex> guard(m_cache->lock);
+        exists = m_cache->known.value(entry.destination, exists);
+    }
+    return exists ? QStringLiteral("Exists") : QStringLiteral("New name");
 }
 
 // Which other file the row's note is about, for its tool tip.
