@@ -21,6 +21,8 @@
 
 // Receives what a run reports. Calls come from the conversion thread and from the run's
 // reader threads, so an implementation must be thread-safe.
+class KRAOutputGuard;
+
 class KRAStatusCallback {
 public:
     virtual ~KRAStatusCallback() = default;
@@ -75,6 +77,10 @@ public:
     QKTagRef tagToWrite; // no action reads it
     KRASpecialActions specialActions2;
     QKEncoderDescRef encoder;
+    // The batch's guard over its outputs and sources, and this file's number in it; none for
+    // a run of its own.
+    std::shared_ptr<KRAOutputGuard> outputGuard;
+    uint64_t guardIndex = 0;
 };
 
 using KRAProcessArgRef = std::shared_ptr<KRAProcessArg>;

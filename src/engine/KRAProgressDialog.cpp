@@ -15,7 +15,10 @@
 #include "engine/KRAConversionHost.h"
 #include "engine/KRAProcess.h"
 #include "engine/KRAStatusLogDialog.h"
+#include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
+#include "platform/XStrQString.h"
+#include "platform/XWorkspace.h"
 #include "xclass/XRegistry.h"
 
 namespace {
@@ -92,8 +95,13 @@ KRAProgressDialog::KRAProgressDialog(std::shared_ptr<QKConversionSpec> spec, std
     for (uint64_t i = 0; i < count; ++i)
         m_cpus[i].indexOfThisCPU = i;
     m_optNumCPUs = count;
-    for (const QKConversionEntryRef& entry : m_spec->entries)
+    for (const QKConversionEntryRef& entry : m_spec->entries) {
         m_sizeTotal += entry ? entry->sourceSizeBytes : 0;
+        KRAProcessArg sources;
+        sources.srcFrom = entry ? entry->convertFrom : nullptr;
+        for (const XStr& path : QKConvertProcessShared::sourcePaths(sources))
+            m_outputGuard->addSource(path);
+    }
     m_optShowInfoLog = XRegistry::GetDWORD(L"dKRAShowInfoLog") != 0;
     setTitle(QStringLiteral("Converting"));
     m_labelTimer.setSingleShot(true);
@@ -483,19 +491,17 @@ void KRAProgressDialog::beginConversionFor(KRACPU& cpu)
     onStatusAction(
         entry->justCopy ? QStringLiteral("Copying '%1'").arg(name) : QStringLiteral("Encoding '%1'").arg(name), index);
 
-    // Two slots never write one file: the destination check before the batch is the first
-    // guard, this the last.
+    // No file is written over another's output or over a source: the destination check before
+    // the batch is the first guard, this the last (the runs move their outputs through it).
     const QString source = entry->convertFrom ? entry->convertFrom->strPerceivedFilename() : QString();
-    if (!destination.isEmpty() && destination != QLatin1String("/dev/null")) {
-        const auto taken = m_destinations.constFind(destination);
-        if (taken != m_destinations.constEnd()) {
-            onStatusErrorLine(
-                QStringLiteral("Not converted: '%1' is also the destination of '%2'").arg(destination, taken.value()),
-                index);
+    const bool guarded = !destination.isEmpty() && destination != QLatin1String("/dev/null");
+    if (guarded) {
+        const XStr refused = m_outputGuard->claim(index, XPathFromFileURL(entry->urlTo), XStrFromQString(source));
+        if (!refused.IsEmpty()) {
+            onStatusErrorLine(XStrToQString(refused), index);
             PostToDialog(m_shared, [slot, index](KRAProgressDialog* d) { d->conversionCompleteOn(slot, index); });
             return;
         }
-        m_destinations.insert(destination, source);
     }
 
     // Everything the thread needs is made here, on the main thread.
@@ -509,6 +515,10 @@ void KRAProgressDialog::beginConversionFor(KRACPU& cpu)
     arg->events = m_shared->events;
     arg->specialActions2 = m_batch.prepareSpecialActions(entry->multiEncData.get());
     arg->encoder = m_spec->Encoder;
+    if (guarded) {
+        arg->outputGuard = m_outputGuard;
+        arg->guardIndex = index;
+    }
     const bool justCopy = entry->justCopy;
     const QString copyFrom = entry->convertFrom ? entry->convertFrom->urlForConversion().toLocalFile() : QString();
 

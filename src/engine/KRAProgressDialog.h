@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "engine/KRABatch.h"
+#include "engine/KRAOutputGuard.h"
 #include "engine/KRAPowerAction.h"
 #include "engine/KRAPreventSleep.h"
 #include "engine/KRAProcessArg.h"
@@ -217,8 +218,9 @@ private:
     bool m_oneTimeInit = false;
     QMap<uint64_t, KRAStatusLogEntryRef> m_logInfos;
     QMap<uint64_t, KRAStatusLogEntryRef> m_logErrors;
-    // Destination path -> the source already writing or having written it.
-    QMap<QString, QString> m_destinations;
+    // Which files the batch writes and reads: no file is written over another's output or a
+    // source.
+    std::shared_ptr<KRAOutputGuard> m_outputGuard = std::make_shared<KRAOutputGuard>();
 
     QPointer<QLabel> m_labelMain;
     QPointer<QLabel> m_labelSpeed;

@@ -153,10 +153,10 @@ QSet<QString> QKConvertProcessShared::specialActionNames()
     return {preserveAttributesName(), deleteSourceName(), playSoundName()};
 }
 
-void QKConvertProcessShared::conversionFinished(const KRAProcessArg& arg, bool success)
+void QKConvertProcessShared::conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced)
 {
     if (success)
-        handleSpecialActions(arg);
+        handleSpecialActions(arg, produced);
     else
         handleFailureActions(arg);
 }
@@ -180,7 +180,7 @@ QList<XStr> QKConvertProcessShared::sourcePaths(const KRAProcessArg& arg)
     return paths;
 }
 
-void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
+void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced)
 {
     const XStr dest = XPathFromFileURL(arg.urlTo);
     KRAStatusCallback* callback = arg.callback.get();
@@ -203,7 +203,11 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg)
         // The source goes only when a real output is there and is another file: converting
         // a file onto itself replaces it, and deleting "the source" would delete the output.
         struct stat destStat;
-        const QString unusable = UnusableOutput(dest, destStat);
+        QString unusable = UnusableOutput(dest, destStat);
+        // Another file at the destination (one that replaced the output meanwhile, or a run
+        // that moved nothing there) stands for nothing this conversion made.
+        if (unusable.isEmpty() && produced && !(XFileIdOf(dest.ToUTF8String(), false) == *produced))
+            unusable = QStringLiteral("is not the file this conversion wrote");
         QList<XStr> toDelete;
         for (const XStr& path : sourcePaths(arg)) {
             struct stat sourceStat;

@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include "engine/KRAProcessArg.h"
+#include "xclass/XFileIdentity.h"
 #include "xclass/XStr.h"
 
 class KRAStatusCallback;
@@ -33,9 +34,12 @@ public:
     static QSet<QString> specialActionNames();
 
     // After the run of one file: handleSpecialActions when it succeeded, else
-    // handleFailureActions.
-    static void conversionFinished(const KRAProcessArg& arg, bool success);
-    static void handleSpecialActions(const KRAProcessArg& arg);
+    // handleFailureActions. produced is the output the run moved into place (a run that moved
+    // none gives an identity that does not exist); null when no run made it (the output at
+    // the destination is taken as the one to check).
+    static void conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced = nullptr);
+    // A source goes only when the output is the very file produced names, and not the source.
+    static void handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced = nullptr);
     static void handleFailureActions(const KRAProcessArg& arg);
     // Plays the sound file named by the element key of the effect's arguments, in the
     // background; nothing when it names none. True when a player was started.

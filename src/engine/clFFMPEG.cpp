@@ -15,6 +15,7 @@
 #include <string>
 
 #include "engine/KRAArgText.h"
+#include "engine/KRAOutputGuard.h"
 #include "engine/KRAProcess.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKDebugLog.h"
@@ -340,7 +341,7 @@ bool clFFMPEG::run(const KRAProcessArgRef& arg)
     std::vector<XTempFile> temporaryFiles;
     const bool success = runInner(temporaryFiles);
     // Whatever ended the run, the actions after a conversion hear of it.
-    QKConvertProcessShared::conversionFinished(*arg, success);
+    QKConvertProcessShared::conversionFinished(*arg, success, &Produced);
     return success;
 }
 
@@ -1312,8 +1313,19 @@ bool clFFMPEG::replaceDestination(RunState& run)
     const std::string tmpBytes = run.output.path.ToUTF8String();
     if (run.destExists)
         ::chmod(tmpBytes.c_str(), run.destStat.st_mode & 07777);
-    if (::rename(tmpBytes.c_str(), run.dest.ToUTF8String().c_str()) != 0)
+    // What the actions after the conversion may take for this run's output: the file that
+    // is now the temporary one.
+    const XFileId produced = XFileIdOf(tmpBytes, false);
+    const auto move = [&] { return ::rename(tmpBytes.c_str(), run.dest.ToUTF8String().c_str()) == 0; };
+    XStr refused;
+    const bool moved = run.arg.outputGuard
+                           ? run.arg.outputGuard->replace(run.arg.guardIndex, run.dest, produced, move, refused)
+                           : move();
+    if (!refused.IsEmpty())
+        return fail(refused);
+    if (!moved)
         return fail(XStr(L"Error moving temporary file to destination file"));
     run.output.pending = false;
+    Produced = produced;
     return true;
 }

@@ -21,6 +21,7 @@
 #include "engine/KRAProcessArg.h"
 #include "engine/KRASpecialOutputs.h"
 #include "xclass/XFile.h"
+#include "xclass/XFileIdentity.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
 #include "xclass/XTempFile.h"
@@ -71,6 +72,7 @@ public:
     bool ChildEndedNormally = false; // exited by itself with status 0
     int ChildExitCode = -1;
     int ChildSignal = 0;
+    XFileId Produced;        // the output this run moved into place (none: nothing was)
     XStrList ChildArguments; // the argument list ffmpeg was started with
     XStr CommandLineText;    // the command line shown as an info line
 

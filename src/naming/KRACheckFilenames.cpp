@@ -30,16 +30,10 @@ bool StatPath(const std::string& path, struct stat& st)
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
-bool Exists(const QUrl& url)
-{
-    struct stat st = {};
-    return StatPath(LocalPath(url), st);
-}
-
 // The outputs of one source, for every encoder, in encoder order.
 QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, int index,
                                              const QList<KRACheckEncoderItem>& encoders, bool needMeta,
-                                             QSet<QUrl>& existing)
+                                             QSet<QUrl>& existing, XFileKeyMaker& keys)
 {
     QList<KRACheckFileNamesEntryRef> out;
     QKMediaFileInfoRef info;
@@ -48,6 +42,8 @@ QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, i
         info = source.info ? source.info : QKMediaFileInfo::infoForFile(XPathFromFileURL(source.namingURL));
     struct stat sourceStat = {};
     const bool sourceExists = StatPath(sourcePath, sourceStat);
+    const std::string sourceKey = keys.key(sourcePath);
+    const XFileId sourceId = XFileIdOf(sourcePath);
     for (const KRACheckEncoderItem& item : encoders) {
         auto entry = std::make_shared<KRACheckFileNamesEntry>();
         entry->source2 = source.source;
@@ -56,6 +52,8 @@ QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, i
         entry->multiEncData = item.multiEncData;
         entry->encoderName = item.encoder ? item.encoder->name() : QString();
         entry->sourceSizeBytes = sourceExists ? static_cast<uint64_t>(sourceStat.st_size) : 0;
+        entry->sourceKey = sourceKey;
+        entry->sourceId = sourceId;
         if (item.encoder && item.encoder->disableConvertToFolder) {
             entry->destination = KRACheckFilenames::placeholderDestination();
             out.append(entry);
@@ -69,9 +67,9 @@ QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, i
             else
                 entry->destination = item.naming->fullPathForSource(source.namingURL, info.get(), extension);
         }
-        if (Exists(entry->destination))
+        KRACheckFilenames::updateSameAsSource(*entry, &keys);
+        if (entry->destinationId.exists)
             existing.insert(entry->destination);
-        KRACheckFilenames::updateSameAsSource(*entry);
         out.append(entry);
     }
     return out;
@@ -81,6 +79,70 @@ QList<KRACheckFileNamesEntryRef> CheckSource(const KRACheckSourceItem& source, i
 
 // ---- The state ---------------------------------------------------------------------------------
 
+namespace {
+
+bool WritesAFile(const KRACheckFileNamesEntry& entry)
+{
+    return entry.checked && !entry.destination.isEmpty() &&
+           entry.destination != KRACheckFilenames::placeholderDestination();
+}
+
+// The names under which clashes are kept: the key, and the identity once the file exists.
+// An entry whose files were never looked at is known by its path text alone.
+std::vector<std::string> Names(const std::string& key, const XFileId& id, const QUrl& url)
+{
+    std::vector<std::string> names;
+    if (!key.empty())
+        names.push_back(key);
+    else if (!url.isEmpty())
+        names.push_back("text:" + LocalPath(url));
+    if (id.exists)
+        names.push_back("#" + std::to_string(id.device) + ":" + std::to_string(id.inode));
+    return names;
+}
+
+std::vector<std::string> DestinationNames(const KRACheckFileNamesEntry& entry)
+{
+    return Names(entry.destinationKey, entry.destinationId, entry.destination);
+}
+
+std::vector<std::string> SourceNames(const KRACheckFileNamesEntry& entry)
+{
+    return Names(entry.sourceKey, entry.sourceId, entry.namingURL);
+}
+
+bool SameSource(const KRACheckFileNamesEntry& a, const KRACheckFileNamesEntry& b)
+{
+    const std::vector<std::string> namesA = SourceNames(a), namesB = SourceNames(b);
+    return (!namesA.empty() && !namesB.empty() && namesA.front() == namesB.front()) || a.sourceId == b.sourceId;
+}
+
+} // namespace
+
+const KRACheckFileNamesEntry* KRACheckClashes::otherDestination(const KRACheckFileNamesEntry& entry) const
+{
+    if (!WritesAFile(entry))
+        return nullptr;
+    for (const std::string& name : DestinationNames(entry)) {
+        const auto it = destinations.find(name);
+        if (it != destinations.end() && it->second.count > 1)
+            return it->second.first != &entry ? it->second.first : it->second.second;
+    }
+    return nullptr;
+}
+
+const KRACheckFileNamesEntry* KRACheckClashes::sourceHit(const KRACheckFileNamesEntry& entry) const
+{
+    if (!WritesAFile(entry))
+        return nullptr;
+    for (const std::string& name : DestinationNames(entry)) {
+        const auto it = sources.find(name);
+        if (it != sources.end() && !SameSource(*it->second, entry))
+            return it->second;
+    }
+    return nullptr;
+}
+
 int64_t KRACheckFilenamesState::numItemsChecked() const
 {
     int64_t count = 0;
@@ -89,27 +151,35 @@ int64_t KRACheckFilenamesState::numItemsChecked() const
     return count;
 }
 
-QSet<QString> KRACheckFilenamesState::conflictingPaths() const
+KRACheckClashes KRACheckFilenamesState::clashes() const
 {
-    QHash<QString, int> uses;
-    for (const KRACheckFileNamesEntryRef& entry : entries)
-        if (entry->checked && !entry->destination.isEmpty() &&
-            entry->destination != KRACheckFilenames::placeholderDestination())
-            ++uses[entry->destination.toLocalFile()];
-    QSet<QString> conflicts;
-    for (auto it = uses.constBegin(); it != uses.constEnd(); ++it)
-        if (it.value() > 1)
-            conflicts.insert(it.key());
-    return conflicts;
+    KRACheckClashes clashes;
+    for (const KRACheckFileNamesEntryRef& entry : entries) {
+        if (!entry->checked)
+            continue;
+        for (const std::string& name : SourceNames(*entry))
+            clashes.sources.emplace(name, entry.get());
+        if (!WritesAFile(*entry))
+            continue;
+        for (const std::string& name : DestinationNames(*entry)) {
+            KRACheckClashes::Use& use = clashes.destinations[name];
+            if (!use.first)
+                use.first = entry.get();
+            else if (!use.second)
+                use.second = entry.get();
+            ++use.count;
+        }
+    }
+    return clashes;
 }
 
 KRACheckFilenamesState::Problem KRACheckFilenamesState::problemOf(const KRACheckFileNamesEntry& entry) const
 {
-    return problemOf(entry, conflictingPaths());
+    return problemOf(entry, clashes());
 }
 
 KRACheckFilenamesState::Problem KRACheckFilenamesState::problemOf(const KRACheckFileNamesEntry& entry,
-                                                                  const QSet<QString>& conflicts)
+                                                                  const KRACheckClashes& clashes)
 {
     if (!entry.checked)
         return Problem::None;
@@ -117,7 +187,9 @@ KRACheckFilenamesState::Problem KRACheckFilenamesState::problemOf(const KRACheck
         return Problem::NoDestination;
     if (entry.sameAsSource)
         return Problem::SameAsSource;
-    if (conflicts.contains(entry.destination.toLocalFile()))
+    if (clashes.sourceHit(entry))
+        return Problem::OtherSource;
+    if (clashes.otherDestination(entry))
         return Problem::Conflict;
     return Problem::None;
 }
@@ -129,12 +201,10 @@ bool KRACheckFilenamesState::hasBlockingProblems() const
 
 int KRACheckFilenamesState::countProblems() const
 {
-    const QSet<QString> conflicts = conflictingPaths();
+    const KRACheckClashes shared = clashes();
     int count = 0;
     for (const KRACheckFileNamesEntryRef& entry : entries)
-        if (entry->checked && (entry->destination.isEmpty() || entry->sameAsSource ||
-                               conflicts.contains(entry->destination.toLocalFile())))
-            ++count;
+        count += problemOf(*entry, shared) != Problem::None ? 1 : 0;
     return count;
 }
 
@@ -148,33 +218,33 @@ int KRACheckFilenamesState::countExisting() const
 
 QList<KRACheckFileNamesEntryRef> KRACheckFilenamesState::entriesToShow() const
 {
-    const QSet<QString> conflicts = conflictingPaths();
+    const KRACheckClashes shared = clashes();
     QList<KRACheckFileNamesEntryRef> shown;
     for (const KRACheckFileNamesEntryRef& entry : entries)
-        if (alreadyExists.contains(entry->destination) ||
-            (entry->checked && (entry->destination.isEmpty() || entry->sameAsSource ||
-                                conflicts.contains(entry->destination.toLocalFile()))))
+        if (alreadyExists.contains(entry->destination) || problemOf(*entry, shared) != Problem::None)
             shown.append(entry);
     return shown;
 }
 
 // ---- The check ---------------------------------------------------------------------------------
 
-void KRACheckFilenames::updateSameAsSource(KRACheckFileNamesEntry& entry)
+void KRACheckFilenames::updateSameAsSource(KRACheckFileNamesEntry& entry, XFileKeyMaker* keys)
 {
+    XFileKeyMaker own;
+    XFileKeyMaker& maker = keys ? *keys : own;
     const std::string sourcePath = LocalPath(entry.namingURL);
     const std::string destinationPath = LocalPath(entry.destination);
-    entry.sameAsSource = false;
-    if (destinationPath.empty() || sourcePath.empty())
-        return;
-    if (destinationPath == sourcePath) {
-        entry.sameAsSource = true;
-        return;
+    if (entry.sourceKey.empty() && !sourcePath.empty()) {
+        entry.sourceKey = maker.key(sourcePath);
+        entry.sourceId = XFileIdOf(sourcePath);
     }
-    // The same file through a link or another name of it.
-    struct stat source = {}, destination = {};
-    entry.sameAsSource = StatPath(sourcePath, source) && StatPath(destinationPath, destination) &&
-                         source.st_dev == destination.st_dev && source.st_ino == destination.st_ino;
+    const bool writes = !destinationPath.empty() && entry.destination != placeholderDestination();
+    entry.destinationKey = writes ? maker.key(destinationPath) : std::string();
+    entry.destinationId = writes ? XFileIdOf(destinationPath) : XFileId();
+    // The same file by name, through a link, under another case, or as another name of it.
+    entry.sameAsSource = writes && !sourcePath.empty() &&
+                         ((!entry.destinationKey.empty() && entry.destinationKey == entry.sourceKey) ||
+                          entry.destinationId == entry.sourceId);
 }
 
 bool KRACheckFilenames::needsMetaFromFiles(const QList<KRACheckEncoderItem>& encoders)
@@ -218,6 +288,7 @@ KRACheckFilenamesStateRef KRACheckFilenames::run(const QList<KRACheckSourceItem>
     const int threads = needMeta ? std::max(1, std::min(workers, count)) : 1;
     std::vector<QList<KRACheckFileNamesEntryRef>> results(static_cast<size_t>(count));
     std::vector<QSet<QUrl>> existing(static_cast<size_t>(threads));
+    std::vector<XFileKeyMaker> keys(static_cast<size_t>(threads));
     // A naming resolves its folder when asked for a path: each worker asks its own copies.
     std::vector<QList<KRACheckEncoderItem>> copies;
     for (int t = 0; t < threads; ++t)
@@ -232,8 +303,9 @@ KRACheckFilenamesStateRef KRACheckFilenames::run(const QList<KRACheckSourceItem>
             if (i >= count)
                 return;
             if (sources[i].checked)
-                results[static_cast<size_t>(i)] = CheckSource(sources[i], i, copies[static_cast<size_t>(t)], needMeta,
-                                                              existing[static_cast<size_t>(t)]);
+                results[static_cast<size_t>(i)] =
+                    CheckSource(sources[i], i, copies[static_cast<size_t>(t)], needMeta,
+                                existing[static_cast<size_t>(t)], keys[static_cast<size_t>(t)]);
             const int finished = done.fetch_add(1) + 1;
             if (progress)
                 progress(finished);

@@ -2,7 +2,9 @@
 // its destination for every encoder that will run, and the check finds what would go wrong
 // before anything runs: destinations that exist already, destinations that two outputs of
 // the batch share (the second would overwrite the first), destinations that are the source
-// itself, and sources for which no destination could be made.
+// itself or another source of the batch, and sources for which no destination could be made.
+// Destinations are compared by the file they name (see xclass/XFileIdentity.h), so a folder
+// reached through a link or a volume that folds case does not hide a clash.
 //
 // The check sees sources and encoders through plain records, so that it stands below the
 // engine and the setup: the caller puts its own source and multi-encoder objects into the
@@ -22,9 +24,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 
 #include "job/QKEncoderArgs.h"
 #include "job/QKEncoderDesc.h"
+#include "xclass/XFileIdentity.h"
 
 class KRAFileNaming;
 class QKMediaFileInfo;
@@ -64,8 +69,32 @@ public:
     // The destination is the source file itself (the same path, or the same file through a
     // link): converting would replace the source.
     bool sameAsSource = false;
+    // Which files the destination and the source name, taken when the destination was made
+    // or changed, so that comparing thousands of rows asks the disk nothing.
+    std::string destinationKey;
+    XFileId destinationId; // exists: the destination exists
+    std::string sourceKey;
+    XFileId sourceId;
 };
 using KRACheckFileNamesEntryRef = std::shared_ptr<KRACheckFileNamesEntry>;
+
+// What the ticked entries of a state share, as of one look at them: the files their
+// destinations and their sources name, each with the first entry that names it.
+class KRACheckClashes {
+public:
+    struct Use {
+        const KRACheckFileNamesEntry* first = nullptr;
+        const KRACheckFileNamesEntry* second = nullptr;
+        int count = 0;
+    };
+    std::unordered_map<std::string, Use> destinations; // by key and by identity
+    std::unordered_map<std::string, const KRACheckFileNamesEntry*> sources;
+
+    // The other ticked entry whose destination is the same file, or null.
+    const KRACheckFileNamesEntry* otherDestination(const KRACheckFileNamesEntry& entry) const;
+    // The ticked entry with another source that is the file this entry's destination names.
+    const KRACheckFileNamesEntry* sourceHit(const KRACheckFileNamesEntry& entry) const;
+};
 
 class KRACheckFilenamesState {
 public:
@@ -75,12 +104,11 @@ public:
     int64_t numItemsChecked() const;
 
     // What keeps the batch from starting as it is, among the ticked entries.
-    enum class Problem { None, NoDestination, SameAsSource, Conflict };
+    enum class Problem { None, NoDestination, SameAsSource, OtherSource, Conflict };
     Problem problemOf(const KRACheckFileNamesEntry& entry) const;
-    // The same with the shared destinations already known (for many entries at once).
-    static Problem problemOf(const KRACheckFileNamesEntry& entry, const QSet<QString>& conflicts);
-    // Destinations two or more ticked entries share.
-    QSet<QString> conflictingPaths() const;
+    // The same with what the entries share already known (for many entries at once).
+    static Problem problemOf(const KRACheckFileNamesEntry& entry, const KRACheckClashes& clashes);
+    KRACheckClashes clashes() const;
     bool hasBlockingProblems() const;
     // How many entries may overwrite a file that exists now, and how many have problems.
     int countExisting() const;
@@ -114,8 +142,9 @@ public:
                                          const std::atomic<bool>* cancel = nullptr,
                                          std::function<void(int done)> progress = nullptr);
 
-    // After the destination of an entry changed: whether it is now the source itself.
-    static void updateSameAsSource(KRACheckFileNamesEntry& entry);
+    // After the destination of an entry changed: which files it and the source name now, and
+    // whether the destination is the source itself. keys (may be null) remembers case rules.
+    static void updateSameAsSource(KRACheckFileNamesEntry& entry, XFileKeyMaker* keys = nullptr);
 
     // Deep copies: namings copied (a check resolves their folders), arguments copied.
     static QList<KRACheckEncoderItem> copyEncoders(const QList<KRACheckEncoderItem>& encoders);

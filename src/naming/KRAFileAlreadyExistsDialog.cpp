@@ -20,8 +20,11 @@
 
 #include "kit/KRAItemRoles.h"
 #include "kit/SheetFallback.h"
+#include "naming/KRAFileNaming.h"
 #include "naming/KRALocationDescriptor.h"
+#include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "xclass/XFileName.h"
 
 namespace {
 
@@ -146,24 +149,46 @@ QString KRAFileAlreadyExistsDialog::statusOf(const KRACheckFileNamesEntry& entry
 {
     if (!m_state)
         return QString();
-    switch (KRACheckFilenamesState::problemOf(entry, m_conflicts)) {
+    switch (KRACheckFilenamesState::problemOf(entry, m_clashes)) {
     case KRACheckFilenamesState::Problem::NoDestination:
         return QStringLiteral("No name could be made");
     case KRACheckFilenamesState::Problem::SameAsSource:
         return QStringLiteral("This is the source file itself");
+    case KRACheckFilenamesState::Problem::OtherSource:
+        return QStringLiteral("This is the source of another file of this batch");
     case KRACheckFilenamesState::Problem::Conflict:
         return QStringLiteral("Another file of this batch gets this name");
     case KRACheckFilenamesState::Problem::None:
         break;
     }
-    return entry.checked ? QStringLiteral("Exists") : QStringLiteral("Skipped");
+    if (!entry.checked)
+        return QStringLiteral("Skipped");
+    // What is known of the name now: a row renamed to a free name is no longer "Exists".
+    bool exists = entry.destinationId.exists;
+    if (m_cache) {
+        std::lock_guard<std::mutex> guard(m_cache->lock);
+        exists = m_cache->known.value(entry.destination, exists);
+    }
+    return exists ? QStringLiteral("Exists") : QStringLiteral("New name");
+}
+
+// Which other file the row's note is about, for its tool tip.
+QString KRAFileAlreadyExistsDialog::statusDetailOf(const KRACheckFileNamesEntry& entry) const
+{
+    if (const KRACheckFileNamesEntry* hit = m_clashes.sourceHit(entry))
+        return QStringLiteral("%1 is the same file as the source %2")
+            .arg(entry.destination.toLocalFile(), hit->namingURL.toLocalFile());
+    if (const KRACheckFileNamesEntry* other = m_clashes.otherDestination(entry))
+        return QStringLiteral("%1 is the same file as %2, the output of %3")
+            .arg(entry.destination.toLocalFile(), other->destination.toLocalFile(), other->namingURL.toLocalFile());
+    return QString();
 }
 
 QString KRAFileAlreadyExistsDialog::displayPathAt(int index)
 {
     if (m_display.isEmpty())
         for (const KRACheckFileNamesEntryRef& item : m_items)
-            m_display.append(UrlProps::friendlyName(item->destination));
+            m_display.append(UrlProps::friendlyNameExt(item->destination));
     return m_display.value(index);
 }
 
@@ -186,7 +211,7 @@ void KRAFileAlreadyExistsDialog::reloadTable()
 
 void KRAFileAlreadyExistsDialog::refreshAllRows()
 {
-    m_conflicts = m_state ? m_state->conflictingPaths() : QSet<QString>();
+    m_clashes = m_state ? m_state->clashes() : KRACheckClashes();
     for (int row = 0; row < m_items.size(); ++row)
         refreshRow(row);
     refreshButtons();
@@ -213,6 +238,7 @@ void KRAFileAlreadyExistsDialog::refreshRow(int row)
     m_model->item(row, ColumnDestination)->setText(displayPathAt(row));
     m_model->item(row, ColumnDestination)->setToolTip(entry.destination.toLocalFile());
     m_model->item(row, ColumnStatus)->setText(statusOf(entry));
+    m_model->item(row, ColumnStatus)->setToolTip(statusDetailOf(entry));
     m_filling = false;
 }
 
@@ -254,7 +280,7 @@ bool KRAFileAlreadyExistsDialog::setDisplayPath(const QString& typed, int index)
 {
     if (index < 0 || index >= m_items.size())
         return false;
-    const QString text = typed.trimmed();
+    QString text = typed.trimmed();
     m_lastRefusal.clear();
     // A name alone would be taken below the home folder: a new name must say where it goes.
     if (text.isEmpty())
@@ -262,6 +288,10 @@ bool KRAFileAlreadyExistsDialog::setDisplayPath(const QString& typed, int index)
     else if (!text.startsWith(QLatin1Char('/')) && !text.startsWith(QLatin1Char('~')))
         m_lastRefusal = QStringLiteral("Please type the whole path of the file, beginning with \"/\" or \"~/\".");
     const KRACheckFileNamesEntryRef& item = m_items[index];
+    // The row shows the extension the encoder writes; typed again or not, the output keeps it.
+    const QString extension = XStrToQString(XFileName(XPathFromFileURL(item->destination)).GetExtension());
+    if (extension.size() > 1 && text.size() > extension.size() && text.endsWith(extension, Qt::CaseInsensitive))
+        text.chop(extension.size());
     const QUrl destination =
         m_lastRefusal.isEmpty() ? UrlProps::fileURLFromFriendlyNameTakeExtensionFrom(text, item->destination) : QUrl();
     if (m_lastRefusal.isEmpty() && destination.isEmpty())
@@ -274,9 +304,14 @@ bool KRAFileAlreadyExistsDialog::setDisplayPath(const QString& typed, int index)
         return false;
     }
     displayPathAt(index);
-    m_display[index] = text;
     item->destination = destination;
-    KRACheckFilenames::updateSameAsSource(*item);
+    // The row shows the name the file gets, as made valid.
+    m_display[index] = UrlProps::friendlyNameExt(destination);
+    KRACheckFilenames::updateSameAsSource(*item, &m_keys);
+    {
+        std::lock_guard<std::mutex> guard(m_cache->lock);
+        m_cache->known.insert(destination, item->destinationId.exists);
+    }
     if (!m_batching) {
         refreshAllRows();
         checkOverwrite();
@@ -287,8 +322,9 @@ bool KRAFileAlreadyExistsDialog::setDisplayPath(const QString& typed, int index)
 void KRAFileAlreadyExistsDialog::appendToAll(const QString& suffix)
 {
     m_batching = true;
+    // Behind the name, before the extension.
     for (int row = 0; row < m_items.size(); ++row)
-        setDisplayPath(displayPathAt(row) + suffix, row);
+        setDisplayPath(UrlProps::friendlyName(m_items[row]->destination) + suffix, row);
     m_batching = false;
     refreshAllRows();
     checkOverwrite();
@@ -298,7 +334,8 @@ void KRAFileAlreadyExistsDialog::onMenuAppendDate()
 {
     QString date = QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
     date.replace(QLatin1Char('/'), QLatin1Char('-'));
-    appendToAll(QStringLiteral(" - %1").arg(date));
+    // The time's ":" and whatever else the user's replacements change in every other name.
+    appendToAll(KRAFileNaming().validNameText(QStringLiteral(" - %1").arg(date)));
 }
 
 // ---- The existence check -----------------------------------------------------------------------

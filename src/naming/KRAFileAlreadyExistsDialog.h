@@ -37,10 +37,10 @@ public:
     QString okButtonText() const;
     bool canGoOn() const;
 
-    // The display path of a row: the destination's friendly name without extension.
+    // The display path of a row: the destination's friendly name, with its extension.
     QString displayPathAt(int index);
     // A typed display path: refused (false, with the reason shown) when it is empty or
-    // relative; else the destination, with the old extension, and a new check.
+    // relative; else the destination, with the old extension (typed or not), and a new check.
     bool setDisplayPath(const QString& text, int index);
     void setChecked(int index, bool checked);
     void toggleAll(bool checked);
@@ -82,11 +82,13 @@ private:
     void checkOverwriteDone(const KillSwitchRef& cookie, bool exists);
     void endDelayed(int code);
     QString statusOf(const KRACheckFileNamesEntry& entry) const;
+    QString statusDetailOf(const KRACheckFileNamesEntry& entry) const;
 
     KRACheckFilenamesStateRef m_state;
     QList<KRACheckFileNamesEntryRef> m_items;
     QStringList m_display;
-    QSet<QString> m_conflicts; // as of the last refresh of the rows
+    KRACheckClashes m_clashes; // as of the last refresh of the rows
+    XFileKeyMaker m_keys;      // the case rules of the folders renamed into
     std::shared_ptr<Cache> m_cache;
     std::unique_ptr<KillSwitchHolder> m_killSwitch;
     bool m_checkPending = false;

@@ -485,6 +485,25 @@ std::optional<QString> KRAFileNaming::subPathForSource(const QUrl& source, const
     return XStrToQString(expandDynamic(pattern, tags));
 }
 
+void KRAFileNaming::applyNameRules(XFileName& text, bool keepSlashes) const
+{
+    if (m_ansiOnly)
+        for (int i = 0; i < text.Length(); i++)
+            if (static_cast<uint32_t>(text.p[i]) > 127)
+                text.p[i] = XCharToASCII(text.p[i]);
+    const XStr pairs = m_characterReplacement ? XStrFromQString(*m_characterReplacement) : XStr();
+    text.MakeValid(false, m_characterReplacement ? pairs.p : nullptr, keepSlashes, false);
+}
+
+QString KRAFileNaming::validNameText(const QString& text) const
+{
+    // The text goes behind a name: its leading blanks and dots are not a name's start, and a
+    // placeholder in front keeps the validation from taking them away.
+    XFileName name(XStr(L"\x01") + XStrFromQString(text));
+    applyNameRules(name, false);
+    return XStrToQString(name.MidToEnd(2));
+}
+
 XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
 {
     static const XStr fullPrefix(kSameFolderPattern);
@@ -513,12 +532,7 @@ XStr KRAFileNaming::expandDynamic(const XStr& pattern, const NTag& tags) const
             !head.IsEmpty() && head.p[head.Length() - 1] != L'/' && !expanded.IsEmpty() && expanded.p[0] != L'/';
         if (continuesHead)
             expanded = XFileName(XStr(L"\x01") + expanded);
-        if (m_ansiOnly)
-            for (int i = 0; i < expanded.Length(); i++)
-                if (static_cast<uint32_t>(expanded.p[i]) > 127)
-                    expanded.p[i] = XCharToASCII(expanded.p[i]);
-        const XStr pairs = m_characterReplacement ? XStrFromQString(*m_characterReplacement) : XStr();
-        expanded.MakeValid(false, m_characterReplacement ? pairs.p : nullptr, true, false);
+        applyNameRules(expanded, true);
         expanded.StripLeadingDots();
         if (continuesHead)
             expanded = XFileName(expanded.MidToEnd(2));

@@ -21,6 +21,8 @@
 #include "naming/KRALocationDescriptor.h"
 #include "xclass/XStr.h"
 
+class XFileName;
+
 class QKMediaFileInfo;
 class XRegistry;
 class XRegistryTransaction;
@@ -98,6 +100,9 @@ public:
     // folder (type 0), without extension; none when it cannot be made (no source path for
     // types 0 and 1, no media information for a template that reads tags, another type).
     std::optional<QString> subPathForSource(const QUrl& source, const QKMediaFileInfo* info) const;
+    // Text put into one name by hand ("Append Date to All"): made valid the way the names
+    // this naming makes are, with its replacement pairs ("/" and ":" among them by default).
+    QString validNameText(const QString& text) const;
     // The file URL of the destination; a null URL when there is none.
     QUrl fullPathForSubPath(const std::optional<QString>& subPath, const QUrl& source) const;
     // The same with the extension appended (with its dot, e.g. ".mp4"; a "/" in it is
@@ -139,6 +144,9 @@ public:
     static QList<KRAFileNamingRef> loadRecentList();
 
 private:
+    // Folds to ASCII when asked, then replaces characters by the pairs (slashes kept or not).
+    void applyNameRules(XFileName& text, bool keepSlashes) const;
+
     uint64_t m_type = FileNamingSourceFolder;
     QString m_dynamicFormat;
     std::optional<QString> m_dspEffectsString;

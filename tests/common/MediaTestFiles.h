@@ -67,3 +67,13 @@ inline std::string ProgramOnPath(const std::string& name)
     }
     return std::string();
 }
+
+// The duration ffprobe reads from a media file's container, in seconds; -1 when it reads none.
+inline double ProbedDuration(const std::string& path)
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    const std::string text =
+        RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, options).out;
+    return text.empty() ? -1 : std::atof(text.c_str());
+}

@@ -335,3 +335,29 @@ TEST_F(AfterConversion, FailuresAreReportedAndNothingElseIsTouched)
 }
 
 } // namespace
+
+// "Delete Source File" takes the output of the run at its word only for the very file the
+// run moved into place: another file at the destination (one that replaced it meanwhile, or
+// a run that moved nothing) keeps the source.
+TEST_F(AfterConversion, SourceGoesOnlyForTheFileTheRunProduced)
+{
+    const QKDSPSpec forGood(QStringLiteral("Delete Source File"), QString());
+    const std::string source = make("in/clip.mov");
+    const std::string dest = make("out.mp4", "converted\n");
+    const XFileId other = XFileIdOf(make("elsewhere.mp4"));
+    QKConvertProcessShared::conversionFinished(arg({forGood}, source, dest), true, &other);
+    EXPECT_TRUE(PathExists(source));
+    ASSERT_EQ(recorder->errors.size(), 1);
+    EXPECT_TRUE(recorder->errors[0].contains(QStringLiteral("is not the file this conversion wrote")))
+        << recorder->errors[0].toStdString();
+    const XFileId none;
+    QKConvertProcessShared::conversionFinished(arg({forGood}, source, dest), true, &none);
+    EXPECT_TRUE(PathExists(source));
+    EXPECT_EQ(recorder->errors.size(), 2);
+
+    const XFileId produced = XFileIdOf(dest, false);
+    QKConvertProcessShared::conversionFinished(arg({forGood}, source, dest), true, &produced);
+    EXPECT_FALSE(PathExists(source));
+    EXPECT_TRUE(PathExists(dest));
+    EXPECT_EQ(recorder->errors.size(), 2);
+}

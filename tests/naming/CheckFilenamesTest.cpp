@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/CaseFoldVolume.h"
 #include "common/MediaTestFiles.h"
 #include "common/TestFiles.h"
 #include "common/TestPanelHost.h"
@@ -14,6 +16,7 @@
 #include "naming/KRACheckFilenames.h"
 #include "naming/KRACheckingFilenamesProgress.h"
 #include "naming/KRAFileNaming.h"
+#include "naming/NamingTestSupport.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
@@ -261,4 +264,113 @@ TEST(CheckFilenames, PleaseWaitPanelReportsOrCancels)
     while (timer.elapsed() < 2000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(host->done, 1);
+}
+
+// The output folder holds a link B -> A; clips by the artists A and B with one title land in
+// one file under "[artist]/[title]", whatever the path text says.
+TEST(CheckFilenames, DestinationsThatAreOneFileThroughALinkClash)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("out/A").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("A", dir.file("out/B").c_str()), 0);
+    ASSERT_TRUE(
+        MakeTestVideo(dir.file("one.mp4"), "64x48", "5", "1", {"-metadata", "artist=A", "-metadata", "title=Song"}));
+    ASSERT_TRUE(
+        MakeTestVideo(dir.file("two.mp4"), "64x48", "5", "1", {"-metadata", "artist=B", "-metadata", "title=Song"}));
+    const QList<KRACheckEncoderItem> encoders{Encoder(QStringLiteral("MKV"), QStringLiteral(".mkv"),
+                                                      Dynamic(dir.file("out"), QStringLiteral("[artist]/[title]")))};
+    KRACheckFilenamesStateRef state =
+        KRACheckFilenames::run({Source(dir.file("one.mp4")), Source(dir.file("two.mp4"))}, encoders, 2);
+    ASSERT_EQ(state->entries.size(), 2);
+    EXPECT_NE(PathOf(state->entries[0]), PathOf(state->entries[1]));
+    EXPECT_EQ(state->problemOf(*state->entries[0]), Problem::Conflict);
+    EXPECT_EQ(state->problemOf(*state->entries[1]), Problem::Conflict);
+    const KRACheckClashes clashes = state->clashes();
+    EXPECT_EQ(clashes.otherDestination(*state->entries[1]), state->entries[0].get());
+    EXPECT_EQ(clashes.otherDestination(*state->entries[0]), state->entries[1].get());
+
+    // Once the first output exists, the second is the same file by its identity as well.
+    WriteTextFile(dir.file("out/A/Song.mkv"), "old");
+    state = KRACheckFilenames::run({Source(dir.file("one.mp4")), Source(dir.file("two.mp4"))}, encoders, 2);
+    EXPECT_EQ(state->alreadyExists.size(), 2);
+    EXPECT_EQ(state->countProblems(), 2);
+    // Unticking one of the pair lets the other overwrite.
+    state->entries[0]->checked = false;
+    EXPECT_FALSE(state->hasBlockingProblems());
+}
+
+// A destination that is another source of the batch would be replaced by this output and
+// then deleted by that source's "Delete Source File": it blocks as a row's own source does.
+TEST(CheckFilenames, ADestinationThatIsAnotherSourceBlocks)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    ASSERT_EQ(mkdir(dir.file("s").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("s", dir.file("s-link").c_str()), 0);
+    ASSERT_TRUE(MakeTestVideo(dir.file("s/a.mp4"), "64x48", "5", "1"));
+    ASSERT_TRUE(MakeTestVideo(dir.file("s/b.mp4"), "64x48", "5", "1"));
+    // a goes to s/b.mp4 (typed in list and rename), b to its own name in another folder.
+    KRACheckSourceItem a = Source(dir.file("s/a.mp4"));
+    a.destinationUser = QStringLiteral("b");
+    const KRAFileNamingRef toS = Dynamic(dir.file("s-link"), QStringLiteral("[origfilename]"));
+    const QList<KRACheckEncoderItem> encoders{Encoder(QStringLiteral("MP4"), QStringLiteral(".mp4"), toS)};
+    KRACheckFilenamesStateRef state = KRACheckFilenames::run({a, Source(dir.file("s/b.mp4"))}, encoders, 1);
+    ASSERT_EQ(state->entries.size(), 2);
+    EXPECT_EQ(PathOf(state->entries[0]), QString::fromStdString(dir.file("s-link/b.mp4")));
+    EXPECT_EQ(state->problemOf(*state->entries[0]), Problem::OtherSource);
+    EXPECT_EQ(state->clashes().sourceHit(*state->entries[0]), state->entries[1].get());
+    // b's own row writes its own source: that is the row's own problem, not a clash with a.
+    EXPECT_EQ(state->problemOf(*state->entries[1]), Problem::SameAsSource);
+    EXPECT_EQ(state->entriesToShow().size(), 2);
+    // Without b in the batch, s/b.mp4 is an existing file like any other.
+    state->entries[1]->checked = false;
+    EXPECT_EQ(state->problemOf(*state->entries[0]), Problem::None);
+    EXPECT_TRUE(state->alreadyExists.contains(state->entries[0]->destination));
+}
+
+TEST(CheckFilenames, NamingToolNamesTheConflict)
+{
+    if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    TestStoreScope store;
+    TestTempDir dir;
+    ASSERT_EQ(mkdir(dir.file("src").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(dir.file("out/A").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("A", dir.file("out/B").c_str()), 0);
+    ASSERT_TRUE(MakeTestVideo(dir.file("src/one.mp4"), "64x48", "5", "1",
+                              {"-metadata", "artist=A", "-metadata", "title=Song"}));
+    ASSERT_TRUE(MakeTestVideo(dir.file("src/two.mp4"), "64x48", "5", "3",
+                              {"-metadata", "artist=B", "-metadata", "title=Song"}));
+    const NamingToolResult result =
+        RunNamingTool({"check", "--type", "2", "--folder", dir.file("out"), "--template", "[artist]/[title]", "--ext",
+                       ".mkv", dir.file("src/one.mp4"), dir.file("src/two.mp4")});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "CONFLICT " + dir.file("out/A/Song.mkv") + " is the same file as " +
+                              dir.file("out/B/Song.mkv") + " from " + dir.file("src/two.mp4") + "\nCONFLICT " +
+                              dir.file("out/B/Song.mkv") + " is the same file as " + dir.file("out/A/Song.mkv") +
+                              " from " + dir.file("src/one.mp4") + "\n");
+}
+
+// The volume itself says that it folds case: Clip.mkv and clip.mkv are one output.
+TEST(CheckFilenames, OnACaseFoldingVolumeNamesAlikeButForCaseClash)
+{
+    TestStoreScope store;
+    TestTempDir dir;
+    CaseFoldVolume volume(dir.path());
+    if (!volume.ok())
+        GTEST_SKIP() << "no case-folding volume: " << volume.why();
+    for (const char* name : {"Clip.mp4", "clip.mov"})
+        WriteTextFile(dir.file(name), "x");
+    const KRAFileNamingRef naming = Dynamic(volume.folder(), QStringLiteral("[origfilename]"));
+    const QList<KRACheckEncoderItem> encoders{Encoder(QStringLiteral("MKV"), QStringLiteral(".mkv"), naming)};
+    const KRACheckFilenamesStateRef state =
+        KRACheckFilenames::run({Source(dir.file("Clip.mp4")), Source(dir.file("clip.mov"))}, encoders, 1);
+    ASSERT_EQ(state->entries.size(), 2);
+    EXPECT_TRUE(PathOf(state->entries[0]).endsWith(QStringLiteral("/Clip.mkv")));
+    EXPECT_TRUE(PathOf(state->entries[1]).endsWith(QStringLiteral("/clip.mkv")));
+    EXPECT_EQ(state->problemOf(*state->entries[0]), Problem::Conflict);
+    EXPECT_EQ(state->problemOf(*state->entries[1]), Problem::Conflict);
 }

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 #include "common/MediaTestFiles.h"
 #include "common/QtWait.h"
 #include "common/TestEnv.h"
@@ -190,4 +192,116 @@ TEST_F(FileAlreadyExists, WaysOut)
     dialog->setState(makeState());
     delete dialog;
     QApplication::processEvents();
+}
+
+namespace {
+
+// An entry from a source to a destination, its files looked at as the check does.
+KRACheckFileNamesEntryRef Entry(const std::string& source, const std::string& destination)
+{
+    auto entry = std::make_shared<KRACheckFileNamesEntry>();
+    entry->namingURL = QUrl::fromLocalFile(QString::fromStdString(source));
+    entry->destination = QUrl::fromLocalFile(QString::fromStdString(destination));
+    KRACheckFilenames::updateSameAsSource(*entry);
+    return entry;
+}
+
+QString Note(KRAFileAlreadyExistsDialog& dialog, int row)
+{
+    return dialog.tableModel()->item(row, 2)->text();
+}
+
+} // namespace
+
+TEST_F(FileAlreadyExists, NamesShowTheirExtensionAndNotesFollowRenames)
+{
+    KRAFileAlreadyExistsDialog dialog;
+    const KRACheckFilenamesStateRef state = makeState();
+    dialog.setState(state);
+    EXPECT_EQ(dialog.displayPathAt(0), QStringLiteral("~/a.mkv"));
+    EXPECT_EQ(dialog.tableModel()->item(0, 1)->text(), QStringLiteral("~/a.mkv"));
+    EXPECT_EQ(Note(dialog, 0), QStringLiteral("Exists"));
+    dialog.setChecked(2, false);
+    EXPECT_EQ(Note(dialog, 2), QStringLiteral("Skipped"));
+
+    // A free name is no longer "Exists"; the extension is kept whether typed or not.
+    ASSERT_TRUE(dialog.setDisplayPath(QStringLiteral("~/free"), 0));
+    EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("free.mkv")));
+    EXPECT_EQ(dialog.displayPathAt(0), QStringLiteral("~/free.mkv"));
+    EXPECT_EQ(Note(dialog, 0), QStringLiteral("New name"));
+    ASSERT_TRUE(dialog.setDisplayPath(QStringLiteral("~/free.MKV"), 0));
+    EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("free.mkv")));
+    ASSERT_TRUE(dialog.setDisplayPath(QStringLiteral("~/free.mp4"), 0));
+    EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("free.mp4.mkv")));
+    ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("a.mkv")), 0));
+    EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("a.mkv")));
+    EXPECT_EQ(Note(dialog, 0), QStringLiteral("Exists"));
+
+    // The date's ":" is replaced as in every other name (":" -> ";" by default), and the date
+    // goes before the extension.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    dialog.onMenuAppendDate();
+    QLocale::setDefault(before);
+    for (int row = 0; row < 3; ++row) {
+        const QString path = state->entries[row]->destination.toLocalFile();
+        EXPECT_FALSE(path.contains(QLatin1Char(':'))) << path.toStdString();
+        EXPECT_TRUE(path.contains(QLatin1Char(';'))) << path.toStdString();
+        EXPECT_TRUE(path.endsWith(QStringLiteral(".mkv"))) << path.toStdString();
+        EXPECT_FALSE(path.endsWith(QStringLiteral(".mkv.mkv"))) << path.toStdString();
+        EXPECT_FALSE(dialog.displayPathAt(row).contains(QLatin1Char(':')));
+    }
+    EXPECT_EQ(Note(dialog, 0), QStringLiteral("New name"));
+    ASSERT_TRUE(waitForCheck(dialog));
+    EXPECT_EQ(dialog.okButtonText(), QStringLiteral("Continue"));
+}
+
+// Renames that look harmless as text: onto another row's output through a link to the
+// folder, and onto another source of the batch.
+TEST_F(FileAlreadyExists, RenamesOntoAnotherOutputOrSourceAreCaught)
+{
+    for (const char* name : {"s/a.mp4", "s/b.mp4", "out/a.mp4", "out/b.mp4"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.file(name)).parent_path());
+        WriteTextFile(dir.file(name), "x");
+    }
+    ASSERT_EQ(symlink(".", dir.file("out/link-to-out").c_str()), 0);
+    const auto makeTwo = [&] {
+        auto state = std::make_shared<KRACheckFilenamesState>();
+        state->entries = {Entry(dir.file("s/a.mp4"), dir.file("out/a.mp4")),
+                          Entry(dir.file("s/b.mp4"), dir.file("out/b.mp4"))};
+        for (const KRACheckFileNamesEntryRef& entry : state->entries)
+            state->alreadyExists.insert(entry->destination);
+        return state;
+    };
+    {
+        KRAFileAlreadyExistsDialog dialog;
+        const KRACheckFilenamesStateRef state = makeTwo();
+        dialog.setState(state);
+        ASSERT_TRUE(dialog.okButton()->isEnabled());
+        ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("out/link-to-out/a")), 1));
+        EXPECT_EQ(Note(dialog, 1), QStringLiteral("Another file of this batch gets this name"));
+        EXPECT_EQ(Note(dialog, 0), QStringLiteral("Another file of this batch gets this name"));
+        EXPECT_TRUE(dialog.tableModel()->item(1, 2)->toolTip().contains(QString::fromStdString(dir.file("out/a.mp4"))));
+        EXPECT_FALSE(dialog.okButton()->isEnabled());
+        dialog.onButtonOverwrite();
+        QApplication::processEvents();
+        EXPECT_EQ(dialog.result(), 0);
+    }
+    {
+        KRAFileAlreadyExistsDialog dialog;
+        const KRACheckFilenamesStateRef state = makeTwo();
+        dialog.setState(state);
+        ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("s/b")), 0));
+        EXPECT_EQ(state->entries[0]->destination.toLocalFile(), QString::fromStdString(dir.file("s/b.mp4")));
+        EXPECT_EQ(Note(dialog, 0), QStringLiteral("This is the source of another file of this batch"));
+        EXPECT_TRUE(dialog.tableModel()->item(0, 2)->toolTip().contains(QString::fromStdString(dir.file("s/b.mp4"))));
+        EXPECT_FALSE(dialog.okButton()->isEnabled());
+        // Through a link to the source folder as well; unticking b leaves an ordinary file.
+        ASSERT_EQ(symlink("s", dir.file("s-link").c_str()), 0);
+        ASSERT_TRUE(dialog.setDisplayPath(QString::fromStdString(dir.file("s-link/b")), 0));
+        EXPECT_FALSE(dialog.okButton()->isEnabled());
+        dialog.setChecked(1, false);
+        EXPECT_EQ(Note(dialog, 0), QStringLiteral("Exists"));
+        EXPECT_TRUE(dialog.okButton()->isEnabled());
+    }
 }

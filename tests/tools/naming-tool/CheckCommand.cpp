@@ -94,18 +94,27 @@ int Check(int argc, char** argv)
     }
 
     const KRACheckFilenamesStateRef state = KRACheckFilenames::run(sourceItems, items, 4);
+    const KRACheckClashes clashes = state->clashes();
+    const auto pathOf = [](const QUrl& url) { return XPathFromFileURL(url).ToUTF8String(); };
     for (const KRACheckFileNamesEntryRef& entry : state->entries) {
-        const std::string destination = XPathFromFileURL(entry->destination).ToUTF8String();
-        switch (state->problemOf(*entry)) {
+        const std::string destination = pathOf(entry->destination);
+        switch (KRACheckFilenamesState::problemOf(*entry, clashes)) {
         case KRACheckFilenamesState::Problem::NoDestination:
-            ToolWrite("EMPTY " + XPathFromFileURL(entry->namingURL).ToUTF8String() + "\n");
+            ToolWrite("EMPTY " + pathOf(entry->namingURL) + "\n");
             break;
         case KRACheckFilenamesState::Problem::SameAsSource:
             ToolWrite("SAME " + destination + "\n");
             break;
-        case KRACheckFilenamesState::Problem::Conflict:
-            ToolWrite("CONFLICT " + destination + "\n");
+        case KRACheckFilenamesState::Problem::OtherSource:
+            ToolWrite("SOURCE " + destination + " is the source " + pathOf(clashes.sourceHit(*entry)->namingURL) +
+                      "\n");
             break;
+        case KRACheckFilenamesState::Problem::Conflict: {
+            const KRACheckFileNamesEntry* other = clashes.otherDestination(*entry);
+            ToolWrite("CONFLICT " + destination + " is the same file as " + pathOf(other->destination) + " from " +
+                      pathOf(other->namingURL) + "\n");
+            break;
+        }
         case KRACheckFilenamesState::Problem::None:
             ToolWrite((state->alreadyExists.contains(entry->destination) ? "EXISTS " : "OK ") + destination + "\n");
             break;
