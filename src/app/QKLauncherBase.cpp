@@ -1,6 +1,7 @@
 #include "app/QKLauncherBase.h"
 
 #include "kit/KRAClickableTextField.h"
+#include "kit/KitHelp.h"
 #include "kit/QKNamedImages.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XRegistry.h"
@@ -138,9 +139,17 @@ void QKLauncherBase::addPanel(std::variant<std::shared_ptr<QKViewController>, QW
         layoutExtras();
 }
 
+QWidget* QKLauncherBase::panelInitialFocus()
+{
+    for (const std::shared_ptr<QKLauncherApp>& app : m_appRef)
+        if (app->isViewLoaded() && app->button())
+            return app->button();
+    return nullptr;
+}
+
 void QKLauncherBase::appHelpClicked()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpURL)));
+    KitOpenHelp(KitHelpURL(QString::fromLatin1(kHelpPath)), isViewLoaded() ? view() : nullptr);
 }
 
 QString QKLauncherBase::appVersion() const
