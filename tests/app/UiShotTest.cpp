@@ -89,6 +89,20 @@ TEST(UiShot, EveryListedWindowRendersWithoutAWarning)
     EXPECT_TRUE(FolderEntries(tmp.path()).empty());
 }
 
+// No window gives one Alt+letter to two of the controls it shows: the second could never be
+// reached with it.
+TEST(UiShot, NoWindowUsesAMnemonicTwice)
+{
+    const std::vector<std::string> names = ListedNames();
+    ASSERT_FALSE(names.empty());
+    TestTempDir tmp;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        const ToolRunResult run = RunUiShot({name, "--check-keys"}, tmp.path());
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
+}
+
 TEST(UiShot, UnknownNamesAndBadSizesAreRefused)
 {
     TestTempDir pictures;

@@ -3,6 +3,7 @@
 //
 //   ui-shot --list
 //   ui-shot NAME OUT.png [--size WxH]
+//   ui-shot NAME --check-keys
 //
 // --size gives the picture's size. A window whose own limits refuse that size (a fixed-size
 // panel) is drawn at it all the same, its limits lifted for the picture, and ui-shot says so
@@ -14,8 +15,11 @@
 //
 // Exit status 0 when the picture was written and Qt printed no warning while the window was
 // built and drawn; 3 when it was written but Qt warned (the warnings go to standard error);
-// 1 on any other failure; 2 for wrong arguments.
+// 1 on any other failure; 2 for wrong arguments. --check-keys draws nothing: it lists the
+// Alt+letter mnemonics that more than one control of the window uses, and exits 4 when there
+// are any.
 
+#include "tools/ui-shot/KeyCheck.h"
 #include "tools/ui-shot/UiShot.h"
 
 #include "platform/XQtMainThreadPoster.h"
@@ -63,7 +67,7 @@ void MessageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
 
 int Usage()
 {
-    fprintf(stderr, "usage: ui-shot --list | ui-shot NAME OUT.png [--size WxH]\n");
+    fprintf(stderr, "usage: ui-shot --list | ui-shot NAME OUT.png [--size WxH] | ui-shot NAME --check-keys\n");
     return 2;
 }
 
@@ -167,6 +171,7 @@ int main(int argc, char** argv)
     if (argc != 3 && argc != 5)
         return Usage();
     QSize size;
+    const bool checkKeys = argc == 3 && strcmp(argv[2], "--check-keys") == 0;
     if (argc == 5 && (strcmp(argv[3], "--size") != 0 || !ParseSize(argv[4], &size)))
         return Usage();
 
@@ -203,6 +208,18 @@ int main(int argc, char** argv)
             size = found->size;
         window->show();
         Settle();
+        if (checkKeys) {
+            const QStringList duplicates = window ? DuplicateMnemonics(window) : QStringList();
+            for (const QString& line : duplicates)
+                fprintf(stderr, "ui-shot: %s: %s\n", argv[1], line.toUtf8().constData());
+            if (window)
+                window->close();
+            Settle();
+            keep.clear();
+            Settle();
+            delete window.data();
+            return duplicates.isEmpty() ? (g_warnings ? 3 : 0) : 4;
+        }
         if (window && !size.isEmpty() && !ResizeTo(window, size))
             printf("ui-shot: %s does not take the size %dx%d by itself; drawn at it with its limits lifted\n", argv[1],
                    size.width(), size.height());
