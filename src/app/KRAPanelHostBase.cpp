@@ -273,6 +273,8 @@ void KRAPanelHostBase::showPanel(const std::shared_ptr<KRAPanel>& panel)
 
     setToolbar(panel->panelToolbar());
     wnd->show();
+    // Shown, the window has its decorations: they too stay on the screen.
+    KitKeepOnScreen(wnd);
 
     panel->panelDidBecomeVisible();
     if (panel->panelIsRoot())

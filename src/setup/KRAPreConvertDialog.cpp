@@ -115,6 +115,8 @@ void KRAPreConvertDialog::loadView()
     auto* scroll = new QScrollArea(settingsBox);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The controls inside take the keyboard, not the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     m_codecPageHost = new QWidget;
     m_codecPageHost->setObjectName(QStringLiteral("codecPageHost"));
     auto* pageLayout = new QVBoxLayout(m_codecPageHost);
@@ -129,6 +131,7 @@ void KRAPreConvertDialog::loadView()
     auto* effectsScroll = new QScrollArea(effectsBox);
     effectsScroll->setWidgetResizable(true);
     effectsScroll->setFrameShape(QFrame::NoFrame);
+    effectsScroll->setFocusPolicy(Qt::NoFocus);
     m_dspListContainer = new QWidget;
     auto* dspLayout = new QVBoxLayout(m_dspListContainer);
     dspLayout->setContentsMargins(0, 0, 0, 0);
