@@ -39,6 +39,12 @@ void QKLauncherApp::loadView()
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::StrongFocus);
+    // A flat tile draws no focus of its own: the keyboard's tile gets a frame in the
+    // highlight colour, the mouse's a light background.
+    button->setStyleSheet(
+        QStringLiteral("QToolButton { border: 2px solid transparent; border-radius: 6px; padding: 4px; }"
+                       "QToolButton:hover { background: palette(midlight); }"
+                       "QToolButton:focus { border-color: palette(highlight); }"));
     button->setIconSize(QSize(96, 96));
     const QImage logo = QKNamedImages::imageNamed(appLogo);
     if (!logo.isNull())
