@@ -90,17 +90,13 @@ TEST(UiShot, EveryListedWindowRendersWithoutAWarning)
 }
 
 // No window gives one Alt+letter to two of the controls it shows: the second could never be
-// reached with it.
+// reached with it. One run builds every window in turn.
 TEST(UiShot, NoWindowUsesAMnemonicTwice)
 {
-    const std::vector<std::string> names = ListedNames();
-    ASSERT_FALSE(names.empty());
     TestTempDir tmp;
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        const ToolRunResult run = RunUiShot({name, "--check-keys"}, tmp.path());
-        EXPECT_EQ(run.status, 0) << run.err;
-    }
+    const ToolRunResult run = RunUiShot({"--check-keys"}, tmp.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("Alt+"), std::string::npos) << run.err;
 }
 
 TEST(UiShot, UnknownNamesAndBadSizesAreRefused)
