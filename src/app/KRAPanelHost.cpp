@@ -7,6 +7,7 @@
 #include "engine/KRAMultiEncConfig.h"
 #include "engine/KRAProgressDialog.h"
 #include "job/QKConversionSpec.h"
+#include "kit/KitHelp.h"
 #include "kit/SheetFallback.h"
 #include "naming/KRAFileAlreadyExistsDialog.h"
 #include "platform/XStrQString.h"
@@ -222,7 +223,8 @@ void KRAPanelHost::preConvertFrom(const QList<QKConvertSourceRef>& sources, cons
             m_conversionEntries << std::make_shared<KRAPreConvertEntry>(source);
     auto setup = std::make_shared<KRAPreConvertDialog>(shared_from_this());
     setup->setInvokerPanel(invoker);
-    setCurrentPanel(setup);
+    // Back returns to the invoker as it was (the status log a re-convert came from).
+    showSubPanel(setup, invoker);
 }
 
 std::optional<QString> KRAPanelHost::batchConverterProfile() const
@@ -295,7 +297,9 @@ void KRAPanelHost::preConvertDone(const KRAPreConvertSetup& setup)
 
     m_checkFilenamesState = std::make_shared<KRACheckFilenamesState>();
     m_checkingFilenamesProgress = std::make_shared<KRACheckingFilenamesProgress>(sources, encoders, setupPanel);
-    setCurrentPanel(m_checkingFilenamesProgress);
+    // The setup lives on behind the check: Cancel, and a cancelled files-already-exist
+    // dialog, go back to it.
+    showSubPanel(m_checkingFilenamesProgress, setupPanel);
 }
 
 void KRAPanelHost::checkFileNamesDone(const KRACheckFilenamesStateRef& state, bool needsDialog,
@@ -321,8 +325,8 @@ void KRAPanelHost::checkFileNamesDone(const KRACheckFilenamesStateRef& state, bo
             return;
         if (code == 1)
             host->beginConversion();
-        else if (auto back = weakInvoker.lock())
-            host->setCurrentPanel(back);
+        else
+            host->checkFileNamesCancelled(weakInvoker.lock());
     });
     if (!shown)
         delete dialog;
@@ -330,8 +334,11 @@ void KRAPanelHost::checkFileNamesDone(const KRACheckFilenamesStateRef& state, bo
 
 void KRAPanelHost::checkFileNamesCancelled(const std::shared_ptr<KRAPanel>& invoker)
 {
+    // Never left on the finished check with nowhere to go.
     if (invoker)
         setCurrentPanel(invoker);
+    else
+        returnToRootOrClose();
 }
 
 std::shared_ptr<QKConversionSpec> KRAPanelHost::conversionSpec() const
@@ -373,6 +380,11 @@ void KRAPanelHost::conversionAllDone()
 }
 
 // ---- The window ----
+
+QUrl KRAPanelHost::defaultHelpURL()
+{
+    return KitHelpURL(QString::fromLatin1(kHelpPath));
+}
 
 QString KRAPanelHost::windowTitleFromPanel(KRAPanel* panel)
 {

@@ -41,7 +41,8 @@ public:
     using ConfigWindowOpener = std::function<void(const std::shared_ptr<KRAPanelHost>& host, bool ffmpegPage)>;
 
     static constexpr const char* kDefaultTitle = "Marvoni Video Converter";
-    static constexpr const char* kHelpURL = "https://www.marvoni.com/Help/qKVOSX/";
+    // The help's path on the maker's server (MARVONI_WEB_BASE).
+    static constexpr const char* kHelpPath = "/Help/qKVOSX/";
     static constexpr const char* kSourceFolderKey = "SourceFolder";
 
     KRAPanelHost();
@@ -106,7 +107,8 @@ public:
     KRAFileAlreadyExistsDialog* fileAlreadyExistsDialog() const { return m_alreadyExists; }
 
     // ---- The window ----
-    QUrl defaultHelpURL() override { return QUrl(QString::fromLatin1(kHelpURL)); }
+    // The maker's help page, else the README installed with the program.
+    QUrl defaultHelpURL() override;
     QString windowTitleFromPanel(KRAPanel* panel) override;
     void panelSwitchError(std::exception_ptr error) override;
     void windowWillClose() override;

@@ -1,6 +1,9 @@
 #include "app/KRAPanelHostBase.h"
 
 #include "app/QKPanelHostWnd.h"
+#include "kit/KitHelp.h"
+#include "kit/KitKeyEvents.h"
+#include "kit/KitScreenFit.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -9,6 +12,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -132,6 +136,9 @@ QWidget* KRAPanelHostBase::loadWindow()
     m_contentLayout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_content, 1);
 
+    auto* help = new QShortcut(QKeySequence::HelpContents, wnd);
+    connect(help, &QShortcut::activated, this, [this] { showHelp(); });
+
     // Until a panel or a remembered frame says otherwise: the middle of the main screen.
     QRect frame(0, 0, kDefaultWidth, kDefaultHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -162,11 +169,21 @@ void KRAPanelHostBase::setCurrentPanel(const std::shared_ptr<KRAPanel>& panel)
     window();
     saveSize();
     if (!panel) {
-        close();
+        closeWindow();
         return;
     }
     if (panel == m_currentPanel)
         return;
+    // Back to an opener: it and the panels opened after it leave the chain. Any other panel
+    // ends the chain; the panels in it go once nothing else holds them.
+    const auto opener = std::find(m_openers.begin(), m_openers.end(), panel);
+    std::vector<std::shared_ptr<KRAPanel>> released(opener, m_openers.end());
+    if (opener == m_openers.end())
+        released.swap(m_openers);
+    else
+        m_openers.erase(opener, m_openers.end());
+    for (std::shared_ptr<KRAPanel>& gone : released)
+        KeepUntilNextTurn(std::move(gone));
     try {
         showPanel(panel);
     } catch (...) {
@@ -174,6 +191,26 @@ void KRAPanelHostBase::setCurrentPanel(const std::shared_ptr<KRAPanel>& panel)
         // the program.
         panelSwitchError(std::current_exception());
     }
+}
+
+void KRAPanelHostBase::showSubPanel(const std::shared_ptr<KRAPanel>& panel, const std::shared_ptr<KRAPanel>& opener)
+{
+    if (!panel || !opener || opener == panel) {
+        setCurrentPanel(panel);
+        return;
+    }
+    std::vector<std::shared_ptr<KRAPanel>> chain;
+    const auto known = std::find(m_openers.begin(), m_openers.end(), opener);
+    if (known != m_openers.end()) {
+        chain.assign(m_openers.begin(), known + 1);
+    } else {
+        if (opener == m_currentPanel)
+            chain = m_openers;
+        chain.push_back(opener);
+    }
+    setCurrentPanel(panel);
+    if (m_currentPanel == panel)
+        m_openers = std::move(chain);
 }
 
 void KRAPanelHostBase::showPanel(const std::shared_ptr<KRAPanel>& panel)
@@ -187,12 +224,15 @@ void KRAPanelHostBase::showPanel(const std::shared_ptr<KRAPanel>& panel)
 
     QWidget* view = panel->panelView();
     const int chrome = chromeHeightFor(panel.get());
+    // No limit may keep the window larger than its screen: a panel that asks for more
+    // shrinks to what the screen has (its views scroll).
+    const QSize largest = KitLargestClientSize(wnd);
     if (panel->panelResizable()) {
         const QSize minimum = panel->panelMinSize().expandedTo(QSize(0, 0));
-        wnd->setMinimumSize(minimum + QSize(0, chrome));
+        wnd->setMinimumSize((minimum + QSize(0, chrome)).boundedTo(largest));
         wnd->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     } else {
-        const QSize fixed = ViewFrameSize(view) + QSize(0, chrome);
+        const QSize fixed = (ViewFrameSize(view) + QSize(0, chrome)).boundedTo(largest);
         wnd->setMinimumSize(fixed);
         wnd->setMaximumSize(fixed);
     }
@@ -233,6 +273,8 @@ void KRAPanelHostBase::showPanel(const std::shared_ptr<KRAPanel>& panel)
 
     setToolbar(panel->panelToolbar());
     wnd->show();
+    // Shown, the window has its decorations: they too stay on the screen.
+    KitKeepOnScreen(wnd);
 
     panel->panelDidBecomeVisible();
     if (panel->panelIsRoot())
@@ -242,6 +284,13 @@ void KRAPanelHostBase::showPanel(const std::shared_ptr<KRAPanel>& panel)
     updateFrame();
     if (QLayout* layout = wnd->layout())
         layout->activate();
+    // The keyboard starts on the panel's main control, with the focus drawn as the Tab key
+    // draws it.
+    QWidget* first = panel->panelInitialFocus();
+    if (!first || !view || !view->isAncestorOf(first) || !first->isEnabled())
+        first = KitFirstTabStop(view);
+    if (first)
+        first->setFocus(Qt::TabFocusReason);
 }
 
 void KRAPanelHostBase::putInView(QWidget* view)
@@ -319,27 +368,16 @@ void KRAPanelHostBase::resizeToFitView(const QSize& viewSize, int chromeHeight)
     QWidget* wnd = window();
     // The frame is the window with its decorations (none before it is first shown).
     const QRect oldFrame = wnd->frameGeometry();
-    const QRect oldClient = wnd->geometry();
-    const QMargins margins(oldClient.left() - oldFrame.left(), oldClient.top() - oldFrame.top(),
-                           oldFrame.right() - oldClient.right(), oldFrame.bottom() - oldClient.bottom());
-    QSize client = (viewSize + QSize(0, chromeHeight)).expandedTo(wnd->minimumSize()).boundedTo(wnd->maximumSize());
-    const QSize decoration(margins.left() + margins.right(), margins.top() + margins.bottom());
+    const QSize decoration = KitDecorationSize(wnd);
+    const QSize client =
+        (viewSize + QSize(0, chromeHeight)).expandedTo(wnd->minimumSize()).boundedTo(wnd->maximumSize());
     const QSize frameSize = client + decoration;
-    // The frame grows or shrinks about its centre.
+    // The frame grows or shrinks about its centre, then is kept inside the screen's available
+    // area, smaller where the screen is.
     QRect frame(oldFrame.x() - (frameSize.width() - oldFrame.width()) / 2,
                 oldFrame.y() - (frameSize.height() - oldFrame.height()) / 2, frameSize.width(), frameSize.height());
-    const QRect screen = screenFrame();
-    if (screen.isValid()) {
-        if (frame.top() < screen.top())
-            frame.moveTop(screen.top());
-        if (frame.left() < screen.left())
-            frame.moveLeft(screen.left());
-        if (frame.width() > screen.width()) {
-            frame.setWidth(screen.width());
-            client.setWidth(std::max(0, screen.width() - decoration.width()));
-        }
-    }
-    wnd->resize(client);
+    frame = KitFitFrame(frame, screenFrame());
+    wnd->resize((frame.size() - decoration).expandedTo(QSize(1, 1)));
     wnd->move(frame.topLeft());
 }
 
@@ -358,6 +396,8 @@ void KRAPanelHostBase::updateFrame()
         m_btnHelp->setToolTip(tr("Help"));
         m_btnHelp->setAutoRaise(true);
         m_btnHelp->setFixedSize(24, kButtonStripHeight);
+        // Like a title-bar button, outside the Tab order; F1 is its key.
+        m_btnHelp->setFocusPolicy(Qt::NoFocus);
         connect(m_btnHelp, &QToolButton::clicked, this, [this] { showHelp(); });
         strip->addWidget(m_btnHelp); // right-most
     }
@@ -368,6 +408,7 @@ void KRAPanelHostBase::updateFrame()
         m_btnConfig->setToolTip(tr("Settings"));
         m_btnConfig->setAutoRaise(true);
         m_btnConfig->setFixedSize(24, kButtonStripHeight);
+        m_btnConfig->setFocusPolicy(Qt::NoFocus);
         connect(m_btnConfig, &QToolButton::clicked, this, [this] { showConfig(m_btnConfig); });
         // Left of the help button when there is one.
         strip->insertWidget(1, m_btnConfig);
@@ -402,7 +443,7 @@ bool KRAPanelHostBase::returnToRoot()
 void KRAPanelHostBase::returnToRootOrClose()
 {
     if (!returnToRoot())
-        close();
+        closeWindow();
 }
 
 void KRAPanelHostBase::panelNameChanged()
@@ -433,9 +474,7 @@ bool KRAPanelHostBase::panelHostPerformKeyEquivalent(QKeyEvent* event)
 
 void KRAPanelHostBase::showHelp()
 {
-    const QUrl url = currentHelpURL();
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
+    KitOpenHelp(currentHelpURL(), window());
 }
 
 void KRAPanelHostBase::showConfig(QObject* sender)
@@ -496,10 +535,33 @@ bool KRAPanelHostBase::applySizeClass(const QString& sizeClass, bool initial)
         if (!screen || !frame.intersects(screen->geometry()))
             return false;
     }
+    // A frame saved on a larger screen, or half off this one, comes back inside it.
     QWidget* wnd = window();
-    wnd->move(frame.topLeft());
-    wnd->resize(frame.size());
+    const QSize decoration = KitDecorationSize(wnd);
+    QScreen* under = QGuiApplication::screenAt(frame.center());
+    const QRect area = under ? under->availableGeometry() : screenFrame();
+    const QRect fitted = KitFitFrame(QRect(frame.topLeft(), frame.size() + decoration), area);
+    wnd->move(fitted.topLeft());
+    wnd->resize((fitted.size() - decoration).expandedTo(QSize(1, 1)));
     return true;
+}
+
+void KRAPanelHostBase::closeWindow()
+{
+    if (m_wnd)
+        m_wnd->closeByHost();
+    else
+        close();
+}
+
+bool KRAPanelHostBase::closeGoesBack()
+{
+    if (m_openers.empty() || !m_currentPanel || !respondsToCancelOperation())
+        return false;
+    const std::shared_ptr<KRAPanel> shown = m_currentPanel;
+    cancelOperation(window());
+    // A panel whose Cancel did not leave it is closed with the window after all.
+    return m_currentPanel != shown;
 }
 
 void KRAPanelHostBase::windowWillClose()
@@ -526,6 +588,7 @@ void KRAPanelHostBase::windowClosed()
     takeOutView();
     setToolbar(nullptr);
     m_currentPanel.reset();
+    m_openers.clear();
     m_rootPanel.reset();
     auto& instances = Instances();
     for (auto it = instances.begin(); it != instances.end(); ++it) {

@@ -55,6 +55,9 @@ public:
 
     // ---- KRAPanelHostInterface ----
     void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) override;
+    void showSubPanel(const std::shared_ptr<KRAPanel>& panel, const std::shared_ptr<KRAPanel>& opener) override;
+    // The panels kept for the way back from the one shown, the first opener first.
+    const std::vector<std::shared_ptr<KRAPanel>>& openerChain() const { return m_openers; }
     std::shared_ptr<KRAPanel> currentPanel() const override { return m_currentPanel; }
     std::shared_ptr<KRAPanel> rootPanel() const override { return m_rootPanel; }
     void panelBacktraceTo(const std::shared_ptr<KRAPanel>& panel) override;
@@ -99,6 +102,12 @@ public:
     QToolButton* configButton() const { return m_btnConfig; }
 
     // ---- From the window ----
+    // The user closes the window: when the panel shown was opened from another panel and
+    // takes Cancel, it is cancelled (back to its opener) and true is returned: the window
+    // stays.
+    bool closeGoesBack();
+    // Closes the window itself (a null panel, nowhere to return to).
+    void closeWindow();
     virtual void windowWillClose();
     void windowDidResignKey();
 
@@ -129,6 +138,8 @@ private:
 
     std::shared_ptr<KRAPanel> m_currentPanel;
     std::shared_ptr<KRAPanel> m_rootPanel;
+    // The opener of the panel shown, and the opener's own openers before it.
+    std::vector<std::shared_ptr<KRAPanel>> m_openers;
     std::shared_ptr<void> m_contextData;
     QPointer<QWidget> m_panelView;
     QPointer<QToolBar> m_toolbar;

@@ -52,7 +52,9 @@ std::shared_ptr<KREConfigPanel> KREConfigPanel::showIn(const std::shared_ptr<KRA
     std::shared_ptr<KRAPanelHostInterface> target = host;
     if (!target)
         target = KRAPanelHost::newWindow();
-    target->setCurrentPanel(panel);
+    // The panel it covers stays as it is, for the way back.
+    panel->m_returnTo = target->currentPanel();
+    target->showSubPanel(panel, target->currentPanel());
     if (QWidget* window = target->mainWindow(); window && !host)
         window->show();
     return panel;
@@ -154,6 +156,11 @@ void KREConfigPanel::panelWillClose()
 void KREConfigPanel::cancelOperation(QObject* sender)
 {
     (void)sender;
-    if (auto host = m_host.lock())
+    auto host = m_host.lock();
+    if (!host)
+        return;
+    if (const std::shared_ptr<KRAPanel> back = m_returnTo.lock())
+        host->setCurrentPanel(back);
+    else
         host->returnToRootOrClose();
 }

@@ -48,7 +48,8 @@ public:
     QSize panelMinSize() override { return QSize(560, 420); }
     void panelAttachedToHost(const std::shared_ptr<KRAPanelHostInterface>& host) override { m_host = host; }
     void panelWillClose() override;
-    // Escape leaves the settings: back to the launcher, or the window closes.
+    // Escape leaves the settings: back to the panel they were opened from (the launcher, the
+    // converter setup), else to the launcher, else the window closes.
     void cancelOperation(QObject* sender) override;
 
 protected:
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<KREConfigOptions> m_contentOptions;
     QKViewController* m_contentNow = nullptr;
     std::weak_ptr<KRAPanelHostInterface> m_host;
+    std::weak_ptr<KRAPanel> m_returnTo;
     QPointer<QToolBar> m_toolbar;
     QPointer<QAction> m_ffmpegItem;
     QPointer<QAction> m_optionsItem;

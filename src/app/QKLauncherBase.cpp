@@ -1,6 +1,7 @@
 #include "app/QKLauncherBase.h"
 
 #include "kit/KRAClickableTextField.h"
+#include "kit/KitHelp.h"
 #include "kit/QKNamedImages.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XRegistry.h"
@@ -38,6 +39,12 @@ void QKLauncherApp::loadView()
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::StrongFocus);
+    // A flat tile draws no focus of its own: the keyboard's tile gets a frame in the
+    // highlight colour, the mouse's a light background.
+    button->setStyleSheet(
+        QStringLiteral("QToolButton { border: 2px solid transparent; border-radius: 6px; padding: 4px; }"
+                       "QToolButton:hover { background: palette(midlight); }"
+                       "QToolButton:focus { border-color: palette(highlight); }"));
     button->setIconSize(QSize(96, 96));
     const QImage logo = QKNamedImages::imageNamed(appLogo);
     if (!logo.isNull())
@@ -138,9 +145,17 @@ void QKLauncherBase::addPanel(std::variant<std::shared_ptr<QKViewController>, QW
         layoutExtras();
 }
 
+QWidget* QKLauncherBase::panelInitialFocus()
+{
+    for (const std::shared_ptr<QKLauncherApp>& app : m_appRef)
+        if (app->isViewLoaded() && app->button())
+            return app->button();
+    return nullptr;
+}
+
 void QKLauncherBase::appHelpClicked()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHelpURL)));
+    KitOpenHelp(KitHelpURL(QString::fromLatin1(kHelpPath)), isViewLoaded() ? view() : nullptr);
 }
 
 QString QKLauncherBase::appVersion() const

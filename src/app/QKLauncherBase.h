@@ -71,7 +71,8 @@ protected:
 class QKLauncherBase : public QKPanelViewController, public QKDropTarget {
     Q_OBJECT
 public:
-    static constexpr const char* kHelpURL = "https://www.marvoni.com/Help/qKVOSX/";
+    // The help's path on the maker's server (MARVONI_WEB_BASE).
+    static constexpr const char* kHelpPath = "/Help/qKVOSX/";
     // The newer version listed for a name, when there is one: its version text and address.
     struct ListedVersion {
         QString version;
@@ -103,6 +104,8 @@ public:
     bool panelIsRoot() override { return true; }
     bool panelAllowsOpenFileMenu() override { return true; }
     bool panelResizable() override { return false; }
+    // The first tile.
+    QWidget* panelInitialFocus() override;
     void panelAttachedToHost(const std::shared_ptr<KRAPanelHostInterface>& host) override { m_panelHost = host; }
     std::shared_ptr<KRAPanelHostInterface> panelHost() const { return m_panelHost.lock(); }
 

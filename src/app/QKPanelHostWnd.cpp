@@ -1,6 +1,7 @@
 #include "app/QKPanelHostWnd.h"
 
 #include "app/KRAPanelHostBase.h"
+#include "kit/KitKeyEvents.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -17,6 +18,13 @@ QKPanelHostWnd::QKPanelHostWnd(KRAPanelHostBase* controller) : m_controller(cont
 }
 
 QKPanelHostWnd::~QKPanelHostWnd() = default;
+
+void QKPanelHostWnd::closeByHost()
+{
+    m_closingByHost = true;
+    close();
+    m_closingByHost = false;
+}
 
 void QKPanelHostWnd::detachController()
 {
@@ -56,6 +64,11 @@ void QKPanelHostWnd::keyPressEvent(QKeyEvent* event)
 {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // The focused button or tile first: Return on Back must never press Convert.
+        if (KitPressFocusedButton(this)) {
+            event->accept();
+            return;
+        }
         for (QPushButton* button : findChildren<QPushButton*>()) {
             if (button->isDefault() && button->isVisible() && button->isEnabled()) {
                 button->animateClick();
@@ -69,6 +82,12 @@ void QKPanelHostWnd::keyPressEvent(QKeyEvent* event)
 
 void QKPanelHostWnd::closeEvent(QCloseEvent* event)
 {
+    // The user's close button over a panel opened from another one leads back to that one,
+    // as its Cancel does; the host's own closing always closes.
+    if (!m_closingByHost && m_controller && m_controller->closeGoesBack()) {
+        event->ignore();
+        return;
+    }
     QKWindowCancellable::closeEvent(event);
     if (event->isAccepted() && m_controller)
         m_controller->windowWillClose();

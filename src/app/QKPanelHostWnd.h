@@ -16,6 +16,8 @@ public:
     KRAPanelHostBase* controller() const { return m_controller; }
     // The host is going: the window reports nothing more to it.
     void detachController();
+    // Closes the window for the host: never turned into a way back as the user's close is.
+    void closeByHost();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -29,6 +31,7 @@ private:
     // A key press that the host took as its own at the shortcut stage: its KeyPress, which Qt
     // still delivers, must not reach the focus widget.
     bool m_swallowNextPress = false;
+    bool m_closingByHost = false;
     int m_swallowKey = 0;
     Qt::KeyboardModifiers m_swallowModifiers;
 };

@@ -10,6 +10,7 @@
 #include "kit/KRAColumnsModel.h"
 #include "kit/KRAItemRoles.h"
 #include "kit/KRATableColumns.h"
+#include "kit/KitHelp.h"
 #include "kit/QKStringTools.h"
 #include "kit/SheetFallback.h"
 #include "media/KRAMetaFieldCache.h"
@@ -464,7 +465,8 @@ std::optional<QString> KRABatchConvertDialog::currentProfileName() const
 
 QUrl KRABatchConvertDialog::panelHelpURL()
 {
-    return QUrl(QStringLiteral("https://www.marvoni.com/Help/qKVOSX/FileSelector/"));
+    // The maker's page when its server is configured; else the window's own help.
+    return KitMakerHelpURL(QStringLiteral("/Help/qKVOSX/FileSelector/"));
 }
 
 void KRABatchConvertDialog::panelAttachedToHost(const std::shared_ptr<KRAPanelHostInterface>& host)
@@ -556,7 +558,7 @@ void KRABatchConvertDialog::loadView()
     auto* reset = new QPushButton(QStringLiteral("Clear &All"), view);
     auto* refresh = new QPushButton(QStringLiteral("&Refresh"), view);
     auto* list = new QPushButton(QStringLiteral("&List"), view);
-    auto* concat = new QPushButton(QStringLiteral("Con&catenate"), view);
+    auto* concat = new QPushButton(QStringLiteral("Concate&nate"), view);
     auto* convert = new QPushButton(QStringLiteral("&Convert"), view);
     convert->setDefault(true);
     for (QPushButton* button : {filters, reset, refresh, list, concat})

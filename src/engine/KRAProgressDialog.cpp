@@ -17,6 +17,7 @@
 #include "engine/KRAStatusLogDialog.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
+#include "kit/KitScreenFit.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XRegistry.h"
@@ -234,6 +235,20 @@ double KRAProgressDialog::fps() const
     return sum;
 }
 
+QWidget* KRAProgressDialog::panelInitialFocus()
+{
+    return m_buttonPause && m_buttonPause->isEnabled() ? m_buttonPause.data() : m_buttonCancel.data();
+}
+
+uint64_t KRAProgressDialog::workingMS() const
+{
+    const uint64_t elapsed = timeElapsedMS();
+    uint64_t paused = m_pausedMS;
+    if (m_userPause && m_pauseBegan)
+        paused += NowMS() - m_pauseBegan;
+    return elapsed > paused ? elapsed - paused : 0;
+}
+
 uint64_t KRAProgressDialog::timeElapsedMS() const
 {
     if (m_timeBegin == 0)
@@ -243,15 +258,22 @@ uint64_t KRAProgressDialog::timeElapsedMS() const
 
 QString KRAProgressDialog::mainLabelText() const
 {
+    const uint64_t n = numFiles();
+    uint64_t running = 0;
+    for (const KRACPU& cpu : m_cpus)
+        running += cpu.isBusy() ? 1 : 0;
     QString text;
     if (m_allDone)
-        text = QStringLiteral("Converted %1 files").arg(numFiles());
+        text = n == 1 ? QStringLiteral("Converted 1 file") : QStringLiteral("Converted %1 files").arg(n);
     else if (m_finalizing)
         return QStringLiteral("Finalizing conversion...");
-    else if (numFiles() == 1)
+    else if (n == 1)
         text = QStringLiteral("Converting 1 file");
+    else if (running > 1)
+        // Several at once: which one is "the next" means nothing, how many are done does.
+        text = QStringLiteral("Converting %1 files at once, %2 out of %3 done").arg(running).arg(m_numDone).arg(n);
     else
-        text = QStringLiteral("Converting %1 out of %2 files").arg(std::min(m_numDone + 1, numFiles())).arg(numFiles());
+        text = QStringLiteral("Converting %1 out of %2 files").arg(std::min(m_numDone + 1, n)).arg(n);
     const QString encoder = m_spec->Encoder ? m_spec->Encoder->name() : QString();
     return QStringLiteral("%1 to %2").arg(text, encoder);
 }
@@ -264,22 +286,28 @@ QString KRAProgressDialog::elapsedText() const
 
 QString KRAProgressDialog::leftText() const
 {
-    const double ratio = getRatioDone();
-    const double elapsed = static_cast<double>(timeElapsedMS());
-    if (m_allDone || !(ratio > 0) || !(elapsed / ratio - elapsed > 0))
+    if (m_allDone)
         return QString();
-    const auto seconds = static_cast<uint64_t>(std::floor((elapsed / ratio - elapsed) / 1000.0));
+    // Only from what the last stretch of working time shows, and nothing before there is
+    // enough of it: a guess from the first seconds is mostly ffmpeg starting.
+    const std::optional<double> rate = m_ratioRate.ratePerMS();
+    const double ratio = getRatioDone();
+    if (!rate || !(*rate > 0) || !(ratio > 0) || ratio >= 1)
+        return QString();
+    const auto seconds = static_cast<uint64_t>(std::floor((1.0 - ratio) / *rate / 1000.0));
     return seconds == 0 ? QString() : QStringLiteral("%1 left").arg(formatTimeSeconds(seconds));
 }
 
 QString KRAProgressDialog::speedText() const
 {
-    const uint64_t elapsed = timeElapsedMS();
-    const uint64_t length = getLengthDone();
-    if (elapsed == 0 || length == 0)
+    // Media time per working time over the last stretch, paused time left out; once the
+    // batch is over, over all of it.
+    std::optional<double> rate = m_lengthRate.ratePerMS();
+    if (m_allDone && workingMS() > 0 && getLengthDone() > 0)
+        rate = static_cast<double>(getLengthDone()) / static_cast<double>(workingMS());
+    if (!rate || !(*rate > 0))
         return QString();
-    const QString speed =
-        QString::asprintf("%.1fx encoding speed", static_cast<double>(length) / static_cast<double>(elapsed));
+    const QString speed = QString::asprintf("%.1fx encoding speed", *rate);
     const double sum = fps();
     return sum > 0 ? QStringLiteral("%1, %2 FPS").arg(speed, QString::number(sum, 'f', 1)) : speed;
 }
@@ -431,9 +459,17 @@ void KRAProgressDialog::onCoreCount(uint64_t count)
     if (!window || view()->height() >= wanted)
         return;
     // The window grows downwards in a short animation, its top-left corner where it was.
+    // Never past the screen's bottom edge: it moves up first, and the list scrolls when
+    // even the whole screen is too short.
+    const QSize largest = KitLargestClientSize(window);
+    const int height = std::min(window->height() + wanted - view()->height(), largest.height());
+    const QRect area = KitAvailableArea(window);
+    const int bottom = window->frameGeometry().top() + height + KitDecorationSize(window).height() - 1;
+    if (!area.isEmpty() && bottom > area.bottom())
+        window->move(window->x(), std::max(area.top(), window->y() - (bottom - area.bottom())));
     auto* grow = new QPropertyAnimation(window, "size", window);
     grow->setDuration(200);
-    grow->setEndValue(QSize(window->width(), window->height() + wanted - view()->height()));
+    grow->setEndValue(QSize(window->width(), height));
     grow->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
@@ -664,6 +700,12 @@ void KRAProgressDialog::onPause()
     if (m_allDone)
         return;
     m_userPause = !m_userPause;
+    if (m_userPause) {
+        m_pauseBegan = NowMS();
+    } else if (m_pauseBegan) {
+        m_pausedMS += NowMS() - m_pauseBegan;
+        m_pauseBegan = 0;
+    }
     // Paused: the running children are stopped and no file starts; resumed: they go on.
     m_shared->events->setBPause(m_userPause);
     if (m_buttonPause)
@@ -737,6 +779,11 @@ void KRAProgressDialog::updateLabels()
 void KRAProgressDialog::refreshLabels()
 {
     m_labelTimer.stop();
+    if (m_timeBegin && !m_allDone && !m_userPause) {
+        const uint64_t working = workingMS();
+        m_ratioRate.sample(working, getRatioDone());
+        m_lengthRate.sample(working, static_cast<double>(getLengthDone()));
+    }
     if (!m_labelMain)
         return;
     m_labelMain->setText(mainLabelText());

@@ -30,6 +30,7 @@
 #include "engine/KRAPowerAction.h"
 #include "engine/KRAPreventSleep.h"
 #include "engine/KRAProcessArg.h"
+#include "engine/KRAProgressRate.h"
 #include "engine/KRAStatusLog.h"
 #include "kit/KRAPanel.h"
 #include "kit/QKWindowCancellable.h"
@@ -97,6 +98,8 @@ public:
 
     // KRAPanel
     QString panelName() override { return title(); }
+    // Pause: the one button that stops nothing for good.
+    QWidget* panelInitialFocus() override;
     bool panelResizable() override { return true; }
     QSize panelPreferredSize() override { return QSize(0, heightForNumCPUs(m_optNumCPUs)); }
     bool panelIsWorking() override { return !m_allDone; }
@@ -138,6 +141,8 @@ public:
     uint64_t getLengthDone() const;
     double fps() const;
     uint64_t timeElapsedMS() const;
+    // The time the batch has been running, less the time it was paused.
+    uint64_t workingMS() const;
     bool allDone() const { return m_allDone; }
     bool paused() const { return m_userPause; }
     int optAfterConversion() const { return m_optAfterConversion; }
@@ -212,6 +217,11 @@ private:
     uint64_t m_lengthFilesDone = 0;
     uint64_t m_timeBegin = 0;
     uint64_t m_timeEnd = 0;
+    uint64_t m_pausedMS = 0;
+    uint64_t m_pauseBegan = 0;
+    // The share done and the media length converted, per working millisecond.
+    KRAProgressRate m_ratioRate;
+    KRAProgressRate m_lengthRate;
     bool m_allDone = false;
     bool m_finalizing = false;
     bool m_userPause = false;

@@ -46,6 +46,9 @@ public:
     virtual bool panelSizeToHost() { return false; }
     // Panels of one size class share one remembered window frame; empty: none.
     virtual QString panelSizeClass() { return QString(); }
+    // The control the keyboard starts on when the panel is shown (its main control); null:
+    // the first control Tab reaches.
+    virtual QWidget* panelInitialFocus() { return nullptr; }
     // Shown at the top of the window while the panel is; the panel owns it.
     virtual QToolBar* panelToolbar() { return nullptr; }
 
@@ -94,6 +97,16 @@ public:
     // Shows the panel in place of the current one; the host keeps it. Showing the panel that
     // is already shown changes nothing; null closes the window.
     virtual void setCurrentPanel(const std::shared_ptr<KRAPanel>& panel) = 0;
+    // Shows a panel that the opener opens over itself (List & Rename over the setup, the
+    // destination check over the setup, the setup over the log it re-converts from). The host
+    // keeps the opener, and the panels it was opened from in turn, as they are while the
+    // sub-panel (or one it opens in turn) is shown, so that the way back finds them as they
+    // were; showing any other panel lets them go. Without an opener: setCurrentPanel.
+    virtual void showSubPanel(const std::shared_ptr<KRAPanel>& panel, const std::shared_ptr<KRAPanel>& opener)
+    {
+        (void)opener;
+        setCurrentPanel(panel);
+    }
     virtual std::shared_ptr<KRAPanel> currentPanel() const = 0;
     virtual std::shared_ptr<KRAPanel> rootPanel() const = 0;
     // Tells the panel that the host returns to it from the current one, then shows it.

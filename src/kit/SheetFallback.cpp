@@ -1,5 +1,7 @@
 #include "kit/SheetFallback.h"
 
+#include "kit/KitScreenFit.h"
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QPointer>
@@ -33,6 +35,8 @@ bool SheetFallback::beginSheet(QDialog* sheet, QWidget* parent, CompletionHandle
         },
         Qt::SingleShotConnection);
     sheet->open();
+    // A long list must not push the sheet's buttons off the screen.
+    KitKeepOnScreen(sheet);
     return true;
 }
 

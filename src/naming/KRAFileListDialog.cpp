@@ -430,3 +430,9 @@ void KRAFileListDialog::onCancel()
 {
     exitDialog(0);
 }
+
+void KRAFileListDialog::cancelOperation(QObject* sender)
+{
+    (void)sender;
+    onCancel();
+}

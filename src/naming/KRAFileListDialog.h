@@ -20,6 +20,7 @@
 #include "job/QKEncoderDesc.h"
 #include "kit/KRAPanel.h"
 #include "kit/KRATableView.h"
+#include "kit/QKWindowCancellable.h"
 #include "media/QKFileInfoCache.h"
 
 class KRAFileNaming;
@@ -52,7 +53,7 @@ public:
     virtual void onSubDialogClose() = 0;
 };
 
-class KRAFileListDialog : public QKPanelViewController, public KRATableViewDelegate {
+class KRAFileListDialog : public QKPanelViewController, public KRATableViewDelegate, public QKCancelOperation {
     Q_OBJECT
 public:
     explicit KRAFileListDialog(KRAFileListOwner* owner);
@@ -60,6 +61,7 @@ public:
 
     QString panelName() override { return QStringLiteral("List & Rename Files"); }
     QSize panelMinSize() override { return QSize(300, 200); }
+    QWidget* panelInitialFocus() override { return m_table; }
 
     // Takes the files, encoder and naming again; pending edits are dropped.
     void refreshDialog();
@@ -84,6 +86,10 @@ public:
     void onRevealSourceInFileManager();
     void onOK();
     void onCancel();
+    // Escape: Cancel.
+    void cancelOperation(QObject* sender) override;
+    // The owner is going: nothing more reaches it.
+    void detachOwner() { m_owner = nullptr; }
 
     QMap<int, KRAFileListEdit> edits() const { return m_edits; }
     QString convertingLabel() const;

@@ -233,7 +233,7 @@ void KRADSPListPane::setEnabled(bool enabled)
 void KRADSPListPane::onHostEncoder(const QKEncoderDescRef& encoder)
 {
     const bool multi = encoder && encoder->isMultiEncoder();
-    m_disabledMessage = multi ? QStringLiteral("set DSP effects on each multi-encoder settings page") : QString();
+    m_disabledMessage = multi ? QStringLiteral("set effects on each multi-encoder settings page") : QString();
     setEnabled(!multi);
 }
 
@@ -254,10 +254,10 @@ void KRADSPListPane::loadView()
     layout->addWidget(m_table, 1);
 
     auto* footer = new QHBoxLayout;
-    m_add = new QPushButton(tr("&Add Effect"));
+    m_add = new QPushButton(tr("A&dd Effect"));
     m_clear = new QPushButton(tr("Clear A&ll"));
-    m_save = new QPushButton(tr("&Save…"));
-    m_load = new QPushButton(tr("L&oad…"));
+    m_save = new QPushButton(tr("Save…"));
+    m_load = new QPushButton(tr("Load…"));
     footer->addWidget(m_add);
     footer->addStretch(1);
     footer->addWidget(m_clear);
@@ -479,7 +479,7 @@ void KRADSPListPane::onDSPClear()
     if (!m_enabled || m_effects->isEmpty())
         return;
     QWidget* parent = sheetParent();
-    auto* ask = new QMessageBox(QMessageBox::Question, tr("Clear All"), QStringLiteral("Clear All DSPs?"),
+    auto* ask = new QMessageBox(QMessageBox::Question, tr("Clear All"), QStringLiteral("Clear All Effects?"),
                                 QMessageBox::Yes | QMessageBox::No, parent);
     ask->setDefaultButton(QMessageBox::No);
     ask->setEscapeButton(QMessageBox::No);
@@ -634,7 +634,7 @@ void KRADSPListPane::onDSPSave()
 {
     if (!m_enabled || m_effects->isEmpty())
         return;
-    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Save DSP Effect Selections"));
+    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Save Effect Selections"));
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));
@@ -653,7 +653,7 @@ void KRADSPListPane::onDSPLoad()
 {
     if (!m_enabled)
         return;
-    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Load DSP Effect Selections"));
+    auto* dialog = new QFileDialog(sheetParent(), QStringLiteral("Marvoni: Load Effect Selections"));
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setNameFilter(tr("Effect selections (*.dspeffect)"));

@@ -73,7 +73,7 @@ public:
     void onDSPSettingsRow(int row);
     void onDSPRemoveRow(int row);
     void onDSPRemoveSelected();
-    // Asks "Clear All DSPs?" first; an empty chain asks nothing.
+    // Asks "Clear All Effects?" first; an empty chain asks nothing.
     void onDSPClear();
     void onDSPSave();
     void onDSPLoad();

@@ -11,6 +11,8 @@
 
 #include <cstdio>
 
+#include "kit/KitHelp.h"
+#include "kit/KitKeyEvents.h"
 #include "kit/SheetFallback.h"
 #include "media/QKExternalFFmpeg.h"
 #include "naming/KRAFileNaming.h"
@@ -61,6 +63,8 @@ KRAPreConvertDialog::~KRAPreConvertDialog()
     if (m_encoderPage)
         m_encoderPage->detachHost();
     m_encoderPage.reset();
+    if (m_fileList)
+        m_fileList->detachOwner();
 }
 
 KRAPreConvertHost* KRAPreConvertDialog::preConvertHost() const
@@ -83,18 +87,8 @@ KRAProfileRef KRAPreConvertDialog::activeProfile() const
 
 QUrl KRAPreConvertDialog::panelHelpURL()
 {
-    // The maker's site is configured, not built in: without it the host's own help applies.
-    const QString base = qEnvironmentVariable("MARVONI_WEB_BASE");
-    if (base.isEmpty())
-        return QUrl();
-    QUrl url(base);
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
-        return QUrl();
-    QString path = url.path();
-    while (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    url.setPath(path + QStringLiteral("/Help/qKVOSX/qKV.htm"));
-    return url;
+    // The maker's page when its server is configured; else the window's own help.
+    return KitMakerHelpURL(QStringLiteral("/Help/qKVOSX/qKV.htm"));
 }
 
 void KRAPreConvertDialog::loadView()
@@ -123,6 +117,8 @@ void KRAPreConvertDialog::loadView()
     auto* scroll = new QScrollArea(settingsBox);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The controls inside take the keyboard, not the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     m_codecPageHost = new QWidget;
     m_codecPageHost->setObjectName(QStringLiteral("codecPageHost"));
     auto* pageLayout = new QVBoxLayout(m_codecPageHost);
@@ -133,10 +129,17 @@ void KRAPreConvertDialog::loadView()
 
     auto* effectsBox = new QGroupBox(QStringLiteral("Effects"), view);
     auto* effectsLayout = new QVBoxLayout(effectsBox);
-    m_dspListContainer = new QWidget(effectsBox);
+    // Both areas scroll, so that the window fits a short screen with Convert on it.
+    auto* effectsScroll = new QScrollArea(effectsBox);
+    effectsScroll->setWidgetResizable(true);
+    effectsScroll->setFrameShape(QFrame::NoFrame);
+    effectsScroll->setFocusPolicy(Qt::NoFocus);
+    m_dspListContainer = new QWidget;
     auto* dspLayout = new QVBoxLayout(m_dspListContainer);
     dspLayout->setContentsMargins(0, 0, 0, 0);
-    effectsLayout->addWidget(m_dspListContainer);
+    effectsScroll->setWidget(m_dspListContainer);
+    effectsLayout->addWidget(effectsScroll);
+    m_effectsScroll = effectsScroll;
     layout->addWidget(effectsBox, 2);
 
     auto* outputRow = new QHBoxLayout;
@@ -165,9 +168,22 @@ void KRAPreConvertDialog::loadView()
     setView(view);
 
     oneTimeInit();
+    // The effect list and its buttons stay whole; the encoder's page, which has room to spare
+    // on most pages, scrolls first when the screen is short.
+    if (m_effectsScroll && m_dspListContainer)
+        m_effectsScroll->setMinimumHeight(m_dspListContainer->minimumSizeHint().height());
     if (m_locationPicker)
         outputLabel->setBuddy(m_locationPicker->comboBox());
-    QWidget::setTabOrder(m_picker, m_listFiles);
+    orderTabs();
+}
+
+void KRAPreConvertDialog::orderTabs()
+{
+    // Reading order: the encoder row, its page, the effects, the output, the buttons. The
+    // page and the panes are made after the buttons, and a new page goes to the chain's end.
+    if (isViewLoaded())
+        KitChainTabs(
+            {m_picker, m_listFiles, m_codecPageHost, m_dspListContainer, m_outputPickerContainer, m_back, m_convert});
 }
 
 void KRAPreConvertDialog::oneTimeInit()
@@ -483,6 +499,8 @@ void KRAPreConvertDialog::createEncoderPage()
     m_encoderPage = KRAEncoderPageIndex::createFor(profile->encoderName, this);
     if (m_encoderPage)
         m_codecPageHost->layout()->addWidget(m_encoderPage->view());
+    if (m_back)
+        orderTabs();
 }
 
 void KRAPreConvertDialog::createDSPPane()
@@ -674,6 +692,12 @@ void KRAPreConvertDialog::onButtonCancel()
         host->setCurrentPanel(nullptr);
 }
 
+void KRAPreConvertDialog::cancelOperation(QObject* sender)
+{
+    (void)sender;
+    onButtonCancel();
+}
+
 void KRAPreConvertDialog::onListRenameFiles()
 {
     const std::shared_ptr<KRAPanelHostInterface> host = m_host.lock();
@@ -681,7 +705,7 @@ void KRAPreConvertDialog::onListRenameFiles()
         return;
     m_fileList = std::make_shared<KRAFileListDialog>(this);
     m_fileList->refreshDialog();
-    host->setCurrentPanel(m_fileList);
+    host->showSubPanel(m_fileList, shared_from_this());
 }
 
 QList<KRAFileListItem> KRAPreConvertDialog::fileListItems() const

@@ -11,11 +11,13 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QString>
 
 #include <memory>
 
 #include "kit/KRAPanel.h"
+#include "kit/QKWindowCancellable.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileListDialog.h"
 #include "naming/KRAOutputLocationPickerV2.h"
@@ -43,6 +45,7 @@ public:
 class KRAPreConvertDialog : public QKPanelViewController,
                             public KRAEncoderPageHost,
                             public KRAFileListOwner,
+                            public QKCancelOperation,
                             public std::enable_shared_from_this<KRAPreConvertDialog> {
     Q_OBJECT
 public:
@@ -55,6 +58,7 @@ public:
     QString panelSizeClass() override { return QStringLiteral("Converter Setup"); }
     QUrl panelHelpURL() override;
     bool panelAllowsOpenFileMenu() override { return true; }
+    QWidget* panelInitialFocus() override { return m_picker; }
     void panelWillClose() override;
     bool canPreview() const { return false; }
     void reloadPreview() {}
@@ -80,6 +84,8 @@ public:
     void encoderSelected();
     void onButtonGo();
     void onButtonCancel();
+    // Escape: Back.
+    void cancelOperation(QObject* sender) override;
     void onListRenameFiles();
     void onDSPChanged();
     void resetDestinationFiles();
@@ -129,6 +135,7 @@ private:
     KRAPreConvertHost* preConvertHost() const;
     void oneTimeInit();
     void refreshConvertingNFiles();
+    void orderTabs();
     void prepareEncoderPicker();
     void fixProfileIcons();
     void selectActiveInPicker();
@@ -162,6 +169,7 @@ private:
     QPointer<QPushButton> m_back;
     QPointer<QWidget> m_codecPageHost;
     QPointer<QWidget> m_dspListContainer;
+    QPointer<QScrollArea> m_effectsScroll;
     QPointer<QWidget> m_outputPickerContainer;
     QPointer<KRACreateProfile> m_createSheet;
     QPointer<QMessageBox> m_alert;

@@ -125,7 +125,7 @@ void KREEncoderPagePreviewGenerator::loadView()
     auto* encoderRow = new QHBoxLayout;
     encoderRow->addWidget(m_picker, 1);
     encoderRow->addWidget(m_settingsButton);
-    auto* encoderLabel = new QLabel(QStringLiteral("&Encoder:"));
+    auto* encoderLabel = new QLabel(QStringLiteral("E&ncoder:"));
     encoderLabel->setBuddy(m_picker);
     form->addRow(encoderLabel, encoderRow);
 
@@ -152,7 +152,7 @@ void KREEncoderPagePreviewGenerator::loadView()
     form->addRow(QStringLiteral("First frame &at:"), m_firstDelayBox);
     m_betweenBox = SecondsBox(kMaxDelayBetweenFramesMS);
     m_betweenBox->setToolTip(QStringLiteral("How long each frame is shown in the preview"));
-    form->addRow(QStringLiteral("Show each frame &for:"), m_betweenBox);
+    form->addRow(QStringLiteral("Show each fra&me for:"), m_betweenBox);
 
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         if (m_picker)

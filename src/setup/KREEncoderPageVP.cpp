@@ -65,7 +65,7 @@ void KREEncoderPageVP9::addFormRows(QFormLayout* form)
     m_qPopup = new QComboBox;
     m_qPopup->addItems(
         {QStringLiteral("Default"), QStringLiteral("Best quality (slow)"), QStringLiteral("Realtime (fast)")});
-    form->addRow(QStringLiteral("&Encoding speed:"), m_qPopup);
+    form->addRow(QStringLiteral("Encoding s&peed:"), m_qPopup);
     connect(m_qPopup, &QComboBox::activated, this, &KREEncoderPageVP9::onQComboChange);
 }
 

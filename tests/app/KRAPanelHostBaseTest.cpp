@@ -510,3 +510,59 @@ TEST_F(KRAPanelHostBaseTest, AnExceptionWhileSwitchingGoesToPanelSwitchError)
 }
 
 } // namespace
+
+TEST_F(KRAPanelHostBaseTest, AnOpenerLivesWhileItsSubPanelsAreShownAndGoesAfter)
+{
+    bool rootGone = false, setupGone = false, listGone = false, otherGone = false;
+    auto host = KRAPanelHostBase::newWindow();
+    std::weak_ptr<TestPanel> setup, list;
+    {
+        auto root = panel("root", &rootGone);
+        root->root = true;
+        host->setCurrentPanel(root);
+        auto made = panel("setup", &setupGone);
+        setup = made;
+        host->showSubPanel(made, root);
+        auto sub = panel("list", &listGone);
+        list = sub;
+        host->showSubPanel(sub, made);
+    }
+    ProcessPendingEvents();
+    // Two levels down, everything on the way back is still there.
+    ASSERT_FALSE(setupGone);
+    EXPECT_EQ(host->openerChain().size(), 2u);
+
+    // Back to the setup: the list it opened goes, the setup stays as it was.
+    host->setCurrentPanel(setup.lock());
+    ProcessPendingEvents();
+    EXPECT_TRUE(listGone);
+    EXPECT_FALSE(setupGone);
+    EXPECT_EQ(host->openerChain().size(), 1u);
+
+    // A sub-panel opened again from a panel already in the chain keeps the chain up to it.
+    host->showSubPanel(panel("list2"), setup.lock());
+    EXPECT_EQ(host->openerChain().size(), 2u);
+
+    // Any other panel ends the chain; the root panel stays the host's.
+    host->setCurrentPanel(panel("other", &otherGone));
+    ProcessPendingEvents();
+    EXPECT_TRUE(setupGone);
+    EXPECT_TRUE(host->openerChain().empty());
+    EXPECT_FALSE(rootGone);
+}
+
+TEST_F(KRAPanelHostBaseTest, ClosingTheWindowLetsTheOpenersGo)
+{
+    bool openerGone = false;
+    auto host = KRAPanelHostBase::newWindow();
+    {
+        auto opener = panel("opener", &openerGone);
+        host->setCurrentPanel(opener);
+        host->showSubPanel(panel("sub"), opener);
+    }
+    ProcessPendingEvents();
+    ASSERT_FALSE(openerGone);
+    host->mainWindow()->close();
+    ProcessPendingEvents();
+    EXPECT_TRUE(openerGone);
+}

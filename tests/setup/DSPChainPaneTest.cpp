@@ -212,7 +212,7 @@ TEST_F(DSPChainPane, RemovingAndClearing)
     Settle();
     QMessageBox* ask = Alert();
     ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->text(), "Clear All DSPs?");
+    EXPECT_EQ(ask->text(), "Clear All Effects?");
     ask->button(QMessageBox::No)->click();
     Settle();
     EXPECT_EQ(effects->size(), 2);
@@ -254,7 +254,7 @@ TEST_F(DSPChainPane, DraggedRowsMoveTogetherWithinTheirOwnPane)
     pane.onHostEncoder(QKEncoderDesc::makeVideoCodec(QKEncoderDesc::strMultiEncoder(), QString()));
     EXPECT_FALSE(pane.isEnabled());
     ASSERT_EQ(pane.table()->count(), 1);
-    EXPECT_EQ(pane.table()->item(0)->text(), "set DSP effects on each multi-encoder settings page");
+    EXPECT_EQ(pane.table()->item(0)->text(), "set effects on each multi-encoder settings page");
     EXPECT_FALSE(pane.validateDrop(data.get(), 0, true));
     EXPECT_FALSE(pane.addButton()->isEnabled());
     pane.onHostEncoder(QKEncoderDesc::makeVideoCodec(QStringLiteral("H.264"), QString()));

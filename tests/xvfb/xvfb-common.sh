@@ -28,8 +28,8 @@ wait_file() {
   return 1
 }
 
-# The whole screen, through ffmpeg's X11 grabber.
+# The whole screen (WxH, by default 1280x1024), through ffmpeg's X11 grabber.
 screenshot() {
   sleep 0.3
-  ffmpeg -v error -nostdin -y -f x11grab -video_size 1280x1024 -i "$DISPLAY" -frames:v 1 "$1"
+  ffmpeg -v error -nostdin -y -f x11grab -video_size "${2:-1280x1024}" -i "$DISPLAY" -frames:v 1 "$1"
 }

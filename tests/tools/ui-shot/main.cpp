@@ -3,6 +3,7 @@
 //
 //   ui-shot --list
 //   ui-shot NAME OUT.png [--size WxH]
+//   ui-shot [NAME] --check-keys
 //
 // --size gives the picture's size. A window whose own limits refuse that size (a fixed-size
 // panel) is drawn at it all the same, its limits lifted for the picture, and ui-shot says so
@@ -14,8 +15,11 @@
 //
 // Exit status 0 when the picture was written and Qt printed no warning while the window was
 // built and drawn; 3 when it was written but Qt warned (the warnings go to standard error);
-// 1 on any other failure; 2 for wrong arguments.
+// 1 on any other failure; 2 for wrong arguments. --check-keys draws nothing: it lists the
+// Alt+letter mnemonics that more than one control of the window (of every window, without a
+// name) uses, and exits 4 when there are any.
 
+#include "tools/ui-shot/KeyCheck.h"
 #include "tools/ui-shot/UiShot.h"
 
 #include "platform/XQtMainThreadPoster.h"
@@ -63,7 +67,7 @@ void MessageHandler(QtMsgType type, const QMessageLogContext&, const QString& me
 
 int Usage()
 {
-    fprintf(stderr, "usage: ui-shot --list | ui-shot NAME OUT.png [--size WxH]\n");
+    fprintf(stderr, "usage: ui-shot --list | ui-shot NAME OUT.png [--size WxH] | ui-shot [NAME] --check-keys\n");
     return 2;
 }
 
@@ -142,6 +146,30 @@ bool ResizeTo(QWidget* window, const QSize& size)
     return false;
 }
 
+// Builds and shows the window, and says which of its mnemonics are taken twice; the number of
+// them, or -1 when the window could not be built.
+int CheckKeys(const UiShot& shot)
+{
+    UiShotKeep keep;
+    QPointer<QWidget> window = shot.build(keep);
+    if (!window) {
+        fprintf(stderr, "ui-shot: %s could not be built\n", shot.name.toUtf8().constData());
+        return -1;
+    }
+    window->show();
+    Settle();
+    const QStringList duplicates = window ? DuplicateMnemonics(window) : QStringList();
+    for (const QString& line : duplicates)
+        fprintf(stderr, "ui-shot: %s: %s\n", shot.name.toUtf8().constData(), line.toUtf8().constData());
+    if (window)
+        window->close();
+    Settle();
+    keep.clear();
+    Settle();
+    delete window.data();
+    return static_cast<int>(duplicates.size());
+}
+
 } // namespace
 
 UiShotRegistration::UiShotRegistration(UiShot shot)
@@ -164,16 +192,18 @@ int main(int argc, char** argv)
             printf("%s\t%s\n", shot.name.toUtf8().constData(), shot.description.toUtf8().constData());
         return 0;
     }
-    if (argc != 3 && argc != 5)
+    const bool checkAllKeys = argc == 2 && strcmp(argv[1], "--check-keys") == 0;
+    if (argc != 3 && argc != 5 && !checkAllKeys)
         return Usage();
     QSize size;
+    const bool checkKeys = argc == 3 && strcmp(argv[2], "--check-keys") == 0;
     if (argc == 5 && (strcmp(argv[3], "--size") != 0 || !ParseSize(argv[4], &size)))
         return Usage();
 
-    const QString name = QString::fromLocal8Bit(argv[1]);
+    const QString name = checkAllKeys ? QString() : QString::fromLocal8Bit(argv[1]);
     const auto found =
         std::find_if(Registry().begin(), Registry().end(), [&](const UiShot& shot) { return shot.name == name; });
-    if (found == Registry().end()) {
+    if (found == Registry().end() && !checkAllKeys) {
         fprintf(stderr, "ui-shot: no window named \"%s\" (ui-shot --list names them)\n", argv[1]);
         return 1;
     }
@@ -190,6 +220,19 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // Blocks the windows post to the main thread run on this event loop, as in the program.
     const XQtMainThreadPosterScope poster;
+
+    if (checkKeys || checkAllKeys) {
+        int duplicates = 0;
+        for (const UiShot& shot : Registry()) {
+            if (!checkAllKeys && shot.name != name)
+                continue;
+            const int found = CheckKeys(shot);
+            if (found < 0)
+                return 1;
+            duplicates += found;
+        }
+        return duplicates ? 4 : (g_warnings ? 3 : 0);
+    }
 
     int status = 1;
     {
