@@ -184,12 +184,7 @@ TEST_F(PxTransparency, OneBitCursorShowsExactlyWhatItsAndMaskLeavesOpaque)
     entry[6] = 3;
     PutLe32(entry, 8, 40 + 8 + 128 + 128);
     PutLe32(entry, 12, 22);
-    std::string info(40, '\0');
-    PutLe32(info, 0, 40);
-    PutLe32(info, 4, 32);
-    PutLe32(info, 8, 64);
-    info[12] = 1;
-    info[14] = 1;
+    const std::string info = IconInfoHeader(32, 32, 1);
     const std::string palette = std::string("\0\0\0\0\xFF\xFF\xFF\0", 8);
     std::string colour(128, '\0'), mask(128, '\0');
     // Rows run from the bottom: file row r is picture row 31 - r.
