@@ -84,19 +84,18 @@ run_target() {
   local start=$SECONDS left=$seconds runs=0
   : >"$log"
   touch "$log.start"
-  local before after
-  before=$(find "$findings" -type f | wc -l)
   while [ "$left" -gt 0 ]; do
     runs=$((runs + 1))
+    local status=0
     # shellcheck disable=SC2086
     env "${environment[@]}" "$program" -max_total_time="$left" -rss_limit_mb=2048 -timeout=10 \
-      -print_final_stats=1 -artifact_prefix="$findings" ${FUZZ_ARGS:-} "$corpus" "${seeds[@]}" >>"$log" 2>&1
+      -print_final_stats=1 -artifact_prefix="$findings" ${FUZZ_ARGS:-} "$corpus" "${seeds[@]}" >>"$log" 2>&1 ||
+      status=$?
     left=$((seconds - (SECONDS - start)))
-    # A run that ends without a new finding has used its time (or cannot start at all).
-    after=$(find "$findings" -type f | wc -l)
-    [ "$after" -gt "$before" ] || break
-    before=$after
-    [ "$runs" -ge 50 ] && break
+    # libFuzzer ends with 0 when its time is used; otherwise it stopped at a finding (the same
+    # input found again keeps its name) or could not start at all.
+    [ "$status" -ne 0 ] || break
+    [ "$runs" -lt 50 ] || break
   done
   local executions found
   executions=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{n += $2} END {print n + 0}')

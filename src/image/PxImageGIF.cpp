@@ -1,6 +1,7 @@
 #include "image/PxImageGIF.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
@@ -679,10 +680,14 @@ constexpr uint64_t kWorkBudget = 16 * uint64_t(PXIMAGE_MAX_MEMORY);
 // pixel turns transparent); else as colours, the transparent background in an alpha plane.
 // The bytes it takes are added to committed, and refused past PXIMAGE_MAX_MEMORY, before they
 // are allocated. Null, or what went wrong.
-const char* ComposeCanvas(PxImage& target, const std::vector<uint32_t>& canvas, uint32_t screenWidth,
-                          uint32_t screenHeight, const RGBQuad* colours, uint32_t canvasBpp, int32_t firstTransparent,
-                          uint64_t& committed)
+// The cells come a row at a time (y from the top), from the canvas or, for the first frame
+// alone, straight from its pixels, so that a large screen is not held twice for one frame.
+using CanvasRows = std::function<void(uint32_t y, uint32_t* cells)>;
+
+const char* ComposeCanvas(PxImage& target, const CanvasRows& rows, uint32_t screenWidth, uint32_t screenHeight,
+                          const RGBQuad* colours, uint32_t canvasBpp, int32_t firstTransparent, uint64_t& committed)
 {
+    std::vector<uint32_t> cells(screenWidth);
     // An entry past what the picture's palette holds would come out as another colour.
     const uint32_t paletteSize = 1u << canvasBpp;
     const int32_t transparentIndex = firstTransparent < int32_t(paletteSize) ? firstTransparent : -1;
@@ -692,12 +697,15 @@ const char* ComposeCanvas(PxImage& target, const std::vector<uint32_t>& canvas, 
             lookup.emplace(PxPack(colours[i]) & 0xFFFFFF, uint8_t(i));
     bool indexed = true;
     uint32_t last = 0xFFFFFFFF;
-    for (size_t i = 0; i < canvas.size() && indexed; ++i) {
-        const uint32_t cell = canvas[i];
-        if (cell == last)
-            continue;
-        last = cell;
-        indexed = (cell & kDrawn) ? lookup.count(cell & 0xFFFFFF) != 0 : cell < paletteSize;
+    for (uint32_t y = 0; y < screenHeight && indexed; ++y) {
+        rows(y, cells.data());
+        for (uint32_t x = 0; x < screenWidth && indexed; ++x) {
+            const uint32_t cell = cells[x];
+            if (cell == last)
+                continue;
+            last = cell;
+            indexed = (cell & kDrawn) ? lookup.count(cell & 0xFFFFFF) != 0 : cell < paletteSize;
+        }
     }
     const int32_t width = int32_t(screenWidth), height = int32_t(screenHeight);
     const uint32_t bpp = indexed ? canvasBpp : 24;
@@ -713,7 +721,8 @@ const char* ComposeCanvas(PxImage& target, const std::vector<uint32_t>& canvas, 
     uint8_t lastIndex = 0;
     std::vector<uint8_t> indices(indexed ? screenWidth : 0);
     for (uint32_t y = 0; y < screenHeight; ++y) {
-        const uint32_t* line = canvas.data() + size_t(y) * screenWidth;
+        rows(y, cells.data());
+        const uint32_t* line = cells.data();
         uint8_t* out = target.GetRow(int32_t(screenHeight - 1 - y));
         if (!indexed) {
             for (uint32_t x = 0; x < screenWidth; ++x) {
@@ -748,12 +757,14 @@ const char* ComposeCanvas(PxImage& target, const std::vector<uint32_t>& canvas, 
         }
     }
     if (clear && target.AlphaCreate())
-        for (uint32_t y = 0; y < screenHeight; ++y)
+        for (uint32_t y = 0; y < screenHeight; ++y) {
+            rows(y, cells.data());
             for (uint32_t x = 0; x < screenWidth; ++x) {
-                const uint32_t cell = canvas[size_t(y) * screenWidth + x];
+                const uint32_t cell = cells[x];
                 if (!(cell & kDrawn) && int32_t(cell) == firstTransparent)
                     target.AlphaSet(int32_t(x), int32_t(screenHeight - 1 - y), 0);
             }
+        }
     if (indexed)
         target.SetTransparentIndex(transparentIndex);
     return nullptr;
@@ -913,6 +924,31 @@ bool PxImageGIF::Decode(PxFile* stream)
             continue;
         }
 
+        if (index == 0 && wanted == 0 && !keepAll) {
+            // The first frame alone: composed from its own pixels, without a canvas.
+            std::vector<int64_t> lineOfRow(desc.height, -1);
+            for (uint32_t i = 0; i < desc.height; ++i)
+                lineOfRow[order[i]] = i;
+            const CanvasRows rows = [&](uint32_t y, uint32_t* cells) {
+                std::fill(cells, cells + screenWidth, uint32_t(transparentByte));
+                if (y < desc.top || y >= desc.top + desc.height)
+                    return;
+                const uint64_t start = uint64_t(lineOfRow[y - desc.top]) * desc.width;
+                for (uint64_t x = 0; x < desc.width && start + x < reached; ++x) {
+                    const uint8_t value = pixels[size_t(start + x)];
+                    if (int32_t(value) != transparent)
+                        cells[desc.left + x] = kDrawn | (PxPack(colours[value]) & 0xFFFFFF);
+                }
+            };
+            const char* error =
+                ComposeCanvas(*this, rows, screenWidth, screenHeight, colours, bpp, transparent, committed);
+            if (error)
+                return Fail(error);
+            SetFrameDelay(delay);
+            SetDisposalMethod(disposal);
+            found = true;
+            break;
+        }
         if (index == 0) {
             canvas.assign(size_t(screenPixels), uint32_t(transparentByte));
             firstTransparent = transparent;
@@ -937,7 +973,10 @@ bool PxImageGIF::Decode(PxFile* stream)
 
         if (index == wanted || keepAll) {
             const auto compose = [&](PxImage& target) {
-                const char* error = ComposeCanvas(target, canvas, screenWidth, screenHeight, colours, canvasBpp,
+                const CanvasRows rows = [&](uint32_t y, uint32_t* cells) {
+                    memcpy(cells, canvas.data() + size_t(y) * screenWidth, screenWidth * sizeof(uint32_t));
+                };
+                const char* error = ComposeCanvas(target, rows, screenWidth, screenHeight, colours, canvasBpp,
                                                   firstTransparent, committed);
                 if (error)
                     return Fail(error);

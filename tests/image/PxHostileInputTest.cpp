@@ -197,6 +197,25 @@ TEST(PxHostileInput, ProgressiveJpegDecodesAsItsBaselineTwin)
     EXPECT_TRUE(ImagePixels(a) == ImagePixels(b));
 }
 
+TEST(PxHostileInput, WebpOfHugeSizeIsRefusedBeforeLibwebpAllocates)
+{
+    SKIP_WITHOUT_MEMORY_LIMITS();
+    PxImage small(16, 16, 24);
+    small.Clear(90);
+    std::string bomb = EncodeBytes(small, PXIMAGE_FORMAT_WEBP);
+    // A lossy file: the chunk header, the frame tag and start code, then 14-bit sizes.
+    ASSERT_GT(bomb.size(), 30u);
+    ASSERT_EQ(bomb.substr(12, 4), "VP8 ");
+    ASSERT_EQ(bomb.substr(23, 3), "\x9d\x01\x2a");
+    bomb.replace(26, 4, Le16Bytes(16383) + Le16Bytes(16383));
+    const BoundedResult r =
+        RunBounded(kAddressSpace, kCpuSeconds, [&] { return DecodeAnswer(bomb, PXIMAGE_FORMAT_WEBP); });
+    ASSERT_TRUE(r.finished) << r.how;
+    // 16383 x 16383 x 3 bytes would be 805 MB.
+    EXPECT_EQ(r.answer, "refused: PXIMAGE_MAX_MEMORY exceeded");
+    EXPECT_LT(r.peakKiB, kRefusalKiB);
+}
+
 TEST(PxHostileInput, GifScreenLargerThanTheLimitIsRefusedUpFront)
 {
     SKIP_WITHOUT_MEMORY_LIMITS();
