@@ -227,6 +227,14 @@ size_t PxMemFile::Read(void* destination, size_t itemSize, size_t count)
     return n / itemSize;
 }
 
+// A write after a seek past the end leaves a gap that was never written: it reads as zeros,
+// not as whatever the heap held there.
+void PxMemFile::ZeroGap()
+{
+    if (m_position > m_size)
+        memset(m_buffer + m_size, 0, static_cast<size_t>(m_position - m_size));
+}
+
 size_t PxMemFile::Write(const void* source, size_t itemSize, size_t count)
 {
     m_eof = false;
@@ -239,6 +247,7 @@ size_t PxMemFile::Write(const void* source, size_t itemSize, size_t count)
     const int64_t end = static_cast<int64_t>(m_position) + length;
     if (end > m_capacity && !Grow(end))
         return 0;
+    ZeroGap();
     memcpy(m_buffer + m_position, source, static_cast<size_t>(length));
     m_position = static_cast<int32_t>(end);
     if (m_position > m_size)
@@ -308,6 +317,7 @@ bool PxMemFile::PutC(uint8_t byte)
         return false;
     if (m_position >= m_capacity && !Grow(static_cast<int64_t>(m_position) + 1))
         return false;
+    ZeroGap();
     m_buffer[m_position++] = byte;
     if (m_position > m_size)
         m_size = m_position;

@@ -94,6 +94,7 @@ public:
 
 private:
     bool Grow(int64_t needed);
+    void ZeroGap();
 
     uint8_t* m_buffer;
     int32_t m_size;

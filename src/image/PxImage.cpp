@@ -164,6 +164,20 @@ uint8_t* PxImage::GetBits() const
     return m_block ? m_block + sizeof(PxBitmapInfoHeader) + 4 * uint64_t(m_head.clrUsed) : nullptr;
 }
 
+uint64_t PxImage::PixelBytesFor(int32_t width, int32_t height, uint32_t bpp)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    return RowSizeFor(width, NormaliseDepth(bpp)) * uint64_t(height);
+}
+
+bool PxImage::FitsMemory(int32_t width, int32_t height, uint32_t bpp)
+{
+    // Both the asked depth and the padded rows that are really allocated stay under the bound.
+    const double asked = double(bpp > 64 ? 64 : bpp) * double(width) * double(height) / 8.0;
+    return asked <= double(PXIMAGE_MAX_MEMORY) && PixelBytesFor(width, height, bpp) <= uint64_t(PXIMAGE_MAX_MEMORY);
+}
+
 uint8_t* PxImage::Create(int32_t width, int32_t height, uint32_t bpp, uint32_t type)
 {
     if (!FreeImageData())
@@ -173,14 +187,12 @@ uint8_t* PxImage::Create(int32_t width, int32_t height, uint32_t bpp, uint32_t t
         return nullptr;
     }
     const uint32_t bits = NormaliseDepth(bpp);
-    // Both the asked depth and the padded rows that are really allocated stay under the bound.
-    const double asked = double(bpp > 64 ? 64 : bpp) * double(width) * double(height) / 8.0;
-    const uint64_t rowSize = RowSizeFor(width, bits);
-    const uint64_t imageSize = rowSize * uint64_t(height);
-    if (asked > double(PXIMAGE_MAX_MEMORY) || imageSize > uint64_t(PXIMAGE_MAX_MEMORY)) {
+    if (!FitsMemory(width, height, bpp)) {
         SetLastError("PXIMAGE_MAX_MEMORY exceeded");
         return nullptr;
     }
+    const uint64_t rowSize = RowSizeFor(width, bits);
+    const uint64_t imageSize = rowSize * uint64_t(height);
     const uint32_t colours = bits == 1 ? 2 : bits == 4 ? 16 : bits == 8 ? 256 : 0;
     // Zero-filled, so that nothing a short read or an unsupported depth leaves behind is
     // memory of someone else's.

@@ -207,6 +207,10 @@ public:
     // ---- storage ----
     void Init(uint32_t type = 0);
     uint8_t* Create(int32_t width, int32_t height, uint32_t bpp, uint32_t type = 0);
+    // Whether Create would accept the size under PXIMAGE_MAX_MEMORY; a decoder asks before it
+    // lets a library allocate anything for the picture. The pixel bytes Create would take.
+    static bool FitsMemory(int32_t width, int32_t height, uint32_t bpp);
+    static uint64_t PixelBytesFor(int32_t width, int32_t height, uint32_t bpp);
     bool FreeImageData();
     bool FreeFrames();
     void CopyFrom(const PxImage& source, bool copyPixels = true, bool copySelection = true, bool copyAlpha = true);

@@ -64,6 +64,28 @@ uint64_t PlainImageSize(uint32_t bits, int32_t width, int32_t height)
     return (uint64_t(bits) * w + 31) / 32 * 4 * h;
 }
 
+// One channel of a bit-field pixel, scaled to 0 to 255.
+class MaskChannel {
+public:
+    explicit MaskChannel(uint32_t mask) : m_mask(mask)
+    {
+        if (!mask)
+            return;
+        while (!((mask >> m_shift) & 1))
+            ++m_shift;
+        m_max = mask >> m_shift;
+    }
+    uint8_t operator()(uint32_t pixel) const
+    {
+        return m_max ? uint8_t(uint64_t((pixel & m_mask) >> m_shift) * 255 / m_max) : 0;
+    }
+
+private:
+    uint32_t m_mask;
+    uint32_t m_shift = 0;
+    uint32_t m_max = 0;
+};
+
 } // namespace
 
 bool PxImageBMP::ReadBitmapInfo(PxFile* stream, PxBitmapInfoHeader* header, uint32_t masks[4])
@@ -171,6 +193,10 @@ bool PxImageBMP::Decode(PxFile* stream)
         SetLastError("output dimensions returned");
         return true;
     }
+    // A depth no layout reads would give a blank picture as large as the header likes.
+    if (bih.bitCount != 1 && bih.bitCount != 4 && bih.bitCount != 8 && bih.bitCount != 16 && bih.bitCount != 24 &&
+        bih.bitCount != 32)
+        return Fail("unsupported bit depth");
     if (!Create(bih.width, height, bih.bitCount, PXIMAGE_FORMAT_BMP))
         return false;
     SetXDpi(DpiFromPelsPerMeter(bih.xPelsPerMeter));
@@ -264,7 +290,10 @@ bool PxImageBMP::Decode(PxFile* stream)
         const uint32_t width = uint32_t(bih.width);
         std::vector<uint8_t> row(size_t(width) * 4);
         uint8_t* alpha = nullptr;
-        if (bih.compression == 0) {
+        // Bit fields (the V4 and V5 headers) may give the alpha its own mask.
+        const uint32_t alphaMask = bih.compression == 3 ? masks[3] : 0;
+        const MaskChannel alphaChannel(alphaMask);
+        if (bih.compression == 0 || alphaMask) {
             if (!AlphaCreate())
                 return Fail("can't allocate memory");
             alpha = AlphaGetPointer();
@@ -277,7 +306,7 @@ bool PxImageBMP::Decode(PxFile* stream)
             if (alpha) {
                 uint8_t* a = alpha + uint64_t(y) * width;
                 for (uint32_t x = 0; x < width; ++x) {
-                    a[x] = row[4 * size_t(x) + 3];
+                    a[x] = alphaMask ? alphaChannel(Le32(&row[4 * size_t(x)])) : row[4 * size_t(x) + 3];
                     any |= a[x];
                 }
             }
@@ -289,13 +318,11 @@ bool PxImageBMP::Decode(PxFile* stream)
                 break;
             }
         }
-        // A file that leaves the fourth byte 0 everywhere means no alpha at all: opaque.
+        // A file that leaves the alpha 0 everywhere means no alpha at all: opaque.
         if (alpha && !any)
             AlphaInvert();
         break;
     }
-    default:
-        break;
     }
     if (topDown)
         FlipRows(false, true);

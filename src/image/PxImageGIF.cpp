@@ -1,6 +1,7 @@
 #include "image/PxImageGIF.h"
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
@@ -459,8 +460,14 @@ void PxImageGIF::SkipSubBlocks(PxFile* stream)
     }
 }
 
-int64_t PxImageGIF::DecodeImageData(PxFile* stream, std::vector<uint8_t>& out, uint64_t pixels)
+int64_t PxImageGIF::DecodeImageData(PxFile* stream, std::vector<uint8_t>* out, uint64_t pixels)
 {
+    if (out) {
+        // Grown as the data gives pixels, so that a frame whose data ends early costs what it
+        // holds, not what its descriptor claims.
+        out->clear();
+        out->reserve(size_t(pixels < 65536 ? pixels : 65536));
+    }
     const int32_t initial = stream->GetC();
     if (initial < 2 || initial > 9) {
         SkipSubBlocks(stream);
@@ -551,11 +558,22 @@ int64_t PxImageGIF::DecodeImageData(PxFile* stream, std::vector<uint8_t>& out, u
             }
             old = code < slot ? code : slot - 1;
         }
-        while (sp > 0 && done < pixels)
-            out[done++] = stack[--sp];
+        if (out)
+            while (sp > 0 && done < pixels) {
+                out->push_back(stack[--sp]);
+                ++done;
+            }
+        else
+            done += uint64_t(sp) < pixels - done ? uint64_t(sp) : pixels - done;
+        if (done >= pixels)
+            break;
     }
-    if (!blocksEnded)
+    if (!blocksEnded) {
+        // The rest of the sub-block the last code came from, then the sub-blocks after it.
+        if (blockLeft > 0)
+            stream->Seek(blockLeft, 1);
         SkipSubBlocks(stream);
+    }
     return int64_t(done);
 }
 
@@ -599,10 +617,11 @@ bool PxImageGIF::ReadExtension(PxFile* stream, int32_t& transparent, uint8_t& tr
     return true;
 }
 
-int32_t PxImageGIF::CountFrames(PxFile* stream, uint32_t& screenWidth, uint32_t& screenHeight)
+std::vector<PxImageGIF::Descriptor> PxImageGIF::CountFrames(PxFile* stream, uint32_t& screenWidth,
+                                                            uint32_t& screenHeight)
 {
     const int32_t start = stream->Tell();
-    int32_t count = 0;
+    std::vector<Descriptor> frames;
     for (int32_t c; (c = stream->GetC()) >= 0 && c != 0x3B;) {
         if (c == 0x21) {
             if (stream->GetC() < 0)
@@ -612,23 +631,146 @@ int32_t PxImageGIF::CountFrames(PxFile* stream, uint32_t& screenWidth, uint32_t&
             uint8_t d[9];
             if (stream->Read(d, 1, 9) != 9)
                 break;
-            const uint32_t left = Le16(d), top = Le16(d + 2), width = Le16(d + 4), height = Le16(d + 6);
+            const Descriptor desc{Le16(d), Le16(d + 2), Le16(d + 4), Le16(d + 6), d[8]};
             if (screenWidth == 0 && screenHeight == 0) {
-                screenWidth = width;
-                screenHeight = height;
+                screenWidth = desc.width;
+                screenHeight = desc.height;
             }
             if (d[8] & 0x80)
                 stream->Seek(3 << ((d[8] & 7) + 1), 1);
-            if (stream->GetC() < 0)
-                break;
-            SkipSubBlocks(stream);
-            if (width > 0 && height > 0 && left + width <= screenWidth && top + height <= screenHeight)
-                ++count;
+            if (!OnScreen(desc, screenWidth, screenHeight)) {
+                if (stream->GetC() < 0)
+                    break;
+                SkipSubBlocks(stream);
+                continue;
+            }
+            // Only as far as the first pixel: a frame whose data ends at once is no frame.
+            if (DecodeImageData(stream, nullptr, 1) > 0)
+                frames.push_back(desc);
         }
     }
     stream->Seek(start, 0);
-    return count;
+    return frames;
 }
+
+bool PxImageGIF::OnScreen(const Descriptor& desc, uint32_t screenWidth, uint32_t screenHeight)
+{
+    return desc.width > 0 && desc.height > 0 && desc.left + desc.width <= screenWidth &&
+           desc.top + desc.height <= screenHeight;
+}
+
+namespace {
+
+// The canvas holds colours, so that images with tables of their own put together show their
+// own colours; a cell without kDrawn holds a background index, read through the table of the
+// image shown.
+constexpr uint32_t kDrawn = 0x01000000;
+
+// Bytes per screen pixel while an animation is put together: the canvas and its saved copy (4
+// each), one frame's indices, and (the last 4) a composed picture of colours with its alpha.
+constexpr uint64_t kWorkingBytes = 4 + 4 + 1 + 4;
+// What a composed picture takes beside its pixels: the object, its header and palette.
+constexpr uint64_t kPictureOverhead = sizeof(PxImage) + sizeof(PxBitmapInfoHeader) + 256 * sizeof(RGBQuad);
+// Steps of pixel work one decode may take (filling, copying, drawing and composing), so that a
+// small file of many large frames cannot keep it busy for minutes.
+constexpr uint64_t kWorkBudget = 16 * uint64_t(PXIMAGE_MAX_MEMORY);
+
+// The canvas as indices of the shown image's table when every drawn colour is among the
+// entries a picture of the canvas depth holds (the transparent entry left out, so that no drawn
+// pixel turns transparent); else as colours, the transparent background in an alpha plane.
+// The bytes it takes are added to committed, and refused past PXIMAGE_MAX_MEMORY, before they
+// are allocated. Null, or what went wrong.
+// The cells come a row at a time (y from the top), from the canvas or, for the first frame
+// alone, straight from its pixels, so that a large screen is not held twice for one frame.
+using CanvasRows = std::function<void(uint32_t y, uint32_t* cells)>;
+
+const char* ComposeCanvas(PxImage& target, const CanvasRows& rows, uint32_t screenWidth, uint32_t screenHeight,
+                          const RGBQuad* colours, uint32_t canvasBpp, int32_t firstTransparent, uint64_t& committed)
+{
+    std::vector<uint32_t> cells(screenWidth);
+    // An entry past what the picture's palette holds would come out as another colour.
+    const uint32_t paletteSize = 1u << canvasBpp;
+    const int32_t transparentIndex = firstTransparent < int32_t(paletteSize) ? firstTransparent : -1;
+    std::unordered_map<uint32_t, uint8_t> lookup;
+    for (uint32_t i = 0; i < paletteSize; ++i)
+        if (int32_t(i) != transparentIndex)
+            lookup.emplace(PxPack(colours[i]) & 0xFFFFFF, uint8_t(i));
+    bool indexed = true;
+    uint32_t last = 0xFFFFFFFF;
+    for (uint32_t y = 0; y < screenHeight && indexed; ++y) {
+        rows(y, cells.data());
+        for (uint32_t x = 0; x < screenWidth && indexed; ++x) {
+            const uint32_t cell = cells[x];
+            if (cell == last)
+                continue;
+            last = cell;
+            indexed = (cell & kDrawn) ? lookup.count(cell & 0xFFFFFF) != 0 : cell < paletteSize;
+        }
+    }
+    const int32_t width = int32_t(screenWidth), height = int32_t(screenHeight);
+    const uint32_t bpp = indexed ? canvasBpp : 24;
+    committed += kPictureOverhead + PxImage::PixelBytesFor(width, height, bpp) +
+                 (indexed ? 0 : uint64_t(screenWidth) * screenHeight);
+    if (committed > uint64_t(PXIMAGE_MAX_MEMORY))
+        return "PXIMAGE_MAX_MEMORY exceeded";
+    if (!target.Create(width, height, bpp, PXIMAGE_FORMAT_GIF))
+        return target.GetLastError();
+    target.SetPalette(colours, 256);
+    bool clear = false;
+    last = 0xFFFFFFFF;
+    uint8_t lastIndex = 0;
+    std::vector<uint8_t> indices(indexed ? screenWidth : 0);
+    for (uint32_t y = 0; y < screenHeight; ++y) {
+        rows(y, cells.data());
+        const uint32_t* line = cells.data();
+        uint8_t* out = target.GetRow(int32_t(screenHeight - 1 - y));
+        if (!indexed) {
+            for (uint32_t x = 0; x < screenWidth; ++x) {
+                const uint32_t cell = line[x];
+                const RGBQuad c = (cell & kDrawn) ? PxUnpack(cell) : colours[cell & 0xFF];
+                out[3 * x] = c.blue;
+                out[3 * x + 1] = c.green;
+                out[3 * x + 2] = c.red;
+                clear = clear || (!(cell & kDrawn) && int32_t(cell) == firstTransparent);
+            }
+            continue;
+        }
+        for (uint32_t x = 0; x < screenWidth; ++x) {
+            const uint32_t cell = line[x];
+            if (cell != last) {
+                last = cell;
+                lastIndex = (cell & kDrawn) ? lookup[cell & 0xFFFFFF] : uint8_t(cell);
+            }
+            indices[x] = lastIndex;
+        }
+        // Packed into the row at the picture's depth, the first pixel in the highest bits.
+        if (bpp == 8) {
+            memcpy(out, indices.data(), screenWidth);
+        } else {
+            const uint32_t perByte = 8 / bpp;
+            for (uint32_t x = 0; x < screenWidth; x += perByte) {
+                uint8_t byte = 0;
+                for (uint32_t k = 0; k < perByte; ++k)
+                    byte = uint8_t(byte << bpp | (x + k < screenWidth ? indices[x + k] : 0));
+                out[x / perByte] = byte;
+            }
+        }
+    }
+    if (clear && target.AlphaCreate())
+        for (uint32_t y = 0; y < screenHeight; ++y) {
+            rows(y, cells.data());
+            for (uint32_t x = 0; x < screenWidth; ++x) {
+                const uint32_t cell = cells[x];
+                if (!(cell & kDrawn) && int32_t(cell) == firstTransparent)
+                    target.AlphaSet(int32_t(x), int32_t(screenHeight - 1 - y), 0);
+            }
+        }
+    if (indexed)
+        target.SetTransparentIndex(transparentIndex);
+    return nullptr;
+}
+
+} // namespace
 
 bool PxImageGIF::Decode(PxFile* stream)
 {
@@ -645,7 +787,8 @@ bool PxImageGIF::Decode(PxFile* stream)
         if (stream->Read(globalTable, 1, 3 * globalEntries) != 3 * globalEntries)
             return Fail("GIF colour table is cut short");
     }
-    const int32_t count = CountFrames(stream, screenWidth, screenHeight);
+    const std::vector<Descriptor> counted = CountFrames(stream, screenWidth, screenHeight);
+    const int32_t count = int32_t(counted.size());
     // A screen of 0 x 0 has taken the first image's size.
     if (GetEscape() == -1) {
         m_head.width = int32_t(screenWidth);
@@ -662,33 +805,46 @@ bool PxImageGIF::Decode(PxFile* stream)
     }
     const bool keepAll = GetRetrieveAllFrames();
     const uint64_t screenPixels = uint64_t(screenWidth) * screenHeight;
-    // Every kept frame is a screen-size picture: all of them together must fit.
-    if (screenPixels * 4 > uint64_t(PXIMAGE_MAX_MEMORY) ||
-        (keepAll && screenPixels * uint64_t(count) > uint64_t(PXIMAGE_MAX_MEMORY)))
-        return Fail("PXIMAGE_MAX_MEMORY exceeded");
+    uint64_t allFramesArea = 0;
+    for (const Descriptor& d : counted)
+        allFramesArea += uint64_t(d.width) * d.height;
+    // Without a global table, images smaller than the screen are the tiles of one picture (as a
+    // 24-bit picture is written); tiles that add up to far more than the screen are no tiling
+    // but an animation, and only the frames up to the one asked for are drawn.
+    const bool tiled = globalEntries == 0 && count > 1 &&
+                       (counted[0].width < screenWidth || counted[0].height < screenHeight) &&
+                       allFramesArea <= 2 * screenPixels;
 
-    // Each frame up to the one asked for may copy or fill the whole screen: many frames on a
-    // huge screen would take for ever.
-    const uint64_t composed = uint64_t(keepAll ? count : wanted + 1);
-    if (screenPixels * 4 * composed > 64 * uint64_t(PXIMAGE_MAX_MEMORY))
+    // Everything this decode will hold and do, counted before any of it is allocated.
+    const int32_t drawn = tiled || keepAll ? count : wanted + 1;
+    uint64_t drawnArea = 0;
+    for (int32_t i = 0; i < drawn; ++i)
+        drawnArea += uint64_t(counted[size_t(i)].width) * counted[size_t(i)].height;
+    uint64_t memory = tiled ? 4 * screenPixels : kWorkingBytes * screenPixels + kPictureOverhead;
+    if (keepAll && !tiled)
+        memory += (screenPixels + kPictureOverhead) * uint64_t(count);
+    if (memory > uint64_t(PXIMAGE_MAX_MEMORY))
+        return Fail("PXIMAGE_MAX_MEMORY exceeded");
+    const uint64_t work = drawnArea + (tiled ? screenPixels : 3 * screenPixels * uint64_t(drawn));
+    if (work > kWorkBudget)
         return Fail("GIF animation too large to compose");
-    // The canvas holds colours, so that images with tables of their own put together show
-    // their own colours; a cell without kDrawn holds a background index, read through the
-    // table of the image shown.
-    constexpr uint32_t kDrawn = 0x01000000;
-    std::vector<uint32_t> canvas(size_t(screenPixels), 0), saved;
+    // The canvas, its copy and the frame's indices; what the composed pictures really take is
+    // added as each one is made.
+    uint64_t committed = tiled ? 0 : (kWorkingBytes - 4) * screenPixels;
+
+    std::vector<uint32_t> canvas, saved;
     std::vector<uint8_t> pixels;
     uint32_t canvasBpp = 0;
     int32_t transparent = -1, firstTransparent = -1;
     uint8_t transparentByte = 0, disposal = 0, previousDisposal = 0;
     uint32_t delay = 0;
     int32_t index = 0;
-    bool tiled = false, found = false;
+    bool found = false;
     std::vector<std::unique_ptr<PxImage>> frames;
     int32_t lastTransparent = -1;
     RGBQuad lastTransparentColour{0, 0, 0, 0};
 
-    for (int32_t c; (c = stream->GetC()) >= 0 && c != 0x3B;) {
+    for (int32_t c; (c = stream->GetC()) >= 0 && c != 0x3B && index < count;) {
         if (GetEscape() > 0)
             return Fail("Cancelled");
         if (c == 0x21) {
@@ -709,8 +865,7 @@ bool PxImageGIF::Decode(PxFile* stream)
             if (stream->Read(localTable, 1, 3 * localEntries) != 3 * localEntries)
                 break;
         }
-        if (desc.width == 0 || desc.height == 0 || desc.left + desc.width > screenWidth ||
-            desc.top + desc.height > screenHeight) {
+        if (!OnScreen(desc, screenWidth, screenHeight)) {
             // Not on the screen: not a frame.
             if (stream->GetC() < 0)
                 break;
@@ -721,13 +876,13 @@ bool PxImageGIF::Decode(PxFile* stream)
         const uint32_t entries = localEntries ? localEntries : globalEntries;
         const uint32_t bpp = DepthFor(entries);
 
-        // This image alone, its rows in picture order.
+        // This image alone, its rows in picture order; data that gives no pixel at all was not
+        // counted as a frame either.
         const uint64_t framePixels = uint64_t(desc.width) * desc.height;
-        pixels.assign(size_t(framePixels), 0);
-        const int64_t decoded = DecodeImageData(stream, pixels, framePixels);
-        std::unique_ptr<PxImage> frame(new PxImage(int32_t(desc.width), int32_t(desc.height), bpp));
-        if (!frame->IsValid())
-            return Fail(frame->GetLastError());
+        const int64_t decoded = DecodeImageData(stream, &pixels, framePixels);
+        if (decoded <= 0)
+            continue;
+        const uint64_t reached = uint64_t(decoded);
         RGBQuad colours[256] = {};
         if (entries) {
             for (uint32_t i = 0; i < 256; ++i)
@@ -736,45 +891,69 @@ bool PxImageGIF::Decode(PxFile* stream)
             if (!(transparent >= 0 && entries <= 255))
                 for (uint32_t i = entries; i < 256; ++i)
                     colours[i] = RGBQuad{0, 0, 0, 0};
-            frame->SetPalette(colours, 256);
         }
         const std::vector<uint32_t> order = LineOrder(desc.height, (desc.packed & 0x40) != 0);
-        const uint64_t reached = decoded > 0 ? uint64_t(decoded) : 0;
-        // Line i of the data went to row order[i]: pixels past what was decoded stay as they were.
-        std::vector<int64_t> lineOfRow(desc.height, -1);
-        for (uint32_t i = 0; i < desc.height; ++i)
-            lineOfRow[order[i]] = i;
-        const auto valueAt = [&](uint32_t x, uint32_t y, uint8_t& value) {
-            const uint64_t at = uint64_t(lineOfRow[y]) * desc.width + x;
-            if (at >= reached)
-                return false;
-            value = pixels[size_t(at)];
-            return true;
+        // Line i of the data went to row order[i]; pixels past what was decoded stay as they
+        // were. Only the lines decoded are visited.
+        const auto forEachDecoded = [&](const auto& visit) {
+            const uint64_t lines = (reached + desc.width - 1) / desc.width;
+            for (uint64_t i = 0; i < lines; ++i) {
+                const uint8_t* line = pixels.data() + i * desc.width;
+                const uint64_t length = reached - i * desc.width < desc.width ? reached - i * desc.width : desc.width;
+                for (uint32_t x = 0; x < length; ++x)
+                    visit(x, order[size_t(i)], line[x]);
+            }
         };
 
-        if (index == 0)
-            tiled = globalEntries == 0 && count > 1 && (desc.width < screenWidth || desc.height < screenHeight);
         if (tiled) {
             if (index == 0 && !Create(int32_t(screenWidth), int32_t(screenHeight), 24, PXIMAGE_FORMAT_GIF))
                 return false;
-            for (uint32_t y = 0; y < desc.height; ++y)
-                for (uint32_t x = 0; x < desc.width; ++x) {
-                    uint8_t value;
-                    if (valueAt(x, y, value))
-                        SetPixelColor(int32_t(desc.left + x), int32_t(screenHeight - 1 - (desc.top + y)),
-                                      frame->GetPaletteColor(value));
-                }
+            // As the frame's own palette reads it: indices past its depth are black.
+            const uint32_t paletteSize = entries ? 1u << bpp : 0;
+            forEachDecoded([&](uint32_t x, uint32_t y, uint8_t value) {
+                RGBQuad colour = value < paletteSize ? colours[value] : RGBQuad{0, 0, 0, 0};
+                colour.alpha = 255;
+                SetPixelColor(int32_t(desc.left + x), int32_t(screenHeight - 1 - (desc.top + y)), colour);
+            });
             lastTransparent = transparent;
-            if (transparent >= 0)
-                lastTransparentColour = frame->GetPaletteColor(uint8_t(transparent));
+            if (transparent >= 0) {
+                lastTransparentColour = uint32_t(transparent) < paletteSize ? colours[transparent] : RGBQuad{};
+                lastTransparentColour.alpha = 255;
+            }
             ++index;
             continue;
         }
 
+        if (index == 0 && wanted == 0 && !keepAll) {
+            // The first frame alone: composed from its own pixels, without a canvas.
+            std::vector<int64_t> lineOfRow(desc.height, -1);
+            for (uint32_t i = 0; i < desc.height; ++i)
+                lineOfRow[order[i]] = i;
+            const CanvasRows rows = [&](uint32_t y, uint32_t* cells) {
+                std::fill(cells, cells + screenWidth, uint32_t(transparentByte));
+                if (y < desc.top || y >= desc.top + desc.height)
+                    return;
+                const uint64_t start = uint64_t(lineOfRow[y - desc.top]) * desc.width;
+                for (uint64_t x = 0; x < desc.width && start + x < reached; ++x) {
+                    const uint8_t value = pixels[size_t(start + x)];
+                    if (int32_t(value) != transparent)
+                        cells[desc.left + x] = kDrawn | (PxPack(colours[value]) & 0xFFFFFF);
+                }
+            };
+            const char* error =
+                ComposeCanvas(*this, rows, screenWidth, screenHeight, colours, bpp, transparent, committed);
+            if (error)
+                return Fail(error);
+            SetFrameDelay(delay);
+            SetDisposalMethod(disposal);
+            found = true;
+            break;
+        }
         if (index == 0) {
-            std::fill(canvas.begin(), canvas.end(), uint32_t(transparentByte));
+            canvas.assign(size_t(screenPixels), uint32_t(transparentByte));
             firstTransparent = transparent;
-            saved = canvas;
+            if (count > 1)
+                saved = canvas;
         } else if (previousDisposal == 3) {
             canvas = saved;
         } else if (previousDisposal == 2) {
@@ -783,67 +962,24 @@ bool PxImageGIF::Decode(PxFile* stream)
         }
         if (bpp > canvasBpp)
             canvasBpp = bpp;
-        for (uint32_t y = 0; y < desc.height; ++y)
-            for (uint32_t x = 0; x < desc.width; ++x) {
-                uint8_t value;
-                if (valueAt(x, y, value) && int32_t(value) != transparent)
-                    canvas[size_t(desc.top + y) * screenWidth + desc.left + x] =
-                        kDrawn | (PxPack(colours[value]) & 0xFFFFFF);
-            }
-        if (disposal == 0 || disposal == 1)
+        forEachDecoded([&](uint32_t x, uint32_t y, uint8_t value) {
+            if (int32_t(value) != transparent)
+                canvas[size_t(desc.top + y) * screenWidth + desc.left + x] =
+                    kDrawn | (PxPack(colours[value]) & 0xFFFFFF);
+        });
+        if ((disposal == 0 || disposal == 1) && count > 1)
             saved = canvas;
         previousDisposal = disposal;
 
         if (index == wanted || keepAll) {
-            // The canvas as indices of this image's table when every drawn colour is in it (the
-            // transparent entry left out, so that no drawn pixel turns transparent); else as
-            // colours, the transparent background in an alpha plane.
-            std::unordered_map<uint32_t, uint8_t> lookup;
-            for (uint32_t i = 0; i < 256; ++i)
-                if (int32_t(i) != firstTransparent)
-                    lookup.emplace(PxPack(colours[i]) & 0xFFFFFF, uint8_t(i));
-            bool indexed = true;
-            for (size_t i = 0; i < canvas.size() && indexed; ++i)
-                indexed = !(canvas[i] & kDrawn) || lookup.count(canvas[i] & 0xFFFFFF);
             const auto compose = [&](PxImage& target) {
-                if (!target.Create(int32_t(screenWidth), int32_t(screenHeight), indexed ? canvasBpp : 24,
-                                   PXIMAGE_FORMAT_GIF))
-                    return false;
-                target.SetPalette(colours, 256);
-                const uint8_t depthMask = uint8_t((1u << canvasBpp) - 1);
-                bool clear = false;
-                uint32_t last = 0xFFFFFFFF;
-                uint8_t lastIndex = 0;
-                for (uint32_t y = 0; y < screenHeight; ++y) {
-                    const int32_t row = int32_t(screenHeight - 1 - y);
-                    const uint32_t* line = canvas.data() + size_t(y) * screenWidth;
-                    uint8_t* out = target.GetRow(row);
-                    for (uint32_t x = 0; x < screenWidth; ++x) {
-                        const uint32_t cell = line[x];
-                        if (!indexed) {
-                            const RGBQuad c = (cell & kDrawn) ? PxUnpack(cell) : colours[cell & 0xFF];
-                            out[3 * x] = c.blue;
-                            out[3 * x + 1] = c.green;
-                            out[3 * x + 2] = c.red;
-                            clear = clear || (!(cell & kDrawn) && int32_t(cell) == firstTransparent);
-                            continue;
-                        }
-                        if (cell != last) {
-                            last = cell;
-                            lastIndex = (cell & kDrawn) ? lookup[cell & 0xFFFFFF] : uint8_t(cell);
-                        }
-                        target.SetPixelIndexUnchecked(int32_t(x), row, uint8_t(lastIndex & depthMask));
-                    }
-                }
-                if (clear && target.AlphaCreate())
-                    for (uint32_t y = 0; y < screenHeight; ++y)
-                        for (uint32_t x = 0; x < screenWidth; ++x) {
-                            const uint32_t cell = canvas[size_t(y) * screenWidth + x];
-                            if (!(cell & kDrawn) && int32_t(cell) == firstTransparent)
-                                target.AlphaSet(int32_t(x), int32_t(screenHeight - 1 - y), 0);
-                        }
-                if (indexed)
-                    target.SetTransparentIndex(firstTransparent);
+                const CanvasRows rows = [&](uint32_t y, uint32_t* cells) {
+                    memcpy(cells, canvas.data() + size_t(y) * screenWidth, screenWidth * sizeof(uint32_t));
+                };
+                const char* error = ComposeCanvas(target, rows, screenWidth, screenHeight, colours, canvasBpp,
+                                                  firstTransparent, committed);
+                if (error)
+                    return Fail(error);
                 target.SetFrameDelay(delay);
                 target.SetDisposalMethod(disposal);
                 return true;
@@ -856,7 +992,7 @@ bool PxImageGIF::Decode(PxFile* stream)
             if (keepAll) {
                 std::unique_ptr<PxImage> kept(new PxImage(0));
                 if (!compose(*kept))
-                    return Fail(kept->GetLastError());
+                    return false;
                 kept->SetFrame(index);
                 frames.push_back(std::move(kept));
             }

@@ -45,14 +45,17 @@ private:
         uint8_t packed;
     };
     bool Fail(const char* message);
-    // The images that fit the screen; the stream is left where it was.
-    int32_t CountFrames(PxFile* stream, uint32_t& screenWidth, uint32_t& screenHeight);
+    // The images that fit the screen and whose data gives at least one pixel; the stream is
+    // left where it was.
+    std::vector<Descriptor> CountFrames(PxFile* stream, uint32_t& screenWidth, uint32_t& screenHeight);
+    static bool OnScreen(const Descriptor& desc, uint32_t screenWidth, uint32_t screenHeight);
     // Reads one extension after its introducer; false ends the block loop.
     bool ReadExtension(PxFile* stream, int32_t& transparent, uint8_t& transparentByte, uint8_t& disposal,
                        uint32_t& delay);
-    // The LZW data of one image into width x height indices, rows in file order; the number
-    // of pixels decoded, or -1 when the initial code size is outside 2 to 9.
-    static int64_t DecodeImageData(PxFile* stream, std::vector<uint8_t>& out, uint64_t pixels);
+    // The LZW data of one image into at most pixels indices, rows in file order (only counted
+    // when out is null); the number of pixels decoded, or -1 when the initial code size is
+    // outside 2 to 9. The stream is left behind the image's data.
+    static int64_t DecodeImageData(PxFile* stream, std::vector<uint8_t>* out, uint64_t pixels);
     static void SkipSubBlocks(PxFile* stream);
 
     bool EncodeTrueColor(PxFile* stream);

@@ -16,6 +16,12 @@ namespace {
 // Bitmap entries are icons: no side can reach past this.
 constexpr uint32_t kMaxBitmapSide = 256;
 
+// Bit 7 - (x mod 8) of the mask row's byte x / 8: 1 where the pixel does not show.
+bool IsMasked(const uint8_t* mask, uint32_t maskRow, int32_t x, int32_t y)
+{
+    return (mask[size_t(y) * maskRow + uint32_t(x) / 8] >> (7 - x % 8)) & 1;
+}
+
 } // namespace
 
 bool PxImageICO::Fail(const char* message)
@@ -146,9 +152,7 @@ void PxImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow)
         Negative();
         return;
     }
-    const auto masked = [&](int32_t x, int32_t y) {
-        return (mask[size_t(y) * maskRow + uint32_t(x) / 8] >> (7 - x % 8)) & 1;
-    };
+    const auto masked = [&](int32_t x, int32_t y) { return IsMasked(mask, maskRow, x, y); };
     const bool hadAlpha = AlphaIsValid();
     if (!AlphaCreate())
         return;
@@ -163,30 +167,45 @@ void PxImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow)
         RemoveAlpha();
     if (GetBpp() > 8 || !any)
         return;
-    // One masked colour: it is the transparent one.
-    bool first = true, oneColour = true;
+    // A palette picture with an alpha plane beside it can be written in few formats: the mask
+    // becomes a transparent index where one can be had, at a higher depth when every index of
+    // this one is in use (as in a cursor, whose black is under its mask and beside it too).
+    while (!TransparentIndexFromMask(mask, maskRow)) {
+        const uint32_t bpp = GetBpp();
+        if (!IncreaseBitDepth(bpp == 1 ? 4 : bpp == 4 ? 8 : 24) || bpp == 8)
+            return;
+    }
+}
+
+bool PxImageICO::TransparentIndexFromMask(const uint8_t* mask, uint32_t maskRow)
+{
+    const int32_t width = GetWidth(), height = GetHeight();
+    const auto masked = [&](int32_t x, int32_t y) { return IsMasked(mask, maskRow, x, y); };
+    // One index under the mask that no pixel outside it uses: it is the transparent one.
+    bool first = true, oneIndex = true;
     uint8_t firstIndex = 0;
-    uint32_t colour = 0;
-    bool used[256] = {false};
+    bool used[256] = {false}, usedOutside[256] = {false};
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
             const uint8_t index = GetPixelIndexUnchecked(x, y);
             used[index] = true;
-            if (!masked(x, y))
+            if (!masked(x, y)) {
+                usedOutside[index] = true;
                 continue;
-            const uint32_t c = PxPack(GetPixelColorUnchecked(x, y, false)) & 0xFFFFFF;
+            }
             if (first) {
                 first = false;
                 firstIndex = index;
-                colour = c;
-            } else if (c != colour) {
-                oneColour = false;
+            } else if (index != firstIndex) {
+                oneIndex = false;
             }
         }
-    if (oneColour) {
-        SetTransparentColor(PxUnpack(colour));
+    bool found = false;
+    if (oneIndex && !usedOutside[firstIndex]) {
+        SetTransparentColor(GetPaletteColor(firstIndex));
         SetTransparentIndex(firstIndex);
         RemoveAlpha();
+        found = true;
     }
     // An index no pixel uses becomes the transparent one, so that masked pixels alone take it.
     for (int32_t i = int32_t(GetNumColors()) - 1; i >= 0; --i) {
@@ -198,8 +217,9 @@ void PxImageICO::ApplyMask(const uint8_t* mask, uint32_t maskRow)
                     SetPixelIndexUnchecked(x, y, uint8_t(i));
         SetTransparentIndex(i);
         RemoveAlpha();
-        break;
+        return true;
     }
+    return found;
 }
 
 bool PxImageICO::MakeEntry(const PxImage& image, uint8_t entry[16], std::vector<uint8_t>& body, std::string& error)

@@ -29,6 +29,9 @@ private:
 
     bool Fail(const char* message);
     void ApplyMask(const uint8_t* mask, uint32_t maskRow);
+    // At 8 bits or fewer: the masked pixels on a transparent index of their own, when one can be
+    // had, and the alpha plane dropped.
+    bool TransparentIndexFromMask(const uint8_t* mask, uint32_t maskRow);
     // The entry's 16 directory bytes (its offset left 0) and its body.
     static bool MakeEntry(const PxImage& image, uint8_t entry[16], std::vector<uint8_t>& body, std::string& error);
 };

@@ -31,6 +31,53 @@ void ErrorExit(j_common_ptr cinfo)
     longjmp(e->jump, 1);
 }
 
+// Jumps out of libjpeg with a message of our own.
+[[noreturn]] void FailWith(j_common_ptr cinfo, const char* message)
+{
+    ErrorManager* e = reinterpret_cast<ErrorManager*>(cinfo->err);
+    strncpy(e->text, message, 255);
+    e->text[255] = '\0';
+    longjmp(e->jump, 1);
+}
+
+// Each scan of a progressive file goes over every block of the picture again: a small file of
+// thousands of scans would keep a decode busy for minutes. Real encoders write about ten.
+constexpr int kMaxScans = 100;
+
+// Called by libjpeg while it reads the scans (at every row of blocks) and while it writes rows
+// out: where a long decode learns of the escape flag and of too many scans.
+struct Progress {
+    jpeg_progress_mgr pub;
+    const PxImage* image;
+};
+
+void MonitorProgress(j_common_ptr common)
+{
+    const Progress* p = reinterpret_cast<const Progress*>(common->progress);
+    if (p->image->GetEscape() > 0)
+        FailWith(common, "Cancelled");
+    if (!common->is_decompressor)
+        return;
+    if (reinterpret_cast<j_decompress_ptr>(common)->input_scan_number > kMaxScans)
+        FailWith(common, "JPEG has too many scans");
+}
+
+// The bytes libjpeg keeps for a picture that it must hold whole before any row comes out (a
+// progressive or multi-scan file): every coefficient of every component.
+uint64_t CoefficientBytes(const jpeg_decompress_struct& cinfo)
+{
+    uint64_t bytes = 0;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const jpeg_component_info& comp = cinfo.comp_info[c];
+        const uint64_t h = comp.h_samp_factor > 0 ? uint64_t(comp.h_samp_factor) : 1;
+        const uint64_t v = comp.v_samp_factor > 0 ? uint64_t(comp.v_samp_factor) : 1;
+        const uint64_t wide = (uint64_t(comp.width_in_blocks) + h - 1) / h * h;
+        const uint64_t high = (uint64_t(comp.height_in_blocks) + v - 1) / v * v;
+        bytes += wide * high * DCTSIZE2 * sizeof(JCOEF);
+    }
+    return bytes;
+}
+
 // A library does not print: warnings (a cut file, say) are counted by libjpeg and dropped.
 void OutputMessage(j_common_ptr) {}
 
@@ -181,6 +228,13 @@ bool PxImageJPG::Decode(PxFile* stream)
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    // libjpeg's own buffers stay under the bound of our pixel blocks; what would take more
+    // fails with its out-of-memory message instead of taking it.
+    cinfo.mem->max_memory_to_use = long(PXIMAGE_MAX_MEMORY);
+    Progress progress;
+    progress.pub.progress_monitor = MonitorProgress;
+    progress.image = this;
+    cinfo.progress = &progress.pub;
     bridge.buffer = static_cast<JOCTET*>(
         (*cinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_PERMANENT, kBufferSize));
     bridge.source.init_source = InitSource;
@@ -218,6 +272,14 @@ bool PxImageJPG::Decode(PxFile* stream)
         m_info.type = PXIMAGE_FORMAT_JPG;
         jpeg_destroy_decompress(&cinfo);
         return true;
+    }
+    // The sizes are known now, before libjpeg allocates anything for the picture: a tiny file
+    // may declare 65500 x 65500.
+    jpeg_calc_output_dimensions(&cinfo);
+    if (!FitsMemory(int32_t(cinfo.output_width), int32_t(cinfo.output_height), uint32_t(cinfo.output_components) * 8) ||
+        (cinfo.progressive_mode && CoefficientBytes(cinfo) > uint64_t(PXIMAGE_MAX_MEMORY))) {
+        SetLastError("PXIMAGE_MAX_MEMORY exceeded");
+        longjmp(error.jump, 1);
     }
     jpeg_start_decompress(&cinfo);
     if (!Create(int32_t(cinfo.output_width), int32_t(cinfo.output_height), uint32_t(cinfo.output_components) * 8,

@@ -32,6 +32,12 @@ bool PxImageWebP::Decode(PxFile* stream)
     WebPBitstreamFeatures features;
     if (WebPGetFeatures(file.data(), file.size(), &features) != VP8_STATUS_OK)
         return false;
+    // libwebp allocates the whole picture before it reads a pixel: the size the header gives
+    // is weighed first.
+    if (!FitsMemory(features.width, features.height, features.has_alpha ? 32 : 24)) {
+        SetLastError("PXIMAGE_MAX_MEMORY exceeded");
+        return false;
+    }
     int width = 0, height = 0;
     uint8_t* pixels = features.has_alpha ? WebPDecodeBGRA(file.data(), file.size(), &width, &height)
                                          : WebPDecodeBGR(file.data(), file.size(), &width, &height);

@@ -89,3 +89,16 @@ inline uint32_t GetLe32(const std::string& s, size_t at)
         v |= uint32_t(uint8_t(s[at + i])) << (8 * i);
     return v;
 }
+
+// The 40-byte information header of an icon's bitmap entry: its height counts the colour rows
+// and the mask rows together.
+inline std::string IconInfoHeader(uint32_t width, uint32_t height, uint16_t bits)
+{
+    std::string info(40, '\0');
+    PutLe32(info, 0, 40);
+    PutLe32(info, 4, width);
+    PutLe32(info, 8, 2 * height);
+    info[12] = 1;
+    info[14] = char(bits);
+    return info;
+}

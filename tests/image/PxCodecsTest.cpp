@@ -306,10 +306,11 @@ TEST_F(PxCodecs, GifHandMadeStreams)
     std::string wrongVersion = gif("89a", 2);
     wrongVersion[3] = '9';
     EXPECT_FALSE(DecodeBytes(image, wrongVersion, PXIMAGE_FORMAT_GIF));
-    // Code sizes outside 2 to 9 decode nothing: the picture stays as the canvas was.
+    // Code sizes outside 2 to 9 give no pixel: such an image is no frame, and a file of nothing
+    // else holds no image.
     for (int size : {1, 10, 0, 255}) {
-        ASSERT_TRUE(DecodeBytes(image, gif("89a", size), PXIMAGE_FORMAT_GIF)) << size;
-        EXPECT_EQ(PaletteIndices(image), Raw({0, 0, 0, 0})) << size;
+        EXPECT_FALSE(DecodeBytes(image, gif("89a", size), PXIMAGE_FORMAT_GIF)) << size;
+        EXPECT_STREQ(image.GetLastError(), "GIF holds no image") << size;
     }
     // Interlaced with more rows than the data fills: rows past the data stay, nothing is written
     // past the picture.
@@ -481,13 +482,7 @@ TEST_F(PxCodecs, IcoEntriesMasksAndSeveralImages)
     // A 4-bit 8 x 2 icon: the masked pixels (one colour) end on the highest unused index.
     const auto icon = [](const std::string& mask) {
         std::string s = Raw({0, 0, 1, 0, 1, 0, 8, 2, 16, 0, 0, 0, 4, 0}) + std::string(4, '\0') + Raw({22, 0, 0, 0});
-        std::string info(40, '\0');
-        PutLe32(info, 0, 40);
-        PutLe32(info, 4, 8);
-        PutLe32(info, 8, 4);
-        info[12] = 1;
-        info[14] = 4;
-        s += info;
+        s += IconInfoHeader(8, 2, 4);
         for (int i = 0; i < 16; ++i)
             s += Raw({i * 16, i, 255 - i, 0});
         s += Raw({0x01, 0x23, 0x45, 0x67, 0x11, 0x11, 0x11, 0x11}); // bottom row, then top row

@@ -2,6 +2,7 @@
 // an image, its ghosts and its frames, the memory dump.
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -57,6 +58,46 @@ TEST(PxMemFile, CallerBufferIsReadInPlaceAndNeverWrittenPastItsEnd)
     EXPECT_EQ(empty.Tell(), -1);
     EXPECT_EQ(empty.Size(), -1);
     EXPECT_EQ(empty.Write("x", 1, 1), 0u);
+}
+
+TEST(PxMemFile, GapAfterASeekPastTheEndReadsAsZeros)
+{
+    // Heap memory that held other bytes is what a growing buffer is likely to be given.
+    for (const size_t size : {size_t(65536), size_t(131072), size_t(4096)}) {
+        std::vector<uint8_t*> used;
+        for (int i = 0; i < 4; ++i) {
+            used.push_back(static_cast<uint8_t*>(malloc(size)));
+            memset(used.back(), 0xA5, size);
+        }
+        for (uint8_t* p : used)
+            free(p);
+        PxMemFile f;
+        ASSERT_TRUE(f.Open());
+        ASSERT_EQ(f.Write("abc", 1, 3), 3u);
+        ASSERT_TRUE(f.Seek(int32_t(size) - 1000, 0));
+        ASSERT_EQ(f.Write("x", 1, 1), 1u);
+        ASSERT_TRUE(f.Seek(int32_t(size) + 500, 0));
+        ASSERT_TRUE(f.PutC('y'));
+        ASSERT_EQ(f.Size(), int32_t(size) + 501);
+        const uint8_t* data = f.GetBuffer(false);
+        size_t nonZero = 0;
+        for (size_t i = 3; i < size - 1000; ++i)
+            nonZero += data[i] != 0;
+        for (size_t i = size - 999; i < size + 500; ++i)
+            nonZero += data[i] != 0;
+        EXPECT_EQ(nonZero, 0u) << "gap bytes that were never written";
+        EXPECT_EQ(data[size - 1000], 'x');
+        EXPECT_EQ(data[size + 500], 'y');
+    }
+    // Over a caller's buffer too, once the data moves to a buffer of the stream's own.
+    uint8_t caller[4] = {'a', 'b', 'c', 'd'};
+    PxMemFile f(caller, 4);
+    ASSERT_TRUE(f.Seek(40, 0));
+    ASSERT_EQ(f.Write("z", 1, 1), 1u);
+    const uint8_t* data = f.GetBuffer(false);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 4), "abcd");
+    for (int i = 4; i < 40; ++i)
+        EXPECT_EQ(data[i], 0) << i;
 }
 
 TEST(PxIOFile, LeavesTheCallersStreamOpen)
