@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "xclass/XStr.h"
+
 namespace {
 
 #ifndef FS_CASEFOLD_FL
@@ -99,26 +101,6 @@ std::optional<bool> ProbeOwnName(const std::string& folder)
     if (::stat(Join(parent, swapped).c_str(), &other) != 0)
         return errno == ENOENT ? std::optional<bool>(false) : std::nullopt;
     return IdOf(self) == IdOf(other);
-}
-
-// Appends the code point as UTF-8.
-void PutUTF8(std::string& out, uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 uint32_t FoldCodePoint(uint32_t c)
@@ -227,7 +209,7 @@ std::string XFoldNameCase(const std::string& utf8)
             ++i;
             continue;
         }
-        PutUTF8(out, length > 1 && c < 0x80 ? c : FoldCodePoint(c));
+        XAppendCodePointUTF8(out, length > 1 && c < 0x80 ? c : FoldCodePoint(c));
         i += length;
     }
     return out;

@@ -188,3 +188,5 @@ XStr XQuoteArgument(const XStr& arg);
 int32_t XDecodeUTF8(const uint8_t* in, size_t length, wchar_t* out, bool stopAtZero);
 // Appends the UTF-8 form of one character.
 void XAppendUTF8(std::string& out, wchar_t ch);
+// The same without the escapes of undecodable bytes: every code point as its own UTF-8 form.
+void XAppendCodePointUTF8(std::string& out, uint32_t c);

@@ -109,10 +109,16 @@ int32_t XDecodeUTF8(const uint8_t* in, size_t length, wchar_t* out, bool stopAtZ
 void XAppendUTF8(std::string& out, wchar_t ch)
 {
     const auto c = static_cast<uint32_t>(ch);
+    if (c >= kEscapeFirst && c <= kEscapeLast)
+        out += static_cast<char>(c - 0xDC00);
+    else
+        XAppendCodePointUTF8(out, c);
+}
+
+void XAppendCodePointUTF8(std::string& out, uint32_t c)
+{
     if (c < 0x80) {
         out += static_cast<char>(c);
-    } else if (c >= kEscapeFirst && c <= kEscapeLast) {
-        out += static_cast<char>(c - 0xDC00);
     } else if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
         out += static_cast<char>(0x80 | (c & 0x3F));

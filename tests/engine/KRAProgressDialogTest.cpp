@@ -16,6 +16,7 @@
 #include "common/TestConversionHost.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
+#include "common/TestProgressDialog.h"
 #include "common/TestStore.h"
 #include "common/ToolRun.h"
 #include "engine/KRAConversionHost.h"
@@ -25,20 +26,7 @@ namespace {
 
 using Host = TestConversionHost;
 
-// Keeps what the dialog would hand to the status log.
-class Dialog : public KRAProgressDialog {
-public:
-    using KRAProgressDialog::KRAProgressDialog;
-    std::optional<KRAStatusLogContext> log;
-
-protected:
-    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext& context) override
-    {
-        log = context;
-        return nullptr;
-    }
-    void preventSleep() override {}
-};
+using Dialog = TestProgressDialog;
 
 std::shared_ptr<QKConversionSpec> Spec(const QStringList& sources, const QString& folder, const QString& args,
                                        int forcedSlots)

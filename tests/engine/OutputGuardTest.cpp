@@ -15,6 +15,7 @@
 #include "common/TestConversionHost.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
+#include "common/TestProgressDialog.h"
 #include "common/TestStore.h"
 #include "engine/KRAOutputGuard.h"
 #include "engine/KRAProgressDialog.h"
@@ -108,19 +109,7 @@ TEST_F(OutputGuard, TheMoveAsksAgainWhatTheDestinationIsNow)
 
 namespace {
 
-class Dialog : public KRAProgressDialog {
-public:
-    using KRAProgressDialog::KRAProgressDialog;
-    std::optional<KRAStatusLogContext> log;
-
-protected:
-    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext& context) override
-    {
-        log = context;
-        return nullptr;
-    }
-    void preventSleep() override {}
-};
+using Dialog = TestProgressDialog;
 
 class GuardedBatch : public ::testing::Test {
 protected:

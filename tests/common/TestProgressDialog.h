@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "engine/KRAProgressDialog.h"
+#include "engine/KRAStatusLog.h"
+
+// A progress dialog for tests: keeps what it would hand to the status log instead of showing
+// one, and never asks the system to stay awake.
+class TestProgressDialog : public KRAProgressDialog {
+public:
+    using KRAProgressDialog::KRAProgressDialog;
+    std::optional<KRAStatusLogContext> log;
+
+protected:
+    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext& context) override
+    {
+        log = context;
+        return nullptr;
+    }
+    void preventSleep() override {}
+};
