@@ -9,7 +9,7 @@
 #include "job/QKConversionSpec.h"
 #include "kit/KitHelp.h"
 #include "kit/SheetFallback.h"
-#include "naming/KRAFileAlreadyExistsDialog.h"
+#include "naming/ui/KRAFileAlreadyExistsDialog.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "setup/KRADSPListPane.h"

@@ -11,11 +11,11 @@
 #include "app/KRAPanelHostBase.h"
 #include "engine/KRAConversionHost.h"
 #include "media/QKFileInfoCache.h"
-#include "naming/KRACheckingFilenamesProgress.h"
+#include "naming/ui/KRACheckingFilenamesProgress.h"
 #include "setup/KRAPreConvertHost.h"
 
 #include "kit/QKAppDelegateMethods.h"
-#include "naming/KRAFileAlreadyExistsDialog.h"
+#include "naming/ui/KRAFileAlreadyExistsDialog.h"
 
 #include <QFileDialog>
 #include <QPointer>

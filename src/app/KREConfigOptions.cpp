@@ -1,7 +1,7 @@
 #include "app/KREConfigOptions.h"
 
 #include "engine/QKDebugLog.h"
-#include "naming/QKOptionsFileName.h"
+#include "naming/ui/QKOptionsFileName.h"
 #include "xclass/XRegistry.h"
 
 #include <QCheckBox>

@@ -6,7 +6,7 @@
 #include "app/KREStartup.h"
 #include "app/QKLauncherBase.h"
 #include "app/QKVersionInfo.h"
-#include "batch/KRABatchConvertDialog.h"
+#include "batch/ui/KRABatchConvertDialog.h"
 #include "media/QKLocateFFmpeg.h"
 #include "platform/XQtMainThreadPoster.h"
 #include "setup/KRACodecLogos.h"

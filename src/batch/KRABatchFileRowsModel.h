@@ -19,7 +19,8 @@ public:
     }
 
     // Makes the table's column set (remembered under autosaveName) and this model over it, and
-    // gives the table the look of a dense file list, sorted by name.
+    // gives the table the look of a dense file list, sorted by name. Defined with the windows
+    // (batch/ui/) since it sets up the view; the model itself needs no widgets.
     static KRABatchFileRowsModel* install(KRATableView* table, bool haveFolder, const QString& autosaveName,
                                           KRATableColumns** columns);
 

@@ -14,7 +14,7 @@
 #include "kit/SheetFallback.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileNaming.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "setup/KRACodecLogos.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRAEncoderPageIndex.h"

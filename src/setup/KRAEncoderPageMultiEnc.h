@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "engine/KRAMultiEncConfig.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRAEncoderPageHost.h"
 #include "setup/KREEncoderPage.h"

@@ -16,7 +16,7 @@
 #include "kit/SheetFallback.h"
 #include "media/QKExternalFFmpeg.h"
 #include "naming/KRAFileNaming.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "setup/KRACodecLogos.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRAEncoderPageIndex.h"

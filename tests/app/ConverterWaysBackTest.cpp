@@ -7,7 +7,7 @@
 #include "app/KREConfigPanel.h"
 #include "common/MediaTestFiles.h"
 #include "engine/KRAProgressDialog.h"
-#include "naming/KRAFileListDialog.h"
+#include "naming/ui/KRAFileListDialog.h"
 #include "setup/KRAPreConvertDialog.h"
 
 #include <gtest/gtest.h>

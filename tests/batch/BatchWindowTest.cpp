@@ -3,9 +3,9 @@
 // profile does to the ticks and the filters, profiles that cannot be loaded, and the tree and
 // the table following the disk while the window is open.
 #include "batch/BatchTestSupport.h"
-#include "batch/KRABatchConvertDialog.h"
 #include "batch/KRABatchConverterProfile.h"
-#include "batch/KRABatchFileListDialog.h"
+#include "batch/ui/KRABatchConvertDialog.h"
+#include "batch/ui/KRABatchFileListDialog.h"
 #include "common/QtWait.h"
 #include "common/TestEnv.h"
 #include "common/TestPanelHost.h"

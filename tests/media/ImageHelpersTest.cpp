@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "common/TestFiles.h"
-#include "media/KRAAlbumArtControl.h"
 #include "media/QKImageHelpers.h"
 #include "media/XGDI.h"
+#include "media/ui/KRAAlbumArtControl.h"
 
 TEST(ImageHelpers, BitmapsTextAndExports)
 {

@@ -14,9 +14,9 @@
 #include "common/TestPanelHost.h"
 #include "common/TestStore.h"
 #include "naming/KRACheckFilenames.h"
-#include "naming/KRACheckingFilenamesProgress.h"
 #include "naming/KRAFileNaming.h"
 #include "naming/NamingTestSupport.h"
+#include "naming/ui/KRACheckingFilenamesProgress.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 

@@ -14,8 +14,8 @@
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
-#include "naming/KRAFileAlreadyExistsDialog.h"
 #include "naming/KRAFileNaming.h"
+#include "naming/ui/KRAFileAlreadyExistsDialog.h"
 #include "platform/XWorkspace.h"
 
 namespace {

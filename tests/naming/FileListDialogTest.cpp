@@ -10,8 +10,8 @@
 #include "common/MediaTestFiles.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
-#include "naming/KRAFileListDialog.h"
 #include "naming/KRAFileNaming.h"
+#include "naming/ui/KRAFileListDialog.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include "kit/SheetFallback.h"
 #include "media/FFprobeInfo.h"
 #include "media/QKTag.h"
-#include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/NamingTestSupport.h"
+#include "naming/ui/KRADynamicNamingDialogV2.h"
 
 namespace {
 

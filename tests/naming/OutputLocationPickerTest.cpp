@@ -8,10 +8,10 @@
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
-#include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileNaming.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRADynamicNamingDialogV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "platform/XStrQString.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "naming/KRAFileNaming.h"
 #include "naming/NamingTestSupport.h"
-#include "naming/QKOptionsFileName.h"
+#include "naming/ui/QKOptionsFileName.h"
 
 namespace {
 

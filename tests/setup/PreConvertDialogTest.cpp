@@ -13,7 +13,7 @@
 #include "common/TestPreConvertHost.h"
 #include "common/TestStore.h"
 #include "naming/KRAFileNaming.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "platform/XStrQString.h"
 #include "setup/KRADSPListPane.h"
 #include "setup/KRAProfileDialogs.h"

@@ -4,10 +4,10 @@
 #include "tools/ui-shot/UiShot.h"
 
 #include "app/KRAPanelHost.h"
-#include "batch/KRABatchConvertDialog.h"
-#include "batch/KRABatchConverterFiltersDialog.h"
 #include "batch/KRABatchConverterProfile.h"
-#include "batch/KRABatchFileListDialog.h"
+#include "batch/ui/KRABatchConvertDialog.h"
+#include "batch/ui/KRABatchConverterFiltersDialog.h"
+#include "batch/ui/KRABatchFileListDialog.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "setup/KRAProfileDialogs.h"

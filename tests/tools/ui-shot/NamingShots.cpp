@@ -5,12 +5,12 @@
 #include <QDir>
 #include <QVBoxLayout>
 
-#include "naming/KRACheckingFilenamesProgress.h"
-#include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
-#include "naming/KRAFileAlreadyExistsDialog.h"
-#include "naming/KRAFileListDialog.h"
 #include "naming/KRAFileNaming.h"
+#include "naming/ui/KRACheckingFilenamesProgress.h"
+#include "naming/ui/KRADynamicNamingDialogV2.h"
+#include "naming/ui/KRAFileAlreadyExistsDialog.h"
+#include "naming/ui/KRAFileListDialog.h"
 #include "tools/ui-shot/UiShot.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "kit/KRARichComboBox.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "naming/KRAFileNaming.h"
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 #include "platform/XStrQString.h"
 #include "setup/KRAEncoderPageIndex.h"
 #include "setup/KRAEncoderPageMultiEnc.h"

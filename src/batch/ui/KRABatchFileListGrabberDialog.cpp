@@ -1,6 +1,6 @@
-#include "batch/KRABatchFileListGrabberDialog.h"
+#include "batch/ui/KRABatchFileListGrabberDialog.h"
 
-#include "batch/KRABatchConvertDialog.h"
+#include "batch/ui/KRABatchConvertDialog.h"
 #include "xclass/XMainQueue.h"
 
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "naming/KRACheckingFilenamesProgress.h"
+#include "naming/ui/KRACheckingFilenamesProgress.h"
 
 #include <QBoxLayout>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "naming/KRADynamicNamingDialogV2.h"
+#include "naming/ui/KRADynamicNamingDialogV2.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 
 #include "kit/SheetFallback.h"
-#include "naming/KRADynamicNamingDialogV2.h"
 #include "naming/KRAFileNaming.h"
+#include "naming/ui/KRADynamicNamingDialogV2.h"
 
 // The "Edit Dynamic Naming" command: the naming dialog, on the template and base folder
 // being edited.

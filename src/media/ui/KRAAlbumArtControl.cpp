@@ -1,4 +1,4 @@
-#include "media/KRAAlbumArtControl.h"
+#include "media/ui/KRAAlbumArtControl.h"
 
 #include <QClipboard>
 #include <QDragEnterEvent>

@@ -1,10 +1,10 @@
-#include "batch/KRABatchFileListDialog.h"
+#include "batch/ui/KRABatchFileListDialog.h"
 
-#include "batch/KRABatchConvertDialog.h"
 #include "batch/KRABatchFileRowsModel.h"
 #include "batch/KRAWorkerPool.h"
 #include "batch/QKMediaFormatFilter.h"
-#include "batch/QKNoFilesSelectedMsg.h"
+#include "batch/ui/KRABatchConvertDialog.h"
+#include "batch/ui/QKNoFilesSelectedMsg.h"
 #include "kit/KRATableColumns.h"
 #include "kit/QKAppDelegateMethods.h"
 #include "kit/QKStringTools.h"

@@ -1,7 +1,7 @@
-#include "batch/KRABatchConverterFiltersDialog.h"
+#include "batch/ui/KRABatchConverterFiltersDialog.h"
 
-#include "batch/KRABatchConvertDialog.h"
 #include "batch/QKMediaFormatFilter.h"
+#include "batch/ui/KRABatchConvertDialog.h"
 #include "xclass/XMainQueue.h"
 
 #include <QAbstractTableModel>

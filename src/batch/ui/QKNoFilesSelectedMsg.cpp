@@ -1,4 +1,4 @@
-#include "batch/QKNoFilesSelectedMsg.h"
+#include "batch/ui/QKNoFilesSelectedMsg.h"
 
 #include "kit/SheetFallback.h"
 

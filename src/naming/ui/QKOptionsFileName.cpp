@@ -1,4 +1,4 @@
-#include "naming/QKOptionsFileName.h"
+#include "naming/ui/QKOptionsFileName.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>

@@ -1,4 +1,4 @@
-#include "naming/KRAOutputLocationPickerV2.h"
+#include "naming/ui/KRAOutputLocationPickerV2.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "naming/KRAFileListDialog.h"
+#include "naming/ui/KRAFileListDialog.h"
 
 #include <QAction>
 #include <QDateTime>

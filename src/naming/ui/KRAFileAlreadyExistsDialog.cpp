@@ -1,4 +1,4 @@
-#include "naming/KRAFileAlreadyExistsDialog.h"
+#include "naming/ui/KRAFileAlreadyExistsDialog.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
