@@ -67,6 +67,9 @@ protected:
 
 private:
     struct Guard;
+    // Queries run off the main thread, each tagged: an answer for an older choice of ffmpeg, or
+    // one that arrives after the page's view has gone, is dropped, so a slow ffmpeg never
+    // overwrites what the page shows for a newer one.
     void showAnswers(uint64_t tag, const Answers& answers);
     void downloadEnded(int code);
     void alert(const QString& text, const QString& detail);

@@ -2,8 +2,10 @@
 // lists come from "decoders.bin" (and, with the registry value "ShowAudioOnly", also
 // "decoders-audio.bin"): UTF-16 little-endian text that starts with a byte-order mark, in
 // pairs of lines, the format's name and then its extensions (with their dots) separated by
-// ";". A list is read once per process; every filter copies its rows, so that each one's
-// enabled flags are its own. A damaged list gives an empty filter and one log line.
+// ";". The lists are made at build time by resources/build-tools/make_format_list.cpp from the
+// UTF-8 sources resources/decoders*.txt, which diff and review well as plain text. A list is
+// read once per process; every filter copies its rows, so that each one's enabled flags are
+// its own. A damaged list gives an empty filter and one log line.
 #pragma once
 
 #include <QByteArray>

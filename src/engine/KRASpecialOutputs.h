@@ -2,7 +2,9 @@
 // video of frames sampled at even intervals, encoded with another encoder's settings) and the
 // contact sheet (one JPEG or PNG of evenly spaced frames in a grid, with a header of file
 // facts). Both are planned from the named arguments their pages write; the sheet is composed
-// from the frames ffmpeg extracted, after it has ended.
+// from the frames ffmpeg extracted (into a folder of the run's own), after it has ended, and
+// encoded through the image library into the run's temporary output, so that it replaces the
+// destination, or is thrown away, exactly as any other output is.
 #pragma once
 
 #include <QByteArray>

@@ -113,6 +113,9 @@ private:
     // The destination's folder, whether it is a source, and the check for a second output.
     bool prepareDestination(RunState& run);
     // The temporary output beside the destination, behind a plain link when its name has a "%".
+    // It is named "NAME.tmp-<XTempOwnedId>.EXT", so that a later start can tell the leftover of
+    // a killed run from the output of one still running; the folder is tidied of such
+    // leftovers before the run writes there.
     bool createOutput(RunState& run, std::vector<XTempFile>& temporaryFiles);
     // The argument list with its inputs: one file, a concatenation list, or a filter graph.
     bool buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles);

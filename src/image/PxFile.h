@@ -65,6 +65,8 @@ private:
 // buffer of its own on the first write past the end.
 class PxMemFile : public PxFile {
 public:
+    // A write after a seek past the end leaves a gap that reads as zeros, as in a file, so a
+    // codec that writes a header last never leaves old heap bytes in the output.
     explicit PxMemFile(uint8_t* buffer = nullptr, int32_t size = 0);
     ~PxMemFile() override;
     PxMemFile(const PxMemFile&) = delete;

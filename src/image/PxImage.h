@@ -3,6 +3,17 @@
 // every decoder and encoder reads. Reports by result and by an English last-error text;
 // nothing throws out of it. One image is used by one thread at a time, except that another
 // thread may set the escape flag (to cancel) and read the progress.
+//
+// The pixels live in one block, laid out as a device-independent bitmap in memory: the
+// 40-byte information header, the palette, then the rows.
+// Every size is worked out in 64 bits and held under one bound on the pixel block
+// (PXIMAGE_MAX_MEMORY), because the sizes come from files; a new image is zero-filled, so a
+// decoder that stops early never shows old memory.
+//
+// A decode works on a format object of its own and moves the result over only on success, so
+// a failed or cancelled decode leaves the caller's image as it was. An encode works on a ghost
+// (an image that shares the caller's storage) and never changes what it encodes: the caller
+// may encode one picture in several formats.
 #pragma once
 
 #include <atomic>
@@ -493,7 +504,9 @@ public:
     bool Resample(int32_t newWidth, int32_t newHeight, int32_t mode = 0, PxImage* destination = nullptr);
     // Any interpolation and overflow, averaging over the covered area when shrinking, the
     // rows spread over up to GetThreadCount() workers; the result does not depend on how
-    // many. A cancel (the escape flag, from any thread) answers false and changes nothing.
+    // many: the workers take rows from one counter and compute each in the point sampler's own
+    // float order, so a picture's bytes are the same on any machine. A cancel (the escape flag,
+    // from any thread) answers false and changes nothing.
     bool Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod method = InterpBilinear,
                    OverflowMethod overflow = OverflowRepeat, PxImage* destination = nullptr,
                    bool disableAveraging = false);

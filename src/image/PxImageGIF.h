@@ -1,6 +1,23 @@
 // GIF87a and GIF89a: frames composed on a canvas by their disposal methods, one frame or all
 // of them kept; written as a palette picture, an animation from a frame array, or a 24-bit
 // picture cut into palette tiles, with one of three image-data coders. Format id 2.
+//
+// Frames are composed on a canvas of colours rather than of indices, so that images with
+// tables of their own keep their colours. The result is a palette image when every colour on
+// the canvas is among the entries of the shown image's table that a picture of the canvas
+// depth holds, else 24 bits.
+//
+// A small file can ask for a large screen and many frames, so before anything is allocated
+// the canvas, its saved copy and the kept frames are counted against the pixel-block bound,
+// and the pixel work (the area of every frame drawn, plus the screen for each) against a
+// budget of its own. Images smaller than the screen without a global table are the tiles of
+// one picture (as a 24-bit picture is written) only when together they cover the screen about
+// once; otherwise they are an animation, and only the frames up to the one asked for are
+// drawn, or all of them when all frames are to be kept. An image whose data gives no pixel is
+// no frame.
+//
+// A 24-bit picture is written as tiles of 17 x 15 pixels: 255 colours and a transparent entry,
+// so every tile fits one local table.
 #pragma once
 
 #include <cstdint>

@@ -28,9 +28,13 @@ private:
     int32_t m_pieceCount = 0;
 
     bool Fail(const char* message);
+    // The AND mask becomes the alpha plane; at 8 bits or fewer it becomes a transparent index
+    // in its place where one can be had, since few formats write a palette picture with alpha.
     void ApplyMask(const uint8_t* mask, uint32_t maskRow);
     // At 8 bits or fewer: the masked pixels on a transparent index of their own, when one can be
-    // had, and the alpha plane dropped.
+    // had, and the alpha plane dropped. An index counts as free only when no pixel outside the
+    // mask uses it: a cursor's black lies under its mask and beside it too, and the black
+    // beside it must keep showing.
     bool TransparentIndexFromMask(const uint8_t* mask, uint32_t maskRow);
     // The entry's 16 directory bytes (its offset left 0) and its body.
     static bool MakeEntry(const PxImage& image, uint8_t entry[16], std::vector<uint8_t>& body, std::string& error);

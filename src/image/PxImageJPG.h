@@ -1,5 +1,16 @@
 // JPEG through libjpeg (format id 3), and the reader of a JPEG's marker sections and its EXIF
 // block, which gives the camera data, the resolution and the embedded thumbnail.
+//
+// A JPEG of a few hundred bytes can declare a picture of 65500 x 65500, or thousands of
+// progressive scans, so the decoder weighs the file before libjpeg does the work: libjpeg's own
+// memory is capped at the pixel-block bound, and the output size (and, for a progressive
+// file, the coefficient buffer libjpeg must hold whole) is checked right after the header,
+// before libjpeg allocates for the picture. Its progress monitor stops a decode when the
+// escape flag is raised and after 100 scans.
+//
+// libjpeg reports errors by a long jump, so the functions that call it hold no C++ object with
+// a destructor on those frames. Rows go to and from libjpeg in the image's own blue-green-red
+// order, so no row is copied to change its order.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +21,11 @@ class PxImageJPG : public PxImage {
 public:
     // Splits a JPEG stream into its marker sections and reads the EXIF block and the comment
     // into a record. Its own messages stay in its own last-error text.
+    //
+    // The EXIF block is the camera's bytes: every offset and count is checked against the
+    // block before it is followed, and the directory walk is bounded (a loop of directories
+    // pointing at each other ends). The record holds numbers and texts only; the thumbnail's
+    // bytes stay with the reader, so a record can be copied and kept without a dangling pointer.
     class ExifReader {
     public:
         // Reads into the record given (not owned), or into a zeroed one of its own.

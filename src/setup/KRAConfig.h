@@ -61,7 +61,9 @@ public:
     // A new batch profile starts with a copy of every profile of from.
     static bool cloneBatchConverterDataFrom(const std::optional<QString>& from, const QString& to);
 
-    // The multi-encoder clean-up every load runs (see the .cpp); public for tests.
+    // The multi-encoder clean-up every load runs; public for tests. An older profile's one
+    // chain moves into its encoders only when every encoder can take it; otherwise it stays in
+    // the store untouched and is only held back from the user, so nothing stored is lost.
     void startupProfileSanity();
 
     static XStr lastCodecValueName(const std::optional<QString>& batchProfile);

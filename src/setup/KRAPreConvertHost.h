@@ -1,7 +1,9 @@
 // What the converter setup asks of the window that shows it (the converter window host of
 // the application shell): the profiles, the files, and where to go next. The host is also the
 // panel's window host: the setup finds this side of it with std::dynamic_pointer_cast on the
-// host it is shown in, as the progress dialog finds its conversion host.
+// host it is shown in, as the progress dialog finds its conversion host. The interface names
+// the setup's own types (profiles, the setup's result), which is why it lives here and not in
+// the kit.
 #pragma once
 
 #include <QList>
