@@ -159,9 +159,10 @@ KRAOutputPlan PlanPreviewGenerator(const KRASpecialValues& values, double fps, i
     const XStr rateText = XStr::FromDouble(rate, 2, false);
     const XStr retime = XStr(L" -map 0:v? -an -sn -vf \"setpts =N/TB/") + Decimals2(std::max(1.0, rate * step));
     // An encoder with a frame rate of its own (a DVD's) keeps it: the frames are sampled in the
-    // filter, and shown for as long by repeating them at that rate.
+    // filter, and shown for as long by repeating them at that rate. The last frame is passed
+    // on as it is, so that a preview of one frame holds that frame.
     if (SetsFrameRate(nested.args))
-        plan.appendArgs += retime + L",fps=" + rateText + L"\"";
+        plan.appendArgs += retime + L",fps=" + rateText + L":eof_action=pass\"";
     else
         plan.appendArgs += retime + L"\" -r " + rateText;
     plan.fpsFactor = rate * (frames / (step == 0 ? 1 : step));
