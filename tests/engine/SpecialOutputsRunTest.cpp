@@ -198,4 +198,23 @@ TEST_F(SpecialOutputsRun, PreviewStartsAtTheFirstDelayOrTheLastFrame)
     EXPECT_NEAR(FirstFrameGrey(preview("1.95", "ms2.avi")), GreyAt(2), kGreyTolerance);
 }
 
+TEST_F(SpecialOutputsRun, PreviewWithAnEncoderThatCannotMakeOneFailsClearly)
+{
+    // Stored by an earlier version, whose picker offered these.
+    const std::string clip = dir.file("clip.avi");
+    ASSERT_TRUE(MakeSecondsClip(clip, 2));
+    for (const std::string nested : {"[Contact Sheet]_eSep_-contact_col 4 -contact_row 4 -contact_png 1",
+                                     "MP4 (copy_SELCOMMA_ no encoding)_eSep_-vcodec copy -acodec aac -c:s mov_text"}) {
+        const std::string out = dir.file("refused.mp4");
+        const ToolRunResult r = Run({"run", "--src", clip, "--dst", out, "--encoder", "[Preview Generator]", "--args",
+                                     "-prev_gen_ufe 0.5 -prev_gen_gfe 1 -prev_gen_inputval 1 -prev_gen_firstdelay 0 "
+                                     "-prev_gen_encNset \"" +
+                                         nested + "\""});
+        EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+        EXPECT_NE(r.out.find("error: The preview generator cannot make its preview with"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find(" -progress "), std::string::npos) << "refused before ffmpeg starts";
+        EXPECT_FALSE(PathExists(out));
+    }
+}
+
 } // namespace
