@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "image/PxImage.h"
+#include "job/KRECodecs.h"
+#include "job/QKElemValueList.h"
 #include "media/XGDI.h"
 #include "media/imageInfo_t.h"
 #include "platform/XStrQString.h"
@@ -48,27 +50,95 @@ bool ReadBounded(const XStr& text, int low, int high, const wchar_t* what, int& 
 
 } // namespace
 
+namespace {
+
+// The nested encoder's name and the ffmpeg arguments it makes the preview with.
+struct NestedEncoder {
+    XStr name, args;
+};
+
+NestedEncoder ReadNestedEncoder(const XStr& text)
+{
+    XStr nested = text;
+    nested.Replace(L"_SELCOMMA_", L",");
+    nested.Replace(L"_SELQUOTE_", L"\"");
+    NestedEncoder encoder;
+    const int sep = nested.Find(L"_eSep_");
+    if (sep <= 0) {
+        encoder.name = nested;
+    } else {
+        encoder.name = nested.Left(sep - 1);
+        encoder.args = nested.MidToEnd(sep + 6);
+    }
+    // Texts stored by the first versions carried the command in an element of its own.
+    const XListElementValue inner(encoder.args.p);
+    XStr command;
+    if (inner.GetValue(L"cli_cmd", command, true) && !command.IsEmpty()) {
+        command.Replace(L"{qt}", L"\"");
+        encoder.args = command;
+    }
+    // The encoders without settings hold no text: theirs is always the same.
+    XStr trimmed = encoder.args;
+    trimmed.TrimLeft();
+    trimmed.TrimRight();
+    if (trimmed.IsEmpty())
+        encoder.args = XStrFromQString(KRECodecs::fixedArgsOf(XStrToQString(encoder.name)));
+    return encoder;
+}
+
+// The frames of a preview are taken apart and retimed: a copied stream cannot be.
+bool CopiesVideo(const XStr& args)
+{
+    const QKElemValueList elements(XStrToQString(args));
+    for (const char* name : {"vcodec", "codec:v", "c:v", "c", "codec"}) {
+        const std::optional<QString> value = elements.findValue(QString::fromLatin1(name));
+        if (value && value->compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool SetsFrameRate(const XStr& args)
+{
+    const QKElemValueList elements(XStrToQString(args));
+    return elements.containsElem(QStringLiteral("r")) || elements.containsElem(QStringLiteral("target"));
+}
+
+} // namespace
+
 KRAOutputPlan PlanPreviewGenerator(const KRASpecialValues& values, double fps, int64_t lengthMS)
 {
     KRAOutputPlan plan;
-    XStr nested = values.prevGenEncNset;
-    nested.Replace(L"_SELCOMMA_", L",");
-    nested.Replace(L"_SELQUOTE_", L"\"");
-    const int sep = nested.Find(L"_eSep_");
-    if (sep > 0) {
-        const XListElementValue inner(nested.MidToEnd(sep + 6).p);
-        XStr command;
-        if (inner.GetValue(L"cli_cmd", command, true) && !command.IsEmpty()) {
-            command.Replace(L"{qt}", L"\"");
-            plan.appendArgs = command;
-        }
+    const NestedEncoder nested = ReadNestedEncoder(values.prevGenEncNset);
+    const QString nestedName = XStrToQString(nested.name);
+    if (nestedName == QLatin1String("[Contact Sheet]") || nestedName == QLatin1String("[Preview Generator]") ||
+        nestedName == QLatin1String("[Multi Encoder]")) {
+        plan.refused = XStr(L"The preview generator cannot make its preview with the encoder ") + nested.name +
+                       L"; choose a video encoder in its settings";
+        return plan;
     }
-    // The first seconds are skipped in the source, before the frames are sampled: as an option
-    // of the output it would cut the sampled, shortened timeline and leave nothing to write.
-    const int64_t delay = values.prevGenFirstdelay.ToLong();
-    if (delay > 0)
-        plan.inputArgs = XStr::FromFormat(L"-ss %lld", static_cast<long long>(delay));
-    const double frames = std::max(0.0, double(lengthMS - std::max<int64_t>(delay, 0) * 1000) * fps / 1000.0);
+    if (CopiesVideo(nested.args)) {
+        plan.refused = XStr(L"The preview generator cannot make its preview with ") + nested.name +
+                       L": a preview's frames are re-encoded, not copied; choose a video encoder in its settings";
+        return plan;
+    }
+    plan.appendArgs = nested.args;
+
+    // The first frame is taken that far into the source, skipped before the frames are
+    // sampled: as an option of the output it would cut the sampled, shortened timeline and
+    // leave nothing to write. A skip past the source's last frame would leave no frame at all,
+    // so it stops at the last one.
+    double delayS = std::max(0.0, XStrToDouble(values.prevGenFirstdelay.p));
+    if (!std::isfinite(delayS))
+        delayS = 0;
+    if (lengthMS > 0 && delayS > 0) {
+        const double frameMS = fps > 0 ? 1000.0 / fps : 40.0;
+        const double latestS = std::max(0.0, (double(lengthMS) - frameMS) / 1000.0);
+        delayS = std::min(delayS, latestS);
+    }
+    if (delayS > 0)
+        plan.inputArgs = XStr(L"-ss ") + XStr::FromDouble(delayS, 3, false);
+    const double frames = std::max(0.0, (double(lengthMS) - delayS * 1000.0) * fps / 1000.0);
     double u = XStrToDouble(values.prevGenUfe.p);
     if (!(u > 0))
         u = 0.5;
@@ -87,13 +157,18 @@ KRAOutputPlan PlanPreviewGenerator(const KRASpecialValues& values, double fps, i
     }
     const double rate = u == 0 ? 1 : 1 / u;
     const XStr rateText = XStr::FromDouble(rate, 2, false);
-    plan.appendArgs +=
-        XStr(L" -map 0:v? -an -sn -vf \"setpts =N/TB/") + Decimals2(std::max(1.0, rate * step)) + L"\" -r " + rateText;
+    const XStr retime = XStr(L" -map 0:v? -an -sn -vf \"setpts =N/TB/") + Decimals2(std::max(1.0, rate * step));
+    // An encoder with a frame rate of its own (a DVD's) keeps it: the frames are sampled in the
+    // filter, and shown for as long by repeating them at that rate. The last frame is passed
+    // on as it is, so that a preview of one frame holds that frame.
+    if (SetsFrameRate(nested.args))
+        plan.appendArgs += retime + L",fps=" + rateText + L":eof_action=pass\"";
+    else
+        plan.appendArgs += retime + L"\" -r " + rateText;
     plan.fpsFactor = rate * (frames / (step == 0 ? 1 : step));
     if (!(plan.fpsFactor > 0) || !std::isfinite(plan.fpsFactor))
         plan.fpsFactor = 1.0;
-    const XStr trimmed = plan.appendArgs;
-    plan.appendArgs = trimmed.BeginsWith(L" ") ? trimmed.MidToEnd(2) : trimmed;
+    plan.appendArgs.TrimLeft();
     return plan;
 }
 
@@ -114,22 +189,27 @@ bool ReadContactSheetSettings(const KRASpecialValues& values, KRAContactSheetSet
     return true;
 }
 
-KRAOutputPlan PlanContactSheet(const KRAContactSheetSettings& s, double fps, int64_t lengthMS)
+KRAOutputPlan PlanContactSheet(const KRAContactSheetSettings& s, int64_t lengthMS)
 {
     KRAOutputPlan plan;
     const int64_t n = std::max<int64_t>(1, int64_t(s.cols) * s.rows) + 4;
-    const double frames = std::max(0.0, double(lengthMS) * fps / 1000.0);
-    // One frame a second of the squeezed timeline, picked in the filter: an output rate alone
-    // leaves the image writer encoding every decoded frame before it drops all but n. The
-    // frames are written at the thumbnails' width, which is all the sheet uses of them.
+    // The frames are picked by their time, n of them one spacing apart from the start: each
+    // is the frame on show at its moment. Counting frames instead would squeeze the picks into
+    // the frames a file holds, and a file that holds fewer than its length and rate say (frames
+    // dropped while it was recorded) would fill only the first cells. The frames are written
+    // at the thumbnails' width, which is all the sheet uses of them.
     const int c1 = s.cols == 0 ? 1 : s.cols;
     const int thumbW = std::max(1, (s.width - (s.cols - 1) * s.padding) / c1);
-    // Of the n frames spread over the source the sheet shows the 2nd to the (grid + 1)th: ffmpeg
-    // stops there instead of decoding the rest of the source for frames no one uses.
+    // Of the n frames the sheet shows the 2nd to the (grid + 1)th: ffmpeg stops there instead
+    // of decoding the rest of the source for frames no one uses.
     const int64_t used = std::max<int64_t>(1, int64_t(s.cols) * s.rows) + 1;
     plan.expectedFrames = used;
-    plan.appendArgs = XStr(L"-f image2 -vf \"setpts =N/TB/") + Decimals2(std::max(1.0, frames / double(n))) +
-                      XStr::FromFormat(L",fps=1,scale=%d:-1\" -frames:v %lld", thumbW, static_cast<long long>(used));
+    // Rounding up, a pick at a moment takes the frame shown then, not the next one.
+    const XStr pick = lengthMS > 0 ? XStr::FromFormat(L"fps=%lld/%lld:round=up,", static_cast<long long>(n * 1000),
+                                                      static_cast<long long>(lengthMS))
+                                   : XStr();
+    plan.appendArgs = XStr(L"-f image2 -vf \"setpts=PTS-STARTPTS,") + pick +
+                      XStr::FromFormat(L"scale=%d:-1\" -frames:v %lld", thumbW, static_cast<long long>(used));
     plan.fpsFactor = std::max(1.0, std::min(1000.0, double(lengthMS) / (double(n) * 1000.0)));
     return plan;
 }

@@ -21,13 +21,15 @@ struct KRASpecialValues {
 };
 
 struct KRAOutputPlan {
+    XStr refused;               // why no output can be made so; empty when it can
     XStr inputArgs;             // options for the input, before it is named
     XStr appendArgs;            // appended to the run's arguments
     int64_t expectedFrames = 0; // progress in frames when non-zero
     double fpsFactor = 1.0;     // multiplies every frames-per-second value reported
 };
 
-// fps: the first source's frame rate; lengthMS: the sources' total length.
+// fps: the first source's frame rate; lengthMS: the sources' total length. The nested encoder's
+// own arguments make the preview, as they would make a conversion.
 KRAOutputPlan PlanPreviewGenerator(const KRASpecialValues& values, double fps, int64_t lengthMS);
 
 struct KRAContactSheetSettings {
@@ -39,8 +41,8 @@ struct KRAContactSheetSettings {
 // The sheet's settings from its named arguments; false with the reason when a value is out of
 // the range a sheet can be made with (a hand-edited argument, say).
 bool ReadContactSheetSettings(const KRASpecialValues& values, KRAContactSheetSettings& settings, XStr& why);
-// The frame extraction for a sheet of that many thumbnails.
-KRAOutputPlan PlanContactSheet(const KRAContactSheetSettings& settings, double fps, int64_t lengthMS);
+// The frame extraction for a sheet of that many thumbnails, from a source of that length.
+KRAOutputPlan PlanContactSheet(const KRAContactSheetSettings& settings, int64_t lengthMS);
 
 struct KRAContactSheetSource {
     XStr path;      // the first source

@@ -647,6 +647,8 @@ bool clFFMPEG::prepareSpecialOutputs(RunState& run)
     const SpecialValues& values = run.special;
     if (!values.prevGenEncNset.IsEmpty()) {
         const KRAOutputPlan plan = PlanPreviewGenerator(values, FrameRate, LengthMS);
+        if (!plan.refused.IsEmpty())
+            return fail(plan.refused);
         run.specialInputArgs = plan.inputArgs;
         AppendText(run.args, plan.appendArgs);
         ExpectedFrames = plan.expectedFrames;
@@ -658,7 +660,7 @@ bool clFFMPEG::prepareSpecialOutputs(RunState& run)
             return fail(why);
         if (!run.contactFrames.Create("qkp"))
             return fail(XStr(L"Could not create a folder for the contact sheet's frames"));
-        const KRAOutputPlan plan = PlanContactSheet(run.sheet, FrameRate, LengthMS);
+        const KRAOutputPlan plan = PlanContactSheet(run.sheet, LengthMS);
         AppendText(run.args, plan.appendArgs);
         ExpectedFrames = plan.expectedFrames;
         FpsFactor = plan.fpsFactor;

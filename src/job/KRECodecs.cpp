@@ -55,3 +55,14 @@ QList<QKEncoderDescRef> KRECodecs::listEncoders()
     });
     return list;
 }
+
+QString KRECodecs::fixedArgsOf(const QString& encoderName)
+{
+    if (encoderName == QLatin1String("VOB"))
+        return QStringLiteral(
+            " -f vob -vf scale=720:576:lanczos,smartblur=1.0:-0.4,colormatrix=bt709:bt601,setdar=16/9,"
+            "setsar=64/45 -target ntsc-dvd");
+    if (encoderName == QLatin1String("GIF Animation"))
+        return QStringLiteral(" -f gif");
+    return QString();
+}

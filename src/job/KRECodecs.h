@@ -16,4 +16,7 @@ public:
     // sorted by display name in code-unit order (capitals, then "[", then small letters).
     // Recomputed on every call.
     static QList<QKEncoderDescRef> listEncoders();
+    // What an encoder without settings always writes (VOB, GIF Animation); empty for the others.
+    // A nested encoder of the preview generator holds no text of its own for these.
+    static QString fixedArgsOf(const QString& encoderName);
 };

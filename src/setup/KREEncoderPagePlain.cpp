@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "job/KRECodecs.h"
 #include "job/QKElemValueList.h"
 #include "kit/QKNamedImages.h"
 #include "media/QKLocateFFmpeg.h"
@@ -392,14 +393,11 @@ void KREEncoderPageNoOptions::viewDidLoad()
 }
 
 KREEncoderPageVOB::KREEncoderPageVOB(KRAEncoderPageHost* host, QObject* parent)
-    : KREEncoderPageNoOptions(host,
-                              QStringLiteral(" -f vob -vf scale=720:576:lanczos,smartblur=1.0:-0.4,colormatrix=bt709:"
-                                             "bt601,setdar=16/9,setsar=64/45 -target ntsc-dvd"),
-                              QStringLiteral("VOB"), parent)
+    : KREEncoderPageNoOptions(host, KRECodecs::fixedArgsOf(QStringLiteral("VOB")), QStringLiteral("VOB"), parent)
 {
 }
 
 KREEncoderPageGIF::KREEncoderPageGIF(KRAEncoderPageHost* host, QObject* parent)
-    : KREEncoderPageNoOptions(host, QStringLiteral(" -f gif"), QString(), parent)
+    : KREEncoderPageNoOptions(host, KRECodecs::fixedArgsOf(QStringLiteral("GIF Animation")), QString(), parent)
 {
 }

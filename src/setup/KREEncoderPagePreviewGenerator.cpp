@@ -43,11 +43,16 @@ const QMap<QString, QKEncoderDescRef>& EncoderCache()
     return cache;
 }
 
+// Besides the preview generator itself, the multi-encoder and the audio extractors: the
+// encoders that cannot make a video of the sampled frames. A contact sheet is one still
+// picture (the contact sheet encoder makes it of the whole source), and an encoder that copies
+// the video stream cannot retime frames taken out of it.
 QSet<QString> SuppressedEncoders()
 {
-    QSet<QString> suppress{QStringLiteral("[Preview Generator]"), QKEncoderDesc::strMultiEncoder()};
+    QSet<QString> suppress{QStringLiteral("[Preview Generator]"), QKEncoderDesc::strMultiEncoder(),
+                           QStringLiteral("[Contact Sheet]")};
     for (const QString& name : EncoderCache().keys())
-        if (name.startsWith(QLatin1String("Audio ")))
+        if (name.startsWith(QLatin1String("Audio ")) || name.contains(QLatin1String("(copy, no encoding)")))
             suppress.insert(name);
     return suppress;
 }

@@ -22,13 +22,41 @@ TEST(SpecialOutputs, PlansFromTheNamedArguments)
     preview.prevGenGtf = XStr(L"1");
     preview.prevGenInputval = XStr(L"10");
     preview.prevGenFirstdelay = XStr(L"5");
+    // The command element of texts stored by the first versions.
     preview.prevGenEncNset = XStr(L"H.264_eSep_-cli_cmd=\"-vcodec libx264 -x264opts {qt}a=1{qt}\"");
     plan = PlanPreviewGenerator(preview, 25, 60000);
     EXPECT_EQ(plan.expectedFrames, 10);
     EXPECT_EQ(plan.inputArgs.ToUTF8String(), "-ss 5");
     EXPECT_EQ(plan.appendArgs.ToUTF8String().rfind("-vcodec libx264 -x264opts \"a=1\" -map 0:v?", 0), 0u)
         << plan.appendArgs.ToUTF8String();
+}
 
+TEST(SpecialOutputs, PreviewTakesTheNestedEncodersArguments)
+{
+    KRASpecialValues preview;
+    preview.prevGenInputval = XStr(L"1");
+    // The nested text as the page writes it: commas and quotes stand in words of their own.
+    preview.prevGenEncNset =
+        XStr(L"WebM (VP8)_eSep_-acodec libopus -c:v libvpx -crf 30 -vf _SELQUOTE_scale=64:-2_SELCOMMA_hflip_SELQUOTE_");
+    KRAOutputPlan plan = PlanPreviewGenerator(preview, 10, 4000);
+    ASSERT_TRUE(plan.refused.IsEmpty()) << plan.refused.ToUTF8String();
+    EXPECT_EQ(plan.appendArgs.ToUTF8String().rfind(
+                  "-acodec libopus -c:v libvpx -crf 30 -vf \"scale=64:-2,hflip\" -map 0:v? -an -sn", 0),
+              0u)
+        << plan.appendArgs.ToUTF8String();
+    // An encoder without settings holds no text: its fixed one makes the preview.
+    preview.prevGenEncNset = XStr(L"VOB_eSep_");
+    plan = PlanPreviewGenerator(preview, 10, 4000);
+    EXPECT_EQ(plan.appendArgs.ToUTF8String().rfind("-f vob -vf scale=720:576", 0), 0u)
+        << plan.appendArgs.ToUTF8String();
+
+    // Whatever the encoder's name, a copied video stream cannot be retimed.
+    preview.prevGenEncNset = XStr(L"Mine_eSep_-c copy");
+    EXPECT_FALSE(PlanPreviewGenerator(preview, 10, 4000).refused.IsEmpty());
+}
+
+TEST(SpecialOutputs, ContactSheetSettingsAndPlan)
+{
     KRASpecialValues sheet;
     sheet.contactCol = XStr(L"4");
     sheet.contactRow = XStr(L"3");
@@ -40,10 +68,10 @@ TEST(SpecialOutputs, PlansFromTheNamedArguments)
     ASSERT_TRUE(ReadContactSheetSettings(sheet, settings, why)) << why.ToUTF8String();
     EXPECT_EQ(settings.background, 0xFF0000u);
     // 16 frames spread over the source, of which the sheet shows the 2nd to the 13th: ffmpeg
-    // writes 13 and stops.
-    const KRAOutputPlan sheetPlan = PlanContactSheet(settings, 25, 8000);
+    // writes 13 and stops. They are picked by time, 16 over the 8 s.
+    const KRAOutputPlan sheetPlan = PlanContactSheet(settings, 8000);
     EXPECT_EQ(sheetPlan.expectedFrames, 13);
-    EXPECT_NE(sheetPlan.appendArgs.ToUTF8String().find("setpts =N/TB/12.5,fps=1,scale=197:-1\" -frames:v 13"),
+    EXPECT_NE(sheetPlan.appendArgs.ToUTF8String().find("fps=16000/8000:round=up,scale=197:-1\" -frames:v 13"),
               std::string::npos)
         << sheetPlan.appendArgs.ToUTF8String();
     for (const auto& [field, value] : {std::pair{&KRASpecialValues::contactWidth, L"100000"},

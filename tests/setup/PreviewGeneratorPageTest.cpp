@@ -128,30 +128,34 @@ TEST_F(PreviewGeneratorPage, CancelledPopupPutsThePickerBack)
     TestPageHost host;
     auto page = open(host);
     const QString before = host.encoderArgs();
-    page->onEncoderCombo("[Contact Sheet]");
+    page->onEncoderCombo("AVI");
     ASSERT_TRUE(page->settingsPopup());
-    EXPECT_EQ(page->selectedEncoder(), "[Contact Sheet]");
+    EXPECT_EQ(page->selectedEncoder(), "AVI");
     page->settingsPopup()->reject();
     EXPECT_FALSE(page->settingsPopup());
     EXPECT_EQ(page->selectedEncoder(), "GIF Animation");
     EXPECT_EQ(page->encoderPicker()->currentText(), "GIF Animation");
     EXPECT_EQ(host.encoderArgs(), before);
 
-    // Confirmed: the contact sheet's defaults and extension are held.
-    page->onEncoderCombo("[Contact Sheet]");
+    // Confirmed: the AVI page's defaults and extension are held.
+    page->onEncoderCombo("AVI");
     page->settingsPopup()->onOK();
-    EXPECT_TRUE(host.encoderArgs().contains("_eSep_-contact_col 4 -contact_row 4"));
-    EXPECT_EQ(host.encoderArgsV2().customFormatExt, QString(".png"));
+    EXPECT_TRUE(host.encoderArgs().contains("\"AVI_eSep_ -f avi -qscale 3\""));
+    EXPECT_EQ(host.encoderArgsV2().customFormatExt, QString(".avi"));
 }
 
-TEST_F(PreviewGeneratorPage, PickerOffersNoAudioNorItselfNorTheMultiEncoder)
+TEST_F(PreviewGeneratorPage, PickerOffersOnlyEncodersThatMakeAVideoOfTheFrames)
 {
     TestPageHost host;
     auto page = open(host);
     const QStringList choices = page->codecChoices();
     EXPECT_TRUE(choices.contains("VOB"));
     EXPECT_TRUE(choices.contains("GIF Animation"));
-    EXPECT_TRUE(choices.contains("[Contact Sheet]"));
+    EXPECT_TRUE(choices.contains("WebM (VP8)"));
+    // A still picture, and copies of the stream, are no video of the sampled frames.
+    EXPECT_FALSE(choices.contains("[Contact Sheet]"));
+    EXPECT_FALSE(choices.contains("MP4 (copy, no encoding)"));
+    EXPECT_FALSE(choices.contains("Matroska (copy, no encoding)"));
     for (const QString& name : choices) {
         EXPECT_FALSE(name.startsWith("Audio ")) << name.toStdString();
         EXPECT_NE(name, "[Preview Generator]");
@@ -165,12 +169,12 @@ TEST_F(PreviewGeneratorPage, PickerOffersNoAudioNorItselfNorTheMultiEncoder)
 
     // A choice with a page takes that page's defaults; the custom page's empty extension
     // cannot be confirmed and changes nothing.
-    page->selectCodecChoice(int(choices.indexOf("[Contact Sheet]")));
-    EXPECT_EQ(host.encoderArgsV2().customFormatExt, QString(".png"));
+    page->selectCodecChoice(int(choices.indexOf("WebM (VP8)")));
+    EXPECT_EQ(host.encoderArgsV2().customFormatExt, QString(".webm"));
     const QString held = host.encoderArgs();
     page->selectCodecChoice(int(choices.indexOf("[Custom FFmpeg settings]")));
     EXPECT_EQ(host.encoderArgs(), held);
-    EXPECT_EQ(page->selectedEncoder(), "[Contact Sheet]");
+    EXPECT_EQ(page->selectedEncoder(), "WebM (VP8)");
 }
 
 TEST_F(PreviewGeneratorPage, PopupEndingAfterThePageWentDoesNothing)
