@@ -306,8 +306,12 @@ TEST(QKMediaFileInfo, CoverArtIsNoVideoAndTurnedVideoShowsItsDisplayedSize)
     const std::string plain = dir.file("plain.mp4");
     ASSERT_TRUE(MakeTestVideo(plain, "320x240", "25", "1"));
     const std::string turned = dir.file("turned.mp4");
-    ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-i", plain, "-c", "copy", "-metadata:s:v:0",
-                                   "rotate=90", "-y", turned}));
+    // Newer ffmpegs set the turn with an input option; older ones took the stream's tag.
+    const bool made = RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-display_rotation", "90", "-i", plain,
+                                         "-c", "copy", "-y", turned}) ||
+                      RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-i", plain, "-c", "copy",
+                                         "-metadata:s:v:0", "rotate=90", "-y", turned});
+    ASSERT_TRUE(made);
     const QKMediaFileInfoRef portrait = QKMediaFileInfo::readFromFile(Path(turned));
     ASSERT_TRUE(portrait);
     EXPECT_EQ(Prop(portrait, "Resolution"), QStringLiteral("240 x 320"));
