@@ -980,6 +980,46 @@ void MapStoredEncoders(XStrList& tokens)
     }
 }
 
+// The video codec the arguments ask for, when they encode one and leave ffmpeg to choose the
+// streams; empty otherwise.
+XStr EncodedVideoCodec(const XStrList& tokens)
+{
+    XStr codec;
+    for (int64_t i = 0; i < tokens.Count(); ++i) {
+        const XStr& option = tokens[i];
+        if (option == L"-vn" || option == L"-map" || option == L"-filter_complex")
+            return XStr();
+        if ((option == L"-vcodec" || option == L"-c:v" || option == L"-codec:v") && i + 1 < tokens.Count())
+            codec = tokens[i + 1];
+    }
+    return codec.ToLower() == L"copy" ? XStr() : codec;
+}
+
+// Whether the source has sound and no picture but cover art. ffmpeg would encode the cover as
+// a one-picture video stream still marked as cover art, which MP4 and most other containers
+// refuse ("Could not find tag for codec h264").
+// Unless the run has probed its source anyway, only files named as sound are asked: a plain
+// conversion of a video starts without waiting for a probe.
+bool SoundWithCoverArtOnly(const KRAProcessEventsRef& events, const XStr& source, const ProbeResult* probed)
+{
+    if (probed && !probed->hasVideo.empty())
+        return !probed->hasVideo[0] && probed->hasAudio[0];
+    static const wchar_t* const kSoundExtensions[] = {L".mp3", L".m4a",  L".m4b", L".aac", L".flac", L".ogg",
+                                                      L".oga", L".opus", L".wma", L".wav", L".aif",  L".aiff",
+                                                      L".ape", L".wv",   L".mka", L".mpc", L".tta",  L".dsf"};
+    const XStr extension = ExtensionOf(source).ToLower();
+    if (std::none_of(std::begin(kSoundExtensions), std::end(kSoundExtensions),
+                     [&](const wchar_t* known) { return extension == known; }))
+        return false;
+    XStr json;
+    uint64_t duration = 0;
+    const auto quit = [&events] { return events && events->bEvtQuit(); };
+    if (!readFFprobeTags(source, nullptr, &json, duration, nullptr, quit))
+        return false;
+    const FFprobeStreams streams = parseStreams(json);
+    return !streams.hasVideo && streams.hasAudio;
+}
+
 } // namespace
 
 bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFiles)
@@ -1005,6 +1045,14 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
     XStrList argTokens;
     argTokens.ParseArgs(run.args);
     MapStoredEncoders(argTokens);
+    // A video encoder given a sound file converts its sound: its cover art is no video.
+    if (run.sources.size() == 1 && !EncodedVideoCodec(argTokens).IsEmpty() &&
+        SoundWithCoverArtOnly(run.arg.events, run.sources[0], run.lengthKnown ? &run.probed : nullptr)) {
+        if (argTokens.Find(L"-an"))
+            return fail(XStr(L"The source holds sound and no video (cover art aside), and this encoder writes "
+                             L"only a picture: there is nothing to convert."));
+        argTokens.Add(L"-vn");
+    }
     argv.Append(argTokens);
     // The log shows the arguments ffmpeg was given, after the stored names were mapped.
     XStr argsText;

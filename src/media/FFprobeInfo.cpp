@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 #include "media/QKLocateFFmpeg.h"
 #include "media/QKToolRun.h"
@@ -20,9 +21,33 @@ std::atomic<int> g_timeoutMs{30000};
 // larger is not an answer to our question.
 constexpr size_t kMaxOutput = 64u << 20;
 
+// ffprobe is asked to pass the file's bytes through unchanged; a byte that is not part of
+// valid UTF-8 then reaches us as its escape character. Such bytes come from tags written in
+// Latin-1 (ID3v1, RIFF INFO), and Windows-1252 is what those writers used.
+XStr FromLegacyBytes(const XStr& text)
+{
+    const int32_t length = text.Length();
+    bool escaped = false;
+    for (int32_t i = 0; i < length && !escaped; ++i)
+        escaped = text.p[i] >= 0xDC80 && text.p[i] <= 0xDCFF;
+    if (!escaped)
+        return text;
+    XStr result;
+    for (int32_t i = 0; i < length; ++i) {
+        const wchar_t c = text.p[i];
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            const char byte = static_cast<char>(c - 0xDC00);
+            result += XStr::FromAnsiData(&byte, 1);
+        } else {
+            result.CatChar(c);
+        }
+    }
+    return result;
+}
+
 XStr Text(XJSON::AnyType* value)
 {
-    return value->AsString()->Value;
+    return FromLegacyBytes(value->AsString()->Value);
 }
 
 int Int(XJSON::AnyType* value)
@@ -63,6 +88,59 @@ bool FractionRate(const XStr& text, double& rate)
     return true;
 }
 
+void AddTagsOf(XJSON::AnyType* tagObject, NTag& tags)
+{
+    XJSON::Object* object = tagObject->AsObject();
+    for (int64_t i = 0; i < object->Count(); ++i) {
+        const wchar_t* name = object->NameAt(i);
+        if (name && *name)
+            tags.AddTag(FromLegacyBytes(XStr(name)), Text(object->ValueAt(i)));
+    }
+}
+
+bool IsAttachedPicture(XJSON::AnyType* stream)
+{
+    return Int(Member(Member(stream, L"disposition"), L"attached_pic")) != 0;
+}
+
+// Whether the stream is shown turned by 90 or 270 degrees: a display matrix (ffprobe's
+// side_data_list "rotation", any sign) or the "rotate" tag older ffprobes report.
+bool IsTurnedAQuarter(XJSON::AnyType* stream)
+{
+    double degrees = 0;
+    bool found = false;
+    XJSON::Array* sideData = Member(stream, L"side_data_list")->AsArray();
+    for (int64_t i = 0; i < sideData->Count() && !found; ++i) {
+        XJSON::AnyType* rotation = Member(sideData->Get(i), L"rotation");
+        if (rotation->TypeOf() == XJSON::typeNumber) {
+            degrees = rotation->AsNumber()->Value;
+            found = true;
+        } else if (rotation->TypeOf() == XJSON::typeString) {
+            degrees = XStrToDouble(Text(rotation));
+            found = true;
+        }
+    }
+    if (!found) {
+        const XStr rotate = Text(Member(Member(stream, L"tags"), L"rotate"));
+        if (rotate.IsEmpty())
+            return false;
+        degrees = XStrToDouble(rotate);
+    }
+    if (!std::isfinite(degrees))
+        return false;
+    const long long quarter = std::llround(std::fmod(std::fabs(degrees), 360.0) / 90.0);
+    return quarter == 1 || quarter == 3;
+}
+
+// "16:9" as "9:16"; a text that is not one ratio stays as it is.
+XStr SwappedRatio(const XStr& ratio)
+{
+    const int colon = ratio.FindChar(L':');
+    if (colon == 0 || ratio.FindChar(L':', colon + 1) != 0)
+        return ratio;
+    return ratio.MidToEnd(colon + 1) + L":" + ratio.Left(colon - 1);
+}
+
 uint64_t DurationMs(const XStr& text)
 {
     const double ms = XStrToDouble(text) * 1000.0;
@@ -81,11 +159,19 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
 
     durationMs = DurationMs(Text(Member(format, L"duration")));
 
-    XJSON::Object* formatTags = Member(format, L"tags")->AsObject();
-    for (int64_t i = 0; i < formatTags->Count(); ++i) {
-        const wchar_t* name = formatTags->NameAt(i);
-        if (name && *name)
-            tags.AddTag(name, Text(formatTags->ValueAt(i)));
+    XJSON::Array* streams = Member(top, L"streams")->AsArray();
+    const int64_t tagsBefore = tags.Count();
+    AddTagsOf(Member(format, L"tags"), tags);
+    // Ogg (Vorbis, Opus, FLAC in Ogg) keeps its comments on the stream, and ffprobe reports
+    // them there: without container tags, the first sound's tags are the file's.
+    if (tags.Count() == tagsBefore) {
+        for (int64_t i = 0; i < streams->Count(); ++i) {
+            XJSON::AnyType* stream = streams->Get(i);
+            if (EqualsNoCase(Text(Member(stream, L"codec_type")), L"audio")) {
+                AddTagsOf(Member(stream, L"tags"), tags);
+                break;
+            }
+        }
     }
 
     props.TakeTag(L"Length");
@@ -95,7 +181,6 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
     props.AddTag(L"Bit Rate", XFormatNumber(bitRate / 1000) + L" kbps");
 
     XStr summary;
-    XJSON::Array* streams = Member(top, L"streams")->AsArray();
     for (int64_t i = 0; i < streams->Count(); ++i) {
         XJSON::AnyType* stream = streams->Get(i);
         XStr type = Text(Member(stream, L"codec_type"));
@@ -107,11 +192,21 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
             summary += L"; ";
         summary +=
             XStr::FromFormat(L"%d %s : %s", static_cast<int>(i), type.p, Text(Member(stream, L"codec_long_name")).p);
+        // Cover art is a video stream of one picture: it says nothing of the file's picture.
+        if (IsAttachedPicture(stream)) {
+            summary += L" (cover art)";
+            continue;
+        }
 
         if (EqualsNoCase(type, L"video")) {
             AddIfMissing(props, L"Profile", Text(Member(stream, L"profile")));
-            const int width = Int(Member(stream, L"width"));
-            const int height = Int(Member(stream, L"height"));
+            int width = Int(Member(stream, L"width"));
+            int height = Int(Member(stream, L"height"));
+            // A portrait clip from a phone is stored landscape with a turn to show it by; the
+            // size it is seen at is the one that matters.
+            const bool turned = IsTurnedAQuarter(stream);
+            if (turned)
+                std::swap(width, height);
             if (width > 0) {
                 AddIfMissing(props, L"Width", XStr::FromLong(width));
                 AddIfMissing(props, L"Height", XStr::FromLong(height));
@@ -119,6 +214,8 @@ bool ParseTop(XJSON::AnyType* top, NTag& tags, NTag& props, uint64_t& durationMs
                     AddIfMissing(props, L"Resolution", XStr::FromFormat(L"%d x %d", width, height));
             }
             XStr aspect = Text(Member(stream, L"display_aspect_ratio"));
+            if (turned)
+                aspect = SwappedRatio(aspect);
             if (aspect.IsEmpty())
                 aspect = aspectRatioName(width, height);
             AddIfMissing(props, L"Aspect Ratio", aspect);
@@ -195,7 +292,9 @@ std::string runFFprobeBytes(const XStr& path, XStr* reason, const FFprobeStop& s
     args.Add(ffprobe);
     args.Add(L"-hide_banner");
     args.Add(L"-of");
-    args.Add(L"json");
+    // By default ffprobe replaces every byte that is not UTF-8 with U+FFFD, and a Latin-1 tag
+    // could then never be read: the bytes are kept and decoded here.
+    args.Add(L"json=string_validation=ignore");
     args.Add(L"-show_format");
     args.Add(L"-show_streams");
     args.Add(QKToolRun::absolutePath(path));
@@ -293,7 +392,7 @@ double FirstVideoFrameRate(XJSON::AnyType* top)
     XJSON::Array* streams = Member(top, L"streams")->AsArray();
     for (int64_t i = 0; i < streams->Count(); ++i) {
         XJSON::AnyType* stream = streams->Get(i);
-        if (!EqualsNoCase(Text(Member(stream, L"codec_type")), L"video"))
+        if (!EqualsNoCase(Text(Member(stream, L"codec_type")), L"video") || IsAttachedPicture(stream))
             continue;
         const XStr avg = Text(Member(stream, L"avg_frame_rate"));
         double rate = 0;
@@ -313,7 +412,7 @@ bool HasStream(XJSON::AnyType* top, const wchar_t* codecType)
         if (!EqualsNoCase(Text(Member(stream, L"codec_type")), codecType))
             continue;
         // Cover art is stored as a video stream of one picture; it is no picture to play.
-        if (Int(Member(Member(stream, L"disposition"), L"attached_pic")) != 0)
+        if (IsAttachedPicture(stream))
             continue;
         return true;
     }

@@ -1,10 +1,13 @@
 // Media information through ffprobe: one run of
-//   ffprobe -hide_banner -of json -show_format -show_streams <file>
+//   ffprobe -hide_banner -of json=string_validation=ignore -show_format -show_streams <file>
 // read from a pipe and turned into two tag containers: the file's own tags (the container's
-// metadata, in order) and the media properties, display texts under fixed English names:
+// metadata, in order; without any, those of the first sound stream, where Ogg keeps them) and
+// the media properties, display texts under fixed English names:
 // "Length", "Bit Rate", "Streams", "Profile", "Width", "Height", "Resolution",
 // "Aspect Ratio", "Frame Rate", "Pixel Format", "Color Space", "Frame Count", "Channels",
-// "Sample Rate", "Sample Size".
+// "Sample Rate", "Sample Size". The picture properties are those of the first video stream
+// that is not cover art, at the size it is shown (turned a quarter: width and height swapped).
+// Texts that are not UTF-8 are read as Windows-1252.
 //
 // ffprobe is started from an argument list (never through a shell), with a time limit after
 // which it is killed: a damaged file, a pipe or a stalled network share cannot hang the

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,4 +78,74 @@ inline double ProbedDuration(const std::string& path)
     const std::string text =
         RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, options).out;
     return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+// An MP3 of two seconds with a 700x700 cover picture (a video stream marked attached_pic), the
+// way tagging programs store album art.
+inline bool MakeMP3WithCoverArt(const std::string& path, const std::vector<std::string>& extra = {})
+{
+    std::vector<std::string> args{"ffmpeg",
+                                  "-v",
+                                  "error",
+                                  "-nostdin",
+                                  "-f",
+                                  "lavfi",
+                                  "-i",
+                                  "sine=duration=2",
+                                  "-f",
+                                  "lavfi",
+                                  "-i",
+                                  "color=red:size=700x700:duration=1",
+                                  "-map",
+                                  "0:a",
+                                  "-map",
+                                  "1:v",
+                                  "-frames:v",
+                                  "1",
+                                  "-c:a",
+                                  "libmp3lame",
+                                  "-c:v",
+                                  "mjpeg",
+                                  "-disposition:v",
+                                  "attached_pic"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back("-y");
+    args.push_back(path);
+    return RunProgramQuietly(args);
+}
+
+// An ID3v1 tag (the 128 bytes at the end of an MP3) appended to the file; the texts go in as
+// the bytes given, cut or padded with zeros to their 30 bytes.
+inline bool AppendID3v1(const std::string& path, const std::string& title, const std::string& artist,
+                        const std::string& album)
+{
+    std::string tag = "TAG";
+    for (const std::string* field : {&title, &artist, &album})
+        tag += field->substr(0, 30) + std::string(30 - std::min<size_t>(field->size(), 30), '\0');
+    tag += "2001";                   // year
+    tag += std::string(28, '\0');    // comment
+    tag += std::string("\0\x05", 2); // track 5
+    tag += '\x0C';                   // genre "Other"
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << tag;
+    return tag.size() == 128 && out.good();
+}
+
+// Replaces every occurrence of from by to (of the same length) in the file's bytes: a tag
+// written by ffmpeg in plain ASCII becomes one in another encoding.
+inline bool PatchFileBytes(const std::string& path, const std::string& from, const std::string& to)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    if (from.empty() || from.size() != to.size())
+        return false;
+    bool found = false;
+    for (size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + to.size())) {
+        bytes.replace(at, from.size(), to);
+        found = true;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return found && out.good();
 }

@@ -948,3 +948,67 @@ TEST_F(KRAProcessRun, StoredMacEncoderNamesConvertWithTheLinuxEncoders)
     EXPECT_EQ(r.out.find("aac_at"), std::string::npos);
     EXPECT_NEAR(Duration(out), 2.0, 0.15);
 }
+
+namespace {
+
+// The arguments an encoder page writes by default, as setup-tool lists them.
+std::string PageArgs(const std::string& encoder)
+{
+    const ToolRunResult r = RunTestTool(TestToolPath("setup-tool"), {"encoder-defaults"}, std::string(), 120000);
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream row(line);
+        std::string field;
+        while (std::getline(row, field, '\t'))
+            fields.push_back(field);
+        if (fields.size() == 3 && fields[0] == encoder)
+            return fields[2];
+    }
+    return std::string();
+}
+
+} // namespace
+
+// An MP3's cover art is no video: a video encoder converts the sound, and ffmpeg is not left to
+// encode the cover into a container that refuses it.
+TEST_F(KRAProcessRun, AVideoEncoderConvertsTheSoundOfAFileWithCoverArt)
+{
+    TestEnvScope platform("QT_QPA_PLATFORM", "offscreen");
+    const std::string mp4Args = PageArgs("MP4 (H264)");
+    ASSERT_NE(mp4Args.find("libx264"), std::string::npos) << mp4Args;
+    const std::string cover = dir.file("cover.mp3");
+    ASSERT_TRUE(MakeMP3WithCoverArt(cover));
+
+    const std::string out = dir.file("cover.mp4");
+    ToolRunResult r = Run({"run", "--src", cover, "--dst", out, "--encoder", "MP4 (H264)", "--args", mp4Args});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(StreamTypes(out), "audio ");
+    EXPECT_NEAR(Duration(out), 2.0, 0.2);
+
+    // A run that probes first (a trim) decides from that probe.
+    const std::string trimmed = dir.file("trimmed.mp4");
+    r = Run(
+        {"run", "--src", cover, "--dst", trimmed, "--encoder", "MP4 (H264)", "--args", mp4Args + " -trimstart=0.5"});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(StreamTypes(trimmed), "audio ");
+    EXPECT_NEAR(Duration(trimmed), 1.5, 0.2);
+
+    // An encoder that writes only a picture has nothing to take from it, and says so.
+    const std::string silent = dir.file("silent.mp4");
+    r = Run({"run", "--src", cover, "--dst", silent, "--args", "-vcodec libx264 -an"});
+    EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+    EXPECT_NE(r.out.find("error: The source holds sound and no video"), std::string::npos) << r.out;
+    EXPECT_FALSE(PathExists(silent));
+
+    // A video keeps its picture, and a copy of the cover is still a copy.
+    const std::string video = dir.file("video.mp4");
+    r = Run({"run", "--src", src, "--dst", video, "--encoder", "MP4 (H264)", "--args", mp4Args});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(StreamTypes(video), "video audio ");
+    const std::string copied = dir.file("copied.mp3");
+    r = Run({"run", "--src", cover, "--dst", copied, "--args", "-vcodec copy -acodec copy"});
+    EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
+    EXPECT_EQ(StreamTypes(copied), "audio video ");
+}

@@ -163,4 +163,112 @@ TEST(FFprobeParse, VideoFrameRateFromAverage)
     EXPECT_EQ(parseVideoFrameRate(XStr(L"not json")), 0);
 }
 
+TEST(FFprobeParse, StreamTagsStandInOnlyForMissingContainerTags)
+{
+    // Ogg: the comments are on the sound stream; a video stream's tags are never taken.
+    const Parsed ogg = Parse(LR"({"streams": [
+        {"codec_type": "video", "codec_long_name": "Theora", "tags": {"title": "not this"}},
+        {"codec_type": "audio", "codec_long_name": "Vorbis", "tags": {"TITLE": "Song", "ARTIST": "Ann", "": "x"}},
+        {"codec_type": "audio", "codec_long_name": "Vorbis", "tags": {"title": "second sound"}}],
+        "format": {"duration": "1"}})");
+    ASSERT_TRUE(ogg.ok);
+    ASSERT_EQ(ogg.tags.Count(), 2);
+    EXPECT_EQ(ogg.tags.GetValue(L"title"), XStr(L"Song"));
+    EXPECT_EQ(ogg.tags.GetValue(L"artist"), XStr(L"Ann"));
+
+    const Parsed both = Parse(LR"({"streams": [{"codec_type": "audio", "tags": {"title": "stream", "genre": "Pop"}}],
+        "format": {"tags": {"title": "container"}}})");
+    ASSERT_TRUE(both.ok);
+    ASSERT_EQ(both.tags.Count(), 1);
+    EXPECT_EQ(both.tags.GetValue(L"title"), XStr(L"container"));
+
+    const Parsed none = Parse(LR"({"streams": [{"codec_type": "video", "tags": {"title": "v"}}], "format": {}})");
+    ASSERT_TRUE(none.ok);
+    EXPECT_EQ(none.tags.Count(), 0);
+}
+
+TEST(FFprobeParse, CoverArtIsNoVideo)
+{
+    const wchar_t* json = LR"({"streams": [
+        {"codec_type": "audio", "codec_long_name": "MP3", "channels": 2, "sample_rate": "44100"},
+        {"codec_type": "video", "codec_long_name": "Motion JPEG", "width": 700, "height": 700,
+         "r_frame_rate": "90000/1", "avg_frame_rate": "0/0", "pix_fmt": "yuvj420p", "disposition": {"attached_pic": 1}},
+        {"codec_type": "video", "codec_long_name": "PNG", "width": 300, "height": 300, "r_frame_rate": "90000/1",
+         "disposition": {"attached_pic": 1}}],
+        "format": {"duration": "2", "tags": {"title": "Covered"}}})";
+    const Parsed p = Parse(json);
+    ASSERT_TRUE(p.ok);
+    for (const wchar_t* name : {L"Width", L"Height", L"Resolution", L"Aspect Ratio", L"Frame Rate", L"Profile",
+                                L"Pixel Format", L"Color Space", L"Frame Count"})
+        EXPECT_EQ(Prop(p, name), L"<none>") << name;
+    EXPECT_EQ(Prop(p, L"Channels"), L"2");
+    EXPECT_EQ(Prop(p, L"Streams"), L"0 Audio : MP3; 1 Video : Motion JPEG (cover art); 2 Video : PNG (cover art)");
+    const FFprobeStreams streams = parseStreams(XStr(json));
+    EXPECT_FALSE(streams.hasVideo);
+    EXPECT_TRUE(streams.hasAudio);
+    EXPECT_EQ(streams.frameRate, 0);
+
+    // A real picture after the cover decides the video properties.
+    const Parsed video = Parse(LR"({"streams": [
+        {"codec_type": "video", "width": 700, "height": 700, "r_frame_rate": "90000/1",
+         "disposition": {"attached_pic": 1}},
+        {"codec_type": "video", "width": 640, "height": 360, "r_frame_rate": "25/1", "avg_frame_rate": "25/1",
+         "disposition": {"attached_pic": 0}}]})");
+    ASSERT_TRUE(video.ok);
+    EXPECT_EQ(Prop(video, L"Resolution"), L"640 x 360");
+    EXPECT_EQ(Prop(video, L"Frame Rate"), L"25");
+}
+
+TEST(FFprobeParse, TurnedVideoShowsItsDisplayedSize)
+{
+    const auto turned = [](const wchar_t* rotation) {
+        const std::wstring json = std::wstring(LR"({"streams": [{"codec_type": "video", "width": 1920,
+            "height": 1080, "display_aspect_ratio": "16:9", )") +
+                                  rotation + L"}]}";
+        return Parse(json.c_str());
+    };
+    for (const wchar_t* rotation : {LR"("side_data_list": [{"side_data_type": "Display Matrix", "rotation": -90}])",
+                                    LR"("side_data_list": [{"side_data_type": "Other"}, {"rotation": 270}])",
+                                    LR"("side_data_list": [{"rotation": "90.00"}])", LR"("tags": {"rotate": "90"})",
+                                    LR"("side_data_list": [{"rotation": -450}])"}) {
+        const Parsed p = turned(rotation);
+        ASSERT_TRUE(p.ok) << rotation;
+        EXPECT_EQ(Prop(p, L"Width"), L"1080") << rotation;
+        EXPECT_EQ(Prop(p, L"Height"), L"1920") << rotation;
+        EXPECT_EQ(Prop(p, L"Resolution"), L"1080 x 1920") << rotation;
+        EXPECT_EQ(Prop(p, L"Aspect Ratio"), L"9:16") << rotation;
+    }
+    for (const wchar_t* rotation :
+         {LR"("side_data_list": [{"rotation": 180}])", LR"("side_data_list": [{"rotation": 0}])",
+          LR"("tags": {"rotate": "0"})", LR"("side_data_list": [{"rotation": "x"}])"}) {
+        const Parsed p = turned(rotation);
+        ASSERT_TRUE(p.ok) << rotation;
+        EXPECT_EQ(Prop(p, L"Resolution"), L"1920 x 1080") << rotation;
+        EXPECT_EQ(Prop(p, L"Aspect Ratio"), L"16:9") << rotation;
+    }
+}
+
+// ffprobe hands tag bytes through as they are stored; what is not UTF-8 was written as Latin-1
+// (Windows-1252).
+TEST(FFprobeParse, BytesThatAreNotUTF8AreWindows1252)
+{
+    const std::string json =
+        "{\"format\": {\"tags\": {\"title\": \"Caf\xE9 M\xFCller\", \"artist\": \"\xC3\xA9t\xC3\xA9\","
+        " \"album\": \"\x80 5 \x93quoted\x94\", \"comment\": \"\xE9\xC3\xA9\xC3\", \"g\xE9nre\": "
+        "\"x\"}}}";
+    NTag tags, props;
+    uint64_t duration = 0;
+    ASSERT_TRUE(parseFFprobeJSONBytes(json, tags, props, duration));
+    EXPECT_EQ(tags.GetValue(L"title"), XStr(L"Caf\u00E9 M\u00FCller"));
+    EXPECT_EQ(tags.GetValue(L"artist"), XStr(L"\u00E9t\u00E9")); // valid UTF-8 stays UTF-8
+    EXPECT_EQ(tags.GetValue(L"album"), XStr(L"\u20AC 5 \u201Cquoted\u201D"));
+    EXPECT_EQ(tags.GetValue(L"comment"), XStr(L"\u00E9\u00E9\u00C3"));
+    EXPECT_EQ(tags.GetValue(L"g\u00E9nre"), XStr(L"x"));
+
+    // The text reader, given ffprobe's output decoded as the program decodes it, agrees.
+    NTag wide, wideProps;
+    ASSERT_TRUE(parseFFprobeJSON(XStr::FromUTF8(json), wide, wideProps, duration));
+    EXPECT_EQ(wide.Dump().View(), tags.Dump().View());
+}
+
 } // namespace

@@ -132,3 +132,29 @@ TEST(FileInfoCache, ColumnValues)
     EXPECT_FALSE(columns.getValue(QStringLiteral("Length")).toString().isEmpty());
     EXPECT_EQ(columns.getValue(QStringLiteral("Title")).toString(), QStringLiteral("Clip"));
 }
+
+// What the file tables show of real files: Ogg's tags live on its sound stream, and an MP3's
+// cover picture gives it no resolution or frame rate.
+TEST(FileInfoCache, ColumnsOfOggTagsAndCoverArt)
+{
+    if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    TestTempDir dir;
+    ASSERT_TRUE(MakeTestAudio(dir.file("a.opus"), "1",
+                              {"-c:a", "libopus", "-metadata:s:a:0", "title=Opus Song", "-metadata:s:a:0", "artist=Ann",
+                               "-metadata:s:a:0", "album=First", "-metadata:s:a:0", "track=3/12"}));
+    ASSERT_TRUE(MakeMP3WithCoverArt(dir.file("b.mp3")));
+    const QKFileInfoCacheRef cache =
+        QKFileInfoCache::create({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.opus"))),
+                                 QUrl::fromLocalFile(QString::fromStdString(dir.file("b.mp3")))},
+                                true);
+    ASSERT_TRUE(WaitFor([&] { return cache->countLoaded() == 2; }, 120000));
+    const QKFileInfoColumns& opus = *cache->infoForIndex(0)->columns;
+    EXPECT_EQ(opus.getValue(QStringLiteral("Title")).toString(), QStringLiteral("Opus Song"));
+    EXPECT_EQ(opus.getValue(QStringLiteral("Album Artist - Album - Disc - Track")).toString(),
+              QStringLiteral("Ann - First - 03/12"));
+    const QKFileInfoColumns& mp3 = *cache->infoForIndex(1)->columns;
+    for (const char* name : {"Resolution", "Frame Rate", "Aspect Ratio"})
+        EXPECT_EQ(mp3.getValue(QString::fromLatin1(name)).toString(), QString()) << name;
+    EXPECT_EQ(mp3.getValue(QStringLiteral("Sample Rate")).toString(), QStringLiteral("44100"));
+}

@@ -233,4 +233,92 @@ TEST(FFprobeRun, TagsAndJsonForTheRunner)
     EXPECT_EQ(getVideoFrameRate(Path(dir.file("nothing.mp4"))), 0);
 }
 
+QString Tag(const QKMediaFileInfoRef& info, const char* name)
+{
+    return info->getIDTagValueOf(QString::fromUtf8(name)).value_or(QStringLiteral("<none>"));
+}
+
+// Vorbis and Opus keep their comments on the stream, not in the container.
+TEST(QKMediaFileInfo, OggTagsAreTheFileTags)
+{
+    TestTempDir dir;
+    const std::vector<std::string> tags{"-metadata:s:a:0", "title=Caf\u00e9 Song", "-metadata:s:a:0",
+                                        "artist=Ann",      "-metadata:s:a:0",      "album=First"};
+    for (const char* codec : {"libvorbis", "libopus"}) {
+        const std::string file = dir.file(std::string(codec) + ".ogg");
+        std::vector<std::string> extra{"-c:a", codec};
+        extra.insert(extra.end(), tags.begin(), tags.end());
+        ASSERT_TRUE(MakeTestAudio(file, "1", extra)) << codec;
+        const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(Path(file));
+        ASSERT_TRUE(info) << codec;
+        EXPECT_EQ(Tag(info, "title"), QString::fromUtf8("Caf\u00e9 Song")) << codec;
+        EXPECT_EQ(Tag(info, "ARTIST"), QStringLiteral("Ann")) << codec;
+        EXPECT_EQ(Tag(info, "album"), QStringLiteral("First")) << codec;
+    }
+}
+
+// ID3v1 and RIFF INFO texts are bytes of the writer's code page: Latin-1 in practice.
+TEST(QKMediaFileInfo, Latin1TagsAreReadAsWindows1252)
+{
+    TestTempDir dir;
+    const std::string mp3 = dir.file("v1.mp3");
+    ASSERT_TRUE(MakeTestAudio(mp3, "1", {"-c:a", "libmp3lame", "-id3v2_version", "0", "-write_id3v1", "0"}));
+    ASSERT_TRUE(AppendID3v1(mp3, "Caf\xE9 M\xFCller", "J\xFCrgen \x80",
+                            "Gr\xF6\xDF"
+                            "e"));
+    const QKMediaFileInfoRef info = QKMediaFileInfo::readFromFile(Path(mp3));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(Tag(info, "title"), QString::fromUtf8("Caf\u00e9 M\u00fcller"));
+    EXPECT_EQ(Tag(info, "artist"), QString::fromUtf8("J\u00fcrgen \u20ac"));
+    EXPECT_EQ(Tag(info, "album"), QString::fromUtf8("Gr\u00f6\u00dfe"));
+    EXPECT_EQ(Tag(info, "track"), QStringLiteral("5"));
+
+    const std::string wav = dir.file("info.wav");
+    ASSERT_TRUE(MakeTestAudio(wav, "1",
+                              {"-c:a", "pcm_s16le", "-metadata", "title=CafQ MQller", "-metadata",
+                               "artist=Zo\xC3\xAB"})); // UTF-8 stays UTF-8
+    ASSERT_TRUE(PatchFileBytes(wav, "CafQ MQller", "Caf\xE9 M\xFCller"));
+    const QKMediaFileInfoRef riff = QKMediaFileInfo::readFromFile(Path(wav));
+    ASSERT_TRUE(riff);
+    EXPECT_EQ(Tag(riff, "title"), QString::fromUtf8("Caf\u00e9 M\u00fcller"));
+    EXPECT_EQ(Tag(riff, "artist"), QString::fromUtf8("Zo\u00eb"));
+}
+
+TEST(QKMediaFileInfo, CoverArtIsNoVideoAndTurnedVideoShowsItsDisplayedSize)
+{
+    TestTempDir dir;
+    const std::string mp3 = dir.file("cover.mp3");
+    ASSERT_TRUE(MakeMP3WithCoverArt(mp3, {"-metadata", "title=Covered"}));
+    const QKMediaFileInfoRef cover = QKMediaFileInfo::readFromFile(Path(mp3));
+    ASSERT_TRUE(cover);
+    for (const char* name : {"Width", "Height", "Resolution", "Frame Rate", "Aspect Ratio", "Pixel Format"})
+        EXPECT_EQ(Prop(cover, name), QStringLiteral("<none>")) << name;
+    EXPECT_EQ(Prop(cover, "Sample Rate"), QStringLiteral("44100"));
+    EXPECT_TRUE(Prop(cover, "Streams").contains(QStringLiteral("(cover art)"))) << Prop(cover, "Streams").toStdString();
+    EXPECT_EQ(Tag(cover, "title"), QStringLiteral("Covered"));
+    XStr json;
+    uint64_t duration = 0;
+    ASSERT_TRUE(readFFprobeTags(Path(mp3), nullptr, &json, duration));
+    EXPECT_FALSE(parseStreams(json).hasVideo);
+    EXPECT_TRUE(parseStreams(json).hasAudio);
+
+    // A portrait phone clip: stored 320x240, shown turned a quarter.
+    const std::string plain = dir.file("plain.mp4");
+    ASSERT_TRUE(MakeTestVideo(plain, "320x240", "25", "1"));
+    const std::string turned = dir.file("turned.mp4");
+    // Newer ffmpegs set the turn with an input option; older ones took the stream's tag.
+    const bool made = RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-display_rotation", "90", "-i", plain,
+                                         "-c", "copy", "-y", turned}) ||
+                      RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-i", plain, "-c", "copy",
+                                         "-metadata:s:v:0", "rotate=90", "-y", turned});
+    ASSERT_TRUE(made);
+    const QKMediaFileInfoRef portrait = QKMediaFileInfo::readFromFile(Path(turned));
+    ASSERT_TRUE(portrait);
+    EXPECT_EQ(Prop(portrait, "Resolution"), QStringLiteral("240 x 320"));
+    EXPECT_EQ(Prop(portrait, "Width"), QStringLiteral("240"));
+    EXPECT_EQ(Prop(portrait, "Height"), QStringLiteral("320"));
+    EXPECT_EQ(Prop(portrait, "Aspect Ratio"), QStringLiteral("3:4"));
+    EXPECT_EQ(Prop(QKMediaFileInfo::readFromFile(Path(plain)), "Resolution"), QStringLiteral("320 x 240"));
+}
+
 } // namespace

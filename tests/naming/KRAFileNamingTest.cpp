@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QString>
 
+#include "common/MediaTestFiles.h"
 #include "media/QKMediaFileInfo.h"
 #include "naming/KRAFileNaming.h"
 #include "naming/NamingTestSupport.h"
@@ -168,6 +169,30 @@ TEST(KRAFileNaming, DynamicSubPaths)
     // A template that reads tags needs the media information.
     EXPECT_FALSE(Dynamic("/out", QStringLiteral("[artist]")).subPathForSource(source, nullptr));
     EXPECT_FALSE(Dynamic("/out", QStringLiteral("[artist]")).fullPathForSource(source, nullptr, ".mp4").isValid());
+}
+
+// The names come from what ffprobe reads of real files: Ogg's tags are on its sound stream,
+// ID3v1 tags are Latin-1 bytes.
+TEST(KRAFileNaming, TemplatesReadOggStreamTagsAndLatin1Tags)
+{
+    if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    TestStoreScope registry;
+    TestTempDir dir;
+    const std::string ogg = dir.file("a.ogg");
+    ASSERT_TRUE(MakeTestAudio(ogg, "1",
+                              {"-c:a", "libvorbis", "-metadata:s:a:0", "artist=Ann", "-metadata:s:a:0", "title=Song"}));
+    const std::string mp3 = dir.file("b.mp3");
+    ASSERT_TRUE(MakeTestAudio(mp3, "1", {"-c:a", "libmp3lame", "-id3v2_version", "0"}));
+    ASSERT_TRUE(AppendID3v1(mp3, "Caf\xE9 M\xFCller", "J\xFCrgen", ""));
+
+    const KRAFileNaming naming = Dynamic(dir.file("out"), QStringLiteral("[artist] - [title]"));
+    const auto name = [&](const std::string& path) {
+        const QKMediaFileInfoRef info = QKMediaFileInfo::infoForFile(W(path));
+        return PathOf(naming.fullPathForSource(Url(path), info.get(), ".mkv"));
+    };
+    EXPECT_EQ(name(ogg), dir.file("out/Ann - Song.mkv"));
+    EXPECT_EQ(name(mp3), dir.file("out/J\xC3\xBCrgen - Caf\xC3\xA9 M\xC3\xBCller.mkv"));
 }
 
 TEST(KRAFileNaming, AnsiOnlyNames)
