@@ -4,7 +4,7 @@
 # src/xclass and src/image stay free of Qt.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
-order=(xclass image platform kit media job naming engine setup batch app)
+order=(xclass image platform kit media job naming engine progress setup batch app)
 rank() { local i; for i in "${!order[@]}"; do [ "${order[$i]}" = "$1" ] && { echo "$i"; return; }; done; echo -1; }
 
 status=0
