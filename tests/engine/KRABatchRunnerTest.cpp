@@ -313,3 +313,15 @@ TEST_F(BatchRunner, CancellingAFourSlotBatchAgainAndAgainLeavesNothingBehind)
         WaitFor([] { return false; }, 50);
     }
 }
+
+// The tool's batch is the runner alone: the widget library is not even loaded.
+TEST(BatchTool, NeedsNoWidgetLibrary)
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    ToolRunResult r = RunProcess({"readelf", "-d", TestToolPath("engine-tool")}, options);
+    if (r.status != 0)
+        GTEST_SKIP() << "readelf is needed";
+    EXPECT_NE(r.out.find("libQt6Core.so"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("libQt6Widgets.so"), std::string::npos) << r.out;
+}
