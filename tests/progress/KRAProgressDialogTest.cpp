@@ -11,12 +11,14 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "common/MediaTestFiles.h"
 #include "common/QtWait.h"
 #include "common/TestConversionHost.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestProgressDialog.h"
 #include "common/TestStore.h"
+#include "common/ToolRun.h"
 #include "progress/KRAProgressDialog.h"
 #include "xclass/XRegistry.h"
 
@@ -268,4 +270,36 @@ TEST_F(ProgressDialog, RaisingTheCountStartsMoreFilesAndGrowsTheWindow)
     EXPECT_EQ(dialog->numWorkingCores(), 1u) << "the fourth file takes a slot";
     CompleteRunning(*dialog);
     ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }, 5000));
+}
+
+// Run under the sanitizers by ./test.sh --sanitize: a dialog closed in the middle of real runs
+// takes its runner with it, and each Cancel tells the window once.
+TEST_F(ProgressDialog, CancellingAFourSlotBatchAgainAndAgainLeavesNothingBehind)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    auto spec = [&](const std::string& out) {
+        auto result = Spec(0, 4);
+        for (int i = 0; i < 6; ++i) {
+            const std::string name = dir.file("k" + std::to_string(i) + ".mp4");
+            if (!PathExists(name))
+                EXPECT_TRUE(MakeTestVideo(name, "160x120", "25", "1"));
+            auto entry = std::make_shared<QKConversionEntry>();
+            entry->convertFrom = QKConvertSource::withURL(QUrl::fromLocalFile(QString::fromStdString(name)));
+            entry->urlTo = QUrl::fromLocalFile(QString::fromStdString(out + "/k" + std::to_string(i) + ".mkv"));
+            entry->sourceSizeBytes = 1;
+            result->entries.append(entry);
+        }
+        result->EncoderArgsV2.strArgs = QStringLiteral("-vcodec libx264");
+        return result;
+    };
+    for (int round = 0; round < 5; ++round) {
+        auto dialog = std::make_shared<TestProgressDialog>(spec(dir.file("cancel" + std::to_string(round))), host);
+        dialog->view();
+        WaitFor([] { return false; }, 50 * round); // cancelled at different moments of the runs
+        dialog->onCancel();
+        dialog.reset();
+        WaitFor([] { return false; }, 50);
+    }
+    EXPECT_EQ(host->allDone, 5);
 }
