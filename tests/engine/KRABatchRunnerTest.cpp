@@ -88,52 +88,6 @@ TEST_F(BatchRunner, AnEmptySpecIsFinishedAtOnce)
     EXPECT_GT(runner->changes, 0);
 }
 
-// What to do after the batch is asked once it is over; a refusal is a line of the log, of no
-// file; a request that ends the session leaves nothing to show.
-TEST_F(BatchRunner, TheRequestAfterTheBatch)
-{
-    auto shutDown = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
-    shutDown->setOptAfterConversion(KRABatchRunner::AfterShutDown);
-    shutDown->start();
-    ASSERT_TRUE(WaitFor([&] { return shutDown->allDone(); }, 5000));
-    EXPECT_EQ(shutDown->powerRequests, QList<int>({KRABatchRunner::AfterShutDown}));
-    EXPECT_TRUE(shutDown->afterConversionEndsSession());
-    EXPECT_TRUE(shutDown->logErrors().isEmpty());
-
-    auto sleep = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
-    sleep->setOptAfterConversion(KRABatchRunner::AfterSleep);
-    sleep->start();
-    ASSERT_TRUE(WaitFor([&] { return sleep->allDone(); }, 5000));
-    EXPECT_EQ(sleep->powerRequests.size(), 1);
-    EXPECT_FALSE(sleep->afterConversionEndsSession()) << "the user comes back to the outcome";
-
-    auto refused = std::make_shared<Runner>(Spec({"/nonexistent/r.mp4"}, dir.path().c_str(), "", 1));
-    refused->setOptAfterConversion(KRABatchRunner::AfterRestart);
-    refused->powerAnswer = {false, "not allowed"};
-    refused->start();
-    ASSERT_TRUE(WaitFor([&] { return refused->allDone(); }));
-    EXPECT_FALSE(refused->afterConversionEndsSession());
-    ASSERT_TRUE(refused->logErrors().contains(1));
-    EXPECT_EQ(refused->logErrors()[1]->entries,
-              QStringList({"The computer could not be told what to do after the conversion: not allowed"}));
-    EXPECT_EQ(refused->logErrors()[1]->source2, nullptr);
-
-    auto nothing = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
-    nothing->start();
-    ASSERT_TRUE(WaitFor([&] { return nothing->allDone(); }, 5000));
-    EXPECT_TRUE(nothing->powerRequests.isEmpty());
-
-    auto cancelled = std::make_shared<Runner>(Spec({"/nonexistent/c.mp4"}, dir.path().c_str(), "", 1));
-    cancelled->setOptAfterConversion(KRABatchRunner::AfterShutDown);
-    cancelled->togglePause();
-    cancelled->start();
-    cancelled->cancel();
-    WaitFor([] { return false; }, 300);
-    EXPECT_FALSE(cancelled->allDone()) << "a cancelled batch never ends: no shut-down after it";
-    EXPECT_TRUE(cancelled->powerRequests.isEmpty());
-    EXPECT_EQ(cancelled->allDoneCalls, 0);
-}
-
 TEST_F(BatchRunner, ARealBatchWithADamagedFile)
 {
     if (ProgramOnPath("ffmpeg").empty())
@@ -312,16 +266,4 @@ TEST_F(BatchRunner, CancellingAFourSlotBatchAgainAndAgainLeavesNothingBehind)
         runner.reset();
         WaitFor([] { return false; }, 50);
     }
-}
-
-// The tool's batch is the runner alone: the widget library is not even loaded.
-TEST(BatchTool, NeedsNoWidgetLibrary)
-{
-    ToolRunOptions options;
-    options.searchPath = true;
-    ToolRunResult r = RunProcess({"readelf", "-d", TestToolPath("engine-tool")}, options);
-    if (r.status != 0)
-        GTEST_SKIP() << "readelf is needed";
-    EXPECT_NE(r.out.find("libQt6Core.so"), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("libQt6Widgets.so"), std::string::npos) << r.out;
 }
