@@ -17,13 +17,6 @@ set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 order="xclass image platform kit media job naming engine progress setup batch app"
 widget_ok="kit progress setup app media/ui naming/ui batch/ui"
-# TEMPORARY: the engine's progress and status-log dialogs still live in the engine until they
-# move to src/progress, and the job's encoder picker fills a combo box until it moves to setup.
-# Delete each entry as its file moves (the check warns about entries no longer needed); nothing
-# is to be added here.
-widget_pending="engine/KRAProgressDialog.h engine/KRAProgressDialog.cpp
-engine/KRAStatusLogDialog.h engine/KRAStatusLogDialog.cpp engine/KRAStatusLog.cpp
-job/QKEncoderDesc.cpp"
 
 qtdir=${QT_WIDGETS_INCLUDE_DIR:-}
 if [ -z "$qtdir" ]; then
@@ -50,14 +43,12 @@ qtheaders=("$qtbase"/Qt*/*)
 {
   printf '=%s\n' "${qtheaders[@]#"$qtbase"/}"
   grep -rnHE '^[[:space:]]*#[[:space:]]*include' "$root/src" || true
-} | awk -v root="$root/src/" -v order="$order" -v folders="$folders" -v widget_ok="$widget_ok" \
-  -v widget_pending="$widget_pending" '
+} | awk -v root="$root/src/" -v order="$order" -v folders="$folders" -v widget_ok="$widget_ok" '
 function fail(msg) { print msg; status = 1 }
 BEGIN {
   status = 0
   n = split(order, a, " "); for (i = 1; i <= n; i++) rank[a[i]] = i
   n = split(widget_ok, a, " "); for (i = 1; i <= n; i++) ok[a[i]] = 1
-  n = split(widget_pending, a, /[ \n]+/); for (i = 1; i <= n; i++) if (a[i] != "") pending[a[i]] = 1
   n = split(folders, a, " ")
   for (i = 1; i <= n; i++)
     if (!(a[i] in rank)) fail("src/" a[i] ": a folder outside the known layers")
@@ -119,7 +110,7 @@ END {
       }
   } while (changed)
   for (file in seen) {
-    if (!(file in via) || (file in pending)) continue
+    if (!(file in via)) continue
     slash = index(file, "/"); lib = substr(file, 1, slash - 1); sub2 = substr(file, slash + 1)
     s = index(sub2, "/")
     if ((lib in ok) || (s > 0 && ((lib "/" substr(sub2, 1, s - 1)) in ok))) continue
@@ -127,10 +118,6 @@ END {
     while ((hop in via) && guard++ < 100) { hop = via[hop]; chain = chain " -> " hop }
     hint = ((lib "/ui") in ok) ? "a window of " lib " goes into src/" lib "/ui/" : lib " stays free of widgets"
     fail("src/" file ":" vialine[file] ": Qt Widgets outside the windows (" chain "); " hint)
-  }
-  for (file in pending) {
-    if (!(file in seen)) print "src/" file ": gone, but still on the temporary widget list (a warning)"
-    else if (!(file in via)) print "src/" file ": has no widgets any more, but is still on the temporary widget list (a warning)"
   }
   exit status
 }' | sort -t: -k1,1 -k2,2n >&2

@@ -9,9 +9,9 @@
 #pragma once
 
 #include "app/KRAPanelHostBase.h"
-#include "engine/KRAConversionHost.h"
 #include "media/QKFileInfoCache.h"
 #include "naming/ui/KRACheckingFilenamesProgress.h"
+#include "progress/KRAConversionHost.h"
 #include "setup/KRAPreConvertHost.h"
 
 #include "kit/QKAppDelegateMethods.h"

@@ -1,5 +1,5 @@
-// The messages of a finished batch, per file, as the progress dialog hands them to the status
-// log.
+// The messages of a batch, per file, as the batch runner collects them for the status log
+// (progress/KRAStatusLogContext.h hands them over).
 #pragma once
 
 #include <QList>
@@ -10,9 +10,6 @@
 
 #include "engine/QKConvertSource.h"
 
-class KRAPanel;
-class KRAPanelHostInterface;
-
 // One file's messages.
 struct KRAStatusLogEntry {
     QKConvertSourceRef source2; // the source of the conversion
@@ -22,18 +19,3 @@ struct KRAStatusLogEntry {
     QString statusImgName; // image shown before the row's text; empty: none
 };
 using KRAStatusLogEntryRef = std::shared_ptr<KRAStatusLogEntry>;
-
-struct KRAStatusLogContext {
-    std::weak_ptr<KRAPanelHostInterface> host;
-    QList<KRAStatusLogEntryRef> infos;  // files with information messages
-    QList<KRAStatusLogEntryRef> errors; // files with errors
-    QString titleActionOverride;        // used in the title instead of "Conversion"; empty: none
-    bool sizeToHost = false;            // the panel takes the window's size
-    bool canEject = false;              // never for this program
-
-    bool canReconvert() const { return true; }
-    void ejectDisc() {}
-    // Sends the sources of every failed file, in order, to the host's converter setup; Back
-    // returns to the panel.
-    void doReconvertFrom(const std::shared_ptr<KRAPanel>& panel) const;
-};

@@ -1,8 +1,5 @@
 #include "job/QKEncoderDesc.h"
 
-#include <QAction>
-#include <QComboBox>
-
 #include <algorithm>
 
 #include "job/KRECodecs.h"
@@ -118,13 +115,6 @@ QKEncoderDesc::LogoProvider& Provider()
     return provider;
 }
 
-void SortByNameFolded(QList<QKEncoderDescRef>& list)
-{
-    std::stable_sort(list.begin(), list.end(), [](const QKEncoderDescRef& a, const QKEncoderDescRef& b) {
-        return QString::compare(a->name(), b->name(), Qt::CaseInsensitive) < 0;
-    });
-}
-
 } // namespace
 
 void QKEncoderDesc::setComboBoxLogoProvider(LogoProvider provider)
@@ -135,48 +125,4 @@ void QKEncoderDesc::setComboBoxLogoProvider(LogoProvider provider)
 QIcon QKEncoderDesc::comboBoxLogoOf(const QString& encoderName)
 {
     return Provider() ? Provider()(encoderName) : QIcon();
-}
-
-QAction* QKEncoderDesc::makeMenuItem(QObject* parent) const
-{
-    auto* action = new QAction(comboBoxLogoOf(m_name), m_name, parent);
-    action->setData(QVariant::fromValue(std::const_pointer_cast<QKEncoderDesc>(weak_from_this().lock())));
-    return action;
-}
-
-void QKEncoderDesc::setupEncoderPicker(QComboBox* picker, const QSet<QString>& suppress)
-{
-    if (!picker)
-        return;
-    QKEncoderDescRef multi;
-    QList<QKEncoderDescRef> special;
-    QList<QKEncoderDescRef> ordinary;
-    for (const QKEncoderDescRef& desc : listEncoders()) {
-        if (suppress.contains(desc->name()))
-            continue;
-        if (desc->isMultiEncoder())
-            multi = desc;
-        else if (desc->isSpecialPurpose)
-            special.append(desc);
-        else
-            ordinary.append(desc);
-    }
-    SortByNameFolded(special);
-    SortByNameFolded(ordinary);
-
-    const auto add = [picker](const QKEncoderDescRef& desc) {
-        picker->addItem(comboBoxLogoOf(desc->name()), desc->name(), QVariant::fromValue(desc));
-    };
-    picker->clear();
-    if (multi) {
-        add(multi);
-        picker->insertSeparator(picker->count());
-    }
-    for (const QKEncoderDescRef& desc : ordinary)
-        add(desc);
-    if (!special.isEmpty()) {
-        picker->insertSeparator(picker->count());
-        for (const QKEncoderDescRef& desc : special)
-            add(desc);
-    }
 }

@@ -16,10 +16,6 @@
 
 #include "xclass/XStr.h"
 
-class QAction;
-class QComboBox;
-class QObject;
-
 class QKEncoderDesc;
 using QKEncoderDescRef = std::shared_ptr<QKEncoderDesc>;
 
@@ -70,17 +66,9 @@ public:
     // Sorts descriptions and names together by nameOfEnc, A-Z folded.
     static void sortEncoderNames(QVariantList& encodersOrNames);
 
-    // A menu entry: title = name, icon = the encoder's combo-box logo, data = this description
-    // (which must be held by a QKEncoderDescRef).
-    QAction* makeMenuItem(QObject* parent) const;
-    // Fills the picker (cleared first) with the encoders whose names are not suppressed: the
-    // multi-encoder and a separator, the ordinary encoders, then a separator and the
-    // special-purpose ones; each group sorted by name with A-Z folded. Item data is the
-    // description. Nothing happens for a null picker.
-    static void setupEncoderPicker(QComboBox* picker, const QSet<QString>& suppress);
-
     // Where the encoder logos come from (the logo table is not part of the job model). Until a
-    // provider is installed the entries have no icon. Main thread only.
+    // provider is installed the entries have no icon. Main thread only. The menus and pickers
+    // of encoders are setup/QKEncoderMenus.
     using LogoProvider = std::function<QIcon(const QString& encoderName)>;
     static void setComboBoxLogoProvider(LogoProvider provider);
     static QIcon comboBoxLogoOf(const QString& encoderName);

@@ -22,6 +22,7 @@
 #include "setup/KRAEncoderPageIndex.h"
 #include "setup/KRAProfileDialogs.h"
 #include "setup/KREEncoderPage.h"
+#include "setup/QKEncoderMenus.h"
 
 KRAPreConvertHost::~KRAPreConvertHost() = default;
 
@@ -251,7 +252,7 @@ void KRAPreConvertDialog::removeMenuSeparator()
 void KRAPreConvertDialog::prepareEncoderPicker()
 {
     m_selecting = true;
-    QKEncoderDesc::setupEncoderPicker(m_picker, {});
+    QKEncoderMenus::setupEncoderPicker(m_picker, {});
     if (!QKExternalFFmpeg::haveExternalFFmpeg()) {
         addMenuSeparator();
         m_picker->addItem(installCodecsTitle());

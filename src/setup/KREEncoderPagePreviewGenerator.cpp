@@ -21,6 +21,7 @@
 #include "kit/SheetFallback.h"
 #include "setup/KRAEncoderPageHost.h"
 #include "setup/KRAEncoderSettingsPopup.h"
+#include "setup/QKEncoderMenus.h"
 
 namespace {
 
@@ -183,7 +184,7 @@ void KREEncoderPagePreviewGenerator::viewDidLoad()
 void KREEncoderPagePreviewGenerator::setupEncoders()
 {
     if (m_picker)
-        QKEncoderDesc::setupEncoderPicker(m_picker, SuppressedEncoders());
+        QKEncoderMenus::setupEncoderPicker(m_picker, SuppressedEncoders());
 }
 
 void KREEncoderPagePreviewGenerator::argsFromHost()
@@ -284,7 +285,7 @@ void KREEncoderPagePreviewGenerator::argsToHost()
 QStringList KREEncoderPagePreviewGenerator::codecChoices() const
 {
     QComboBox picker;
-    QKEncoderDesc::setupEncoderPicker(&picker, SuppressedEncoders());
+    QKEncoderMenus::setupEncoderPicker(&picker, SuppressedEncoders());
     QStringList names;
     for (int i = 0; i < picker.count(); i++)
         if (picker.itemData(i).canConvert<QKEncoderDescRef>() && picker.itemData(i).value<QKEncoderDescRef>())

@@ -14,10 +14,10 @@
 
 #include <atomic>
 
-#include "engine/KRAConversionHost.h"
 #include "kit/KitListMove.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "progress/KRAConversionHost.h"
 #include "xclass/XFile.h"
 
 namespace {

@@ -13,9 +13,9 @@
 #include "batch/ui/KRABatchFileListGrabberDialog.h"
 #include "batch/ui/QKNoFilesSelectedMsg.h"
 #include "common/MediaTestFiles.h"
-#include "engine/KRAProgressDialog.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
+#include "progress/KRAProgressDialog.h"
 #include "setup/KRAPreConvertDialog.h"
 
 #include <gtest/gtest.h>

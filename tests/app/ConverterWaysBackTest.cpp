@@ -6,8 +6,8 @@
 #include "app/KREAppDelegate.h"
 #include "app/KREConfigPanel.h"
 #include "common/MediaTestFiles.h"
-#include "engine/KRAProgressDialog.h"
 #include "naming/ui/KRAFileListDialog.h"
+#include "progress/KRAProgressDialog.h"
 #include "setup/KRAPreConvertDialog.h"
 
 #include <gtest/gtest.h>

@@ -6,9 +6,9 @@
 #include "app/KRELauncher.h"
 #include "common/MediaTestFiles.h"
 #include "common/QtTestPrint.h"
-#include "engine/KRAProgressDialog.h"
 #include "job/QKConversionSpec.h"
 #include "platform/XWorkspace.h"
+#include "progress/KRAProgressDialog.h"
 #include "setup/KRAPreConvertDialog.h"
 #include "xclass/XRegistry.h"
 

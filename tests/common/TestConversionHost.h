@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "common/TestPanelHost.h"
-#include "engine/KRAConversionHost.h"
+#include "progress/KRAConversionHost.h"
 
 class TestConversionHost : public TestPanelHost, public KRAConversionHost {
 public:

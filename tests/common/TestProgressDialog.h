@@ -3,8 +3,8 @@
 #include <memory>
 #include <optional>
 
-#include "engine/KRAProgressDialog.h"
-#include "engine/KRAStatusLog.h"
+#include "progress/KRAProgressDialog.h"
+#include "progress/KRAStatusLogContext.h"
 
 // A progress dialog for tests: keeps what it would hand to the status log instead of showing
 // one, and never asks the system to stay awake.

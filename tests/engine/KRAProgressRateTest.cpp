@@ -1,12 +1,12 @@
-// The rate behind the progress dialog's time left and speed, and the labels that count files.
+// The rate behind the batch's time left and speed, and the labels that count files.
 #include <gtest/gtest.h>
 
 #include "common/QtWait.h"
-#include "common/TestConversionHost.h"
+#include "common/TestBatchRunner.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestStore.h"
-#include "engine/KRAProgressDialog.h"
+#include "engine/KRABatchRunner.h"
 #include "engine/KRAProgressRate.h"
 
 TEST(KRAProgressRate, SaysNothingUntilThereIsEnoughWorkingTime)
@@ -47,7 +47,6 @@ protected:
     TestTempDir dir;
     TestStoreScope store;
     TestEnvScope appData{"_APPDATA_OVERRIDE", dir.file("app")};
-    std::shared_ptr<TestConversionHost> host = std::make_shared<TestConversionHost>();
 };
 
 std::shared_ptr<QKConversionSpec> SpecOf(int files)
@@ -69,13 +68,13 @@ std::shared_ptr<QKConversionSpec> SpecOf(int files)
 
 TEST_F(ProgressLabels, OneFileIsOneFileAndAFinishedBatchGivesNoTimeLeft)
 {
-    auto one = std::make_shared<KRAProgressDialog>(SpecOf(1), host);
-    one->view();
+    auto one = std::make_shared<TestBatchRunner>(SpecOf(1));
+    one->start();
     ASSERT_TRUE(WaitFor([&] { return one->allDone(); }));
     EXPECT_EQ(one->mainLabelText(), "Converted 1 file to Matroska (H264)");
     EXPECT_EQ(one->leftText(), "");
-    auto two = std::make_shared<KRAProgressDialog>(SpecOf(2), host);
-    two->view();
+    auto two = std::make_shared<TestBatchRunner>(SpecOf(2));
+    two->start();
     ASSERT_TRUE(WaitFor([&] { return two->allDone(); }));
     EXPECT_EQ(two->mainLabelText(), "Converted 2 files to Matroska (H264)");
     // Nothing was converted: no speed to speak of.

@@ -1,5 +1,5 @@
 // The batch's last guard: claims and moves compared by the file a path names, and the whole
-// batch through the progress dialog with real ffmpeg runs when the windows let a clash through.
+// batch through the batch runner with real ffmpeg runs when the windows let a clash through.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -12,13 +12,12 @@
 
 #include "common/MediaTestFiles.h"
 #include "common/QtWait.h"
-#include "common/TestConversionHost.h"
+#include "common/TestBatchRunner.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
-#include "common/TestProgressDialog.h"
 #include "common/TestStore.h"
+#include "engine/KRABatchRunner.h"
 #include "engine/KRAOutputGuard.h"
-#include "engine/KRAProgressDialog.h"
 
 namespace {
 
@@ -109,7 +108,7 @@ TEST_F(OutputGuard, TheMoveAsksAgainWhatTheDestinationIsNow)
 
 namespace {
 
-using Dialog = TestProgressDialog;
+using Runner = TestBatchRunner;
 
 class GuardedBatch : public ::testing::Test {
 protected:
@@ -136,19 +135,17 @@ protected:
         }
         return result;
     }
-    QString errors(const Dialog& dialog) const
+    QString errors(const Runner& runner) const
     {
         QStringList lines;
-        if (dialog.log)
-            for (const KRAStatusLogEntryRef& entry : dialog.log->errors)
-                lines += entry->entries;
+        for (const KRAStatusLogEntryRef& entry : runner.logErrors())
+            lines += entry->entries;
         return lines.join(QLatin1Char('\n'));
     }
     TestTempDir dir;
     TestStoreScope store;
     TestEnvScope appData{"_APPDATA_OVERRIDE", dir.file("app")};
     TestEnvScope debug{"MARVONI_DEBUG", nullptr};
-    std::shared_ptr<TestConversionHost> host = std::make_shared<TestConversionHost>();
 };
 
 } // namespace
@@ -162,12 +159,11 @@ TEST_F(GuardedBatch, NoOutputGoesOverAnotherSource)
     for (int slotCount : {1, 2}) {
         ASSERT_TRUE(MakeTestVideo(dir.file("s/a.mp4"), "160x120", "25", "1"));
         ASSERT_TRUE(MakeTestVideo(dir.file("s/b.mp4"), "160x120", "25", "1"));
-        auto dialog = std::make_shared<Dialog>(
-            spec({{dir.file("s/a.mp4"), dir.file("s/b.mp4")}, {dir.file("s/b.mp4"), dir.file("out/b.mkv")}}, slotCount),
-            host);
-        dialog->view();
-        ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }, 60000));
-        EXPECT_TRUE(errors(*dialog).contains(QStringLiteral("is a source file of this batch"))) << slotCount;
+        auto runner = std::make_shared<Runner>(spec(
+            {{dir.file("s/a.mp4"), dir.file("s/b.mp4")}, {dir.file("s/b.mp4"), dir.file("out/b.mkv")}}, slotCount));
+        runner->start();
+        ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }, 60000));
+        EXPECT_TRUE(errors(*runner).contains(QStringLiteral("is a source file of this batch"))) << slotCount;
         EXPECT_TRUE(PathExists(dir.file("s/a.mp4"))) << "a was not converted: its source stays";
         EXPECT_GT(ProbedDuration(dir.file("out/b.mkv")), 0.5) << slotCount;
         EXPECT_FALSE(PathExists(dir.file("s/b.mp4"))) << "b's source went after b's output was made";
@@ -185,13 +181,12 @@ TEST_F(GuardedBatch, TwoDestinationsThatAreOneFileWriteOnce)
     ASSERT_EQ(symlink("A", dir.file("out/B").c_str()), 0);
     ASSERT_TRUE(MakeTestVideo(dir.file("src/one.mp4"), "160x120", "25", "1"));
     ASSERT_TRUE(MakeTestVideo(dir.file("src/two.mp4"), "160x120", "25", "3"));
-    auto dialog = std::make_shared<Dialog>(spec({{dir.file("src/one.mp4"), dir.file("out/A/Song.mkv")},
-                                                 {dir.file("src/two.mp4"), dir.file("out/B/Song.mkv")}},
-                                                2),
-                                           host);
-    dialog->view();
-    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }, 60000));
-    EXPECT_TRUE(errors(*dialog).contains(QStringLiteral("is the same file as"))) << errors(*dialog).toStdString();
+    auto runner = std::make_shared<Runner>(spec(
+        {{dir.file("src/one.mp4"), dir.file("out/A/Song.mkv")}, {dir.file("src/two.mp4"), dir.file("out/B/Song.mkv")}},
+        2));
+    runner->start();
+    ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }, 60000));
+    EXPECT_TRUE(errors(*runner).contains(QStringLiteral("is the same file as"))) << errors(*runner).toStdString();
     EXPECT_NEAR(ProbedDuration(dir.file("out/A/Song.mkv")), 1.0, 0.3) << "the first file's output";
     EXPECT_FALSE(PathExists(dir.file("src/one.mp4")));
     EXPECT_TRUE(PathExists(dir.file("src/two.mp4"))) << "not converted: kept";

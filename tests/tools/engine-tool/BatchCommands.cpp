@@ -1,9 +1,8 @@
-// A whole batch through the real progress dialog, offscreen: one line per file, then the
-// dialog's final labels.
+// A whole batch through the real batch runner, without a window or a display: one line per
+// file, then the texts the progress dialog would show at the end.
 #include "tools/common/ToolCommand.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -12,23 +11,10 @@
 #include <cstring>
 #include <string>
 
-#include "common/TestConversionHost.h"
-#include "engine/KRAConversionHost.h"
-#include "engine/KRAProgressDialog.h"
+#include "engine/KRABatchRunner.h"
 #include "platform/XQtMainThreadPoster.h"
 
 namespace {
-
-using ToolHost = TestConversionHost;
-
-// The log is not shown: the tool prints the outcome itself.
-class ToolDialog : public KRAProgressDialog {
-public:
-    using KRAProgressDialog::KRAProgressDialog;
-
-protected:
-    std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext&) override { return nullptr; }
-};
 
 int Usage()
 {
@@ -83,12 +69,11 @@ int Batch(int argc, char** argv)
     if (sources.isEmpty() || folder.isEmpty() || ext.isEmpty())
         return Usage();
 
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No platform plugin and no display: the runner needs an event loop, nothing more.
     int qtArgc = 1;
     char name[] = "engine-tool";
     char* qtArgv[] = {name, nullptr};
-    QApplication app(qtArgc, qtArgv);
+    QCoreApplication app(qtArgc, qtArgv);
     XQtMainThreadPosterScope poster;
 
     auto spec = std::make_shared<QKConversionSpec>();
@@ -106,39 +91,37 @@ int Batch(int argc, char** argv)
         spec->entries.append(entry);
     }
 
-    auto host = std::make_shared<ToolHost>();
-    auto dialog = std::make_shared<ToolDialog>(spec, host);
-    host->setCurrentPanel(dialog);
+    auto runner = std::make_unique<KRABatchRunner>(spec);
     if (pauseAfter >= 0)
-        QTimer::singleShot(static_cast<int>(pauseAfter), dialog.get(), [d = dialog.get()] { d->onPause(); });
+        QTimer::singleShot(static_cast<int>(pauseAfter), runner.get(), [r = runner.get()] { r->togglePause(); });
     if (resumeAfter >= 0)
-        QTimer::singleShot(static_cast<int>(resumeAfter), dialog.get(), [d = dialog.get()] {
-            if (d->paused())
-                d->onPause();
+        QTimer::singleShot(static_cast<int>(resumeAfter), runner.get(), [r = runner.get()] {
+            if (r->paused())
+                r->togglePause();
         });
     if (cancelAfter >= 0)
-        QTimer::singleShot(static_cast<int>(cancelAfter), dialog.get(), [d = dialog.get()] { d->onCancel(); });
-    dialog->view();
+        QTimer::singleShot(static_cast<int>(cancelAfter), runner.get(), [r = runner.get()] { r->cancel(); });
+    runner->start();
     // Sleeps until something happens: the timed form returns at once when nothing is pending
     // and would spin, taking the processor from the ffmpeg runs it measures.
-    while (!dialog->allDone() && host->allDone == 0)
+    while (!runner->allDone() && !runner->cancelled())
         app.processEvents(QEventLoop::WaitForMoreEvents);
 
-    bool allOk = dialog->allDone();
+    bool allOk = runner->allDone();
     for (qsizetype i = 0; i < spec->entries.size(); ++i) {
         const QKConversionEntryRef& entry = spec->entries.at(i);
         const QString dest = entry->urlTo.toLocalFile();
-        const bool ok = dialog->allDone() && !entry->hadErrors && QFileInfo(dest).size() > 0;
+        const bool ok = runner->allDone() && !entry->hadErrors && QFileInfo(dest).size() > 0;
         allOk = allOk && ok;
         printf("done: %lld %s -> %s %s\n", static_cast<long long>(i), qPrintable(sources.at(i)), qPrintable(dest),
                ok ? "ok" : "failed");
     }
     for (const QString& label :
-         {dialog->mainLabelText(), dialog->elapsedText(), dialog->leftText(), dialog->speedText()})
+         {runner->mainLabelText(), runner->elapsedText(), runner->leftText(), runner->speedText()})
         printf("label: %s\n", qPrintable(label));
-    printf("title: %s\n", qPrintable(dialog->title()));
+    printf("title: %s\n", qPrintable(runner->titleText()));
     fflush(stdout);
-    dialog.reset();
+    runner.reset();
     return allOk ? 0 : 1;
 }
 

@@ -3,7 +3,7 @@
 #include "tools/ui-shot/UiShot.h"
 
 #include "app/KRAPanelHost.h"
-#include "engine/KRAStatusLogDialog.h"
+#include "progress/KRAStatusLogDialog.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ const UiShotRegistration statusLog(
 
 #include <QThread>
 
-#include "engine/KRAProgressDialog.h"
+#include "progress/KRAProgressDialog.h"
 #include "setup/KRACodecLogos.h"
 
 namespace {

@@ -1,7 +1,7 @@
-#include "engine/KRAStatusLog.h"
+#include "progress/KRAStatusLogContext.h"
 
-#include "engine/KRAConversionHost.h"
 #include "kit/KRAPanel.h"
+#include "progress/KRAConversionHost.h"
 
 KRAConversionHost::~KRAConversionHost() = default;
 

@@ -1,4 +1,4 @@
-#include "engine/KRAStatusLogDialog.h"
+#include "progress/KRAStatusLogDialog.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -9,11 +9,11 @@
 
 #include <tuple>
 
-#include "engine/KRAConversionHost.h"
 #include "kit/KRAItemRoles.h"
 #include "kit/KRATableHelpers.h"
 #include "kit/KitKeyEvents.h"
 #include "kit/QKNamedImages.h"
+#include "progress/KRAConversionHost.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include <memory>
 
-#include "engine/KRAStatusLog.h"
 #include "kit/KRAOutlineView.h"
 #include "kit/KRAPanel.h"
 #include "kit/QKWindowCancellable.h"
+#include "progress/KRAStatusLogContext.h"
 
 class KRAStatusLogDialog : public QKPanelViewController,
                            public QKCancelOperation,

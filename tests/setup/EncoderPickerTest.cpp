@@ -8,6 +8,7 @@
 
 #include "job/QKEncoderDesc.h"
 #include "media/QKExternalFFmpeg.h"
+#include "setup/QKEncoderMenus.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ TEST(EncoderPicker, MultiEncoderFirstThenOrdinaryThenSpecial)
     QKExternalFFmpeg::setProbe(nullptr);
     QComboBox picker;
     picker.addItem(QStringLiteral("stale"));
-    QKEncoderDesc::setupEncoderPicker(&picker, {QStringLiteral("AVI"), QStringLiteral("WebM (VP8)")});
+    QKEncoderMenus::setupEncoderPicker(&picker, {QStringLiteral("AVI"), QStringLiteral("WebM (VP8)")});
     const QStringList rows = Rows(picker);
     ASSERT_EQ(rows.size(), 2 + 17);
     EXPECT_EQ(rows.mid(0, 2), (QStringList{"[Multi Encoder]", "-"}));
@@ -49,11 +50,11 @@ TEST(EncoderPicker, MultiEncoderFirstThenOrdinaryThenSpecial)
     EXPECT_EQ(rows.last(), QStringLiteral("WMV (Windows Media Video)"));
 
     // Without the multi-encoder there is no leading separator.
-    QKEncoderDesc::setupEncoderPicker(&picker, {QStringLiteral("[Multi Encoder]")});
+    QKEncoderMenus::setupEncoderPicker(&picker, {QStringLiteral("[Multi Encoder]")});
     EXPECT_EQ(Rows(picker).first(), QStringLiteral("[Contact Sheet]"));
     EXPECT_FALSE(Rows(picker).contains(QStringLiteral("-")));
 
-    QKEncoderDesc::setupEncoderPicker(nullptr, {}); // nothing happens
+    QKEncoderMenus::setupEncoderPicker(nullptr, {}); // nothing happens
 }
 
 TEST(EncoderPicker, EntriesCarryTheLogoOfTheirEncoder)
@@ -66,14 +67,14 @@ TEST(EncoderPicker, EntriesCarryTheLogoOfTheirEncoder)
         return QIcon(pixmap);
     });
     QComboBox picker;
-    QKEncoderDesc::setupEncoderPicker(&picker, {});
+    QKEncoderMenus::setupEncoderPicker(&picker, {});
     const int avi = picker.findText(QStringLiteral("AVI"));
     ASSERT_GE(avi, 0);
     EXPECT_FALSE(picker.itemIcon(avi).isNull());
     EXPECT_TRUE(picker.itemIcon(picker.findText(QStringLiteral("Flash Video"))).isNull());
 
     const QKEncoderDescRef desc = QKEncoderDesc::makeVideoCodec(QStringLiteral("AVI"), QStringLiteral(".avi"));
-    std::unique_ptr<QAction> item(desc->makeMenuItem(nullptr));
+    std::unique_ptr<QAction> item(QKEncoderMenus::makeMenuItem(*desc, nullptr));
     EXPECT_EQ(item->text(), QStringLiteral("AVI"));
     EXPECT_FALSE(item->icon().isNull());
     EXPECT_EQ(item->data().value<QKEncoderDescRef>(), desc);

@@ -1,23 +1,20 @@
-// The progress dialog: the panel that runs a batch. It converts the job's entries on N
-// encoder slots, each converting one file at a time on a thread of its own, shows per-slot and
-// total progress, speed, elapsed and remaining time, collects each file's info and error lines
-// for the status log, and at the end offers the log, goes back, or shuts down, sleeps, logs out
-// or restarts the computer.
+// The batch runner: converts a job's entries on N encoder slots, each converting one file at a
+// time on a thread of its own, without a window. It keeps the slots, pause and cancel, the
+// totals and the time left, the guard that keeps two entries from writing one file, each
+// file's info and error lines, and makes the request after the batch (shut down, sleep, log
+// out, restart). A listener (the progress dialog, or a tool) is told when what it shows has
+// changed and when the batch is over; it reads the rest from the runner.
 //
-// All of its state is touched on the main thread. The conversion threads reach it only through
-// posted calls that hold the shared run state: once the dialog is gone they find it gone and do
-// nothing. Closing the dialog stops the running conversions and waits for their threads.
+// All of its state is touched on the thread of the application object (QCoreApplication is
+// enough). The conversion threads reach it only through posted calls that hold the shared run
+// state: once the runner is gone they find it gone and do nothing. Destroying the runner stops
+// the running conversions and waits for their threads.
 #pragma once
 
-#include <QLabel>
 #include <QMap>
-#include <QMenu>
+#include <QObject>
 #include <QPointer>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSet>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <cstdint>
 #include <functional>
@@ -32,8 +29,6 @@
 #include "engine/KRAProcessArg.h"
 #include "engine/KRAProgressRate.h"
 #include "engine/KRAStatusLog.h"
-#include "kit/KRAPanel.h"
-#include "kit/QKWindowCancellable.h"
 
 // One encoder slot.
 struct KRACPU {
@@ -49,18 +44,18 @@ struct KRACPU {
     QString indexOfThisCPUString() const { return QStringLiteral("Encoder %1").arg(indexOfThisCPU + 1); }
 };
 
-class KRAProgressDialog;
+class KRABatchRunner;
 
-// What the dialog shares with its conversion threads.
-struct KRAProgressShared {
-    QPointer<KRAProgressDialog> dialog; // main thread only
+// What the runner shares with its conversion threads.
+struct KRABatchRunnerShared {
+    QPointer<KRABatchRunner> runner; // main thread only
     KRAProcessEventsRef events = std::make_shared<KRAProcessEvents>();
 };
 
-// Receives a run's reports on any thread and posts them to the dialog, tagged with the file.
+// Receives a run's reports on any thread and posts them to the runner, tagged with the file.
 class KRAStatusCallbackImpl : public KRAStatusCallback {
 public:
-    KRAStatusCallbackImpl(std::shared_ptr<KRAProgressShared> shared, uint64_t index)
+    KRAStatusCallbackImpl(std::shared_ptr<KRABatchRunnerShared> shared, uint64_t index)
         : m_shared(std::move(shared)), m_index(index)
     {
     }
@@ -75,37 +70,39 @@ private:
     template <typename Call>
     void post(Call call);
 
-    std::shared_ptr<KRAProgressShared> m_shared;
+    std::shared_ptr<KRABatchRunnerShared> m_shared;
     uint64_t m_index;
 };
 
-class KRAProgressDialog : public QKPanelViewController, public QKCancelOperation {
+// What the runner tells the one who shows it, on the main thread.
+class KRABatchRunnerListener {
+public:
+    virtual ~KRABatchRunnerListener();
+    // The texts and slots to show changed: at most ten times a second while files report, and
+    // at once when the batch starts finalizing and when it is done.
+    virtual void batchRunnerChanged() {}
+    // Every file is done (or there was none) and the request after the batch was made. Not
+    // called for a batch that was cancelled.
+    virtual void batchRunnerAllDone() {}
+};
+
+class KRABatchRunner : public QObject {
     Q_OBJECT
 public:
     enum AfterConversion { AfterNothing = 0, AfterShutDown = 1, AfterSleep = 2, AfterLogOut = 3, AfterRestart = 4 };
 
-    KRAProgressDialog(std::shared_ptr<QKConversionSpec> spec, std::weak_ptr<KRAPanelHostInterface> host);
-    ~KRAProgressDialog() override;
+    explicit KRABatchRunner(std::shared_ptr<QKConversionSpec> spec, KRABatchRunnerListener* listener = nullptr);
+    ~KRABatchRunner() override;
 
-    // A new dialog made the host's current panel.
-    static std::shared_ptr<KRAProgressDialog> createWithSpec(std::shared_ptr<QKConversionSpec> spec,
-                                                             const std::shared_ptr<KRAPanelHostInterface>& host);
+    void setListener(KRABatchRunnerListener* listener) { m_listener = listener; }
 
-    static int heightForNumCPUs(uint64_t count);
     // "1 minute 1 second", "2 minutes", "59 seconds", "0 seconds".
     static QString formatTimeSeconds(uint64_t seconds);
     static QString formatTimeMS(uint64_t milliseconds) { return formatTimeSeconds(milliseconds / 1000); }
 
-    // KRAPanel
-    QString panelName() override { return title(); }
-    // Pause: the one button that stops nothing for good.
-    QWidget* panelInitialFocus() override;
-    bool panelResizable() override { return true; }
-    QSize panelPreferredSize() override { return QSize(0, heightForNumCPUs(m_optNumCPUs)); }
-    bool panelIsWorking() override { return !m_allDone; }
-    void panelWillClose() override;
-    // QKCancelOperation: Escape cancels while the batch runs, and leaves once it is done.
-    void cancelOperation(QObject* sender) override;
+    // Starts the batch once; later calls do nothing.
+    void start();
+    bool started() const { return m_started; }
 
     // Status entry points, main thread.
     void onStatusAction(const QString& text, uint64_t index);
@@ -116,15 +113,18 @@ public:
     void onStatusErrorLine(const QString& line, uint64_t index);
 
     // Actions.
-    void onCancel();
-    void onPause();
-    void onCoreCount(uint64_t count);
+    // Stops the running children and holds back every file not started. The batch never
+    // reaches its end afterwards: the listener is not told it is done.
+    void cancel();
+    // Holds the running children and every file not started; again: they go on.
+    void togglePause();
+    // Slots from 1 to their number; a larger count starts more files at once, a smaller one
+    // lets the running ones finish. False when the count is out of range.
+    bool setNumCPUs(uint64_t count);
     void setOptAfterConversion(int action) { m_optAfterConversion = action; }
-    void setOptShowInfoLog(bool on);
-    void setSkipFinished(bool on);
-    void onShowConversionLog();
 
     // Queries.
+    const std::shared_ptr<QKConversionSpec>& spec() const { return m_spec; }
     uint64_t numFiles() const { return static_cast<uint64_t>(m_spec->entries.size()); }
     // Null when the index is out of range.
     QKConversionEntryRef entryAtIndex(uint64_t index) const
@@ -144,36 +144,28 @@ public:
     // The time the batch has been running, less the time it was paused.
     uint64_t workingMS() const;
     bool allDone() const { return m_allDone; }
+    bool finalizing() const { return m_finalizing; }
     bool paused() const { return m_userPause; }
+    bool cancelled() const { return m_shared->events->bEvtQuit(); }
     int optAfterConversion() const { return m_optAfterConversion; }
-    bool optShowInfoLog() const { return m_optShowInfoLog; }
-    bool skipFinished() const { return m_skipFinished; }
-    // Once the batch is done and either log has lines, whatever the options hid.
-    bool canShowConversionLog() const { return m_canShowConversionLog; }
+    // The request after the batch was made and taken, and it ends the session (all but sleep):
+    // there is nobody left to show the outcome to.
+    bool afterConversionEndsSession() const { return m_afterConversionTaken && m_optAfterConversion != AfterSleep; }
     const QMap<uint64_t, KRAStatusLogEntryRef>& logErrors() const { return m_logErrors; }
     const QMap<uint64_t, KRAStatusLogEntryRef>& logInfos() const { return m_logInfos; }
     const KRAProcessEventsRef& events() const { return m_shared->events; }
 
-    // The texts the labels show now.
+    // The texts to show now.
+    QString titleText() const;
     QString mainLabelText() const;
     QString elapsedText() const;
     QString leftText() const;
     QString speedText() const;
 
-    QMenu* menuOptions() const { return m_menuOptions; }
-    QMenu* menuEncoding() const { return m_menuEncoding; }
-    QPushButton* buttonCancel() const { return m_buttonCancel; }
-    QPushButton* buttonPause() const { return m_buttonPause; }
-    QProgressBar* progressBar() const { return m_progressBar; }
-
     // A file's conversion ended (posted by its thread).
     void conversionCompleteOn(uint64_t slot, uint64_t index);
 
 protected:
-    void loadView() override;
-    void viewDidLoad() override;
-    // The status log panel; tests replace it to look at what it is given.
-    virtual std::shared_ptr<KRAPanel> makeStatusLog(const KRAStatusLogContext& context);
     // After-conversion requests; tests replace them.
     virtual KRAPowerAction::Result requestPowerAction(int action) { return KRAPowerAction::request(action); }
     virtual void preventSleep();
@@ -181,35 +173,27 @@ protected:
     virtual void startThread(uint64_t slot, std::function<void()> work);
 
 private:
-    void beginConversion();
     void assignIdleCores();
     void beginConversionFor(KRACPU& cpu);
     void finalizeBatch();
     void onAllDone();
-    void showLogForInfos(const QMap<uint64_t, KRAStatusLogEntryRef>& infos,
-                         const QMap<uint64_t, KRAStatusLogEntryRef>& errors);
-    void conversionAllDone();
     KRACPU* cpuByTask(uint64_t index);
     KRAStatusLogEntryRef logEntry(QMap<uint64_t, KRAStatusLogEntryRef>& log, uint64_t index);
-    void fillEncodingMenu();
     void updateLabels();
     void refreshLabels();
     void stopThreads();
 
     std::shared_ptr<QKConversionSpec> m_spec;
-    std::weak_ptr<KRAPanelHostInterface> m_host;
+    KRABatchRunnerListener* m_listener = nullptr;
     KRABatch m_batch;
-    std::shared_ptr<KRAProgressShared> m_shared;
+    std::shared_ptr<KRABatchRunnerShared> m_shared;
     std::vector<KRACPU> m_cpus;
     std::vector<std::thread> m_threads; // one per slot, the file it converts now
     std::unique_ptr<KRAPreventSleep> m_preventSleep;
 
     uint64_t m_optNumCPUs = 0;
     int m_optAfterConversion = AfterNothing;
-    bool m_optShowErrorLog = true;
-    bool m_optShowInfoLog = false;
-    bool m_skipFinished = false;
-    bool m_canShowConversionLog = false;
+    bool m_afterConversionTaken = false;
     uint64_t m_numAssigned = 0;
     uint64_t m_numDone = 0;
     uint64_t m_sizeTotal = 0;
@@ -222,27 +206,15 @@ private:
     // The share done and the media length converted, per working millisecond.
     KRAProgressRate m_ratioRate;
     KRAProgressRate m_lengthRate;
+    bool m_started = false;
     bool m_allDone = false;
     bool m_finalizing = false;
     bool m_userPause = false;
-    bool m_oneTimeInit = false;
     QMap<uint64_t, KRAStatusLogEntryRef> m_logInfos;
     QMap<uint64_t, KRAStatusLogEntryRef> m_logErrors;
     // Which files the batch writes and reads: no file is written over another's output or a
     // source.
     std::shared_ptr<KRAOutputGuard> m_outputGuard = std::make_shared<KRAOutputGuard>();
 
-    QPointer<QLabel> m_labelMain;
-    QPointer<QLabel> m_labelSpeed;
-    QPointer<QLabel> m_labelElapsed;
-    QPointer<QLabel> m_labelLeft;
-    QPointer<QProgressBar> m_progressBar;
-    QPointer<QTreeWidget> m_table;
-    QPointer<QPushButton> m_buttonCancel;
-    QPointer<QPushButton> m_buttonPause;
-    QPointer<QPushButton> m_buttonOptions;
-    QPointer<QMenu> m_menuOptions;
-    QPointer<QMenu> m_menuEncoding;
-    QPointer<QMenu> m_menuAfterConversion;
     QTimer m_labelTimer;
 };

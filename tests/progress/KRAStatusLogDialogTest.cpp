@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "common/TestConversionHost.h"
-#include "engine/KRAConversionHost.h"
-#include "engine/KRAStatusLogDialog.h"
+#include "progress/KRAConversionHost.h"
+#include "progress/KRAStatusLogDialog.h"
 
 namespace {
 
