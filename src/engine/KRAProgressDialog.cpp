@@ -82,6 +82,18 @@ void KRAStatusCallbackImpl::onErrorLine(const QString& line)
     post([line, index](KRAProgressDialog* d) { d->onStatusErrorLine(line, index); });
 }
 
+void KRAStatusCallbackImpl::onWarningLine(const QString& line)
+{
+    const uint64_t index = m_index;
+    post([line, index](KRAProgressDialog* d) { d->onStatusWarningLine(line, index); });
+}
+
+void KRAStatusCallbackImpl::onOutcome(KRAConversionOutcome how)
+{
+    const uint64_t index = m_index;
+    post([how, index](KRAProgressDialog* d) { d->onStatusOutcome(how, index); });
+}
+
 KRAProgressDialog::KRAProgressDialog(std::shared_ptr<QKConversionSpec> spec, std::weak_ptr<KRAPanelHostInterface> host)
     : m_spec(spec ? std::move(spec) : std::make_shared<QKConversionSpec>()), m_host(std::move(host)), m_batch(m_spec),
       m_shared(std::make_shared<KRAProgressShared>())
@@ -262,9 +274,16 @@ QString KRAProgressDialog::mainLabelText() const
     uint64_t running = 0;
     for (const KRACPU& cpu : m_cpus)
         running += cpu.isBusy() ? 1 : 0;
-    QString text;
-    if (m_allDone)
+    QString text, totals;
+    if (m_allDone) {
         text = n == 1 ? QStringLiteral("Converted 1 file") : QStringLiteral("Converted %1 files").arg(n);
+        QList<KRAStatusLogEntryRef> files; // the batch's own line (after-conversion) is no file
+        for (auto it = m_logErrors.begin(); it != m_logErrors.end(); ++it) {
+            if (it.key() < n)
+                files.append(it.value());
+        }
+        totals = KRAStatusLogTotals(files);
+    }
     else if (m_finalizing)
         return QStringLiteral("Finalizing conversion...");
     else if (n == 1)
@@ -275,7 +294,7 @@ QString KRAProgressDialog::mainLabelText() const
     else
         text = QStringLiteral("Converting %1 out of %2 files").arg(std::min(m_numDone + 1, n)).arg(n);
     const QString encoder = m_spec->Encoder ? m_spec->Encoder->name() : QString();
-    return QStringLiteral("%1 to %2").arg(text, encoder);
+    return QStringLiteral("%1 to %2").arg(text, encoder) + totals;
 }
 
 QString KRAProgressDialog::elapsedText() const
@@ -767,6 +786,23 @@ void KRAProgressDialog::onStatusErrorLine(const QString& line, uint64_t index)
     if (index < numFiles())
         m_spec->entries.at(static_cast<qsizetype>(index))->hadErrors = true;
     logEntry(m_logErrors, index)->entries.append(line);
+}
+
+// Lines of a file whose output was kept: with the errors, so that the log shows them whatever
+// the options, but the file did not fail.
+void KRAProgressDialog::onStatusWarningLine(const QString& line, uint64_t index)
+{
+    logEntry(m_logErrors, index)->entries.append(line);
+}
+
+void KRAProgressDialog::onStatusOutcome(KRAConversionOutcome how, uint64_t index)
+{
+    if (how == KRAConversionOutcome::Failed && index < numFiles())
+        m_spec->entries.at(static_cast<qsizetype>(index))->hadErrors = true;
+    if (how == KRAConversionOutcome::Failed || how == KRAConversionOutcome::ConvertedWithWarnings)
+        logEntry(m_logErrors, index)->setOutcome(how);
+    else if (m_logErrors.contains(index))
+        m_logErrors[index]->setOutcome(how);
 }
 
 void KRAProgressDialog::updateLabels()

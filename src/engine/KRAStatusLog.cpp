@@ -12,8 +12,69 @@ void KRAStatusLogContext::doReconvertFrom(const std::shared_ptr<KRAPanel>& panel
         return;
     QList<QKConvertSourceRef> sources;
     for (const KRAStatusLogEntryRef& entry : errors) {
-        if (entry && entry->source2)
+        if (entry && entry->source2 && !entry->convertedWithWarnings())
             sources.append(entry->source2);
     }
+    if (sources.isEmpty())
+        return;
     conversionHost->preConvertFrom(sources, panel);
+}
+
+QString KRAOutcomeWords(KRAConversionOutcome how)
+{
+    switch (how) {
+    case KRAConversionOutcome::Converted:
+        return QStringLiteral("converted");
+    case KRAConversionOutcome::ConvertedWithWarnings:
+        return QStringLiteral("converted with warnings");
+    case KRAConversionOutcome::Failed:
+        return QStringLiteral("failed");
+    case KRAConversionOutcome::Stopped:
+        return QStringLiteral("stopped");
+    }
+    return QString();
+}
+
+QString KRAOutcomeLine(KRAConversionOutcome how)
+{
+    switch (how) {
+    case KRAConversionOutcome::ConvertedWithWarnings:
+        return QStringLiteral("Converted with warnings: parts of the source could not be read; the output was "
+                              "checked, is whole and was kept.");
+    case KRAConversionOutcome::Failed:
+        return QStringLiteral("Failed: this file was not converted; no output was kept and an existing destination "
+                              "file is as it was.");
+    default:
+        return QString();
+    }
+}
+
+void KRAStatusLogEntry::setOutcome(KRAConversionOutcome how)
+{
+    if (outcome && !KRAOutcomeLine(*outcome).isEmpty() && !entries.isEmpty() &&
+        entries.first() == KRAOutcomeLine(*outcome))
+        entries.removeFirst();
+    outcome = how;
+    const QString line = KRAOutcomeLine(how);
+    if (!line.isEmpty())
+        entries.prepend(line);
+}
+
+QString KRAStatusLogTotals(const QList<KRAStatusLogEntryRef>& problems)
+{
+    int warnings = 0, failed = 0;
+    for (const KRAStatusLogEntryRef& entry : problems) {
+        if (!entry)
+            continue;
+        if (entry->convertedWithWarnings())
+            ++warnings;
+        else if (!entry->outcome || *entry->outcome == KRAConversionOutcome::Failed)
+            ++failed; // an output that was made stands, whatever an action after it reported
+    }
+    QString text;
+    if (warnings > 0)
+        text += QStringLiteral(", %1 with warnings").arg(warnings);
+    if (failed > 0)
+        text += QStringLiteral(", %1 failed").arg(failed);
+    return text;
 }

@@ -7,7 +7,9 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
+#include "engine/KRAProcessArg.h"
 #include "engine/QKConvertSource.h"
 
 class KRAPanel;
@@ -20,13 +22,29 @@ struct KRAStatusLogEntry {
     QString encoderName;
     QStringList entries;   // the message lines, in the order they came
     QString statusImgName; // image shown before the row's text; empty: none
+    // How the conversion ended, when the run said so; a failure or a conversion with warnings
+    // puts it in words as the first line.
+    std::optional<KRAConversionOutcome> outcome;
+
+    void setOutcome(KRAConversionOutcome how);
+    // Kept, though with warnings: not to be converted again as a failed file.
+    bool convertedWithWarnings() const { return outcome == KRAConversionOutcome::ConvertedWithWarnings; }
 };
 using KRAStatusLogEntryRef = std::shared_ptr<KRAStatusLogEntry>;
+
+// "converted", "converted with warnings", "failed", "stopped".
+QString KRAOutcomeWords(KRAConversionOutcome how);
+// The line that opens the messages of a file that failed or converted with warnings; empty for
+// the others.
+QString KRAOutcomeLine(KRAConversionOutcome how);
+// What the batch's problem entries add to "Converted N files": ", 1 with warnings, 2 failed";
+// empty when none.
+QString KRAStatusLogTotals(const QList<KRAStatusLogEntryRef>& problems);
 
 struct KRAStatusLogContext {
     std::weak_ptr<KRAPanelHostInterface> host;
     QList<KRAStatusLogEntryRef> infos;  // files with information messages
-    QList<KRAStatusLogEntryRef> errors; // files with errors
+    QList<KRAStatusLogEntryRef> errors; // files with errors, and files converted with warnings
     QString titleActionOverride;        // used in the title instead of "Conversion"; empty: none
     bool sizeToHost = false;            // the panel takes the window's size
     bool canEject = false;              // never for this program
@@ -34,6 +52,6 @@ struct KRAStatusLogContext {
     bool canReconvert() const { return true; }
     void ejectDisc() {}
     // Sends the sources of every failed file, in order, to the host's converter setup; Back
-    // returns to the panel.
+    // returns to the panel. Files converted with warnings are no failures: they stay out.
     void doReconvertFrom(const std::shared_ptr<KRAPanel>& panel) const;
 };

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,4 +78,24 @@ inline double ProbedDuration(const std::string& path)
     const std::string text =
         RunProcess({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, options).out;
     return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+// Overwrites count bytes in the middle of the file, far from its header (and, for MP4 and AVI,
+// from the index at its end), with the same noise every time: a damaged frame or two that
+// ffmpeg reports, conceals and goes past.
+inline bool DamageMiddle(const std::string& path, size_t count)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    if (bytes.size() < count * 4)
+        return false;
+    uint32_t state = 12345;
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + count; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(state >> 16);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }

@@ -106,11 +106,14 @@ TEST_F(ProgressDialog, ARealBatchWithADamagedFile)
     EXPECT_TRUE(QFile::exists(out + "/a.mkv"));
     EXPECT_TRUE(QFile::exists(out + "/c.mkv"));
     EXPECT_FALSE(QFile::exists(out + "/b.mkv"));
-    EXPECT_EQ(dialog->mainLabelText(), "Converted 3 files to Matroska (H264)");
+    EXPECT_EQ(dialog->mainLabelText(), "Converted 3 files to Matroska (H264), 1 failed");
     EXPECT_TRUE(dialog->title().startsWith("[Finished] "));
     ASSERT_TRUE(dialog->log.has_value());
     ASSERT_EQ(dialog->log->errors.size(), 1);
     EXPECT_EQ(dialog->log->errors[0]->source2->strPerceivedFilename(), "b.mp4");
+    // The file's messages say first, in plain words, what became of it.
+    ASSERT_GE(dialog->log->errors[0]->entries.size(), 2);
+    EXPECT_TRUE(dialog->log->errors[0]->entries[0].startsWith("Failed: ")) << dialog->log->errors[0]->entries[0].toStdString();
     EXPECT_TRUE(spec->entries[1]->hadErrors);
     EXPECT_FALSE(spec->entries[0]->hadErrors);
     EXPECT_EQ(dialog->getPercentDone(), 100);
@@ -190,6 +193,40 @@ TEST_F(ProgressDialog, SameDestinationRunsOnceAndZeroSizesCountFiles)
     ASSERT_EQ(dialog->log->errors.size(), 1);
     EXPECT_TRUE(dialog->log->errors[0]->entries.join("\n").contains("also the destination of 'same.mp4'"));
     EXPECT_TRUE(QFile::exists(out + "/same.mkv"));
+}
+
+// A file with a damaged frame converts with warnings: its output is kept, it is not counted as
+// failed, and the log shows it (with its warnings) beside the file that failed.
+TEST_F(ProgressDialog, ABatchWithADamagedFrameAndABrokenFile)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    const std::string a = dir.file("a.mp4"), damaged = dir.file("d.mpg"), broken = dir.file("b.mp4");
+    ASSERT_TRUE(MakeTestVideo(a, "160x120", "25", "1"));
+    ASSERT_TRUE(MakeTestVideo(damaged, "320x240", "25", "4", {"-c:v", "mpeg1video", "-c:a", "mp2"}));
+    ASSERT_TRUE(DamageMiddle(damaged, 3000));
+    std::ofstream(broken) << std::string(4096, 'x');
+    const QString out = QString::fromStdString(dir.file("out"));
+    QDir().mkpath(out);
+    auto spec = Spec({QString::fromStdString(a), QString::fromStdString(damaged), QString::fromStdString(broken)},
+                     out, "-vcodec libx264 -preset veryfast -acodec aac", 2);
+    auto dialog = std::make_shared<Dialog>(spec, host);
+    dialog->view();
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
+    EXPECT_EQ(dialog->mainLabelText(), "Converted 3 files to Matroska (H264), 1 with warnings, 1 failed");
+    EXPECT_TRUE(QFile::exists(out + "/d.mkv"));
+    EXPECT_NEAR(ProbedDuration(dir.file("out/d.mkv")), 4.0, 0.2);
+    EXPECT_FALSE(spec->entries[1]->hadErrors);
+    EXPECT_TRUE(spec->entries[2]->hadErrors);
+    ASSERT_TRUE(dialog->log.has_value());
+    ASSERT_EQ(dialog->log->errors.size(), 2);
+    const KRAStatusLogEntryRef& warned = dialog->log->errors[0];
+    EXPECT_EQ(warned->source2->strPerceivedFilename(), "d.mpg");
+    EXPECT_TRUE(warned->convertedWithWarnings());
+    ASSERT_GE(warned->entries.size(), 2);
+    EXPECT_TRUE(warned->entries[0].startsWith("Converted with warnings: ")) << warned->entries[0].toStdString();
+    EXPECT_TRUE(warned->entries[1].startsWith("[mpeg1video @ ")) << warned->entries[1].toStdString();
+    EXPECT_TRUE(dialog->log->errors[1]->entries[0].startsWith("Failed: "));
 }
 
 TEST_F(ProgressDialog, EngineToolBatchNamesEveryFileAndFailsOnADamagedOne)
