@@ -1,6 +1,7 @@
 #include "engine/KRAFFmpegLog.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 
 #include "engine/KRAArgText.h"
@@ -44,9 +45,9 @@ Level ReadLevel(std::wstring_view& rest)
         const wchar_t* text;
         Level level;
     };
-    static const Tag tags[] = {{L"[quiet]", Level::Other}, {L"[panic]", Level::Fatal}, {L"[fatal]", Level::Fatal},
-                               {L"[error]", Level::Error}, {L"[warning]", Level::Other}, {L"[info]", Level::Info},
-                               {L"[verbose]", Level::Other}, {L"[debug]", Level::Other}, {L"[trace]", Level::Other}};
+    static const Tag tags[] = {{L"[quiet]", Level::Other},   {L"[panic]", Level::Fatal},   {L"[fatal]", Level::Fatal},
+                               {L"[error]", Level::Error},   {L"[warning]", Level::Other}, {L"[info]", Level::Info},
+                               {L"[verbose]", Level::Other}, {L"[debug]", Level::Other},   {L"[trace]", Level::Other}};
     for (const Tag& tag : tags) {
         const std::wstring_view t(tag.text);
         if (StartsWith(rest, t) && (rest.size() == t.size() || rest[t.size()] == L' ')) {
@@ -82,8 +83,8 @@ std::wstring CoderName(std::wstring_view text)
     if (open == std::wstring_view::npos)
         return std::wstring(text);
     const size_t close = text.find(L')', open);
-    const std::wstring_view inner = text.substr(open + 2, close == std::wstring_view::npos ? std::wstring_view::npos
-                                                                                          : close - open - 2);
+    const std::wstring_view inner =
+        text.substr(open + 2, close == std::wstring_view::npos ? std::wstring_view::npos : close - open - 2);
     return inner == L"native" ? std::wstring(text.substr(0, open)) : std::wstring(inner);
 }
 
@@ -230,8 +231,8 @@ void KRAFFmpegLog::addLine(const XStr& raw)
     XStr message(rest);
     for (const XStr& path : m_paths)
         message.Replace(path, L"");
-    for (const wchar_t* word : {L"writ", L"No space left", L"trailer", L"muxer", L"muxing", L"quota",
-                                L"File too large", L"encod", L"output"}) {
+    for (const wchar_t* word : {L"writ", L"No space left", L"trailer", L"muxer", L"muxing", L"quota", L"File too large",
+                                L"encod", L"output"}) {
         if (ContainsNoCase(message.View(), word))
             signature.aboutWriting = true;
     }
@@ -256,11 +257,30 @@ void KRAFFmpegLog::addLine(const XStr& raw)
 
 void KRAFFmpegLog::learnComponents(std::wstring_view message)
 {
-    if (m_demuxers.size() + m_muxers.size() + m_decoders.size() + m_encoders.size() + m_decoderOfStream.size() >=
+    if (m_demuxers.size() + m_muxers.size() + m_decoders.size() + m_encoders.size() + m_decoderOfStream.size() +
+            m_inputCodecs.size() >=
         kMaxContexts)
         return;
     if (message == L"Stream mapping:") {
         m_inStreamMapping = true;
+        m_inInputDump = false;
+        return;
+    }
+    if (m_inInputDump && StartsWith(message, L"Stream #")) {
+        // "Stream #0:0[0x1](und): Video: h264 (High) ...": what a stream holds, which its
+        // decoder is named after, also where the stream is only copied (and decoded only while
+        // ffmpeg looks into the file).
+        for (const wchar_t* kind : {L": Video: ", L": Audio: "}) {
+            const size_t at = message.find(kind);
+            if (at == std::wstring_view::npos)
+                continue;
+            const std::wstring_view rest = message.substr(at + wcslen(kind));
+            const size_t end = rest.find_first_of(L" ,");
+            const std::wstring codec(rest.substr(0, end));
+            if (!codec.empty())
+                m_inputCodecs.insert(codec);
+            break;
+        }
         return;
     }
     for (const auto& [word, into] : {std::pair<const wchar_t*, std::set<std::wstring>*>{L"Input #", &m_demuxers},
@@ -273,6 +293,7 @@ void KRAFFmpegLog::learnComponents(std::wstring_view message)
         if (comma != std::wstring_view::npos && end != std::wstring_view::npos && end > comma + 2)
             into->insert(std::wstring(message.substr(comma + 2, end - comma - 2)));
         m_inStreamMapping = false;
+        m_inInputDump = into == &m_demuxers;
         return;
     }
     if (!m_inStreamMapping)
@@ -333,7 +354,7 @@ bool KRAFFmpegLog::contextIsInput(const Context& context) const
         return true;
     if (IsNewStyleInput(name))
         return true;
-    const bool input = m_demuxers.count(name) != 0 || m_decoders.count(name) != 0;
+    const bool input = m_demuxers.count(name) != 0 || m_decoders.count(name) != 0 || m_inputCodecs.count(name) != 0;
     const bool output = m_muxers.count(name) != 0 || m_encoders.count(name) != 0;
     if (!input)
         return false;

@@ -66,7 +66,7 @@ private:
     struct Lines {
         std::vector<Line> lines;
         std::map<std::wstring, size_t> index;
-        uint64_t more = 0;                // lines past the limit
+        uint64_t more = 0;               // lines past the limit
         std::set<size_t> moreSignatures; // how those lines are to be judged
         void add(const XStr& text, size_t signature);
     };
@@ -91,6 +91,8 @@ private:
 
     // What ffmpeg opened, from its information lines.
     std::set<std::wstring> m_demuxers, m_muxers, m_decoders, m_encoders;
+    std::set<std::wstring> m_inputCodecs; // what the input's streams hold, from its description
+    bool m_inInputDump = false;
     std::map<std::wstring, std::wstring> m_decoderOfStream; // "0:1" -> decoder name
     // Context addresses that ffmpeg's decoding report names as the decoder of a stream.
     std::map<std::wstring, std::wstring> m_decoderAddressStream; // address -> "0:1"

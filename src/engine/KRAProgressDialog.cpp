@@ -274,16 +274,9 @@ QString KRAProgressDialog::mainLabelText() const
     uint64_t running = 0;
     for (const KRACPU& cpu : m_cpus)
         running += cpu.isBusy() ? 1 : 0;
-    QString text, totals;
-    if (m_allDone) {
+    QString text;
+    if (m_allDone)
         text = n == 1 ? QStringLiteral("Converted 1 file") : QStringLiteral("Converted %1 files").arg(n);
-        QList<KRAStatusLogEntryRef> files; // the batch's own line (after-conversion) is no file
-        for (auto it = m_logErrors.begin(); it != m_logErrors.end(); ++it) {
-            if (it.key() < n)
-                files.append(it.value());
-        }
-        totals = KRAStatusLogTotals(files);
-    }
     else if (m_finalizing)
         return QStringLiteral("Finalizing conversion...");
     else if (n == 1)
@@ -294,7 +287,7 @@ QString KRAProgressDialog::mainLabelText() const
     else
         text = QStringLiteral("Converting %1 out of %2 files").arg(std::min(m_numDone + 1, n)).arg(n);
     const QString encoder = m_spec->Encoder ? m_spec->Encoder->name() : QString();
-    return QStringLiteral("%1 to %2").arg(text, encoder) + totals;
+    return QStringLiteral("%1 to %2").arg(text, encoder) + (m_allDone ? KRAStatusLogTotals(m_logErrors, n) : QString());
 }
 
 QString KRAProgressDialog::elapsedText() const

@@ -39,11 +39,9 @@ QString KRAOutcomeLine(KRAConversionOutcome how)
 {
     switch (how) {
     case KRAConversionOutcome::ConvertedWithWarnings:
-        return QStringLiteral("Converted with warnings: parts of the source could not be read; the output was "
-                              "checked, is whole and was kept.");
+        return QStringLiteral("Converted with warnings: the source is damaged; the output was checked and kept.");
     case KRAConversionOutcome::Failed:
-        return QStringLiteral("Failed: this file was not converted; no output was kept and an existing destination "
-                              "file is as it was.");
+        return QStringLiteral("Failed: no output was kept; an existing destination file is unchanged.");
     default:
         return QString();
     }
@@ -77,4 +75,12 @@ QString KRAStatusLogTotals(const QList<KRAStatusLogEntryRef>& problems)
     if (failed > 0)
         text += QStringLiteral(", %1 failed").arg(failed);
     return text;
+}
+
+QString KRAStatusLogTotals(const QMap<uint64_t, KRAStatusLogEntryRef>& problems, uint64_t files)
+{
+    QList<KRAStatusLogEntryRef> entries;
+    for (auto it = problems.begin(); it != problems.end() && it.key() < files; ++it)
+        entries.append(it.value());
+    return KRAStatusLogTotals(entries);
 }

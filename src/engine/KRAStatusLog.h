@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -40,6 +41,8 @@ QString KRAOutcomeLine(KRAConversionOutcome how);
 // What the batch's problem entries add to "Converted N files": ", 1 with warnings, 2 failed";
 // empty when none.
 QString KRAStatusLogTotals(const QList<KRAStatusLogEntryRef>& problems);
+// The same of a batch's log by file index; entries from files on (the batch's own) do not count.
+QString KRAStatusLogTotals(const QMap<uint64_t, KRAStatusLogEntryRef>& problems, uint64_t files);
 
 struct KRAStatusLogContext {
     std::weak_ptr<KRAPanelHostInterface> host;

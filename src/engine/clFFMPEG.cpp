@@ -1339,7 +1339,8 @@ bool clFFMPEG::checkOutputOfDamagedInput(RunState& run)
         return fail(why + L"FFmpeg wrote no output file");
     int64_t expected = LengthMS;
     if (run.trimmedLengthMS >= 0)
-        expected = run.explicitLengthMS >= 0 ? std::min(run.trimmedLengthMS, run.explicitLengthMS) : run.trimmedLengthMS;
+        expected =
+            run.explicitLengthMS >= 0 ? std::min(run.trimmedLengthMS, run.explicitLengthMS) : run.trimmedLengthMS;
     if (expected <= 0)
         return fail(why + L"its length cannot be checked, as the length of the source is not known");
     const auto quit = [events = run.arg.events] { return events && events->bEvtQuit(); };

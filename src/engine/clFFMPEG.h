@@ -56,11 +56,11 @@ struct pipeReadSync_t {
 class clFFMPEG {
 public:
     XWorkerProcess Process;
-    bool Killed = false;   // the run ended ffmpeg because quit was requested
+    bool Killed = false;      // the run ended ffmpeg because quit was requested
     bool HadError = false;    // an error line was reported
     bool HadWarnings = false; // the output was kept although reading the input had errors
     KRAConversionOutcome Outcome = KRAConversionOutcome::Failed;
-    int64_t LengthMS = 0;  // total media length of the sources (0: unknown)
+    int64_t LengthMS = 0; // total media length of the sources (0: unknown)
     double FrameRate = 0;
     XStr ProbeJSON; // ffprobe JSON of the first source
     XStr FirstSource;

@@ -161,13 +161,13 @@ TEST(KRAFFmpegLog, ANameBothSidesUseNeedsFFmpegsDecodingReport)
 // Through a filter graph the mapping names decoders and encoders on lines of their own.
 TEST(KRAFFmpegLog, TheFilterGraphMappingNamesTheCoders)
 {
-    const KRAFFmpegLog log = Judge({L"[info] Input #0, avi, from 'in.avi':", L"[info] Stream mapping:",
-                                    L"[info]   Stream #0:0 (mpeg4) -> fade", L"[info]   Stream #0:1 (mp3float) -> afade",
-                                    L"[info]   format -> Stream #0:0 (libx265)", L"[info]   aformat -> Stream #0:1 (aac)",
-                                    L"[info] Output #0, mp4, to 'out.mp4':",
-                                    L"[mpeg4 @ 0x562fc1e960c0] [error] I cbpy damaged at 14 11",
-                                    L"[mp3float @ 0x562fc1e96999] [error] Header missing",
-                                    L"[avi @ 0x562fc1e90000] [error] Something odd in the index"});
+    const KRAFFmpegLog log =
+        Judge({L"[info] Input #0, avi, from 'in.avi':", L"[info] Stream mapping:",
+               L"[info]   Stream #0:0 (mpeg4) -> fade", L"[info]   Stream #0:1 (mp3float) -> afade",
+               L"[info]   format -> Stream #0:0 (libx265)", L"[info]   aformat -> Stream #0:1 (aac)",
+               L"[info] Output #0, mp4, to 'out.mp4':", L"[mpeg4 @ 0x562fc1e960c0] [error] I cbpy damaged at 14 11",
+               L"[mp3float @ 0x562fc1e96999] [error] Header missing",
+               L"[avi @ 0x562fc1e90000] [error] Something odd in the index"});
     EXPECT_TRUE(log.errorsOnlyFromInput());
     // avi to avi: the demuxer's name is the muxer's too, and a format context has no report.
     const KRAFFmpegLog same =
@@ -220,4 +220,25 @@ TEST(KRAFFmpegLog, ALineBreakInAMessageStaysWithIt)
     EXPECT_EQ(Shown(log),
               std::vector<std::wstring>{L"Error writing trailer of /o/new\nline.mp4: No space left on device"});
     EXPECT_FALSE(log.errorsOnlyFromInput());
+}
+
+// Copied streams are decoded only while ffmpeg looks into the file; the decoder is named after
+// what the input's description says the stream holds.
+TEST(KRAFFmpegLog, ACopiedStreamIsDecodedOnlyToLookIntoTheFile)
+{
+    std::vector<std::wstring> lines = {
+        L"[h264 @ 0x55edef1b9e40] [error] error while decoding MB 12 7, bytestream -9",
+        L"[info] Input #0, mov,mp4,m4a,3gp,3g2,mj2, from 'in.mp4':",
+        L"[info]   Stream #0:0[0x1](und): Video: h264 (High) (avc1 / 0x31637661), yuv420p, 320x240, 25 fps",
+        L"[info]   Stream #0:1[0x2](und): Audio: aac (LC) (mp4a / 0x6134706D), 44100 Hz, mono, fltp",
+        L"[info] Output #0, matroska, to 'out.mkv':",
+        L"[info]   Stream #0:0(und): Video: hevc, yuv420p, 320x240",
+        L"[info] Stream mapping:",
+        L"[info]   Stream #0:0 -> #0:0 (copy)",
+        L"[info]   Stream #0:1 -> #0:1 (copy)",
+    };
+    EXPECT_TRUE(Judge(lines).errorsOnlyFromInput());
+    // A component the input's description does not name is not the input's.
+    lines.push_back(L"[hevc @ 0x1] [error] trouble");
+    EXPECT_FALSE(Judge(lines).errorsOnlyFromInput());
 }

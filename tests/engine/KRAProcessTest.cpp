@@ -1034,9 +1034,14 @@ TEST_F(KRAProcessRun, ADamagedFrameConvertsWithWarnings)
         EXPECT_NE(r.out.find("outcome: converted with warnings\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("warning: "), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("error: "), std::string::npos) << r.out;
-        // The output is the whole clip, and decodes without an error.
+        // The output is the whole clip, and decodes without an error: as many frames as plain
+        // ffmpeg makes of the damaged file (a frame it cannot decode at all is lost either way).
+        const std::string plain = dir.file(std::string(c.name) + ".plain.mkv");
+        ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-nostdin", "-v", "quiet", "-i", source, "-vcodec", "libx264",
+                                       "-preset", "ultrafast", "-acodec", "aac", "-y", plain}));
         EXPECT_NEAR(Duration(out), 4.0, 0.2) << c.name;
-        EXPECT_NEAR(FramesRead(out), 100, 3) << c.name;
+        EXPECT_EQ(FramesRead(out), FramesRead(plain)) << c.name;
+        EXPECT_GE(FramesRead(out), 90) << c.name;
         EXPECT_EQ(DecodeErrors(out), "") << c.name;
         EXPECT_TRUE(NoTemporaryLeft(dir.path()));
     }
@@ -1059,8 +1064,8 @@ TEST_F(KRAProcessRun, ADamagedInputOnAFullDiskStillFails)
     sigaction(SIGXFSZ, &ignore, &previous);
     const std::string dest = dir.file("m.mkv");
     WriteTextFile(dest, "old");
-    const ToolRunResult r = RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src",
-                                                  source, "--dst", dest, "--args", "-vcodec mpeg4 -q:v 2 -an"});
+    const ToolRunResult r = RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src", source,
+                                                  "--dst", dest, "--args", "-vcodec mpeg4 -q:v 2 -an"});
     sigaction(SIGXFSZ, &previous, nullptr);
     EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
     EXPECT_NE(r.out.find("outcome: failed\n"), std::string::npos) << r.out;
@@ -1104,7 +1109,7 @@ TEST_F(KRAProcessFakeFFmpeg, AShortOutputOfADamagedInputFails)
     WriteTextFile(dest, "old");
     const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
-    EXPECT_NE(r.out.find("error: The source has damaged parts and the output is not whole: it is 0:00:01"),
+    EXPECT_NE(r.out.find("error: The source has damaged parts and the output is not whole: it is 00:00:01"),
               std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("error: [h264 @ 0x1] error while decoding MB 3 4, bytestream -5\n"), std::string::npos)

@@ -113,7 +113,8 @@ TEST_F(ProgressDialog, ARealBatchWithADamagedFile)
     EXPECT_EQ(dialog->log->errors[0]->source2->strPerceivedFilename(), "b.mp4");
     // The file's messages say first, in plain words, what became of it.
     ASSERT_GE(dialog->log->errors[0]->entries.size(), 2);
-    EXPECT_TRUE(dialog->log->errors[0]->entries[0].startsWith("Failed: ")) << dialog->log->errors[0]->entries[0].toStdString();
+    EXPECT_TRUE(dialog->log->errors[0]->entries[0].startsWith("Failed: "))
+        << dialog->log->errors[0]->entries[0].toStdString();
     EXPECT_TRUE(spec->entries[1]->hadErrors);
     EXPECT_FALSE(spec->entries[0]->hadErrors);
     EXPECT_EQ(dialog->getPercentDone(), 100);
@@ -208,8 +209,8 @@ TEST_F(ProgressDialog, ABatchWithADamagedFrameAndABrokenFile)
     std::ofstream(broken) << std::string(4096, 'x');
     const QString out = QString::fromStdString(dir.file("out"));
     QDir().mkpath(out);
-    auto spec = Spec({QString::fromStdString(a), QString::fromStdString(damaged), QString::fromStdString(broken)},
-                     out, "-vcodec libx264 -preset veryfast -acodec aac", 2);
+    auto spec = Spec({QString::fromStdString(a), QString::fromStdString(damaged), QString::fromStdString(broken)}, out,
+                     "-vcodec libx264 -preset veryfast -acodec aac", 2);
     auto dialog = std::make_shared<Dialog>(spec, host);
     dialog->view();
     ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
