@@ -123,8 +123,21 @@ bool KRAFFmpegLog::Signature::operator<(const Signature& o) const
     return std::lexicographical_compare(contexts.begin(), contexts.end(), o.contexts.begin(), o.contexts.end());
 }
 
-void KRAFFmpegLog::Lines::add(const XStr& text, size_t signature)
+namespace {
+
+// A line of any length is kept at its start: a message is read there.
+XStr Bounded(const XStr& text)
 {
+    if (static_cast<size_t>(text.Length()) <= KRAFFmpegLog::kMaxLineLength)
+        return text;
+    return XStr(std::wstring(text.View().substr(0, KRAFFmpegLog::kMaxLineLength)).c_str()) + L"\u2026";
+}
+
+} // namespace
+
+void KRAFFmpegLog::Lines::add(const XStr& whole, size_t signature)
+{
+    const XStr text = Bounded(whole);
     const std::wstring key(text.View());
     const auto found = index.find(key);
     if (found != index.end()) {
@@ -195,7 +208,7 @@ void KRAFFmpegLog::addLine(const XStr& raw)
                 if (last.count == 1) {
                     m_errors.index.erase(std::wstring(last.text.View()));
                     last.text += L"\n";
-                    last.text += XStr(line);
+                    last.text = Bounded(last.text + XStr(line));
                     m_errors.index.emplace(std::wstring(last.text.View()), m_errors.lines.size() - 1);
                 }
             }

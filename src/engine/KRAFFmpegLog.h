@@ -43,6 +43,7 @@ public:
     // Bounds on what one run keeps, however much ffmpeg prints.
     static constexpr size_t kMaxDistinctLines = 200;
     static constexpr size_t kMaxContexts = 1000;
+    static constexpr size_t kMaxLineLength = 4000;
 
 private:
     struct Context {

@@ -201,6 +201,12 @@ TEST(KRAFFmpegLog, RepeatsAreCountedAndTheLinesBounded)
     many.addLine(XStr(L"[mp4 @ 0x3] [error] trouble"));
     EXPECT_FALSE(many.errorsOnlyFromInput());
 
+    // A line of any length is kept at its start.
+    KRAFFmpegLog longLine = Judge(kMpegToHevc);
+    longLine.addLine(XStr::FromUTF8("[error] " + std::string(100000, 'x')));
+    ASSERT_EQ(longLine.shownErrors().size(), 1u);
+    EXPECT_EQ(size_t(longLine.shownErrors()[0].Length()), KRAFFmpegLog::kMaxLineLength + 1);
+
     // Contexts past their bound leave nothing known to be the input's.
     KRAFFmpegLog contexts = Judge(kMpegToHevc);
     for (size_t i = 0; i <= KRAFFmpegLog::kMaxContexts; ++i)
