@@ -227,13 +227,16 @@ void KRAFFmpegLog::addLine(const XStr& raw)
     m_sawTag = true;
     if (level == Level::Info)
         learnComponents(TrimBlanks(rest));
+    // Only the line right before ffmpeg's decoding report is known to come from the decoder.
     if (level != Level::Error && level != Level::Fatal) {
         m_lastTaggedWasError = false;
+        m_lastErrorHadOneContext = false;
         return;
     }
     XStr shown(line);
     if (!filterErrorLine(shown, m_paths)) {
         m_lastTaggedWasError = false;
+        m_lastErrorHadOneContext = false;
         return;
     }
     m_lastTaggedWasError = true;

@@ -151,6 +151,12 @@ TEST(KRAFFmpegLog, ANameBothSidesUseNeedsFFmpegsDecodingReport)
     lines = mp4ToMp4;
     lines.push_back(L"[aac @ 0x561b28154d80] [error] channel element 3.15 is not allocated");
     EXPECT_FALSE(Judge(lines).errorsOnlyFromInput());
+    // Nor the encoder's, when another line came between its error and the report.
+    lines = mp4ToMp4;
+    lines.push_back(L"[aac @ 0x2] [error] Too many bits 8832.000000 > 6144 per frame requested, clamping to max");
+    lines.push_back(L"[aac @ 0x1] [warning] Multiple frames in a packet.");
+    lines.push_back(L"[error] Error while decoding stream #0:1: Invalid data found when processing input");
+    EXPECT_FALSE(Judge(lines).errorsOnlyFromInput());
     // A report of a stream whose decoder has another name establishes nothing.
     lines = mp4ToMp4;
     lines.push_back(L"[aac @ 0x561b28154d80] [error] Input buffer exhausted before END element found");
