@@ -1289,6 +1289,8 @@ bool clFFMPEG::finish(RunState& run)
         m_sync->active = false;
         m_sync->debugLog = nullptr;
     }
+    // ffmpeg may have ended before its report of the input's length was read.
+    takeReportedDuration(run);
 
     const bool quit = run.arg.events && run.arg.events->bEvtQuit();
     const bool ffmpegErrors = log.hasErrors();
