@@ -76,6 +76,18 @@ void KRAStatusCallbackImpl::onErrorLine(const QString& line)
     post([line, index](KRABatchRunner* d) { d->onStatusErrorLine(line, index); });
 }
 
+void KRAStatusCallbackImpl::onWarningLine(const QString& line)
+{
+    const uint64_t index = m_index;
+    post([line, index](KRABatchRunner* d) { d->onStatusWarningLine(line, index); });
+}
+
+void KRAStatusCallbackImpl::onOutcome(KRAConversionOutcome how)
+{
+    const uint64_t index = m_index;
+    post([how, index](KRABatchRunner* d) { d->onStatusOutcome(how, index); });
+}
+
 KRABatchRunner::KRABatchRunner(std::shared_ptr<QKConversionSpec> spec, KRABatchRunnerListener* listener)
     : m_spec(spec ? std::move(spec) : std::make_shared<QKConversionSpec>()), m_listener(listener), m_batch(m_spec),
       m_shared(std::make_shared<KRABatchRunnerShared>())
@@ -247,7 +259,7 @@ QString KRABatchRunner::mainLabelText() const
     else
         text = QStringLiteral("Converting %1 out of %2 files").arg(std::min(m_numDone + 1, n)).arg(n);
     const QString encoder = m_spec->Encoder ? m_spec->Encoder->name() : QString();
-    return QStringLiteral("%1 to %2").arg(text, encoder);
+    return QStringLiteral("%1 to %2").arg(text, encoder) + (m_allDone ? KRAStatusLogTotals(m_logErrors, n) : QString());
 }
 
 QString KRABatchRunner::elapsedText() const
@@ -542,6 +554,23 @@ void KRABatchRunner::onStatusErrorLine(const QString& line, uint64_t index)
     if (index < numFiles())
         m_spec->entries.at(static_cast<qsizetype>(index))->hadErrors = true;
     logEntry(m_logErrors, index)->entries.append(line);
+}
+
+// Lines of a file whose output was kept: with the errors, so that the log shows them whatever
+// the options, but the file did not fail.
+void KRABatchRunner::onStatusWarningLine(const QString& line, uint64_t index)
+{
+    logEntry(m_logErrors, index)->entries.append(line);
+}
+
+void KRABatchRunner::onStatusOutcome(KRAConversionOutcome how, uint64_t index)
+{
+    if (how == KRAConversionOutcome::Failed && index < numFiles())
+        m_spec->entries.at(static_cast<qsizetype>(index))->hadErrors = true;
+    if (how == KRAConversionOutcome::Failed || how == KRAConversionOutcome::ConvertedWithWarnings)
+        logEntry(m_logErrors, index)->setOutcome(how);
+    else if (m_logErrors.contains(index))
+        m_logErrors[index]->setOutcome(how);
 }
 
 void KRABatchRunner::updateLabels()

@@ -64,6 +64,8 @@ public:
     void onFPS(double fps) override;
     void onInfoLine(const QString& line) override;
     void onErrorLine(const QString& line) override;
+    void onWarningLine(const QString& line) override;
+    void onOutcome(KRAConversionOutcome how) override;
     void onAction(const QString&) override {}
 
 private:
@@ -111,6 +113,8 @@ public:
     void onFPS(uint64_t index, double fps);
     void onStatusInfoLine(const QString& line, uint64_t index);
     void onStatusErrorLine(const QString& line, uint64_t index);
+    void onStatusWarningLine(const QString& line, uint64_t index);
+    void onStatusOutcome(KRAConversionOutcome how, uint64_t index);
 
     // Actions.
     // Stops the running children and holds back every file not started. The batch never

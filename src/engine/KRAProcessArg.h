@@ -23,6 +23,16 @@
 // reader threads, so an implementation must be thread-safe.
 class KRAOutputGuard;
 
+// How one conversion ended.
+enum class KRAConversionOutcome {
+    Converted,
+    // The output was kept although reading the input had errors (a damaged frame): it was
+    // checked to be whole, and the errors are kept as warnings.
+    ConvertedWithWarnings,
+    Failed,
+    Stopped, // quit was requested
+};
+
 class KRAStatusCallback {
 public:
     virtual ~KRAStatusCallback() = default;
@@ -32,6 +42,10 @@ public:
     virtual void onInfoLine(const QString& line) = 0;
     virtual void onErrorLine(const QString& line) = 0;
     virtual void onAction(const QString& action) = 0;
+    // A line about a conversion whose output was kept: what went wrong reading the input.
+    virtual void onWarningLine(const QString& line) { onInfoLine(line); }
+    // Once, when the run is over, before the actions after the conversion.
+    virtual void onOutcome(KRAConversionOutcome) {}
 };
 
 // The quit and pause flags of a batch: written by the progress dialog on the main thread,

@@ -233,6 +233,12 @@ void clFFMPEG::error(const XStr& line)
         Arg->callback->onErrorLine(Q(line));
 }
 
+void clFFMPEG::warning(const XStr& line)
+{
+    if (Arg && Arg->callback)
+        Arg->callback->onWarningLine(Q(line));
+}
+
 bool clFFMPEG::reapIfExited()
 {
     if (m_pid == 0)
@@ -340,6 +346,14 @@ bool clFFMPEG::run(const KRAProcessArgRef& arg)
     // Temporary images and links live until the run has ended.
     std::vector<XTempFile> temporaryFiles;
     const bool success = runInner(temporaryFiles);
+    if (Killed || (arg->events && arg->events->bEvtQuit()))
+        Outcome = KRAConversionOutcome::Stopped;
+    else if (!success)
+        Outcome = KRAConversionOutcome::Failed;
+    else
+        Outcome = HadWarnings ? KRAConversionOutcome::ConvertedWithWarnings : KRAConversionOutcome::Converted;
+    if (arg->callback)
+        arg->callback->onOutcome(Outcome);
     // Whatever ended the run, the actions after a conversion hear of it.
     QKConvertProcessShared::conversionFinished(*arg, success, &Produced);
     return success;
@@ -622,6 +636,7 @@ struct clFFMPEG::RunState {
     bool lengthKnown = false;
     bool lengthFromFFmpeg = false; // no probe: ffmpeg's own report of its input gives the length
     int64_t explicitLengthMS = -1; // from "-t h:m:s"; -1: none
+    int64_t trimmedLengthMS = -1;  // what a trim leaves of the sources; -1: no trim
 
     XStr ffmpeg;
     bool destExists = false;
@@ -879,6 +894,12 @@ void clFFMPEG::addFadesTrimsAndFilters(RunState& run)
         totalMS += length;
     AppendFades(run.args, run.effects, totalMS);
     AppendTrim(run.args, run.effects, LengthMS);
+    if (!run.effects.trimStart.IsEmpty() || !run.effects.trimEnd.IsEmpty()) {
+        const auto ms = [](const XStr& value) {
+            return value.IsEmpty() ? int64_t(0) : static_cast<int64_t>(XStrToDouble(value) * 1000.0);
+        };
+        run.trimmedLengthMS = std::max<int64_t>(0, LengthMS - ms(run.effects.trimEnd) - ms(run.effects.trimStart));
+    }
     run.args = MergeFilters(run.args);
     run.explicitLengthMS = ExplicitLengthMS(run.args);
     if (run.explicitLengthMS >= 0)
@@ -893,12 +914,10 @@ bool clFFMPEG::prepareDestination(RunState& run)
 
     run.pre = run.arg.inputArgs ? XStrFromQString(*run.arg.inputArgs) : XStr();
     AppendText(run.pre, run.specialInputArgs);
-    // ffmpeg's own output: errors only; with the debug log, everything, each line with its
-    // level so that the filter still drops the information and warnings. A run that takes the
-    // length from ffmpeg reads its information too (without the statistics lines).
-    const wchar_t* level = DebugLog.IsOpen()      ? L"-loglevel level+info"
-                           : run.lengthFromFFmpeg ? L"-loglevel level+info -nostats"
-                                                  : L"-loglevel 16";
+    // Every line is tagged with its level, which alone decides what is an error; the
+    // information lines name the components ffmpeg opened, which tells an error in reading the
+    // input from one in writing the output.
+    const wchar_t* level = DebugLog.IsOpen() ? L"-loglevel level+info" : L"-loglevel level+info -nostats";
     AppendText(run.args, XStr(level));
 
     if (run.sources.empty())
@@ -1208,10 +1227,10 @@ void clFFMPEG::startReaders(RunState& run)
     m_sync->callback = run.arg.callback;
     m_sync->debugLog = DebugLog.IsOpen() ? &DebugLog : nullptr;
     m_sync->wantDuration = run.lengthFromFFmpeg;
-    m_sync->levelTagged = DebugLog.IsOpen() || run.lengthFromFFmpeg;
-    m_sync->paths = {run.dest, run.output.path, FileArgument(run.out), run.progress.file, run.listFile};
+    std::vector<XStr> paths{run.dest, run.output.path, FileArgument(run.out), run.progress.file, run.listFile};
     for (const XStr& source : run.sourcesOnce)
-        m_sync->paths.push_back(FileArgument(source));
+        paths.push_back(FileArgument(source));
+    m_sync->log = KRAFFmpegLog(std::move(paths));
     auto errToken = std::make_shared<ReaderToken>(m_sync);
     auto outToken = std::make_shared<ReaderToken>(m_sync);
     {
@@ -1227,22 +1246,8 @@ void clFFMPEG::startReaders(RunState& run)
             appendDebugLogLine(*sync.debugLog, line);
         if (sync.wantDuration && sync.durationMS < 0)
             sync.durationMS = ReportedDurationMS(line);
-        XStr shown = line;
-        if (sync.levelTagged) {
-            const bool tagged = hasFFmpegLevelTag(line);
-            if (!tagged && !sync.lastWasError)
-                return; // the rest of an information line
-            const bool isError = filterErrorLine(shown, sync.paths);
-            if (tagged)
-                sync.lastWasError = isError;
-            if (!isError)
-                return;
-        } else if (!filterErrorLine(shown, sync.paths)) {
-            return;
-        }
-        sync.hadError = true;
-        if (sync.callback)
-            sync.callback->onErrorLine(XStrToQString(shown));
+        // Judged and reported when the run is over, once ffmpeg has named what it opened.
+        sync.log.addLine(line);
     });
     readLinesThread(static_cast<int>(Process.StdoutHandle), [outToken](XStr& line) {
         pipeReadSync_t& sync = *outToken->sync;
@@ -1326,16 +1331,41 @@ bool clFFMPEG::finish(RunState& run)
 {
     // Every line ffmpeg wrote is handled before the outcome is decided; a pipe held open by
     // something else does not hold the run for longer than a few seconds.
+    KRAFFmpegLog log;
     {
         std::unique_lock<std::mutex> lock(m_sync->mutex);
         m_sync->readersDone.wait_for(lock, std::chrono::seconds(5), [&] { return m_sync->openReaders <= 0; });
-        HadError = m_sync->hadError;
+        log = std::move(m_sync->log);
         m_sync->active = false;
         m_sync->debugLog = nullptr;
     }
+    // ffmpeg may have ended before its report of the input's length was read.
+    takeReportedDuration(run);
 
     const bool quit = run.arg.events && run.arg.events->bEvtQuit();
-    bool success = !HadError && !Killed && !quit && ChildEndedNormally;
+    const bool ffmpegErrors = log.hasErrors();
+    // Errors in reading the input alone (a damaged frame, which ffmpeg conceals and goes past)
+    // leave an output that may well be whole; it is checked before it is kept. A preview or a
+    // contact sheet has no length to check it by.
+    const bool inputErrorsOnly = ffmpegErrors && log.errorsOnlyFromInput() && !run.contactSheet && ExpectedFrames == 0;
+    bool success = (!ffmpegErrors || inputErrorsOnly) && !Killed && !quit && ChildEndedNormally;
+    const std::vector<XStr> lines = log.shownErrors();
+    if (success && inputErrorsOnly) {
+        // What the check found, when it fails, comes before ffmpeg's lines.
+        success = checkOutputOfDamagedInput(run);
+        HadError = !success;
+        HadWarnings = success;
+        for (const XStr& line : lines) {
+            if (success)
+                warning(line);
+            else
+                error(line);
+        }
+    } else if (ffmpegErrors) {
+        for (const XStr& line : lines)
+            error(line);
+        HadError = true;
+    }
     // A sheet that could not be made is a failed run: there is no output to stand for it.
     if (success && run.contactSheet)
         success = composeContactSheet(run);
@@ -1347,8 +1377,40 @@ bool clFFMPEG::finish(RunState& run)
     }
     if (success)
         success = replaceDestination(run);
+    if (!success)
+        HadWarnings = false;
     info(XStr(L"Encoding exit"));
     return success;
+}
+
+bool clFFMPEG::checkOutputOfDamagedInput(RunState& run)
+{
+    const XStr why = L"The source has damaged parts and the output is not whole: ";
+    struct stat written;
+    if (!StatPath(run.output.path, written) || !S_ISREG(written.st_mode) || written.st_size == 0)
+        return fail(why + L"FFmpeg wrote no output file");
+    int64_t expected = LengthMS;
+    if (run.trimmedLengthMS >= 0)
+        expected =
+            run.explicitLengthMS >= 0 ? std::min(run.trimmedLengthMS, run.explicitLengthMS) : run.trimmedLengthMS;
+    if (expected <= 0)
+        return fail(why + L"its length cannot be checked, as the length of the source is not known");
+    const auto quit = [events = run.arg.events] { return events && events->bEvtQuit(); };
+    XStr json, reason;
+    uint64_t durationMS = 0;
+    if (!readFFprobeTags(run.output.path, nullptr, &json, durationMS, &reason, quit)) {
+        return fail(why + L"FFprobe cannot read it" + (reason.IsEmpty() ? XStr() : XStr(L" (") + reason + L")"));
+    }
+    const FFprobeStreams streams = parseStreams(json);
+    if (!streams.hasVideo && !streams.hasAudio)
+        return fail(why + L"it holds neither picture nor sound");
+    // Within 2% of the expected length, or half a second, whichever allows more.
+    const int64_t tolerance = std::max<int64_t>(500, expected / 50);
+    const int64_t length = static_cast<int64_t>(durationMS);
+    if (length < expected - tolerance || length > expected + tolerance)
+        return fail(why + XStr(L"it is ") + formatTrimTime(length) + L" long, where " + formatTrimTime(expected) +
+                    L" was expected");
+    return true;
 }
 
 bool clFFMPEG::replaceDestination(RunState& run)

@@ -5,7 +5,9 @@
 //
 // ffmpeg always writes a temporary file beside the destination; only a run that ended by
 // itself with exit status 0, without an error line and without quit, and that wrote
-// something, replaces the destination with it, in one rename. Any other run removes the
+// something, replaces the destination with it, in one rename. A run whose only error lines
+// come from reading the input (a damaged frame) keeps its output when that output is whole,
+// and is reported as converted with warnings. Any other run removes the
 // temporary file and leaves the destination and the sources as they were. Sources and
 // destinations that are no regular files are refused before anything starts.
 #pragma once
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/KRAFFmpegLog.h"
 #include "engine/KRAProcessArg.h"
 #include "engine/KRASpecialOutputs.h"
 #include "xclass/XFile.h"
@@ -42,12 +45,9 @@ struct pipeReadSync_t {
     std::condition_variable readersDone;
     bool active = true;
     int openReaders = 0;
-    bool hadError = false;     // an error line passed the filter
     XFile* debugLog = nullptr; // the run's log, valid while active
-    std::vector<XStr> paths;   // the run's file names, for the error filter
+    KRAFFmpegLog log;          // what ffmpeg's standard error said, judged when the run ends
     std::shared_ptr<KRAStatusCallback> callback;
-    bool levelTagged = false;  // ffmpeg tags every line with its level
-    bool lastWasError = true;  // the level of the last tagged line (none yet: an error)
     bool wantDuration = false; // the length comes from ffmpeg's own report of its input
     int64_t durationMS = -1;   // what that report said; -1: not yet
 };
@@ -56,9 +56,11 @@ struct pipeReadSync_t {
 class clFFMPEG {
 public:
     XWorkerProcess Process;
-    bool Killed = false;   // the run ended ffmpeg because quit was requested
-    bool HadError = false; // an error line was reported
-    int64_t LengthMS = 0;  // total media length of the sources (0: unknown)
+    bool Killed = false;      // the run ended ffmpeg because quit was requested
+    bool HadError = false;    // an error line was reported
+    bool HadWarnings = false; // the output was kept although reading the input had errors
+    KRAConversionOutcome Outcome = KRAConversionOutcome::Failed;
+    int64_t LengthMS = 0; // total media length of the sources (0: unknown)
     double FrameRate = 0;
     XStr ProbeJSON; // ffprobe JSON of the first source
     XStr FirstSource;
@@ -91,6 +93,7 @@ protected:
 
     void info(const XStr& line);
     void error(const XStr& line);
+    void warning(const XStr& line);
 
 private:
     // The run as a pipeline of stages that hand on one RunState. A stage that fails reports
@@ -142,6 +145,9 @@ private:
     void encodingLoop(RunState& run);
     // Waits for the readers, decides the outcome, and on success moves the output into place.
     bool finish(RunState& run);
+    // Whether an output whose input had errors is whole: a regular, non-empty file that
+    // ffprobe reads, as long as expected; false with the reason sent.
+    bool checkOutputOfDamagedInput(RunState& run);
     bool replaceDestination(RunState& run);
 
     void readProgress(int fd, int64_t& consumed, std::string& pending);

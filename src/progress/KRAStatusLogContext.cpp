@@ -12,8 +12,10 @@ void KRAStatusLogContext::doReconvertFrom(const std::shared_ptr<KRAPanel>& panel
         return;
     QList<QKConvertSourceRef> sources;
     for (const KRAStatusLogEntryRef& entry : errors) {
-        if (entry && entry->source2)
+        if (entry && entry->source2 && !entry->convertedWithWarnings())
             sources.append(entry->source2);
     }
+    if (sources.isEmpty())
+        return;
     conversionHost->preConvertFrom(sources, panel);
 }

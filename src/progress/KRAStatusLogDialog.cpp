@@ -44,7 +44,9 @@ std::shared_ptr<KRAStatusLogDialog> KRAStatusLogDialog::create(KRAStatusLogConte
 
 QString KRAStatusLogDialog::formatHeaderFor(const KRAStatusLogEntry& entry, bool errors)
 {
-    const QString kind = errors ? QStringLiteral("Error") : QStringLiteral("Information");
+    const QString kind = !errors                         ? QStringLiteral("Information")
+                         : entry.convertedWithWarnings() ? QStringLiteral("Warning")
+                                                         : QStringLiteral("Error");
     const QString name = entry.source2 ? entry.source2->strPerceivedFilename() : QString();
     if (!entry.fnTo.isEmpty() && !entry.fnTo.toLower().endsWith(QLatin1String(".ignore")))
         return QStringLiteral("%1 converting to %2, '%3' to '%4'").arg(kind, entry.encoderName, name, entry.fnTo);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -148,4 +149,24 @@ inline bool PatchFileBytes(const std::string& path, const std::string& from, con
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
     return found && out.good();
+}
+
+// Overwrites count bytes in the middle of the file, far from its header (and, for MP4 and AVI,
+// from the index at its end), with the same noise every time: a damaged frame or two that
+// ffmpeg reports, conceals and goes past.
+inline bool DamageMiddle(const std::string& path, size_t count)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    if (bytes.size() < count * 4)
+        return false;
+    uint32_t state = 12345;
+    for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + count; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(state >> 16);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }

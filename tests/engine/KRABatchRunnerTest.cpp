@@ -82,7 +82,7 @@ TEST_F(BatchRunner, AnEmptySpecIsFinishedAtOnce)
 {
     auto runner = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
     runner->start();
-    EXPECT_TRUE(WaitFor([&] { return runner->allDone(); }, 2000));
+    EXPECT_TRUE(WaitFor([&] { return runner->allDone(); }));
     EXPECT_TRUE(runner->titleText().startsWith("[Finished] "));
     EXPECT_EQ(runner->allDoneCalls, 1);
     EXPECT_GT(runner->changes, 0);
@@ -107,11 +107,15 @@ TEST_F(BatchRunner, ARealBatchWithADamagedFile)
     EXPECT_TRUE(QFile::exists(out + "/a.mkv"));
     EXPECT_TRUE(QFile::exists(out + "/c.mkv"));
     EXPECT_FALSE(QFile::exists(out + "/b.mkv"));
-    EXPECT_EQ(runner->mainLabelText(), "Converted 3 files to Matroska (H264)");
+    EXPECT_EQ(runner->mainLabelText(), "Converted 3 files to Matroska (H264), 1 failed");
     EXPECT_TRUE(runner->titleText().startsWith("[Finished] "));
     EXPECT_EQ(runner->allDoneCalls, 1);
     ASSERT_EQ(runner->logErrors().size(), 1);
-    EXPECT_EQ(runner->logErrors().first()->source2->strPerceivedFilename(), "b.mp4");
+    const KRAStatusLogEntryRef failed = runner->logErrors().first();
+    EXPECT_EQ(failed->source2->strPerceivedFilename(), "b.mp4");
+    // The file's messages say first, in plain words, what became of it.
+    ASSERT_GE(failed->entries.size(), 2);
+    EXPECT_TRUE(failed->entries[0].startsWith("Failed: ")) << failed->entries[0].toStdString();
     EXPECT_TRUE(spec->entries[1]->hadErrors);
     EXPECT_FALSE(spec->entries[0]->hadErrors);
     EXPECT_EQ(runner->getPercentDone(), 100);
@@ -186,6 +190,40 @@ TEST_F(BatchRunner, SameDestinationRunsOnceAndZeroSizesCountFiles)
     ASSERT_EQ(runner->logErrors().size(), 1);
     EXPECT_TRUE(runner->logErrors().first()->entries.join("\n").contains("also the destination of 'same.mp4'"));
     EXPECT_TRUE(QFile::exists(out + "/same.mkv"));
+}
+
+// A file with a damaged frame converts with warnings: its output is kept, it is not counted as
+// failed, and the log shows it (with its warnings) beside the file that failed.
+TEST_F(BatchRunner, ABatchWithADamagedFrameAndABrokenFile)
+{
+    if (ProgramOnPath("ffmpeg").empty())
+        GTEST_SKIP() << "ffmpeg is needed";
+    const std::string a = dir.file("a.mp4"), damaged = dir.file("d.mpg"), broken = dir.file("b.mp4");
+    ASSERT_TRUE(MakeTestVideo(a, "160x120", "25", "1"));
+    ASSERT_TRUE(MakeTestVideo(damaged, "320x240", "25", "4", {"-c:v", "mpeg1video", "-c:a", "mp2"}));
+    ASSERT_TRUE(DamageMiddle(damaged, 3000));
+    std::ofstream(broken) << std::string(4096, 'x');
+    const QString out = QString::fromStdString(dir.file("out"));
+    QDir().mkpath(out);
+    auto spec = Spec({QString::fromStdString(a), QString::fromStdString(damaged), QString::fromStdString(broken)}, out,
+                     "-vcodec libx264 -preset veryfast -acodec aac", 2);
+    auto runner = std::make_shared<Runner>(spec);
+    runner->start();
+    ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }));
+    EXPECT_EQ(runner->mainLabelText(), "Converted 3 files to Matroska (H264), 1 with warnings, 1 failed");
+    EXPECT_TRUE(QFile::exists(out + "/d.mkv"));
+    EXPECT_NEAR(ProbedDuration(dir.file("out/d.mkv")), 4.0, 0.2);
+    EXPECT_FALSE(spec->entries[1]->hadErrors);
+    EXPECT_TRUE(spec->entries[2]->hadErrors);
+    ASSERT_EQ(runner->logErrors().size(), 2);
+    ASSERT_TRUE(runner->logErrors().contains(1) && runner->logErrors().contains(2));
+    const KRAStatusLogEntryRef warned = runner->logErrors().value(1);
+    EXPECT_EQ(warned->source2->strPerceivedFilename(), "d.mpg");
+    EXPECT_TRUE(warned->convertedWithWarnings());
+    ASSERT_GE(warned->entries.size(), 2);
+    EXPECT_TRUE(warned->entries[0].startsWith("Converted with warnings: ")) << warned->entries[0].toStdString();
+    EXPECT_TRUE(warned->entries[1].startsWith("[mpeg1video @ ")) << warned->entries[1].toStdString();
+    EXPECT_TRUE(runner->logErrors().value(2)->entries[0].startsWith("Failed: "));
 }
 
 // The tool runs the batch without a display and without a platform plugin to fall back on.

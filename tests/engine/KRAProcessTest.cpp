@@ -1012,3 +1012,172 @@ TEST_F(KRAProcessRun, AVideoEncoderConvertsTheSoundOfAFileWithCoverArt)
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     EXPECT_EQ(StreamTypes(copied), "audio video ");
 }
+
+// ---- What ffmpeg's lines mean ------------------------------------------------------------------
+
+namespace {
+
+// The number of video frames a decoder reads from the file.
+long FramesRead(const std::string& path)
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    const std::string text = RunProcess({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                         "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path},
+                                        options)
+                                 .out;
+    return text.empty() ? -1 : std::atol(text.c_str());
+}
+
+// What a decoder of the whole file reports as errors (nothing for a whole file).
+std::string DecodeErrors(const std::string& path)
+{
+    ToolRunOptions options;
+    options.searchPath = true;
+    return RunProcess({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}, options).err;
+}
+
+size_t Count(const std::string& text, const std::string& word)
+{
+    size_t n = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// libx265 prints its own "x265 [info]" lines whatever the level; runs that probe first (trim,
+// fade, loop) judged them as errors and threw the finished output away.
+TEST_F(KRAProcessRun, H265WithTrimFadeAndLoopSucceeds)
+{
+    const std::string clip = dir.file("clip.mp4");
+    ASSERT_TRUE(MakeTestVideo(clip, "160x120", "25", "5"));
+    struct Case {
+        std::string args;
+        double seconds;
+    };
+    const std::string x265 = " -c:v libx265 -preset ultrafast -crf 24 -acodec aac";
+    for (const Case& c : {Case{"-trimstart 2 -trimend 1" + x265, 2.0}, Case{"-fadein 1 -fadeout 1" + x265, 5.0},
+                          Case{"-loopvideo 2" + x265, 10.0}}) {
+        const std::string out = dir.file("hevc.mp4");
+        const ToolRunResult r = Run({"run", "--src", clip, "--dst", out, "--args", c.args});
+        EXPECT_EQ(LastLine(r.out), "result: success") << c.args << "\n" << r.out;
+        EXPECT_EQ(r.out.find("error: "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("outcome: converted\n"), std::string::npos) << r.out;
+        EXPECT_EQ(FFprobeText(out, "stream=codec_name"), "hevc\naac\n") << c.args;
+        EXPECT_NEAR(Duration(out), c.seconds, 0.15) << c.args;
+        EXPECT_NEAR(FramesRead(out), c.seconds * 25, 3) << c.args;
+        EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+        unlink(out.c_str());
+    }
+}
+
+// A damaged frame in the middle of an MPEG-1, AVI or MP4 file: ffmpeg conceals it, goes on and
+// exits with 0. The output is whole, so it is kept; the file is converted with warnings, and
+// ffmpeg's lines are warnings.
+TEST_F(KRAProcessRun, ADamagedFrameConvertsWithWarnings)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> encode;
+    };
+    for (const Case& c : {Case{"bad.mpg", {"-c:v", "mpeg1video", "-c:a", "mp2"}},
+                          Case{"bad.avi", {"-c:v", "mpeg4", "-c:a", "libmp3lame"}},
+                          Case{"bad.mp4", {"-c:v", "libx264", "-c:a", "aac"}}}) {
+        const std::string source = dir.file(c.name);
+        ASSERT_TRUE(MakeTestVideo(source, "320x240", "25", "4", c.encode));
+        ASSERT_TRUE(DamageMiddle(source, 3000));
+        ASSERT_FALSE(DecodeErrors(source).empty()) << c.name << ": the damage took no effect";
+        const std::string out = dir.file(std::string(c.name) + ".mkv");
+        WriteTextFile(out, "old");
+        const ToolRunResult r =
+            Run({"run", "--src", source, "--dst", out, "--args", "-vcodec libx264 -preset ultrafast -acodec aac"});
+        EXPECT_EQ(LastLine(r.out), "result: converted with warnings") << c.name << "\n" << r.out;
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("outcome: converted with warnings\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("warning: "), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("error: "), std::string::npos) << r.out;
+        // The output is the whole clip, and decodes without an error: as many frames as plain
+        // ffmpeg makes of the damaged file (a frame it cannot decode at all is lost either way).
+        const std::string plain = dir.file(std::string(c.name) + ".plain.mkv");
+        ASSERT_TRUE(RunProgramQuietly({"ffmpeg", "-nostdin", "-v", "quiet", "-i", source, "-vcodec", "libx264",
+                                       "-preset", "ultrafast", "-acodec", "aac", "-y", plain}));
+        EXPECT_NEAR(Duration(out), 4.0, 0.2) << c.name;
+        EXPECT_EQ(FramesRead(out), FramesRead(plain)) << c.name;
+        EXPECT_GE(FramesRead(out), 90) << c.name;
+        EXPECT_EQ(DecodeErrors(out), "") << c.name;
+        EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+    }
+}
+
+// A damaged input does not excuse a failed write: the disk fills (a file size limit, whose
+// signal is ignored, so that ffmpeg reports the failed writes and exits with 0), the run fails
+// and the old destination stays.
+TEST_F(KRAProcessRun, ADamagedInputOnAFullDiskStillFails)
+{
+    const std::string prlimit = ProgramOnPath("prlimit");
+    if (prlimit.empty())
+        GTEST_SKIP() << "prlimit is needed";
+    const std::string source = dir.file("bad.avi");
+    ASSERT_TRUE(MakeTestVideo(source, "640x480", "25", "6", {"-c:v", "mpeg4", "-q:v", "2"}));
+    ASSERT_TRUE(DamageMiddle(source, 3000));
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    const std::string dest = dir.file("m.mkv");
+    WriteTextFile(dest, "old");
+    const ToolRunResult r = RunTestTool(prlimit, {"--fsize=300000", TestToolPath("engine-tool"), "run", "--src", source,
+                                                  "--dst", dest, "--args", "-vcodec mpeg4 -q:v 2 -an"});
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+    EXPECT_NE(r.out.find("outcome: failed\n"), std::string::npos) << r.out;
+    EXPECT_EQ(ReadAll(dest), "old");
+    EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+}
+
+// The same line a hundred times is one line with its count; the run still fails.
+TEST_F(KRAProcessFakeFFmpeg, ALineRepeatedIsShownOnceWithItsCount)
+{
+    Install(kFindOutput + kWriteOutput +
+            "i=0; while [ $i -lt 300 ]; do echo 'av_interleaved_write_frame(): No space left on device' >&2; "
+            "i=$((i+1)); done\n");
+    const std::string dest = dir.file("full.mkv");
+    WriteTextFile(dest, "old");
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-c copy"});
+    EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+    EXPECT_EQ(Count(r.out, "No space left on device"), 1u) << r.out;
+    EXPECT_NE(r.out.find("error: av_interleaved_write_frame(): No space left on device (300 times)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(ReadAll(dest), "old");
+}
+
+// An output that ends short of what the source promised is no output of a damaged input that
+// can be kept: a stand-in ffmpeg reports a decoder's error, exits with 0 and writes a clip of a
+// second where two were expected.
+TEST_F(KRAProcessFakeFFmpeg, AShortOutputOfADamagedInputFails)
+{
+    const std::string shortClip = dir.file("short.mkv");
+    ASSERT_TRUE(MakeTestVideo(shortClip, "320x240", "25", "1"));
+    Install(kFindOutput + "cp '" + shortClip +
+            "' \"$last\"\n"
+            "echo \"[info] Input #0, mov,mp4,m4a,3gp,3g2,mj2, from 'x':\" >&2\n"
+            "echo '[info]   Duration: 00:00:02.00, start: 0.000000, bitrate: 1 kb/s' >&2\n"
+            "echo '[info] Stream mapping:' >&2\n"
+            "echo '[info]   Stream #0:0 -> #0:0 (h264 (native) -> h264 (libx264))' >&2\n"
+            "echo \"[info] Output #0, matroska, to 'y':\" >&2\n"
+            "echo '[h264 @ 0x1] [error] error while decoding MB 3 4, bytestream -5' >&2\n");
+    const std::string dest = dir.file("kept.mkv");
+    WriteTextFile(dest, "old");
+    const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
+    EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
+    EXPECT_NE(r.out.find("error: The source has damaged parts and the output is not whole: it is 00:00:01"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("error: [h264 @ 0x1] error while decoding MB 3 4, bytestream -5\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(ReadAll(dest), "old");
+    EXPECT_TRUE(NoTemporaryLeft(dir.path()));
+}

@@ -71,12 +71,12 @@ TEST_F(ProgressLabels, OneFileIsOneFileAndAFinishedBatchGivesNoTimeLeft)
     auto one = std::make_shared<TestBatchRunner>(SpecOf(1));
     one->start();
     ASSERT_TRUE(WaitFor([&] { return one->allDone(); }));
-    EXPECT_EQ(one->mainLabelText(), "Converted 1 file to Matroska (H264)");
+    EXPECT_EQ(one->mainLabelText(), "Converted 1 file to Matroska (H264), 1 failed");
     EXPECT_EQ(one->leftText(), "");
     auto two = std::make_shared<TestBatchRunner>(SpecOf(2));
     two->start();
     ASSERT_TRUE(WaitFor([&] { return two->allDone(); }));
-    EXPECT_EQ(two->mainLabelText(), "Converted 2 files to Matroska (H264)");
+    EXPECT_EQ(two->mainLabelText(), "Converted 2 files to Matroska (H264), 2 failed");
     // Nothing was converted: no speed to speak of.
     EXPECT_EQ(two->speedText(), "");
 }

@@ -99,3 +99,34 @@ TEST(KRAStatusLogDialog, ReconvertSendsTheFailedFilesInOrderAndOKLeaves)
     log.dialog->cancelOperation(nullptr);
     EXPECT_EQ(log.host->allDone, 2);
 }
+
+// A file converted with warnings is in the log for its warnings, but it did not fail: it is not
+// converted again, and the totals count it apart.
+TEST(KRAStatusLogDialog, FilesConvertedWithWarningsAreNoFailures)
+{
+    KRAStatusLogEntryRef warned = Entry("2.mpg", "", {"[mpeg1video @ 0x1] skipped MB"});
+    warned->setOutcome(KRAConversionOutcome::ConvertedWithWarnings);
+    KRAStatusLogEntryRef failed = Entry("4.mp4", "", {"No space left on device (300 times)"});
+    failed->setOutcome(KRAConversionOutcome::Failed);
+    // The verdict comes first, once, however often it is set.
+    failed->setOutcome(KRAConversionOutcome::Failed);
+    EXPECT_EQ(failed->entries.size(), 2);
+    EXPECT_EQ(failed->entries[0], KRAOutcomeLine(KRAConversionOutcome::Failed));
+    EXPECT_TRUE(warned->entries[0].startsWith("Converted with warnings: "));
+    KRAStatusLogEntryRef copyFailed = Entry("5.mp4", "", {"Permission denied"}); // no run: no outcome
+    KRAStatusLogEntryRef actionFailed = Entry("6.mp4", "", {"The source file was kept"});
+    actionFailed->setOutcome(KRAConversionOutcome::Converted);
+    EXPECT_EQ(actionFailed->entries.size(), 1);
+    EXPECT_EQ(KRAStatusLogTotals({warned, failed, copyFailed, actionFailed}), ", 1 with warnings, 2 failed");
+    EXPECT_EQ(KRAStatusLogTotals({}), "");
+
+    Log log({warned, failed, copyFailed}, {});
+    log.dialog->onReConvert();
+    ASSERT_EQ(log.host->reconverted.size(), 2);
+    EXPECT_EQ(log.host->reconverted[0], failed->source2);
+    EXPECT_EQ(log.host->reconverted[1], copyFailed->source2);
+    // With nothing but warnings there is nothing to convert again.
+    Log onlyWarnings({warned}, {});
+    onlyWarnings.dialog->onReConvert();
+    EXPECT_TRUE(onlyWarnings.host->reconverted.isEmpty());
+}

@@ -22,6 +22,7 @@
 #include "engine/KRABatch.h"
 #include "engine/KRAProcess.h"
 #include "engine/KRAProcessArg.h"
+#include "engine/KRAStatusLog.h"
 #include "engine/QKConvertSource.h"
 #include "job/QKEncoderDesc.h"
 #include "platform/XStrQString.h"
@@ -42,8 +43,20 @@ public:
         print("error: " + XStrFromQString(line).ToUTF8String());
     }
     void onAction(const QString& action) override { print("action: " + XStrFromQString(action).ToUTF8String()); }
+    void onWarningLine(const QString& line) override
+    {
+        warnings.fetch_add(1);
+        print("warning: " + XStrFromQString(line).ToUTF8String());
+    }
+    void onOutcome(KRAConversionOutcome outcome) override
+    {
+        this->outcome.store(static_cast<int>(outcome));
+        print("outcome: " + KRAOutcomeWords(outcome).toStdString());
+    }
 
     std::atomic<int> errors{0};
+    std::atomic<int> warnings{0};
+    std::atomic<int> outcome{-1};
 
 private:
     void print(const std::string& line)
@@ -193,7 +206,8 @@ int Run(int argc, char** argv)
     lock.unlock();
     worker.join();
     const bool ok = success && callback->errors.load() == 0;
-    ToolWrite(ok ? "result: success\n" : "result: failure\n");
+    const bool withWarnings = callback->outcome.load() == static_cast<int>(KRAConversionOutcome::ConvertedWithWarnings);
+    ToolWrite(!ok ? "result: failure\n" : withWarnings ? "result: converted with warnings\n" : "result: success\n");
 
     // Our own CPU time, without the children's, for the benchmark: the whole process, and the
     // part spent from the start of the conversion on.

@@ -18,15 +18,20 @@ KRAStatusLogEntryRef Entry(const QString& path, const QString& to, const QString
 }
 
 const UiShotRegistration statusLog(
-    {"status-log", "the status log after a batch with two failed files", QSize(640, 520), [](UiShotKeep& keep) {
+    {"status-log", "the status log after a batch with a failed file and one converted with warnings", QSize(640, 520),
+     [](UiShotKeep& keep) {
          KRAStatusLogContext context;
          context.errors = {
              Entry("/home/anna/Videos/Holiday 2024/Harbour at Night.mov", "Harbour at Night.mp4",
-                   {"/home/anna/Videos/Holiday 2024/Harbour at Night.mov: Invalid data found when processing input"}),
+                   {"av_interleaved_write_frame(): No space left on device (312 times)",
+                    "Error writing trailer of /media/anna/USB/Harbour at Night.tmp-4711-1.mp4: No space left on "
+                    "device"}),
              Entry("/home/anna/Videos/old_tape_1998.avi", "old_tape_1998.mp4",
                    {"[h264 @ 0x55d0c1a2b3c0] error while decoding MB 33 21, bytestream -7",
-                    "Error while decoding stream #0:0: Invalid data found when processing input"}),
+                    "Error while decoding stream #0:0: Invalid data found when processing input (3 times)"}),
          };
+         context.errors[0]->setOutcome(KRAConversionOutcome::Failed);
+         context.errors[1]->setOutcome(KRAConversionOutcome::ConvertedWithWarnings);
          context.infos = {
              Entry("/home/anna/Videos/Holiday 2024/Beach - Day 1.mp4", "Beach - Day 1.mp4",
                    {"Stream #0:0: Video: h264 (High), yuv420p, 1920x1080, 29.97 fps"}),
