@@ -153,10 +153,11 @@ QSet<QString> QKConvertProcessShared::specialActionNames()
     return {preserveAttributesName(), deleteSourceName(), playSoundName()};
 }
 
-void QKConvertProcessShared::conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced)
+void QKConvertProcessShared::conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced,
+                                                bool damagedSource)
 {
     if (success)
-        handleSpecialActions(arg, produced);
+        handleSpecialActions(arg, produced, damagedSource);
     else
         handleFailureActions(arg);
 }
@@ -180,7 +181,7 @@ QList<XStr> QKConvertProcessShared::sourcePaths(const KRAProcessArg& arg)
     return paths;
 }
 
-void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced)
+void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced, bool damagedSource)
 {
     const XStr dest = XPathFromFileURL(arg.urlTo);
     KRAStatusCallback* callback = arg.callback.get();
@@ -199,6 +200,10 @@ void QKConvertProcessShared::handleSpecialActions(const KRAProcessArg& arg, cons
     if (deleteIt != arg.specialActions2.constEnd() &&
         !ReadDeleteWords(deleteIt->args, recycle, removeEmpty, unreadable)) {
         ReportError(callback, unreadable);
+    } else if (deleteIt != arg.specialActions2.constEnd() && damagedSource) {
+        if (callback)
+            callback->onWarningLine(QStringLiteral("The source file was kept: parts of it could not be read, so it may "
+                                                   "hold what the output lacks"));
     } else if (deleteIt != arg.specialActions2.constEnd()) {
         // The source goes only when a real output is there and is another file: converting
         // a file onto itself replaces it, and deleting "the source" would delete the output.

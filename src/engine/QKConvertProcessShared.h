@@ -36,10 +36,14 @@ public:
     // After the run of one file: handleSpecialActions when it succeeded, else
     // handleFailureActions. produced is the output the run moved into place (a run that moved
     // none gives an identity that does not exist); null when no run made it (the output at
-    // the destination is taken as the one to check).
-    static void conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced = nullptr);
+    // the destination is taken as the one to check). damagedSource: the output was kept though
+    // ffmpeg could not read all of the source; Delete Source File then keeps the source, the
+    // only copy of what the output may lack.
+    static void conversionFinished(const KRAProcessArg& arg, bool success, const XFileId* produced = nullptr,
+                                   bool damagedSource = false);
     // A source goes only when the output is the very file produced names, and not the source.
-    static void handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced = nullptr);
+    static void handleSpecialActions(const KRAProcessArg& arg, const XFileId* produced = nullptr,
+                                     bool damagedSource = false);
     static void handleFailureActions(const KRAProcessArg& arg);
     // Plays the sound file named by the element key of the effect's arguments, in the
     // background; nothing when it names none. True when a player was started.

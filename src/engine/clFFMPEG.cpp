@@ -355,7 +355,8 @@ bool clFFMPEG::run(const KRAProcessArgRef& arg)
     if (arg->callback)
         arg->callback->onOutcome(Outcome);
     // Whatever ended the run, the actions after a conversion hear of it.
-    QKConvertProcessShared::conversionFinished(*arg, success, &Produced);
+    QKConvertProcessShared::conversionFinished(*arg, success, &Produced,
+                                               Outcome == KRAConversionOutcome::ConvertedWithWarnings);
     return success;
 }
 

@@ -23,6 +23,8 @@ namespace {
 class Recorder : public KRAStatusCallback {
 public:
     QStringList errors;
+    QStringList warnings;
+    void onWarningLine(const QString& line) override { warnings.append(line); }
     void onLengthMS(uint64_t) override {}
     void onPercentDone(int) override {}
     void onFPS(double) override {}
@@ -100,6 +102,15 @@ TEST_F(AfterConversion, SourceSurvivesFailureAndBeingItsOwnOutput)
     const std::string other = make("in/other.mov");
     QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, dir.file("never.mp4")), false);
     EXPECT_TRUE(PathExists(source));
+
+    // A damaged source whose output was kept with warnings stays: it may hold what the output
+    // lacks. The log says why, as a warning, not as a failure.
+    const std::string kept = make("out-kept.mp4");
+    QKConvertProcessShared::conversionFinished(arg({kRecycleAndTidy}, source, kept), true, nullptr, true);
+    EXPECT_TRUE(PathExists(source));
+    EXPECT_TRUE(recorder->errors.isEmpty()) << recorder->errors.join("\n").toStdString();
+    ASSERT_EQ(recorder->warnings.size(), 1);
+    EXPECT_TRUE(recorder->warnings[0].startsWith("The source file was kept: ")) << recorder->warnings[0].toStdString();
 
     // Converted onto itself: the output replaced the source, which must not go now. The
     // same file under another spelling of its path, or another link, is the same file.

@@ -113,8 +113,8 @@ int Batch(int argc, char** argv)
         const QString dest = entry->urlTo.toLocalFile();
         const bool ok = runner->allDone() && !entry->hadErrors && QFileInfo(dest).size() > 0;
         allOk = allOk && ok;
-        const auto logged = dialog->logErrors().constFind(static_cast<uint64_t>(i));
-        const bool warned = logged != dialog->logErrors().constEnd() && (*logged)->convertedWithWarnings();
+        const auto logged = runner->logErrors().constFind(static_cast<uint64_t>(i));
+        const bool warned = logged != runner->logErrors().constEnd() && (*logged)->convertedWithWarnings();
         printf("done: %lld %s -> %s %s\n", static_cast<long long>(i), qPrintable(sources.at(i)), qPrintable(dest),
                !ok      ? "failed"
                : warned ? "ok with warnings"
