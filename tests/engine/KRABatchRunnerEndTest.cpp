@@ -42,7 +42,7 @@ TEST_F(BatchEnd, TheRequestAfterTheBatch)
     auto shutDown = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
     shutDown->setOptAfterConversion(KRABatchRunner::AfterShutDown);
     shutDown->start();
-    ASSERT_TRUE(WaitFor([&] { return shutDown->allDone(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return shutDown->allDone(); }));
     EXPECT_EQ(shutDown->powerRequests, QList<int>({KRABatchRunner::AfterShutDown}));
     EXPECT_TRUE(shutDown->afterConversionEndsSession());
     EXPECT_TRUE(shutDown->logErrors().isEmpty());
@@ -50,7 +50,7 @@ TEST_F(BatchEnd, TheRequestAfterTheBatch)
     auto sleep = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
     sleep->setOptAfterConversion(KRABatchRunner::AfterSleep);
     sleep->start();
-    ASSERT_TRUE(WaitFor([&] { return sleep->allDone(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return sleep->allDone(); }));
     EXPECT_EQ(sleep->powerRequests.size(), 1);
     EXPECT_FALSE(sleep->afterConversionEndsSession()) << "the user comes back to the outcome";
 
@@ -67,7 +67,7 @@ TEST_F(BatchEnd, TheRequestAfterTheBatch)
 
     auto nothing = std::make_shared<Runner>(std::make_shared<QKConversionSpec>());
     nothing->start();
-    ASSERT_TRUE(WaitFor([&] { return nothing->allDone(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return nothing->allDone(); }));
     EXPECT_TRUE(nothing->powerRequests.isEmpty());
 
     auto cancelled = std::make_shared<Runner>(Missing("c"));
