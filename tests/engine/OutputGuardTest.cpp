@@ -166,7 +166,7 @@ TEST_F(GuardedBatch, NoOutputGoesOverAnotherSource)
             spec({{dir.file("s/a.mp4"), dir.file("s/b.mp4")}, {dir.file("s/b.mp4"), dir.file("out/b.mkv")}}, slotCount),
             host);
         dialog->view();
-        ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
         EXPECT_TRUE(errors(*dialog).contains(QStringLiteral("is a source file of this batch"))) << slotCount;
         EXPECT_TRUE(PathExists(dir.file("s/a.mp4"))) << "a was not converted: its source stays";
         EXPECT_GT(ProbedDuration(dir.file("out/b.mkv")), 0.5) << slotCount;
@@ -190,7 +190,7 @@ TEST_F(GuardedBatch, TwoDestinationsThatAreOneFileWriteOnce)
                                                 2),
                                            host);
     dialog->view();
-    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return dialog->allDone(); }));
     EXPECT_TRUE(errors(*dialog).contains(QStringLiteral("is the same file as"))) << errors(*dialog).toStdString();
     EXPECT_NEAR(ProbedDuration(dir.file("out/A/Song.mkv")), 1.0, 0.3) << "the first file's output";
     EXPECT_FALSE(PathExists(dir.file("src/one.mp4")));
