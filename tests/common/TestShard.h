@@ -20,7 +20,8 @@ struct TestShard {
         const std::string value = text;
         const size_t slash = value.find('/');
         if (slash == std::string::npos || slash == 0 || slash + 1 >= value.size() ||
-            value.find_first_not_of("0123456789/") != std::string::npos || value.find('/', slash + 1) != std::string::npos)
+            value.find_first_not_of("0123456789/") != std::string::npos ||
+            value.find('/', slash + 1) != std::string::npos)
             return shard;
         const size_t index = std::stoul(value.substr(0, slash));
         const size_t count = std::stoul(value.substr(slash + 1));
