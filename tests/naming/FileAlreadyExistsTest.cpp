@@ -118,7 +118,7 @@ TEST_F(FileAlreadyExists, SpaceTicksTheSelectionAndReturnRenamesRowAfterRow)
     const KRACheckFilenamesStateRef state = makeState();
     dialog.setState(state);
     dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog, 300000));
     ASSERT_TRUE(waitForCheck(dialog));
     KRATableView* table = dialog.table();
     table->setFocus();

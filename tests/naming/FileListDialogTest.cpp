@@ -112,7 +112,7 @@ TEST(FileListDialog, ReturnMovesRenamingToTheNextRow)
     dialog.refreshDialog();
     QWidget* view = dialog.view();
     view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view, 300000));
     KRATableView* table = dialog.table();
     table->beginEditRow(0, 2);
     auto* line = qobject_cast<QLineEdit*>(table->currentEditor());
