@@ -10,7 +10,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/table_sort_bench [N]
 
-#include "BenchTime.h"
+#include "bench/BenchTime.h"
 #include "kit/KRAColumnsModel.h"
 #include "kit/KRATableColumns.h"
 #include "platform/XStrQString.h"

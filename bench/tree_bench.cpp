@@ -9,10 +9,10 @@
 //
 //   build/bench/tree_bench [N] [F]
 
-#include "BenchTime.h"
 #include "batch/KRAFileFilter.h"
 #include "batch/QKMediaFormatFilter.h"
 #include "batch/clFolderListEntry.h"
+#include "bench/BenchTime.h"
 #include "common/ToolRun.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"

@@ -717,6 +717,7 @@ void clFolderListEntry::filterFileList()
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_files = std::move(files);
+        m_filesInList = true;
     }
     recountChecked();
     if (newTicks)
@@ -1147,13 +1148,14 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
         std::vector<clFileListEntryRef> files;
         std::vector<clFolderListEntryRef> children;
         bool listed = false;
+        bool filesReady = false;
         {
             std::lock_guard<std::mutex> lock(node->m_lock);
             files = node->m_files;
             children = node->m_folders;
             listed = node->m_allContent.has_value();
+            filesReady = node->m_filesReady && node->m_filesInList;
         }
-        const bool filesReady = node->m_filesReady;
         std::optional<Listing> listing;
         if ((!filesReady && Readable(state)) || (!listed && DescendInto(context, state, node->path()))) {
             listing = listFolder(node->path());

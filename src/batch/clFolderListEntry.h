@@ -289,6 +289,9 @@ private:
     bool m_wantFiles = false;
     bool m_refreshPending = false;         // a change came in while a load ran
     std::atomic<bool> m_filesReady{false}; // read by the collection's worker
+    // Under m_lock: m_files holds the loaded listing. The listing is ready a moment before its
+    // files are filtered into m_files, and a collection in between must not take the empty list.
+    bool m_filesInList = false;
     std::unique_ptr<KillSwitchHolder> m_loader;
     std::unique_ptr<KillSwitchHolder> m_infoLoader;
     std::set<QString> m_infoPaths;                    // the files the reader above probes

@@ -54,8 +54,10 @@ public:
     // callback gets them when the folder has been collected.
     std::optional<KRAMetaFieldResults> fieldsForFolder(const QUrl& folder,
                                                        const KRAMetaFieldCacheCallbackRef& callback);
-    // The union over several folders: at once when every folder is cached, else none and the
-    // callback gets the union once, when the last folder arrives. No folders: none, and no call.
+    // The union over several folders: at once when every folder is cached by the time the call
+    // returns (the worker may finish the missing ones while it runs), and the callback is not
+    // called; else none, and the callback gets the union once, when the last folder arrives. No
+    // folders: none, and no call.
     std::optional<KRAMetaFieldResults> fieldsForFolders(const QList<QUrl>& folders,
                                                         const KRAMetaFieldCacheCallbackRef& callback);
 

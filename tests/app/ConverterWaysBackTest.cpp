@@ -96,7 +96,7 @@ TEST_F(ConverterWaysBack, ListAndRenameReturnsToTheSetupByEachWay)
         }
         list.reset();
         // A key press clicks its button a moment later, as a click on screen shows.
-        WaitFor([&] { return host->currentPanel() == setup.lock(); }, 5000);
+        WaitFor([&] { return host->currentPanel() == setup.lock(); });
         ProcessPendingEvents();
         const auto back = setup.lock();
         ASSERT_TRUE(back);

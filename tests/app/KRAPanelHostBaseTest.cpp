@@ -411,7 +411,7 @@ TEST_F(KRAPanelHostBaseTest, ThePanelGetsKeysBeforeTheWindowDoes)
     };
     host->setCurrentPanel(a);
     host->mainWindow()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(host->mainWindow()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host->mainWindow(), 300000));
     a->edit->setFocus();
 
     // Taken by the panel: the line edit with the focus never sees it.
@@ -436,7 +436,7 @@ TEST_F(KRAPanelHostBaseTest, ThePanelGetsKeysBeforeTheWindowDoes)
     int pressed = 0;
     QObject::connect(go, &QPushButton::clicked, [&] { ++pressed; });
     QTest::keyClick(a->edit, Qt::Key_Return);
-    EXPECT_TRUE(WaitFor([&] { return pressed == 1; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return pressed == 1; }));
     go->setEnabled(false);
     QTest::keyClick(a->edit, Qt::Key_Enter, Qt::KeypadModifier);
     ProcessPendingEvents();
@@ -448,12 +448,12 @@ TEST_F(KRAPanelHostBaseTest, ThePanelHearsWhenItsWindowLosesTheFocus)
     auto host = KRAPanelHostBase::newWindow();
     host->setCurrentPanel(panel("a"));
     host->mainWindow()->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(host->mainWindow()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(host->mainWindow(), 300000));
     log.clear();
     QWidget other;
     other.show();
     other.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other, 300000));
     EXPECT_EQ(std::count(log.begin(), log.end(), "a.resignKey"), 1);
 }
 

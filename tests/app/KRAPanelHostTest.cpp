@@ -223,14 +223,14 @@ TEST_F(ConverterWindow, UpdateLinkOnlyForAnotherListedVersion)
     });
     auto newer = std::make_shared<KRELauncher>();
     newer->view();
-    ASSERT_TRUE(WaitFor([&] { return !newer->updateURL().isEmpty(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return !newer->updateURL().isEmpty(); }));
     EXPECT_EQ(newer->updateLink()->text(), QStringLiteral("update to 99.0"));
     EXPECT_FALSE(newer->updateLink()->isHidden());
 
     listed = QStringLiteral(MARVONI_APP_VERSION);
     auto same = std::make_shared<KRELauncher>();
     same->view();
-    ASSERT_TRUE(WaitFor([&] { return asked == 2; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return asked == 2; }));
     ProcessPendingEvents();
     EXPECT_TRUE(same->updateLink()->isHidden());
 

@@ -69,7 +69,7 @@ TEST(Program, StartsMakesItsPrivateDataFolderAndRunsWithoutComplaint)
     int status = 0;
     bool exited = false;
     // Waits for the folder (a hang guard, not a timing), then lets the program run its loop.
-    for (int i = 0; i < 200 && !made && !exited; ++i) {
+    for (int i = 0; i < 6000 && !made && !exited; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         made = stat(folder.c_str(), &st) == 0;
         exited = waitpid(pid, &status, WNOHANG) == pid;
@@ -95,7 +95,7 @@ TEST(Program, AWrongArgumentGetsTheUsageAndAFailingStatus)
 {
     TestTempDir dir;
     ToolRunOptions options;
-    options.timeoutMs = 60000;
+    options.timeoutMs = 240000;
     // No display and no platform named: the answer must not need one.
     std::vector<std::string> env{"HOME=" + dir.path(), "_APPDATA_OVERRIDE=" + dir.path(),
                                  "XCLASS_XREGISTRY_LOCATION=" + dir.file("store")};

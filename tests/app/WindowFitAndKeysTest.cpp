@@ -119,7 +119,7 @@ TEST_F(WindowFitAndKeys, ReturnPressesTheFocusedButtonNotTheDefaultOne)
     setup->buttonBack()->setFocus();
     QTest::keyClick(setup->buttonBack(), Qt::Key_Return);
     // Back, not Convert: the launcher again, no destination check.
-    EXPECT_TRUE(WaitFor([&] { return host->currentPanel() == launcher.lock(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return host->currentPanel() == launcher.lock(); }));
 }
 
 TEST_F(WindowFitAndKeys, ReturnOnAFocusedLauncherTileOpensItsTool)
@@ -132,7 +132,7 @@ TEST_F(WindowFitAndKeys, ReturnOnAFocusedLauncherTileOpensItsTool)
     EXPECT_EQ(host->mainWindow()->focusWidget(), tile);
     QTest::keyClick(tile, Qt::Key_Return);
     // "Video Converter" asks for files.
-    EXPECT_TRUE(WaitFor([&] { return host->openFileDialog() && host->openFileDialog()->isVisible(); }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return host->openFileDialog() && host->openFileDialog()->isVisible(); }));
     host->openFileDialog()->reject();
 }
 

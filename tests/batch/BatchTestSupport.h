@@ -27,11 +27,11 @@ public:
     QStringList errors;
 };
 
-// Runs what the workers handed to the main thread until done() holds (a hang guard of a
-// minute, not a timing).
+// Runs what the workers handed to the main thread until done() holds (a hang guard of
+// minutes, not a timing).
 inline bool RunMainUntil(const std::function<bool()>& done)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (!done() && std::chrono::steady_clock::now() < end)
         if (XMainQueue::Shared().RunPending() == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -39,7 +39,7 @@ public:
     // of its output holds portMarker followed by the port. False when it does not come. With
     // withInput its standard input is a pipe that Input writes to; otherwise /dev/null.
     bool Start(const std::vector<std::string>& args, const std::string& portMarker, const std::string& workDir = "",
-               int timeoutMs = 30000, bool withInput = false)
+               int timeoutMs = 300000, bool withInput = false)
     {
         Stop();
         int out[2];
@@ -306,7 +306,7 @@ public:
 
     int port() const { return m_port; }
     // The next connection, or -1 when none comes within the time.
-    int Accept(int timeoutMs = 10000)
+    int Accept(int timeoutMs = 300000)
     {
         pollfd p{m_fd, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) != 1)
@@ -320,7 +320,7 @@ private:
 };
 
 // Reads from fd until the text holds marker (or the peer closes, or the time is up).
-inline std::string ReadUntil(int fd, const std::string& marker, int timeoutMs = 10000)
+inline std::string ReadUntil(int fd, const std::string& marker, int timeoutMs = 300000)
 {
     std::string data;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -8,7 +8,7 @@
 #include <functional>
 
 // Runs events until done() holds or ms have passed (a hang guard, not a timing).
-inline bool WaitFor(const std::function<bool()>& done, int ms = 60000)
+inline bool WaitFor(const std::function<bool()>& done, int ms = 300000)
 {
     QElapsedTimer timer;
     timer.start();

@@ -18,13 +18,16 @@
 #include <QVariant>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -74,25 +77,45 @@ public:
         if (program.empty())
             return;
         const std::string configArg = "--config-file=" + config;
-        const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", nullptr};
+        // The bus prints its address once it listens; its socket file appears a moment before
+        // that, and a client that connects in between is refused.
+        int ready[2];
+        if (pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        const std::string printArg = "--print-address=" + std::to_string(ready[1]);
+        const char* argv[] = {"dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", printArg.c_str(), nullptr};
         m_pid = fork();
         if (m_pid == 0) {
             // The bus ends with the thread that started it, also when the test is killed:
             // make it on the main thread.
             prctl(PR_SET_PDEATHSIG, SIGTERM);
+            fcntl(ready[1], F_SETFD, 0);
             execv(program.c_str(), const_cast<char**>(argv));
             _exit(127);
         }
-        if (m_pid < 0)
+        close(ready[1]);
+        if (m_pid < 0) {
+            close(ready[0]);
             return;
-        for (int i = 0; i < 500; ++i) { // the socket appears once the bus listens
-            struct stat st;
-            if (stat(socket.c_str(), &st) == 0) {
-                address = "unix:path=" + socket;
-                return;
-            }
-            usleep(10000);
         }
+        std::string printed;
+        char buffer[256];
+        for (;;) {
+            pollfd p{ready[0], POLLIN, 0};
+            if (poll(&p, 1, 300000) != 1) // a hang guard: minutes, whatever the load
+                break;
+            const ssize_t n = read(ready[0], buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            printed.append(buffer, static_cast<size_t>(n));
+            if (printed.find('\n') != std::string::npos)
+                break;
+        }
+        close(ready[0]);
+        if (printed.find('\n') != std::string::npos)
+            address = "unix:path=" + socket;
     }
     ~PrivateBus()
     {
@@ -116,7 +139,7 @@ inline QString TestBusId(const QDBusConnection& connection)
     const QDBusMessage reply = connection.call(
         QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
                                        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")),
-        QDBus::Block, 5000);
+        QDBus::Block, 300000);
     return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()
                ? reply.arguments().first().toString()
                : QString();
@@ -193,7 +216,7 @@ public:
         m_calls.clear();
     }
     // Waits until at least count calls were recorded; false when the time ran out first.
-    bool waitForCalls(size_t count, int timeoutMs = 5000) const
+    bool waitForCalls(size_t count, int timeoutMs = 300000) const
     {
         std::unique_lock<std::mutex> lock(m_lock);
         return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_calls.size() >= count; });

@@ -147,11 +147,11 @@ protected:
         return r == 0 ? pid : -1;
     }
 
-    // Waits until the tool's children satisfy ready (a hang guard of a minute, not a timing).
+    // Waits until the tool's children satisfy ready (a hang guard of minutes, not a timing).
     template <typename Ready>
     bool WaitFor(pid_t tool, Ready ready)
     {
-        for (int i = 0; i < 6000; ++i) {
+        for (int i = 0; i < 30000; ++i) {
             if (ready(MediaChildrenOf(tool)))
                 return true;
             if (waitpid(tool, nullptr, WNOHANG) == tool)

@@ -37,7 +37,7 @@ struct Bus {
 bool SeesEnd(int readEnd)
 {
     pollfd p{readEnd, POLLIN, 0};
-    if (poll(&p, 1, 2000) != 1)
+    if (poll(&p, 1, 300000) != 1) // a hang guard, not a timing
         return false;
     char byte;
     return read(readEnd, &byte, 1) == 0;
@@ -85,6 +85,8 @@ TEST(KRAPowerAction, SessionManagerFirstThenLogindAndRefusalsAsText)
     if (session.bus.address.empty() || system.bus.address.empty())
         GTEST_SKIP() << "dbus-daemon is not available";
     FakeDBusService logind(system.bus.address, kLogind, kLogindPath, kManager);
+    ASSERT_TRUE(logind.registered());
+    ASSERT_TRUE(session.connection.isConnected() && system.connection.isConnected());
 
     // Without a session manager every action goes to logind, interactive.
     KRAPowerAction::Result r = KRAPowerAction::request(KRAPowerAction::ShutDown, session.connection, system.connection);
@@ -99,6 +101,7 @@ TEST(KRAPowerAction, SessionManagerFirstThenLogindAndRefusalsAsText)
     {
         FakeDBusService gnome(session.bus.address, "org.gnome.SessionManager", "/org/gnome/SessionManager",
                               "org.gnome.SessionManager");
+        ASSERT_TRUE(gnome.registered());
         logind.clearCalls();
         EXPECT_TRUE(KRAPowerAction::request(KRAPowerAction::LogOut, session.connection, system.connection).ok);
         ASSERT_EQ(gnome.calls().size(), 1u);
@@ -113,6 +116,7 @@ TEST(KRAPowerAction, SessionManagerFirstThenLogindAndRefusalsAsText)
                                  return call.createErrorReply("org.gnome.SessionManager.NotInInitialization",
                                                               "Shutdown is not allowed now");
                              });
+    ASSERT_TRUE(refusing.registered());
     r = KRAPowerAction::request(KRAPowerAction::ShutDown, session.connection, system.connection);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "Shutdown is not allowed now");

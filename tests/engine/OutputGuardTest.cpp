@@ -162,7 +162,7 @@ TEST_F(GuardedBatch, NoOutputGoesOverAnotherSource)
         auto runner = std::make_shared<Runner>(spec(
             {{dir.file("s/a.mp4"), dir.file("s/b.mp4")}, {dir.file("s/b.mp4"), dir.file("out/b.mkv")}}, slotCount));
         runner->start();
-        ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }));
         EXPECT_TRUE(errors(*runner).contains(QStringLiteral("is a source file of this batch"))) << slotCount;
         EXPECT_TRUE(PathExists(dir.file("s/a.mp4"))) << "a was not converted: its source stays";
         EXPECT_GT(ProbedDuration(dir.file("out/b.mkv")), 0.5) << slotCount;
@@ -185,7 +185,7 @@ TEST_F(GuardedBatch, TwoDestinationsThatAreOneFileWriteOnce)
         {{dir.file("src/one.mp4"), dir.file("out/A/Song.mkv")}, {dir.file("src/two.mp4"), dir.file("out/B/Song.mkv")}},
         2));
     runner->start();
-    ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return runner->allDone(); }));
     EXPECT_TRUE(errors(*runner).contains(QStringLiteral("is the same file as"))) << errors(*runner).toStdString();
     EXPECT_NEAR(ProbedDuration(dir.file("out/A/Song.mkv")), 1.0, 0.3) << "the first file's output";
     EXPECT_FALSE(PathExists(dir.file("src/one.mp4")));

@@ -208,7 +208,9 @@ TEST(PxResample2, CancelFromAnotherThreadChangesNothing)
     const std::string before = ImageFingerprint(image);
     std::mt19937 random(8);
     int cancelled = 0;
-    for (int round = 0; round < 10; ++round) {
+    // A loaded machine may run the canceller too late now and then: such rounds finish, are
+    // checked as whole results, and more rounds follow until enough were cancelled.
+    for (int round = 0; round < 200 && cancelled < 8; ++round) {
         image.SetEscape(0);
         image.SetProgress(0);
         const int32_t at = int32_t(random() % 60);

@@ -70,7 +70,7 @@ TEST(BlockExecTest, BackgroundBlockRunsOnAThreadOfItsOwn)
         }));
     }
     std::unique_lock<std::mutex> guard(lock);
-    ASSERT_TRUE(done.wait_for(guard, std::chrono::seconds(30), [&] { return finished == 2; }));
+    ASSERT_TRUE(done.wait_for(guard, std::chrono::minutes(5), [&] { return finished == 2; }));
     EXPECT_NE(ids[0], std::this_thread::get_id());
     EXPECT_NE(ids[1], std::this_thread::get_id());
 }
@@ -86,7 +86,7 @@ TEST(BlockExecTest, DelayedBlockRunsLaterOnTheCallingThreadsLoop)
         loop.quit();
     });
     EXPECT_EQ(runs, 0);
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit); // a guard, not a timing check
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit); // a guard, not a timing check
     loop.exec();
     EXPECT_EQ(runs, 1);
     EXPECT_EQ(ranOn, QThread::currentThread());
@@ -112,7 +112,7 @@ TEST(BlockExecTest, DelayedBlockFromAnotherQtThreadRunsThere)
                 loop.quit();
             },
             std::numeric_limits<double>::quiet_NaN());
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        QTimer::singleShot(300000, &loop, &QEventLoop::quit);
         loop.exec();
     });
     thread->start();

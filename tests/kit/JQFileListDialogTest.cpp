@@ -202,7 +202,7 @@ TEST(JQFileListDialog, KeysTabOrderReturnAndCopy)
     EXPECT_EQ(host->currentPanel(), panel);
     EXPECT_EQ(panel->panelReturnTo(), back);
     host->window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&host->window));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&host->window, 300000));
     EXPECT_EQ(QApplication::focusWidget(), panel->table());
 
     QWidget* view = panel->panelView();

@@ -76,7 +76,7 @@ struct Table {
         view.resize(400, 300);
         view.show();
         view.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&view));
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&view, 300000));
     }
     ~Table() { view.setTableDelegate(nullptr); }
 

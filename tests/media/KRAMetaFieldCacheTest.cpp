@@ -31,11 +31,39 @@ struct Received : KRAMetaFieldCacheCallback {
     bool waitFor(size_t count)
     {
         std::unique_lock<std::mutex> guard(lock);
-        return done.wait_for(guard, std::chrono::seconds(30), [&] { return all.size() >= count; });
+        return done.wait_for(guard, std::chrono::minutes(5), [&] { return all.size() >= count; });
     }
     std::mutex lock;
     std::condition_variable done;
     std::vector<KRAMetaFieldResults> all;
+};
+
+// Holds readers while closed; open by default.
+class Gate {
+public:
+    void close()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_open = false;
+    }
+    void open()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_open = true;
+        }
+        m_changed.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_changed.wait(guard, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = true;
 };
 
 // A file's "Channels" tag is its content; files named *.mkv are media.
@@ -84,7 +112,12 @@ TEST(KRAMetaFieldCache, CollectsTreesOnceAndUnitesFolders)
     Write(dir.file("a/.hidden.mkv"), "7");
     Write(dir.file("b/three.mkv"), "6");
     std::atomic<int> reads{0};
-    KRAMetaFieldCache cache(IsMkv, kMeta, kInfo, ChannelsFromContent(&reads));
+    Gate gate;
+    const auto reader = [&gate, read = ChannelsFromContent(&reads)](const QString& path) {
+        gate.pass();
+        return read(path);
+    };
+    KRAMetaFieldCache cache(IsMkv, kMeta, kInfo, reader);
 
     auto first = std::make_shared<Received>();
     EXPECT_FALSE(cache.fieldsForFolder(Url(dir.file("a")), first));
@@ -101,11 +134,14 @@ TEST(KRAMetaFieldCache, CollectsTreesOnceAndUnitesFolders)
     EXPECT_TRUE(cache.fieldsForFolder(Url(dir.file("a/sub")), first));
     EXPECT_EQ(reads.load(), 2);
 
-    // One cached folder and one not: the union comes later, once.
+    // One cached folder and one not: the union comes later, once. The reader holds the worker
+    // on b until the call has returned, so the answer cannot be ready before it returns.
     auto many = std::make_shared<Received>();
+    gate.close();
     EXPECT_FALSE(cache.fieldsForFolders({Url(dir.file("a")), Url(dir.file("b")), Url(dir.file("empty"))}, many));
+    gate.open();
     ASSERT_TRUE(many->waitFor(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // room for a second call that must not come
     ASSERT_EQ(many->all.size(), 1u);
     EXPECT_EQ(many->all[0].value(QStringLiteral("Channels")),
               (QSet<QString>{QStringLiteral("2"), QStringLiteral("5.1"), QStringLiteral("6")}));
@@ -120,28 +156,64 @@ TEST(KRAMetaFieldCache, CollectsTreesOnceAndUnitesFolders)
     EXPECT_FALSE(cache.fieldsForFolders({}, many));
 }
 
+// The worker may finish the folders still missing before the call returns; then the call
+// answers at once and the callback is not called. Either way the union arrives exactly once.
+TEST(KRAMetaFieldCache, AUnionIsAnsweredAtOnceOrLaterButOnlyOnce)
+{
+    TestTempDir dir;
+    std::filesystem::create_directories(dir.file("a"));
+    std::filesystem::create_directories(dir.file("b"));
+    Write(dir.file("a/one.mkv"), "2");
+    Write(dir.file("b/two.mkv"), "6");
+    const QSet<QString> both{QStringLiteral("2"), QStringLiteral("6")};
+    for (int round = 0; round < 20; ++round) {
+        KRAMetaFieldCache cache(IsMkv, kMeta, kInfo, ChannelsFromContent());
+        auto primed = std::make_shared<Received>();
+        EXPECT_FALSE(cache.fieldsForFolder(Url(dir.file("a")), primed));
+        ASSERT_TRUE(primed->waitFor(1));
+        auto many = std::make_shared<Received>();
+        const auto now = cache.fieldsForFolders({Url(dir.file("a")), Url(dir.file("b"))}, many);
+        if (now) {
+            EXPECT_EQ(now->value(QStringLiteral("Channels")), both);
+            EXPECT_TRUE(many->all.empty()) << "answered at once and called as well";
+        } else {
+            ASSERT_TRUE(many->waitFor(1));
+            ASSERT_EQ(many->all.size(), 1u);
+            EXPECT_EQ(many->all[0].value(QStringLiteral("Channels")), both);
+        }
+    }
+}
+
 TEST(KRAMetaFieldCache, ACacheThatGoesAwayStopsAndCallsNobody)
 {
     TestTempDir dir;
     for (int i = 0; i < 50; ++i)
         Write(dir.file("clip" + std::to_string(i) + ".mkv"), "2");
-    std::atomic<int> reads{0};
+    std::atomic<int> entered{0};
+    std::atomic<int> returned{0};
+    Gate gate;
     auto received = std::make_shared<Received>();
     {
-        auto slow = [&reads](const QString& path) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            return ChannelsFromContent(&reads)(path);
+        // The third read waits at the gate: the cache goes away while its worker is inside it.
+        auto held = [&](const QString& path) {
+            if (++entered == 3)
+                gate.pass();
+            QKMediaFileInfoRef info = ChannelsFromContent()(path);
+            ++returned;
+            return info;
         };
-        KRAMetaFieldCache cache(IsMkv, kMeta, kInfo, slow);
+        gate.close();
+        KRAMetaFieldCache cache(IsMkv, kMeta, kInfo, held);
         EXPECT_FALSE(cache.fieldsForFolder(Url(dir.path()), received));
-        while (reads.load() < 2)
+        while (entered.load() < 3)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    gate.open();
+    while (returned.load() < 3)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Room for reads that must not come: the worker stops before the next file.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const int after = reads.load();
-    EXPECT_LT(after, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(reads.load(), after);
+    EXPECT_EQ(entered.load(), 3);
     EXPECT_TRUE(received->all.empty());
 }
 

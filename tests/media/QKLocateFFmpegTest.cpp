@@ -410,12 +410,13 @@ TEST_F(QKInstallCheckTest, LinksInTheArchiveAreNotFollowed)
 TEST_F(QKInstallCheckTest, ACandidateThatHangsIsKilledWithWhatItStarted)
 {
     const std::string root = Root();
-    QKLocateFFmpeg::setCheckTimeoutMs(3000);
+    // Long enough for the script to write its children's ids on a loaded machine.
+    QKLocateFFmpeg::setCheckTimeoutMs(10000);
     const std::string pids = m_dir.file("pids");
     // It starts a child that holds the answer's pipe open, then sleeps itself.
     WriteScript(root + "/ffmpeg", "sleep 300 &\necho $! > '" + pids + "'\necho $$ >> '" + pids + "'\nsleep 300\n");
     const auto start = std::chrono::steady_clock::now();
-    ExpectRefused(MakeArchive("hangs.tar.bz2", root, "ffmpeg"), "did not answer \"-version\" within 3 seconds");
+    ExpectRefused(MakeArchive("hangs.tar.bz2", root, "ffmpeg"), "did not answer \"-version\" within 10 seconds");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
     std::istringstream lines(ReadFile(pids));
     std::vector<pid_t> started;
@@ -423,7 +424,7 @@ TEST_F(QKInstallCheckTest, ACandidateThatHangsIsKilledWithWhatItStarted)
         started.push_back(pid);
     ASSERT_EQ(started.size(), 2u) << ReadFile(pids);
     for (const pid_t pid : started)
-        EXPECT_TRUE(WaitFor([pid] { return ProcessGone(pid); }, 30000)) << "process " << pid << " still runs";
+        EXPECT_TRUE(WaitFor([pid] { return ProcessGone(pid); }, 300000)) << "process " << pid << " still runs";
 
     // One that answers at once but leaves a child running is not left behind either.
     const std::string quick = Root();
@@ -433,7 +434,7 @@ TEST_F(QKInstallCheckTest, ACandidateThatHangsIsKilledWithWhatItStarted)
                 "sleep 300 > /dev/null 2>&1 &\necho $! > '" + childPid + "'\necho 'ffmpeg version 7'\n");
     ASSERT_TRUE(Install(MakeArchive("quick.tar.bz2", quick, "ffmpeg"), false));
     const pid_t child = static_cast<pid_t>(std::stol(ReadFile(childPid)));
-    EXPECT_TRUE(WaitFor([child] { return ProcessGone(child); }, 30000)) << "process " << child << " still runs";
+    EXPECT_TRUE(WaitFor([child] { return ProcessGone(child); }, 300000)) << "process " << child << " still runs";
 }
 
 TEST_F(QKInstallCheckTest, AnyProgramAnsweringAsFFmpegFromInsideTheArchiveIsInstalled)

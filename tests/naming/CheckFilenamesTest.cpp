@@ -246,7 +246,7 @@ TEST(CheckFilenames, PleaseWaitPanelReportsOrCancels)
     panel->view();
     QElapsedTimer timer;
     timer.start();
-    while (host->done == 0 && timer.elapsed() < 30000)
+    while (host->done == 0 && timer.elapsed() < 300000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_EQ(host->done, 1);
     EXPECT_FALSE(host->dialog);

@@ -45,7 +45,7 @@ protected:
     bool waitForCheck(KRAFileAlreadyExistsDialog& dialog)
     {
         QSignalSpy spy(&dialog, &KRAFileAlreadyExistsDialog::checked);
-        return spy.wait(10000);
+        return spy.wait(300000);
     }
 
     TestStoreScope store;
@@ -118,7 +118,7 @@ TEST_F(FileAlreadyExists, SpaceTicksTheSelectionAndReturnRenamesRowAfterRow)
     const KRACheckFilenamesStateRef state = makeState();
     dialog.setState(state);
     dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog, 300000));
     ASSERT_TRUE(waitForCheck(dialog));
     KRATableView* table = dialog.table();
     table->setFocus();
@@ -137,11 +137,11 @@ TEST_F(FileAlreadyExists, SpaceTicksTheSelectionAndReturnRenamesRowAfterRow)
     key(Qt::Key_Space);
     EXPECT_FALSE(state->entries[0]->checked || state->entries[1]->checked);
     EXPECT_TRUE(state->entries[2]->checked);
-    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Continue"); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Continue"); }));
     EXPECT_TRUE(dialog.okButton()->isEnabled());
     key(Qt::Key_Space);
     EXPECT_TRUE(state->entries[0]->checked && state->entries[1]->checked);
-    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Overwrite"); }, 10000));
+    EXPECT_TRUE(WaitFor([&] { return dialog.okButtonText() == QStringLiteral("Overwrite"); }));
 
     // Return renames and moves on to the next destination; it does not press the OK button,
     // which the pair no longer blocks.

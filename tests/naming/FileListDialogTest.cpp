@@ -112,7 +112,7 @@ TEST(FileListDialog, ReturnMovesRenamingToTheNextRow)
     dialog.refreshDialog();
     QWidget* view = dialog.view();
     view->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(view));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(view, 300000));
     KRATableView* table = dialog.table();
     table->beginEditRow(0, 2);
     auto* line = qobject_cast<QLineEdit*>(table->currentEditor());
@@ -152,7 +152,7 @@ TEST(FileListDialog, EncoderWithoutFilesAndFileInformation)
     withInfo.view();
     QElapsedTimer timer;
     timer.start();
-    while (real.cache->countLoaded() == 0 && timer.elapsed() < 20000)
+    while (real.cache->countLoaded() == 0 && timer.elapsed() < 300000)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     QApplication::processEvents();
     EXPECT_NE(withInfo.tableModel()->item(0, 3)->text(), QStringLiteral("N/A"));

@@ -35,7 +35,7 @@ inline NTag MakeTags(std::initializer_list<std::pair<const wchar_t*, const wchar
 using NamingToolResult = ToolRunResult;
 
 // Runs naming-tool with the arguments; killed (and timedOut set) after timeoutMs.
-inline NamingToolResult RunNamingTool(const std::vector<std::string>& args, int timeoutMs = 20000)
+inline NamingToolResult RunNamingTool(const std::vector<std::string>& args, int timeoutMs = 300000)
 {
     return RunTestTool(TestToolPath("naming-tool"), args, std::string(), timeoutMs);
 }

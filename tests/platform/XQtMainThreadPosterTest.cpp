@@ -20,7 +20,7 @@ bool RunEventsUntil(const std::function<bool()>& done)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!done() && timer.elapsed() < 10000)
+    while (!done() && timer.elapsed() < 300000)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
     return done();
 }

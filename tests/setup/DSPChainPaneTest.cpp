@@ -438,7 +438,7 @@ TEST_F(DSPChainPane, PipesAndDevicesAreRefusedWithoutWaiting)
             QString error;
             return KRADSPListPane::readChain(QString::fromStdString(path), &error).has_value() || error.isEmpty();
         });
-        if (loaded.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        if (loaded.wait_for(std::chrono::minutes(5)) != std::future_status::ready) {
             const int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK); // lets a blocked open go
             ADD_FAILURE() << path << " was waited on";
             loaded.wait();

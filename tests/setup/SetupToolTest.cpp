@@ -10,6 +10,7 @@
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
+#include "common/TestShard.h"
 #include "common/ToolRun.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
@@ -53,7 +54,7 @@ protected:
     }
     ToolRunResult run(const std::vector<std::string>& args)
     {
-        return RunTestTool(TestToolPath("setup-tool"), args, std::string(), 60000);
+        return RunTestTool(TestToolPath("setup-tool"), args, std::string(), 300000);
     }
 
     TestTempDir dir;
@@ -116,7 +117,8 @@ TEST_F(SetupTool, RoundTripsReadTextsBack)
 
 } // namespace
 
-// Every text a page writes by default, and for each codec choice, converts a real clip.
+// Every text a page writes by default, and for each codec choice, converts a real clip. ctest
+// runs it in parts side by side (see TestShard.h).
 TEST_F(SetupTool, EveryDefaultConvertsInTheRealFFmpeg)
 {
     const std::string ffmpeg = ProgramOnPath("ffmpeg");
@@ -132,9 +134,12 @@ TEST_F(SetupTool, EveryDefaultConvertsInTheRealFFmpeg)
         RunProcess({ffmpeg, "-v", "error", "-i", aacInput, "-c:v", "copy", "-c:a", "libmp3lame", mp3Input}).status, 0);
     const ToolRunResult defaults = run({"encoder-defaults", "--all-choices"});
     ASSERT_EQ(defaults.status, 0) << defaults.err;
+    const TestShard shard = TestShard::current();
     int converted = 0;
     for (const auto& [name, line] : Parse(defaults.out)) {
         if (name.empty() || name[0] == '[' || line.args.empty())
+            continue;
+        if (!shard.has(size_t(converted++)))
             continue;
         XStrList tokens;
         tokens.ParseArgs(XStr::FromUTF8(line.args));
@@ -153,14 +158,14 @@ TEST_F(SetupTool, EveryDefaultConvertsInTheRealFFmpeg)
         const ToolRunResult r = RunProcess(argv);
         EXPECT_EQ(r.status, 0) << name << ": " << line.args << "\n" << r.err;
         EXPECT_EQ(RunProcess({ProgramOnPath("ffprobe"), "-v", "error", out}).status, 0) << name;
-        ++converted;
     }
     EXPECT_GT(converted, 40);
 }
 
 // Every effect's default through the engine on a real clip, as a batch would run it (the
 // actions after the conversion on a copy of the source); the watermark, which has no picture
-// before the user chooses one, says so.
+// before the user chooses one, says so. ctest runs it in parts side by side (see TestShard.h);
+// the first part also reads a chain file back.
 TEST_F(SetupTool, EveryEffectDefaultConvertsThroughTheEngine)
 {
     const std::string ffmpeg = ProgramOnPath("ffmpeg");
@@ -176,9 +181,11 @@ TEST_F(SetupTool, EveryEffectDefaultConvertsThroughTheEngine)
     ASSERT_EQ(defaults.status, 0) << defaults.err;
     std::istringstream lines(defaults.out);
     std::string line;
+    const TestShard shard = TestShard::current();
     int effects = 0;
     while (std::getline(lines, line)) {
-        ++effects;
+        if (!shard.has(size_t(effects++)))
+            continue;
         const std::string name = line.substr(0, line.find('\t'));
         const std::string args = line.substr(line.find('\t') + 1);
         const std::string source = dir.file("source.mp4");
@@ -186,7 +193,7 @@ TEST_F(SetupTool, EveryEffectDefaultConvertsThroughTheEngine)
         const ToolRunResult r = RunTestTool(TestToolPath("engine-tool"),
                                             {"run", "--src", source, "--dst", dir.file("fx.mp4"), "--args",
                                              "-vcodec libx264 -preset ultrafast -acodec aac " + args},
-                                            std::string(), 60000);
+                                            std::string(), 300000);
         if (name == "Watermark") {
             EXPECT_NE(r.status, 0);
             EXPECT_NE(r.out.find("The watermark has no picture"), std::string::npos) << r.out;
@@ -196,6 +203,8 @@ TEST_F(SetupTool, EveryEffectDefaultConvertsThroughTheEngine)
         EXPECT_EQ(PathExists(source), name != "Delete Source File") << name;
     }
     EXPECT_EQ(effects, 35);
+    if (!shard.first())
+        return;
 
     // A chain file of two effects' defaults reads back as the chain string.
     const std::string file = dir.file("c.dspeffect");

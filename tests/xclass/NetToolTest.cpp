@@ -15,7 +15,7 @@ namespace {
 
 ToolRunResult Tool(const std::vector<std::string>& args)
 {
-    return RunTestTool(TestToolPath("xclass-tool"), args, std::string(), 60000);
+    return RunTestTool(TestToolPath("xclass-tool"), args, std::string(), 300000);
 }
 
 class NetToolTest : public TempFolderTest {};
@@ -66,7 +66,7 @@ TEST_F(NetToolTest, ServeOnceAnswersOneRequestAndExits)
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(ReadTestFile(Path("copy")) == ReadTestFile(Path("served")));
     std::string output;
-    for (int i = 0; i < 500 && output.find("served") == std::string::npos; i++) {
+    for (int i = 0; i < 30000 && output.find("served") == std::string::npos; i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         output = server.output();
     }

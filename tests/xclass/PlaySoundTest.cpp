@@ -88,7 +88,7 @@ TEST(PlaySound, FileNameReachesThePlayerAsOneArgument)
 
     std::filesystem::remove(record);
     ASSERT_TRUE(PlaySound(soundName, nullptr, SND_FILENAME | SND_ASYNC));
-    for (int i = 0; i < 4000 && ReadFile(record).empty(); ++i)
+    for (int i = 0; i < 60000 && ReadFile(record).empty(); ++i)
         usleep(5000);
     EXPECT_EQ(ReadFile(record), sound + "|");
 }

@@ -19,7 +19,7 @@ public:
         m_done.notify_all();
     }
     // True when the count reached 0 within the time; a generous limit only guards against hangs.
-    bool Wait(int ms = 20000)
+    bool Wait(int ms = 300000)
     {
         std::unique_lock<std::mutex> hold(m_lock);
         return m_done.wait_for(hold, std::chrono::milliseconds(ms), [this] { return m_count == 0; });

@@ -33,7 +33,7 @@ struct LineSink {
 
 void WriteAll(int fd, const std::string& data)
 {
-    ASSERT_EQ(XWriteWithTimeout(fd, data.data(), data.size(), 20000), data.size());
+    ASSERT_EQ(XWriteWithTimeout(fd, data.data(), data.size(), 300000), data.size());
 }
 } // namespace
 
@@ -80,7 +80,7 @@ TEST(XMainQueue, BackgroundWorkPostsItsResultBack)
         ASSERT_TRUE(i % 2 ? execFunctionInBackground(work) : execBlockInBackground(work));
     }
     // Every background block posts exactly one result, so nothing is left behind afterwards.
-    EXPECT_TRUE(queue.RunUntil([&] { return results.size() == 40; }, 20000));
+    EXPECT_TRUE(queue.RunUntil([&] { return results.size() == 40; }, 300000));
     EXPECT_EQ(ranInBackgroundOnMain, 0);
 }
 
@@ -234,7 +234,7 @@ TEST(XBlockRunner, OutputCollectorKeepsNonEmptyLines)
     ASSERT_TRUE(collector.IsStarted());
     WriteAll(p[1], "one\n\n\r\ntwo\rthree");
     close(p[1]);
-    for (int i = 0; i < 4000 && !collector.IsFinished(); ++i)
+    for (int i = 0; i < 60000 && !collector.IsFinished(); ++i)
         usleep(5000);
     ASSERT_TRUE(collector.IsFinished());
     const XStrList lines = collector.GetLines();

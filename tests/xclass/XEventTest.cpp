@@ -221,7 +221,7 @@ TEST(XEventMoveRetry, GivesUpOnTimeoutCancelOrHardError)
         usleep(50000);
         unlink(b.ToUTF8String().c_str());
     });
-    EXPECT_TRUE(XMoveFileRetry(a, b, false, 20000, nullptr));
+    EXPECT_TRUE(XMoveFileRetry(a, b, false, 300000, nullptr));
     remover.join();
     EXPECT_FALSE(XFileExists(a));
     EXPECT_TRUE(XFileExists(b));

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -114,19 +116,39 @@ TEST_F(HTTPSTest, ASessionCutWithoutItsCloseNotificationFails)
     TestServerProcess server;
     ASSERT_TRUE(server.Start(
         {"openssl", "s_server", "-accept", "127.0.0.1:0", "-cert", s_certs->good, "-key", s_certs->goodKey},
-        "ACCEPT 127.0.0.1:", "", 30000, true))
+        "ACCEPT 127.0.0.1:", "", 300000, true))
         << server.output();
     bool ok = true;
     std::string error;
+    // The server is killed only once the client has the whole answer: a kill before that
+    // would cut the answer itself, which is another failure.
+    std::mutex lock;
+    std::condition_variable arrived;
+    size_t received = 0;
     std::thread fetch([&] {
         XHTTPClient client;
-        client.TimeoutMs = 15000;
-        error = Get("https://127.0.0.1:" + std::to_string(server.port()) + "/", s_certs->ca, ok, nullptr, &client);
+        client.TimeoutMs = 300000;
+        client.CAFile = XStr::FromUTF8(s_certs->ca);
+        ok = client.GetStream(XStr::FromUTF8("https://127.0.0.1:" + std::to_string(server.port()) + "/"),
+                              [&](const uint8_t*, size_t size) {
+                                  {
+                                      std::lock_guard<std::mutex> guard(lock);
+                                      received += size;
+                                  }
+                                  arrived.notify_all();
+                                  return true;
+                              });
+        error = client.LastError.ToUTF8String();
     });
-    for (int i = 0; i < 1000 && server.output().find("GET / HTTP/1.0") == std::string::npos; i++)
+    const auto start = std::chrono::steady_clock::now();
+    while (server.output().find("GET / HTTP/1.0") == std::string::npos &&
+           std::chrono::steady_clock::now() - start < std::chrono::minutes(5))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(server.Input("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + std::string(1000, 'b')));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        EXPECT_TRUE(arrived.wait_for(guard, std::chrono::minutes(5), [&] { return received >= 1000; }));
+    }
     server.Kill();
     fetch.join();
     EXPECT_FALSE(ok);

@@ -83,7 +83,7 @@ int RunTool(const std::vector<std::string>& args)
 // xclass-tool on the test's store. The time limit only keeps a hang from stalling the suite.
 ToolRunResult Tool(const std::vector<std::string>& args)
 {
-    return RunTestTool(TestToolPath("xclass-tool"), args, std::string(), 120000);
+    return RunTestTool(TestToolPath("xclass-tool"), args, std::string(), 300000);
 }
 
 // The key the tool files its values under.

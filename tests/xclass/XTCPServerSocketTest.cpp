@@ -70,7 +70,7 @@ public:
 // A client connection and the first line the server sends on it (empty when none came).
 struct Client {
     XTCPSocketStd socket{5000};
-    std::string Hello(int timeoutMs = 3000)
+    std::string Hello(int timeoutMs = 300000)
     {
         std::string line;
         const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -122,7 +122,8 @@ TEST(XTCPServerSocket, TheSurplusOfOneClientIsTurnedAway)
     if (second.socket.Connect("127.0.0.1", server.LocalPort())) {
         EXPECT_EQ(second.Hello(), "");
     }
-    for (int i = 0; i < 300 && server.TooMany == 0; i++)
+    const auto start = Clock::now();
+    while (server.TooMany == 0 && Clock::now() - start < std::chrono::minutes(5))
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(server.TooMany, 1);
     EXPECT_EQ(server.Served, 1);
@@ -137,12 +138,12 @@ TEST(XTCPServerSocket, IdleConnectionsAreEndedUnlessExempt)
     ASSERT_TRUE(client.socket.Connect("127.0.0.1", server.LocalPort()));
     EXPECT_EQ(client.Hello(), "hello 1\n");
     const auto start = Clock::now();
-    while (server.Running > 0 && Clock::now() - start < std::chrono::seconds(5))
+    while (server.Running > 0 && Clock::now() - start < std::chrono::minutes(5))
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(server.Running, 0);
     EXPECT_EQ(server.Idle, 1);
     EXPECT_EQ(server.EndedUnderHandler, 1);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)); // ended by the idle limit, not by the guard
     char byte;
     EXPECT_LE(client.socket.Receive(&byte, 1, nullptr), 0);
 

@@ -119,13 +119,13 @@ TEST(XTCPSocket, HeadOnlyReadsStopAfterTheHead)
 {
     TestListener listener;
     XTCPSocket socket;
-    const int peer = ConnectPair(listener, socket, "127.0.0.1");
+    const int peer = ConnectPair(listener, socket, "127.0.0.1", nullptr, 300000);
     ASSERT_GE(peer, 0);
     ASSERT_TRUE(SendAllTo(peer, "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\npart of the body"));
     // The peer stays open: only the head was asked for, so nothing waits for the rest.
     const auto start = Clock::now();
     ASSERT_TRUE(socket.ReadResponse(3, 0, nullptr)) << socket.LastError.ToUTF8String();
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(60)); // far below the receive limit
     int size = 0;
     socket.GetBody(&size);
     EXPECT_EQ(size, 16);
@@ -153,7 +153,7 @@ TEST(XTCPSocket, CutSilentAndOversizedAnswersFail)
         const auto start = Clock::now();
         EXPECT_FALSE(socket.ReadResponse(1, 0, nullptr));
         EXPECT_EQ(errno, ETIMEDOUT);
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(60));
         close(peer);
     }
     {

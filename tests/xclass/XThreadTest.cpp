@@ -13,7 +13,7 @@ namespace {
 template <typename F>
 bool Eventually(F condition)
 {
-    for (int i = 0; i < 4000; ++i) {
+    for (int i = 0; i < 60000; ++i) {
         if (condition())
             return true;
         usleep(5000);
@@ -178,7 +178,7 @@ TEST(XThreadPool, SecondWorkerStartsOnlyWhenWorkPilesUp)
     EXPECT_FALSE(release.IsSet());
 
     release.Set();
-    EXPECT_TRUE(pool.IdleEvent.WaitUntilSet(20000));
+    EXPECT_TRUE(pool.IdleEvent.WaitUntilSet(300000));
     EXPECT_EQ(c.Ran, 3);
     EXPECT_EQ(c.Deleted, 3);
     pool.Stop();
@@ -196,7 +196,7 @@ TEST(XThreadPool, ThrowingItemDoesNotStrandTheQueue)
         }));
     EXPECT_TRUE(Eventually([&] { return c.Deleted == 5; }));
     EXPECT_EQ(c.Ran, 2); // the ones that did not throw
-    EXPECT_TRUE(pool.IdleEvent.WaitUntilSet(20000));
+    EXPECT_TRUE(pool.IdleEvent.WaitUntilSet(300000));
     pool.Add(new CountingItem(c));
     EXPECT_TRUE(Eventually([&] { return c.Ran == 3; }));
 }

@@ -19,8 +19,7 @@ xclose() { python3 "$here/../tools/x-close/x-close.py" "$1"; }
 
 # Presses a key in the window (given the focus first).
 key_in() {
-  xdotool windowfocus --sync "$1" 2>/dev/null || true
-  sleep 0.3
+  focus_window "$1" || fail "the window $1 never got the focus"
   xdotool key "$2"
 }
 alive() { kill -0 "$pid" 2>/dev/null || fail "the program ended: $1"; }
@@ -44,12 +43,14 @@ HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" _APPDATA_OVERRIDE="$work/
   "$work/prefix/bin/marvoni-video" --convert-files "$clip" >"$work/log" 2>&1 &
 pid=$!
 setup=$(wait_window "Converter Setup") || fail "the converter setup never showed"
-sleep 1
-eval "$(xdotool getwindowgeometry --shell "$setup")"
 width=${screen%x*}
 height=${screen#*x}
-[ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le "$width" ] && [ $((Y + HEIGHT)) -le "$height" ] ||
-  fail "the setup (${WIDTH}x${HEIGHT} at $X,$Y) does not fit the screen"
+# The window is placed and sized to fit after it first shows: wait until it fits.
+fits() {
+  eval "$(xdotool getwindowgeometry --shell "$setup")"
+  [ "$X" -ge 0 ] && [ "$Y" -ge 0 ] && [ $((X + WIDTH)) -le "$width" ] && [ $((Y + HEIGHT)) -le "$height" ]
+}
+XVFB_WAIT_LIMIT=60 wait_until fits || fail "the setup (${WIDTH}x${HEIGHT} at $X,$Y) does not fit the screen"
 screenshot "$shot" "$screen"
 
 # List & Rename: the keyboard starts on the encoder pop-up; Tab reaches the files button.

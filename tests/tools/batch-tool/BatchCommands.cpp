@@ -40,10 +40,10 @@ XMainQueue& Queue()
     return *queue;
 }
 
-// Runs the main thread's queue until done() holds (or a minute passes).
+// Runs the main thread's queue until done() holds (or five minutes pass: a hang guard).
 bool RunUntil(const std::function<bool()>& done)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     while (!done()) {
         if (Queue().RunPending() == 0) {
             if (std::chrono::steady_clock::now() > end)

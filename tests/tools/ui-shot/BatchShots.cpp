@@ -78,7 +78,7 @@ std::shared_ptr<KRABatchConvertDialog> MakeBatchWindow(UiShotKeep& keep, std::sh
     auto dialog = KRABatchConvertDialog::create(host, QList<QUrl>{holiday},
                                                 {{XFileURL(XStrFromQString(root)), QStringLiteral("Anna's Videos")}});
     host->setCurrentPanel(dialog);
-    RunUntil([&] { return dialog->currentFolder() && dialog->currentFolder()->filesLoaded(); }, 20000);
+    RunUntil([&] { return dialog->currentFolder() && dialog->currentFolder()->filesLoaded(); }, 240000);
     // The clips' lengths and sizes arrive in the background.
     RunUntil(
         [&] {
@@ -87,7 +87,7 @@ std::shared_ptr<KRABatchConvertDialog> MakeBatchWindow(UiShotKeep& keep, std::sh
                 withInfo += file->info() ? 1 : 0;
             return withInfo >= 3;
         },
-        20000);
+        240000);
     QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
     *hostOut = host;
     return dialog;
@@ -120,7 +120,7 @@ const UiShotRegistration fileList({"batch-file-list", "the list of the files the
                                        auto dialog = MakeBatchWindow(keep, &host);
                                        auto panel = KRABatchFileListDialog::create(dialog->currentFiles(), dialog);
                                        host->setCurrentPanel(panel);
-                                       RunUntil([&] { return panel->infoDone(); }, 20000);
+                                       RunUntil([&] { return panel->infoDone(); }, 240000);
                                        if (panel->files().size() > 1)
                                            panel->setItemChecked(1, false);
                                        panel->onMenuInvertSelection();

@@ -117,7 +117,7 @@ int Spawn(int argc, char** argv)
 
     // Kills at the limit when the child is still running.
     child.Close(limit);
-    if (!done->Wait(5000))
+    if (!done->Wait(300000))
         fprintf(stderr, "xclass-tool spawn: output still open after the child ended\n");
     std::lock_guard<std::mutex> hold(*printer);
     if (child.ExitedBySignal())

@@ -1,4 +1,4 @@
-// media-tool download, run as a program as a user would: against servers on 127.0.0.1 that
+// app-tool download, run as a program as a user would: against servers on 127.0.0.1 that
 // drip, stall or hand out archives whose ffmpeg is none, with a working copy installed first
 // that must come out of every failure byte for byte as it was.
 #include <gtest/gtest.h>
@@ -44,7 +44,7 @@ protected:
         TestEnvScope scope("MARVONI_WEB_BASE", base);
         std::vector<std::string> args{"download"};
         args.insert(args.end(), options.begin(), options.end());
-        return RunTestTool(TestToolPath("media-tool"), args, std::string(), 180000);
+        return RunTestTool(TestToolPath("app-tool"), args, std::string(), 300000);
     }
     // The download fails with a reason holding expected, and the old copy stays.
     void ExpectRefused(const std::string& base, const std::string& expected, const std::string& what)
