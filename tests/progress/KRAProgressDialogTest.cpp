@@ -282,8 +282,9 @@ TEST_F(ProgressDialog, CancellingAFourSlotBatchAgainAndAgainLeavesNothingBehind)
         auto result = Spec(0, 4);
         for (int i = 0; i < 6; ++i) {
             const std::string name = dir.file("k" + std::to_string(i) + ".mp4");
-            if (!PathExists(name))
+            if (!PathExists(name)) {
                 EXPECT_TRUE(MakeTestVideo(name, "160x120", "25", "1"));
+            }
             auto entry = std::make_shared<QKConversionEntry>();
             entry->convertFrom = QKConvertSource::withURL(QUrl::fromLocalFile(QString::fromStdString(name)));
             entry->urlTo = QUrl::fromLocalFile(QString::fromStdString(out + "/k" + std::to_string(i) + ".mkv"));
