@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -112,8 +113,11 @@ TEST_F(ConfigTest, ACutOffArchiveLeavesTheOldCopyAndNoTemporaryFile)
     EXPECT_NE(result.error.ToUTF8String().find("cut off"), std::string::npos) << result.error.ToUTF8String();
     EXPECT_EQ(ReadTestFile(Installed()), "#!/bin/sh\necho ffmpeg version old\n");
     EXPECT_FALSE(std::filesystem::exists(Installed() + ".auto"));
+    // The temporary folder is shared with the other tests running at the same time: only this
+    // process's own temporaries (their names carry its process id) count.
+    const std::string own = "KREXTempFile-" + std::to_string(getpid()) + "-";
     for (const auto& entry : std::filesystem::directory_iterator(XGetTempFolder().ToUTF8String()))
-        EXPECT_NE(entry.path().filename().string().rfind("KRE", 0), 0u) << entry.path();
+        EXPECT_NE(entry.path().filename().string().rfind(own, 0), 0u) << entry.path();
 }
 
 TEST_F(ConfigTest, QueriesRunFFmpegFromAnArgumentList)
