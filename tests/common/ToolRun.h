@@ -38,6 +38,16 @@ struct ToolRunOptions {
     int timeoutMs = 240000;
 };
 
+// The last line of a tool's output ("result: success"), without its line break.
+inline std::string LastLine(const std::string& text)
+{
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n')
+        t.pop_back();
+    const size_t nl = t.rfind('\n');
+    return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
 #ifdef MARVONI_TEST_TOOLS_DIR
 inline std::string TestToolPath(const char* name)
 {

@@ -22,29 +22,13 @@
 
 #include "common/MediaTestFiles.h"
 #include "common/TestEnv.h"
+#include "common/TestFiles.h"
 #include "common/ToolRun.h"
 #include "engine/KRAArgText.h"
 #include "engine/clFFMPEG.h"
 #include "xclass/XFileName.h"
 
 namespace {
-
-std::string LastLine(const std::string& text)
-{
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const size_t nl = t.rfind('\n');
-    return nl == std::string::npos ? t : t.substr(nl + 1);
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // What ffprobe prints of the entries asked for, one value a line.
 std::string FFprobeText(const std::string& path, const std::string& entries)
@@ -290,14 +274,14 @@ TEST_F(KRAProcessRun, ConvertingAFileOntoItselfReplacesItOnlyAfterSuccess)
     const std::string link = dir.file("link.mp4");
     ASSERT_EQ(symlink(self.c_str(), link.c_str()), 0);
     // Through a link: a failing run leaves the file as it was.
-    const std::string before = ReadAll(self);
+    const std::string before = ReadTestFile(self);
     ToolRunResult r = Run({"run", "--src", link, "--dst", self, "--args", "-vcodec no_such_codec"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
-    EXPECT_EQ(ReadAll(self), before);
+    EXPECT_EQ(ReadTestFile(self), before);
     // A successful run replaces it with the converted file.
     r = Run({"run", "--src", self, "--dst", self, "--args", "-vcodec libx264 -acodec copy"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
-    EXPECT_NE(ReadAll(self), before);
+    EXPECT_NE(ReadTestFile(self), before);
     EXPECT_NEAR(Duration(self), 2.0, 0.2);
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
@@ -319,7 +303,7 @@ TEST_F(KRAProcessRun, AFailedRunLeavesTheDestinationAlone)
     WriteTextFile(existing, "keep me");
     r = Run({"run", "--src", bad, "--dst", existing, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
-    EXPECT_EQ(ReadAll(existing), "keep me");
+    EXPECT_EQ(ReadTestFile(existing), "keep me");
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
 
@@ -338,7 +322,7 @@ TEST_F(KRAProcessRun, DebugLogKeepsEveryLineWithoutFailing)
     std::string logText;
     while (dirent* e = readdir(d)) {
         if (std::string(e->d_name).rfind("QKDebug-", 0) == 0)
-            logText = ReadAll(home + "/Documents/" + e->d_name);
+            logText = ReadTestFile(home + "/Documents/" + e->d_name);
     }
     closedir(d);
     EXPECT_NE(logText.find("[info]"), std::string::npos);
@@ -464,7 +448,7 @@ TEST_F(KRAProcessRun, TheSwitchesWithoutValueAgreeWithFFmpeg)
         RunProgramQuietly({"ffmpeg", "-nostdin", "-hide_banner", "-f", "lavfi", "-i", "nullsrc=d=0.04", option, probe},
                           err);
         unlink(probe.c_str());
-        return ReadAll(err).find("At least one output file must be specified") != std::string::npos;
+        return ReadTestFile(err).find("At least one output file must be specified") != std::string::npos;
     };
     for (const char* option : {"-accurate_seek",
                                "-an",
@@ -539,7 +523,7 @@ TEST_F(KRAProcessRun, AFailedWriteFailsWhateverTheFolderIsCalled)
                                                       big, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << folder << "\n" << r.out;
         EXPECT_NE(r.out.find("error: Error writing trailer of "), std::string::npos) << r.out;
-        EXPECT_EQ(ReadAll(dest), "old") << folder;
+        EXPECT_EQ(ReadTestFile(dest), "old") << folder;
         EXPECT_TRUE(NoTemporaryLeft(dir.file(folder))) << folder;
     }
     sigaction(SIGXFSZ, &previous, nullptr);
@@ -556,7 +540,7 @@ TEST_F(KRAProcessRun, APercentInTheOutputNameIsNoPattern)
         WriteTextFile(dest, "OLD");
         const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-frames:v 1"});
         EXPECT_EQ(LastLine(r.out), "result: success") << name << "\n" << r.out;
-        EXPECT_EQ(ReadAll(dest).substr(0, 4), "\x89PNG") << name;
+        EXPECT_EQ(ReadTestFile(dest).substr(0, 4), "\x89PNG") << name;
         // Nothing but the destination: no numbered picture beside it or in a numbered folder.
         const size_t slash = name.find('/');
         EXPECT_EQ(FolderNames(caseDir), std::set<std::string>{name.substr(0, slash)}) << name;
@@ -747,7 +731,7 @@ TEST_F(KRAProcessFakeFFmpeg, TheChildGetsExactlyTheIntendedArguments)
         Run({"run", "--src", source, "--dst", dest, "--args", "-metadata \"title=a \\\"b\\\"\" -an"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     std::vector<std::string> argv;
-    const std::string recorded = ReadAll(dir.file("argv"));
+    const std::string recorded = ReadTestFile(dir.file("argv"));
     size_t begin = 0;
     for (size_t i = 0; i < recorded.size(); ++i) {
         if (recorded[i] == '\0') {
@@ -777,12 +761,12 @@ TEST_F(KRAProcessFakeFFmpeg, ACrashOrAnExitCodeIsAFailure)
     ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: FFmpeg ended by signal 11"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadAll(dest), "previous");
+    EXPECT_EQ(ReadTestFile(dest), "previous");
     Install("exit 3\n");
     r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: failure");
     EXPECT_NE(r.out.find("error: FFmpeg ended with exit code 3"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadAll(dest), "previous");
+    EXPECT_EQ(ReadTestFile(dest), "previous");
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
 
@@ -798,7 +782,7 @@ TEST_F(KRAProcessFakeFFmpeg, AWriteErrorNamingTheOutputFailsWhateverTheName)
         const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-c copy"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << folder << "\n" << r.out;
         EXPECT_NE(r.out.find("error: Error writing trailer of " + dir.file(folder)), std::string::npos) << r.out;
-        EXPECT_EQ(ReadAll(dest), "old") << folder;
+        EXPECT_EQ(ReadTestFile(dest), "old") << folder;
         EXPECT_TRUE(NoTemporaryLeft(dir.file(folder))) << folder;
     }
 }
@@ -812,7 +796,7 @@ TEST_F(KRAProcessFakeFFmpeg, AnEmptyOrMissingOutputNeverReplacesTheDestination)
         const ToolRunResult r = Run({"run", "--src", src, "--dst", dest, "--args", "-vcodec libx264"});
         EXPECT_EQ(LastLine(r.out), "result: failure") << body;
         EXPECT_NE(r.out.find("error: FFmpeg wrote no output file"), std::string::npos) << r.out;
-        EXPECT_EQ(ReadAll(dest), "previous") << body;
+        EXPECT_EQ(ReadTestFile(dest), "previous") << body;
     }
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
@@ -863,18 +847,18 @@ TEST_F(KRAProcessFakeFFmpeg, TheTemporaryOutputIsNoMoreOpenThanTheDestination)
         EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
         char expected[8];
         snprintf(expected, sizeof expected, "%o\n", mode & ~mask);
-        EXPECT_EQ(ReadAll(dir.file("argv")), expected);
+        EXPECT_EQ(ReadTestFile(dir.file("argv")), expected);
         struct stat st;
         ASSERT_EQ(stat(dest.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, mode);
-        EXPECT_EQ(ReadAll(dest), "converted");
+        EXPECT_EQ(ReadTestFile(dest), "converted");
     }
     const std::string fresh = dir.file("fresh.mp4");
     const ToolRunResult r = Run({"run", "--src", src, "--dst", fresh, "--args", "-vcodec libx264"});
     EXPECT_EQ(LastLine(r.out), "result: success") << r.out;
     char expected[8];
     snprintf(expected, sizeof expected, "%o\n", 0666 & ~mask);
-    EXPECT_EQ(ReadAll(dir.file("argv")), expected);
+    EXPECT_EQ(ReadTestFile(dir.file("argv")), expected);
 }
 
 // Every way a run can fail reaches the actions after a conversion as a failure: the failure
@@ -905,7 +889,7 @@ TEST_F(KRAProcessFakeFFmpeg, EveryFailureReachesTheActionsAfterTheConversion)
         const std::string out = RunTestTool(env, argv).out;
         int status = 0;
         while (waitpid(-1, &status, 0) > 0) {}
-        return out + ReadAll(soundLog);
+        return out + ReadTestFile(soundLog);
     };
     const std::string fifo = dir.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -1133,7 +1117,7 @@ TEST_F(KRAProcessRun, ADamagedInputOnAFullDiskStillFails)
     sigaction(SIGXFSZ, &previous, nullptr);
     EXPECT_EQ(LastLine(r.out), "result: failure") << r.out;
     EXPECT_NE(r.out.find("outcome: failed\n"), std::string::npos) << r.out;
-    EXPECT_EQ(ReadAll(dest), "old");
+    EXPECT_EQ(ReadTestFile(dest), "old");
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }
 
@@ -1151,7 +1135,7 @@ TEST_F(KRAProcessFakeFFmpeg, ALineRepeatedIsShownOnceWithItsCount)
     EXPECT_NE(r.out.find("error: av_interleaved_write_frame(): No space left on device (300 times)\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(ReadAll(dest), "old");
+    EXPECT_EQ(ReadTestFile(dest), "old");
 }
 
 // An output that ends short of what the source promised is no output of a damaged input that
@@ -1178,6 +1162,6 @@ TEST_F(KRAProcessFakeFFmpeg, AShortOutputOfADamagedInputFails)
         << r.out;
     EXPECT_NE(r.out.find("error: [h264 @ 0x1] error while decoding MB 3 4, bytestream -5\n"), std::string::npos)
         << r.out;
-    EXPECT_EQ(ReadAll(dest), "old");
+    EXPECT_EQ(ReadTestFile(dest), "old");
     EXPECT_TRUE(NoTemporaryLeft(dir.path()));
 }

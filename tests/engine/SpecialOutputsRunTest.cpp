@@ -26,23 +26,6 @@ double GreyAt(double t)
 }
 constexpr double kGreyTolerance = 3.5; // half a step
 
-std::string LastLine(const std::string& text)
-{
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const size_t nl = t.rfind('\n');
-    return nl == std::string::npos ? t : t.substr(nl + 1);
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::string FFprobeText(const std::vector<std::string>& args)
 {
     ToolRunOptions options;
@@ -95,7 +78,7 @@ protected:
 // The sheet's cells, each as the grey of its middle, or -1 where the background shows.
 std::vector<double> CellGreys(const std::string& sheetPath, int cols, int rows, int thumbW, int thumbH, int padding)
 {
-    const std::string bytes = ReadAll(sheetPath);
+    const std::string bytes = ReadTestFile(sheetPath);
     PxImage sheet(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), 0);
     std::vector<double> greys;
     if (!sheet.IsValid())
@@ -169,7 +152,7 @@ double FirstFrameGrey(const std::string& path)
     const std::string png = path + ".first.png";
     if (!RunProgramQuietly({"ffmpeg", "-v", "error", "-nostdin", "-y", "-i", path, "-frames:v", "1", png}))
         return -1;
-    const std::string bytes = ReadAll(png);
+    const std::string bytes = ReadTestFile(png);
     PxImage image(reinterpret_cast<const uint8_t*>(bytes.data()), uint32_t(bytes.size()), 0);
     if (!image.IsValid())
         return -1;

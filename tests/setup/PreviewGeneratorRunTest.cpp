@@ -29,15 +29,6 @@
 
 namespace {
 
-std::string LastLine(const std::string& text)
-{
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const size_t nl = t.rfind('\n');
-    return nl == std::string::npos ? t : t.substr(nl + 1);
-}
-
 // What ffprobe prints of the entries, one value a line; of the streams of that kind only, when
 // given ("v", "a").
 std::string FFprobeText(const std::string& path, const std::string& entries, const std::string& streams = "v")
