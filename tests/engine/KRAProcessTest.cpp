@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/MediaTestFiles.h"
+#include "common/RealFFmpegRunTest.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
@@ -214,25 +215,19 @@ TEST(KRAProcessArgs, WordsFFmpegWouldTakeForAnotherOutput)
 
 // ---- Whole runs with the real ffmpeg ---------------------------------------------------------
 
-class KRAProcessRun : public ::testing::Test {
+class KRAProcessRun : public RealFFmpegRunTest {
 protected:
     void SetUp() override
     {
-        if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
-            GTEST_SKIP() << "ffmpeg and ffprobe are needed";
-        // A data folder of our own: no installed ffmpeg copy, no debug log.
-        m_appData.emplace("_APPDATA_OVERRIDE", dir.file("appdata"));
-        mkdir(dir.file("appdata").c_str(), 0700);
-        m_debug.emplace("MARVONI_DEBUG", nullptr);
+        RealFFmpegRunTest::SetUp();
+        if (IsSkipped())
+            return;
         src = dir.file("in.mp4");
         ASSERT_TRUE(MakeTestVideo(src, "320x240", "25", "2"));
     }
     ToolRunResult Run(const std::vector<std::string>& args) { return RunTestTool(TestToolPath("engine-tool"), args); }
 
-    TestTempDir dir;
     std::string src;
-    std::optional<TestEnvScope> m_appData;
-    std::optional<TestEnvScope> m_debug;
 };
 
 TEST_F(KRAProcessRun, TrimsAndReportsProgress)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/MediaTestFiles.h"
+#include "common/RealFFmpegRunTest.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/ToolRun.h"
@@ -55,24 +56,12 @@ bool MakeSecondsClip(const std::string& path, int seconds, const std::string& fi
     return RunProgramQuietly(args);
 }
 
-class SpecialOutputsRun : public ::testing::Test {
+class SpecialOutputsRun : public RealFFmpegRunTest {
 protected:
-    void SetUp() override
-    {
-        if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
-            GTEST_SKIP() << "ffmpeg and ffprobe are needed";
-        m_appData.emplace("_APPDATA_OVERRIDE", dir.file("appdata"));
-        mkdir(dir.file("appdata").c_str(), 0700);
-        m_debug.emplace("MARVONI_DEBUG", nullptr);
-    }
     ToolRunResult Run(const std::vector<std::string>& args)
     {
         return RunTestTool(TestToolPath("engine-tool"), args, std::string(), 240000);
     }
-
-    TestTempDir dir;
-    std::optional<TestEnvScope> m_appData;
-    std::optional<TestEnvScope> m_debug;
 };
 
 // The sheet's cells, each as the grey of its middle, or -1 where the background shows.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/MediaTestFiles.h"
+#include "common/RealFFmpegRunTest.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestPageHost.h"
@@ -80,15 +81,13 @@ struct Choice {
     std::string name, ext, args;
 };
 
-class PreviewGeneratorRun : public ::testing::Test {
+class PreviewGeneratorRun : public RealFFmpegRunTest {
 protected:
     void SetUp() override
     {
-        if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
-            GTEST_SKIP() << "ffmpeg and ffprobe are needed";
-        m_appData.emplace("_APPDATA_OVERRIDE", dir.file("appdata"));
-        mkdir(dir.file("appdata").c_str(), 0700);
-        m_debug.emplace("MARVONI_DEBUG", nullptr);
+        RealFFmpegRunTest::SetUp();
+        if (IsSkipped())
+            return;
         src = dir.file("in.mp4");
         ASSERT_TRUE(RunProgramQuietly({"ffmpeg",
                                        "-v",
@@ -119,10 +118,7 @@ protected:
                            std::string(), 240000);
     }
 
-    TestTempDir dir;
     std::string src;
-    std::optional<TestEnvScope> m_appData;
-    std::optional<TestEnvScope> m_debug;
 };
 
 // The preview generator's lines of setup-tool's listing, one for each nested choice.
