@@ -397,8 +397,8 @@ int Pairs(int rounds)
         });
         const double ts = Seconds([&] {
             if (!stbir_resize_uint8_generic(small.GetBits(), small.GetWidth(), small.GetHeight(),
-                                            int(small.GetRowSize()), stbOut.data(), w, h, 0, 3, -1, 0,
-                                            STBIR_EDGE_CLAMP, STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr))
+                                            int(small.GetRowSize()), stbOut.data(), w, h, 0, 3, -1, 0, STBIR_EDGE_CLAMP,
+                                            STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr))
                 abort();
         });
         const double tc = Seconds([&] {

@@ -384,12 +384,22 @@ int Pairs(int rounds)
             PxImage& image = Picture(picture);
             image.SetCodecOption(OptionFor(level), PXIMAGE_FORMAT_PNG);
             const std::string& raw = RawPath(picture);
-            const std::vector<std::string> encode = {"-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size, "-i", raw,
-                                                     "-frames:v", "1", "-compression_level", std::to_string(level),
+            const std::vector<std::string> encode = {"-f",
+                                                     "rawvideo",
+                                                     "-pix_fmt",
+                                                     "rgb24",
+                                                     "-s",
+                                                     size,
+                                                     "-i",
+                                                     raw,
+                                                     "-frames:v",
+                                                     "1",
+                                                     "-compression_level",
+                                                     std::to_string(level),
                                                      out};
-            const std::vector<std::string> none = {"-f",         "rawvideo", "-pix_fmt", "rgb24", "-s", size,
-                                                   "-i",         raw,        "-frames:v", "1",    "-c:v",
-                                                   "rawvideo", "-f",       "null",     "-"};
+            const std::vector<std::string> none = {"-f",   "rawvideo", "-pix_fmt", "rgb24",     "-s",
+                                                   size,   "-i",       raw,        "-frames:v", "1",
+                                                   "-c:v", "rawvideo", "-f",       "null",      "-"};
             Spread ours, theirs, ratio;
             int64_t bytes = 0;
             for (int r = 0; r < rounds; ++r) {

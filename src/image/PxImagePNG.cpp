@@ -125,7 +125,6 @@ inline uint8_t Remap(uint8_t index, int32_t swap)
     return index == 0 ? uint8_t(swap) : index == uint8_t(swap) ? 0 : index;
 }
 
-
 // What one row filter leaves of a row, as libpng weighs it (the sum of the residuals read as
 // signed bytes), and how many residuals are zero. `up` is the row above, zeros for the first.
 struct FilterScore {
@@ -594,8 +593,8 @@ bool PxImagePNG::PlanFilter(PxPngWriter& w)
     }
     if (height < 2)
         return true;
-    const size_t bpp = w.colorType == PNG_COLOR_TYPE_RGB_ALPHA ? 4
-                       : w.colorType == PNG_COLOR_TYPE_RGB     ? 3
+    const size_t bpp = w.colorType == PNG_COLOR_TYPE_RGB_ALPHA    ? 4
+                       : w.colorType == PNG_COLOR_TYPE_RGB        ? 3
                        : w.colorType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
                                                                   : 1;
     const size_t n = size_t(width) * bpp;

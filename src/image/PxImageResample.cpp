@@ -589,8 +589,7 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
                         memcpy(&left, p, 4);
                         memcpy(&right, p + 2, 4);
                         return _mm_unpacklo_epi8(
-                            _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(left)), _mm_cvtsi32_si128(int(right >> 8))),
-                            zero);
+                            _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(left)), _mm_cvtsi32_si128(int(right >> 8))), zero);
                     };
                     const __m128i upper = _mm_set1_epi32(int(blend.w00 | blend.w10 << 16));
                     const __m128i lower = _mm_set1_epi32(int(blend.w01 | blend.w11 << 16));
