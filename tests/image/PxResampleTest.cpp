@@ -335,7 +335,8 @@ TEST(PxResample, FastShrinkIsTheMeanOfEachGroup)
     };
     for (const Case& c : {Case{37, 29, 10, 7, true}, Case{64, 48, 16, 12, false}, Case{2100000, 2, 3, 1, true},
                           Case{300, 600, 299, 1, false}, Case{97, 53, 13, 11, false}, Case{1001, 257, 3, 1, false},
-                          Case{5000, 40, 2, 3, false}}) {
+                          Case{5000, 40, 2, 3, false}, Case{1500, 20, 600, 7, false}, Case{400, 30, 5, 2, false},
+                          Case{2001, 9, 999, 9, false}, Case{1030, 700, 515, 350, false}}) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " to " << c.nw << "x" << c.nh);
         const PxImage image = Noise(c.w, c.h, 11, c.alpha);
         PxImage small;
