@@ -730,6 +730,51 @@ void AddRows(Sum* acc, const uint8_t* const* rows, int k, size_t n)
     }
 }
 
+#ifdef __SSE2__
+// Two target pixels at a time in eight 16-bit lanes, from target column t while both gather
+// fewer than 258 source pixels (sums of at most 65535): each lane's sum / count is the high
+// half of sum x (2^16 / count), which falls short by at most one, then put right against the
+// remainder. Returns the first column not written. Apart from the shrink's other locals, so
+// that its own stay in registers.
+__attribute__((noinline)) uint32_t GatherPairs(const uint16_t* sums, const uint32_t* colStart, uint32_t t, uint32_t end,
+                                               uint32_t nw, uint32_t bandRows, const uint16_t* reciprocal16,
+                                               uint8_t* out)
+{
+    const __m128i one = _mm_set1_epi16(1);
+    for (; t + 1 < end; t += 2) {
+        const uint32_t from = colStart[t], mid = colStart[t + 1], to = colStart[t + 2];
+        const uint32_t c0 = bandRows * (mid - from), c1 = bandRows * (to - mid);
+        if (c0 > 257 || c1 > 257)
+            break;
+        __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
+        for (const uint16_t* in = sums + 3 * size_t(from), *stop = sums + 3 * size_t(mid); in < stop; in += 3)
+            left = _mm_add_epi16(left, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+        for (const uint16_t* in = sums + 3 * size_t(mid), *stop = sums + 3 * size_t(to); in < stop; in += 3)
+            right = _mm_add_epi16(right, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+        const __m128i sum = _mm_unpacklo_epi64(left, right);
+        const __m128i counts = _mm_unpacklo_epi64(_mm_set1_epi16(short(c0)), _mm_set1_epi16(short(c1)));
+        const __m128i scale =
+            _mm_unpacklo_epi64(_mm_set1_epi16(short(reciprocal16[c0])), _mm_set1_epi16(short(reciprocal16[c1])));
+        __m128i q = _mm_mulhi_epu16(sum, scale);
+        const __m128i rest = _mm_sub_epi16(sum, _mm_mullo_epi16(q, counts));
+        // rest >= count adds one (the compare gives -1 there).
+        q = _mm_sub_epi16(q, _mm_cmpgt_epi16(rest, _mm_sub_epi16(counts, one)));
+        const __m128i bytes = _mm_packus_epi16(q, q);
+        uint8_t* at = out + 3 * size_t(t);
+        // Blue, green, red of the first pixel in bytes 0 to 2, of the second in 4 to 6; the
+        // fourth byte of each store is overwritten by the pixel after it.
+        const uint64_t both = uint64_t(_mm_cvtsi128_si64(bytes));
+        const uint32_t first = uint32_t(both), second = uint32_t(both >> 32);
+        memcpy(at, &first, 4);
+        if (t + 2 < nw)
+            memcpy(at + 3, &second, 4);
+        else
+            memcpy(at + 3, &second, 3);
+    }
+    return t;
+}
+#endif
+
 } // namespace
 
 // Each target column takes the source columns up to the one where the running sum of the new
@@ -932,41 +977,7 @@ bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination
                     }
                 }
 #ifdef __SSE2__
-                // Two target pixels at a time in eight 16-bit lanes, while both gather fewer than 258
-                // source pixels: each lane's sum / count is the high half of sum x (2^16 / count),
-                // which falls short by at most one, then put right against the remainder.
-                const uint16_t* const sumsAt = narrowSums.data();
-                for (; t + 1 < pieceEnd; t += 2) {
-                    const uint32_t from = colStart[t], mid = colStart[t + 1], to = colStart[t + 2];
-                    const uint32_t c0 = bandRows * (mid - from), c1 = bandRows * (to - mid);
-                    if (c0 > 257 || c1 > 257)
-                        break;
-                    __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
-                    for (const uint16_t* in = sumsAt + 3 * size_t(from), *end = sumsAt + 3 * size_t(mid); in < end;
-                         in += 3)
-                        left = _mm_add_epi16(left, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
-                    for (const uint16_t* in = sumsAt + 3 * size_t(mid), *end = sumsAt + 3 * size_t(to); in < end;
-                         in += 3)
-                        right = _mm_add_epi16(right, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
-                    const __m128i sum = _mm_unpacklo_epi64(left, right);
-                    const __m128i counts = _mm_unpacklo_epi64(_mm_set1_epi16(short(c0)), _mm_set1_epi16(short(c1)));
-                    const __m128i scale = _mm_unpacklo_epi64(_mm_set1_epi16(short(reciprocal16[c0])),
-                                                             _mm_set1_epi16(short(reciprocal16[c1])));
-                    __m128i q = _mm_mulhi_epu16(sum, scale);
-                    const __m128i rest = _mm_sub_epi16(sum, _mm_mullo_epi16(q, counts));
-                    // rest >= count adds one (the compare gives -1 there).
-                    q = _mm_sub_epi16(q, _mm_cmpgt_epi16(rest, _mm_sub_epi16(counts, _mm_set1_epi16(1))));
-                    const __m128i bytes = _mm_packus_epi16(q, q);
-                    uint8_t* at = out + 3 * size_t(t);
-                    // Blue, green, red of the first pixel in bytes 0 to 2, of the second in 4 to 6.
-                    const uint64_t both = uint64_t(_mm_cvtsi128_si64(bytes));
-                    const uint32_t first = uint32_t(both), second = uint32_t(both >> 32);
-                    memcpy(at, &first, 4);
-                    if (t + 2 < nw)
-                        memcpy(at + 3, &second, 4);
-                    else
-                        memcpy(at + 3, &second, 3);
-                }
+                t = GatherPairs(narrowSums.data(), colStart.data(), t, pieceEnd, nw, bandRows, reciprocal16, out);
 #endif
                 for (; t < pieceEnd; ++t) {
                     const uint32_t from = colStart[t], width = colStart[t + 1] - from;
