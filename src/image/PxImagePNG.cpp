@@ -577,9 +577,9 @@ bool PxImagePNG::PlanWrite(PxPngWriter& w)
 // and the filter that wins there is used for every row. Where that filter leaves few zeros
 // the picture is photographic: deflate finds next to no repeated strings in its residuals,
 // and run-length matching (zlib's strategy made for filtered image data) compresses them as
-// well in a fraction of the time. Level 9 asks for the smallest file, and keeps the full
-// string search. Flat pictures repeat whole strings (rows, glyphs), which the plain search
-// finds and libpng's usual strategy for filtered rows passes over.
+// well in a fraction of the time. Level 9 asks for the smallest file, and keeps libpng's
+// string search for filtered rows there. Flat pictures repeat whole strings (rows, glyphs),
+// which zlib's plain search finds and the one for filtered rows passes over.
 bool PxImagePNG::PlanFilter(PxPngWriter& w)
 {
     w.filter = -1;
@@ -618,10 +618,11 @@ bool PxImagePNG::PlanFilter(PxPngWriter& w)
             best = f;
     w.filter = kFilters[best];
     const uint64_t weighed = uint64_t(samples) * n;
-    if (w.level != 9 && scores[best].zeros * 2 < weighed)
-        w.strategy = Z_RLE;
-    else
+    const bool photographic = scores[best].zeros * 2 < weighed;
+    if (!photographic)
         w.strategy = Z_DEFAULT_STRATEGY;
+    else if (w.level != 9)
+        w.strategy = Z_RLE;
     return true;
 }
 
