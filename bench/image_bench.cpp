@@ -6,12 +6,16 @@
 // ffmpeg's scaler (a whole ffmpeg run, and the same run with the null filter to subtract);
 // the fast shrink; and the nearest-entry search of a reduction to 8 bits, in ns a pixel.
 //   build/bench/image_bench [--benchmark_filter=...]
+//   build/bench/image_bench --pairs [ROUNDS]   (the shrink and enlargement targets, each
+//                                              figure and its yardsticks in turn, 9 rounds)
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,6 +24,7 @@
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
 #include <stb/stb_image_resize.h>
 
+#include "bench/BenchTime.h"
 #include "image/PxFile.h"
 #include "image/PxImage.h"
 
@@ -326,6 +331,95 @@ void BM_DecreaseBpp8(benchmark::State& state)
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// ---- interleaved rounds: each figure and its yardsticks in turn, so load hits them alike ----
+
+struct Spread {
+    std::vector<double> values;
+    void Add(double v) { values.push_back(v); }
+    double Median() const { return bench::Median(values); }
+    double Min() const { return *std::min_element(values.begin(), values.end()); }
+    double Max() const { return *std::max_element(values.begin(), values.end()); }
+};
+
+void Print(const char* what, const Spread& s, const char* unit)
+{
+    printf("  %-40s median %8.2f  min %8.2f  max %8.2f %s\n", what, s.Median(), s.Min(), s.Max(), unit);
+}
+
+template <class Work>
+double Seconds(Work work)
+{
+    const auto start = bench::Clock::now();
+    work();
+    return bench::Since(start);
+}
+
+// The fast shrink against the averaging path of Resample2 on one thread, at a whole factor
+// and at an uneven one; the one-thread bilinear enlargement against stb's triangle filter and
+// against our own cubic (Keys). Times of one call, in ms, and their ratios round by round.
+int Pairs(int rounds)
+{
+    PxImage& photo = Photo();
+    photo.SetThreadCount(1);
+    const int32_t shrinks[][2] = {{1000, 750}, {1280, 960}};
+    for (const auto& size : shrinks) {
+        Spread fast, averaging, ratio;
+        for (int r = 0; r < rounds; ++r) {
+            PxImage a, b;
+            const double q = Seconds([&] {
+                if (!photo.QIShrink(size[0], size[1], &a))
+                    abort();
+            });
+            const double v = Seconds([&] {
+                if (!photo.Resample2(size[0], size[1], PxImage::InterpBilinear, PxImage::OverflowRepeat, &b))
+                    abort();
+            });
+            fast.Add(q * 1e3);
+            averaging.Add(v * 1e3);
+            ratio.Add(v / q);
+        }
+        printf("shrink 4000x3000 to %dx%d\n", size[0], size[1]);
+        Print("QIShrink", fast, "ms");
+        Print("Resample2 averaging, 1 thread", averaging, "ms");
+        Print("averaging / QIShrink (target >= 5)", ratio, "");
+        fflush(stdout);
+    }
+    PxImage& small = SmallPhoto();
+    small.SetThreadCount(1);
+    const int w = 2560, h = 1920;
+    std::vector<unsigned char> stbOut(size_t(w) * size_t(h) * 3);
+    Spread bilinear, stb, cubic, toStb, toCubic;
+    for (int r = 0; r < rounds; ++r) {
+        PxImage a, c;
+        const double tb = Seconds([&] {
+            if (!small.Resample2(w, h, PxImage::InterpBilinear, PxImage::OverflowRepeat, &a))
+                abort();
+        });
+        const double ts = Seconds([&] {
+            if (!stbir_resize_uint8_generic(small.GetBits(), small.GetWidth(), small.GetHeight(),
+                                            int(small.GetRowSize()), stbOut.data(), w, h, 0, 3, -1, 0, STBIR_EDGE_CLAMP,
+                                            STBIR_FILTER_TRIANGLE, STBIR_COLORSPACE_LINEAR, nullptr))
+                abort();
+        });
+        const double tc = Seconds([&] {
+            if (!small.Resample2(w, h, PxImage::InterpCubicKeys, PxImage::OverflowRepeat, &c))
+                abort();
+        });
+        bilinear.Add(tb * 1e3);
+        stb.Add(ts * 1e3);
+        cubic.Add(tc * 1e3);
+        toStb.Add(tb / ts);
+        toCubic.Add(tb / tc);
+    }
+    printf("enlarge 640x480 to %dx%d, one thread\n", w, h);
+    Print("Resample2 bilinear", bilinear, "ms");
+    Print("stb triangle", stb, "ms");
+    Print("Resample2 cubic (Keys)", cubic, "ms");
+    Print("bilinear / stb (target <= 1.0)", toStb, "");
+    Print("bilinear / cubic (target <= 1.0)", toCubic, "");
+    return 0;
+}
+
 } // namespace
 
 BENCHMARK(BM_Resample2)
@@ -347,4 +441,13 @@ BENCHMARK(BM_DecodeBmp24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeBmp32)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeToMemory100MB)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodePresized100MB)->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && strcmp(argv[1], "--pairs") == 0)
+        return Pairs(argc >= 3 ? atoi(argv[2]) : 9);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -8,11 +8,14 @@
 //   a fresh child process that loads the file from disk and nothing else.
 // Pictures are made by ffmpeg when the program starts, in a temporary folder it removes again.
 //   build/bench/png_bench [--benchmark_filter=...]
+//   build/bench/png_bench --pairs [ROUNDS]   (each figure and its yardstick in turn, ROUNDS
+//                                            times, 7 by default: median, min and max)
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/BenchTime.h"
 #include "common/ToolRun.h"
 #include "image/PxFile.h"
 #include "image/PxImage.h"
@@ -333,6 +337,117 @@ void BM_PngLoadResidentPeak(benchmark::State& state)
     state.counters["resident_peak_MB"] = double(peakKb) / 1e3;
 }
 
+// ---- interleaved pairs: the figure and its yardstick taking turns, so load hits both ----
+
+struct Spread {
+    std::vector<double> values;
+    void Add(double v) { values.push_back(v); }
+    double Median() const { return bench::Median(values); }
+    double Min() const { return *std::min_element(values.begin(), values.end()); }
+    double Max() const { return *std::max_element(values.begin(), values.end()); }
+};
+
+void Print(const char* what, const Spread& s, const char* unit)
+{
+    printf("  %-34s median %8.2f  min %8.2f  max %8.2f %s\n", what, s.Median(), s.Min(), s.Max(), unit);
+}
+
+double EncodeOnce(PxImage& image, int64_t& bytes)
+{
+    const auto start = bench::Clock::now();
+    uint8_t* buffer = nullptr;
+    int32_t size = 0;
+    if (!image.EncodeToMemory(&buffer, &size, PXIMAGE_FORMAT_PNG))
+        abort();
+    const double seconds = bench::Since(start);
+    bytes = size;
+    PxImage::FreeEncodedBuffer(buffer);
+    return seconds;
+}
+
+double Timed(const std::vector<std::string>& args)
+{
+    const auto start = bench::Clock::now();
+    if (!Ffmpeg(args))
+        abort();
+    return bench::Since(start);
+}
+
+// Ours against ffmpeg's encoder (its run less the run that encodes nothing), per picture and
+// level; then the reduced load against the full one.
+int Pairs(int rounds)
+{
+    const std::string size = std::to_string(kEncodeWidth) + "x" + std::to_string(kEncodeHeight);
+    const std::string out = Temp().path + "/ffmpeg.png";
+    for (int picture = 0; picture < kPictures; ++picture)
+        for (int level : {1, 6, 9}) {
+            PxImage& image = Picture(picture);
+            image.SetCodecOption(OptionFor(level), PXIMAGE_FORMAT_PNG);
+            const std::string& raw = RawPath(picture);
+            const std::vector<std::string> encode = {"-f",
+                                                     "rawvideo",
+                                                     "-pix_fmt",
+                                                     "rgb24",
+                                                     "-s",
+                                                     size,
+                                                     "-i",
+                                                     raw,
+                                                     "-frames:v",
+                                                     "1",
+                                                     "-compression_level",
+                                                     std::to_string(level),
+                                                     out};
+            const std::vector<std::string> none = {"-f",   "rawvideo", "-pix_fmt", "rgb24",     "-s",
+                                                   size,   "-i",       raw,        "-frames:v", "1",
+                                                   "-c:v", "rawvideo", "-f",       "null",      "-"};
+            Spread ours, theirs, ratio;
+            int64_t bytes = 0;
+            for (int r = 0; r < rounds; ++r) {
+                const double a = EncodeOnce(image, bytes);
+                const double b = Timed(encode) - Timed(none);
+                ours.Add(a * 1e3);
+                theirs.Add(b * 1e3);
+                ratio.Add(a / b);
+            }
+            printf("encode picture %d (%s) level %d: ours %.2f MB, ffmpeg %.2f MB\n", picture,
+                   picture ? "photo-like" : "flat", level, double(bytes) / 1e6,
+                   double(std::filesystem::file_size(out)) / 1e6);
+            Print("ours", ours, "ms");
+            Print("ffmpeg's encoder", theirs, "ms");
+            Print("ours / ffmpeg's (target <= 1.2)", ratio, "");
+            fflush(stdout);
+        }
+    for (int picture = 0; picture < kPictures; ++picture) {
+        const std::string& file = LargePng(picture);
+        Spread full, reduced, ratio;
+        int32_t width = 0;
+        for (int r = 0; r < rounds; ++r) {
+            double t[2];
+            for (int mode = 0; mode < 2; ++mode) {
+                PxImage image;
+                if (mode)
+                    image.SetRequestedSize(kLoadWidth / 10, kLoadHeight / 10);
+                const auto start = bench::Clock::now();
+                if (!image.DecodeMemory(reinterpret_cast<const uint8_t*>(file.data()), uint32_t(file.size()),
+                                        PXIMAGE_FORMAT_PNG))
+                    abort();
+                t[mode] = bench::Since(start);
+                width = image.GetWidth();
+            }
+            full.Add(t[0] * 1e3);
+            reduced.Add(t[1] * 1e3);
+            ratio.Add(t[0] / t[1]);
+        }
+        printf("load %dx%d picture %d (%s) at %dx%d\n", kLoadWidth, kLoadHeight, picture,
+               picture ? "photo-like" : "flat", width, width * kLoadHeight / kLoadWidth);
+        Print("full load", full, "ms");
+        Print("reduced load", reduced, "ms");
+        Print("full / reduced (target >= 2)", ratio, "");
+        fflush(stdout);
+    }
+    return 0;
+}
+
 } // namespace
 
 // Arguments: picture, then zlib level (or, for the resident peak: nothing, full, reduced).
@@ -351,6 +466,8 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && strcmp(argv[1], "--load-child") == 0)
         return LoadChild(argv[2], argv[3]);
+    if (argc >= 2 && strcmp(argv[1], "--pairs") == 0)
+        return Pairs(argc >= 3 ? atoi(argv[2]) : 7);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

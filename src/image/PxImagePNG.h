@@ -34,6 +34,7 @@ private:
     bool ReadPlain(PxPngReader& r);
     bool ReadReduced(PxPngReader& r);
     bool PlanWrite(PxPngWriter& w);
+    bool PlanFilter(PxPngWriter& w);
     bool WriteWith(PxPngWriter& w);
     void WriteBody(PxPngWriter& w);
     const uint8_t* RowToWrite(PxPngWriter& w, int32_t y);

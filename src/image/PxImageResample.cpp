@@ -569,6 +569,9 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
             const uint8_t* r1 = r0 + stride;
             const uint8_t* a0 = alphaPlane ? alphaPlane + uint64_t(firstRow) * uint32_t(w) : nullptr;
             const uint8_t* a1 = a0 ? a0 + uint32_t(w) : nullptr;
+#ifdef __SSE2__
+            const __m128i zero = _mm_setzero_si128();
+#endif
             for (uint32_t x = 0; x < nw; ++x) {
                 if (!colInside[x]) {
                     fallBack(int32_t(x));
@@ -576,6 +579,32 @@ bool PxImage::Resample2(int32_t newWidth, int32_t newHeight, InterpolationMethod
                 }
                 const Bilinear256 blend(colFraction[x], b);
                 const size_t i = 3 * size_t(colFirst[x]);
+#ifdef __SSE2__
+                if (!outAlpha) {
+                    // Left and right pixel side by side as 16-bit pairs (blue, blue, green, green, red,
+                    // red), each pair weighed in one multiply-add: the same integer sums as below.
+                    // The right pixel is read from 2 bytes on, so no load passes the row's last byte.
+                    const auto pairs = [&](const uint8_t* p) {
+                        uint32_t left, right;
+                        memcpy(&left, p, 4);
+                        memcpy(&right, p + 2, 4);
+                        return _mm_unpacklo_epi8(
+                            _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(left)), _mm_cvtsi32_si128(int(right >> 8))), zero);
+                    };
+                    const __m128i upper = _mm_set1_epi32(int(blend.w00 | blend.w10 << 16));
+                    const __m128i lower = _mm_set1_epi32(int(blend.w01 | blend.w11 << 16));
+                    const __m128i sum = _mm_srli_epi32(
+                        _mm_add_epi32(_mm_madd_epi16(pairs(r0 + i), upper), _mm_madd_epi16(pairs(r1 + i), lower)), 8);
+                    const __m128i narrow = _mm_packs_epi32(sum, sum);
+                    const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(narrow, narrow)));
+                    // Four bytes where the next pixel overwrites the fourth; three at the row's end.
+                    if (x + 1 < nw)
+                        memcpy(out + 3 * size_t(x), &bytes, 4);
+                    else
+                        memcpy(out + 3 * size_t(x), &bytes, 3);
+                    continue;
+                }
+#endif
                 out[3 * x] = blend(r0[i], r0[i + 3], r1[i], r1[i + 3]);
                 out[3 * x + 1] = blend(r0[i + 1], r0[i + 4], r1[i + 1], r1[i + 4]);
                 out[3 * x + 2] = blend(r0[i + 2], r0[i + 5], r1[i + 2], r1[i + 5]);
@@ -672,7 +701,8 @@ namespace {
 // acc[i] += rows[0][i] + ... + rows[k - 1][i]: the loop where the fast shrink spends its time,
 // which the compiler leaves scalar at the optimisation level we build with. With SSE2, 16-bit
 // sums take sixteen bytes a step, and several rows a pass halve the sums' loads and stores.
-template <typename Sum>
+// With `assign` the sums start from these rows rather than from what acc held.
+template <typename Sum, bool assign = false>
 void AddRows(Sum* acc, const uint8_t* const* rows, int k, size_t n)
 {
     size_t i = 0;
@@ -681,7 +711,7 @@ void AddRows(Sum* acc, const uint8_t* const* rows, int k, size_t n)
         const __m128i zero = _mm_setzero_si128();
         for (; i + 16 <= n; i += 16) {
             __m128i* a = reinterpret_cast<__m128i*>(acc + i);
-            __m128i lo = _mm_loadu_si128(a), hi = _mm_loadu_si128(a + 1);
+            __m128i lo = assign ? zero : _mm_loadu_si128(a), hi = assign ? zero : _mm_loadu_si128(a + 1);
             for (int j = 0; j < k; ++j) {
                 const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[j] + i));
                 lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(b, zero));
@@ -693,12 +723,57 @@ void AddRows(Sum* acc, const uint8_t* const* rows, int k, size_t n)
     }
 #endif
     for (; i < n; ++i) {
-        Sum sum = acc[i];
+        Sum sum = assign ? Sum(0) : acc[i];
         for (int j = 0; j < k; ++j)
             sum = Sum(sum + rows[j][i]);
         acc[i] = sum;
     }
 }
+
+#ifdef __SSE2__
+// Two target pixels at a time in eight 16-bit lanes, from target column t while both gather
+// fewer than 258 source pixels (sums of at most 65535): each lane's sum / count is the high
+// half of sum x (2^16 / count), which falls short by at most one, then put right against the
+// remainder. Returns the first column not written. Apart from the shrink's other locals, so
+// that its own stay in registers.
+__attribute__((noinline)) uint32_t GatherPairs(const uint16_t* sums, const uint32_t* colStart, uint32_t t, uint32_t end,
+                                               uint32_t nw, uint32_t bandRows, const uint16_t* reciprocal16,
+                                               uint8_t* out)
+{
+    const __m128i one = _mm_set1_epi16(1);
+    for (; t + 1 < end; t += 2) {
+        const uint32_t from = colStart[t], mid = colStart[t + 1], to = colStart[t + 2];
+        const uint32_t c0 = bandRows * (mid - from), c1 = bandRows * (to - mid);
+        if (c0 > 257 || c1 > 257)
+            break;
+        __m128i left = _mm_setzero_si128(), right = _mm_setzero_si128();
+        for (const uint16_t* in = sums + 3 * size_t(from), *stop = sums + 3 * size_t(mid); in < stop; in += 3)
+            left = _mm_add_epi16(left, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+        for (const uint16_t* in = sums + 3 * size_t(mid), *stop = sums + 3 * size_t(to); in < stop; in += 3)
+            right = _mm_add_epi16(right, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+        const __m128i sum = _mm_unpacklo_epi64(left, right);
+        const __m128i counts = _mm_unpacklo_epi64(_mm_set1_epi16(short(c0)), _mm_set1_epi16(short(c1)));
+        const __m128i scale =
+            _mm_unpacklo_epi64(_mm_set1_epi16(short(reciprocal16[c0])), _mm_set1_epi16(short(reciprocal16[c1])));
+        __m128i q = _mm_mulhi_epu16(sum, scale);
+        const __m128i rest = _mm_sub_epi16(sum, _mm_mullo_epi16(q, counts));
+        // rest >= count adds one (the compare gives -1 there).
+        q = _mm_sub_epi16(q, _mm_cmpgt_epi16(rest, _mm_sub_epi16(counts, one)));
+        const __m128i bytes = _mm_packus_epi16(q, q);
+        uint8_t* at = out + 3 * size_t(t);
+        // Blue, green, red of the first pixel in bytes 0 to 2, of the second in 4 to 6; the
+        // fourth byte of each store is overwritten by the pixel after it.
+        const uint64_t both = uint64_t(_mm_cvtsi128_si64(bytes));
+        const uint32_t first = uint32_t(both), second = uint32_t(both >> 32);
+        memcpy(at, &first, 4);
+        if (t + 2 < nw)
+            memcpy(at + 3, &second, 4);
+        else
+            memcpy(at + 3, &second, 3);
+    }
+    return t;
+}
+#endif
 
 } // namespace
 
@@ -855,67 +930,119 @@ bool PxImage::QIShrink(int32_t newWidth, int32_t newHeight, PxImage* destination
 
     // The common case, a 24-bit picture whose target rows take at most 257 source rows and whose
     // rows fit one stripe: each band goes into 16-bit column sums and its target row is gathered
-    // and divided straight away. Counts below 4104 divide by a 32-bit reciprocal, exact for
-    // sums of at most 255 x count (255 x count^2 < 2^32).
+    // and divided straight away. A target pixel of fewer than 258 source pixels is gathered in
+    // 16-bit lanes (255 x 257 < 2^16), larger ones in 32-bit lanes. Counts below 4096 divide by
+    // multiplying with the reciprocal in floats: (sum + 0.5) / count lies at least 0.5 / count
+    // from any whole number, more than the floats' error of at most 256 x 2^-23, so truncating
+    // gives sum / count exactly.
     if (!palette && !withAlpha && !target.IsIndexed() && uint32_t(w) <= stripe &&
         (int64_t(h) + newHeight - 1) / newHeight <= 257) {
-        const size_t rowBytes = 3 * size_t(w);
+        constexpr uint32_t kPiece = 256;
 #ifdef __SSE2__
         const __m128i zero = _mm_setzero_si128();
+        const __m128 half = _mm_set1_ps(0.5f);
+        uint16_t reciprocal16[258] = {};
+        for (uint32_t c = 1; c < 258; ++c)
+            reciprocal16[c] = uint16_t(std::min<uint32_t>(65535, 65536 / c));
 #endif
         for (int32_t targetRow = 0; targetRow < newHeight; ++targetRow) {
             const int32_t bandStart = nextBand();
             const uint32_t bandRows = uint32_t(y - bandStart);
-            std::fill(narrowSums.begin(), narrowSums.begin() + ptrdiff_t(rowBytes), 0);
-            const uint8_t* rows[4];
-            int pending = 0;
-            for (int32_t row = bandStart; row < y; ++row) {
+            for (int32_t row = bandStart; row < y; ++row)
                 if (Cancelled(*this, row, h))
                     return false;
-                rows[pending++] = GetRow(row);
-                if (pending == 4 || row + 1 == y) {
-                    AddRows(narrowSums.data(), rows, pending, rowBytes);
-                    pending = 0;
-                }
-            }
             uint8_t* out = target.GetRow(targetRow);
             uint32_t lastCount = 0;
             uint64_t inverse = 0;
-            for (uint32_t t = 0; t < nw; ++t) {
-                const uint32_t from = colStart[t], width = colStart[t + 1] - from;
-                const uint16_t* in = &narrowSums[3 * size_t(from)];
-                uint32_t b = 0, g = 0, r = 0;
 #ifdef __SSE2__
-                // Four 16-bit sums a load (the fourth is the next pixel's, or the padding), widened
-                // and added as 32-bit lanes.
-                __m128i lanes = _mm_setzero_si128();
-                for (uint32_t i = 0; i < width; ++i, in += 3)
-                    lanes = _mm_add_epi32(
-                        lanes, _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)), zero));
-                b = uint32_t(_mm_cvtsi128_si32(lanes));
-                g = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 4)));
-                r = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 8)));
-#else
-                for (uint32_t i = 0; i < width; ++i, in += 3) {
-                    b += in[0];
-                    g += in[1];
-                    r += in[2];
-                }
+            __m128 reciprocal = _mm_setzero_ps();
 #endif
-                const uint32_t count = bandRows * width;
-                if (count >= 4104) {
+            // A piece of target columns at a time, its band summed and gathered at once, so that
+            // the sums are still in the nearest cache when they are gathered.
+            for (uint32_t t = 0; t < nw;) {
+                const uint32_t pieceEnd = std::min(nw, t + kPiece);
+                const size_t b0 = 3 * size_t(colStart[t]), pieceBytes = 3 * size_t(colStart[pieceEnd]) - b0;
+                const uint8_t* rows[4];
+                int pending = 0;
+                bool first = true;
+                for (int32_t row = bandStart; row < y; ++row) {
+                    rows[pending++] = GetRow(row) + b0;
+                    if (pending == 4 || row + 1 == y) {
+                        if (first)
+                            AddRows<uint16_t, true>(narrowSums.data() + b0, rows, pending, pieceBytes);
+                        else
+                            AddRows(narrowSums.data() + b0, rows, pending, pieceBytes);
+                        first = false;
+                        pending = 0;
+                    }
+                }
+#ifdef __SSE2__
+                t = GatherPairs(narrowSums.data(), colStart.data(), t, pieceEnd, nw, bandRows, reciprocal16, out);
+#endif
+                for (; t < pieceEnd; ++t) {
+                    const uint32_t from = colStart[t], width = colStart[t + 1] - from;
+                    const uint16_t* in = &narrowSums[3 * size_t(from)];
+                    const uint32_t count = bandRows * width;
+#ifdef __SSE2__
+                    // Four 16-bit sums a load: blue, green, red, and the next pixel's blue (or the
+                    // padding), which is never used.
+                    __m128i lanes;
+                    if (count <= 257) {
+                        lanes = _mm_setzero_si128();
+                        for (uint32_t i = 0; i < width; ++i, in += 3)
+                            lanes = _mm_add_epi16(lanes, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)));
+                        lanes = _mm_unpacklo_epi16(lanes, zero);
+                    } else {
+                        lanes = _mm_setzero_si128();
+                        for (uint32_t i = 0; i < width; ++i, in += 3)
+                            lanes = _mm_add_epi32(
+                                lanes, _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in)), zero));
+                    }
+                    if (count < 4096) {
+                        if (count != lastCount) {
+                            lastCount = count;
+                            reciprocal = _mm_set1_ps(1.0f / float(count));
+                        }
+                        const __m128i q =
+                            _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(_mm_cvtepi32_ps(lanes), half), reciprocal));
+                        const __m128i narrow = _mm_packs_epi32(q, q);
+                        const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(narrow, narrow)));
+                        // Four bytes where the next pixel overwrites the fourth; three at the row's end.
+                        if (t + 1 < nw)
+                            memcpy(out + 3 * size_t(t), &bytes, 4);
+                        else
+                            memcpy(out + 3 * size_t(t), &bytes, 3);
+                        continue;
+                    }
+                    const uint32_t b = uint32_t(_mm_cvtsi128_si32(lanes));
+                    const uint32_t g = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 4)));
+                    const uint32_t r = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(lanes, 8)));
                     out[3 * t] = divide(b, count);
                     out[3 * t + 1] = divide(g, count);
                     out[3 * t + 2] = divide(r, count);
-                    continue;
+                    (void)inverse;
+#else
+                    uint32_t b = 0, g = 0, r = 0;
+                    for (uint32_t i = 0; i < width; ++i, in += 3) {
+                        b += in[0];
+                        g += in[1];
+                        r += in[2];
+                    }
+                    if (count >= 4104) {
+                        out[3 * t] = divide(b, count);
+                        out[3 * t + 1] = divide(g, count);
+                        out[3 * t + 2] = divide(r, count);
+                        continue;
+                    }
+                    if (count != lastCount) {
+                        lastCount = count;
+                        inverse = (uint64_t(1) << 32) / count + 1;
+                    }
+                    out[3 * t] = uint8_t((b * inverse) >> 32);
+                    out[3 * t + 1] = uint8_t((g * inverse) >> 32);
+                    out[3 * t + 2] = uint8_t((r * inverse) >> 32);
+#endif
                 }
-                if (count != lastCount) {
-                    lastCount = count;
-                    inverse = (uint64_t(1) << 32) / count + 1;
-                }
-                out[3 * t] = uint8_t((b * inverse) >> 32);
-                out[3 * t + 1] = uint8_t((g * inverse) >> 32);
-                out[3 * t + 2] = uint8_t((r * inverse) >> 32);
             }
         }
         return HandOver(target, destination);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -157,6 +158,27 @@ TEST(PxResample2, FastRowsAreThePointSamplersAnswer)
     ExpectPointForPoint(Noise(97, 83, 4), 31, 27, PxImage::InterpBilinear);
     ExpectPointForPoint(Noise(97, 83, 5, true), 31, 27, PxImage::InterpBilinear);
     ExpectPointForPoint(plain, 11, 60, PxImage::InterpCubicKeys);
+
+    // Without averaging a shrink samples points as an enlargement does; its last column lies
+    // inside the picture, so the vector rows run to the row's very end.
+    for (const PxImage* source : {&plain, &withAlpha})
+        for (const auto& size : {std::pair{29, 17}, std::pair{36, 28}, std::pair{60, 20}}) {
+            SCOPED_TRACE(testing::Message() << "no averaging " << size.first << "x" << size.second);
+            PxImage copy(*source, true), out;
+            ASSERT_TRUE(
+                copy.Resample2(size.first, size.second, PxImage::InterpBilinear, PxImage::OverflowRepeat, &out, true));
+            const float xs = float(source->GetWidth()) / float(size.first);
+            const float ys = float(source->GetHeight()) / float(size.second);
+            int differences = 0;
+            for (int32_t y = 0; y < size.second; ++y)
+                for (int32_t x = 0; x < size.first; ++x)
+                    differences +=
+                        !Same(out.GetPixelColorUnchecked(x, y, true),
+                              source->SampleInterpolated((float(x) + 0.5f) * xs - 0.5f, (float(y) + 0.5f) * ys - 0.5f,
+                                                         PxImage::InterpBilinear, PxImage::OverflowRepeat, nullptr),
+                              source->AlphaIsValid());
+            EXPECT_EQ(differences, 0);
+        }
 
     // Palette images go through the nearest entry.
     PxImage palette(20, 10, 8);
@@ -335,7 +357,8 @@ TEST(PxResample, FastShrinkIsTheMeanOfEachGroup)
     };
     for (const Case& c : {Case{37, 29, 10, 7, true}, Case{64, 48, 16, 12, false}, Case{2100000, 2, 3, 1, true},
                           Case{300, 600, 299, 1, false}, Case{97, 53, 13, 11, false}, Case{1001, 257, 3, 1, false},
-                          Case{5000, 40, 2, 3, false}}) {
+                          Case{5000, 40, 2, 3, false}, Case{1500, 20, 600, 7, false}, Case{400, 30, 5, 2, false},
+                          Case{2001, 9, 999, 9, false}, Case{1030, 700, 515, 350, false}}) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " to " << c.nw << "x" << c.nh);
         const PxImage image = Noise(c.w, c.h, 11, c.alpha);
         PxImage small;
