@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     for (int round = 0; round < 5; ++round) {
         theirs.push_back(TimeShell("find '" + big + "' -maxdepth 1 -printf '%s %T@ %p\\n' | sort -V"));
         const auto start = Clock::now();
-        listed = clFolderListEntry::listFolder(XStrToQString(XStr::FromUTF8(big.c_str()))).items.size();
+        listed = clFolderListEntry::listFolder(XStrToQString(XStr::FromUTF8(big.c_str()))).files.size();
         ours.push_back(Since(start));
     }
     printf("list %d files: ours %.3f s, find | sort -V %.3f s, ratio %.2f (%zu listed)\n", files, Median(ours),

@@ -15,9 +15,9 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <functional>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,19 +40,45 @@ XMainQueue& Queue()
     return *queue;
 }
 
-// Runs the main thread's queue until done() holds (or five minutes pass: a hang guard).
+// Runs the main thread's queue until done() holds (or five minutes pass: a hang guard). It
+// sleeps on the queue between deliveries, so a listing is timed by the tree, not by polling.
 bool RunUntil(const std::function<bool()>& done)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    while (!done()) {
-        if (Queue().RunPending() == 0) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    return true;
+    return Queue().RunUntil(done, 5 * 60 * 1000);
 }
+
+// Standard output in large writes: a hundred thousand paths are not a hundred thousand write
+// calls. Flushed before every exit path returns to the driver.
+class Output {
+public:
+    ~Output() { flush(); }
+    void add(const std::string& text)
+    {
+        m_buffer += text;
+        if (m_buffer.size() >= (1u << 16))
+            flush();
+    }
+    void flush()
+    {
+        if (!m_buffer.empty())
+            ToolWrite(m_buffer);
+        m_buffer.clear();
+    }
+
+private:
+    std::string m_buffer;
+};
+
+Output& Out()
+{
+    static Output output;
+    return output;
+}
+
+// Flushes the buffered output when a command returns, whatever way it returns.
+struct FlushAtEnd {
+    ~FlushAtEnd() { Out().flush(); }
+};
 
 class Owner : public KRAFolderTreeOwner {
 public:
@@ -76,7 +102,7 @@ QString PathOf(const std::string& argument)
 void PrintFiles(const std::vector<clFileListEntryRef>& files)
 {
     for (const clFileListEntryRef& file : files)
-        ToolWrite(PathText(file->path()) + "\n");
+        Out().add(PathText(file->path()) + "\n");
 }
 
 void ListTree(const clFolderListEntryRef& folder, bool recursive)
@@ -91,6 +117,7 @@ void ListTree(const clFolderListEntryRef& folder, bool recursive)
 
 int List(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     if (argc < 2)
         return ToolFail(argv[0], "FOLDER is needed");
     Queue();
@@ -225,11 +252,12 @@ clFolderListEntryRef TickedTree(int argc, char** argv, int first, int* status)
 class PrintSink : public KRACollectSink {
 public:
     bool aborting() const override { return false; }
-    void addFile(const clFileListEntryRef& file) override { ToolWrite(PathText(file->path()) + "\n"); }
+    void addFile(const clFileListEntryRef& file) override { Out().add(PathText(file->path()) + "\n"); }
 };
 
 int Collect(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     Queue();
     int status = 0;
     const clFolderListEntryRef root = TickedTree(argc, argv, 1, &status);
@@ -243,6 +271,7 @@ int Collect(int argc, char** argv)
 
 int Profile(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     Queue();
     if (argc < 3)
         return ToolFail(argv[0], "save NAME --tick ... | load NAME");
@@ -254,7 +283,7 @@ int Profile(int argc, char** argv)
             fprintf(stderr, "%s: %s\n", ToolName(), profile->lastError().toUtf8().constData());
         const QVariantMap selection = profile->selection.toMap();
         for (auto it = selection.begin(); it != selection.end(); ++it)
-            ToolWrite(PathText(it.key()) + "\t" + it.value().toString().toStdString() + "\n");
+            Out().add(PathText(it.key()) + "\t" + it.value().toString().toStdString() + "\n");
         return 0;
     }
     if (verb != "save")
