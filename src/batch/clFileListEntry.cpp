@@ -23,13 +23,15 @@ QDateTime FromStatx(const statx_timestamp& time)
 
 QUrl clAsyncReadFile::url() const
 {
-    return XFileURL(XStrFromQString(path));
+    return XFileURL(XStrFromQString(path()));
 }
 
 clAsyncReadFileRef clAsyncReadFile::stat(const QString& path)
 {
     auto record = std::make_shared<clAsyncReadFile>();
-    record->path = path;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    record->folder = path.left(slash + 1);
+    record->name = path.mid(slash + 1);
     const std::string bytes = XStrFromQString(path).ToUTF8String();
     struct statx st {};
     if (bytes.empty() || statx(AT_FDCWD, bytes.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
@@ -54,8 +56,11 @@ clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
                                  uint64_t size, const QDateTime& lastModified)
     : m_parent(folder)
 {
+    const QString path = XStrToQString(XPathFromFileURL(url));
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     auto record = std::make_shared<clAsyncReadFile>();
-    record->path = XStrToQString(XPathFromFileURL(url));
+    record->folder = path.left(slash + 1);
+    record->name = path.mid(slash + 1);
     record->info = info;
     record->size = size;
     record->lastModified = lastModified;
@@ -64,8 +69,8 @@ clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
 
 clFileListEntry::clFileListEntry(const clAsyncReadFileRef& record, const QString& formatName,
                                  const std::weak_ptr<clFolderListEntry>& folder)
-    : m_columnsInfo(record->info ? std::make_shared<QKFileInfoColumns>(record->info.get()) : nullptr),
-      m_record(record), m_parent(folder), m_formatName(formatName)
+    : m_columnsInfo(record->info ? std::make_shared<QKFileInfoColumns>(record->info.get()) : nullptr), m_record(record),
+      m_parent(folder), m_formatName(formatName)
 {
 }
 
@@ -132,7 +137,7 @@ QUrl clFileListEntry::url() const
 
 QString clFileListEntry::path() const
 {
-    return record()->path;
+    return record()->path();
 }
 
 bool clFileListEntry::existsAsFile() const
@@ -143,8 +148,7 @@ bool clFileListEntry::existsAsFile() const
 
 QString clFileListEntry::name() const
 {
-    const QString full = path();
-    return full.mid(full.lastIndexOf(QLatin1Char('/')) + 1);
+    return record()->name;
 }
 
 QString clFileListEntry::formatName() const
@@ -195,9 +199,8 @@ QVariant clFileListEntry::attribByName(const QString& column, bool forSort) cons
     if (column == QLatin1String("Name"))
         return name();
     if (column == QLatin1String("Folder")) {
-        const QString full = path();
-        const qsizetype slash = full.lastIndexOf(QLatin1Char('/'));
-        return slash <= 0 ? QStringLiteral("/") : full.left(slash);
+        const QString folder = record()->folder;
+        return folder.size() <= 1 ? QStringLiteral("/") : folder.left(folder.size() - 1);
     }
     if (column == QLatin1String("Size"))
         return forSort ? QVariant::fromValue<qulonglong>(size()) : QVariant(QKStringTools::formatFileSize(size()));

@@ -32,13 +32,17 @@ class clFolderListEntry;
 // changed once made: a record that gains its information is replaced, so workers may hold
 // records while the main thread moves on.
 struct clAsyncReadFile {
-    QString path;
+    // The folder's path with its final "/" is one text shared by every file of the listing;
+    // each file keeps only its name.
+    QString folder;
+    QString name;
     QKMediaFileInfoRef info;
     uint64_t size = 0;
     QDateTime lastModified; // invalid: the file is skipped by the scan
     QDateTime created;      // invalid where the file system keeps no birth time
     QDateTime accessed;
 
+    QString path() const { return folder + name; }
     QUrl url() const;
     // A stat of the path now (a link counts as what it points to); size 0 and no dates when
     // it cannot be read.

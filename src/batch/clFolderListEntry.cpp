@@ -301,7 +301,7 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
     const int fd = dirfd(dir);
     struct Keyed {
         QString key;
-        QString path;
+        QString name;
         std::shared_ptr<clAsyncReadFile> file; // none for a folder
     };
     std::vector<Keyed> keyed;
@@ -311,7 +311,7 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
             continue;
         const QString name = Text(entry->d_name);
         if (entry->d_type == DT_DIR) { // a folder needs no stat: nothing of it is shown
-            keyed.push_back({KRANaturalSortKey(name), prefix + name, nullptr});
+            keyed.push_back({KRANaturalSortKey(name), name, nullptr});
             continue;
         }
         struct statx st {};
@@ -325,7 +325,7 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
                 continue;
         }
         if (S_ISDIR(st.stx_mode)) {
-            keyed.push_back({KRANaturalSortKey(name), prefix + name, nullptr});
+            keyed.push_back({KRANaturalSortKey(name), name, nullptr});
             continue;
         }
         auto file = std::make_shared<clAsyncReadFile>();
@@ -334,11 +334,11 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
         file->accessed = FromStatx(st.stx_atime);
         if (st.stx_mask & STATX_BTIME)
             file->created = FromStatx(st.stx_btime);
-        keyed.push_back({KRANaturalSortKey(name), prefix + name, std::move(file)});
+        keyed.push_back({KRANaturalSortKey(name), name, std::move(file)});
     }
     closedir(dir);
     std::sort(keyed.begin(), keyed.end(),
-              [](const Keyed& a, const Keyed& b) { return KRACompareNatural(a.key, a.path, b.key, b.path) < 0; });
+              [](const Keyed& a, const Keyed& b) { return KRACompareNatural(a.key, a.name, b.key, b.name) < 0; });
     size_t files = 0;
     for (const Keyed& item : keyed)
         files += item.file ? 1 : 0;
@@ -346,10 +346,11 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
     listing.folders.reserve(keyed.size() - files);
     for (Keyed& item : keyed) {
         if (item.file) {
-            item.file->path = std::move(item.path);
+            item.file->folder = prefix;
+            item.file->name = std::move(item.name);
             listing.files.push_back(std::move(item.file));
         } else {
-            listing.folders.push_back(std::move(item.path));
+            listing.folders.push_back(prefix + item.name);
         }
     }
     return listing;
@@ -363,7 +364,7 @@ clFolderListEntry::readFromURLs(const std::vector<clAsyncReadFileRef>& files,
     QHash<QString, clAsyncReadFileRef> byPath;
     byPath.reserve(static_cast<qsizetype>(hints.size()));
     for (const clAsyncReadFileRef& hint : hints)
-        byPath.insert(hint->path, hint);
+        byPath.insert(hint->name, hint); // the hints are of the same folder
     std::vector<clAsyncReadFileRef> records;
     records.reserve(files.size());
     for (const clAsyncReadFileRef& file : files) {
@@ -371,7 +372,7 @@ clFolderListEntry::readFromURLs(const std::vector<clAsyncReadFileRef>& files,
             return std::nullopt;
         if (!file->lastModified.isValid())
             continue;
-        const auto hint = byPath.constFind(file->path);
+        const auto hint = byPath.constFind(file->name);
         if (hint != byPath.constEnd() && hint.value()->lastModified == file->lastModified &&
             (!getMeta || hint.value()->info)) {
             const clAsyncReadFile& old = *hint.value();
@@ -387,7 +388,7 @@ clFolderListEntry::readFromURLs(const std::vector<clAsyncReadFileRef>& files,
         }
         if (getMeta) {
             auto record = std::make_shared<clAsyncReadFile>(*file);
-            record->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(file->path));
+            record->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(file->path()));
             if (!record->info)
                 continue;
             records.push_back(std::move(record));
@@ -610,9 +611,9 @@ namespace {
 struct TickRule {
     int state = Unchecked;
     QVariantMap selection;
-    bool tick(const QString& path) const
+    bool tick(const clAsyncReadFile& file) const
     {
-        return state == Recursive || state == NonRecursive || (!selection.isEmpty() && selection.contains(path));
+        return state == Recursive || state == NonRecursive || (!selection.isEmpty() && selection.contains(file.path()));
     }
 };
 
@@ -640,31 +641,31 @@ void BuildRows(const std::vector<clAsyncReadFileRef>& records, const std::vector
     QHash<QString, clFileListEntryRef> byPath;
     byPath.reserve(static_cast<qsizetype>(existing.size()));
     for (const clFileListEntryRef& file : existing)
-        byPath.insert(file->path(), file);
+        byPath.insert(file->name(), file); // rows of this folder
     if (!byPath.isEmpty()) {
         QSet<QString> onDisk;
         onDisk.reserve(static_cast<qsizetype>(records.size()));
         for (const clAsyncReadFileRef& record : records)
-            onDisk.insert(record->path);
+            onDisk.insert(record->name);
         for (auto it = byPath.cbegin(); it != byPath.cend(); ++it)
             if (it.value()->checked() && !onDisk.contains(it.key()))
                 gone.push_back(it.value());
     }
     files.reserve(records.size());
     for (const clAsyncReadFileRef& record : records) {
-        const std::optional<QString> format = formats.fileTypeOfPath(record->path);
+        const std::optional<QString> format = formats.fileTypeOfPath(record->name);
         if (!format)
             continue;
-        if (filter && !filter->testPath(record->path, record->info.get(), FileTime(record->lastModified)))
+        if (filter && !filter->testPath(record->name, record->info.get(), FileTime(record->lastModified)))
             continue;
-        const auto it = byPath.constFind(record->path);
+        const auto it = byPath.constFind(record->name);
         if (it != byPath.constEnd()) {
             it.value()->refresh(record, *format);
             files.push_back(it.value());
             continue;
         }
         auto file = std::make_shared<clFileListEntry>(record, *format, folder);
-        if (rule.tick(record->path)) {
+        if (rule.tick(*record)) {
             file->setCheckedInner(true);
             newTicks = true;
         }
@@ -721,8 +722,8 @@ void clFolderListEntry::beginLoadFiles()
         auto result = std::make_shared<FilesResult>();
         result->records = std::move(*records);
         result->generation = generation;
-        BuildRows(result->records, existing, globals->formats(), filter.get(), rule, weak, result->files,
-                  result->gone, result->newTicks);
+        BuildRows(result->records, existing, globals->formats(), filter.get(), rule, weak, result->files, result->gone,
+                  result->newTicks);
         if (sortBy != ListingOrder())
             sortRows(result->files, sortBy);
         result->sortedBy = sortBy;
@@ -782,13 +783,13 @@ void clFolderListEntry::beginLoadFileInfo()
         m_infoLoader.reset();
         return;
     }
-    // In listing order, which is path order.
+    // Names of this folder's files, in listing order, which is path order.
     std::vector<QString> paths;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         for (const clAsyncReadFileRef& record : m_filesIntermediate)
             if (!record->info)
-                paths.push_back(record->path);
+                paths.push_back(record->name);
     }
     // A reader still at work on these files goes on: a rescan of an unchanged folder must
     // not start the probing over.
@@ -817,7 +818,8 @@ void clFolderListEntry::beginLoadFileInfo()
     const KillSwitchRef cookie = m_infoLoader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
     const std::shared_ptr<std::atomic<bool>> running = m_infoRunning;
-    const bool posted = KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie, running] {
+    const QString prefix = m_path.endsWith(QLatin1Char('/')) ? m_path : m_path + QLatin1Char('/');
+    const bool posted = KRAWorkerPool::shared().post([weak, prefix, paths = std::move(paths), cookie, running] {
         struct Done {
             std::atomic<bool>& running;
             ~Done() { running = false; }
@@ -825,7 +827,7 @@ void clFolderListEntry::beginLoadFileInfo()
         for (const QString& path : paths) {
             if (cookie->die())
                 return;
-            const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(path));
+            const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(prefix + path));
             if (!info)
                 continue;
             XPostToMainThread([weak, path, info, cookie] {
@@ -843,7 +845,8 @@ void clFolderListEntry::beginLoadFileInfo()
 namespace {
 
 // The index of the first element at or after the cursor (then from the start) that matches.
-template <typename T, typename Match> size_t FindFrom(const std::vector<T>& items, size_t cursor, Match match)
+template <typename T, typename Match>
+size_t FindFrom(const std::vector<T>& items, size_t cursor, Match match)
 {
     for (size_t n = 0; n < items.size(); ++n) {
         const size_t i = (cursor + n) % items.size();
@@ -855,7 +858,7 @@ template <typename T, typename Match> size_t FindFrom(const std::vector<T>& item
 
 } // namespace
 
-void clFolderListEntry::deliverInfo(const QString& path, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
+void clFolderListEntry::deliverInfo(const QString& name, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
 {
     if (!m_infoLoader || !m_infoLoader->isCurrent(cookie))
         return;
@@ -865,7 +868,7 @@ void clFolderListEntry::deliverInfo(const QString& path, const QKMediaFileInfoRe
     {
         std::lock_guard<std::mutex> lock(m_lock);
         const size_t record = FindFrom(m_filesIntermediate, m_infoRecordCursor,
-                                       [&](const clAsyncReadFileRef& item) { return item->path == path; });
+                                       [&](const clAsyncReadFileRef& item) { return item->name == name; });
         if (record < m_filesIntermediate.size()) {
             auto updated = std::make_shared<clAsyncReadFile>(*m_filesIntermediate[record]);
             updated->info = info;
@@ -873,7 +876,7 @@ void clFolderListEntry::deliverInfo(const QString& path, const QKMediaFileInfoRe
             m_infoRecordCursor = record + 1;
         }
         const size_t row =
-            FindFrom(m_files, m_infoFileCursor, [&](const clFileListEntryRef& item) { return item->path() == path; });
+            FindFrom(m_files, m_infoFileCursor, [&](const clFileListEntryRef& item) { return item->name() == name; });
         if (row < m_files.size()) {
             file = m_files[row];
             m_infoFileCursor = row + 1;
@@ -881,7 +884,7 @@ void clFolderListEntry::deliverInfo(const QString& path, const QKMediaFileInfoRe
     }
     if (!file)
         return;
-    file->refreshInfo(m_globals->formats().fileTypeOfPath(path).value_or(QString()), info);
+    file->refreshInfo(m_globals->formats().fileTypeOfPath(name).value_or(QString()), info);
     if (const auto owner = m_globals->owner())
         owner->folderFileInfoLoaded(this, file);
 }
@@ -1268,20 +1271,21 @@ void EmitFromListing(CollectContext& context, const std::vector<clAsyncReadFileR
             return;
         if (!item->lastModified.isValid())
             continue;
-        const std::optional<QString> format = context.formats.fileTypeOfPath(item->path);
+        const std::optional<QString> format = context.formats.fileTypeOfPath(item->name);
         if (!format)
             continue;
-        if (state != Recursive && state != NonRecursive && !context.selection.contains(item->path))
+        if (state != Recursive && state != NonRecursive && !context.selection.contains(item->path()))
             continue;
         clAsyncReadFileRef record = item;
         if (getMeta) {
             auto withInfo = std::make_shared<clAsyncReadFile>(*item);
-            withInfo->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item->path));
+            withInfo->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item->path()));
             if (!withInfo->info)
                 continue;
             record = std::move(withInfo);
         }
-        if (context.filter && !context.filter->testPath(record->path, record->info.get(), FileTime(record->lastModified)))
+        if (context.filter &&
+            !context.filter->testPath(record->name, record->info.get(), FileTime(record->lastModified)))
             continue;
         auto file = std::make_shared<clFileListEntry>(record, *format, std::weak_ptr<clFolderListEntry>());
         file->setCheckedInner(true);

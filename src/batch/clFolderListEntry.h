@@ -283,7 +283,7 @@ private:
     bool m_filesInList = false;
     std::unique_ptr<KillSwitchHolder> m_loader;
     std::unique_ptr<KillSwitchHolder> m_infoLoader;
-    std::vector<QString> m_infoPaths;                 // the files the reader above probes, in order
+    std::vector<QString> m_infoPaths;                    // the names of the files the reader above probes, in order
     size_t m_infoFileCursor = 0, m_infoRecordCursor = 0; // where its last delivery was found
     // Bumped whenever the rows, the filter or what new rows are ticked with may have changed
     // on the main thread: a file list built meanwhile on a worker is then built again here.
