@@ -91,7 +91,16 @@ public:
 
 std::string PathText(const QString& path)
 {
-    return XStrFromQString(path).ToUTF8String();
+    // Most paths are plain ASCII, which is its own UTF-8; the others take the lossless way
+    // back to the bytes they were read from.
+    std::string text;
+    text.reserve(static_cast<size_t>(path.size()));
+    for (const QChar c : path) {
+        if (c.unicode() >= 0x80)
+            return XStrFromQString(path).ToUTF8String();
+        text.push_back(static_cast<char>(c.unicode()));
+    }
+    return text;
 }
 
 QString PathOf(const std::string& argument)
