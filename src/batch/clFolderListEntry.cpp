@@ -76,6 +76,16 @@ bool Readable(int state)
 
 } // namespace
 
+// The rows a worker made of a listing, for the main thread to take.
+struct clFolderListEntry::FilesResult {
+    std::vector<clAsyncReadFileRef> records;
+    std::vector<clFileListEntryRef> files;
+    std::vector<clFileListEntryRef> gone; // ticked rows whose file is no longer listed
+    QList<KRASortDescriptor> sortedBy;
+    uint64_t generation = 0;
+    bool newTicks = false;
+};
+
 KRAFolderTreeOwner::~KRAFolderTreeOwner() = default;
 KRACollectSink::~KRACollectSink() = default;
 
@@ -420,7 +430,11 @@ void clFolderListEntry::wantFolders()
 
 void clFolderListEntry::wantFiles()
 {
-    wantFolders();
+    if (!m_wantFolders) {
+        m_wantFiles = true; // the first listing makes the rows as well
+        beginLoadFolders();
+        return;
+    }
     if (!m_wantFiles)
         beginLoadFiles();
 }
@@ -448,20 +462,27 @@ void clFolderListEntry::beginLoadFolders()
     const KillSwitchRef cookie = m_loader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
     const QString path = m_path;
-    const bool posted = KRAWorkerPool::shared().post([weak, path, cookie] {
+    // With the files wanted too, their rows are made in the same visit to the worker: a
+    // tree listed folder after folder does not wait for two round trips each.
+    const std::shared_ptr<const FilesJob> job = m_wantFiles ? filesJob() : nullptr;
+    const bool posted = KRAWorkerPool::shared().post([weak, path, job, cookie] {
         if (cookie->die())
             return;
         Listing listing = listFolder(path);
-        XPostToMainThread([weak, listing = std::move(listing), cookie]() mutable {
+        std::shared_ptr<FilesResult> files;
+        if (job && listing.ok())
+            files = runFilesJob(*job, listing.files, cookie);
+        XPostToMainThread([weak, listing = std::move(listing), files, cookie]() mutable {
             if (const auto self = weak.lock())
-                self->contentLoaded(std::move(listing), cookie);
+                self->contentLoaded(std::move(listing), cookie, files);
         });
     });
     if (!posted)
         m_loader.reset();
 }
 
-void clFolderListEntry::contentLoaded(Listing listing, const KillSwitchRef& cookie)
+void clFolderListEntry::contentLoaded(Listing listing, const KillSwitchRef& cookie,
+                                      const std::shared_ptr<FilesResult>& files)
 {
     if (!m_loader || !m_loader->isCurrent(cookie))
         return;
@@ -485,8 +506,14 @@ void clFolderListEntry::contentLoaded(Listing listing, const KillSwitchRef& cook
         m_allContent = std::move(content);
     }
     makeFoldersRefreshOwner();
-    if (m_wantFiles)
-        beginLoadFiles();
+    if (m_wantFiles) {
+        if (files && files->generation == m_filesGeneration) {
+            m_loader = std::make_unique<KillSwitchHolder>();
+            filesLoaded(*files, m_loader->killSwitch());
+        } else {
+            beginLoadFiles();
+        }
+    }
     if (gone)
         if (const auto owner = m_globals->owner())
             owner->folderAccessError(this, error, errorNumber);
@@ -619,15 +646,6 @@ struct TickRule {
 
 } // namespace
 
-struct clFolderListEntry::FilesResult {
-    std::vector<clAsyncReadFileRef> records;
-    std::vector<clFileListEntryRef> files;
-    std::vector<clFileListEntryRef> gone; // ticked rows whose file is no longer listed
-    QList<KRASortDescriptor> sortedBy;
-    uint64_t generation = 0;
-    bool newTicks = false;
-};
-
 namespace {
 
 // The rows of the scanned records that pass the format list and the filter: rows the folder
@@ -682,51 +700,85 @@ const QList<KRASortDescriptor>& ListingOrder()
 
 } // namespace
 
+// What a worker needs to make the rows of a listing, taken on the main thread.
+struct clFolderListEntry::FilesJob {
+    std::weak_ptr<clFolderListEntry> folder;
+    folderListGlobalsRef globals;
+    std::vector<clAsyncReadFileRef> hints;
+    std::vector<clFileListEntryRef> existing;
+    std::shared_ptr<const KRAFileFilter> filter;
+    bool getMeta = false;
+    TickRule rule;
+    QList<KRASortDescriptor> sortBy;
+    uint64_t generation = 0;
+
+    // None when the kill switch was raised.
+    std::shared_ptr<FilesResult> run(const std::vector<clAsyncReadFileRef>& files, const KillSwitchRef& cookie) const
+    {
+        auto records = readFromURLs(files, hints, getMeta, cookie);
+        if (!records || cookie->die())
+            return nullptr;
+        auto result = std::make_shared<FilesResult>();
+        result->records = std::move(*records);
+        result->generation = generation;
+        BuildRows(result->records, existing, globals->formats(), filter.get(), rule, folder, result->files,
+                  result->gone, result->newTicks);
+        if (sortBy != ListingOrder())
+            sortRows(result->files, sortBy);
+        result->sortedBy = sortBy;
+        return result;
+    }
+};
+
+std::shared_ptr<clFolderListEntry::FilesResult>
+clFolderListEntry::runFilesJob(const FilesJob& job, const std::vector<clAsyncReadFileRef>& files,
+                               const KillSwitchRef& cookie)
+{
+    return job.run(files, cookie);
+}
+
+std::shared_ptr<const clFolderListEntry::FilesJob> clFolderListEntry::filesJob()
+{
+    auto job = std::make_shared<FilesJob>();
+    job->folder = weak_from_this();
+    job->globals = m_globals;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        job->hints = m_filesIntermediate;
+        job->existing = m_files;
+    }
+    // The worker works on copies: the window may change its filter and its selection meanwhile
+    // (and then the rows are built again on arrival).
+    const std::shared_ptr<KRAFileFilter> current = m_globals->fileFilter();
+    job->filter = current ? std::make_shared<const KRAFileFilter>(*current) : nullptr;
+    job->getMeta = job->filter && job->filter->needsInfo();
+    job->rule.state = checkState();
+    if (job->rule.state != Recursive && job->rule.state != NonRecursive)
+        if (const auto owner = m_globals->owner())
+            job->rule.selection = owner->currentSelection().toMap();
+    job->sortBy = m_sortWanted.isEmpty() ? ListingOrder() : m_sortWanted;
+    job->generation = m_filesGeneration;
+    return job;
+}
+
 void clFolderListEntry::beginLoadFiles()
 {
     m_wantFiles = true;
     std::shared_ptr<const Listing> listing;
-    std::vector<clAsyncReadFileRef> hints;
-    std::vector<clFileListEntryRef> existing;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_allContent)
             return;
         listing = m_allContent;
-        hints = m_filesIntermediate;
-        existing = m_files;
     }
-    // The worker works on copies: the window may change its filter and its selection meanwhile
-    // (and then the rows are built again on arrival).
-    const std::shared_ptr<KRAFileFilter> current = m_globals->fileFilter();
-    const std::shared_ptr<const KRAFileFilter> filter =
-        current ? std::make_shared<const KRAFileFilter>(*current) : nullptr;
-    const bool getMeta = filter && filter->needsInfo();
-    TickRule rule;
-    rule.state = checkState();
-    if (rule.state != Recursive && rule.state != NonRecursive)
-        if (const auto owner = m_globals->owner())
-            rule.selection = owner->currentSelection().toMap();
-    const QList<KRASortDescriptor> sortBy = m_sortWanted.isEmpty() ? ListingOrder() : m_sortWanted;
-    const uint64_t generation = m_filesGeneration;
+    const std::shared_ptr<const FilesJob> job = filesJob();
     m_loader = std::make_unique<KillSwitchHolder>();
     const KillSwitchRef cookie = m_loader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
-    const folderListGlobalsRef globals = m_globals;
-    const bool posted = KRAWorkerPool::shared().post([weak, globals, listing = std::move(listing),
-                                                      hints = std::move(hints), existing = std::move(existing), filter,
-                                                      getMeta, rule = std::move(rule), sortBy, generation, cookie] {
-        auto records = readFromURLs(listing->files, hints, getMeta, cookie);
-        if (!records || cookie->die())
+    const bool posted = KRAWorkerPool::shared().post([weak, listing = std::move(listing), job, cookie] {
+        const std::shared_ptr<FilesResult> result = runFilesJob(*job, listing->files, cookie);
+        if (!result)
             return;
-        auto result = std::make_shared<FilesResult>();
-        result->records = std::move(*records);
-        result->generation = generation;
-        BuildRows(result->records, existing, globals->formats(), filter.get(), rule, weak, result->files, result->gone,
-                  result->newTicks);
-        if (sortBy != ListingOrder())
-            sortRows(result->files, sortBy);
-        result->sortedBy = sortBy;
         XPostToMainThread([weak, result, cookie] {
             if (const auto self = weak.lock())
                 self->filesLoaded(*result, cookie);

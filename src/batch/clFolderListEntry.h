@@ -244,8 +244,14 @@ private:
     void beginLoadFolders();
     void beginLoadFiles();
     void beginLoadFileInfo();
-    void contentLoaded(Listing listing, const KillSwitchRef& cookie);
     struct FilesResult;
+    struct FilesJob;
+    std::shared_ptr<const FilesJob> filesJob();
+    // None when the kill switch was raised.
+    static std::shared_ptr<FilesResult> runFilesJob(const FilesJob& job, const std::vector<clAsyncReadFileRef>& files,
+                                                    const KillSwitchRef& cookie);
+    void contentLoaded(Listing listing, const KillSwitchRef& cookie,
+                       const std::shared_ptr<FilesResult>& files = nullptr);
     void filesLoaded(FilesResult& result, const KillSwitchRef& cookie);
     void deliverInfo(const QString& path, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie);
     std::optional<clFoldersAddRemove> makeFolders();

@@ -47,6 +47,11 @@ bool RunUntil(const std::function<bool()>& done)
     return Queue().RunUntil(done, 5 * 60 * 1000);
 }
 
+std::string PathText(const QString& path)
+{
+    return XStrFromQString(path).ToUTF8String();
+}
+
 // Standard output in large writes: a hundred thousand paths are not a hundred thousand write
 // calls. Flushed before every exit path returns to the driver.
 class Output {
@@ -57,6 +62,21 @@ public:
         m_buffer += text;
         if (m_buffer.size() >= (1u << 16))
             flush();
+    }
+    // A path and a line break, straight into the buffer when the path is plain ASCII (its own
+    // UTF-8); other paths take the lossless way back to the bytes they were read from.
+    void addLine(const QString& path)
+    {
+        const size_t start = m_buffer.size();
+        for (const QChar c : path) {
+            if (c.unicode() >= 0x80) {
+                m_buffer.resize(start);
+                add(PathText(path) + "\n");
+                return;
+            }
+            m_buffer.push_back(static_cast<char>(c.unicode()));
+        }
+        add("\n");
     }
     void flush()
     {
@@ -89,20 +109,6 @@ public:
     QVariant m_selection;
 };
 
-std::string PathText(const QString& path)
-{
-    // Most paths are plain ASCII, which is its own UTF-8; the others take the lossless way
-    // back to the bytes they were read from.
-    std::string text;
-    text.reserve(static_cast<size_t>(path.size()));
-    for (const QChar c : path) {
-        if (c.unicode() >= 0x80)
-            return XStrFromQString(path).ToUTF8String();
-        text.push_back(static_cast<char>(c.unicode()));
-    }
-    return text;
-}
-
 QString PathOf(const std::string& argument)
 {
     return XStrToQString(XStr::FromUTF8(ToolAbsolutePath(argument).c_str()));
@@ -111,7 +117,7 @@ QString PathOf(const std::string& argument)
 void PrintFiles(const std::vector<clFileListEntryRef>& files)
 {
     for (const clFileListEntryRef& file : files)
-        Out().add(PathText(file->path()) + "\n");
+        Out().addLine(file->path());
 }
 
 void ListTree(const clFolderListEntryRef& folder, bool recursive)
@@ -261,7 +267,7 @@ clFolderListEntryRef TickedTree(int argc, char** argv, int first, int* status)
 class PrintSink : public KRACollectSink {
 public:
     bool aborting() const override { return false; }
-    void addFile(const clFileListEntryRef& file) override { Out().add(PathText(file->path()) + "\n"); }
+    void addFile(const clFileListEntryRef& file) override { Out().addLine(file->path()); }
 };
 
 int Collect(int argc, char** argv)
@@ -307,7 +313,7 @@ int Profile(int argc, char** argv)
     profile->selection = selection;
     if (!profile->save())
         return ToolFail(argv[0], profile->lastError().toStdString());
-    ToolWrite(PathText(KRABatchConverterProfile::profilePath(name)) + "\n");
+    Out().add(PathText(KRABatchConverterProfile::profilePath(name)) + "\n");
     return 0;
 }
 
