@@ -999,8 +999,11 @@ void clFolderListEntry::applyFormatFilterRecur()
 void clFolderListEntry::recountChecked()
 {
     int64_t count = 0;
-    for (const clFileListEntryRef& file : files())
-        count += file->checked() ? 1 : 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const clFileListEntryRef& file : m_files)
+            count += file->checked() ? 1 : 0;
+    }
     m_checkedFiles = count;
 }
 
