@@ -125,9 +125,15 @@ void ListTree(const clFolderListEntryRef& folder, bool recursive)
     folder->wantFiles();
     RunUntil([&] { return folder->filesLoaded() || !folder->accessError().isEmpty(); });
     PrintFiles(folder->files());
-    if (recursive)
-        for (const clFolderListEntryRef& child : folder->folders())
-            ListTree(child, true);
+    if (!recursive)
+        return;
+    const std::vector<clFolderListEntryRef> children = folder->folders();
+    // Asked for all at once, the sub-folders are listed by the tree's workers while the
+    // earlier ones are printed, instead of one wait per folder.
+    for (const clFolderListEntryRef& child : children)
+        child->wantFiles();
+    for (const clFolderListEntryRef& child : children)
+        ListTree(child, true);
 }
 
 int List(int argc, char** argv)
