@@ -932,6 +932,10 @@ void clFolderListEntry::deliverInfo(const QString& name, const QKMediaFileInfoRe
         if (row < m_files.size()) {
             file = m_files[row];
             m_infoFileCursor = row + 1;
+            // The media columns' values change with it: an order by one of them no longer holds
+            // (names, sizes and dates stay as they are).
+            if (m_filesSortedBy != ListingOrder())
+                m_filesSortedBy.clear();
         }
     }
     if (!file)
