@@ -3,6 +3,8 @@
 // behave, and changes made on the main thread while a worker builds the rows are not lost.
 #include "batch/BatchTestSupport.h"
 #include "batch/KRAFileFilter.h"
+#include "common/MediaTestFiles.h"
+#include "common/TestStore.h"
 
 #include <gtest/gtest.h>
 
@@ -190,6 +192,29 @@ TEST_F(FolderListing, ANewListingKeepsTheOrderTheTableAskedFor)
     EXPECT_EQ(root->sortFilesUsingDescriptors({bySize}), root->files());
     root->sortFilesUsingDescriptors({KRASortDescriptor::forColumn(QStringLiteral("Name"))});
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.mkv", "b.mkv", "c.mkv", "d.mkv", "e.mkv"}));
+}
+
+TEST_F(FolderListing, InformationArrivingLaterKeepsTheListedSizeAndDate)
+{
+    if (ProgramOnPath("ffmpeg").empty() || ProgramOnPath("ffprobe").empty())
+        GTEST_SKIP() << "ffmpeg and ffprobe are needed";
+    const TestStoreScope store;
+    ASSERT_TRUE(MakeTestVideo(dir.file("top/clip.mkv"), "160x120", "25", "1"));
+    struct stat listed {};
+    ASSERT_EQ(stat(dir.file("top/clip.mkv").c_str(), &listed), 0);
+    root->globals()->loadInfoForColumns = true;
+    ASSERT_TRUE(LoadFiles(root));
+    const clFileListEntryRef row = Row("clip.mkv");
+    ASSERT_TRUE(row);
+    EXPECT_FALSE(row->info());
+    // Grown after the listing: the information is delivered on this thread only from now on,
+    // and what it brings must not come with a new look at the disk.
+    std::ofstream(dir.file("top/clip.mkv"), std::ios::app) << std::string(4096, '\0');
+    SetTimes(dir.file("top/clip.mkv"), 1000000000, 1000000000);
+    ASSERT_TRUE(RunMainUntil([&] { return row->info() != nullptr; }));
+    EXPECT_FALSE(row->attribByName(QStringLiteral("Length")).isEmpty());
+    EXPECT_EQ(row->size(), static_cast<uint64_t>(listed.st_size));
+    EXPECT_EQ(row->dateModified().toSecsSinceEpoch(), listed.st_mtim.tv_sec);
 }
 
 } // namespace
