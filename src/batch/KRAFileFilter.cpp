@@ -29,10 +29,16 @@ qint64 LeadingDays(const QString& text)
 
 bool KRAFileFilter::testJustURL(const QUrl& url) const
 {
+    if (!m_filters.contains(QStringLiteral("File Types")))
+        return true;
+    return testJustPath(XStrToQString(XPathFromFileURL(url)));
+}
+
+bool KRAFileFilter::testJustPath(const QString& path) const
+{
     const auto types = m_filters.find(QStringLiteral("File Types"));
     if (types == m_filters.end())
         return true;
-    const QString path = XStrToQString(XPathFromFileURL(url));
     const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot <= 0 || dot + 1 >= name.size())
@@ -42,7 +48,15 @@ bool KRAFileFilter::testJustURL(const QUrl& url) const
 
 bool KRAFileFilter::testURL(const QUrl& url, const QKMediaFileInfo* info, std::optional<uint64_t> lastModified) const
 {
-    if (!testJustURL(url))
+    if (m_filters.isEmpty())
+        return true;
+    return testPath(XStrToQString(XPathFromFileURL(url)), info, lastModified);
+}
+
+bool KRAFileFilter::testPath(const QString& path, const QKMediaFileInfo* info,
+                             std::optional<uint64_t> lastModified) const
+{
+    if (!testJustPath(path))
         return false;
     for (auto it = m_filters.begin(); it != m_filters.end(); ++it) {
         if (it.key() == QLatin1String("File Types") || it->isEmpty())

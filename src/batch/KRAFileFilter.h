@@ -28,6 +28,10 @@ public:
     // read it; without it the date test takes the information's.
     bool testURL(const QUrl& url, const QKMediaFileInfo* info,
                  std::optional<uint64_t> lastModified = std::nullopt) const;
+    // The same for a path as the folder listing decoded it (no URL made per file).
+    bool testJustPath(const QString& path) const;
+    bool testPath(const QString& path, const QKMediaFileInfo* info,
+                  std::optional<uint64_t> lastModified = std::nullopt) const;
     void setFilterMeta(const QString& key, const QSet<QString>& entries);
     void setFilterMeta(const QString& key, const std::optional<QStringList>& entries);
     std::optional<QSet<QString>> filterForMeta(const QString& key) const;

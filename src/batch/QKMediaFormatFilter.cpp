@@ -119,11 +119,13 @@ std::optional<QString> QKMediaFormatFilter::fileTypeOf(const QUrl& url) const
 
 std::optional<QString> QKMediaFormatFilter::fileTypeOfPath(const QString& path) const
 {
-    const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    // Views, not copies: this runs for every file of every folder listed.
+    const QStringView name = QStringView(path).mid(path.lastIndexOf(QLatin1Char('/')) + 1);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot >= 0 ? name.mid(dot) : QStringLiteral(".");
+    const QStringView extension = dot >= 0 ? name.mid(dot) : QStringView(u".");
     for (const QKMediaFormatFilterEntry& entry : m_formats)
-        if (entry.extension.compare(extension, Qt::CaseInsensitive) == 0)
+        if (entry.extension.size() == extension.size() &&
+            QStringView(entry.extension).compare(extension, Qt::CaseInsensitive) == 0)
             return entry.enabled ? std::optional<QString>(entry.name) : std::nullopt;
     return std::nullopt;
 }

@@ -10,27 +10,39 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <array>
+
 namespace {
 
-// The file's times from statx; an invalid date for a time the file system does not keep.
-QDateTime FileTime(const QUrl& url, unsigned int which)
+QDateTime FromStatx(const statx_timestamp& time)
 {
-    const std::string path = XPathFromFileURL(url).ToUTF8String();
-    struct statx st {};
-    if (path.empty() || statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
-        return QDateTime();
-    const statx_timestamp* time = nullptr;
-    if (which == STATX_BTIME) {
-        if (!(st.stx_mask & STATX_BTIME))
-            return QDateTime();
-        time = &st.stx_btime;
-    } else {
-        time = which == STATX_ATIME ? &st.stx_atime : &st.stx_mtime;
-    }
-    return QDateTime::fromMSecsSinceEpoch(time->tv_sec * 1000LL + time->tv_nsec / 1000000, Qt::UTC);
+    return QDateTime::fromMSecsSinceEpoch(time.tv_sec * 1000LL + time.tv_nsec / 1000000, Qt::UTC);
 }
 
 } // namespace
+
+QUrl clAsyncReadFile::url() const
+{
+    return XFileURL(XStrFromQString(path()));
+}
+
+clAsyncReadFileRef clAsyncReadFile::stat(const QString& path)
+{
+    auto record = std::make_shared<clAsyncReadFile>();
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    record->folder = path.left(slash + 1);
+    record->name = path.mid(slash + 1);
+    const std::string bytes = XStrFromQString(path).ToUTF8String();
+    struct statx st {};
+    if (bytes.empty() || statx(AT_FDCWD, bytes.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return record;
+    record->size = st.stx_size;
+    record->lastModified = FromStatx(st.stx_mtime);
+    record->accessed = FromStatx(st.stx_atime);
+    if (st.stx_mask & STATX_BTIME)
+        record->created = FromStatx(st.stx_btime);
+    return record;
+}
 
 clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
                                  const std::shared_ptr<clFolderListEntry>& folder, const QKMediaFileInfoRef& info)
@@ -42,26 +54,66 @@ clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
 clFileListEntry::clFileListEntry(const QUrl& url, const QString& formatName,
                                  const std::shared_ptr<clFolderListEntry>& folder, const QKMediaFileInfoRef& info,
                                  uint64_t size, const QDateTime& lastModified)
-    : m_columnsInfo(info ? std::make_shared<QKFileInfoColumns>(info.get()) : nullptr), m_url(url), m_parent(folder),
-      m_formatName(formatName), m_size(size), m_lastModified(lastModified), m_info(info)
+    : m_parent(folder)
 {
+    const QString path = XStrToQString(XPathFromFileURL(url));
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    auto record = std::make_shared<clAsyncReadFile>();
+    record->folder = path.left(slash + 1);
+    record->name = path.mid(slash + 1);
+    record->info = info;
+    record->size = size;
+    record->lastModified = lastModified;
+    store(record, formatName);
+}
+
+clFileListEntry::clFileListEntry(const clAsyncReadFileRef& record, const QString& formatName,
+                                 const std::weak_ptr<clFolderListEntry>& folder)
+    : m_columnsInfo(record->info ? std::make_shared<QKFileInfoColumns>(record->info.get()) : nullptr), m_record(record),
+      m_parent(folder), m_formatName(formatName)
+{
+}
+
+std::mutex& clFileListEntry::lock() const
+{
+    static std::array<std::mutex, 64> locks;
+    return locks[(reinterpret_cast<uintptr_t>(this) >> 6) % locks.size()];
+}
+
+void clFileListEntry::store(const clAsyncReadFileRef& record, const QString& formatName)
+{
+    QKFileInfoColumnsRef columns = record->info ? std::make_shared<QKFileInfoColumns>(record->info.get()) : nullptr;
+    clAsyncReadFileRef old;
+    QKFileInfoColumnsRef oldColumns;
+    std::lock_guard<std::mutex> guard(lock());
+    // The old values are released after the lock: their destructors may be long.
+    old = std::exchange(m_record, record);
+    oldColumns = std::exchange(m_columnsInfo, std::move(columns));
+    m_formatName = formatName;
 }
 
 void clFileListEntry::refreshWithURL(const QUrl& url, const QString& formatName, const QKMediaFileInfoRef& info)
 {
-    const std::string path = XPathFromFileURL(url).ToUTF8String();
-    struct stat st {};
-    const bool known = !path.empty() && stat(path.c_str(), &st) == 0;
-    const QKFileInfoColumnsRef columns = info ? std::make_shared<QKFileInfoColumns>(info.get()) : nullptr;
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_url = url;
-    m_size = known ? static_cast<uint64_t>(st.st_size) : 0;
-    m_lastModified =
-        known ? QDateTime::fromMSecsSinceEpoch(st.st_mtim.tv_sec * 1000LL + st.st_mtim.tv_nsec / 1000000, Qt::UTC)
-              : QDateTime();
-    m_formatName = formatName;
-    m_info = info;
-    m_columnsInfo = columns;
+    auto record = std::make_shared<clAsyncReadFile>(*clAsyncReadFile::stat(XStrToQString(XPathFromFileURL(url))));
+    record->info = info;
+    store(record, formatName);
+}
+
+void clFileListEntry::refresh(const clAsyncReadFileRef& record, const QString& formatName)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock());
+        if (m_record == record && m_formatName == formatName)
+            return; // an unchanged file of a new listing
+    }
+    store(record, formatName);
+}
+
+void clFileListEntry::refreshInfo(const QString& formatName, const QKMediaFileInfoRef& info)
+{
+    auto record = std::make_shared<clAsyncReadFile>(*this->record());
+    record->info = info;
+    store(record, formatName);
 }
 
 void clFileListEntry::setChecked(bool checked)
@@ -72,66 +124,67 @@ void clFileListEntry::setChecked(bool checked)
         folder->onFileChecked(checked);
 }
 
+clAsyncReadFileRef clFileListEntry::record() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    return m_record;
+}
+
 QUrl clFileListEntry::url() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_url;
+    return record()->url();
 }
 
 QString clFileListEntry::path() const
 {
-    return XStrToQString(XPathFromFileURL(url()));
+    return record()->path();
 }
 
 bool clFileListEntry::existsAsFile() const
 {
     struct stat st {};
-    return stat(XPathFromFileURL(url()).ToUTF8String().c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return stat(XStrFromQString(path()).ToUTF8String().c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 QString clFileListEntry::name() const
 {
-    const QString full = path();
-    return full.mid(full.lastIndexOf(QLatin1Char('/')) + 1);
+    return record()->name;
 }
 
 QString clFileListEntry::formatName() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::mutex> guard(lock());
     return m_formatName;
 }
 
 uint64_t clFileListEntry::size() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_size;
+    return record()->size;
 }
 
 QDateTime clFileListEntry::lastModified() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_lastModified;
+    return record()->lastModified;
 }
 
 QKMediaFileInfoRef clFileListEntry::info() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_info;
+    return record()->info;
 }
 
 QDateTime clFileListEntry::dateModified() const
 {
-    return FileTime(url(), STATX_MTIME);
+    return record()->lastModified;
 }
 
 QDateTime clFileListEntry::dateCreated() const
 {
-    return FileTime(url(), STATX_BTIME);
+    return record()->created;
 }
 
 QDateTime clFileListEntry::dateAccessed() const
 {
-    return FileTime(url(), STATX_ATIME);
+    return record()->accessed;
 }
 
 QString clFileListEntry::formatDate(const QDateTime& date)
@@ -146,9 +199,8 @@ QVariant clFileListEntry::attribByName(const QString& column, bool forSort) cons
     if (column == QLatin1String("Name"))
         return name();
     if (column == QLatin1String("Folder")) {
-        const QString full = path();
-        const qsizetype slash = full.lastIndexOf(QLatin1Char('/'));
-        return slash <= 0 ? QStringLiteral("/") : full.left(slash);
+        const QString folder = record()->folder;
+        return folder.size() <= 1 ? QStringLiteral("/") : folder.left(folder.size() - 1);
     }
     if (column == QLatin1String("Size"))
         return forSort ? QVariant::fromValue<qulonglong>(size()) : QVariant(QKStringTools::formatFileSize(size()));
@@ -162,7 +214,7 @@ QVariant clFileListEntry::attribByName(const QString& column, bool forSort) cons
         return dateAccessed();
     QKFileInfoColumnsRef columns;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::mutex> guard(lock());
         columns = m_columnsInfo;
     }
     return columns ? columns->getValue(column, forSort) : QVariant();

@@ -8,6 +8,8 @@
 #include "platform/XWorkspace.h"
 #include "xclass/XMainQueue.h"
 
+#include <QHash>
+#include <QSet>
 #include <QtDebug>
 
 #include <dirent.h>
@@ -43,12 +45,7 @@ QString Text(const char* bytes)
     return XStrToQString(XStr::FromUTF8(bytes));
 }
 
-QString JoinPath(const QString& folder, const QString& name)
-{
-    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
-}
-
-QDateTime FromTimespec(const timespec& time)
+QDateTime FromStatx(const statx_timestamp& time)
 {
     return QDateTime::fromMSecsSinceEpoch(time.tv_sec * 1000LL + time.tv_nsec / 1000000, Qt::UTC);
 }
@@ -72,17 +69,22 @@ uint64_t FileTime(const QDateTime& time)
     return static_cast<uint64_t>((time.toMSecsSinceEpoch() + kSeconds1601To1970 * 1000) * 10000);
 }
 
-bool HasEntry(const QVariant& selection, const QString& path)
-{
-    return selection.typeId() == QMetaType::QVariantMap && selection.toMap().contains(path);
-}
-
 bool Readable(int state)
 {
     return state == Recursive || state == NonRecursive || state == IndivSelected || state == Checked;
 }
 
 } // namespace
+
+// The rows a worker made of a listing, for the main thread to take.
+struct clFolderListEntry::FilesResult {
+    std::vector<clAsyncReadFileRef> records;
+    std::vector<clFileListEntryRef> files;
+    std::vector<clFileListEntryRef> gone; // ticked rows whose file is no longer listed
+    QList<KRASortDescriptor> sortedBy;
+    uint64_t generation = 0;
+    bool newTicks = false;
+};
 
 KRAFolderTreeOwner::~KRAFolderTreeOwner() = default;
 KRACollectSink::~KRACollectSink() = default;
@@ -233,24 +235,65 @@ void clFolderListEntry::grabRelativePath(QStringList& names, const clFolderListE
 std::vector<clFileListEntryRef>
 clFolderListEntry::sortFilesUsingDescriptors(const QList<KRASortDescriptor>& descriptors)
 {
-    std::vector<clFileListEntryRef> sorted = files();
-    std::stable_sort(sorted.begin(), sorted.end(), [&](const clFileListEntryRef& a, const clFileListEntryRef& b) {
-        for (const KRASortDescriptor& descriptor : descriptors) {
-            const QString column = descriptor.identifier();
-            int order = 0;
-            if (descriptor.comparison == KRASortComparison::Natural)
-                order = KRACompareNatural(a->attribByName(column, true).toString(),
-                                          b->attribByName(column, true).toString());
-            else
-                order = KRAComparePlain(a->attribByName(column, true), b->attribByName(column, true));
-            if (order != 0)
-                return descriptor.ascending ? order < 0 : order > 0;
+    m_sortWanted = descriptors;
+    std::vector<clFileListEntryRef> sorted;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_filesSortedBy == descriptors)
+            return m_files; // already in that order: a big folder is not sorted again on every refresh
+        sorted = m_files;
+    }
+    sortRows(sorted, descriptors);
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_files = sorted;
+    m_filesSortedBy = descriptors;
+    return sorted;
+}
+
+void clFolderListEntry::sortRows(std::vector<clFileListEntryRef>& rows, const QList<KRASortDescriptor>& descriptors)
+{
+    if (rows.size() < 2 || descriptors.isEmpty())
+        return;
+    struct Value {
+        QString key, text;
+        QVariant plain;
+    };
+    const size_t count = rows.size();
+    std::vector<std::vector<Value>> values(static_cast<size_t>(descriptors.size()), std::vector<Value>(count));
+    for (qsizetype d = 0; d < descriptors.size(); ++d) {
+        const KRASortDescriptor& descriptor = descriptors[d];
+        const QString column = descriptor.identifier();
+        for (size_t i = 0; i < count; ++i) {
+            Value& value = values[static_cast<size_t>(d)][i];
+            if (descriptor.comparison == KRASortComparison::Natural) {
+                value.text = rows[i]->attribByName(column, true).toString();
+                value.key = KRANaturalSortKey(value.text);
+            } else {
+                value.plain = rows[i]->attribByName(column, true);
+            }
+        }
+    }
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        for (qsizetype d = 0; d < descriptors.size(); ++d) {
+            const KRASortDescriptor& descriptor = descriptors[d];
+            const Value& x = values[static_cast<size_t>(d)][a];
+            const Value& y = values[static_cast<size_t>(d)][b];
+            const int result = descriptor.comparison == KRASortComparison::Natural
+                                   ? KRACompareNatural(x.key, x.text, y.key, y.text)
+                                   : KRAComparePlain(x.plain, y.plain);
+            if (result != 0)
+                return descriptor.ascending ? result < 0 : result > 0;
         }
         return false;
     });
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_files = sorted;
-    return sorted;
+    std::vector<clFileListEntryRef> sorted;
+    sorted.reserve(count);
+    for (size_t i : order)
+        sorted.push_back(std::move(rows[i]));
+    rows.swap(sorted);
 }
 
 // ---- Listing and scanning (any thread) ----
@@ -266,67 +309,102 @@ clFolderListEntry::Listing clFolderListEntry::listFolder(const QString& path)
         return listing;
     }
     const int fd = dirfd(dir);
-    std::vector<std::pair<QString, ListItem>> keyed;
+    struct Keyed {
+        QString key;
+        QString name;
+        std::shared_ptr<clAsyncReadFile> file; // none for a folder
+    };
+    std::vector<Keyed> keyed;
+    const QString prefix = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
     while (const dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') // hidden, and "." and ".."
             continue;
-        struct stat st {};
-        if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        const QString name = Text(entry->d_name);
+        if (entry->d_type == DT_DIR) { // a folder needs no stat: nothing of it is shown
+            keyed.push_back({KRANaturalSortKey(name), name, nullptr});
             continue;
-        if (S_ISLNK(st.st_mode)) {
+        }
+        struct statx st {};
+        constexpr unsigned int kWanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_ATIME | STATX_BTIME;
+        if (statx(fd, entry->d_name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kWanted, &st) != 0)
+            continue;
+        if (S_ISLNK(st.stx_mode)) {
             // A link to a file counts as that file; a link to a folder is not followed, so
             // that a ticked tree cannot loop or wander off to the whole disk.
-            if (fstatat(fd, entry->d_name, &st, 0) != 0 || S_ISDIR(st.st_mode))
+            if (statx(fd, entry->d_name, AT_NO_AUTOMOUNT, kWanted, &st) != 0 || S_ISDIR(st.stx_mode))
                 continue;
         }
-        ListItem item;
-        const QString name = Text(entry->d_name);
-        item.path = JoinPath(path, name);
-        item.url = XFileURL(XStrFromQString(item.path));
-        item.isFolder = S_ISDIR(st.st_mode);
-        item.size = static_cast<uint64_t>(st.st_size);
-        item.modified = FromTimespec(st.st_mtim);
-        item.device = st.st_dev;
-        item.inode = st.st_ino;
-        keyed.emplace_back(KRANaturalSortKey(name), std::move(item));
+        if (S_ISDIR(st.stx_mode)) {
+            keyed.push_back({KRANaturalSortKey(name), name, nullptr});
+            continue;
+        }
+        auto file = std::make_shared<clAsyncReadFile>();
+        file->size = st.stx_size;
+        file->lastModified = FromStatx(st.stx_mtime);
+        file->accessed = FromStatx(st.stx_atime);
+        if (st.stx_mask & STATX_BTIME)
+            file->created = FromStatx(st.stx_btime);
+        keyed.push_back({KRANaturalSortKey(name), name, std::move(file)});
     }
     closedir(dir);
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-        return KRACompareNatural(a.first, a.second.path, b.first, b.second.path) < 0;
-    });
-    listing.items.reserve(keyed.size());
-    for (auto& [key, item] : keyed)
-        listing.items.push_back(std::move(item));
+    std::sort(keyed.begin(), keyed.end(),
+              [](const Keyed& a, const Keyed& b) { return KRACompareNatural(a.key, a.name, b.key, b.name) < 0; });
+    size_t files = 0;
+    for (const Keyed& item : keyed)
+        files += item.file ? 1 : 0;
+    listing.files.reserve(files);
+    listing.folders.reserve(keyed.size() - files);
+    for (Keyed& item : keyed) {
+        if (item.file) {
+            item.file->folder = prefix;
+            item.file->name = std::move(item.name);
+            listing.files.push_back(std::move(item.file));
+        } else {
+            listing.folders.push_back(prefix + item.name);
+        }
+    }
     return listing;
 }
 
 std::optional<std::vector<clAsyncReadFileRef>>
-clFolderListEntry::readFromURLs(const std::vector<ListItem>& items, const std::vector<clAsyncReadFileRef>& hints,
-                                bool getMeta, const KillSwitchRef& killSwitch)
+clFolderListEntry::readFromURLs(const std::vector<clAsyncReadFileRef>& files,
+                                const std::vector<clAsyncReadFileRef>& hints, bool getMeta,
+                                const KillSwitchRef& killSwitch)
 {
-    std::map<QString, clAsyncReadFileRef> byPath;
+    QHash<QString, clAsyncReadFileRef> byPath;
+    byPath.reserve(static_cast<qsizetype>(hints.size()));
     for (const clAsyncReadFileRef& hint : hints)
-        byPath[XStrToQString(XPathFromFileURL(hint->url))] = hint;
+        byPath.insert(hint->name, hint); // the hints are of the same folder
     std::vector<clAsyncReadFileRef> records;
-    for (const ListItem& item : items) {
+    records.reserve(files.size());
+    for (const clAsyncReadFileRef& file : files) {
         if (killSwitch && killSwitch->die())
             return std::nullopt;
-        if (item.isFolder || !item.modified.isValid())
+        if (!file->lastModified.isValid())
             continue;
-        const auto hint = byPath.find(item.path);
-        if (hint != byPath.end() && hint->second->lastModified == item.modified && (!getMeta || hint->second->info)) {
-            records.push_back(hint->second);
+        const auto hint = byPath.constFind(file->name);
+        if (hint != byPath.constEnd() && hint.value()->lastModified == file->lastModified &&
+            (!getMeta || hint.value()->info)) {
+            const clAsyncReadFile& old = *hint.value();
+            if (old.size == file->size && old.created == file->created && old.accessed == file->accessed) {
+                records.push_back(hint.value());
+            } else {
+                // The information still holds; the facts shown are the ones just read.
+                auto record = std::make_shared<clAsyncReadFile>(*file);
+                record->info = old.info;
+                records.push_back(std::move(record));
+            }
             continue;
         }
-        auto record = std::make_shared<clAsyncReadFile>();
-        record->url = item.url;
-        record->lastModified = item.modified;
         if (getMeta) {
-            record->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item.path));
+            auto record = std::make_shared<clAsyncReadFile>(*file);
+            record->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(file->path()));
             if (!record->info)
                 continue;
+            records.push_back(std::move(record));
+            continue;
         }
-        records.push_back(std::move(record));
+        records.push_back(file);
     }
     return records;
 }
@@ -336,7 +414,7 @@ clFolderListEntry::readFromURLs(const std::vector<ListItem>& items, const std::v
 bool clFolderListEntry::hasListing() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_allContent.has_value();
+    return m_allContent != nullptr;
 }
 
 bool clFolderListEntry::isWorking() const
@@ -352,7 +430,11 @@ void clFolderListEntry::wantFolders()
 
 void clFolderListEntry::wantFiles()
 {
-    wantFolders();
+    if (!m_wantFolders) {
+        m_wantFiles = true; // the first listing makes the rows as well
+        beginLoadFolders();
+        return;
+    }
     if (!m_wantFiles)
         beginLoadFiles();
 }
@@ -380,20 +462,27 @@ void clFolderListEntry::beginLoadFolders()
     const KillSwitchRef cookie = m_loader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
     const QString path = m_path;
-    const bool posted = KRAWorkerPool::shared().post([weak, path, cookie] {
+    // With the files wanted too, their rows are made in the same visit to the worker: a
+    // tree listed folder after folder does not wait for two round trips each.
+    const std::shared_ptr<const FilesJob> job = m_wantFiles ? filesJob() : nullptr;
+    const bool posted = KRAWorkerPool::shared().post([weak, path, job, cookie] {
         if (cookie->die())
             return;
         Listing listing = listFolder(path);
-        XPostToMainThread([weak, listing = std::move(listing), cookie] {
+        std::shared_ptr<FilesResult> files;
+        if (job && listing.ok())
+            files = runFilesJob(*job, listing.files, cookie);
+        XPostToMainThread([weak, listing = std::move(listing), files, cookie]() mutable {
             if (const auto self = weak.lock())
-                self->contentLoaded(listing, cookie);
+                self->contentLoaded(std::move(listing), cookie, files);
         });
     });
     if (!posted)
         m_loader.reset();
 }
 
-void clFolderListEntry::contentLoaded(const Listing& listing, const KillSwitchRef& cookie)
+void clFolderListEntry::contentLoaded(Listing listing, const KillSwitchRef& cookie,
+                                      const std::shared_ptr<FilesResult>& files)
 {
     if (!m_loader || !m_loader->isCurrent(cookie))
         return;
@@ -409,16 +498,25 @@ void clFolderListEntry::contentLoaded(const Listing& listing, const KillSwitchRe
         return;
     }
     m_accessError = listing.error;
+    const QString error = listing.error;
+    const int errorNumber = listing.errorNumber;
     {
+        auto content = std::make_shared<const Listing>(std::move(listing));
         std::lock_guard<std::mutex> lock(m_lock);
-        m_allContent = listing.items;
+        m_allContent = std::move(content);
     }
     makeFoldersRefreshOwner();
-    if (m_wantFiles)
-        beginLoadFiles();
+    if (m_wantFiles) {
+        if (files && files->generation == m_filesGeneration) {
+            m_loader = std::make_unique<KillSwitchHolder>();
+            filesLoaded(*files, m_loader->killSwitch());
+        } else {
+            beginLoadFiles();
+        }
+    }
     if (gone)
         if (const auto owner = m_globals->owner())
-            owner->folderAccessError(this, listing.error, listing.errorNumber);
+            owner->folderAccessError(this, error, errorNumber);
     finishLoad();
 }
 
@@ -444,9 +542,9 @@ std::vector<clFolderListEntryRef> clFolderListEntry::getFoldersSynchronously(int
             }
             waiter->done.notify_all();
             // Too late for the caller: it arrives like any background listing.
-            XPostToMainThread([weak, listing = std::move(listing), cookie] {
+            XPostToMainThread([weak, listing = std::move(listing), cookie]() mutable {
                 if (const auto self = weak.lock())
-                    self->contentLoaded(listing, cookie);
+                    self->contentLoaded(std::move(listing), cookie);
             });
         });
         std::optional<Listing> got;
@@ -466,13 +564,13 @@ std::vector<clFolderListEntryRef> clFolderListEntry::getFoldersSynchronously(int
 
 std::optional<clFoldersAddRemove> clFolderListEntry::makeFolders()
 {
-    std::vector<ListItem> listing;
+    std::shared_ptr<const Listing> listing;
     std::vector<clFolderListEntryRef> old;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_allContent)
             return std::nullopt;
-        listing = *m_allContent;
+        listing = m_allContent;
         old = m_folders;
     }
     std::map<QString, clFolderListEntryRef> byPath;
@@ -483,15 +581,13 @@ std::optional<clFoldersAddRemove> clFolderListEntry::makeFolders()
         return owner ? owner->currentSelection() : QVariant();
     }();
     std::vector<clFolderListEntryRef> added;
-    for (const ListItem& item : listing) {
-        if (!item.isFolder)
-            continue;
-        const auto it = byPath.find(item.path);
+    for (const QString& path : listing->folders) {
+        const auto it = byPath.find(path);
         if (it != byPath.end()) {
             byPath.erase(it);
             continue;
         }
-        auto child = create(item.url, shared_from_this());
+        auto child = create(XFileURL(XStrFromQString(path)), shared_from_this());
         child->applySelectionData(selection);
         added.push_back(child);
     }
@@ -536,189 +632,192 @@ void clFolderListEntry::makeFoldersRefreshOwner()
         owner->folderAddRemoveFolders(this, *change);
 }
 
+namespace {
+
+// What decides the ticks of rows a folder has not shown before.
+struct TickRule {
+    int state = Unchecked;
+    QVariantMap selection;
+    bool tick(const clAsyncReadFile& file) const
+    {
+        return state == Recursive || state == NonRecursive || (!selection.isEmpty() && selection.contains(file.path()));
+    }
+};
+
+} // namespace
+
+namespace {
+
+// The rows of the scanned records that pass the format list and the filter: rows the folder
+// already has are refreshed (their ticks kept), the others are made with the rule's ticks.
+// Runs on a worker for a load and on the main thread after a filter change.
+void BuildRows(const std::vector<clAsyncReadFileRef>& records, const std::vector<clFileListEntryRef>& existing,
+               const QKMediaFormatFilter& formats, const KRAFileFilter* filter, const TickRule& rule,
+               const std::weak_ptr<clFolderListEntry>& folder, std::vector<clFileListEntryRef>& files,
+               std::vector<clFileListEntryRef>& gone, bool& newTicks)
+{
+    QHash<QString, clFileListEntryRef> byPath;
+    byPath.reserve(static_cast<qsizetype>(existing.size()));
+    for (const clFileListEntryRef& file : existing)
+        byPath.insert(file->name(), file); // rows of this folder
+    if (!byPath.isEmpty()) {
+        QSet<QString> onDisk;
+        onDisk.reserve(static_cast<qsizetype>(records.size()));
+        for (const clAsyncReadFileRef& record : records)
+            onDisk.insert(record->name);
+        for (auto it = byPath.cbegin(); it != byPath.cend(); ++it)
+            if (it.value()->checked() && !onDisk.contains(it.key()))
+                gone.push_back(it.value());
+    }
+    files.reserve(records.size());
+    for (const clAsyncReadFileRef& record : records) {
+        const std::optional<QString> format = formats.fileTypeOfPath(record->name);
+        if (!format)
+            continue;
+        if (filter && !filter->testPath(record->name, record->info.get(), FileTime(record->lastModified)))
+            continue;
+        const auto it = byPath.constFind(record->name);
+        if (it != byPath.constEnd()) {
+            it.value()->refresh(record, *format);
+            files.push_back(it.value());
+            continue;
+        }
+        auto file = std::make_shared<clFileListEntry>(record, *format, folder);
+        if (rule.tick(*record)) {
+            file->setCheckedInner(true);
+            newTicks = true;
+        }
+        files.push_back(std::move(file));
+    }
+}
+
+// The order rows of a listing come in, listing order being natural order of names.
+const QList<KRASortDescriptor>& ListingOrder()
+{
+    static const QList<KRASortDescriptor> order{KRASortDescriptor::forColumn(QStringLiteral("Name"))};
+    return order;
+}
+
+} // namespace
+
+// What a worker needs to make the rows of a listing, taken on the main thread.
+struct clFolderListEntry::FilesJob {
+    std::weak_ptr<clFolderListEntry> folder;
+    folderListGlobalsRef globals;
+    std::vector<clAsyncReadFileRef> hints;
+    std::vector<clFileListEntryRef> existing;
+    std::shared_ptr<const KRAFileFilter> filter;
+    bool getMeta = false;
+    TickRule rule;
+    QList<KRASortDescriptor> sortBy;
+    uint64_t generation = 0;
+
+    // None when the kill switch was raised.
+    std::shared_ptr<FilesResult> run(const std::vector<clAsyncReadFileRef>& files, const KillSwitchRef& cookie) const
+    {
+        auto records = readFromURLs(files, hints, getMeta, cookie);
+        if (!records || cookie->die())
+            return nullptr;
+        auto result = std::make_shared<FilesResult>();
+        result->records = std::move(*records);
+        result->generation = generation;
+        BuildRows(result->records, existing, globals->formats(), filter.get(), rule, folder, result->files,
+                  result->gone, result->newTicks);
+        if (sortBy != ListingOrder())
+            sortRows(result->files, sortBy);
+        result->sortedBy = sortBy;
+        return result;
+    }
+};
+
+std::shared_ptr<clFolderListEntry::FilesResult>
+clFolderListEntry::runFilesJob(const FilesJob& job, const std::vector<clAsyncReadFileRef>& files,
+                               const KillSwitchRef& cookie)
+{
+    return job.run(files, cookie);
+}
+
+std::shared_ptr<const clFolderListEntry::FilesJob> clFolderListEntry::filesJob()
+{
+    auto job = std::make_shared<FilesJob>();
+    job->folder = weak_from_this();
+    job->globals = m_globals;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        job->hints = m_filesIntermediate;
+        job->existing = m_files;
+    }
+    // The worker works on copies: the window may change its filter and its selection meanwhile
+    // (and then the rows are built again on arrival).
+    const std::shared_ptr<KRAFileFilter> current = m_globals->fileFilter();
+    job->filter = current ? std::make_shared<const KRAFileFilter>(*current) : nullptr;
+    job->getMeta = job->filter && job->filter->needsInfo();
+    job->rule.state = checkState();
+    if (job->rule.state != Recursive && job->rule.state != NonRecursive)
+        if (const auto owner = m_globals->owner())
+            job->rule.selection = owner->currentSelection().toMap();
+    job->sortBy = m_sortWanted.isEmpty() ? ListingOrder() : m_sortWanted;
+    job->generation = m_filesGeneration;
+    return job;
+}
+
 void clFolderListEntry::beginLoadFiles()
 {
     m_wantFiles = true;
-    std::vector<ListItem> items;
-    std::vector<clAsyncReadFileRef> hints;
+    std::shared_ptr<const Listing> listing;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_allContent)
             return;
-        items = *m_allContent;
-        hints = m_filesIntermediate;
+        listing = m_allContent;
     }
-    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
-    const bool getMeta = filter && filter->needsInfo();
+    const std::shared_ptr<const FilesJob> job = filesJob();
     m_loader = std::make_unique<KillSwitchHolder>();
     const KillSwitchRef cookie = m_loader->killSwitch();
     const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
-    const bool posted =
-        KRAWorkerPool::shared().post([weak, items = std::move(items), hints = std::move(hints), getMeta, cookie] {
-            auto records = readFromURLs(items, hints, getMeta, cookie);
-            if (!records)
-                return;
-            XPostToMainThread([weak, records = std::move(*records), cookie]() mutable {
-                if (const auto self = weak.lock())
-                    self->filesLoaded(std::move(records), cookie);
-            });
+    const bool posted = KRAWorkerPool::shared().post([weak, listing = std::move(listing), job, cookie] {
+        const std::shared_ptr<FilesResult> result = runFilesJob(*job, listing->files, cookie);
+        if (!result)
+            return;
+        XPostToMainThread([weak, result, cookie] {
+            if (const auto self = weak.lock())
+                self->filesLoaded(*result, cookie);
         });
+    });
     if (!posted)
         m_loader.reset();
 }
 
-void clFolderListEntry::filesLoaded(std::vector<clAsyncReadFileRef> records, const KillSwitchRef& cookie)
+void clFolderListEntry::filesLoaded(FilesResult& result, const KillSwitchRef& cookie)
 {
     if (!m_loader || !m_loader->isCurrent(cookie))
         return;
     m_loader.reset();
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_filesIntermediate = std::move(records);
+        m_filesIntermediate = std::move(result.records);
     }
     m_filesReady = true;
-    filterFileList();
+    if (result.generation != m_filesGeneration) {
+        filterFileList();
+    } else {
+        for (const clFileListEntryRef& file : result.gone)
+            if (file->checked())
+                forget(file->path());
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_files = std::move(result.files);
+            m_filesSortedBy = result.sortedBy;
+            m_filesInList = true;
+        }
+        afterFilesChanged(result.newTicks);
+    }
     beginLoadFileInfo();
     finishLoad();
 }
 
-void clFolderListEntry::beginLoadFileInfo()
+void clFolderListEntry::afterFilesChanged(bool newTicks)
 {
-    if (!m_globals->loadInfoForColumns) {
-        m_infoLoader.reset();
-        return;
-    }
-    std::vector<QString> paths;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        for (const clAsyncReadFileRef& record : m_filesIntermediate)
-            if (!record->info)
-                paths.push_back(XStrToQString(XPathFromFileURL(record->url)));
-    }
-    // A reader still at work on these files goes on: a rescan of an unchanged folder must
-    // not start the probing over.
-    if (m_infoLoader && m_infoRunning && *m_infoRunning &&
-        std::all_of(paths.begin(), paths.end(), [&](const QString& path) { return m_infoPaths.count(path); }))
-        return;
-    m_infoLoader.reset();
-    m_infoPaths.clear();
-    if (paths.empty())
-        return;
-    std::sort(paths.begin(), paths.end(),
-              [](const QString& a, const QString& b) { return KRACompareNatural(a, b) < 0; });
-    m_infoLoader = std::make_unique<KillSwitchHolder>();
-    m_infoPaths.insert(paths.begin(), paths.end());
-    m_infoRunning = std::make_shared<std::atomic<bool>>(true);
-    const KillSwitchRef cookie = m_infoLoader->killSwitch();
-    const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
-    const std::shared_ptr<std::atomic<bool>> running = m_infoRunning;
-    const bool posted = KRAWorkerPool::shared().post([weak, paths = std::move(paths), cookie, running] {
-        struct Done {
-            std::atomic<bool>& running;
-            ~Done() { running = false; }
-        } done{*running};
-        for (const QString& path : paths) {
-            if (cookie->die())
-                return;
-            const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(path));
-            if (!info)
-                continue;
-            const QUrl url = XFileURL(XStrFromQString(path));
-            XPostToMainThread([weak, url, info, cookie] {
-                if (const auto self = weak.lock())
-                    self->deliverInfo(url, info, cookie);
-            });
-        }
-    });
-    if (!posted) {
-        *m_infoRunning = false;
-        m_infoLoader.reset();
-    }
-}
-
-void clFolderListEntry::deliverInfo(const QUrl& url, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
-{
-    if (!m_infoLoader || !m_infoLoader->isCurrent(cookie))
-        return;
-    clFileListEntryRef file;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        for (clAsyncReadFileRef& record : m_filesIntermediate)
-            if (record->url == url) {
-                auto updated = std::make_shared<clAsyncReadFile>(*record);
-                updated->info = info;
-                record = updated;
-                break;
-            }
-        for (const clFileListEntryRef& entry : m_files)
-            if (entry->url() == url) {
-                file = entry;
-                break;
-            }
-    }
-    if (!file)
-        return;
-    file->refreshWithURL(url, m_globals->formats().fileTypeOf(url).value_or(QString()), info);
-    if (const auto owner = m_globals->owner())
-        owner->folderFileInfoLoaded(this, file);
-}
-
-// ---- Filtering ----
-
-bool clFolderListEntry::newFileChecked(const QString& path) const
-{
-    const int state = checkState();
-    if (state == Recursive || state == NonRecursive)
-        return true;
-    const auto owner = m_globals->owner();
-    return owner && HasEntry(owner->currentSelection(), path);
-}
-
-void clFolderListEntry::filterFileList()
-{
-    std::vector<clAsyncReadFileRef> records;
-    std::map<QUrl, clFileListEntryRef> existing;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        records = m_filesIntermediate;
-        for (const clFileListEntryRef& file : m_files)
-            existing[file->url()] = file;
-    }
-    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
-    std::vector<clFileListEntryRef> files;
-    files.reserve(records.size());
-    bool newTicks = false;
-    // The ticks of files that are no longer on the disk go with them.
-    std::set<QUrl> onDisk;
-    for (const clAsyncReadFileRef& record : records)
-        onDisk.insert(record->url);
-    for (const auto& [url, file] : existing)
-        if (file->checked() && !onDisk.count(url))
-            forget(file->path());
-    for (const clAsyncReadFileRef& record : records) {
-        const std::optional<QString> format = m_globals->formats().fileTypeOf(record->url);
-        if (!format)
-            continue;
-        if (filter && !filter->testURL(record->url, record->info.get(), FileTime(record->lastModified)))
-            continue;
-        const auto it = existing.find(record->url);
-        if (it != existing.end()) {
-            it->second->refreshWithURL(record->url, *format, record->info);
-            files.push_back(it->second);
-            continue;
-        }
-        auto file = std::make_shared<clFileListEntry>(record->url, *format, shared_from_this(), record->info);
-        if (newFileChecked(XStrToQString(XPathFromFileURL(record->url)))) {
-            file->setCheckedInner(true);
-            newTicks = true;
-        }
-        files.push_back(std::move(file));
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_files = std::move(files);
-        m_filesInList = true;
-    }
     recountChecked();
     if (newTicks)
         onHaveFileChecked(true);
@@ -730,8 +829,158 @@ void clFolderListEntry::filterFileList()
         owner->folderFilesListReady(this);
 }
 
+void clFolderListEntry::beginLoadFileInfo()
+{
+    if (!m_globals->loadInfoForColumns) {
+        m_infoLoader.reset();
+        return;
+    }
+    // Names of this folder's files, in listing order, which is path order.
+    std::vector<QString> paths;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const clAsyncReadFileRef& record : m_filesIntermediate)
+            if (!record->info)
+                paths.push_back(record->name);
+    }
+    // A reader still at work on these files goes on: a rescan of an unchanged folder must
+    // not start the probing over.
+    if (m_infoLoader && m_infoRunning && *m_infoRunning) {
+        size_t at = 0;
+        bool all = true;
+        for (const QString& path : paths) {
+            while (at < m_infoPaths.size() && m_infoPaths[at] != path)
+                ++at;
+            if (at == m_infoPaths.size()) {
+                all = false;
+                break;
+            }
+        }
+        if (all)
+            return;
+    }
+    m_infoLoader.reset();
+    m_infoPaths.clear();
+    if (paths.empty())
+        return;
+    m_infoLoader = std::make_unique<KillSwitchHolder>();
+    m_infoPaths = paths;
+    m_infoFileCursor = m_infoRecordCursor = 0;
+    m_infoRunning = std::make_shared<std::atomic<bool>>(true);
+    const KillSwitchRef cookie = m_infoLoader->killSwitch();
+    const std::weak_ptr<clFolderListEntry> weak = weak_from_this();
+    const std::shared_ptr<std::atomic<bool>> running = m_infoRunning;
+    const QString prefix = m_path.endsWith(QLatin1Char('/')) ? m_path : m_path + QLatin1Char('/');
+    const bool posted = KRAWorkerPool::shared().post([weak, prefix, paths = std::move(paths), cookie, running] {
+        struct Done {
+            std::atomic<bool>& running;
+            ~Done() { running = false; }
+        } done{*running};
+        for (const QString& path : paths) {
+            if (cookie->die())
+                return;
+            const QKMediaFileInfoRef info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(prefix + path));
+            if (!info)
+                continue;
+            XPostToMainThread([weak, path, info, cookie] {
+                if (const auto self = weak.lock())
+                    self->deliverInfo(path, info, cookie);
+            });
+        }
+    });
+    if (!posted) {
+        *m_infoRunning = false;
+        m_infoLoader.reset();
+    }
+}
+
+namespace {
+
+// The index of the first element at or after the cursor (then from the start) that matches.
+template <typename T, typename Match>
+size_t FindFrom(const std::vector<T>& items, size_t cursor, Match match)
+{
+    for (size_t n = 0; n < items.size(); ++n) {
+        const size_t i = (cursor + n) % items.size();
+        if (match(items[i]))
+            return i;
+    }
+    return items.size();
+}
+
+} // namespace
+
+void clFolderListEntry::deliverInfo(const QString& name, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie)
+{
+    if (!m_infoLoader || !m_infoLoader->isCurrent(cookie))
+        return;
+    // The reader goes in listing order: the next record is almost always the one after the
+    // last, so a big folder is not searched from the start for every file.
+    clFileListEntryRef file;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        const size_t record = FindFrom(m_filesIntermediate, m_infoRecordCursor,
+                                       [&](const clAsyncReadFileRef& item) { return item->name == name; });
+        if (record < m_filesIntermediate.size()) {
+            auto updated = std::make_shared<clAsyncReadFile>(*m_filesIntermediate[record]);
+            updated->info = info;
+            m_filesIntermediate[record] = std::move(updated);
+            m_infoRecordCursor = record + 1;
+        }
+        const size_t row =
+            FindFrom(m_files, m_infoFileCursor, [&](const clFileListEntryRef& item) { return item->name() == name; });
+        if (row < m_files.size()) {
+            file = m_files[row];
+            m_infoFileCursor = row + 1;
+            // The media columns' values change with it: an order by one of them no longer holds
+            // (names, sizes and dates stay as they are).
+            if (m_filesSortedBy != ListingOrder())
+                m_filesSortedBy.clear();
+        }
+    }
+    if (!file)
+        return;
+    file->refreshInfo(m_globals->formats().fileTypeOfPath(name).value_or(QString()), info);
+    if (const auto owner = m_globals->owner())
+        owner->folderFileInfoLoaded(this, file);
+}
+
+// ---- Filtering ----
+
+void clFolderListEntry::filterFileList()
+{
+    std::vector<clAsyncReadFileRef> records;
+    std::vector<clFileListEntryRef> existing;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        records = m_filesIntermediate;
+        existing = m_files;
+    }
+    ++m_filesGeneration;
+    const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
+    TickRule rule;
+    rule.state = checkState();
+    if (rule.state != Recursive && rule.state != NonRecursive)
+        if (const auto owner = m_globals->owner())
+            rule.selection = owner->currentSelection().toMap();
+    std::vector<clFileListEntryRef> files, gone;
+    bool newTicks = false;
+    BuildRows(records, existing, m_globals->formats(), filter.get(), rule, weak_from_this(), files, gone, newTicks);
+    // The ticks of files that are no longer on the disk go with them.
+    for (const clFileListEntryRef& file : gone)
+        forget(file->path());
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_files = std::move(files);
+        m_filesSortedBy = ListingOrder();
+        m_filesInList = true;
+    }
+    afterFilesChanged(newTicks);
+}
+
 void clFolderListEntry::applyFormatFilterRecur()
 {
+    ++m_filesGeneration; // a load under way used the filter as it was
     const std::shared_ptr<KRAFileFilter> filter = m_globals->fileFilter();
     bool missingInfo = false;
     {
@@ -754,8 +1003,11 @@ void clFolderListEntry::applyFormatFilterRecur()
 void clFolderListEntry::recountChecked()
 {
     int64_t count = 0;
-    for (const clFileListEntryRef& file : files())
-        count += file->checked() ? 1 : 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (const clFileListEntryRef& file : m_files)
+            count += file->checked() ? 1 : 0;
+    }
     m_checkedFiles = count;
 }
 
@@ -772,6 +1024,7 @@ void clFolderListEntry::setCheckState(int state)
     if (state == m_checkState.load() || state < Recursive || state > Checked)
         return;
     m_checkState = state;
+    ++m_filesGeneration; // rows a load makes meanwhile would take the old state's ticks
     if (state == Unchecked || state == NonRecursive || state == Recursive) {
         // Everything below is now what this state says: no older data may tick it again.
         forget(m_path);
@@ -799,6 +1052,7 @@ void clFolderListEntry::demoteRecursive()
     if (checkState() != Recursive)
         return;
     m_checkState = NonRecursive; // nothing below changes
+    ++m_filesGeneration;
     if (const clFolderListEntryRef parent = this->parent())
         parent->demoteRecursive();
 }
@@ -999,6 +1253,7 @@ bool clFolderListEntry::forgetInSelection(QVariant& selection, const QString& pa
 void clFolderListEntry::applyState(int state, const QVariantMap& data)
 {
     m_checkState = state; // straight in: the whole subtree is being set from the data
+    ++m_filesGeneration;
     const bool all = state == Recursive || state == NonRecursive;
     int64_t count = 0;
     for (const clFileListEntryRef& file : files()) {
@@ -1067,28 +1322,31 @@ int ChildStateFromSelection(const CollectContext& context, int parentState, cons
 }
 
 // The ticked media files of a listing, for a folder in that state.
-void EmitFromListing(CollectContext& context, const std::vector<clFolderListEntry::ListItem>& items, int state)
+void EmitFromListing(CollectContext& context, const std::vector<clAsyncReadFileRef>& items, int state)
 {
     const bool getMeta = context.filter && context.filter->needsInfo();
-    for (const clFolderListEntry::ListItem& item : items) {
+    for (const clAsyncReadFileRef& item : items) {
         if (context.sink.aborting())
             return;
-        if (item.isFolder || !item.modified.isValid())
+        if (!item->lastModified.isValid())
             continue;
-        const std::optional<QString> format = context.formats.fileTypeOfPath(item.path);
+        const std::optional<QString> format = context.formats.fileTypeOfPath(item->name);
         if (!format)
             continue;
-        if (state != Recursive && state != NonRecursive && !context.selection.contains(item.path))
+        if (state != Recursive && state != NonRecursive && !context.selection.contains(item->path()))
             continue;
-        QKMediaFileInfoRef info;
+        clAsyncReadFileRef record = item;
         if (getMeta) {
-            info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item.path));
-            if (!info)
+            auto withInfo = std::make_shared<clAsyncReadFile>(*item);
+            withInfo->info = QKMediaFileInfo::readLiteInfoFromFile(XStrFromQString(item->path()));
+            if (!withInfo->info)
                 continue;
+            record = std::move(withInfo);
         }
-        if (context.filter && !context.filter->testURL(item.url, info.get(), FileTime(item.modified)))
+        if (context.filter &&
+            !context.filter->testPath(record->name, record->info.get(), FileTime(record->lastModified)))
             continue;
-        auto file = std::make_shared<clFileListEntry>(item.url, *format, nullptr, info, item.size, item.modified);
+        auto file = std::make_shared<clFileListEntry>(record, *format, std::weak_ptr<clFolderListEntry>());
         file->setCheckedInner(true);
         context.sink.addFile(file);
     }
@@ -1097,16 +1355,12 @@ void EmitFromListing(CollectContext& context, const std::vector<clFolderListEntr
 void CollectDisk(CollectContext& context, const QString& path, int state);
 
 // The sub-folders of a listing that is not in the tree, in name order.
-void CollectDiskChildren(CollectContext& context, const std::vector<clFolderListEntry::ListItem>& items, int state)
+void CollectDiskChildren(CollectContext& context, const std::vector<QString>& folders, int state)
 {
-    std::vector<const clFolderListEntry::ListItem*> folders;
-    for (const auto& item : items)
-        if (item.isFolder)
-            folders.push_back(&item);
-    for (const auto* folder : folders) {
+    for (const QString& folder : folders) {
         if (context.sink.aborting())
             return;
-        CollectDisk(context, folder->path, ChildStateFromSelection(context, state, folder->path));
+        CollectDisk(context, folder, ChildStateFromSelection(context, state, folder));
     }
 }
 
@@ -1120,9 +1374,9 @@ void CollectDisk(CollectContext& context, const QString& path, int state)
         return;
     }
     if (Readable(state))
-        EmitFromListing(context, listing.items, state);
+        EmitFromListing(context, listing.files, state);
     if (DescendInto(context, state, path))
-        CollectDiskChildren(context, listing.items, state);
+        CollectDiskChildren(context, listing.folders, state);
 }
 
 } // namespace
@@ -1153,7 +1407,7 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
             std::lock_guard<std::mutex> lock(node->m_lock);
             files = node->m_files;
             children = node->m_folders;
-            listed = node->m_allContent.has_value();
+            listed = node->m_allContent != nullptr;
             filesReady = node->m_filesReady && node->m_filesInList;
         }
         std::optional<Listing> listing;
@@ -1165,7 +1419,7 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
             }
         }
         if (!filesReady && Readable(state))
-            EmitFromListing(context, listing->items, state);
+            EmitFromListing(context, listing->files, state);
         else
             for (const clFileListEntryRef& file : files) {
                 if (sink.aborting())
@@ -1190,16 +1444,14 @@ void clFolderListEntry::collectCheckedFiles(const QList<clFolderListEntryRef>& r
         std::map<QString, clFolderListEntryRef> known;
         for (const clFolderListEntryRef& child : children)
             known[child->path()] = child;
-        for (const ListItem& item : listing->items) {
-            if (!item.isFolder)
-                continue;
+        for (const QString& path : listing->folders) {
             if (sink.aborting())
                 return;
-            const auto it = known.find(item.path);
+            const auto it = known.find(path);
             if (it != known.end())
                 collect(it->second);
             else
-                CollectDisk(context, item.path, ChildStateFromSelection(context, state, item.path));
+                CollectDisk(context, path, ChildStateFromSelection(context, state, path));
         }
     };
     for (const clFolderListEntryRef& root : roots) {

@@ -45,16 +45,6 @@ enum FolderCheckState : int32_t {
     Checked = 5,
 };
 
-// One file of the last scan of a folder, before filtering. Never changed once made: a record
-// that gains its information is replaced, so workers may hold records while the main thread
-// moves on.
-struct clAsyncReadFile {
-    QUrl url;
-    QKMediaFileInfoRef info;
-    QDateTime lastModified;
-};
-using clAsyncReadFileRef = std::shared_ptr<const clAsyncReadFile>;
-
 // What a merge of a listing did to a folder's sub-folders.
 struct clFoldersAddRemove {
     uint64_t numFoldersBefore = 0;
@@ -226,29 +216,27 @@ public:
     void filterFileList();
     void applyFormatFilterRecur();
 
-    // A folder's listing: its entries sorted naturally by path, or the error.
-    struct ListItem {
-        QUrl url;
-        QString path;
-        bool isFolder = false;
-        uint64_t size = 0;
-        QDateTime modified; // invalid: skipped by the file scan
-        uint64_t device = 0, inode = 0;
-    };
+    // A folder's listing: its sub-folders and its files, each sorted naturally by path, or
+    // the error. Each file is stat'ed once, here (a link to a file counts as that file; links
+    // to folders are left out); the records go on to the scan and into the rows as they are.
     struct Listing {
-        std::vector<ListItem> items;
+        std::vector<QString> folders;
+        std::vector<clAsyncReadFileRef> files;
         QString error;
         int errorNumber = 0;
         bool ok() const { return error.isEmpty(); }
     };
     static Listing listFolder(const QString& path);
-    // Scans the files of a listing: folders and entries without a date skipped, records
-    // reused from hints whose date is unchanged (with getMeta only those with information),
-    // the lite information read with getMeta (a file whose information cannot be read left
-    // out). None when the kill switch was raised.
-    static std::optional<std::vector<clAsyncReadFileRef>> readFromURLs(const std::vector<ListItem>& items,
+    // Scans the files of a listing: entries without a date skipped, records reused from hints
+    // whose date is unchanged (with getMeta only those with information), the lite
+    // information read with getMeta (a file whose information cannot be read left out). None
+    // when the kill switch was raised.
+    static std::optional<std::vector<clAsyncReadFileRef>> readFromURLs(const std::vector<clAsyncReadFileRef>& files,
                                                                        const std::vector<clAsyncReadFileRef>& hints,
                                                                        bool getMeta, const KillSwitchRef& killSwitch);
+    // Orders rows by the descriptors (each row's sort values made once, not per comparison);
+    // rows the descriptors cannot tell apart keep their order.
+    static void sortRows(std::vector<clFileListEntryRef>& rows, const QList<KRASortDescriptor>& descriptors);
 
 private:
     clFolderListEntry(const QUrl& url, const folderListGlobalsRef& globals, const clFolderListEntryRef& parent);
@@ -256,12 +244,19 @@ private:
     void beginLoadFolders();
     void beginLoadFiles();
     void beginLoadFileInfo();
-    void contentLoaded(const Listing& listing, const KillSwitchRef& cookie);
-    void filesLoaded(std::vector<clAsyncReadFileRef> records, const KillSwitchRef& cookie);
-    void deliverInfo(const QUrl& url, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie);
+    struct FilesResult;
+    struct FilesJob;
+    std::shared_ptr<const FilesJob> filesJob();
+    // None when the kill switch was raised.
+    static std::shared_ptr<FilesResult> runFilesJob(const FilesJob& job, const std::vector<clAsyncReadFileRef>& files,
+                                                    const KillSwitchRef& cookie);
+    void contentLoaded(Listing listing, const KillSwitchRef& cookie,
+                       const std::shared_ptr<FilesResult>& files = nullptr);
+    void filesLoaded(FilesResult& result, const KillSwitchRef& cookie);
+    void deliverInfo(const QString& path, const QKMediaFileInfoRef& info, const KillSwitchRef& cookie);
     std::optional<clFoldersAddRemove> makeFolders();
     void makeFoldersRefreshOwner();
-    bool newFileChecked(const QString& path) const;
+    void afterFilesChanged(bool newTicks);
     void recountChecked();
     void settleAfterFileChange();
     void demoteRecursive();
@@ -281,7 +276,7 @@ private:
     std::vector<clAsyncReadFileRef> m_filesIntermediate;
     std::vector<clFileListEntryRef> m_files;
     std::vector<clFolderListEntryRef> m_folders;
-    std::optional<std::vector<ListItem>> m_allContent;
+    std::shared_ptr<const Listing> m_allContent;
 
     std::atomic<int32_t> m_checkState{Unchecked};
     std::atomic<int64_t> m_checkedFiles{0};
@@ -294,7 +289,13 @@ private:
     bool m_filesInList = false;
     std::unique_ptr<KillSwitchHolder> m_loader;
     std::unique_ptr<KillSwitchHolder> m_infoLoader;
-    std::set<QString> m_infoPaths;                    // the files the reader above probes
+    std::vector<QString> m_infoPaths;                    // the names of the files the reader above probes, in order
+    size_t m_infoFileCursor = 0, m_infoRecordCursor = 0; // where its last delivery was found
+    // Bumped whenever the rows, the filter or what new rows are ticked with may have changed
+    // on the main thread: a file list built meanwhile on a worker is then built again here.
+    uint64_t m_filesGeneration = 0;
+    // The order m_files is in, and the order the table asked for last.
+    QList<KRASortDescriptor> m_filesSortedBy, m_sortWanted;
     std::shared_ptr<std::atomic<bool>> m_infoRunning; // cleared when it has done them all
     QString m_accessError;
 };

@@ -30,8 +30,8 @@ KRABatchFileListDialog::create(const std::vector<clFileListEntryRef>& files,
     std::vector<clFileListEntryRef> rows;
     rows.reserve(files.size());
     for (const clFileListEntryRef& file : files) {
-        auto row = std::make_shared<clFileListEntry>(file->url(), file->formatName(), nullptr, file->info(),
-                                                     file->size(), file->lastModified());
+        auto row =
+            std::make_shared<clFileListEntry>(file->record(), file->formatName(), std::weak_ptr<clFolderListEntry>());
         row->setCheckedInner(true);
         rows.push_back(std::move(row));
     }
@@ -148,7 +148,8 @@ void KRABatchFileListDialog::deliverInfo(const std::vector<std::pair<clFileListE
     const int lastColumn = m_model ? m_model->columnCount() - 1 : 0;
     for (const auto& [file, info] : pairs) {
         const QUrl url = file->url();
-        file->refreshWithURL(url, formats.fileTypeOf(url).value_or(file->formatName()), info);
+        // The size and dates stay the ones the row came with: no stat per row here.
+        file->refreshInfo(formats.fileTypeOfPath(file->path()).value_or(file->formatName()), info);
         anyChecked = anyChecked || file->checked();
         const int64_t row = indexOfURL(url);
         if (m_model && row < static_cast<int64_t>(m_files.size()))

@@ -15,9 +15,9 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
 #include <functional>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -40,19 +40,65 @@ XMainQueue& Queue()
     return *queue;
 }
 
-// Runs the main thread's queue until done() holds (or five minutes pass: a hang guard).
+// Runs the main thread's queue until done() holds (or five minutes pass: a hang guard). It
+// sleeps on the queue between deliveries, so a listing is timed by the tree, not by polling.
 bool RunUntil(const std::function<bool()>& done)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    while (!done()) {
-        if (Queue().RunPending() == 0) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    }
-    return true;
+    return Queue().RunUntil(done, 5 * 60 * 1000);
 }
+
+std::string PathText(const QString& path)
+{
+    return XStrFromQString(path).ToUTF8String();
+}
+
+// Standard output in large writes: a hundred thousand paths are not a hundred thousand write
+// calls. Flushed before every exit path returns to the driver.
+class Output {
+public:
+    ~Output() { flush(); }
+    void add(const std::string& text)
+    {
+        m_buffer += text;
+        if (m_buffer.size() >= (1u << 16))
+            flush();
+    }
+    // A path and a line break, straight into the buffer when the path is plain ASCII (its own
+    // UTF-8); other paths take the lossless way back to the bytes they were read from.
+    void addLine(const QString& path)
+    {
+        const size_t start = m_buffer.size();
+        for (const QChar c : path) {
+            if (c.unicode() >= 0x80) {
+                m_buffer.resize(start);
+                add(PathText(path) + "\n");
+                return;
+            }
+            m_buffer.push_back(static_cast<char>(c.unicode()));
+        }
+        add("\n");
+    }
+    void flush()
+    {
+        if (!m_buffer.empty())
+            ToolWrite(m_buffer);
+        m_buffer.clear();
+    }
+
+private:
+    std::string m_buffer;
+};
+
+Output& Out()
+{
+    static Output output;
+    return output;
+}
+
+// Flushes the buffered output when a command returns, whatever way it returns.
+struct FlushAtEnd {
+    ~FlushAtEnd() { Out().flush(); }
+};
 
 class Owner : public KRAFolderTreeOwner {
 public:
@@ -63,11 +109,6 @@ public:
     QVariant m_selection;
 };
 
-std::string PathText(const QString& path)
-{
-    return XStrFromQString(path).ToUTF8String();
-}
-
 QString PathOf(const std::string& argument)
 {
     return XStrToQString(XStr::FromUTF8(ToolAbsolutePath(argument).c_str()));
@@ -76,7 +117,7 @@ QString PathOf(const std::string& argument)
 void PrintFiles(const std::vector<clFileListEntryRef>& files)
 {
     for (const clFileListEntryRef& file : files)
-        ToolWrite(PathText(file->path()) + "\n");
+        Out().addLine(file->path());
 }
 
 void ListTree(const clFolderListEntryRef& folder, bool recursive)
@@ -84,13 +125,20 @@ void ListTree(const clFolderListEntryRef& folder, bool recursive)
     folder->wantFiles();
     RunUntil([&] { return folder->filesLoaded() || !folder->accessError().isEmpty(); });
     PrintFiles(folder->files());
-    if (recursive)
-        for (const clFolderListEntryRef& child : folder->folders())
-            ListTree(child, true);
+    if (!recursive)
+        return;
+    const std::vector<clFolderListEntryRef> children = folder->folders();
+    // Asked for all at once, the sub-folders are listed by the tree's workers while the
+    // earlier ones are printed, instead of one wait per folder.
+    for (const clFolderListEntryRef& child : children)
+        child->wantFiles();
+    for (const clFolderListEntryRef& child : children)
+        ListTree(child, true);
 }
 
 int List(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     if (argc < 2)
         return ToolFail(argv[0], "FOLDER is needed");
     Queue();
@@ -225,11 +273,12 @@ clFolderListEntryRef TickedTree(int argc, char** argv, int first, int* status)
 class PrintSink : public KRACollectSink {
 public:
     bool aborting() const override { return false; }
-    void addFile(const clFileListEntryRef& file) override { ToolWrite(PathText(file->path()) + "\n"); }
+    void addFile(const clFileListEntryRef& file) override { Out().addLine(file->path()); }
 };
 
 int Collect(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     Queue();
     int status = 0;
     const clFolderListEntryRef root = TickedTree(argc, argv, 1, &status);
@@ -243,6 +292,7 @@ int Collect(int argc, char** argv)
 
 int Profile(int argc, char** argv)
 {
+    const FlushAtEnd flush;
     Queue();
     if (argc < 3)
         return ToolFail(argv[0], "save NAME --tick ... | load NAME");
@@ -254,7 +304,7 @@ int Profile(int argc, char** argv)
             fprintf(stderr, "%s: %s\n", ToolName(), profile->lastError().toUtf8().constData());
         const QVariantMap selection = profile->selection.toMap();
         for (auto it = selection.begin(); it != selection.end(); ++it)
-            ToolWrite(PathText(it.key()) + "\t" + it.value().toString().toStdString() + "\n");
+            Out().add(PathText(it.key()) + "\t" + it.value().toString().toStdString() + "\n");
         return 0;
     }
     if (verb != "save")
@@ -269,7 +319,7 @@ int Profile(int argc, char** argv)
     profile->selection = selection;
     if (!profile->save())
         return ToolFail(argv[0], profile->lastError().toStdString());
-    ToolWrite(PathText(KRABatchConverterProfile::profilePath(name)) + "\n");
+    Out().add(PathText(KRABatchConverterProfile::profilePath(name)) + "\n");
     return 0;
 }
 
