@@ -60,6 +60,20 @@ struct KRABatchLookAhead {
     std::condition_variable wake;
     size_t next = 0;       // the next item to read
     uint64_t assigned = 0; // entries handed to slots
+    // Until the first files' own probes are done (or one of them is over): their slots wait for
+    // them, and more probes at the same time would only slow them down.
+    bool held = true;
+    uint64_t firstWave = 0;
+    uint64_t firstWaveProbed = 0;
+
+    void release()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            held = false;
+        }
+        wake.notify_all();
+    }
 
     void reader()
     {
@@ -69,7 +83,8 @@ struct KRABatchLookAhead {
             {
                 std::unique_lock<std::mutex> guard(lock);
                 // Held while the batch is: a pause gives the processor back.
-                while (!quit() && next < items.size() && (events->bPause() || items[next].entry >= assigned + window))
+                while (!quit() && next < items.size() &&
+                       (held || events->bPause() || items[next].entry >= assigned + window))
                     wake.wait_for(guard, std::chrono::milliseconds(100));
                 if (quit() || next >= items.size())
                     return;
@@ -185,6 +200,7 @@ void KRABatchRunner::startLookAhead()
     lookAhead->events = m_shared->events;
     lookAhead->window = std::max<uint64_t>(8, 4 * m_cpus.size());
     lookAhead->assigned = m_numAssigned;
+    lookAhead->firstWave = m_numAssigned;
     const QString commandLine = m_batch.commandLine();
     for (qsizetype i = 0; i < m_spec->entries.size(); ++i) {
         const QKConversionEntryRef& entry = m_spec->entries.at(i);
@@ -512,6 +528,8 @@ void KRABatchRunner::conversionCompleteOn(uint64_t slot, uint64_t index)
         return;
     if (m_threads[slot].joinable())
         m_threads[slot].join();
+    if (m_lookAhead && m_lookAhead->held)
+        m_lookAhead->release();
     onStatusPercentDone(100, index);
     onStatusAction(QString(), index);
     KRACPU& cpu = m_cpus[slot];
@@ -616,6 +634,9 @@ void KRABatchRunner::onLengthMS(uint64_t lengthMS, uint64_t index)
 {
     if (KRACPU* cpu = cpuByTask(index))
         cpu->lengthMS = lengthMS;
+    if (m_lookAhead && m_lookAhead->held && index < m_lookAhead->firstWave &&
+        ++m_lookAhead->firstWaveProbed >= m_lookAhead->firstWave)
+        m_lookAhead->release();
     updateLabels();
 }
 
