@@ -214,19 +214,3 @@ QKMediaFileInfoRef QKMediaInfoStore::lookup(const XStr& path)
     const auto it = store.entries.find(key);
     return it == store.entries.end() ? nullptr : Held(it->second, now, false).info;
 }
-
-void QKMediaInfoStore::clear()
-{
-    Store& store = TheStore();
-    std::lock_guard<std::mutex> lock(store.lock);
-    for (auto it = store.entries.begin(); it != store.entries.end();) {
-        if (it->second.reading) {
-            it->second.info.reset();
-            it->second.json.reset();
-            ++it;
-        } else {
-            it = store.entries.erase(it);
-        }
-    }
-    store.kept.clear();
-}

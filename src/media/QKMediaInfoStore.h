@@ -38,6 +38,4 @@ public:
     static void prefetch(const XStr& path, const FFprobeStop& stop = {}, bool wantJSON = false);
     // The record held for the file as it is now, without reading; null when there is none.
     static QKMediaFileInfoRef lookup(const XStr& path);
-    // Forgets every record (tests).
-    static void clear();
 };
