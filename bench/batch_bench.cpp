@@ -6,7 +6,8 @@
 // pair gives one ratio of their throughputs (xargs time / ours), printed as the median and
 // the range over the pairs, with the median times.
 //
-// Usage: batch_bench [ENGINE_TOOL [ROUNDS]]   (default: ../tests/tools/engine-tool beside this program)
+// Usage: batch_bench [ENGINE_TOOL [ROUNDS]]   (ENGINE_TOOL empty or absent: ../tests/tools/engine-tool
+// beside this program)
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,7 +56,7 @@ double Seconds(const std::vector<std::string>& args, const ToolRunOptions& optio
 
 int main(int argc, char** argv)
 {
-    const std::string tool = argc > 1 ? argv[1] : DefaultTool();
+    const std::string tool = argc > 1 && argv[1][0] ? argv[1] : DefaultTool();
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : kDefaultRounds;
     char folderTemplate[] = "/tmp/batch_bench-XXXXXX";
     const std::string folder = mkdtemp(folderTemplate);
