@@ -1,10 +1,13 @@
-// Throughput of a batch on N encoder slots: 16 generated 5-second 640x360 clips converted with
-// "-vcodec libx264 -preset veryfast" through "engine-tool batch --slots N" (the real progress
-// dialog) and, in the same run, through "xargs -P N" over plain ffmpeg with the same arguments,
-// for N = 1, 2, 4, 8, taking turns, five rounds each. Prints the best wall time of each and the
-// ratio of their throughputs per N.
+// Throughput of a batch whose command needs each clip's length: 16 generated 5-second 640x360
+// clips converted with a one-second fade-out and "-vcodec libx264 -preset veryfast" through
+// "engine-tool batch --slots N" (the real batch runner, which finds each clip's length) and,
+// in the same run, through "xargs -P N" over plain ffmpeg with the same filter and its times
+// written in, for N = 1, 2, 4, 8. The two take turns, ROUNDS pairs each (default 5); every
+// pair gives one ratio of their throughputs (xargs time / ours), printed as the median and
+// the range over the pairs, with the median times.
 //
-// Usage: batch_bench [ENGINE_TOOL]   (default: ../tests/tools/engine-tool beside this program)
+// Usage: batch_bench [ENGINE_TOOL [ROUNDS]]   (ENGINE_TOOL empty or absent: ../tests/tools/engine-tool
+// beside this program)
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,11 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchTime.h"
 #include "common/ToolRun.h"
 
 namespace {
 
-constexpr int kRounds = 5;
+constexpr int kDefaultRounds = 5;
+constexpr double kClipSeconds = 5;
+constexpr double kFadeSeconds = 1;
 
 std::string DefaultTool()
 {
@@ -50,7 +56,8 @@ double Seconds(const std::vector<std::string>& args, const ToolRunOptions& optio
 
 int main(int argc, char** argv)
 {
-    const std::string tool = argc > 1 ? argv[1] : DefaultTool();
+    const std::string tool = argc > 1 && argv[1][0] ? argv[1] : DefaultTool();
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : kDefaultRounds;
     char folderTemplate[] = "/tmp/batch_bench-XXXXXX";
     const std::string folder = mkdtemp(folderTemplate);
     std::vector<std::string> clips;
@@ -65,7 +72,13 @@ int main(int argc, char** argv)
     }
     setenv("_APPDATA_OVERRIDE", (folder + "/app").c_str(), 1);
     mkdir((folder + "/app").c_str(), 0700);
-    printf("%-6s %12s %12s %8s\n", "slots", "ours (s)", "xargs (s)", "ratio");
+    // The fade the run writes for a clip of known length, its times written in for xargs.
+    char fade[128];
+    snprintf(fade, sizeof fade, "fade=type=out:duration=%g:start_time=%g", kFadeSeconds + 0.1,
+             kClipSeconds - kFadeSeconds);
+    const std::string effect = "Fade=-fadein=\"0\" -fadeout=\"1\" -afadein=\"0\" -afadeout=\"0\"";
+    printf("%d pairs per slot count; ratio = xargs time / ours (1.0: as fast; target >= 0.97)\n", rounds);
+    printf("%-6s %14s %14s %8s %16s\n", "slots", "ours med (s)", "xargs med (s)", "ratio", "ratio min-max");
     for (int slots : {1, 2, 4, 8}) {
         const std::string ours = folder + "/ours" + std::to_string(slots);
         const std::string plain = folder + "/plain" + std::to_string(slots);
@@ -74,7 +87,7 @@ int main(int argc, char** argv)
         std::vector<std::string> batch = {tool, "batch", "--src"};
         batch.insert(batch.end(), clips.begin(), clips.end());
         batch.insert(batch.end(), {"--dst-folder", ours, "--ext", ".mkv", "--args", "-vcodec libx264 -preset veryfast",
-                                   "--slots", std::to_string(slots)});
+                                   "--slots", std::to_string(slots), "--effect", effect});
         // xargs hands each clip to one ffmpeg; "{}" is the clip, the output takes its name.
         std::string list;
         for (const std::string& clip : clips)
@@ -90,18 +103,32 @@ int main(int argc, char** argv)
             "{}",
             "sh",
             "-c",
-            "ffmpeg -nostdin -v error -y -i \"$1\" -vcodec libx264 -preset veryfast \"$2/$(basename \"$1\" .mp4).mkv\"",
+            "ffmpeg -nostdin -v error -y -i \"$1\" -vcodec libx264 -preset veryfast -vf \"$3\" "
+            "\"$2/$(basename \"$1\" .mp4).mkv\"",
             "sh",
             "{}",
-            plain};
-        // The two take turns, the best of kRounds each: a shared machine's hiccups hit one
-        // round, not the comparison.
-        double oursSeconds = 1e9, plainSeconds = 1e9;
-        for (int round = 0; round < kRounds; ++round) {
-            oursSeconds = std::min(oursSeconds, Seconds(batch));
-            plainSeconds = std::min(plainSeconds, Seconds(xargs, xargsOptions));
+            plain,
+            fade};
+        // The two take turns, so that a change of the machine's load hits both alike; the
+        // order within a pair alternates too.
+        std::vector<double> oursTimes, plainTimes, ratios;
+        for (int round = 0; round < rounds; ++round) {
+            double o = 0, p = 0;
+            if (round % 2 == 0) {
+                o = Seconds(batch);
+                p = Seconds(xargs, xargsOptions);
+            } else {
+                p = Seconds(xargs, xargsOptions);
+                o = Seconds(batch);
+            }
+            oursTimes.push_back(o);
+            plainTimes.push_back(p);
+            ratios.push_back(p / o);
         }
-        printf("%-6d %12.2f %12.2f %8.3f\n", slots, oursSeconds, plainSeconds, plainSeconds / oursSeconds);
+        const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+        printf("%-6d %14.2f %14.2f %8.3f %8.3f-%-7.3f\n", slots, bench::Median(oursTimes), bench::Median(plainTimes),
+               bench::Median(ratios), *low, *high);
+        fflush(stdout);
     }
     RunProcess({"rm", "-rf", folder}, [] {
         ToolRunOptions o;

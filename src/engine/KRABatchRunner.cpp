@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 
 #include "engine/KRAProcess.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
+#include "engine/clFFMPEG.h"
+#include "media/QKMediaInfoStore.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 
@@ -39,6 +43,57 @@ void PostToRunner(const std::shared_ptr<KRABatchRunnerShared>& shared, Call call
 } // namespace
 
 KRABatchRunnerListener::~KRABatchRunnerListener() = default;
+
+// The sources the runs will probe, in the order the slots take them, and how far the slots
+// have got.
+struct KRABatchLookAhead {
+    struct Item {
+        uint64_t entry = 0;
+        XStr path;
+        bool wantJSON = false;
+    };
+    std::vector<Item> items; // fixed before the readers start
+    KRAProcessEventsRef events;
+    uint64_t window = 8; // entries read ahead of the next one a slot takes
+
+    std::mutex lock;
+    std::condition_variable wake;
+    size_t next = 0;       // the next item to read
+    uint64_t assigned = 0; // entries handed to slots
+    // Until the first files' own probes are done (or one of them is over): their slots wait for
+    // them, and more probes at the same time would only slow them down.
+    bool held = true;
+    uint64_t firstWave = 0;
+    uint64_t firstWaveProbed = 0;
+
+    void release()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            held = false;
+        }
+        wake.notify_all();
+    }
+
+    void reader()
+    {
+        const auto quit = [this] { return events->bEvtQuit(); };
+        for (;;) {
+            Item item;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                // Held while the batch is: a pause gives the processor back.
+                while (!quit() && next < items.size() &&
+                       (held || events->bPause() || items[next].entry >= assigned + window))
+                    wake.wait_for(guard, std::chrono::milliseconds(100));
+                if (quit() || next >= items.size())
+                    return;
+                item = items[next++];
+            }
+            QKMediaInfoStore::prefetch(item.path, quit, item.wantJSON);
+        }
+    }
+};
 
 template <typename Call>
 void KRAStatusCallbackImpl::post(Call call)
@@ -126,10 +181,44 @@ void KRABatchRunner::stopThreads()
     // every file not started.
     m_shared->events->setBEvtQuit(true);
     m_shared->events->setBPause(false);
+    if (m_lookAhead)
+        m_lookAhead->wake.notify_all();
     for (std::thread& thread : m_threads) {
         if (thread.joinable())
             thread.join();
     }
+    for (std::thread& thread : m_lookAheadThreads) {
+        if (thread.joinable())
+            thread.join();
+    }
+}
+
+void KRABatchRunner::startLookAhead()
+{
+    constexpr size_t kReaders = 2;
+    auto lookAhead = std::make_shared<KRABatchLookAhead>();
+    lookAhead->events = m_shared->events;
+    lookAhead->window = std::max<uint64_t>(8, 4 * m_cpus.size());
+    lookAhead->assigned = m_numAssigned;
+    lookAhead->firstWave = m_numAssigned;
+    const QString commandLine = m_batch.commandLine();
+    for (qsizetype i = 0; i < m_spec->entries.size(); ++i) {
+        const QKConversionEntryRef& entry = m_spec->entries.at(i);
+        // The first files went to their slots already and probe there.
+        if (!entry || entry->justCopy || static_cast<uint64_t>(i) < m_numAssigned)
+            continue;
+        KRAProcessArg arg;
+        arg.srcFrom = entry->convertFrom;
+        arg.args = entry->multiEncData ? m_batch.multiCommandLine(entry->multiEncData.get()) : commandLine;
+        const KRARunProbes probes = probesOfRun(arg);
+        for (size_t n = 0; n < probes.paths.size(); ++n)
+            lookAhead->items.push_back({static_cast<uint64_t>(i), probes.paths[n], probes.wantJSON && n == 0});
+    }
+    if (lookAhead->items.empty())
+        return;
+    m_lookAhead = lookAhead;
+    for (size_t n = 0; n < std::min(kReaders, lookAhead->items.size()); ++n)
+        m_lookAheadThreads.emplace_back([lookAhead] { lookAhead->reader(); });
 }
 
 QString KRABatchRunner::formatTimeSeconds(uint64_t seconds)
@@ -313,10 +402,12 @@ void KRABatchRunner::start()
         return;
     m_started = true;
     m_timeBegin = NowMS();
-    if (numFiles() > 0)
+    if (numFiles() > 0) {
         assignIdleCores();
-    else
+        startLookAhead();
+    } else {
         finalizeBatch();
+    }
     refreshLabels();
 }
 
@@ -349,6 +440,13 @@ void KRABatchRunner::beginConversionFor(KRACPU& cpu)
         return;
     preventSleep();
     const uint64_t index = m_numAssigned++;
+    if (m_lookAhead) {
+        {
+            std::lock_guard<std::mutex> guard(m_lookAhead->lock);
+            m_lookAhead->assigned = m_numAssigned;
+        }
+        m_lookAhead->wake.notify_all();
+    }
     cpu.currentTaskIndex = index;
     cpu.percentDone = 0;
     cpu.lengthMS = 0;
@@ -430,6 +528,8 @@ void KRABatchRunner::conversionCompleteOn(uint64_t slot, uint64_t index)
         return;
     if (m_threads[slot].joinable())
         m_threads[slot].join();
+    if (m_lookAhead && m_lookAhead->held)
+        m_lookAhead->release();
     onStatusPercentDone(100, index);
     onStatusAction(QString(), index);
     KRACPU& cpu = m_cpus[slot];
@@ -534,6 +634,9 @@ void KRABatchRunner::onLengthMS(uint64_t lengthMS, uint64_t index)
 {
     if (KRACPU* cpu = cpuByTask(index))
         cpu->lengthMS = lengthMS;
+    if (m_lookAhead && m_lookAhead->held && index < m_lookAhead->firstWave &&
+        ++m_lookAhead->firstWaveProbed >= m_lookAhead->firstWave)
+        m_lookAhead->release();
     updateLabels();
 }
 

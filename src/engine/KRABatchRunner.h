@@ -45,6 +45,7 @@ struct KRACPU {
 };
 
 class KRABatchRunner;
+struct KRABatchLookAhead;
 
 // What the runner shares with its conversion threads.
 struct KRABatchRunnerShared {
@@ -186,6 +187,9 @@ private:
     void updateLabels();
     void refreshLabels();
     void stopThreads();
+    // What the runs will ask ffprobe is read on a small pool a little ahead of the slots, while
+    // earlier files encode, so that no run waits for a probe of its own.
+    void startLookAhead();
 
     std::shared_ptr<QKConversionSpec> m_spec;
     KRABatchRunnerListener* m_listener = nullptr;
@@ -193,6 +197,8 @@ private:
     std::shared_ptr<KRABatchRunnerShared> m_shared;
     std::vector<KRACPU> m_cpus;
     std::vector<std::thread> m_threads; // one per slot, the file it converts now
+    std::shared_ptr<KRABatchLookAhead> m_lookAhead;
+    std::vector<std::thread> m_lookAheadThreads;
     std::unique_ptr<KRAPreventSleep> m_preventSleep;
 
     uint64_t m_optNumCPUs = 0;

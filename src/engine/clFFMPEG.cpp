@@ -22,6 +22,8 @@
 #include "job/QKElemValueList.h"
 #include "media/FFprobeInfo.h"
 #include "media/QKLocateFFmpeg.h"
+#include "media/QKMediaFileInfo.h"
+#include "media/QKMediaInfoStore.h"
 #include "platform/XStrQString.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XBlockRunner.h"
@@ -374,24 +376,26 @@ struct ProbeResult {
     XStr json;
 };
 
-// The length of each source, the first frame rate and the first source's JSON.
-ProbeResult ProbeSources(const KRAProcessEventsRef& events, const std::vector<XStr>& paths)
+// The length of each source, the first frame rate and, when asked, the first source's JSON.
+// What the destination check, the tables or a batch's look ahead learned of a file that has
+// not changed since is taken as it is: a source is probed at most once.
+ProbeResult ProbeSources(const KRAProcessEventsRef& events, const std::vector<XStr>& paths, bool wantJSON)
 {
     ProbeResult result;
     const auto quit = [&events] { return events && events->bEvtQuit(); }; // ends a slow probe at once
     for (size_t i = 0; i < paths.size(); ++i) {
-        XStr json;
-        uint64_t duration = 0;
-        const bool read = readFFprobeTags(paths[i], nullptr, &json, duration, nullptr, quit);
-        const FFprobeStreams streams = parseStreams(json);
+        const QKMediaInfoStore::Found found = QKMediaInfoStore::read(paths[i], nullptr, quit, wantJSON && i == 0);
+        const bool read = found.info != nullptr;
+        const uint64_t duration = read ? found.info->lengthMS() : 0;
+        const FFprobeStreams streams = read ? found.info->streams() : FFprobeStreams();
         result.lengths.push_back(static_cast<int64_t>(duration));
         result.hasVideo.push_back(!read || streams.hasVideo);
         result.hasAudio.push_back(!read || streams.hasAudio);
         result.total += static_cast<int64_t>(duration);
         if (result.frameRate == 0)
             result.frameRate = streams.frameRate;
-        if (i == 0)
-            result.json = json;
+        if (i == 0 && found.json)
+            result.json = XStr::FromUTF8Bytes(found.json->data(), found.json->size());
     }
     return result;
 }
@@ -812,6 +816,46 @@ void clFFMPEG::pullNamedArguments(RunState& run)
     effects.trimEnd = pullArgument(L"trimend", args);
 }
 
+namespace {
+
+// Whether the command is built from the sources' length or streams, so that ffmpeg cannot
+// start before they are known.
+bool LengthNeededFirst(const Effects& effects, const KRASpecialValues& special, bool joinedByFilter)
+{
+    return !effects.trimStart.IsEmpty() || !effects.trimEnd.IsEmpty() || CountsAsValue(effects.fadeOut) ||
+           CountsAsValue(effects.aFadeOut) || !special.prevGenEncNset.IsEmpty() || !special.contactCol.IsEmpty() ||
+           joinedByFilter;
+}
+
+} // namespace
+
+KRARunProbes probesOfRun(const KRAProcessArg& arg)
+{
+    KRARunProbes probes;
+    XStr args = XStrFromQString(arg.args);
+    const int64_t loops = std::max<int64_t>(1, pullArgument(L"loopvideo", args).ToLong());
+    KRASpecialValues special;
+    special.prevGenEncNset = pullArgument(L"prev_gen_encNset", args);
+    special.contactCol = pullArgument(L"contact_col", args);
+    Effects effects;
+    effects.fadeOut = pullArgument(L"fadeout", args);
+    effects.aFadeOut = pullArgument(L"afadeout", args);
+    effects.trimStart = pullArgument(L"trimstart", args);
+    effects.trimEnd = pullArgument(L"trimend", args);
+    const QList<XStr> paths = QKConvertProcessShared::sourcePaths(arg);
+    const bool several = paths.size() * loops > 1;
+    // Joined files are probed beside ffmpeg even when the command does not wait for them.
+    if (!several && !LengthNeededFirst(effects, special, false))
+        return probes;
+    for (const XStr& path : paths) {
+        // A HEIC picture is read from the PNG the run makes of it.
+        if (ExtensionOf(path).ToUpper() != L".HEIC")
+            probes.paths.push_back(path);
+    }
+    probes.wantJSON = !special.contactCol.IsEmpty();
+    return probes;
+}
+
 bool clFFMPEG::planInputs(RunState& run)
 {
     for (const XStr& input : run.extraInputs) {
@@ -842,19 +886,15 @@ bool clFFMPEG::planInputs(RunState& run)
     // have.
     const bool joinedByFilter = run.sources.size() > 1 && !run.streamCopy;
     const Effects& effects = run.effects;
-    const bool lengthNeededFirst = !effects.trimStart.IsEmpty() || !effects.trimEnd.IsEmpty() ||
-                                   CountsAsValue(effects.fadeOut) || CountsAsValue(effects.aFadeOut) ||
-                                   !run.special.prevGenEncNset.IsEmpty() || !run.special.contactCol.IsEmpty() ||
-                                   joinedByFilter;
-    if (lengthNeededFirst) {
-        run.probed = ProbeSources(run.arg.events, run.sourcesOnce);
+    if (LengthNeededFirst(effects, run.special, joinedByFilter)) {
+        run.probed = ProbeSources(run.arg.events, run.sourcesOnce, !run.special.contactCol.IsEmpty());
         applyProbe(run);
     } else if (run.sources.size() == 1) {
         // One file needs nothing of the probe but its length, which ffmpeg reports as it opens
         // the file: a probe beside it would only take time from the conversion.
         run.lengthFromFFmpeg = true;
     } else {
-        run.probing.future = std::async(std::launch::async, ProbeSources, run.arg.events, run.sourcesOnce);
+        run.probing.future = std::async(std::launch::async, ProbeSources, run.arg.events, run.sourcesOnce, false);
     }
     return true;
 }
@@ -1031,12 +1071,11 @@ bool SoundWithCoverArtOnly(const KRAProcessEventsRef& events, const XStr& source
     if (std::none_of(std::begin(kSoundExtensions), std::end(kSoundExtensions),
                      [&](const wchar_t* known) { return extension == known; }))
         return false;
-    XStr json;
-    uint64_t duration = 0;
     const auto quit = [&events] { return events && events->bEvtQuit(); };
-    if (!readFFprobeTags(source, nullptr, &json, duration, nullptr, quit))
+    const QKMediaFileInfoRef info = QKMediaInfoStore::read(source, nullptr, quit).info;
+    if (!info)
         return false;
-    const FFprobeStreams streams = parseStreams(json);
+    const FFprobeStreams streams = info->streams();
     return !streams.hasVideo && streams.hasAudio;
 }
 

@@ -52,6 +52,14 @@ struct pipeReadSync_t {
     int64_t durationMS = -1;   // what that report said; -1: not yet
 };
 
+// Which sources a run of arg asks ffprobe about (none when its command needs nothing of
+// them), and whether it wants ffprobe's whole answer for the first: what a batch reads ahead.
+struct KRARunProbes {
+    std::vector<XStr> paths;
+    bool wantJSON = false;
+};
+KRARunProbes probesOfRun(const KRAProcessArg& arg);
+
 // ---- The runner -------------------------------------------------------------------------------
 class clFFMPEG {
 public:

@@ -439,6 +439,18 @@ FFprobeStreams parseStreams(const XStr& jsonText)
     return streams;
 }
 
+FFprobeStreams parseStreamsBytes(const std::string& bytes)
+{
+    FFprobeStreams streams;
+    std::unique_ptr<XJSON::AnyType> top(XJSON::ParseUTF8(bytes.data(), bytes.size()));
+    if (!top)
+        return streams;
+    streams.hasVideo = HasStream(top.get(), L"video");
+    streams.hasAudio = HasStream(top.get(), L"audio");
+    streams.frameRate = FirstVideoFrameRate(top.get());
+    return streams;
+}
+
 double getVideoFrameRate(const XStr& path)
 {
     const XStr out = runFFprobe(path);

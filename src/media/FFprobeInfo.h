@@ -61,6 +61,7 @@ struct FFprobeStreams {
     double frameRate = 0;
 };
 FFprobeStreams parseStreams(const XStr& jsonText);
+FFprobeStreams parseStreamsBytes(const std::string& bytes);
 
 // "16:9", "9:16", "4:3", ... or the ratio as "%.2f:1"; empty when either side is 0.
 XStr aspectRatioName(int width, int height);

@@ -1,6 +1,7 @@
 #include "media/QKMediaFileInfo.h"
 
 #include "media/FFprobeInfo.h"
+#include "media/QKMediaInfoStore.h"
 #include "xclass/XFileName.h"
 #include "xclass/XTime.h"
 
@@ -27,9 +28,19 @@ uint64_t QKMediaFileInfo::fileTimeNow()
 
 QKMediaFileInfoRef QKMediaFileInfo::readFromFile(const XStr& path, XStr* reason)
 {
+    return QKMediaInfoStore::read(path, reason).info;
+}
+
+QKMediaFileInfoRef QKMediaFileInfo::probeFile(const XStr& path, XStr* reason, const FFprobeStop& stop,
+                                              std::string* json)
+{
     QKMediaFileInfoRef info = empty();
     info->mPath = path;
-    if (!info->readInfoInternal(reason))
+    {
+        std::lock_guard<std::mutex> lock(info->m_lock);
+        info->_lastModified = XGetFileWriteTime(path);
+    }
+    if (!info->readFFmpegInfo(reason, stop, json))
         return nullptr;
     return info;
 }
@@ -50,11 +61,17 @@ QKMediaFileInfoRef QKMediaFileInfo::infoForFile(const XStr& path, XStr* reason)
 QKMediaFileInfoRef QKMediaFileInfo::readLiteInfoFromFile(const XStr& path, XStr* reason)
 {
     QKMediaFileInfoRef info = infoForFile(path, reason);
-    // The record is still private to this function: its tag object can be trimmed in place.
-    NTag* tags = info->mIDTags->tag();
-    tags->RemoveInternalTags(0);
-    tags->RemoveDataTags();
-    return info;
+    // The record may be shared through the store: it is trimmed in a copy, and only when
+    // there is something to trim (most video files have no such tags).
+    NTag trimmed(*info->IDTags()->tag());
+    const int64_t before = trimmed.Count();
+    trimmed.RemoveInternalTags(0);
+    trimmed.RemoveDataTags();
+    if (trimmed.Count() == before)
+        return info;
+    QKMediaFileInfoRef lite = info->copy();
+    lite->mIDTags->tag()->Assign(trimmed);
+    return lite;
 }
 
 bool QKMediaFileInfo::readInfoInternal(XStr* reason)
@@ -67,7 +84,7 @@ bool QKMediaFileInfo::readInfoInternal(XStr* reason)
     return readFFmpegInfo(reason);
 }
 
-bool QKMediaFileInfo::readFFmpegInfo(XStr* reason)
+bool QKMediaFileInfo::readFFmpegInfo(XStr* reason, const FFprobeStop& stop, std::string* json)
 {
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -78,8 +95,15 @@ bool QKMediaFileInfo::readFFmpegInfo(XStr* reason)
     QKTagRef props = std::make_shared<QKTag>();
     uint64_t length = 0;
     XStr why;
-    const bool ok = readFFprobeInfo(path(), *tags->tag(), *props->tag(), length, &why);
+    std::string out = runFFprobeBytes(path(), &why, stop);
+    const bool ok = !out.empty() && parseFFprobeJSONBytes(out, *tags->tag(), *props->tag(), length);
+    if (!ok && why.IsEmpty())
+        why = L"ffprobe gave no information about the file.";
+    const FFprobeStreams streams = ok ? parseStreamsBytes(out) : FFprobeStreams();
+    if (json)
+        *json = ok ? std::move(out) : std::string();
     std::lock_guard<std::mutex> lock(m_lock);
+    m_streams = streams;
     if (ok) {
         // Filled privately and published complete: a reader on another thread sees the
         // empty objects or the filled ones, never a half-filled one.
@@ -87,6 +111,7 @@ bool QKMediaFileInfo::readFFmpegInfo(XStr* reason)
         mAudioProps = props;
         _lengthMS = length;
         mError = XStr();
+        why = XStr();
     } else {
         mIDTags = std::make_shared<QKTag>();
         mAudioProps = std::make_shared<QKTag>();
@@ -108,6 +133,7 @@ QKMediaFileInfoRef QKMediaFileInfo::copy() const
     other->mAudioProps = mAudioProps->copy();
     other->_lengthMS = _lengthMS;
     other->_lastModified = _lastModified;
+    other->m_streams = m_streams;
     other->mError = mError;
     return other;
 }
@@ -168,4 +194,10 @@ XStr QKMediaFileInfo::errorText() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
     return mError;
+}
+
+FFprobeStreams QKMediaFileInfo::streams() const
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_streams;
 }

@@ -14,7 +14,9 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
+#include "media/FFprobeInfo.h"
 #include "media/QKTag.h"
 #include "xclass/XStr.h"
 
@@ -35,6 +37,10 @@ public:
     // the tags.
     static QKMediaFileInfoRef readLiteInfoFromFile(const XStr& path, XStr* reason = nullptr);
     static QKMediaFileInfoRef empty();
+    // A record read through ffprobe now, whatever the store holds; json (when asked) gets
+    // ffprobe's answer as it came. Null when reading fails.
+    static QKMediaFileInfoRef probeFile(const XStr& path, XStr* reason = nullptr, const FFprobeStop& stop = {},
+                                        std::string* json = nullptr);
     // An empty record holding that tag object (shared, not copied) and path.
     static QKMediaFileInfoRef infoWithIDTag(const QKTagRef& tag, const XStr& path);
 
@@ -45,7 +51,7 @@ public:
     // Sets lastModified from the file (0 when it cannot be read), then readFFmpegInfo.
     bool readInfoInternal(XStr* reason = nullptr);
     // Replaces both tag objects by new empty ones, then reads them and the length.
-    bool readFFmpegInfo(XStr* reason = nullptr);
+    bool readFFmpegInfo(XStr* reason = nullptr, const FFprobeStop& stop = {}, std::string* json = nullptr);
 
     // A new record: same path and format name, copies of both tag objects, same numbers.
     QKMediaFileInfoRef copy() const;
@@ -61,6 +67,9 @@ public:
     void setFormatName(const QString& name);
     uint64_t lengthMS() const;
     uint64_t lastModified() const;
+    // Whether the file has a picture (cover art aside) and sound, and its frame rate, as the
+    // last read found; neither for a record that was not read.
+    FFprobeStreams streams() const;
     // Why the last read gave nothing; empty after a successful read.
     XStr errorText() const;
 
@@ -72,5 +81,6 @@ private:
     XStr mPath;
     uint64_t _lengthMS = 0;
     uint64_t _lastModified = 0;
+    FFprobeStreams m_streams;
     XStr mError;
 };
