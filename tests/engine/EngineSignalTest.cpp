@@ -259,6 +259,10 @@ TEST_F(EngineSignal, WhatAKilledRunLeftGoesWithTheNextRunIntoThoseFolders)
 {
     const std::string src = dir.file("in.mp4");
     ASSERT_TRUE(MakeTestVideo(src, "160x120", "25", "4"));
+    // The paced runs read in real time a source far longer than the test lasts under any load,
+    // so that the one still at work is still at work when the next run ends.
+    const std::string longSrc = dir.file("long.mp4");
+    ASSERT_TRUE(MakeTestVideo(longSrc, "160x120", "25", "300", {"-c:v", "libx264", "-preset", "ultrafast"}));
     const auto ffmpegRuns = [](const std::vector<ProcessInfo>& kids) {
         for (const ProcessInfo& p : kids)
             if (p.name == "ffmpeg")
@@ -267,7 +271,7 @@ TEST_F(EngineSignal, WhatAKilledRunLeftGoesWithTheNextRunIntoThoseFolders)
     };
     const std::vector<std::string> slow{"--pre", "-re", "--args", "-vcodec libx264 -preset ultrafast"};
     auto runArgs = [&](const std::string& dest, bool paced) {
-        std::vector<std::string> args{"--src", src, "--dst", dir.file("out/" + dest)};
+        std::vector<std::string> args{"--src", paced ? longSrc : src, "--dst", dir.file("out/" + dest)};
         if (paced)
             args.insert(args.end(), slow.begin(), slow.end());
         else
