@@ -8,10 +8,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <future>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "engine/KRAArgText.h"
@@ -465,41 +469,264 @@ bool IsStreamCopy(const XStr& args)
            vcodec.compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0;
 }
 
-// filter ("fade", "afade") fading out over duration seconds at the end of totalSeconds.
-XStr FadeOutFilter(const wchar_t* filter, const XStr& duration, double totalSeconds)
+std::wstring Wide(const XStr& text)
 {
-    const double d = XStrToDouble(duration);
-    return XStr(filter) + L"=type=out:duration=" + XStr::FromDouble(d + 0.1, 2, false) + L":start_time=" +
-           XStr::FromDouble(totalSeconds - d, 2, false);
+    return text.p ? std::wstring(text.p) : std::wstring();
 }
 
-void AppendFades(XStr& args, const Effects& effects, int64_t totalMS)
+// The filters of one filter chain ("a=1, b='x,y'") apart, blanks around them taken off; a
+// comma inside quotes or brackets belongs to its filter.
+std::vector<std::wstring> ChainFilters(const XStr& chain)
 {
-    if (CountsAsValue(effects.fadeIn))
-        AppendText(args, XStr(L"-vf ") + quoteArgValue(XStr(L"fade=type=in:duration=") + effects.fadeIn));
-    if (CountsAsValue(effects.aFadeIn))
-        AppendText(args, XStr(L"-af ") + quoteArgValue(XStr(L"afade=type=in:duration=") + effects.aFadeIn));
-    const double totalSeconds = static_cast<double>(totalMS) / 1000.0;
-    if (CountsAsValue(effects.fadeOut))
-        AppendText(args, XStr(L"-vf ") + quoteArgValue(FadeOutFilter(L"fade", effects.fadeOut, totalSeconds)));
-    if (CountsAsValue(effects.aFadeOut))
-        AppendText(args, XStr(L"-af ") + quoteArgValue(FadeOutFilter(L"afade", effects.aFadeOut, totalSeconds)));
-}
-
-void AppendTrim(XStr& args, const Effects& effects, int64_t lengthMS)
-{
-    if (effects.trimStart.IsEmpty() && effects.trimEnd.IsEmpty())
-        return;
-    const int64_t start =
-        effects.trimStart.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimStart) * 1000.0);
-    XStr trim = XStr(L"-ss ") + formatTrimTime(start);
-    // Without a known length there is no end to count back from: the output runs to the end.
-    if (!effects.trimEnd.IsEmpty() || lengthMS > 0) {
-        const int64_t end =
-            lengthMS - (effects.trimEnd.IsEmpty() ? 0 : static_cast<int64_t>(XStrToDouble(effects.trimEnd) * 1000.0));
-        trim += XStr(L" -to ") + formatTrimTime(end);
+    std::vector<std::wstring> filters;
+    std::wstring current;
+    wchar_t quote = 0;
+    int depth = 0;
+    const auto flush = [&] {
+        const size_t first = current.find_first_not_of(L' ');
+        const size_t last = current.find_last_not_of(L' ');
+        if (first != std::wstring::npos)
+            filters.push_back(current.substr(first, last - first + 1));
+        current.clear();
+    };
+    for (const wchar_t c : Wide(chain)) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+        } else if (c == L'\'' || c == L'"') {
+            quote = c;
+        } else if (c == L'[') {
+            ++depth;
+        } else if (c == L']') {
+            --depth;
+        } else if ((c == L',' || c == L';') && depth <= 0) {
+            flush();
+            continue;
+        }
+        current += c;
     }
-    AppendText(args, trim);
+    flush();
+    return filters;
+}
+
+// A decimal number filling the whole text; nullopt for anything else.
+std::optional<double> WholeNumber(const std::wstring& text)
+{
+    if (text.empty())
+        return std::nullopt;
+    wchar_t* end = nullptr;
+    const double value = std::wcstod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// How much longer than its input a filter makes a stream: what the speed effect writes
+// ("setpts='2.000000*PTS'", also "PTS*2" and "PTS/2") and "atempo=2" (half as long); 1 for
+// every other filter.
+double FilterLengthFactor(const std::wstring& filter)
+{
+    const size_t equals = filter.find(L'=');
+    if (equals == std::wstring::npos)
+        return 1;
+    const std::wstring name = filter.substr(0, equals);
+    std::wstring value;
+    for (const wchar_t c : filter.substr(equals + 1)) {
+        if (c != L'\'' && c != L'"' && c != L' ')
+            value += c;
+    }
+    if (name == L"setpts" || name == L"asetpts") {
+        if (value.rfind(L"expr=", 0) == 0)
+            value.erase(0, 5);
+        std::optional<double> factor;
+        if (value.size() > 4 && value.compare(value.size() - 4, 4, L"*PTS") == 0)
+            factor = WholeNumber(value.substr(0, value.size() - 4));
+        else if (value.rfind(L"PTS*", 0) == 0)
+            factor = WholeNumber(value.substr(4));
+        else if (value.rfind(L"PTS/", 0) == 0) {
+            const std::optional<double> divisor = WholeNumber(value.substr(4));
+            if (divisor && *divisor > 0)
+                factor = 1.0 / *divisor;
+        }
+        return factor && *factor > 0 ? *factor : 1;
+    }
+    if (name == L"atempo") {
+        if (value.rfind(L"tempo=", 0) == 0)
+            value.erase(0, 6);
+        const std::optional<double> tempo = WholeNumber(value);
+        return tempo && *tempo > 0 ? 1.0 / *tempo : 1;
+    }
+    return 1;
+}
+
+double ChainLengthFactor(const XStr& chain)
+{
+    double factor = 1;
+    for (const std::wstring& filter : ChainFilters(chain))
+        factor *= FilterLengthFactor(filter);
+    return factor;
+}
+
+// An ffmpeg time ("[-][HH:]MM:SS[.m...]", or seconds with an optional "s", "ms" or "us") in
+// milliseconds; -1 when it does not read.
+int64_t TimeValueMS(const XStr& text)
+{
+    std::wstring value = Wide(text);
+    double unit = 1000;
+    const auto endsWith = [&](const wchar_t* suffix) {
+        const size_t n = wcslen(suffix);
+        return value.size() > n && value.compare(value.size() - n, n, suffix) == 0;
+    };
+    if (value.find(L':') == std::wstring::npos) {
+        if (endsWith(L"ms")) {
+            value.resize(value.size() - 2);
+            unit = 1;
+        } else if (endsWith(L"us")) {
+            value.resize(value.size() - 2);
+            unit = 0.001;
+        } else if (endsWith(L"s")) {
+            value.pop_back();
+        }
+        const std::optional<double> number = WholeNumber(value);
+        return number && *number >= 0 ? static_cast<int64_t>(std::llround(*number * unit)) : -1;
+    }
+    double seconds = 0;
+    size_t begin = 0;
+    for (int part = 0;; ++part) {
+        const size_t colon = value.find(L':', begin);
+        const std::wstring piece =
+            value.substr(begin, colon == std::wstring::npos ? std::wstring::npos : colon - begin);
+        const std::optional<double> number = WholeNumber(piece);
+        if (!number || *number < 0 || part > 2)
+            return -1;
+        seconds = seconds * 60 + *number;
+        if (colon == std::wstring::npos)
+            break;
+        begin = colon + 1;
+    }
+    return static_cast<int64_t>(std::llround(seconds * 1000));
+}
+
+// The named time value in milliseconds ("1.5" seconds); 0 when empty.
+int64_t SecondsValueMS(const XStr& value)
+{
+    return value.IsEmpty() ? 0 : static_cast<int64_t>(std::llround(XStrToDouble(value) * 1000.0));
+}
+
+// Where the output's streams lie on the timeline the filters give them: the picture and the
+// sound each last as long as the sources times what the filters make of their length; the
+// output's "-ss", "-to" and "-t" then keep a part of that timeline. A fade in begins where
+// the part kept begins and a fade out ends where that stream ends in it.
+struct OutputTimeline {
+    double videoFactor = 1, audioFactor = 1;
+    bool trimmed = false;
+    int64_t trimStartMS = 0, trimEndMS = -1; // -1: no end trimmed
+    int64_t startMS = 0;                     // "-ss" of the arguments
+    int64_t lengthMS = -1;                   // "-t"; -1: none
+    int64_t toMS = -1;                       // "-to"; -1: none
+
+    // The length of the output before any part of it is kept; 0 when unknown.
+    int64_t untrimmedMS(int64_t sourcesMS, bool video, bool audio) const
+    {
+        double longest = 0;
+        if (video)
+            longest = std::max(longest, videoFactor * static_cast<double>(sourcesMS));
+        if (audio)
+            longest = std::max(longest, audioFactor * static_cast<double>(sourcesMS));
+        return static_cast<int64_t>(std::llround(longest));
+    }
+    // The trim's end on the output's timeline; -1 when there is none (or no length to count from).
+    int64_t trimToMS(int64_t sourcesMS, bool video, bool audio) const
+    {
+        const int64_t untrimmed = untrimmedMS(sourcesMS, video, audio);
+        if (!trimmed || (trimEndMS < 0 && untrimmed <= 0))
+            return -1;
+        return std::max<int64_t>(0, untrimmed - std::max<int64_t>(0, trimEndMS));
+    }
+    int64_t keptStartMS() const { return trimmed ? trimStartMS : startMS; }
+    // Where the part kept ends; -1 when the arguments do not say.
+    int64_t keptEndMS(int64_t sourcesMS, bool video, bool audio) const
+    {
+        const int64_t start = keptStartMS();
+        if (lengthMS >= 0)
+            return start + lengthMS; // ffmpeg prefers "-t" to "-to"
+        if (trimmed)
+            return trimToMS(sourcesMS, video, audio);
+        return toMS;
+    }
+    // Where a stream of the given factor ends in the output; -1 when unknown.
+    int64_t streamEndMS(double factor, int64_t sourcesMS, bool video, bool audio) const
+    {
+        const int64_t natural = sourcesMS > 0 ? static_cast<int64_t>(std::llround(factor * double(sourcesMS))) : -1;
+        const int64_t end = keptEndMS(sourcesMS, video, audio);
+        if (natural < 0)
+            return end;
+        return end < 0 ? natural : std::min(natural, end);
+    }
+    // The output's length; -1 when unknown.
+    int64_t outputMS(int64_t sourcesMS, bool video, bool audio) const
+    {
+        int64_t end = keptEndMS(sourcesMS, video, audio);
+        const int64_t untrimmed = untrimmedMS(sourcesMS, video, audio);
+        if (untrimmed > 0)
+            end = end < 0 ? untrimmed : std::min(end, untrimmed);
+        if (end < 0)
+            return -1;
+        return std::max<int64_t>(0, end - keptStartMS());
+    }
+};
+
+// The timeline of args (filters merged, our named arguments pulled) and our trim.
+OutputTimeline TimelineOf(const XStr& args, const Effects& effects)
+{
+    OutputTimeline timeline;
+    for (const KRAArgItem& item : parseArgItems(args)) {
+        if (!item.isElement)
+            continue;
+        if (item.name == L"vf" || item.name == L"filter:v")
+            timeline.videoFactor *= ChainLengthFactor(item.value);
+        else if (item.name == L"af" || item.name == L"filter:a")
+            timeline.audioFactor *= ChainLengthFactor(item.value);
+        else if (item.name == L"ss")
+            timeline.startMS = std::max<int64_t>(0, TimeValueMS(item.value));
+        else if (item.name == L"t")
+            timeline.lengthMS = TimeValueMS(item.value);
+        else if (item.name == L"to")
+            timeline.toMS = TimeValueMS(item.value);
+    }
+    timeline.trimmed = !effects.trimStart.IsEmpty() || !effects.trimEnd.IsEmpty();
+    timeline.trimStartMS = std::max<int64_t>(0, SecondsValueMS(effects.trimStart));
+    timeline.trimEndMS = effects.trimEnd.IsEmpty() ? -1 : std::max<int64_t>(0, SecondsValueMS(effects.trimEnd));
+    return timeline;
+}
+
+XStr Seconds(int64_t ms)
+{
+    return XStr::FromDouble(static_cast<double>(std::max<int64_t>(0, ms)) / 1000.0, 3, false);
+}
+
+// The fades of one stream ("fade" or "afade") as a filter chain, on the output's timeline;
+// empty when there is none. A fade out needs the stream's end: without it, there is none.
+// frameMS: the time between two of the stream's frames (0 for sound). The first frame kept
+// after a start may lie up to one frame past it, and the last one kept before an end up to two
+// frames before it: the fade in begins, and the fade out is complete, on those.
+XStr FadeChain(const wchar_t* filter, const XStr& fadeIn, const XStr& fadeOut, int64_t startMS, int64_t endMS,
+               int64_t frameMS)
+{
+    XStr chain;
+    if (CountsAsValue(fadeIn)) {
+        chain = XStr(filter) + L"=type=in:duration=" + Seconds(SecondsValueMS(fadeIn));
+        if (startMS > 0)
+            chain += XStr(L":start_time=") + Seconds(startMS + frameMS);
+    }
+    if (CountsAsValue(fadeOut) && endMS > 0) {
+        const int64_t duration = SecondsValueMS(fadeOut);
+        if (!chain.IsEmpty())
+            chain += L", ";
+        chain += XStr(filter) + L"=type=out:duration=" + Seconds(duration) + L":start_time=" +
+                 Seconds(endMS - 2 * frameMS - duration);
+    }
+    return chain;
 }
 
 // args with every video filter in one -vf and every audio filter in one -af.
@@ -581,10 +808,10 @@ int64_t ReportedDurationMS(const XStr& line)
 // Appends to graph the overlays of the effects ("overlay=X:Y", without labels of their own),
 // as many as there are picture inputs of their own (input indexes from firstInput on), each
 // laid over what came before, starting at videoLabel. The overlays used leave the list, those
-// of another form stay. Returns the label of the last (none when labelLast is false: the
-// output then goes to the file by itself).
+// of another form stay. tail (a filter chain) follows the last. Returns the label of the last
+// (none when labelLast is false: the output then goes to the file by itself).
 XStr AppendOverlays(XStr& graph, XStr videoLabel, std::vector<XStr>& overlays, size_t firstInput, size_t inputs,
-                    bool labelLast)
+                    bool labelLast, const XStr& tail = XStr())
 {
     std::vector<XStr> used, others;
     for (XStr& overlay : overlays) {
@@ -599,10 +826,87 @@ XStr AppendOverlays(XStr& graph, XStr videoLabel, std::vector<XStr>& overlays, s
         const XStr label = last && !labelLast ? XStr() : XStr(L"[marvoni_ov") + XStr::FromULong(n) + L"]";
         if (!graph.IsEmpty())
             graph += L";";
-        graph += videoLabel + L"[" + XStr::FromULong(firstInput + n) + L":v]" + used[n] + label;
+        graph += videoLabel + L"[" + XStr::FromULong(firstInput + n) + L":v]" + used[n] +
+                 (last && !tail.IsEmpty() ? XStr(L", ") + tail : XStr()) + label;
         videoLabel = label;
     }
     return videoLabel;
+}
+
+// args with chain added at the end of its filter chain called name ("vf", "af").
+XStr AddToChain(const wchar_t* name, XStr args, const XStr& chain)
+{
+    if (chain.IsEmpty())
+        return args;
+    AppendText(args, XStr(L"-") + name + L" " + quoteArgValue(chain));
+    return mergeArgument(name, args);
+}
+
+// Filters that leave the picture's size as it is: a crop after them gets the source's size.
+bool KeepsPictureSize(const std::wstring& filter)
+{
+    static const wchar_t* const kSizeKeeping[] = {L"fade",   L"setpts",   L"reverse",     L"fps",        L"framerate",
+                                                  L"hue",    L"eq",       L"yadif",       L"hqdn3d",     L"unsharp",
+                                                  L"format", L"null",     L"colorlevels", L"curves",     L"vflip",
+                                                  L"hflip",  L"dctdnoiz", L"owdenoise",   L"atadenoise", L"nlmeans"};
+    const std::wstring name = filter.substr(0, filter.find(L'='));
+    return std::any_of(std::begin(kSizeKeeping), std::end(kSizeKeeping),
+                       [&](const wchar_t* known) { return name == known; });
+}
+
+// ffmpeg's "[Parsed_crop_N @ 0x..] [error] Invalid too big or non positive size for width 'W' or
+// height 'H'" in plain words: which crop (its place from the picture's filter chain when the
+// command has one), and the picture's size when nothing before the crop changes it. Empty when
+// no crop failed so.
+XStr CropTooLargeMessage(const std::vector<XStr>& lines, const XStr& videoChain, const XStr& source,
+                         const KRAProcessEventsRef& events)
+{
+    static const std::wregex failed(
+        LR"(\[Parsed_crop_(\d+) @[^\]]*\].*Invalid too big or non positive size for width '(-?\d+)' or height '(-?\d+)')");
+    std::wsmatch match;
+    const std::wstring* found = nullptr;
+    std::vector<std::wstring> texts;
+    for (const XStr& line : lines)
+        texts.push_back(Wide(line));
+    for (const std::wstring& text : texts) {
+        if (std::regex_search(text, match, failed)) {
+            found = &text;
+            break;
+        }
+    }
+    if (!found)
+        return XStr();
+    const size_t index = std::stoul(match[1].str());
+    XStr crop = XStr(std::wstring_view(match[2].str())) + L"x" + XStr(std::wstring_view(match[3].str()));
+    const std::vector<std::wstring> filters = ChainFilters(videoChain);
+    bool sourceSize = false;
+    if (index < filters.size() && filters[index].rfind(L"crop=", 0) == 0) {
+        // The position as the effect writes it: "crop=W:H:X:Y".
+        std::vector<std::wstring> parts;
+        std::wstringstream values(filters[index].substr(5));
+        for (std::wstring part; std::getline(values, part, L':');)
+            parts.push_back(part);
+        if (parts.size() == 4 && WholeNumber(parts[2]) && WholeNumber(parts[3]))
+            crop += XStr(L" at ") + XStr(std::wstring_view(parts[2])) + L"," + XStr(std::wstring_view(parts[3]));
+        sourceSize =
+            std::all_of(filters.begin(), filters.begin() + static_cast<std::ptrdiff_t>(index), KeepsPictureSize);
+    }
+    XStr picture;
+    if (sourceSize && !source.IsEmpty()) {
+        const auto quit = [&events] { return events && events->bEvtQuit(); };
+        if (const QKMediaFileInfoRef info = QKMediaInfoStore::read(source, nullptr, quit).info) {
+            const std::optional<QString> width = info->getAudioPropsValueOf(QStringLiteral("Width"));
+            const std::optional<QString> height = info->getAudioPropsValueOf(QStringLiteral("Height"));
+            if (width && height)
+                picture = XStr(L" of ") + XStrFromQString(*width) + L"x" + XStrFromQString(*height);
+        }
+    }
+    return XStr(L"The crop of ") + crop + L" is larger than the picture" + picture + L".";
+}
+
+bool HasStream(const std::vector<bool>& inputs)
+{
+    return std::find(inputs.begin(), inputs.end(), true) != inputs.end();
 }
 
 bool HasOverlay(const std::vector<XStr>& graphs)
@@ -634,6 +938,7 @@ struct clFFMPEG::RunState {
 
     bool streamCopy = false;
     int64_t lengthFactor = 1; // a looped source gives an output that many times as long
+    int64_t sourcesMS = 0;    // the sources' length, repeated like them
     BackgroundProbe probing;
     ProbeResult probed;
     std::vector<int64_t> lengths;         // of each input, repeated like the sources
@@ -641,7 +946,10 @@ struct clFFMPEG::RunState {
     bool lengthKnown = false;
     bool lengthFromFFmpeg = false; // no probe: ffmpeg's own report of its input gives the length
     int64_t explicitLengthMS = -1; // from "-t h:m:s"; -1: none
-    int64_t trimmedLengthMS = -1;  // what a trim leaves of the sources; -1: no trim
+    int64_t trimmedLengthMS = -1;  // what a trim leaves of the output; -1: no trim
+    OutputTimeline timeline;       // where the filters and the output's options put the streams
+    XStr videoFades, audioFades;   // filter chains that go after every other filter
+    XStr videoChain;               // the picture's filter chain of a command with one ("-vf")
 
     XStr ffmpeg;
     bool destExists = false;
@@ -867,6 +1175,7 @@ bool clFFMPEG::planInputs(RunState& run)
     }
     // Whether a stream is copied; the filters added later do not change the answer.
     run.streamCopy = IsStreamCopy(run.args);
+    run.timeline = TimelineOf(MergeFilters(run.args), run.effects);
 
     const int64_t loops = run.loop.ToLong();
     // Every repetition is one more input: a count far beyond what ffmpeg could join would only
@@ -907,7 +1216,8 @@ void clFFMPEG::applyProbe(RunState& run)
         run.hasVideo.insert(run.hasVideo.end(), probed.hasVideo.begin(), probed.hasVideo.end());
         run.hasAudio.insert(run.hasAudio.end(), probed.hasAudio.begin(), probed.hasAudio.end());
     }
-    LengthMS = probed.total * run.lengthFactor;
+    run.sourcesMS = probed.total * run.lengthFactor;
+    LengthMS = run.sourcesMS;
     FrameRate = probed.frameRate;
     ProbeJSON = probed.json;
     run.lengthKnown = true;
@@ -924,26 +1234,45 @@ void clFFMPEG::takeProbeWhenReady(RunState& run, bool wait)
         return;
     run.probed = probing.get();
     applyProbe(run);
+    LengthMS =
+        std::max<int64_t>(0, run.timeline.outputMS(run.sourcesMS, HasStream(run.hasVideo), HasStream(run.hasAudio)));
     if (run.explicitLengthMS >= 0)
         LengthMS = run.explicitLengthMS;
 }
 
 void clFFMPEG::addFadesTrimsAndFilters(RunState& run)
 {
-    int64_t totalMS = 0;
-    for (int64_t length : run.lengths)
-        totalMS += length;
-    AppendFades(run.args, run.effects, totalMS);
-    AppendTrim(run.args, run.effects, LengthMS);
-    if (!run.effects.trimStart.IsEmpty() || !run.effects.trimEnd.IsEmpty()) {
-        const auto ms = [](const XStr& value) {
-            return value.IsEmpty() ? int64_t(0) : static_cast<int64_t>(XStrToDouble(value) * 1000.0);
-        };
-        run.trimmedLengthMS = std::max<int64_t>(0, LengthMS - ms(run.effects.trimEnd) - ms(run.effects.trimStart));
-    }
     run.args = MergeFilters(run.args);
+    const OutputTimeline& timeline = run.timeline;
+    const int64_t sourcesMS = run.sourcesMS;
+    // Without a probe either stream may be there.
+    const bool video = HasStream(run.hasVideo) || !run.lengthKnown;
+    const bool audio = HasStream(run.hasAudio) || !run.lengthKnown;
+    if (timeline.trimmed) {
+        XStr trim = XStr(L"-ss ") + formatTrimTime(timeline.trimStartMS);
+        // Without a known length there is no end to count back from: the output runs to the end.
+        const int64_t to = timeline.trimToMS(sourcesMS, video, audio);
+        if (to >= 0)
+            trim += XStr(L" -to ") + formatTrimTime(to);
+        AppendText(run.args, trim);
+        run.trimmedLengthMS = std::max<int64_t>(0, timeline.outputMS(sourcesMS, video, audio));
+    }
+    // The fades go after every other filter, on the timeline those give the output: they are
+    // added where the command's filters are complete (the join of several inputs, a watermark).
+    const int64_t start = timeline.keptStartMS();
+    // A slower picture spaces its frames out; a faster one keeps the output's rate, which
+    // drops frames in between.
+    const double rate = FrameRate > 0 ? FrameRate : 25.0;
+    const int64_t frameMS = static_cast<int64_t>(std::llround(1000.0 * std::max(1.0, timeline.videoFactor) / rate));
+    run.videoFades = FadeChain(L"fade", run.effects.fadeIn, run.effects.fadeOut, start,
+                               timeline.streamEndMS(timeline.videoFactor, sourcesMS, video, audio), frameMS);
+    run.audioFades = FadeChain(L"afade", run.effects.aFadeIn, run.effects.aFadeOut, start,
+                               timeline.streamEndMS(timeline.audioFactor, sourcesMS, video, audio), 0);
     run.explicitLengthMS = ExplicitLengthMS(run.args);
-    if (run.explicitLengthMS >= 0)
+    const bool special = !run.special.prevGenEncNset.IsEmpty() || !run.special.contactCol.IsEmpty();
+    if (run.lengthKnown && !special)
+        LengthMS = std::max<int64_t>(0, timeline.outputMS(sourcesMS, video, audio));
+    else if (run.explicitLengthMS >= 0)
         LengthMS = run.explicitLengthMS;
 }
 
@@ -1096,10 +1425,17 @@ bool clFFMPEG::buildCommand(RunState& run, std::vector<XTempFile>& temporaryFile
         if (!combineFilterGraphs(run))
             return false;
     } else if (run.streamCopy) {
+        run.args = AddToChain(L"af", AddToChain(L"vf", run.args, run.videoFades), run.audioFades);
         if (!addConcatList(run, temporaryFiles))
             return false;
     } else if (!addConcatFilter(run)) {
         return false;
+    }
+    if (run.sources.size() == 1) {
+        for (const KRAArgItem& item : parseArgItems(run.args)) {
+            if (item.isElement && item.name == L"vf")
+                run.videoChain = item.value;
+        }
     }
     XStrList argTokens;
     argTokens.ParseArgs(run.args);
@@ -1195,11 +1531,21 @@ bool clFFMPEG::addConcatFilter(RunState& run)
         videoLabel = AppendOverlays(graph, videoLabel, overlays, count, run.extraInputs.size(), true);
         for (const XStr& other : overlays)
             AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
+        // Fades after the join: on each input they would fade every repetition of a loop.
+        if (!run.videoFades.IsEmpty()) {
+            graph += XStr(L";") + videoLabel + run.videoFades + L"[marvoni_fv]";
+            videoLabel = XStr(L"[marvoni_fv]");
+        }
+    }
+    XStr audioLabel = joinAudio ? XStr(L"[a]") : XStr();
+    if (joinAudio && !run.audioFades.IsEmpty()) {
+        graph += XStr(L";[a]") + run.audioFades + L"[marvoni_fa]";
+        audioLabel = XStr(L"[marvoni_fa]");
     }
     run.argv.Add(L"-filter_complex");
     run.argv.Add(graph);
     run.inputText += XStr(L" -filter_complex ") + XQuoteArgument(graph);
-    for (const XStr& label : {videoLabel, joinAudio ? XStr(L"[a]") : XStr()}) {
+    for (const XStr& label : {videoLabel, audioLabel}) {
         if (label.IsEmpty())
             continue;
         run.argv.Add(L"-map");
@@ -1234,9 +1580,13 @@ bool clFFMPEG::combineFilterGraphs(RunState& run)
             graph = videoLabel + vf + L"[marvoni_vf]";
             videoLabel = XStr(L"[marvoni_vf]");
         }
-        AppendOverlays(graph, videoLabel, graphs, 1, run.extraInputs.size(), false);
+        // A fade darkens the watermark with the picture.
+        AppendOverlays(graph, videoLabel, graphs, 1, run.extraInputs.size(), false, run.videoFades);
         AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(graph));
+    } else {
+        run.args = AddToChain(L"vf", run.args, run.videoFades);
     }
+    run.args = AddToChain(L"af", run.args, run.audioFades);
     // Graphs of another form (written by hand, with labels of their own) stay as given.
     for (const XStr& other : graphs)
         AppendText(run.args, XStr(L"-filter_complex ") + quoteArgValue(other));
@@ -1316,6 +1666,9 @@ void clFFMPEG::takeReportedDuration(RunState& run)
     LengthMS = run.explicitLengthMS >= 0 ? run.explicitLengthMS : reported;
     if (LengthMS > 0 && run.arg.callback)
         run.arg.callback->onLengthMS(static_cast<uint64_t>(LengthMS));
+    // The percent counts the output's time, which the filters may stretch.
+    if (run.explicitLengthMS < 0)
+        LengthMS = std::max<int64_t>(0, run.timeline.outputMS(reported, true, true));
 }
 
 void clFFMPEG::waitForOutputOrEnd()
@@ -1389,7 +1742,15 @@ bool clFFMPEG::finish(RunState& run)
     // contact sheet has no length to check it by.
     const bool inputErrorsOnly = ffmpegErrors && log.errorsOnlyFromInput() && !run.contactSheet && ExpectedFrames == 0;
     bool success = (!ffmpegErrors || inputErrorsOnly) && !Killed && !quit && ChildEndedNormally;
-    const std::vector<XStr> lines = log.shownErrors();
+    std::vector<XStr> lines = log.shownErrors();
+    // ffmpeg's words for a crop larger than the picture, and what follows from it, are put
+    // plainly.
+    if (ffmpegErrors) {
+        const XStr crop = CropTooLargeMessage(
+            lines, run.videoChain, run.sourcesOnce.empty() ? XStr() : run.sourcesOnce.front(), run.arg.events);
+        if (!crop.IsEmpty())
+            lines = {crop};
+    }
     if (success && inputErrorsOnly) {
         // What the check found, when it fails, comes before ffmpeg's lines.
         success = checkOutputOfDamagedInput(run);

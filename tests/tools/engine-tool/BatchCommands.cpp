@@ -119,6 +119,11 @@ int Batch(int argc, char** argv)
                !ok      ? "failed"
                : warned ? "ok with warnings"
                         : "ok");
+        // What the status log shows for the file.
+        if (logged != runner->logErrors().constEnd()) {
+            for (const QString& line : (*logged)->entries)
+                printf("log: %lld %s\n", static_cast<long long>(i), qPrintable(line));
+        }
     }
     for (const QString& label :
          {runner->mainLabelText(), runner->elapsedText(), runner->leftText(), runner->speedText()})
