@@ -2,6 +2,7 @@
 
 #include "kit/KRAClickableTextField.h"
 #include "kit/KitHelp.h"
+#include "kit/KitMenus.h"
 #include "kit/QKNamedImages.h"
 #include "platform/XWorkspace.h"
 #include "xclass/XRegistry.h"
@@ -49,7 +50,7 @@ void QKLauncherApp::loadView()
     const QImage logo = QKNamedImages::imageNamed(appLogo);
     if (!logo.isNull())
         button->setIcon(QPixmap::fromImage(logo));
-    button->setText(appSubTitle.isEmpty() ? appTitle : appTitle + QLatin1Char('\n') + appSubTitle);
+    button->setText(mnemonicFree(appSubTitle.isEmpty() ? appTitle : appTitle + QLatin1Char('\n') + appSubTitle));
     button->setToolTip(appSubTitle);
     button->setAccessibleName(appTitle);
     button->setMinimumWidth(150);

@@ -3,21 +3,17 @@
 #include <QCheckBox>
 #include <QKeySequence>
 
-namespace {
-
-QString MenuText(const QString& title)
+QString mnemonicFree(const QString& text)
 {
-    QString text = title;
-    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+    QString escaped = text;
+    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
-
-} // namespace
 
 QAction* addItemWithTitle(QMenu* menu, const QString& title)
 {
     if (!menu)
         return nullptr;
-    QAction* action = menu->addAction(MenuText(title));
+    QAction* action = menu->addAction(mnemonicFree(title));
     action->setShortcut(QKeySequence());
     return action;
 }
@@ -33,7 +29,7 @@ QAction* addSubMenu(QMenu* menu, QMenu* submenu, const QString& title)
         return nullptr;
     if (!submenu)
         return addItemWithTitle(menu, title);
-    submenu->setTitle(MenuText(title));
+    submenu->setTitle(mnemonicFree(title));
     if (!submenu->parent())
         submenu->setParent(menu, submenu->windowFlags()); // keeps it a pop-up
     return menu->addMenu(submenu);

@@ -10,8 +10,14 @@
 
 #include <utility>
 
-// Titles are shown letter for letter: Qt takes a single "&" for the marker of a keyboard
-// mnemonic, so the item's text has each one doubled ("Tom & Jerry.mkv" shows as it is).
+// Qt takes a single "&" in the text of a menu item, a button, a check box, a tab, a group box
+// or a label with a buddy for the marker of a keyboard mnemonic: "Tom & Jerry.mkv" would show
+// as "Tom  Jerry.mkv" with the blank underlined. A text that is a name (of a file, an effect,
+// an encoder, a profile: anything not written as a control's caption) goes through this
+// first, which doubles each "&" so that it shows as it is and claims no key.
+QString mnemonicFree(const QString& text);
+
+// Titles are shown letter for letter (through mnemonicFree).
 
 // Appends an item with the title and no shortcut; it does nothing when chosen.
 QAction* addItemWithTitle(QMenu* menu, const QString& title);

@@ -33,6 +33,7 @@
 #include "job/QKConversionSpec.h"
 #include "job/QKDSPDesc.h"
 #include "kit/KitListMove.h"
+#include "kit/KitMenus.h"
 #include "kit/SheetFallback.h"
 #include "media/QKExternalFFmpeg.h"
 #include "platform/XStrQString.h"
@@ -346,7 +347,8 @@ QMenu* KRADSPListPane::makeAddMenu(QWidget* parent)
             continue;
         if (m_ownedByTracklift ? !desc->allowedInTracklift() : !desc->allowedOutsideTracklift())
             continue;
-        QAction* action = menu->addAction(QIcon(QPixmap::fromImage(QKDSPLogos::get(desc->name))), desc->name);
+        QAction* action =
+            menu->addAction(QIcon(QPixmap::fromImage(QKDSPLogos::get(desc->name))), mnemonicFree(desc->name));
         action->setEnabled(QKDSPDesc::canAddDSP(*desc, *m_effects));
         const QString name = desc->name;
         connect(action, &QAction::triggered, this, [this, name] { onAddThisDSP(name); });

@@ -676,9 +676,32 @@ void KREDSPPageDenoiserWavelet::updateLabels()
 
 // ---- Sharpen & Blur, Brightness & Contrast, Hue & Saturation ---------------------------------
 
+namespace {
+
+// The amount as the page shows it: to the hundredth, the slider's steps being twentieths.
+// Without the rounding a twentieth such as 0.15 (0.1499... in binary) is shown as 0.15 and
+// written as 0.1.
+double ShownAmount(double amount)
+{
+    const double hundredths = std::round(amount * 100.0);
+    return hundredths == 0.0 ? 0.0 : hundredths / 100.0; // no "-0.00"
+}
+
+// One decimal when that is all the amount has, so that texts of whole tenths stay as they
+// were always written; two otherwise.
+QString AmountText(double amount)
+{
+    const double shown = ShownAmount(amount);
+    const bool tenths = std::fmod(std::round(shown * 100.0), 10.0) == 0.0;
+    return QString::asprintf(tenths ? "%.1f" : "%.2f", shown);
+}
+
+} // namespace
+
 QString KREDSPPageSharpenBlur::dspArgs() const
 {
-    return QString::asprintf("-vf \"unsharp=luma_amount=%.1f:chroma_amount=%.1f\"", m_amount, m_amount);
+    const QString amount = AmountText(m_amount);
+    return QStringLiteral("-vf \"unsharp=luma_amount=%1:chroma_amount=%1\"").arg(amount);
 }
 
 void KREDSPPageSharpenBlur::setAmount(double amount)
@@ -689,8 +712,8 @@ void KREDSPPageSharpenBlur::setAmount(double amount)
 
 QString KREDSPPageSharpenBlur::amountLabel() const
 {
-    return m_amount >= 0 ? QString::asprintf("Sharpen %.2f", m_amount)
-                         : QString::asprintf("Blur %.2f", std::fabs(m_amount));
+    const double shown = ShownAmount(m_amount);
+    return shown >= 0 ? QString::asprintf("Sharpen %.2f", shown) : QString::asprintf("Blur %.2f", -shown);
 }
 
 void KREDSPPageSharpenBlur::readArgs(const QString& args)

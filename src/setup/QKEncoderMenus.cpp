@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "kit/KitMenus.h"
+
 namespace {
 
 void SortByNameFolded(QList<QKEncoderDescRef>& list)
@@ -18,7 +20,7 @@ void SortByNameFolded(QList<QKEncoderDescRef>& list)
 
 QAction* QKEncoderMenus::makeMenuItem(const QKEncoderDesc& encoder, QObject* parent)
 {
-    auto* action = new QAction(QKEncoderDesc::comboBoxLogoOf(encoder.name()), encoder.name(), parent);
+    auto* action = new QAction(QKEncoderDesc::comboBoxLogoOf(encoder.name()), mnemonicFree(encoder.name()), parent);
     action->setData(QVariant::fromValue(std::const_pointer_cast<QKEncoderDesc>(encoder.weak_from_this().lock())));
     return action;
 }

@@ -86,17 +86,17 @@ protected:
 
     // The open question box of the window, if any.
     QMessageBox* Alert() const { return window->findChild<QMessageBox*>(); }
-    // Actions of the add menu by text.
+    // Actions of the add menu by the text the user reads.
     std::map<QString, bool> MenuItems()
     {
         std::unique_ptr<QMenu> menu(pane.makeAddMenu());
         std::map<QString, bool> items;
         for (QAction* action : menu->actions()) {
             if (!action->isSeparator())
-                items[action->text()] = action->isEnabled();
+                items[action->iconText()] = action->isEnabled();
         }
         lastMenuEnd = menu->actions().size() >= 2 && menu->actions().at(menu->actions().size() - 2)->isSeparator()
-                          ? menu->actions().last()->text()
+                          ? menu->actions().last()->iconText()
                           : QString();
         return items;
     }
@@ -131,6 +131,7 @@ TEST_F(DSPChainPane, TheAddMenuOffersWhatTheRulesAllow)
     items = MenuItems();
     EXPECT_EQ(items.size(), 35u);
     EXPECT_TRUE(items["Denoiser (High Precision 3D)"]);
+    EXPECT_TRUE(items["Brightness & Contrast"]);
     EXPECT_TRUE(lastMenuEnd.isEmpty());
 }
 

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QPixmap>
 
 #include "job/QKEncoderDesc.h"
@@ -78,6 +79,11 @@ TEST(EncoderPicker, EntriesCarryTheLogoOfTheirEncoder)
     EXPECT_EQ(item->text(), QStringLiteral("AVI"));
     EXPECT_FALSE(item->icon().isNull());
     EXPECT_EQ(item->data().value<QKEncoderDescRef>(), desc);
+    // A name with an "&" reads as it is in a menu and claims no key.
+    const QKEncoderDescRef named = QKEncoderDesc::makeVideoCodec(QStringLiteral("Film & TV"), QStringLiteral(".mkv"));
+    std::unique_ptr<QAction> namedItem(QKEncoderMenus::makeMenuItem(*named, nullptr));
+    EXPECT_EQ(namedItem->iconText(), QStringLiteral("Film & TV"));
+    EXPECT_TRUE(QKeySequence::mnemonic(namedItem->text()).isEmpty());
     QKEncoderDesc::setComboBoxLogoProvider(nullptr);
 }
 

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "kit/KitMenus.h"
 #include "kit/SheetFallback.h"
 #include "naming/KRADynamicNamingDialogV2_Context.h"
 #include "platform/XStrQString.h"
@@ -422,9 +423,7 @@ void KRADynamicNamingDialogV2::popUpMenu(QPushButton* button, const QList<QPair<
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const auto& [name, text] : items) {
-        QString title = name;
-        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
-        QAction* action = menu->addAction(title);
+        QAction* action = menu->addAction(mnemonicFree(name));
         const QString value = text;
         connect(action, &QAction::triggered, this, [this, value, replace] {
             if (replace)

@@ -1,8 +1,10 @@
 // The effect pages, each in the settings dialog that hosts it in the chain editor, and the
 // chain editor itself with three effects.
 
+#include <QMenu>
 #include <QVBoxLayout>
 
+#include "media/QKExternalFFmpeg.h"
 #include "setup/KRADSPListPane.h"
 #include "tools/ui-shot/UiShot.h"
 
@@ -84,10 +86,11 @@ const bool registered = [] {
 }();
 
 const UiShotRegistration
-    chain({"effect-chain", "the effect chain editor with three effects", QSize(480, 300), [](UiShotKeep& keep) {
+    chain({"effect-chain", "the effect chain editor with four effects", QSize(480, 300), [](UiShotKeep& keep) {
                auto pane = std::make_shared<KRADSPListPane>();
                pane->setDspEffects(std::make_shared<QKDSPChain>(QKDSPChain{
                    QKDSPSpec(QStringLiteral("Crop"), QStringLiteral("-vf crop=1280:720:0:0")),
+                   QKDSPSpec(QStringLiteral("Brightness & Contrast"), QString()),
                    QKDSPSpec(QStringLiteral("Fade"), QString()), QKDSPSpec(QStringLiteral("Watermark"), QString())}));
                auto* window = new QWidget;
                window->setWindowTitle(QStringLiteral("Effects"));
@@ -96,5 +99,23 @@ const UiShotRegistration
                keep.push_back(pane);
                return window;
            }});
+
+// Every effect offered, as with a full ffmpeg. The menu is drawn inside a plain window: as the
+// pop-up it is it would grab the keyboard, which the offscreen platform cannot.
+const UiShotRegistration
+    addMenu({"effect-add-menu", "the chain editor's menu of effects to add", QSize(), [](UiShotKeep& keep) {
+                 QKExternalFFmpeg::setProbe([] { return true; });
+                 keep.push_back(std::shared_ptr<void>(nullptr, [](void*) { QKExternalFFmpeg::setProbe(nullptr); }));
+                 auto pane = std::make_shared<KRADSPListPane>();
+                 keep.push_back(pane);
+                 auto* window = new QWidget;
+                 window->setWindowTitle(QStringLiteral("Add Effect"));
+                 auto* layout = new QVBoxLayout(window);
+                 layout->setContentsMargins(0, 0, 0, 0);
+                 QMenu* menu = pane->makeAddMenu(window);
+                 menu->setWindowFlags(Qt::Widget);
+                 layout->addWidget(menu);
+                 return window;
+             }});
 
 } // namespace
