@@ -309,11 +309,11 @@ protected:
         return path;
     }
 
-    // Two seconds with a little noise, where every step of a quality setting shows in size.
+    // A second with a little noise, where every step of a quality setting shows in size.
     std::string qualitySource()
     {
         const std::string path = dir.file("quality.mkv");
-        EXPECT_TRUE(MakeClip(path, "testsrc2=d=2:s=160x120:r=25,noise=alls=6:allf=t", "", {"-c:v", "ffv1"}));
+        EXPECT_TRUE(MakeClip(path, "testsrc2=d=1:s=160x120:r=25,noise=alls=6:allf=t", "", {"-c:v", "ffv1"}));
         return path;
     }
 
@@ -388,7 +388,12 @@ protected:
         const std::vector<CatalogueLine> lines = LinesOf(page.name);
         ASSERT_FALSE(lines.empty()) << "the catalogue has no page " << page.name;
         int n = 0;
+        std::vector<std::string> done;
         for (const CatalogueLine& line : lines) {
+            // The page as it opens writes what its first choice writes: one run shows both.
+            if (std::find(done.begin(), done.end(), line.args) != done.end())
+                continue;
+            done.push_back(line.args);
             Expect expect = page.base;
             bool lossless = false;
             if (line.choice.rfind("Audio Stream: ", 0) == 0) {
@@ -633,7 +638,7 @@ TEST_F(EncoderOutcome, WebMVP9ChoicesGiveVP9InWebM)
 
 TEST_F(EncoderOutcome, H264AverageBitrateIsReached)
 {
-    checkAverageRate("MP4 (H264)", "-c:v libx264 -b:v 500k -preset ultrafast", 500);
+    checkAverageRate("MP4 (H264)", "-c:v libx264 -b:v 500k", 500);
 }
 
 TEST_F(EncoderOutcome, H265AverageBitrateIsReached)
@@ -671,7 +676,7 @@ TEST_F(EncoderOutcome, WMVBitrateIsReached)
 TEST_F(EncoderOutcome, H264StoredRateOutsideTheTableIsKept)
 {
     SKIP_UNTIL_PAGES_MENDED();
-    checkAverageRate("MP4 (H264)", "-c:v libx264 -b:v 350k -preset ultrafast", 350);
+    checkAverageRate("MP4 (H264)", "-c:v libx264 -b:v 350k", 350);
 }
 
 TEST_F(EncoderOutcome, WMVStoredRateOutsideTheTableIsKept)
@@ -781,8 +786,8 @@ TEST_F(EncoderOutcome, H265LosslessIsExact)
 
 TEST_F(EncoderOutcome, VP9LosslessIsExact)
 {
-    SKIP_UNTIL_PAGES_MENDED();
     checkLossless("WebM (VP9)", "-crf 0 -deadline realtime");
+    checkLossless("Matroska (VP9)", "-crf 0 -deadline realtime");
 }
 
 // ---- H.264 for every player: 8-bit 4:2:0 whatever the source, unless the user asked.
