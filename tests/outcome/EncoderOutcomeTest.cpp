@@ -289,16 +289,16 @@ protected:
         return path;
     }
 
-    // Six seconds of moving pictures under changing noise: every encoder needs all the bits a
+    // Five seconds of moving pictures under changing noise: every encoder needs all the bits a
     // rate allows, so the rate it reaches is the one it was given.
     std::string noisySource()
     {
         const std::string path = dir.file("noisy.mkv");
-        EXPECT_TRUE(MakeClip(path, "testsrc2=d=6:s=160x120:r=25,noise=alls=12:allf=t", "", {"-c:v", "ffv1"}));
+        EXPECT_TRUE(MakeClip(path, "testsrc2=d=5:s=160x120:r=25,noise=alls=12:allf=t", "", {"-c:v", "ffv1"}));
         return path;
     }
 
-    // As noisySource, with two seconds of much heavier noise in the middle: an average rate
+    // Six seconds as noisySource, with two of much heavier noise in the middle: an average rate
     // spends more there, a constant one may not.
     std::string variedSource()
     {
