@@ -400,10 +400,16 @@ void KREEncoderPage3GP::viewDidLoad()
 {
     KRAEncoderPageHost* h = host();
     const QString stored = h ? h->encoderArgs() : QString();
-    if (!stored.isEmpty())
+    if (!stored.isEmpty()) {
         readArgs(stored);
-    else
+        // H.264 stored without the pixel format would follow a 10-bit or 4:4:4 source; the
+        // host gets the current text once this reading is done (a page gone by then sends
+        // nothing).
+        if (m_index == 5 && !QKElemValueList(stored).containsElem(QStringLiteral("pix_fmt")))
+            QTimer::singleShot(0, this, [this] { SendToHost(this, argsText()); });
+    } else {
         SendToHost(this, argsText());
+    }
     setOptionIndex(m_index);
 }
 

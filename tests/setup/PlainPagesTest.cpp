@@ -128,6 +128,13 @@ TEST(PlainPages, ThreeGPChoices)
     EXPECT_EQ(g->optionIndex(), 5u);
     g->selectCodecChoice(5);
     EXPECT_EQ(host.encoderArgs(), " -f 3gp -vcodec libx264 -pix_fmt yuv420p -acodec aac");
+
+    // H.264 stored without its pixel format is sent again with it.
+    TestPageHost old(" -f 3gp -vcodec libx264 -acodec aac");
+    auto oldPage = Open("3GP", old);
+    EXPECT_TRUE(old.sent.isEmpty());
+    Settle();
+    EXPECT_EQ(old.sent, QStringList({" -f 3gp -vcodec libx264 -pix_fmt yuv420p -acodec aac"}));
     g->selectCodecChoice(1);
     EXPECT_TRUE(host.encoderArgs().startsWith("-f 3gp -vcodec h263 -vf scale=176x144 -acodec "));
     EXPECT_TRUE(host.encoderArgs().endsWith(" -ar 8000 -ac 1"));
