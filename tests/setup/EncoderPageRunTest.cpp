@@ -1,6 +1,6 @@
 // What the video codec pages write, run through the real ffmpeg and measured: constant quality
-// on VP8 follows the slider, the lossless modes decode to the source's frames, and constant bit
-// rate on x264 holds the rate where an average does not.
+// on VP8 follows the slider, the lossless modes decode to the source's frames, constant bit
+// rate on x264 holds the rate where an average does not, and WMV gives the rate it names.
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "common/ToolRun.h"
 #include "setup/KREEncoderPageApple.h"
 #include "setup/KREEncoderPageH264.h"
+#include "setup/KREEncoderPagePlain.h"
 #include "setup/KREEncoderPageVP.h"
 #include "xclass/XList.h"
 #include "xclass/XStr.h"
@@ -159,4 +160,18 @@ TEST_F(EncoderPageRun, X264ConstantBitrateHoldsTheRateEverySecond)
         abrPeak = std::max(abrPeak, kbits);
     EXPECT_LT(cbrPeak, 300 * 1.5) << page.encoderArgs().toStdString();
     EXPECT_GT(abrPeak, cbrPeak * 1.3);
+}
+
+// Given the average alone, the WMV encoder spends nearly twice the rate on this clip.
+TEST_F(EncoderPageRun, WMVGivesTheRateItNames)
+{
+    const std::string source = makeSource("wmv", "testsrc2=d=4:s=320x240:r=25,noise=alls=20:allf=t");
+    TestPageHost host(" -c:v wmv2 -c:a wmav2 -b:v 500k");
+    KREEncoderPageWMV page(&host);
+    page.pageView();
+    const std::string out = encode(source, page.argsText(), "out.wmv");
+    double kbits = 0;
+    for (const auto& [second, each] : kbitsPerSecond(out))
+        kbits += each;
+    EXPECT_NEAR(kbits / 4, 500, 500 * 0.15) << page.argsText().toStdString();
 }
