@@ -1,5 +1,6 @@
 #include "engine/KRABatch.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "engine/KRAArgText.h"
@@ -42,6 +43,34 @@ QString EncoderPart(const QString& strArgs)
         return strArgs;
     tokens.removeAll(marker);
     return tokens.join(QLatin1Char(' '));
+}
+
+bool IsPixelFormatItem(const KRAArgItem& item)
+{
+    if (!item.isElement)
+        return false;
+    const QString name = XStrToQString(item.name).toLower();
+    return name == QLatin1String("pix_fmt") || name.startsWith(QLatin1String("pix_fmt:"));
+}
+
+// The encoder part without its pixel format when an effect sets one: ffmpeg takes the last
+// "-pix_fmt" of a command, which would be the encoder's, and the user's choice is the
+// effect's. Without an effect's pixel format the part stays exactly as it was.
+QString WithoutEncoderPixelFormat(const QString& encoder, const QStringList& effectParts)
+{
+    bool effectSetsOne = false;
+    for (const QString& part : effectParts) {
+        for (const KRAArgItem& item : parseArgItems(XStrFromQString(part)))
+            effectSetsOne = effectSetsOne || IsPixelFormatItem(item);
+    }
+    if (!effectSetsOne)
+        return encoder;
+    std::vector<KRAArgItem> items = parseArgItems(XStrFromQString(encoder));
+    const auto removed = std::remove_if(items.begin(), items.end(), IsPixelFormatItem);
+    if (removed == items.end())
+        return encoder;
+    items.erase(removed, items.end());
+    return XStrToQString(writeArgItems(items));
 }
 
 } // namespace
@@ -91,7 +120,7 @@ QString KRABatch::commandLine() const
 {
     QStringList parts;
     mergeDSP(m_spec->dspEffects, parts);
-    const QString encoder = EncoderPart(m_spec->EncoderArgsV2.strArgs);
+    const QString encoder = WithoutEncoderPixelFormat(EncoderPart(m_spec->EncoderArgsV2.strArgs), parts);
     if (!encoder.isEmpty())
         parts.append(encoder);
     return parts.join(QLatin1Char(' '));
@@ -103,8 +132,9 @@ QString KRABatch::multiCommandLine(const KRAMultiEncEntry* entry) const
     mergeDSP(m_spec->dspEffects, parts);
     if (entry) {
         mergeDSP(entry->dspEffects, parts);
-        if (!entry->encoderArgsV2.strArgs.isEmpty())
-            parts.append(entry->encoderArgsV2.strArgs);
+        const QString encoder = WithoutEncoderPixelFormat(entry->encoderArgsV2.strArgs, parts);
+        if (!encoder.isEmpty())
+            parts.append(encoder);
     }
     return parts.join(QLatin1Char(' '));
 }

@@ -97,8 +97,13 @@ QString KREEncoderPageApple::encoderArgs() const
         }
     } else {
         list.addElemsFromString(commonArgs());
+        // As on the libx264 pages: 8-bit 4:2:0 that players decode, except where lossless
+        // has to keep the source's format.
+        if (m_codec != QLatin1String("H265") && !isLossless())
+            list.addElem(QStringLiteral("pix_fmt"), QStringLiteral("yuv420p"));
     }
     list.addElemsFromString(audioSwitch());
+    mergeX265Params(list);
     return list.mergeToString_alternate();
 }
 
@@ -121,7 +126,9 @@ void KREEncoderPageApple::setEncoderArgs(const QString& args)
     const QKElemValueList list(args);
     const bool otherEncoder = list.findValue(QStringLiteral("c:v"), QString()) != videoEncoder();
     const bool otherDevice = usesVaapi() && list.findValue(QStringLiteral("vaapi_device"), QString()) != m_vaapiDevice;
-    if (otherEncoder || otherDevice)
+    const bool noPixelFormat = !usesVaapi() && m_codec != QLatin1String("H265") && !isLossless() &&
+                               !list.containsElem(QStringLiteral("pix_fmt"));
+    if (otherEncoder || otherDevice || noPixelFormat)
         scheduleResend();
 }
 

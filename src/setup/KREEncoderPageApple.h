@@ -37,9 +37,15 @@ public:
     // The folder of the render nodes (/dev/dri); tests point it elsewhere. Empty: the default.
     static void setRenderNodeFolder(const QString& folder);
 
+    // The software encoders take a fraction; VA-API's quantiser is a whole number.
+    bool acceptsFractionalCRF() const override { return m_vaapiDevice.isEmpty(); }
+
 protected:
     void addControlsAbove(QVBoxLayout* layout) override;
     bool readOtherRateControl(const QKElemValueList& list) override;
+    QString cbrItem(const QString& rate) const override { return x26xCBRItem(m_codec != QLatin1String("H265"), rate); }
+    QString losslessItem() const override { return x26xLosslessItem(m_codec != QLatin1String("H265")); }
+    bool writesCommonRateItem() const override { return !usesVaapi(); }
 
 private:
     bool usesVaapi() const;

@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "job/QKElemValueList.h"
 #include "setup/KRAEncoderPageHost.h"
@@ -16,11 +17,22 @@ namespace {
 constexpr int64_t kMaxCRF = 51;
 constexpr int64_t kMaxQScale = 10;
 
+// Whether args holds item as whole words: "-crf 0" is not in "-crf 0.5".
+bool ContainsItem(const QString& args, const QString& item)
+{
+    for (qsizetype at = args.indexOf(item); at >= 0; at = args.indexOf(item, at + 1)) {
+        const qsizetype end = at + item.size();
+        if ((at == 0 || args.at(at - 1).isSpace()) && (end == args.size() || args.at(end).isSpace()))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // A hand-edited text may hold any number of digits or none, and neither may wrap around into
 // a valid-looking value.
-int64_t KREEncoderPageCommon::storedNumber(const QKElemValueList& list, const QString& name)
+double KREEncoderPageCommon::storedValue(const QKElemValueList& list, const QString& name)
 {
     static const QRegularExpression leading(QStringLiteral("^\\s*([+-]?[0-9]*\\.?[0-9]*)"));
     const QString text = list.findValue(name, QString());
@@ -29,7 +41,66 @@ int64_t KREEncoderPageCommon::storedNumber(const QKElemValueList& list, const QS
         return -1;
     if (!(value < 1000.0))
         return 1000;
-    return static_cast<int64_t>(value);
+    return value;
+}
+
+int64_t KREEncoderPageCommon::storedNumber(const QKElemValueList& list, const QString& name)
+{
+    return static_cast<int64_t>(storedValue(list, name));
+}
+
+void KREEncoderPageCommon::mergeX265Params(QKElemValueList& list)
+{
+    const QString name = QStringLiteral("x265-params");
+    QStringList values;
+    int64_t items = 0;
+    for (int64_t i = 0; i < list.count(); ++i) {
+        const std::optional<QKElemValue> item = list.valueAtIndex(i);
+        if (item && item->element.compare(name, Qt::CaseInsensitive) == 0) {
+            ++items;
+            if (!item->value.isEmpty())
+                values.append(item->value);
+        }
+    }
+    if (items < 2)
+        return;
+    // One item at the place of the first, the others' values joined to it.
+    QKElemValueList merged;
+    bool placed = false;
+    for (int64_t i = 0; i < list.count(); ++i) {
+        const std::optional<QKElemValue> item = list.valueAtIndex(i);
+        if (!item)
+            continue;
+        if (item->element.compare(name, Qt::CaseInsensitive) == 0) {
+            if (!placed)
+                merged.addElem(name, values.join(QLatin1Char(':')));
+            placed = true;
+        } else if (item->value.isEmpty()) {
+            merged.addElem(item->element);
+        } else {
+            merged.addElem(item->element, item->value);
+        }
+    }
+    list = merged;
+}
+
+QString KREEncoderPageCommon::cbrItem(const QString& rate) const
+{
+    // Without a buffer size the encoders ignore the ceiling: the buffer of one second holds
+    // the rate within each second.
+    return QStringLiteral("-b:v %1 -minrate %1 -maxrate %1 -bufsize %1").arg(rate);
+}
+
+QString KREEncoderPageCommon::x26xCBRItem(bool h264, const QString& rate)
+{
+    // x264 pads to the rate only with CBR signalling, x265 only in its strict mode.
+    return QStringLiteral("-b:v %1 -minrate %1 -maxrate %1 -bufsize %1 ").arg(rate) +
+           (h264 ? QStringLiteral("-nal-hrd cbr") : QStringLiteral("-x265-params strict-cbr=1"));
+}
+
+QString KREEncoderPageCommon::x26xLosslessItem(bool h264)
+{
+    return h264 ? QStringLiteral("-crf 0") : QStringLiteral("-x265-params lossless=1");
 }
 
 KREEncoderPageCommon::KREEncoderPageCommon(KRAEncoderPageHost* host, const QString& format, QObject* parent)
@@ -51,7 +122,7 @@ int KREEncoderPageCommon::sliderMaximum() const
         return static_cast<int>(kMaxCRF - minCRF());
     case ModeCBR:
     case ModeABR:
-        return KREEncoderBitrates::kCount - 1;
+        return m_steps.count() - 1;
     case ModeQScale:
         return 10;
     default:
@@ -90,9 +161,22 @@ void KREEncoderPageCommon::refreshSlider()
 void KREEncoderPageCommon::setCRF(int64_t crf)
 {
     const auto value = static_cast<uint32_t>(std::clamp(crf, minCRF(), kMaxCRF));
+    m_exactCRF.reset();
     setMode(ModeCRF);
     setPosition(static_cast<int>(51 - value));
     m_lastCRF = value;
+}
+
+void KREEncoderPageCommon::setCRFValue(double crf)
+{
+    const double value = std::clamp(crf, static_cast<double>(minCRF()), static_cast<double>(kMaxCRF));
+    const double step = std::round(value);
+    setCRF(static_cast<int64_t>(step));
+    if (value != step && acceptsFractionalCRF()) {
+        m_exactCRF = value;
+        m_lastCRF = value;
+        refreshSlider();
+    }
 }
 
 void KREEncoderPageCommon::setQScale(int64_t qscale)
@@ -105,20 +189,21 @@ void KREEncoderPageCommon::setQScale(int64_t qscale)
 
 void KREEncoderPageCommon::setConstantBitrateStr(const QString& bitrate)
 {
+    // The steps first: a rate the table lacks adds one, which the mode's range then holds.
+    const std::optional<int> position = m_steps.positionOf(bitrate);
     setMode(ModeCBR);
-    const int64_t index = KREEncoderBitrates::findBitrateIndex(bitrate);
-    if (index != KREEncoderBitrates::kNotFound) {
-        setPosition(static_cast<int>(index));
+    if (position) {
+        setPosition(*position);
         m_lastBitrateStr = bitrate;
     }
 }
 
 void KREEncoderPageCommon::setAverageBitrateStr(const QString& bitrate)
 {
+    const std::optional<int> position = m_steps.positionOf(bitrate);
     setMode(ModeABR);
-    const int64_t index = KREEncoderBitrates::findBitrateIndex(bitrate);
-    if (index != KREEncoderBitrates::kNotFound) {
-        setPosition(static_cast<int>(index));
+    if (position) {
+        setPosition(*position);
         m_lastBitrateStr = bitrate;
     }
 }
@@ -134,6 +219,13 @@ uint32_t KREEncoderPageCommon::CRF() const
     return static_cast<uint32_t>(51 - std::clamp(m_position, 0, static_cast<int>(kMaxCRF - minCRF())));
 }
 
+QString KREEncoderPageCommon::crfText() const
+{
+    if (m_exactCRF)
+        return QString::number(*m_exactCRF, 'g', 10);
+    return QString::number(CRF());
+}
+
 uint32_t KREEncoderPageCommon::QScale() const
 {
     return static_cast<uint32_t>(10 - std::clamp(m_position, 0, 10));
@@ -141,21 +233,19 @@ uint32_t KREEncoderPageCommon::QScale() const
 
 std::optional<QString> KREEncoderPageCommon::bitrateStr() const
 {
-    if (m_position < 0 || m_position >= KREEncoderBitrates::kCount)
-        return std::nullopt;
-    return KREEncoderBitrates::formatBitrate(KREEncoderBitrates::bitrateByIndex(m_position));
+    return m_steps.text(m_position);
 }
 
 QString KREEncoderPageCommon::bitrateUserStr() const
 {
-    return KREEncoderBitrates::formatBitrateUser(KREEncoderBitrates::bitrateByIndex(m_position));
+    return m_steps.userText(m_position);
 }
 
 QString KREEncoderPageCommon::formatSliderLabel() const
 {
     switch (m_mode) {
     case ModeCRF:
-        return QStringLiteral("Quality (CRF) %1").arg(CRF());
+        return QStringLiteral("Quality (CRF) %1").arg(crfText());
     case ModeCBR:
         return QStringLiteral("Constant bitrate: %1").arg(bitrateUserStr());
     case ModeABR:
@@ -169,30 +259,32 @@ QString KREEncoderPageCommon::formatSliderLabel() const
     }
 }
 
-QString KREEncoderPageCommon::commonArgs() const
+QString KREEncoderPageCommon::rateControlItem() const
 {
-    QStringList items = fixedOptionsForContainerFormat(m_format);
     const QString bitrate =
         bitrateStr().value_or(KREEncoderBitrates::formatBitrate(KREEncoderBitrates::bitrateByIndex(0)));
     switch (m_mode) {
     case ModeCRF:
-        items.append(QStringLiteral("-crf %1").arg(CRF()));
-        break;
+        return crfItem(crfText());
     case ModeCBR:
-        items.append(QStringLiteral("-b:v %1 -minrate %1 -maxrate %1").arg(bitrate));
-        break;
+        return cbrItem(bitrate);
     case ModeABR:
-        items.append(QStringLiteral("-b:v %1").arg(bitrate));
-        break;
+        return QStringLiteral("-b:v %1").arg(bitrate);
     case ModeQScale:
-        items.append(QStringLiteral("-qscale %1").arg(QScale()));
-        break;
+        return QStringLiteral("-qscale %1").arg(QScale());
     case ModeLossless:
-        items.append(QStringLiteral("-crf 0"));
-        break;
+        return losslessItem();
     default:
-        break;
+        return QString();
     }
+}
+
+QString KREEncoderPageCommon::commonArgs() const
+{
+    QStringList items = fixedOptionsForContainerFormat(m_format);
+    const QString item = rateControlItem();
+    if (!item.isEmpty())
+        items.append(item);
     return items.join(QLatin1Char(' '));
 }
 
@@ -208,24 +300,28 @@ void KREEncoderPageCommon::readCommonArgs(const QString& args)
     const QKElemValueList list(args);
     // A number out of the page's range, or a rate ffmpeg cannot read, would fail every
     // conversion of the stored text: the host is given the value the page shows instead.
-    static const QRegularExpression rate(QStringLiteral("^[0-9]+(\\.[0-9]+)?[kM]?$"));
-    if (list.containsElem(QStringLiteral("crf"))) {
-        const int64_t crf = storedNumber(list, QStringLiteral("crf"));
-        if (crf == 0)
+    const QStringList x265Params =
+        list.findValue(QStringLiteral("x265-params"), QString()).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    if (x265Params.contains(QLatin1String("lossless=1")) ||
+        list.findValue(QStringLiteral("lossless"), QString()).trimmed() == QLatin1String("1")) {
+        setLossless();
+    } else if (list.containsElem(QStringLiteral("crf"))) {
+        const double crf = storedValue(list, QStringLiteral("crf"));
+        if (static_cast<int64_t>(crf) == 0 && crf < 1.0)
             setLossless();
         else
-            setCRF(crf);
-        if (crf != 0 && crf != static_cast<int64_t>(CRF()))
+            setCRFValue(crf);
+        if (isCRF() && crf != m_exactCRF.value_or(static_cast<double>(CRF())))
             scheduleResend();
     } else if (list.containsElem(QStringLiteral("maxrate"))) {
         const QString bitrate = list.findValue(QStringLiteral("maxrate"), QString());
         setConstantBitrateStr(bitrate);
-        if (!rate.match(bitrate).hasMatch())
+        if (!KREEncoderBitrates::parseBitrate(bitrate))
             scheduleResend();
     } else if (list.containsElem(QStringLiteral("b:v"))) {
         const QString bitrate = list.findValue(QStringLiteral("b:v"), QString());
         setAverageBitrateStr(bitrate);
-        if (!rate.match(bitrate).hasMatch())
+        if (!KREEncoderBitrates::parseBitrate(bitrate))
             scheduleResend();
     } else if (list.containsElem(QStringLiteral("qscale"))) {
         const int64_t qscale = storedNumber(list, QStringLiteral("qscale"));
@@ -238,6 +334,10 @@ void KREEncoderPageCommon::readCommonArgs(const QString& args)
         fillDefaultArgs();
         scheduleResend();
     }
+    // A mode read from a text in another form (a constant bit rate without its buffer, x265's
+    // "-crf 0" for lossless) is written again in the form that does what the mode says.
+    if (m_mode != ModeNone && writesCommonRateItem() && !ContainsItem(args, rateControlItem()))
+        scheduleResend();
 }
 
 void KREEncoderPageCommon::scheduleResend()
@@ -256,7 +356,7 @@ void KREEncoderPageCommon::switchToCRF()
     if (m_mode == ModeCRF)
         return;
     if (m_lastCRF)
-        setCRF(*m_lastCRF);
+        setCRFValue(*m_lastCRF);
     else
         setDefCRF();
 }
@@ -301,6 +401,9 @@ void KREEncoderPageCommon::onSliderChanged(int position)
 {
     if (m_mode == ModeLossless || m_mode == ModeNone)
         return;
+    // The stored fraction belongs to the step it was read at.
+    if (m_mode == ModeCRF)
+        m_exactCRF.reset();
     setPosition(position);
     onChanged();
     if (m_mode == ModeCBR || m_mode == ModeABR)

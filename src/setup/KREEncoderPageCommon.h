@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "setup/KREEncoderBitrates.h"
 #include "setup/KREEncoderPage.h"
 
 class QKElemValueList;
@@ -27,6 +28,9 @@ public:
 
     // The options the container always needs: subtitles as mov_text in MP4.
     static QStringList fixedOptionsForContainerFormat(const QString& format);
+    // x265's "-x265-params a=1:b=2" items as one, the values joined in order: ffmpeg takes
+    // only the last of several.
+    static void mergeX265Params(QKElemValueList& list);
 
     const QString& outputContainerFormat() const { return m_format; }
     uint32_t mode() const { return m_mode; }
@@ -41,14 +45,21 @@ public:
     QString pageArgs() const override { return encoderArgs(); }
 
     void setCRF(int64_t crf);
+    // A constant-quality value with a fraction, kept as it is on the pages whose encoder
+    // takes one (acceptsFractionalCRF); elsewhere the nearest whole value.
+    void setCRFValue(double crf);
     void setConstantBitrateStr(const QString& bitrate);
     void setAverageBitrateStr(const QString& bitrate);
     void setQScale(int64_t qscale);
     void setLossless();
 
+    // The slider's constant-quality step; crfText is the value written, which keeps the
+    // fraction of a stored value until the slider moves.
     uint32_t CRF() const;
+    QString crfText() const;
     uint32_t QScale() const;
-    // The slider's bit rate in ffmpeg's form ("1.5M"); none beyond the table.
+    // The slider's bit rate in ffmpeg's form ("1.5M", or a stored rate the table lacks as it
+    // was stored); none beyond the steps.
     std::optional<QString> bitrateStr() const;
     // Both modes read the same slider.
     std::optional<QString> constantBitrateStr() const { return bitrateStr(); }
@@ -68,6 +79,11 @@ public:
     virtual void fillDefaultArgs() {}
     // The lowest constant-quality value the codec accepts; the slider ends there.
     virtual int64_t minCRF() const { return 1; }
+    // Whether the encoder reads a constant-quality value with a fraction (libvpx takes whole
+    // numbers only).
+    virtual bool acceptsFractionalCRF() const { return false; }
+    // The rate-control item of the current mode, as commonArgs writes it.
+    QString rateControlItem() const;
 
     // The rate-control switches: back to the value last used in that kind of mode, else its
     // default. They do not send the arguments; the pop-ups that call them do.
@@ -98,11 +114,25 @@ protected:
         (void)list;
         return false;
     }
+    // What each mode writes, for the encoders that need more than the plain option to do what
+    // the mode's label says.
+    virtual QString crfItem(const QString& crf) const { return QStringLiteral("-crf ") + crf; }
+    virtual QString cbrItem(const QString& rate) const;
+    virtual QString losslessItem() const { return QStringLiteral("-crf 0"); }
+    // The x264 and x265 forms of constant bit rate and lossless (both need options of the
+    // encoder's own: the rate alone is only an average, and x265's "-crf 0" is not lossless).
+    static QString x26xCBRItem(bool h264, const QString& rate);
+    static QString x26xLosslessItem(bool h264);
+    // Whether the page writes commonArgs' rate-control item: a stored text without it (written
+    // by an older version, or by hand) is sent again in the page's form.
+    virtual bool writesCommonRateItem() const { return true; }
     // Sends the page's arguments to the host once the current event is handled; several
     // requests before then give one text, and a page gone by then sends nothing.
     void scheduleResend();
     // The number a stored value starts with, kept within -1..1000 whatever the text holds.
     static int64_t storedNumber(const QKElemValueList& list, const QString& name);
+    // The same with its fraction.
+    static double storedValue(const QKElemValueList& list, const QString& name);
     void loadView() override;
     void viewDidLoad() override;
     // Controls a page shows above the slider (its pop-ups), and below it.
@@ -121,7 +151,10 @@ private:
     uint32_t m_mode = ModeNone;
     int m_position = 0;
     QString m_lastBitrateStr;
-    std::optional<uint32_t> m_lastCRF;
+    KREBitrateSteps m_steps;
+    // A stored constant-quality value with a fraction, while the slider is at its step.
+    std::optional<double> m_exactCRF;
+    std::optional<double> m_lastCRF;
     std::optional<uint32_t> m_lastQScale;
     QPointer<QSlider> m_slider;
     QPointer<QLabel> m_label;

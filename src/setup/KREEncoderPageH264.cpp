@@ -151,15 +151,20 @@ QString KREEncoderPageX26x::encoderArgs() const
     if (m_h264 && m_compat) {
         list.addElem(QStringLiteral("profile:v"), QStringLiteral("baseline"));
         list.addElem(QStringLiteral("level"), QStringLiteral("3.0"));
-        // The baseline profile holds 8-bit 4:2:0 only: a 4:4:4 or 10-bit source would make
-        // libx264 refuse it.
-        list.addElem(QStringLiteral("pix_fmt"), QStringLiteral("yuv420p"));
     }
+    // libx264 keeps the source's pixel format: a 10-bit or 4:4:4 source would give High 10 or
+    // High 4:4:4, which most players cannot play (and the baseline profile refuses). Lossless
+    // keeps the source's format, as it has to in order to be exact; a Pixel Format effect
+    // overrides either (the engine drops this one then).
+    if (m_h264 && (m_compat || !isLossless()))
+        list.addElem(QStringLiteral("pix_fmt"), QStringLiteral("yuv420p"));
     if (m_h264 && !m_tune.isEmpty())
         list.addElem(QStringLiteral("tune"), m_tune);
     if (!m_preset.isEmpty())
         list.addElem(QStringLiteral("preset"), m_preset);
     list.addElemsFromString(audioSwitch());
+    if (!m_h264)
+        mergeX265Params(list);
     return list.mergeToString_alternate();
 }
 
@@ -170,6 +175,9 @@ void KREEncoderPageX26x::setEncoderArgs(const QString& args)
     if (m_h264) {
         m_compat = list.findValue(QStringLiteral("profile:v"), QString()) == QLatin1String("baseline");
         m_tune = list.findValue(QStringLiteral("tune"), QString());
+        // A text stored without the pixel format would keep giving 10-bit or 4:4:4 files.
+        if ((m_compat || !isLossless()) && !list.containsElem(QStringLiteral("pix_fmt")))
+            scheduleResend();
     }
     m_preset = list.findValue(QStringLiteral("preset"), QString());
 }

@@ -76,6 +76,7 @@ public:
     QString encoderArgs() const override;
     void setEncoderArgs(const QString& args) override;
     void fillDefaultArgs() override { setDefCRF(); }
+    bool acceptsFractionalCRF() const override { return true; }
 
     QString strQualityPreset() const { return m_preset; }
     QString strTuneFor() const { return m_tune; }
@@ -89,6 +90,8 @@ public:
 
 protected:
     void addControlsBelow(QVBoxLayout* layout) override;
+    QString cbrItem(const QString& rate) const override { return x26xCBRItem(m_h264, rate); }
+    QString losslessItem() const override { return x26xLosslessItem(m_h264); }
 
 private:
     bool m_h264;

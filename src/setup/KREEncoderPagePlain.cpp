@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "job/KRECodecs.h"
 #include "job/QKElemValueList.h"
@@ -19,7 +20,7 @@ namespace {
 
 // The whole number a stored value starts with, held within -1..100000 so that no run of digits
 // or sign wraps around.
-int64_t StoredInt(const QKElemValueList& list, const QString& name)
+double StoredValue(const QKElemValueList& list, const QString& name)
 {
     static const QRegularExpression leading(QStringLiteral("^\\s*([+-]?[0-9]*\\.?[0-9]*)"));
     const double value = leading.match(list.findValue(name, QString())).captured(1).toDouble();
@@ -27,7 +28,12 @@ int64_t StoredInt(const QKElemValueList& list, const QString& name)
         return -1;
     if (!(value < 100000.0))
         return 100000;
-    return static_cast<int64_t>(value);
+    return value;
+}
+
+int64_t StoredInt(const QKElemValueList& list, const QString& name)
+{
+    return static_cast<int64_t>(StoredValue(list, name));
 }
 
 void SendToHost(KREEncoderPage* page, const QString& args)
@@ -132,6 +138,16 @@ void KREEncoderPageSlider::setSliderVal(int64_t position)
     refresh();
 }
 
+void KREEncoderPageSlider::setMaximum(int maximum)
+{
+    m_maximum = maximum;
+    if (m_slider) {
+        const QSignalBlocker block(m_slider);
+        m_slider->setRange(0, m_maximum);
+    }
+    setSliderVal(static_cast<int64_t>(m_position));
+}
+
 void KREEncoderPageSlider::refresh()
 {
     if (m_slider) {
@@ -149,6 +165,7 @@ void KREEncoderPageSlider::send()
 
 void KREEncoderPageSlider::onSliderChanged(int position)
 {
+    sliderMoved();
     setSliderVal(position);
     send();
 }
@@ -190,21 +207,33 @@ KREEncoderPageQScale::KREEncoderPageQScale(KRAEncoderPageHost* host, const char*
 {
 }
 
+QString KREEncoderPageQScale::qscaleText() const
+{
+    return m_exact ? QString::number(*m_exact, 'g', 10) : QString::number(qscale());
+}
+
 QString KREEncoderPageQScale::argsText() const
 {
-    return QStringLiteral(" -f %1 -qscale %2").arg(QLatin1String(m_muxer)).arg(qscale());
+    return QStringLiteral(" -f %1 -qscale %2").arg(QLatin1String(m_muxer), qscaleText());
 }
 
 void KREEncoderPageQScale::readArgs(const QString& args)
 {
     const QKElemValueList list(args);
-    if (list.containsElem(QStringLiteral("qscale")))
-        setSliderVal(10 - std::clamp<int64_t>(StoredInt(list, QStringLiteral("qscale")), 0, 10));
+    if (!list.containsElem(QStringLiteral("qscale")))
+        return;
+    const double value = std::clamp(StoredValue(list, QStringLiteral("qscale")), 0.0, 10.0);
+    const double step = std::floor(value);
+    setSliderVal(10 - static_cast<int64_t>(step));
+    m_exact.reset();
+    if (value != step)
+        m_exact = value;
+    refresh();
 }
 
 QString KREEncoderPageQScale::labelText() const
 {
-    return QStringLiteral("Quality %1").arg(qscale());
+    return QStringLiteral("Quality %1").arg(qscaleText());
 }
 
 KREEncoderPageXviD::KREEncoderPageXviD(KRAEncoderPageHost* host, QObject* parent)
@@ -232,6 +261,12 @@ void KREEncoderPageXviD::readArgs(const QString& args)
     for (uint64_t position = 0; position < 16; ++position) {
         if (quantiserAt(position) <= wanted) {
             setSliderVal(static_cast<int64_t>(position));
+            // libxvid's quantisers run from 1 to 31: one of them between the table's steps is
+            // kept as it is.
+            m_stored.reset();
+            if (quantiserAt(position) != wanted && wanted <= 31)
+                m_stored = static_cast<int>(wanted);
+            refresh();
             return;
         }
     }
@@ -247,24 +282,32 @@ KREEncoderPageWMV::KREEncoderPageWMV(KRAEncoderPageHost* host, QObject* parent)
 {
 }
 
+QString KREEncoderPageWMV::bitrateText() const
+{
+    return m_steps.text(static_cast<int>(sliderVal()))
+        .value_or(KREEncoderBitrates::formatBitrate(KREEncoderBitrates::bitrateByIndex(0)));
+}
+
 QString KREEncoderPageWMV::argsText() const
 {
-    return QStringLiteral(" -c:v wmv2 -c:a wmav2 -b:v %1")
-        .arg(KREEncoderBitrates::formatBitrate(KREEncoderBitrates::bitrateByIndex(sliderVal())));
+    // The encoder's rate control drifts from an average it is given alone; the ceiling with a
+    // buffer of one second holds it there.
+    return QStringLiteral(" -c:v wmv2 -c:a wmav2 -b:v %1 -maxrate %1 -bufsize %1").arg(bitrateText());
 }
 
 void KREEncoderPageWMV::readArgs(const QString& args)
 {
     const QKElemValueList list(args);
-    const int64_t index = KREEncoderBitrates::findBitrateIndex(list.findValue(QStringLiteral("b:v"), QString()));
-    if (index != KREEncoderBitrates::kNotFound)
-        setSliderVal(index);
+    const std::optional<int> position = m_steps.positionOf(list.findValue(QStringLiteral("b:v"), QString()));
+    if (!position)
+        return;
+    setMaximum(m_steps.count() - 1);
+    setSliderVal(*position);
 }
 
 QString KREEncoderPageWMV::labelText() const
 {
-    return QStringLiteral("Average bitrate %1")
-        .arg(KREEncoderBitrates::formatBitrateUser(KREEncoderBitrates::bitrateByIndex(sliderVal())));
+    return QStringLiteral("Average bitrate %1").arg(m_steps.userText(static_cast<int>(sliderVal())));
 }
 
 // ---- 3GP ----
@@ -298,7 +341,8 @@ void KREEncoderPage3GP::setOptionIndex(uint64_t index)
 QString KREEncoderPage3GP::argsText() const
 {
     if (m_index >= 5)
-        return QStringLiteral(" -f 3gp -vcodec libx264 -acodec aac");
+        // 8-bit 4:2:0, which phones play, whatever the source holds.
+        return QStringLiteral(" -f 3gp -vcodec libx264 -pix_fmt yuv420p -acodec aac");
     // AMR-NB exists only in ffmpeg builds with the OpenCORE library; elsewhere AAC at the same
     // rate and channels still makes a valid 3GP file.
     const XStr ffmpeg = QKLocateFFmpeg::locateFFmpeg();
@@ -356,10 +400,16 @@ void KREEncoderPage3GP::viewDidLoad()
 {
     KRAEncoderPageHost* h = host();
     const QString stored = h ? h->encoderArgs() : QString();
-    if (!stored.isEmpty())
+    if (!stored.isEmpty()) {
         readArgs(stored);
-    else
+        // H.264 stored without the pixel format would follow a 10-bit or 4:4:4 source; the
+        // host gets the current text once this reading is done (a page gone by then sends
+        // nothing).
+        if (m_index == 5 && !QKElemValueList(stored).containsElem(QStringLiteral("pix_fmt")))
+            QTimer::singleShot(0, this, [this] { SendToHost(this, argsText()); });
+    } else {
         SendToHost(this, argsText());
+    }
     setOptionIndex(m_index);
 }
 

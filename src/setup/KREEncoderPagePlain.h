@@ -10,8 +10,10 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 
 #include "setup/KREAudioOptions.h"
+#include "setup/KREEncoderBitrates.h"
 #include "setup/KREEncoderPage.h"
 
 // "MP4 (copy, no encoding)", "Matroska (copy, no encoding)": the video is copied, the audio
@@ -68,6 +70,10 @@ public:
 protected:
     virtual QString labelText() const = 0;
     virtual void setDefault() = 0;
+    // The user moved the slider: a stored value kept between its steps gives way.
+    virtual void sliderMoved() {}
+    // A new last position (the slider follows); the position is kept within it.
+    void setMaximum(int maximum);
     void loadView() override;
     void viewDidLoad() override;
     void refresh();
@@ -80,21 +86,25 @@ private:
     QPointer<QLabel> m_label;
 };
 
-// "AVI" and "Flash Video": qscale = 10 - position.
+// "AVI" and "Flash Video": qscale = 10 - position; a stored qscale with a fraction (ffmpeg
+// takes one) is kept until the slider moves.
 class KREEncoderPageQScale : public KREEncoderPageSlider {
     Q_OBJECT
 public:
     KREEncoderPageQScale(KRAEncoderPageHost* host, const char* muxer, QObject* parent = nullptr);
     int qscale() const { return 10 - static_cast<int>(sliderVal()); }
+    QString qscaleText() const;
     QString argsText() const override;
     void readArgs(const QString& args) override;
 
 protected:
     QString labelText() const override;
     void setDefault() override { setSliderVal(7); }
+    void sliderMoved() override { m_exact.reset(); }
 
 private:
     const char* m_muxer;
+    std::optional<double> m_exact;
 };
 
 class KREEncoderPageAVI : public KREEncoderPageQScale {
@@ -115,32 +125,42 @@ public:
     }
 };
 
-// "AVI (XviD/DivX)": the quantiser of a 16-step table.
+// "AVI (XviD/DivX)": the quantiser of a 16-step table; a stored quantiser the table lacks
+// is kept (the slider at the first step at or below it) until the slider moves.
 class KREEncoderPageXviD : public KREEncoderPageSlider {
     Q_OBJECT
 public:
     explicit KREEncoderPageXviD(KRAEncoderPageHost* host, QObject* parent = nullptr);
     static int quantiserAt(uint64_t position);
-    int quantiser() const { return quantiserAt(sliderVal()); }
+    int quantiser() const { return m_stored.value_or(quantiserAt(sliderVal())); }
     QString argsText() const override;
     void readArgs(const QString& args) override;
 
 protected:
     QString labelText() const override;
     void setDefault() override { setSliderVal(11); }
+    void sliderMoved() override { m_stored.reset(); }
+
+private:
+    std::optional<int> m_stored;
 };
 
-// "WMV (Windows Media Video)": an average bit rate of the 20-step table.
+// "WMV (Windows Media Video)": an average bit rate of the 20-step table, or a stored rate the
+// table lacks as a step of its own.
 class KREEncoderPageWMV : public KREEncoderPageSlider {
     Q_OBJECT
 public:
     explicit KREEncoderPageWMV(KRAEncoderPageHost* host, QObject* parent = nullptr);
+    QString bitrateText() const;
     QString argsText() const override;
     void readArgs(const QString& args) override;
 
 protected:
     QString labelText() const override;
     void setDefault() override { setSliderVal(9); }
+
+private:
+    KREBitrateSteps m_steps;
 };
 
 // "3GP": H.263 at one of the five sizes it allows, or H.264.

@@ -18,6 +18,12 @@ public:
     // libvpx refuses a VP8 quality level below its lowest quantiser, 4.
     int64_t minCRF() const override { return 4; }
     uint32_t modeIndex() const { return optionIndex(); }
+
+protected:
+    // libvpx's constant quality for VP8 is a quality within a bit-rate ceiling, and without a
+    // rate of its own the ceiling is libvpx's default of 256 kbit/s: every quality would give
+    // the same file. The ceiling of 1 Gbit/s leaves the quality alone in charge.
+    QString crfItem(const QString& crf) const override { return QStringLiteral("-crf %1 -b:v 1G").arg(crf); }
 };
 
 class KREEncoderPageVP9 : public KREEncoderPageCodec {
@@ -37,6 +43,8 @@ public:
     QComboBox* qualityPopup() const { return m_qPopup; }
 
 protected:
+    // "-crf 0" is libvpx-vp9's best lossy quality; only its lossless switch is exact.
+    QString losslessItem() const override { return QStringLiteral("-lossless 1"); }
     void addFormRows(QFormLayout* form) override;
     void refreshControls() override;
 

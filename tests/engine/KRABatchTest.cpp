@@ -4,8 +4,11 @@
 #include <thread>
 
 #include "common/MediaTestFiles.h"
+#include "common/RealFFmpegRunTest.h"
 #include "common/TestEnv.h"
+#include "common/ToolRun.h"
 #include "engine/KRABatch.h"
+#include "engine/KRAMultiEncConfig.h"
 #include "engine/QKConvertProcessShared.h"
 #include "engine/QKGlobalOptions.h"
 #include "xclass/XEnvironment.h"
@@ -48,6 +51,32 @@ TEST(KRABatch, PngOptimizeMarkerIsRemovedAndNothingElseChanges)
               QStringLiteral("-metadata title=\"a  b\""));
     EXPECT_EQ(KRABatch(Spec(QString(), {})).commandLine(), QString());
     EXPECT_EQ(KRABatch(nullptr).commandLine(), QString());
+}
+
+TEST(KRABatch, AnEffectsPixelFormatReplacesTheEncoders)
+{
+    const QString h264 = QStringLiteral("-c:v libx264 -crf 24 -pix_fmt yuv420p -preset slow -acodec aac");
+    // Without an effect's choice the encoder's text goes as it is.
+    EXPECT_EQ(KRABatch(Spec(h264, {Effect("Crop", "-vf crop=10:20")})).commandLine(), "-vf crop=10:20 " + h264);
+    // One -pix_fmt in the command, the effect's: ffmpeg would take the last one given.
+    const QKDSPChain chain = {Effect("Pixel Format", "-pix_fmt yuv444p")};
+    EXPECT_EQ(KRABatch(Spec(h264, chain)).commandLine(),
+              "-pix_fmt yuv444p -c:v libx264 -crf 24 -preset slow -acodec aac");
+    EXPECT_EQ(KRABatch(Spec("-c:v libx264 -pix_fmt:v yuv420p -crf 24", chain)).commandLine(),
+              "-pix_fmt yuv444p -c:v libx264 -crf 24");
+    // An encoder text without one stays exactly as it was, blanks included.
+    EXPECT_EQ(KRABatch(Spec("-metadata title=\"a  b\"", chain)).commandLine(),
+              "-pix_fmt yuv444p -metadata title=\"a  b\"");
+
+    // The same for each encoder of a multi-encoder batch, by the batch's effects or the entry's.
+    KRAMultiEncEntry entry;
+    entry.encoderArgsV2.strArgs = h264;
+    EXPECT_EQ(KRABatch(Spec(QString(), {})).multiCommandLine(&entry), h264);
+    EXPECT_EQ(KRABatch(Spec(QString(), chain)).multiCommandLine(&entry),
+              "-pix_fmt yuv444p -c:v libx264 -crf 24 -preset slow -acodec aac");
+    entry.dspEffects = {Effect("Pixel Format", "-pix_fmt gray")};
+    EXPECT_EQ(KRABatch(Spec(QString(), {})).multiCommandLine(&entry),
+              "-pix_fmt gray -c:v libx264 -crf 24 -preset slow -acodec aac");
 }
 
 TEST(KRABatch, ForcedThreadCountThatIsNoCountMeansNone)
@@ -179,3 +208,50 @@ TEST(QKGlobalOptions, GenreFileIsWrittenOnceAndThenRead)
 }
 
 } // namespace
+
+namespace {
+
+class PixelFormatRun : public RealFFmpegRunTest {
+protected:
+    // The pixel format and profile of the output of a batch of one 10-bit 4:2:2 source.
+    std::pair<std::string, std::string> convert(const std::string& name, const std::vector<std::string>& effects)
+    {
+        const std::string source = dir.file(name + ".mkv");
+        EXPECT_EQ(RunProcess({ProgramOnPath("ffmpeg"), "-v", "error", "-f", "lavfi", "-i",
+                              "testsrc2=d=0.4:s=64x48:r=25", "-pix_fmt", "yuv422p10le", "-c:v", "ffv1", source})
+                      .status,
+                  0);
+        std::vector<std::string> args = {
+            "batch",        "--src",         source,
+            "--dst-folder", dir.file("out"), "--ext",
+            ".mp4",         "--args",        "-c:v libx264 -crf 24 -pix_fmt yuv420p -preset veryfast -an"};
+        for (const std::string& effect : effects)
+            args.insert(args.end(), {"--effect", effect});
+        mkdir(dir.file("out").c_str(), 0700);
+        const ToolRunResult run = RunTestTool(TestToolPath("engine-tool"), args, std::string(), 120000);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        const ToolRunResult probe =
+            RunProcess({ProgramOnPath("ffprobe"), "-v", "error", "-select_streams", "v", "-show_entries",
+                        "stream=pix_fmt,profile", "-of", "default=nw=1", dir.file("out/" + name + ".mp4")});
+        const auto value = [&](const std::string& key) {
+            const size_t at = probe.out.find(key + "=");
+            return at == std::string::npos
+                       ? std::string()
+                       : probe.out.substr(at + key.size() + 1, probe.out.find('\n', at) - at - key.size() - 1);
+        };
+        return {value("pix_fmt"), value("profile")};
+    }
+};
+
+} // namespace
+
+// The H.264 pages ask for 8-bit 4:2:0; the user's Pixel Format effect still decides.
+TEST_F(PixelFormatRun, TheEncodersFormatUnlessAnEffectChoosesOne)
+{
+    const auto [plainFormat, plainProfile] = convert("plain", {});
+    EXPECT_EQ(plainFormat, "yuv420p");
+    EXPECT_EQ(plainProfile, "High");
+    const auto [chosenFormat, chosenProfile] = convert("chosen", {"Pixel Format=-pix_fmt yuv444p"});
+    EXPECT_EQ(chosenFormat, "yuv444p");
+    EXPECT_EQ(chosenProfile, "High 4:4:4 Predictive");
+}

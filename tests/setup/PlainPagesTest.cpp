@@ -67,20 +67,35 @@ TEST(PlainPages, SlidersReadTheirValuesBack)
     TestPageHost xvid(" -f avi -c:v libxvid -q:v 15");
     auto xvidPage = Open("AVI (XviD/DivX)", xvid);
     auto* x = qobject_cast<KREEncoderPageXviD*>(xvidPage.get());
+    // A quantiser between the table's steps: the slider at the step below, the value kept
+    // until the slider moves.
     EXPECT_EQ(x->sliderVal(), 4u);
-    EXPECT_EQ(x->argsText(), " -f avi -c:v libxvid -q:v 14");
-    x->readArgs("-q:v 40");
+    EXPECT_EQ(x->argsText(), " -f avi -c:v libxvid -q:v 15");
+    EXPECT_EQ(x->sliderLabel(), "Quality 15");
+    x->slider()->setValue(5);
+    EXPECT_EQ(xvid.encoderArgs(), " -f avi -c:v libxvid -q:v 12");
+    x->readArgs("-q:v 40"); // beyond libxvid's quantisers: the coarsest step
     EXPECT_EQ(x->sliderVal(), 0u);
+    EXPECT_EQ(x->argsText(), " -f avi -c:v libxvid -q:v 30");
     x->readArgs("-q:v 0"); // matches no position: unchanged
     EXPECT_EQ(x->sliderVal(), 0u);
 
     TestPageHost wmv(" -c:v wmv2 -c:a wmav2 -b:v 7M");
     auto wmvPage = Open("WMV (Windows Media Video)", wmv);
     auto* w = qobject_cast<KREEncoderPageWMV*>(wmvPage.get());
-    EXPECT_EQ(w->sliderVal(), 0u); // not a table rate: the slider stays where it was
+    // Not a table rate: a step of its own between 6M and 8M, written back as it was, with the
+    // ceiling that holds the encoder to it.
+    EXPECT_EQ(w->sliderVal(), 16u);
+    EXPECT_EQ(w->slider()->maximum(), 20);
+    EXPECT_EQ(w->sliderLabel(), "Average bitrate 7 mbps");
+    EXPECT_EQ(w->argsText(), " -c:v wmv2 -c:a wmav2 -b:v 7M -maxrate 7M -bufsize 7M");
+    w->slider()->setValue(17);
+    EXPECT_EQ(wmv.encoderArgs(), " -c:v wmv2 -c:a wmav2 -b:v 8M -maxrate 8M -bufsize 8M");
     w->readArgs("-b:v 2.5M");
     EXPECT_EQ(w->sliderVal(), 10u);
     EXPECT_EQ(w->sliderLabel(), "Average bitrate 2.5 mbps");
+    w->readArgs("-b:v lots"); // no rate at all: unchanged
+    EXPECT_EQ(w->sliderVal(), 10u);
 
     TestPageHost avi;
     auto aviPage = Open("AVI", avi);
@@ -92,6 +107,13 @@ TEST(PlainPages, SlidersReadTheirValuesBack)
     EXPECT_EQ(a->qscale(), 0);
     a->slider()->setValue(2);
     EXPECT_EQ(avi.encoderArgs(), " -f avi -qscale 8");
+    // ffmpeg takes a qscale with a fraction: kept as stored until the slider moves.
+    a->readArgs("-qscale 2.5");
+    EXPECT_EQ(a->argsText(), " -f avi -qscale 2.5");
+    EXPECT_EQ(a->sliderLabel(), "Quality 2.5");
+    EXPECT_EQ(a->qscale(), 2);
+    a->slider()->setValue(7);
+    EXPECT_EQ(avi.encoderArgs(), " -f avi -qscale 3");
 }
 
 TEST(PlainPages, ThreeGPChoices)
@@ -104,6 +126,15 @@ TEST(PlainPages, ThreeGPChoices)
     EXPECT_EQ(g->optionIndex(), 1u);
     g->readArgs(" -f 3gp -vcodec libx264 -acodec aac");
     EXPECT_EQ(g->optionIndex(), 5u);
+    g->selectCodecChoice(5);
+    EXPECT_EQ(host.encoderArgs(), " -f 3gp -vcodec libx264 -pix_fmt yuv420p -acodec aac");
+
+    // H.264 stored without its pixel format is sent again with it.
+    TestPageHost old(" -f 3gp -vcodec libx264 -acodec aac");
+    auto oldPage = Open("3GP", old);
+    EXPECT_TRUE(old.sent.isEmpty());
+    Settle();
+    EXPECT_EQ(old.sent, QStringList({" -f 3gp -vcodec libx264 -pix_fmt yuv420p -acodec aac"}));
     g->selectCodecChoice(1);
     EXPECT_TRUE(host.encoderArgs().startsWith("-f 3gp -vcodec h263 -vf scale=176x144 -acodec "));
     EXPECT_TRUE(host.encoderArgs().endsWith(" -ar 8000 -ac 1"));

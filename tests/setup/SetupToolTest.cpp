@@ -92,6 +92,29 @@ TEST_F(SetupTool, DefaultsOfEveryEncoder)
     EXPECT_NE(all.find("[Preview Generator]\tVOB")->second.args.find("-prev_gen_encNset VOB_eSep_"), std::string::npos);
     EXPECT_EQ(all.find("[Preview Generator]\tVOB")->second.ext, ".vob");
     EXPECT_EQ(all.count("[Preview Generator]\tAudio Extract (MP3)"), 0u);
+
+    // One line for each entry of each rate-control pop-up, with what that mode writes.
+    const std::map<std::string, std::string> modes = {
+        {"MP4 (H265)\tRate control: Lossless", "-c:v libx265 -c:s mov_text -x265-params lossless=1 -acodec aac"},
+        {"MP4 (H264)\tRate control: Constant bitrate",
+         "-c:v libx264 -c:s mov_text -b:v 1M -minrate 1M -maxrate 1M -bufsize 1M -nal-hrd cbr -pix_fmt yuv420p "
+         "-acodec aac"},
+        {"WebM (VP8)\tRate control: Constant quality (CRF)", "-acodec libopus -c:v libvpx -crf 24 -b:v 1G"},
+        {"WebM (VP9)\tRate control: Lossless", " -acodec libopus -c:v libvpx-vp9 -lossless 1 "},
+        {"Matroska (VP9)\tRate control: Average bitrate", " -acodec aac -c:v libvpx-vp9 -b:v 1M "},
+    };
+    for (const auto& [key, args] : modes) {
+        ASSERT_EQ(all.count(key), 1u) << key;
+        EXPECT_EQ(all.find(key)->second.args, args) << key;
+        EXPECT_EQ(all.find(key)->second.ext, key.rfind("WebM", 0) == 0  ? ".webm"
+                                             : key.rfind("MP4", 0) == 0 ? ".mp4"
+                                                                        : ".mkv");
+    }
+    size_t modeLines = 0;
+    for (const auto& [key, line] : all)
+        modeLines += line.choice.rfind("Rate control: ", 0) == 0 ? 1 : 0;
+    // Four modes on each x264, x265, VP9 and Apple page, three on VP8.
+    EXPECT_EQ(modeLines, 5u * 4 + 2u * 4 + 4u * 4 + 3u);
 }
 
 TEST_F(SetupTool, RoundTripsReadTextsBack)

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "common/MediaTestFiles.h"
+#include "common/QtTestPrint.h"
 #include "common/TestEnv.h"
 #include "common/TestFiles.h"
 #include "common/TestPageHost.h"
@@ -180,12 +181,13 @@ TEST(VideoCodecControls, TextsWithoutRateControlGetTheDefaultModeAndAreResentOnc
     EXPECT_TRUE(page->slider()->isEnabled());
     Settle();
     // The missing mov_text and the missing rate control give one text, not two.
-    EXPECT_EQ(host.sent, QStringList({"-c:v libx264 -c:s mov_text -crf 24 -preset slow -acodec copy"}));
+    EXPECT_EQ(host.sent,
+              QStringList({"-c:v libx264 -c:s mov_text -crf 24 -pix_fmt yuv420p -preset slow -acodec copy"}));
 
     TestPageHost apple("-c:v h264_videotoolbox --allow_sw 1 -acodec aac_at");
     auto applePage = OpenPage("MP4 (Apple H264)", apple);
     Settle();
-    EXPECT_EQ(apple.sent, QStringList({"-c:v libx264 -c:s mov_text -b:v 1M -acodec aac"}));
+    EXPECT_EQ(apple.sent, QStringList({"-c:v libx264 -c:s mov_text -b:v 1M -pix_fmt yuv420p -acodec aac"}));
 
     TestPageHost old("-c:v libx265 -crf 28 -acodec aac_at");
     auto oldPage = OpenPage("Matroska (H265)", old);
@@ -248,7 +250,7 @@ TEST_F(ApplePageVaapi, RateControlModesTheHardwareHasRunThere)
     auto lossless = OpenPage("Matroska (Apple H265)", h265);
     EXPECT_TRUE(lossless->isLossless());
     Settle();
-    EXPECT_EQ(h265.sent, QStringList({"-c:v libx265 -crf 0 -acodec libopus"}));
+    EXPECT_EQ(h265.sent, QStringList({"-c:v libx265 -x265-params lossless=1 -acodec libopus"}));
 }
 
 TEST_F(ApplePageVaapi, SoftwareWhenTheNodeOrTheEncoderIsMissing)
@@ -267,7 +269,7 @@ TEST_F(ApplePageVaapi, SoftwareWhenTheNodeOrTheEncoderIsMissing)
     EXPECT_EQ(page->CRF(), 30u);
     EXPECT_EQ(qobject_cast<KREEncoderPageApple*>(page.get())->videoEncoder(), "libx264");
     Settle();
-    EXPECT_EQ(host.sent, QStringList({"-c:v libx264 -c:s mov_text -crf 30 -acodec copy"}));
+    EXPECT_EQ(host.sent, QStringList({"-c:v libx264 -c:s mov_text -crf 30 -pix_fmt yuv420p -acodec copy"}));
 }
 
 // Both ends of every rate-control mode of every codec page, and maximum compatibility on a

@@ -1,8 +1,9 @@
 // The encoder pages from the outside: what each page of the catalogue writes into an empty
-// host (and, on request, what each of its codec choices writes), and what a page writes back
-// for a given argument text.
+// host (and, on request, what each of its codec choices and each of its rate-control modes
+// writes), and what a page writes back for a given argument text.
 #include "tools/common/ToolCommand.h"
 
+#include <QComboBox>
 #include <QString>
 
 #include <string>
@@ -11,6 +12,7 @@
 #include "job/KRECodecs.h"
 #include "setup/KRAEncoderPageIndex.h"
 #include "setup/KREEncoderPage.h"
+#include "setup/KREEncoderPageCodec.h"
 
 namespace {
 
@@ -69,6 +71,20 @@ int EncoderDefaults(int argc, char** argv)
             choicePage->selectCodecChoice(i);
             WriteLine(desc->name(), ExtensionOf(choiceHost, desc->formatExtension()), choiceHost.encoderArgs(),
                       &choices.at(i));
+        }
+        // Each entry of the rate-control pop-up on a fresh page, as the user picks it.
+        TestPageHost modesHost;
+        std::unique_ptr<KREEncoderPage> modesPage = KRAEncoderPageIndex::createFor(desc->name(), &modesHost);
+        modesPage->pageView();
+        const auto* codecPage = dynamic_cast<KREEncoderPageCodec*>(modesPage.get());
+        const int modes = codecPage && codecPage->rateControlPopup() ? codecPage->rateControlPopup()->count() : 0;
+        for (int i = 0; i < modes; i++) {
+            const QString label = QStringLiteral("Rate control: ") + codecPage->rateControlPopup()->itemText(i);
+            TestPageHost modeHost;
+            std::unique_ptr<KREEncoderPage> modePage = KRAEncoderPageIndex::createFor(desc->name(), &modeHost);
+            modePage->pageView();
+            static_cast<KREEncoderPageCodec*>(modePage.get())->optionChanged(i);
+            WriteLine(desc->name(), ExtensionOf(modeHost, desc->formatExtension()), modeHost.encoderArgs(), &label);
         }
     }
     return 0;
