@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include <QRegularExpression>
+
 #include "engine/KRAArgText.h"
 #include "engine/KRAMultiEncConfig.h"
 #include "engine/QKConvertProcessShared.h"
@@ -44,6 +46,21 @@ QString EncoderPart(const QString& strArgs)
     return tokens.join(QLatin1Char(' '));
 }
 
+// The Frame Rate effect's arguments ("-r 25") with the fps filter for the same rate. "-r" alone
+// drops frames for a lower rate but, into a container that keeps each frame's own time
+// (Matroska, WebM), repeats none for a higher one: the output would claim the rate and still
+// show the source's frames per second. The filter repeats and drops for every container, in
+// the effect's place among the chain's picture filters. A rate that is not a plain number or
+// fraction is left to "-r" alone.
+QString FrameRateArgs(const QString& args)
+{
+    static const QRegularExpression plainRate(QStringLiteral("^[0-9]+([./][0-9]+)?$"));
+    const std::optional<QString> rate = QKElemValueList(args).findValue(QStringLiteral("r"));
+    if (!rate || !plainRate.match(*rate).hasMatch())
+        return args;
+    return args + QStringLiteral(" -vf fps=") + *rate;
+}
+
 } // namespace
 
 KRABatch::KRABatch(std::shared_ptr<QKConversionSpec> spec) : m_spec(std::move(spec))
@@ -75,6 +92,8 @@ QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
             list.clearElem(threadCountElement());
         return list.mergeToString_alternate();
     }
+    if (dsp.name == frameRateName())
+        return FrameRateArgs(dsp.args);
     return dsp.args;
 }
 

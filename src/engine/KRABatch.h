@@ -25,7 +25,8 @@ public:
     // of at least 1.
     uint64_t userThreadCount() const;
     // An effect's part of the command line: nothing for the actions after a conversion; for
-    // "Multi-CPU Force" its other elements in the "-name value" form; else its arguments.
+    // "Multi-CPU Force" its other elements in the "-name value" form; for "Frame Rate" its
+    // arguments and the fps filter of its rate; else its arguments.
     static QString argsOfDSP(const QKDSPSpec& dsp);
     // Appends argsOfDSP of each effect in order, the empty ones left out.
     static void mergeDSP(const QKDSPChain& chain, QStringList& into);
@@ -47,6 +48,8 @@ public:
     // The effect whose element gives the forced number of encoder slots, and that element.
     static QString multiCPUForceName() { return QStringLiteral("Multi-CPU Force"); }
     static QString threadCountElement() { return QStringLiteral("marvoni_thread_count"); }
+    // The effect whose rate the batch also gives ffmpeg's fps filter.
+    static QString frameRateName() { return QStringLiteral("Frame Rate"); }
 
 private:
     std::shared_ptr<QKConversionSpec> m_spec;
