@@ -94,6 +94,11 @@ QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
     }
     if (dsp.name == frameRateName())
         return FrameRateArgs(dsp.args);
+    // A share of the source's size is odd as often as not, which H.264, H.265 and every other
+    // encoder of 4:2:0 pictures refuse: the last column or row of an odd side is cut off.
+    if ((dsp.name == QLatin1String("Scale Percentage") || dsp.name == QLatin1String("Scale Maximum")) &&
+        !dsp.args.trimmed().isEmpty())
+        return dsp.args + QStringLiteral(" -vf crop=trunc(iw/2)*2:trunc(ih/2)*2");
     return dsp.args;
 }
 

@@ -26,7 +26,8 @@ public:
     uint64_t userThreadCount() const;
     // An effect's part of the command line: nothing for the actions after a conversion; for
     // "Multi-CPU Force" its other elements in the "-name value" form; for "Frame Rate" its
-    // arguments and the fps filter of its rate; else its arguments.
+    // arguments and the fps filter of its rate; for "Scale Percentage" and "Scale Maximum"
+    // their arguments and a crop to even sides; else its arguments.
     static QString argsOfDSP(const QKDSPSpec& dsp);
     // Appends argsOfDSP of each effect in order, the empty ones left out.
     static void mergeDSP(const QKDSPChain& chain, QStringList& into);

@@ -79,6 +79,17 @@ TEST_F(PictureEffect, ScaleMaximumMakesOnlyLargerPicturesSmaller)
           setting("Scale Maximum", "-vf \"scale='min(80,iw):min(80,ih)':force_original_aspect_ratio=decrease\"")}});
     ASSERT_FALSE(kept.empty());
     EXPECT_EQ(Size(kept), std::make_pair(80, 60));
+
+    // Keeping the shape of 160 x 90 within 62 x 62 gives 62 x 35: H.264 takes no odd side, so
+    // the last row goes.
+    const std::string wide = clip("wide.mkv", "color=blue:s=160x90:r=5:d=0.4");
+    const std::string even = convert(
+        wide,
+        {{"Scale Maximum",
+          setting("Scale Maximum", "-vf \"scale='min(62,iw):min(62,ih)':force_original_aspect_ratio=decrease\"")}},
+        ".mp4", kMP4);
+    ASSERT_FALSE(even.empty());
+    EXPECT_EQ(Size(even), std::make_pair(62, 34));
 }
 
 TEST_F(PictureEffect, ScalePercentageScalesEachSide)
@@ -93,6 +104,12 @@ TEST_F(PictureEffect, ScalePercentageScalesEachSide)
         corner, {{"Scale Percentage", setting("Scale Percentage", "-filter:v \"scale=iw*(25/100):ih*(200/100)\"")}});
     ASSERT_FALSE(tall.empty());
     EXPECT_EQ(Size(tall), std::make_pair(40, 240));
+
+    // Half of 170 x 130 is 85 x 65: H.264 takes no odd side, so the last column and row go.
+    const std::string odd = clip("odd.mkv", "color=blue:s=170x130:r=5:d=0.4");
+    const std::string even = convert(odd, {{"Scale Percentage", page("Scale Percentage")}}, ".mp4", kMP4);
+    ASSERT_FALSE(even.empty());
+    EXPECT_EQ(Size(even), std::make_pair(84, 64));
 }
 
 TEST_F(PictureEffect, CanvasSizeExtendsAroundThePicture)
