@@ -61,6 +61,19 @@ QString FrameRateArgs(const QString& args)
     return args + QStringLiteral(" -vf fps=") + *rate;
 }
 
+// Whether the encoder arguments copy the video rather than encode it: no filter reaches a
+// copied stream, and ffmpeg refuses one given for it.
+bool CopiesVideo(const QString& args)
+{
+    const QKElemValueList list(args);
+    for (const char* name : {"vcodec", "c:v", "codec:v", "c", "codec"}) {
+        const std::optional<QString> value = list.findValue(QLatin1String(name));
+        if (value && value->compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 KRABatch::KRABatch(std::shared_ptr<QKConversionSpec> spec) : m_spec(std::move(spec))
@@ -81,7 +94,7 @@ uint64_t KRABatch::userThreadCount() const
     return 0;
 }
 
-QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
+QString KRABatch::argsOfDSP(const QKDSPSpec& dsp, bool encodesVideo)
 {
     if (dsp.name == QKConvertProcessShared::deleteSourceName() || dsp.name == QKConvertProcessShared::playSoundName())
         return QString();
@@ -92,6 +105,8 @@ QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
             list.clearElem(threadCountElement());
         return list.mergeToString_alternate();
     }
+    if (!encodesVideo)
+        return dsp.args;
     if (dsp.name == frameRateName())
         return FrameRateArgs(dsp.args);
     // A share of the source's size is odd as often as not, which H.264, H.265 and every other
@@ -102,10 +117,10 @@ QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
     return dsp.args;
 }
 
-void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into)
+void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into, bool encodesVideo)
 {
     for (const QKDSPSpec& dsp : chain) {
-        const QString part = argsOfDSP(dsp);
+        const QString part = argsOfDSP(dsp, encodesVideo);
         if (!part.isEmpty())
             into.append(part);
     }
@@ -114,8 +129,8 @@ void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into)
 QString KRABatch::commandLine() const
 {
     QStringList parts;
-    mergeDSP(m_spec->dspEffects, parts);
     const QString encoder = EncoderPart(m_spec->EncoderArgsV2.strArgs);
+    mergeDSP(m_spec->dspEffects, parts, !CopiesVideo(encoder));
     if (!encoder.isEmpty())
         parts.append(encoder);
     return parts.join(QLatin1Char(' '));
@@ -124,9 +139,10 @@ QString KRABatch::commandLine() const
 QString KRABatch::multiCommandLine(const KRAMultiEncEntry* entry) const
 {
     QStringList parts;
-    mergeDSP(m_spec->dspEffects, parts);
+    const bool encodesVideo = !entry || !CopiesVideo(entry->encoderArgsV2.strArgs);
+    mergeDSP(m_spec->dspEffects, parts, encodesVideo);
     if (entry) {
-        mergeDSP(entry->dspEffects, parts);
+        mergeDSP(entry->dspEffects, parts, encodesVideo);
         if (!entry->encoderArgsV2.strArgs.isEmpty())
             parts.append(entry->encoderArgsV2.strArgs);
     }

@@ -27,10 +27,11 @@ public:
     // An effect's part of the command line: nothing for the actions after a conversion; for
     // "Multi-CPU Force" its other elements in the "-name value" form; for "Frame Rate" its
     // arguments and the fps filter of its rate; for "Scale Percentage" and "Scale Maximum"
-    // their arguments and a crop to even sides; else its arguments.
-    static QString argsOfDSP(const QKDSPSpec& dsp);
+    // their arguments and a crop to even sides (both only when the video is encoded, not
+    // copied); else its arguments.
+    static QString argsOfDSP(const QKDSPSpec& dsp, bool encodesVideo = true);
     // Appends argsOfDSP of each effect in order, the empty ones left out.
-    static void mergeDSP(const QKDSPChain& chain, QStringList& into);
+    static void mergeDSP(const QKDSPChain& chain, QStringList& into, bool encodesVideo = true);
 
     // The argument string of an ordinary batch.
     QString commandLine() const;

@@ -335,8 +335,10 @@ TEST_F(PictureEffect, DeinterlaceJoinsTheFields)
     EXPECT_EQ(FrameCount(fields), 2 * FrameCount(woven));
     EXPECT_NEAR(Number(StreamFields(fields), "avg_frame_rate"), 20, 1e-6);
     EXPECT_GE(DetectInterlace(fields).progressive, 16);
+}
 
-    // Only frames marked as interlaced: a progressive picture passes as it is.
+TEST_F(PictureEffect, DeinterlaceOfMarkedFramesLeavesProgressiveOnesAsTheyAre)
+{
     const std::string progressive = clip("progressive.mkv", "testsrc2=s=160x120:r=10:d=0.6");
     const std::string marked = convert(
         progressive, {{"Deinterlace (yadif)", setting("Deinterlace (yadif)", "-vf yadif='mode=0:parity=-1:deint=1'")}});
@@ -354,7 +356,11 @@ TEST_F(PictureEffect, FrameRateSetsTheOutputRate)
     const std::string film = convert(corner, {{"Frame Rate", setting("Frame Rate", "-r 24000/1001")}}, ".mp4", kMP4);
     ASSERT_FALSE(film.empty());
     EXPECT_NEAR(Number(StreamFields(film), "avg_frame_rate"), 24000.0 / 1001, 1e-3);
+}
 
+TEST_F(PictureEffect, FrameRateGivesMatroskaTheFramesOfTheRate)
+{
+    const std::string corner = clip("corner.mkv", kCorner);
     // A container that keeps each frame's time gets the frames of the rate too, not only its
     // name: a second of the output holds that many frames.
     const std::string kept = convert(corner, {{"Frame Rate", setting("Frame Rate", "-r 30")}});
@@ -365,6 +371,11 @@ TEST_F(PictureEffect, FrameRateSetsTheOutputRate)
     const std::string lower = convert(fast, {{"Frame Rate", setting("Frame Rate", "-r 12")}});
     ASSERT_FALSE(lower.empty());
     EXPECT_EQ(FrameCount(lower), 12);
+
+    // A copied picture cannot change its rate, and still converts as it did.
+    const std::string copied = convert(corner, {{"Frame Rate", setting("Frame Rate", "-r 30")}}, ".mkv", "-c:v copy");
+    ASSERT_FALSE(copied.empty());
+    EXPECT_EQ(FrameHashes(copied), FrameHashes(corner));
 }
 
 TEST_F(PictureEffect, PixelFormatIsTheOutputFormat)
@@ -455,7 +466,12 @@ TEST_F(PictureEffect, CropThenScaleIsNotScaleThenCrop)
     for (const auto& [x, y] :
          {std::make_pair(2, 2), std::make_pair(77, 2), std::make_pair(2, 57), std::make_pair(76, 56)})
         EXPECT_LE(ColourDistance(part.at(x, y), kRed), kNear) << x << "," << y;
+}
 
+TEST_F(PictureEffect, CropAndScalePercentageKeepTheirOrder)
+{
+    const std::string corner = clip("corner.mkv", kCorner);
+    const std::string crop = setting("Crop", "-vf crop=80:60:0:0");
     // The percentage scale is written as another option: the order holds across both forms.
     const std::string percent = setting("Scale Percentage", "-filter:v \"scale=iw*(200/100):ih*(200/100)\"");
     const std::string cropThenPercent = convert(corner, {{"Crop", crop}, {"Scale Percentage", percent}});
@@ -574,9 +590,9 @@ TEST_P(WatermarkWith, EachPictureEffectInEitherOrder)
     const std::string clean =
         clip("clean.mkv", c.source == WithWatermark::kCornerSource ? kCorner : "testsrc2=s=160x120:r=10:d=1");
     const std::string source = noisy ? clip("noisy.mkv", "testsrc2=s=160x120:r=10:d=1,noise=alls=12:allf=t") : clean;
-    const std::string effect = setting(c.name, c.args);
-    const std::string watermark =
-        setting("Watermark", "-i " + logo() + " -filter_complex overlay=main_w-overlay_w:main_h-overlay_h");
+    // Texts of the form the pages write (each form is checked against its page above).
+    const std::string effect = c.args;
+    const std::string watermark = "-i " + logo() + " -filter_complex overlay=main_w-overlay_w:main_h-overlay_h";
     const double noisyPSNR = noisy ? RegionPSNR(source, clean, kAwayFromLogo) : 0;
     for (const Chain& chain :
          {Chain{{c.name, effect}, {"Watermark", watermark}}, Chain{{"Watermark", watermark}, {c.name, effect}}}) {
