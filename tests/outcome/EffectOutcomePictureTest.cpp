@@ -56,9 +56,6 @@ TEST_F(PictureEffect, ScaleAbsoluteGivesTheChosenSize)
     const std::string custom = convert(corner, {{"Scale Absolute", setting("Scale Absolute", "-vf scale=320:200")}});
     ASSERT_FALSE(custom.empty());
     EXPECT_EQ(Size(custom), std::make_pair(320, 200));
-    const std::string listed = convert(corner, {{"Scale Absolute", setting("Scale Absolute", "-vf scale=640:360")}});
-    ASSERT_FALSE(listed.empty());
-    EXPECT_EQ(Size(listed), std::make_pair(640, 360));
 }
 
 TEST_F(PictureEffect, ScaleMaximumMakesOnlyLargerPicturesSmaller)
@@ -494,6 +491,7 @@ struct WithWatermark {
     // Given the output, its frame at 0.5 s and the source without noise; none: the picture is
     // nearer the clean one than the noisy source is.
     void (*check)(const std::string& out, const RGBFrame& frame, const std::string& clean);
+    bool bothOrders = false;
 };
 
 // Away from the watermark in the bottom right corner.
@@ -515,7 +513,8 @@ const WithWatermark kWatermarkCases[] = {
          ExpectSize(frame, 100, 80);
          EXPECT_LE(ColourDistance(frame.at(5, 5), kRed), kNear);
          EXPECT_LE(ColourDistance(frame.at(30, 30), kBlue), kNear);
-     }},
+     },
+     true},
     {"Scale Absolute", "-vf scale=320:240", WithWatermark::kCornerSource,
      [](const std::string&, const RGBFrame& frame, const std::string&) {
          ExpectSize(frame, 320, 240);
@@ -528,7 +527,8 @@ const WithWatermark kWatermarkCases[] = {
      [](const std::string&, const RGBFrame& frame, const std::string&) {
          ExpectSize(frame, 320, 240);
          EXPECT_LE(ColourDistance(frame.at(70, 50), kRed), kNear);
-     }},
+     },
+     true},
     {"Canvas Size", "-vf \"scale=iw:ih,pad=320:240:0:0\"", WithWatermark::kCornerSource,
      [](const std::string&, const RGBFrame& frame, const std::string&) {
          ExpectSize(frame, 320, 240);
@@ -544,7 +544,8 @@ const WithWatermark kWatermarkCases[] = {
      [](const std::string&, const RGBFrame& frame, const std::string&) {
          EXPECT_LE(ColourDistance(frame.at(125, 95), kRed), kNear);
          EXPECT_LE(ColourDistance(frame.at(10, 10), kBlue), kNear);
-     }},
+     },
+     true},
     {"Brightness & Contrast", "-vf eq=\"brightness=0.25:contrast=1.00\"", WithWatermark::kCornerSource,
      [](const std::string& out, const RGBFrame&, const std::string& clean) {
          EXPECT_GT(Mean(PictureStats(out, AwayFromLogo()), "YAVG"),
@@ -574,7 +575,7 @@ const WithWatermark kWatermarkCases[] = {
          EXPECT_EQ(Text(StreamFields(out), "display_aspect_ratio"), "16:9");
      }},
     {"Frame Rate", "-r 25", WithWatermark::kCornerSource,
-     [](const std::string& out, const RGBFrame&, const std::string&) { EXPECT_EQ(FrameCount(out), 25); }},
+     [](const std::string& out, const RGBFrame&, const std::string&) { EXPECT_EQ(FrameCount(out), 25); }, true},
 };
 
 } // namespace
@@ -594,8 +595,12 @@ TEST_P(WatermarkWith, EachPictureEffectInEitherOrder)
     const std::string effect = c.args;
     const std::string watermark = "-i " + logo() + " -filter_complex overlay=main_w-overlay_w:main_h-overlay_h";
     const double noisyPSNR = noisy ? RegionPSNR(source, clean, kAwayFromLogo) : 0;
-    for (const Chain& chain :
-         {Chain{{c.name, effect}, {"Watermark", watermark}}, Chain{{"Watermark", watermark}, {c.name, effect}}}) {
+    std::vector<Chain> chains{Chain{{c.name, effect}, {"Watermark", watermark}}};
+    // The engine lays the watermark over the finished picture whatever the order: a few effects
+    // of each kind (a filter, a filter written as another option, a size change) show it.
+    if (c.bothOrders)
+        chains.push_back(Chain{{"Watermark", watermark}, {c.name, effect}});
+    for (const Chain& chain : chains) {
         SCOPED_TRACE(EffectOutcome::Describe(chain));
         const std::string out = convert(source, chain);
         ASSERT_FALSE(out.empty());
