@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include <QRegularExpression>
+
 #include "engine/KRAArgText.h"
 #include "engine/KRAMultiEncConfig.h"
 #include "engine/QKConvertProcessShared.h"
@@ -73,6 +75,34 @@ QString WithoutEncoderPixelFormat(const QString& encoder, const QStringList& eff
     return XStrToQString(writeArgItems(items));
 }
 
+// The Frame Rate effect's arguments ("-r 25") with the fps filter for the same rate. "-r" alone
+// drops frames for a lower rate but, into a container that keeps each frame's own time
+// (Matroska, WebM), repeats none for a higher one: the output would claim the rate and still
+// show the source's frames per second. The filter repeats and drops for every container, in
+// the effect's place among the chain's picture filters. A rate that is not a plain number or
+// fraction is left to "-r" alone.
+QString FrameRateArgs(const QString& args)
+{
+    static const QRegularExpression plainRate(QStringLiteral("^[0-9]+([./][0-9]+)?$"));
+    const std::optional<QString> rate = QKElemValueList(args).findValue(QStringLiteral("r"));
+    if (!rate || !plainRate.match(*rate).hasMatch())
+        return args;
+    return args + QStringLiteral(" -vf fps=") + *rate;
+}
+
+// Whether the encoder arguments copy the video rather than encode it: no filter reaches a
+// copied stream, and ffmpeg refuses one given for it.
+bool CopiesVideo(const QString& args)
+{
+    const QKElemValueList list(args);
+    for (const char* name : {"vcodec", "c:v", "codec:v", "c", "codec"}) {
+        const std::optional<QString> value = list.findValue(QLatin1String(name));
+        if (value && value->compare(QLatin1String("copy"), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 KRABatch::KRABatch(std::shared_ptr<QKConversionSpec> spec) : m_spec(std::move(spec))
@@ -93,7 +123,7 @@ uint64_t KRABatch::userThreadCount() const
     return 0;
 }
 
-QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
+QString KRABatch::argsOfDSP(const QKDSPSpec& dsp, bool encodesVideo)
 {
     if (dsp.name == QKConvertProcessShared::deleteSourceName() || dsp.name == QKConvertProcessShared::playSoundName())
         return QString();
@@ -104,13 +134,22 @@ QString KRABatch::argsOfDSP(const QKDSPSpec& dsp)
             list.clearElem(threadCountElement());
         return list.mergeToString_alternate();
     }
+    if (!encodesVideo)
+        return dsp.args;
+    if (dsp.name == frameRateName())
+        return FrameRateArgs(dsp.args);
+    // A share of the source's size is odd as often as not, which H.264, H.265 and every other
+    // encoder of 4:2:0 pictures refuse: the last column or row of an odd side is cut off.
+    if ((dsp.name == QLatin1String("Scale Percentage") || dsp.name == QLatin1String("Scale Maximum")) &&
+        !dsp.args.trimmed().isEmpty())
+        return dsp.args + QStringLiteral(" -vf crop=trunc(iw/2)*2:trunc(ih/2)*2");
     return dsp.args;
 }
 
-void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into)
+void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into, bool encodesVideo)
 {
     for (const QKDSPSpec& dsp : chain) {
-        const QString part = argsOfDSP(dsp);
+        const QString part = argsOfDSP(dsp, encodesVideo);
         if (!part.isEmpty())
             into.append(part);
     }
@@ -119,8 +158,9 @@ void KRABatch::mergeDSP(const QKDSPChain& chain, QStringList& into)
 QString KRABatch::commandLine() const
 {
     QStringList parts;
-    mergeDSP(m_spec->dspEffects, parts);
-    const QString encoder = WithoutEncoderPixelFormat(EncoderPart(m_spec->EncoderArgsV2.strArgs), parts);
+    const QString encoderText = EncoderPart(m_spec->EncoderArgsV2.strArgs);
+    mergeDSP(m_spec->dspEffects, parts, !CopiesVideo(encoderText));
+    const QString encoder = WithoutEncoderPixelFormat(encoderText, parts);
     if (!encoder.isEmpty())
         parts.append(encoder);
     return parts.join(QLatin1Char(' '));
@@ -129,9 +169,10 @@ QString KRABatch::commandLine() const
 QString KRABatch::multiCommandLine(const KRAMultiEncEntry* entry) const
 {
     QStringList parts;
-    mergeDSP(m_spec->dspEffects, parts);
+    const bool encodesVideo = !entry || !CopiesVideo(entry->encoderArgsV2.strArgs);
+    mergeDSP(m_spec->dspEffects, parts, encodesVideo);
     if (entry) {
-        mergeDSP(entry->dspEffects, parts);
+        mergeDSP(entry->dspEffects, parts, encodesVideo);
         const QString encoder = WithoutEncoderPixelFormat(entry->encoderArgsV2.strArgs, parts);
         if (!encoder.isEmpty())
             parts.append(encoder);

@@ -25,10 +25,13 @@ public:
     // of at least 1.
     uint64_t userThreadCount() const;
     // An effect's part of the command line: nothing for the actions after a conversion; for
-    // "Multi-CPU Force" its other elements in the "-name value" form; else its arguments.
-    static QString argsOfDSP(const QKDSPSpec& dsp);
+    // "Multi-CPU Force" its other elements in the "-name value" form; for "Frame Rate" its
+    // arguments and the fps filter of its rate; for "Scale Percentage" and "Scale Maximum"
+    // their arguments and a crop to even sides (both only when the video is encoded, not
+    // copied); else its arguments.
+    static QString argsOfDSP(const QKDSPSpec& dsp, bool encodesVideo = true);
     // Appends argsOfDSP of each effect in order, the empty ones left out.
-    static void mergeDSP(const QKDSPChain& chain, QStringList& into);
+    static void mergeDSP(const QKDSPChain& chain, QStringList& into, bool encodesVideo = true);
 
     // The argument string of an ordinary batch.
     QString commandLine() const;
@@ -47,6 +50,8 @@ public:
     // The effect whose element gives the forced number of encoder slots, and that element.
     static QString multiCPUForceName() { return QStringLiteral("Multi-CPU Force"); }
     static QString threadCountElement() { return QStringLiteral("marvoni_thread_count"); }
+    // The effect whose rate the batch also gives ffmpeg's fps filter.
+    static QString frameRateName() { return QStringLiteral("Frame Rate"); }
 
 private:
     std::shared_ptr<QKConversionSpec> m_spec;
