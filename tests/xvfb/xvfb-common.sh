@@ -37,3 +37,8 @@ wait_file() { wait_until test -s "$1"; }
 screenshot() {
   ffmpeg -v error -nostdin -y -f x11grab -video_size "${2:-1280x1024}" -i "$DISPLAY" -frames:v 1 "$1"
 }
+
+# xvfb-run starts the program once the server has said it is ready, but on a loaded machine
+# a client could still find no server at the display: the tests start only once one answers.
+display_answers() { xdotool getdisplaygeometry >/dev/null 2>&1; }
+wait_until display_answers || { echo "xvfb: the X server at $DISPLAY never answered" >&2; exit 1; }
