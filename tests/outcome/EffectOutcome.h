@@ -94,15 +94,7 @@ inline double EdgeStrength(const std::string& path, const std::string& before = 
 // PSNR of a region (a crop filter's arguments) of two videos of the same size.
 inline double RegionPSNR(const std::string& output, const std::string& reference, const std::string& crop)
 {
-    const ToolRunResult r =
-        outcome::RunOnPath({"ffmpeg", "-v", "info", "-nostdin", "-i", output, "-i", reference, "-lavfi",
-                            "[0:v]crop=" + crop + "[a];[1:v]crop=" + crop + "[b];[a][b]psnr", "-f", "null", "-"});
-    const size_t at = r.err.rfind("average:");
-    if (at == std::string::npos)
-        return -1;
-    if (r.err.compare(at + 8, 3, "inf") == 0)
-        return 1000;
-    return std::atof(r.err.c_str() + at + 8);
+    return outcome::PSNROfGraph(output, reference, "[0:v]crop=" + crop + "[a];[1:v]crop=" + crop + "[b];[a][b]psnr");
 }
 
 // How many frames ffmpeg's interlace detection judges each way, frame by frame.

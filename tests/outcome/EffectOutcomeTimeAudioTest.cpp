@@ -122,36 +122,9 @@ protected:
     std::string sound()
     {
         const std::string path = dir.file("sound.mkv");
-        EXPECT_EQ(RunOnPath({"ffmpeg",
-                             "-v",
-                             "error",
-                             "-nostdin",
-                             "-f",
-                             "lavfi",
-                             "-i",
-                             "color=gray:s=64x48:r=5:d=3",
-                             "-f",
-                             "lavfi",
-                             "-i",
-                             "anoisesrc=d=3:c=pink:a=0.3:r=48000",
-                             "-f",
-                             "lavfi",
-                             "-i",
-                             "sine=f=440:d=3:r=48000",
-                             "-filter_complex",
-                             "[1:a][2:a]amerge=inputs=2[s]",
-                             "-map",
-                             "0:v",
-                             "-map",
-                             "[s]",
-                             "-c:v",
-                             "ffv1",
-                             "-c:a",
-                             "pcm_s16le",
-                             "-y",
-                             path})
-                      .status,
-                  0);
+        EXPECT_TRUE(MakeClip(path, "color=gray:s=64x48:r=5:d=3",
+                             "anoisesrc=d=3:c=pink:a=0.3:r=48000[l];sine=f=440:d=3:r=48000[r];[l][r]amerge=inputs=2",
+                             {"-c:v", "ffv1", "-c:a", "pcm_s16le"}));
         return path;
     }
 };

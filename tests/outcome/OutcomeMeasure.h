@@ -234,18 +234,25 @@ inline double StreamKbps(const std::string& path, const std::string& selector = 
     return seconds > 0 ? total * 8 / 1000 / seconds : -1;
 }
 
-// The mean PSNR in dB of the output's frames against the reference's (the output scaled to the
-// reference's size first); 1000 when they are identical, -1 when it cannot be measured.
-inline double PSNR(const std::string& output, const std::string& reference)
+// The mean PSNR in dB that a psnr filter graph over the two inputs (output first) measures;
+// 1000 when they are identical, -1 when it cannot be measured.
+inline double PSNROfGraph(const std::string& output, const std::string& reference, const std::string& graph)
 {
-    const ToolRunResult r = RunOnPath({"ffmpeg", "-v", "info", "-nostdin", "-i", output, "-i", reference, "-lavfi",
-                                       "[0:v][1:v]scale2ref[a][b];[a][b]psnr", "-f", "null", "-"});
+    const ToolRunResult r = RunOnPath(
+        {"ffmpeg", "-v", "info", "-nostdin", "-i", output, "-i", reference, "-lavfi", graph, "-f", "null", "-"});
     const size_t at = r.err.rfind("average:");
     if (at == std::string::npos)
         return -1;
     if (r.err.compare(at + 8, 3, "inf") == 0)
         return 1000;
     return std::atof(r.err.c_str() + at + 8);
+}
+
+// The mean PSNR of the output's frames against the reference's (the output scaled to the
+// reference's size first).
+inline double PSNR(const std::string& output, const std::string& reference)
+{
+    return PSNROfGraph(output, reference, "[0:v][1:v]scale2ref[a][b];[a][b]psnr");
 }
 
 // One decoded frame as 8-bit RGB, at or after the given time.
